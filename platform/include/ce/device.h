@@ -1,0 +1,158 @@
+// The simulated device behind the device API.
+//
+// A device is a host folder DIR:
+//   DIR/fs/          the device's "\" (file names stored as UTF-8 of their
+//                    UTF-16 names, in the case they were created with)
+//   DIR/device.db    the device's own bookkeeping (SQLite, WAL, shared by
+//                    every device process): file attributes and times, open
+//                    files and their share modes, processes, the clock,
+//                    the screen log, pending boot work
+//   DIR/profile.txt  the device profile ("key = value" lines, '#' comments)
+//
+// Every device process finds its device through the environment variable
+// QUILMO_DEVICE, set by whoever starts it (cedev, CreateProcess, tests).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ce/text.h"
+#include "ce/types.h"
+
+namespace ce {
+
+inline constexpr const char* kDeviceEnv = "QUILMO_DEVICE";
+
+struct VolumeCapacity {
+  std::u16string root;  // "\" for the object store, "\Storage Card" for a card
+  ULONGLONG bytes = 0;  // total size of the volume
+};
+
+// The device profile. Missing keys take the defaults below.
+struct Profile {
+  int screenWidth = 240;                 // screen_width
+  int screenHeight = 320;                // screen_height
+  std::u16string platform = u"PocketPC"; // platform
+  DWORD versionMajor = 5;                // version_major
+  DWORD versionMinor = 1;                // version_minor
+  DWORD buildNumber = 14847;             // build
+  std::u16string oemInfo = u"Quilmo Reference Device";  // oem
+  std::string timeZone = "UTC0";         // timezone: a POSIX TZ string
+  std::vector<std::u16string> cards;     // card: folder name below "\" (repeatable)
+  std::vector<std::u16string> romFiles;  // rom: device path of a ROM file (repeatable)
+  std::vector<std::u16string> heldOpen;  // held_open: device path the system keeps open
+  std::vector<VolumeCapacity> capacities;  // capacity: <root>|<bytes> (repeatable)
+  std::vector<std::u16string> residentPrograms;  // resident: exe name (repeatable)
+  std::u16string peerAddress = u"127.0.0.1";      // peer_address: the desktop's address
+
+  // Parses profile text; unknown keys are kept out, bad values fail.
+  static bool Parse(std::string_view text, Profile* out, std::string* error);
+  std::string Serialize() const;
+};
+
+// Result of mapping a device path onto the host folder.
+struct ResolvedPath {
+  std::filesystem::path host;   // host path (existing components in stored case)
+  std::u16string device;        // device path, "\"-rooted, in stored case
+  std::u16string key;           // upper-cased device path: the bookkeeping key
+  bool exists = false;          // the whole path exists
+  bool parentExists = false;    // every component but the last exists as a folder
+  bool isDirectory = false;     // exists and is a folder
+};
+
+class Device {
+ public:
+  // The device of this process (QUILMO_DEVICE); null when unset or the
+  // folder holds no device. Thread-safe; opened once per process.
+  static Device* Current();
+  // Switches this process to the device at dir (sets QUILMO_DEVICE too).
+  // Used by the device tool and by tests; returns null when dir holds no
+  // device.
+  static Device* Use(const std::filesystem::path& dir);
+  // Lays out an empty device (fs/, device.db, profile.txt) at dir.
+  static bool Create(const std::filesystem::path& dir, const Profile& profile,
+                     std::string* error);
+
+  const std::filesystem::path& Dir() const { return dir_; }
+  std::filesystem::path FsRoot() const { return dir_ / "fs"; }
+  const Profile& GetProfile() const { return profile_; }
+  // Rewrites profile.txt and the in-memory copy.
+  bool SaveProfile(const Profile& profile);
+
+  // This process's connection to device.db (reopened after a fork, since
+  // a connection must not cross one). Callers hold DbLock() while they
+  // use it; Exec and Transaction take it themselves. Tables are created
+  // by the parts that own them (CREATE TABLE IF NOT EXISTS).
+  sqlite3* Db();
+  std::recursive_mutex& DbLock() { return dbLock_; }
+
+  // Runs fn inside BEGIN IMMEDIATE ... COMMIT (rolled back when fn returns
+  // false). Returns fn's result, false on a database failure.
+  template <class Fn>
+  bool Transaction(Fn&& fn) {
+    std::lock_guard<std::recursive_mutex> g(dbLock_);
+    if (!Exec("BEGIN IMMEDIATE")) return false;
+    bool ok = fn();
+    if (!Exec(ok ? "COMMIT" : "ROLLBACK")) return false;
+    return ok;
+  }
+  bool Exec(const char* sql);
+
+  // Maps a device path ("\"-rooted, backslashes; "/" is taken as "\" too;
+  // empty components and "." are skipped, a trailing backslash is allowed)
+  // onto the host folder, resolving every component ignoring case. Fails
+  // (last error set) with ERROR_INVALID_NAME for a relative path, "..",
+  // wildcards or characters the device refuses in names, and with
+  // ERROR_FILENAME_EXCED_RANGE above MAX_PATH characters. A path never
+  // leaves fs/. Wildcard patterns: resolve their folder, then match.
+  bool Resolve(std::u16string_view devicePath, ResolvedPath* out) const;
+
+  // Device milliseconds added to the host clock (the device clock).
+  LONGLONG ClockOffsetMs();
+  void SetClockOffsetMs(LONGLONG ms);
+
+ private:
+  Device() = default;
+  bool Open(const std::filesystem::path& dir);
+  std::filesystem::path dir_;
+  Profile profile_;
+  sqlite3* db_ = nullptr;
+  int dbPid_ = 0;
+  std::recursive_mutex dbLock_;
+};
+
+// A prepared statement that finalises itself.
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const char* sql);
+  ~Stmt();
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  bool ok() const { return stmt_ != nullptr; }
+  Stmt& Bind(int i, int64_t v);
+  Stmt& Bind(int i, std::string_view v);
+  Stmt& Bind(int i, std::u16string_view v);  // stored as UTF-8 text
+  Stmt& BindBlob(int i, const void* data, size_t n);
+  Stmt& BindNull(int i);
+  bool Step();  // true when a row is ready
+  bool Run();   // steps to the end; true on SQLITE_DONE
+  int64_t Int(int col) const;
+  std::string Text(int col) const;
+  std::u16string Text16(int col) const;
+  std::string Blob(int col) const;
+  bool IsNull(int col) const;
+  void Reset();
+  sqlite3_stmt* raw() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+
+}  // namespace ce

@@ -1,0 +1,458 @@
+#include "ce/device.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ce/errors.h"
+
+namespace fs = std::filesystem;
+
+namespace ce {
+namespace {
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool ParseUInt(const std::string& v, unsigned long long* out) {
+  if (v.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long n = strtoull(v.c_str(), &end, 10);
+  if (errno || *end || v[0] == '-') return false;
+  *out = n;
+  return true;
+}
+
+std::u16string NormalizeRoot(std::u16string p) {
+  if (p.empty() || p[0] != u'\\') p = u"\\" + p;
+  while (p.size() > 1 && p.back() == u'\\') p.pop_back();
+  return p;
+}
+
+struct Registry {
+  std::mutex lock;
+  std::map<std::string, Device*> devices;  // by canonical host dir; never freed
+  Device* current = nullptr;
+};
+
+Registry& Devices() {
+  static Registry* r = new Registry;
+  return *r;
+}
+
+bool IsBadNameChar(char16_t c) {
+  return c < 0x20 || c == u':' || c == u'*' || c == u'?' || c == u'"' || c == u'<' || c == u'>' ||
+         c == u'|';
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- Profile
+
+bool Profile::Parse(std::string_view text, Profile* out, std::string* error) {
+  Profile p;
+  p.cards.clear();
+  int lineNo = 0;
+  size_t pos = 0;
+  auto fail = [&](const std::string& msg) {
+    if (error) *error = "profile line " + std::to_string(lineNo) + ": " + msg;
+    return false;
+  };
+  while (pos <= text.size()) {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string_view::npos) nl = text.size();
+    std::string line = Trim(text.substr(pos, nl - pos));
+    pos = nl + 1;
+    ++lineNo;
+    if (line.empty() || line[0] == '#') continue;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) return fail("expected key = value");
+    std::string key = Trim(line.substr(0, eq));
+    std::string value = Trim(line.substr(eq + 1));
+    unsigned long long n = 0;
+    if (key == "screen_width" || key == "screen_height" || key == "version_major" ||
+        key == "version_minor" || key == "build") {
+      if (!ParseUInt(value, &n) || n > 0x7FFFFFFF) return fail("bad number for " + key);
+      if (key == "screen_width") p.screenWidth = static_cast<int>(n);
+      else if (key == "screen_height") p.screenHeight = static_cast<int>(n);
+      else if (key == "version_major") p.versionMajor = static_cast<DWORD>(n);
+      else if (key == "version_minor") p.versionMinor = static_cast<DWORD>(n);
+      else p.buildNumber = static_cast<DWORD>(n);
+    } else if (key == "platform") {
+      p.platform = FromUtf8(value);
+    } else if (key == "oem") {
+      p.oemInfo = FromUtf8(value);
+    } else if (key == "timezone") {
+      if (value.empty()) return fail("empty timezone");
+      p.timeZone = value;
+    } else if (key == "card") {
+      std::u16string name = FromUtf8(value);
+      while (!name.empty() && name[0] == u'\\') name.erase(0, 1);
+      if (name.empty() || name.find(u'\\') != std::u16string::npos) return fail("bad card folder");
+      p.cards.push_back(name);
+    } else if (key == "rom") {
+      p.romFiles.push_back(NormalizeRoot(FromUtf8(value)));
+    } else if (key == "held_open") {
+      p.heldOpen.push_back(NormalizeRoot(FromUtf8(value)));
+    } else if (key == "capacity") {
+      size_t bar = value.rfind('|');
+      if (bar == std::string::npos || !ParseUInt(Trim(value.substr(bar + 1)), &n))
+        return fail("capacity needs <root>|<bytes>");
+      p.capacities.push_back({NormalizeRoot(FromUtf8(Trim(value.substr(0, bar)))), n});
+    } else if (key == "resident") {
+      if (value.empty()) return fail("empty resident program");
+      p.residentPrograms.push_back(FromUtf8(value));
+    } else if (key == "peer_address") {
+      p.peerAddress = FromUtf8(value);
+    } else {
+      return fail("unknown key " + key);
+    }
+  }
+  *out = std::move(p);
+  return true;
+}
+
+std::string Profile::Serialize() const {
+  std::ostringstream o;
+  o << "# Device profile\n";
+  o << "screen_width = " << screenWidth << "\n";
+  o << "screen_height = " << screenHeight << "\n";
+  o << "platform = " << ToUtf8(platform) << "\n";
+  o << "version_major = " << versionMajor << "\n";
+  o << "version_minor = " << versionMinor << "\n";
+  o << "build = " << buildNumber << "\n";
+  o << "oem = " << ToUtf8(oemInfo) << "\n";
+  o << "timezone = " << timeZone << "\n";
+  o << "peer_address = " << ToUtf8(peerAddress) << "\n";
+  for (auto& c : cards) o << "card = " << ToUtf8(c) << "\n";
+  for (auto& r : romFiles) o << "rom = " << ToUtf8(r) << "\n";
+  for (auto& h : heldOpen) o << "held_open = " << ToUtf8(h) << "\n";
+  for (auto& c : capacities) o << "capacity = " << ToUtf8(c.root) << "|" << c.bytes << "\n";
+  for (auto& r : residentPrograms) o << "resident = " << ToUtf8(r) << "\n";
+  return o.str();
+}
+
+// ---------------------------------------------------------------- Device
+
+Device* Device::Current() {
+  Registry& r = Devices();
+  {
+    std::lock_guard<std::mutex> g(r.lock);
+    if (r.current) return r.current;
+  }
+  const char* env = getenv(kDeviceEnv);
+  if (!env || !*env) {
+    SetLastError(ERROR_NOT_READY);
+    return nullptr;
+  }
+  return Use(env);
+}
+
+Device* Device::Use(const fs::path& dir) {
+  std::error_code ec;
+  fs::path canon = fs::weakly_canonical(dir, ec);
+  if (ec) canon = dir;
+  Registry& r = Devices();
+  std::lock_guard<std::mutex> g(r.lock);
+  auto it = r.devices.find(canon.string());
+  Device* d = nullptr;
+  if (it != r.devices.end()) {
+    d = it->second;
+  } else {
+    auto* fresh = new Device;
+    if (!fresh->Open(canon)) {
+      delete fresh;
+      SetLastError(ERROR_NOT_READY);
+      return nullptr;
+    }
+    r.devices[canon.string()] = fresh;
+    d = fresh;
+  }
+  r.current = d;
+  setenv(kDeviceEnv, canon.c_str(), 1);
+  return d;
+}
+
+bool Device::Create(const fs::path& dir, const Profile& profile, std::string* error) {
+  std::error_code ec;
+  if (fs::exists(dir / "device.db", ec)) {
+    if (error) *error = "a device already exists at " + dir.string();
+    return false;
+  }
+  fs::create_directories(dir / "fs", ec);
+  if (ec) {
+    if (error) *error = "cannot create " + (dir / "fs").string() + ": " + ec.message();
+    return false;
+  }
+  std::ofstream pf(dir / "profile.txt", std::ios::binary | std::ios::trunc);
+  pf << profile.Serialize();
+  pf.close();
+  if (!pf) {
+    if (error) *error = "cannot write " + (dir / "profile.txt").string();
+    return false;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2((dir / "device.db").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                      nullptr) != SQLITE_OK) {
+    if (error) *error = "cannot create device.db";
+    sqlite3_close(db);
+    return false;
+  }
+  char* msg = nullptr;
+  int rc = sqlite3_exec(db,
+                        "PRAGMA journal_mode=WAL;"
+                        "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value);"
+                        "INSERT OR IGNORE INTO meta VALUES('clock_offset_ms', 0);",
+                        nullptr, nullptr, &msg);
+  if (rc != SQLITE_OK) {
+    if (error) *error = std::string("cannot set up device.db: ") + (msg ? msg : "");
+    sqlite3_free(msg);
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_close(db);
+  for (const auto& card : profile.cards) {
+    fs::create_directories(dir / "fs" / ToUtf8(card), ec);
+  }
+  return true;
+}
+
+bool Device::Open(const fs::path& dir) {
+  std::error_code ec;
+  if (!fs::is_directory(dir / "fs", ec) || !fs::exists(dir / "device.db", ec)) return false;
+  std::ifstream pf(dir / "profile.txt", std::ios::binary);
+  if (!pf) return false;
+  std::stringstream ss;
+  ss << pf.rdbuf();
+  std::string err;
+  if (!Profile::Parse(ss.str(), &profile_, &err)) return false;
+  dir_ = dir;
+  return Db() != nullptr;
+}
+
+sqlite3* Device::Db() {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  int pid = static_cast<int>(getpid());
+  if (db_ && dbPid_ == pid) return db_;
+  // A connection inherited through fork is left alone (closing it could
+  // disturb the parent's locks); the child opens its own.
+  db_ = nullptr;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2((dir_ / "device.db").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                      nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 15000);
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+  db_ = db;
+  dbPid_ = pid;
+  return db_;
+}
+
+bool Device::SaveProfile(const Profile& profile) {
+  fs::path tmp = dir_ / "profile.txt.new";
+  {
+    std::ofstream pf(tmp, std::ios::binary | std::ios::trunc);
+    pf << profile.Serialize();
+    if (!pf) return false;
+  }
+  std::error_code ec;
+  fs::rename(tmp, dir_ / "profile.txt", ec);
+  if (ec) return false;
+  profile_ = profile;
+  return true;
+}
+
+bool Device::Exec(const char* sql) {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  sqlite3* db = Db();
+  if (!db) return false;
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+LONGLONG Device::ClockOffsetMs() {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  Stmt s(Db(), "SELECT value FROM meta WHERE key='clock_offset_ms'");
+  if (s.ok() && s.Step()) return s.Int(0);
+  return 0;
+}
+
+void Device::SetClockOffsetMs(LONGLONG ms) {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  Stmt s(Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('clock_offset_ms', ?)");
+  s.Bind(1, static_cast<int64_t>(ms)).Run();
+}
+
+bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
+  if (devicePath.size() > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (devicePath.empty() || (devicePath[0] != u'\\' && devicePath[0] != u'/')) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  std::vector<std::u16string> parts;
+  std::u16string cur;
+  auto flush = [&]() -> bool {
+    if (cur.empty() || cur == u".") {
+      cur.clear();
+      return true;
+    }
+    if (cur == u"..") return false;
+    for (char16_t c : cur)
+      if (IsBadNameChar(c)) return false;
+    parts.push_back(cur);
+    cur.clear();
+    return true;
+  };
+  for (char16_t c : devicePath) {
+    if (c == u'\\' || c == u'/') {
+      if (!flush()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+      }
+    } else {
+      cur += c;
+    }
+  }
+  if (!flush()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  ResolvedPath r;
+  r.host = FsRoot();
+  r.device.assign(1, u'\\');
+  r.parentExists = true;
+  r.exists = true;
+  r.isDirectory = true;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::u16string& want = parts[i];
+    std::string found;
+    bool have = false;
+    if (r.exists && r.isDirectory) {
+      std::string exact = ToUtf8(want);
+      struct stat st;
+      if (lstat((r.host / exact).c_str(), &st) == 0) {
+        found = exact;
+        have = true;
+      } else {
+        std::u16string up = DeviceUpper(want);
+        if (DIR* d = opendir(r.host.c_str())) {
+          while (dirent* e = readdir(d)) {
+            if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+            if (DeviceUpper(FromUtf8(e->d_name)) == up) {
+              found = e->d_name;
+              have = true;
+              break;
+            }
+          }
+          closedir(d);
+        }
+      }
+    }
+    bool last = i + 1 == parts.size();
+    if (last) r.parentExists = r.exists && r.isDirectory;
+    if (have) {
+      r.host /= found;
+      if (r.device.size() > 1) r.device += u'\\';
+      r.device += FromUtf8(found);
+      struct stat st;
+      r.exists = stat(r.host.c_str(), &st) == 0;
+      r.isDirectory = r.exists && S_ISDIR(st.st_mode);
+    } else {
+      r.host /= ToUtf8(want);
+      if (r.device.size() > 1) r.device += u'\\';
+      r.device += want;
+      r.exists = false;
+      r.isDirectory = false;
+    }
+  }
+  r.key = DeviceUpper(r.device);
+  *out = std::move(r);
+  return true;
+}
+
+// ---------------------------------------------------------------- Stmt
+
+Stmt::Stmt(sqlite3* db, const char* sql) {
+  if (!db || sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+  }
+}
+
+Stmt::~Stmt() { sqlite3_finalize(stmt_); }
+
+Stmt& Stmt::Bind(int i, int64_t v) {
+  if (stmt_) sqlite3_bind_int64(stmt_, i, v);
+  return *this;
+}
+
+Stmt& Stmt::Bind(int i, std::string_view v) {
+  if (stmt_) sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+Stmt& Stmt::Bind(int i, std::u16string_view v) { return Bind(i, std::string_view(ToUtf8(v))); }
+
+Stmt& Stmt::BindBlob(int i, const void* data, size_t n) {
+  if (stmt_) sqlite3_bind_blob(stmt_, i, n ? data : "", static_cast<int>(n), SQLITE_TRANSIENT);
+  return *this;
+}
+
+Stmt& Stmt::BindNull(int i) {
+  if (stmt_) sqlite3_bind_null(stmt_, i);
+  return *this;
+}
+
+bool Stmt::Step() { return stmt_ && sqlite3_step(stmt_) == SQLITE_ROW; }
+
+bool Stmt::Run() {
+  if (!stmt_) return false;
+  int rc;
+  while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+  }
+  return rc == SQLITE_DONE;
+}
+
+int64_t Stmt::Int(int col) const { return stmt_ ? sqlite3_column_int64(stmt_, col) : 0; }
+
+std::string Stmt::Text(int col) const {
+  if (!stmt_) return {};
+  const unsigned char* t = sqlite3_column_text(stmt_, col);
+  int n = sqlite3_column_bytes(stmt_, col);
+  return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(n)) : std::string();
+}
+
+std::u16string Stmt::Text16(int col) const { return FromUtf8(Text(col)); }
+
+std::string Stmt::Blob(int col) const {
+  if (!stmt_) return {};
+  const void* b = sqlite3_column_blob(stmt_, col);
+  int n = sqlite3_column_bytes(stmt_, col);
+  return b ? std::string(static_cast<const char*>(b), static_cast<size_t>(n)) : std::string();
+}
+
+bool Stmt::IsNull(int col) const { return !stmt_ || sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+
+void Stmt::Reset() {
+  if (stmt_) {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+}
+
+}  // namespace ce

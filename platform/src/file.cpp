@@ -1,0 +1,337 @@
+// CreateFile and the calls on an open file handle.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "ce/errors.h"
+#include "ce/handle.h"
+#include "filestate.h"
+
+#ifndef ERROR_NEGATIVE_SEEK
+#define ERROR_NEGATIVE_SEEK 131L
+#endif
+
+namespace ce {
+namespace {
+
+using namespace filestate;
+
+class FileObject : public HandleObject {
+ public:
+  Device* dev = nullptr;
+  int fd = -1;
+  ResolvedPath path;
+  Volume volume;
+  DWORD access = 0;
+  int64_t openId = 0;
+  uint64_t pos = 0;
+  bool dirty = false;        // written since the times were last stamped
+  bool fixedWrite = false;   // SetFileTime chose the last-write time
+  bool fixedAccess = false;  // SetFileTime chose the last-access time
+  std::mutex lock;
+
+  ~FileObject() override { Release(); }
+
+  bool Close() override {
+    std::lock_guard<std::mutex> g(lock);
+    StampTimes();
+    Release();
+    return true;
+  }
+
+  // Writes the pending last-write/last-access times of this handle.
+  void StampTimes() {
+    if (!dirty) return;
+    dirty = false;
+    uint64_t now = NowTicks(dev);
+    SetMetaTimes(dev, path, nullptr, fixedAccess ? nullptr : &now, fixedWrite ? nullptr : &now);
+  }
+
+  bool Size(uint64_t* size) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return false;
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
+  }
+
+ private:
+  void Release() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+    if (openId) UnregisterOpen(dev, openId);
+    openId = 0;
+  }
+};
+
+std::shared_ptr<FileObject> GetFile(HANDLE h) { return GetHandle<FileObject>(h); }
+
+bool NeedAccess(const FileObject& f, DWORD bit) {
+  if (f.access & bit) return true;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return false;
+}
+
+}  // namespace
+}  // namespace ce
+
+using namespace ce;
+using namespace ce::filestate;
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE) {
+  Device* dev = Dev();
+  if (!dev) return INVALID_HANDLE_VALUE;
+  ResolvedPath r;
+  if (!ResolveArg(dev, name, &r)) return INVALID_HANDLE_VALUE;
+  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  access &= kAccessMask;
+  if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (r.exists && disposition == CREATE_NEW) {
+    SetLastError(ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (r.isDirectory) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!r.exists) {
+    if (!r.parentExists) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  bool existed = r.exists;
+  bool truncate = existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
+  EntryInfo before;
+  if (existed) {
+    if (!GetEntryInfo(dev, r, &before)) return INVALID_HANDLE_VALUE;
+    if ((before.attributes & FILE_ATTRIBUTE_READONLY) && ((access & GENERIC_WRITE) || truncate)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  int64_t openId = RegisterOpen(dev, r.key, access, share);
+  if (!openId) return INVALID_HANDLE_VALUE;
+
+  int flags = O_CLOEXEC | (truncate ? O_TRUNC : 0) | (existed ? 0 : O_CREAT | O_EXCL);
+  int fd = open(r.host.c_str(), O_RDWR | flags, 0666);
+  if (fd < 0 && errno == EACCES && !(access & GENERIC_WRITE) && !truncate)
+    fd = open(r.host.c_str(), O_RDONLY | flags, 0666);
+  if (fd < 0) {
+    int err = errno;
+    UnregisterOpen(dev, openId);
+    SetLastError(err == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(err));
+    return INVALID_HANDLE_VALUE;
+  }
+
+  auto f = std::make_shared<FileObject>();
+  f->dev = dev;
+  f->fd = fd;
+  f->path = r;
+  f->path.exists = true;
+  f->volume = VolumeOf(dev, r);
+  f->access = access;
+  f->openId = openId;
+
+  uint64_t now = NowTicks(dev);
+  DWORD attrs = flagsAndAttributes & kSettableAttributes;
+  if (!attrs) attrs = FILE_ATTRIBUTE_ARCHIVE;
+  if (!existed) {
+    PutMeta(dev, r.key, attrs, now, now, now);
+  } else if (disposition == CREATE_ALWAYS) {
+    PutMeta(dev, r.key, attrs, before.ctime, now, now);
+  } else if (truncate) {
+    SetMetaTimes(dev, f->path, nullptr, &now, &now);
+  }
+  if (truncate) AddUsed(dev, f->volume, -static_cast<int64_t>(before.size));
+  HANDLE h = AddHandle(f);
+  bool reportExisting = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
+  SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return h;
+}
+
+BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+  auto f = GetFile(h);
+  if (read) *read = 0;
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->lock);
+  if (!NeedAccess(*f, GENERIC_READ)) return FALSE;
+  if (!buffer && toRead) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  DWORD done = 0;
+  while (done < toRead) {
+    ssize_t n = pread(f->fd, static_cast<char*>(buffer) + done, toRead - done,
+                      static_cast<off_t>(f->pos + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return FALSE;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  f->pos += done;
+  if (read) *read = done;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+  auto f = GetFile(h);
+  if (written) *written = 0;
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->lock);
+  if (!NeedAccess(*f, GENERIC_WRITE)) return FALSE;
+  if (!buffer && toWrite) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!toWrite) return TRUE;
+  uint64_t size = 0;
+  if (!f->Size(&size)) return FALSE;
+  uint64_t end = f->pos + toWrite;
+  uint64_t grow = end > size ? end - size : 0;
+  if (!CheckRoom(f->dev, f->volume, grow)) return FALSE;
+  DWORD done = 0;
+  while (done < toWrite) {
+    ssize_t n = pwrite(f->fd, static_cast<const char*>(buffer) + done, toWrite - done,
+                       static_cast<off_t>(f->pos + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int err = n < 0 ? errno : ENOSPC;
+      // What a failed write appended does not stay behind.
+      if (grow && ftruncate(f->fd, static_cast<off_t>(size)) != 0) {
+        // The first error is the one reported.
+      }
+      SetLastError(ErrorFromErrno(err));
+      return FALSE;
+    }
+    done += static_cast<DWORD>(n);
+  }
+  AddUsed(f->dev, f->volume, static_cast<int64_t>(grow));
+  f->pos = end;
+  f->dirty = true;
+  if (written) *written = done;
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE h, LONG distance, PLONG distanceHigh, DWORD method) {
+  auto f = GetFile(h);
+  if (!f) return INVALID_SET_FILE_POINTER;
+  std::lock_guard<std::mutex> g(f->lock);
+  int64_t move = distanceHigh ? static_cast<int64_t>((static_cast<uint64_t>(
+                                                          static_cast<uint32_t>(*distanceHigh))
+                                                      << 32) |
+                                                     static_cast<uint32_t>(distance))
+                              : static_cast<int64_t>(distance);
+  int64_t base = 0;
+  if (method == FILE_BEGIN) {
+    base = 0;
+  } else if (method == FILE_CURRENT) {
+    base = static_cast<int64_t>(f->pos);
+  } else if (method == FILE_END) {
+    uint64_t size = 0;
+    if (!f->Size(&size)) return INVALID_SET_FILE_POINTER;
+    base = static_cast<int64_t>(size);
+  } else {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t pos = base + move;
+  if (pos < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  f->pos = static_cast<uint64_t>(pos);
+  if (distanceHigh) *distanceHigh = static_cast<LONG>(f->pos >> 32);
+  DWORD low = static_cast<DWORD>(f->pos);
+  if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+BOOL SetEndOfFile(HANDLE h) {
+  auto f = GetFile(h);
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->lock);
+  if (!NeedAccess(*f, GENERIC_WRITE)) return FALSE;
+  uint64_t size = 0;
+  if (!f->Size(&size)) return FALSE;
+  if (f->pos > size && !CheckRoom(f->dev, f->volume, f->pos - size)) return FALSE;
+  if (ftruncate(f->fd, static_cast<off_t>(f->pos)) != 0) {
+    SetLastError(ErrorFromErrno(errno));
+    return FALSE;
+  }
+  AddUsed(f->dev, f->volume, static_cast<int64_t>(f->pos) - static_cast<int64_t>(size));
+  f->dirty = true;
+  return TRUE;
+}
+
+DWORD GetFileSize(HANDLE h, LPDWORD sizeHigh) {
+  auto f = GetFile(h);
+  if (!f) return INVALID_FILE_SIZE;
+  std::lock_guard<std::mutex> g(f->lock);
+  uint64_t size = 0;
+  if (!f->Size(&size)) return INVALID_FILE_SIZE;
+  if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
+  if (static_cast<DWORD>(size) == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(size);
+}
+
+BOOL GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite) {
+  auto f = GetFile(h);
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->lock);
+  f->StampTimes();
+  EntryInfo e;
+  if (!GetEntryInfo(f->dev, f->path, &e)) return FALSE;
+  if (creation) *creation = FromTicks(e.ctime);
+  if (lastAccess) *lastAccess = FromTicks(e.atime);
+  if (lastWrite) *lastWrite = FromTicks(e.wtime);
+  return TRUE;
+}
+
+BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite) {
+  auto f = GetFile(h);
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->lock);
+  if (!NeedAccess(*f, GENERIC_WRITE)) return FALSE;
+  f->StampTimes();
+  uint64_t c = creation ? Ticks(*creation) : 0, a = lastAccess ? Ticks(*lastAccess) : 0,
+           w = lastWrite ? Ticks(*lastWrite) : 0;
+  if (!SetMetaTimes(f->dev, f->path, creation ? &c : nullptr, lastAccess ? &a : nullptr,
+                    lastWrite ? &w : nullptr))
+    return FALSE;
+  if (lastWrite) f->fixedWrite = true;
+  if (lastAccess) f->fixedAccess = true;
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE h) {
+  auto f = GetFile(h);
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->lock);
+  if (!NeedAccess(*f, GENERIC_WRITE)) return FALSE;
+  if (fsync(f->fd) != 0) {
+    SetLastError(ErrorFromErrno(errno));
+    return FALSE;
+  }
+  f->StampTimes();
+  return TRUE;
+}

@@ -1,0 +1,246 @@
+// Attributes, folders, delete, move and copy.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "ce/errors.h"
+#include "filestate.h"
+
+using namespace ce;
+using namespace ce::filestate;
+
+namespace {
+
+// Resolves an existing entry: ERROR_FILE_NOT_FOUND, or ERROR_PATH_NOT_FOUND
+// when a folder on the way is missing.
+bool ResolveExisting(Device* dev, LPCWSTR name, ResolvedPath* r) {
+  if (!ResolveArg(dev, name, r)) return false;
+  if (!r->exists) {
+    SetLastError(r->parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  return true;
+}
+
+bool Fail(DWORD error) {
+  SetLastError(error);
+  return false;
+}
+
+// The last component of a path as the caller typed it.
+std::u16string LastComponent(LPCWSTR path) {
+  std::u16string s(path, StrLen(path));
+  while (s.size() > 1 && (s.back() == u'\\' || s.back() == u'/')) s.pop_back();
+  size_t cut = s.find_last_of(u"\\/");
+  return cut == std::u16string::npos ? s : s.substr(cut + 1);
+}
+
+bool IsEmptyFolder(const std::filesystem::path& p) {
+  std::error_code ec;
+  return std::filesystem::directory_iterator(p, ec) == std::filesystem::directory_iterator() && !ec;
+}
+
+// Copies the bytes of one host file over another; the target is removed
+// when the copy fails.
+bool CopyBytes(const std::filesystem::path& from, const std::filesystem::path& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Fail(ErrorFromErrno(errno));
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) {
+    int err = errno;
+    close(in);
+    return Fail(ErrorFromErrno(err));
+  }
+  std::vector<char> buf(1 << 16);
+  int err = 0;
+  for (;;) {
+    ssize_t n = read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t off = 0; off < n;) {
+      ssize_t w = write(out, buf.data() + off, static_cast<size_t>(n - off));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        err = w < 0 ? errno : ENOSPC;
+        break;
+      }
+      off += w;
+    }
+    if (err) break;
+  }
+  close(in);
+  if (close(out) != 0 && !err) err = errno;
+  if (err) {
+    unlink(to.c_str());
+    return Fail(ErrorFromErrno(err));
+  }
+  return true;
+}
+
+}  // namespace
+
+DWORD GetFileAttributesW(LPCWSTR name) {
+  Device* dev = Dev();
+  ResolvedPath r;
+  EntryInfo e;
+  if (!dev || !ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e))
+    return INVALID_FILE_ATTRIBUTES;
+  return e.attributes;
+}
+
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
+  Device* dev = Dev();
+  ResolvedPath r;
+  EntryInfo e;
+  if (!dev || !ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
+  if (e.rom || e.mountRoot || r.key == u"\\") return Fail(ERROR_ACCESS_DENIED);
+  return PutMeta(dev, r.key, attributes & kSettableAttributes, e.ctime, e.atime, e.wtime);
+}
+
+BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
+  Device* dev = Dev();
+  ResolvedPath r;
+  if (!dev || !ResolveArg(dev, name, &r)) return FALSE;
+  if (r.exists) return Fail(ERROR_ALREADY_EXISTS);
+  if (!r.parentExists) return Fail(ERROR_PATH_NOT_FOUND);
+  if (mkdir(r.host.c_str(), 0777) != 0)
+    return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno));
+  uint64_t now = NowTicks(dev);
+  DeleteMetaTree(dev, r.key);  // rows of an earlier folder removed outside the device
+  return PutMeta(dev, r.key, 0, now, now, now);
+}
+
+BOOL RemoveDirectoryW(LPCWSTR name) {
+  Device* dev = Dev();
+  ResolvedPath r;
+  EntryInfo e;
+  if (!dev || !ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
+  if (!r.isDirectory) return Fail(ERROR_DIRECTORY);
+  if (r.key == u"\\" || e.mountRoot) return Fail(ERROR_ACCESS_DENIED);
+  if (e.attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  if (!IsEmptyFolder(r.host)) return Fail(ERROR_DIR_NOT_EMPTY);
+  if (rmdir(r.host.c_str()) != 0)
+    return Fail(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno));
+  DeleteMetaTree(dev, r.key);
+  return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR name) {
+  Device* dev = Dev();
+  ResolvedPath r;
+  EntryInfo e;
+  if (!dev || !ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
+  if (r.isDirectory || (e.attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+  int64_t id = RegisterOpen(dev, r.key, kAccessDelete, 0);
+  if (!id) return FALSE;
+  bool ok = unlink(r.host.c_str()) == 0;
+  int err = errno;
+  if (ok) DeleteMetaTree(dev, r.key);
+  UnregisterOpen(dev, id);
+  InvalidateUsed();
+  return ok ? TRUE : Fail(ErrorFromErrno(err));
+}
+
+BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
+  Device* dev = Dev();
+  ResolvedPath src, dst;
+  EntryInfo e;
+  if (!dev || !ResolveExisting(dev, from, &src) || !GetEntryInfo(dev, src, &e)) return FALSE;
+  if (!ResolveArg(dev, to, &dst)) return FALSE;
+  if (src.key == u"\\" || e.mountRoot || e.rom) return Fail(ERROR_ACCESS_DENIED);
+  if (!dst.parentExists) return Fail(ERROR_PATH_NOT_FOUND);
+  bool sameEntry = dst.key == src.key;  // a change of letter case only
+  if (!sameEntry && dst.key.rfind(src.key + u'\\', 0) == 0) return Fail(ERROR_ACCESS_DENIED);
+
+  int64_t dstId = RegisterOpen(dev, dst.key, kAccessDelete, 0);
+  if (!dstId) return FALSE;
+  int64_t srcId = 0;
+  auto release = [&] {
+    UnregisterOpen(dev, dstId);
+    UnregisterOpen(dev, srcId);
+  };
+  if (dst.exists && !sameEntry) {
+    release();
+    return Fail(ERROR_ALREADY_EXISTS);
+  }
+  if (src.isDirectory) {
+    if (IsOpenBelow(dev, src.key)) {
+      release();
+      return Fail(ERROR_ACCESS_DENIED);
+    }
+  } else if (!sameEntry) {
+    srcId = RegisterOpen(dev, src.key, kAccessDelete, 0);
+    if (!srcId) {
+      DWORD err = GetLastError();
+      release();
+      return Fail(err);
+    }
+    Volume sv = VolumeOf(dev, src), dv = VolumeOf(dev, dst);
+    if (sv.key != dv.key && !CheckRoom(dev, dv, e.size)) {
+      release();
+      return FALSE;
+    }
+  }
+  std::filesystem::path target = dst.host.parent_path() / ToUtf8(LastComponent(to));
+  bool ok = true;
+  if (rename(src.host.c_str(), target.c_str()) != 0) {
+    int err = errno;
+    if (err == EXDEV && !src.isDirectory) {
+      ok = CopyBytes(src.host, target);
+      if (ok && unlink(src.host.c_str()) != 0) ok = Fail(ErrorFromErrno(errno));
+    } else {
+      ok = Fail(err == EXDEV ? ERROR_ACCESS_DENIED : ErrorFromErrno(err));
+    }
+  }
+  if (ok && !sameEntry) MoveMetaTree(dev, src.key, dst.key);
+  release();
+  InvalidateUsed();
+  return ok ? TRUE : FALSE;
+}
+
+BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+  Device* dev = Dev();
+  ResolvedPath src, dst;
+  EntryInfo se, de;
+  if (!dev || !ResolveExisting(dev, from, &src) || !GetEntryInfo(dev, src, &se)) return FALSE;
+  if (!ResolveArg(dev, to, &dst)) return FALSE;
+  if (src.isDirectory) return Fail(ERROR_ACCESS_DENIED);
+  if (!dst.parentExists) return Fail(ERROR_PATH_NOT_FOUND);
+  if (dst.exists) {
+    if (dst.isDirectory) return Fail(ERROR_ACCESS_DENIED);
+    if (failIfExists) return Fail(ERROR_FILE_EXISTS);
+    if (!GetEntryInfo(dev, dst, &de)) return FALSE;
+    if (de.attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  }
+  int64_t srcId = RegisterOpen(dev, src.key, GENERIC_READ, FILE_SHARE_READ);
+  if (!srcId) return FALSE;
+  int64_t dstId = RegisterOpen(dev, dst.key, GENERIC_WRITE, 0);
+  if (!dstId) {
+    UnregisterOpen(dev, srcId);
+    return FALSE;
+  }
+  bool ok = true;
+  uint64_t old = dst.exists ? de.size : 0;
+  if (se.size > old && !CheckRoom(dev, VolumeOf(dev, dst), se.size - old)) ok = false;
+  if (ok) {
+    ok = CopyBytes(src.host, dst.host);
+    std::error_code ec;
+    if (!ok && dst.exists && !std::filesystem::exists(dst.host, ec))
+      DeleteMetaTree(dev, dst.key);  // the old target went with the failed copy
+  }
+  if (ok) {
+    DWORD attrs = se.attributes & ~kRomBits & kSettableAttributes;
+    ok = PutMeta(dev, dst.key, attrs, se.ctime, se.atime, se.wtime);
+  }
+  UnregisterOpen(dev, dstId);
+  UnregisterOpen(dev, srcId);
+  InvalidateUsed();
+  return ok ? TRUE : FALSE;
+}

@@ -1,0 +1,539 @@
+// File bookkeeping in device.db: metadata rows, the share table and holds,
+// volumes and their used bytes, storage card removal.
+#include "filestate.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "ce/errors.h"
+
+namespace fs = std::filesystem;
+
+namespace ce::filestate {
+namespace {
+
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS file_meta(key TEXT PRIMARY KEY, attributes INTEGER NOT NULL,"
+    " ctime INTEGER NOT NULL, atime INTEGER NOT NULL, wtime INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS file_open(id INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER NOT NULL,"
+    " start INTEGER NOT NULL, key TEXT NOT NULL, access INTEGER NOT NULL, share INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS file_open_key ON file_open(key);";
+
+// Start time of a process (clock ticks since boot), or -1 when it is gone.
+int64_t ProcessStart(int64_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  if (!f) return -1;
+  std::stringstream ss;
+  ss << f.rdbuf();
+  std::string s = ss.str();
+  size_t close = s.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(s.substr(close + 1));
+  std::string tok;
+  // Fields after the command: state is field 3, start time field 22.
+  for (int field = 3; fields >> tok; ++field) {
+    if (field == 22) return std::stoll(tok);
+  }
+  return -1;
+}
+
+struct Self {
+  int64_t pid;
+  int64_t start;
+};
+
+Self CurrentProcess() {
+  static std::mutex m;
+  static Self cached{-1, -1};
+  std::lock_guard<std::mutex> g(m);
+  int64_t pid = getpid();
+  if (cached.pid != pid) cached = {pid, ProcessStart(pid)};  // refreshed after fork
+  return cached;
+}
+
+bool Alive(int64_t pid, int64_t start) {
+  if (pid == 0) return true;  // system hold
+  Self self = CurrentProcess();
+  if (pid == self.pid) return start == self.start;
+  return ProcessStart(pid) == start;
+}
+
+DWORD ShareAsAccess(DWORD share) {
+  return ((share & FILE_SHARE_READ) ? GENERIC_READ : 0) |
+         ((share & FILE_SHARE_WRITE) ? GENERIC_WRITE : 0);
+}
+
+bool Conflicts(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
+  return (accessA & ~ShareAsAccess(shareB)) != 0 || (accessB & ~ShareAsAccess(shareA)) != 0;
+}
+
+// The files the system keeps open with no sharing.
+bool IsSystemHeld(Device* dev, const std::u16string& key) {
+  if (key == DeviceUpper(kSystemHivePath) || key == DeviceUpper(kUserHivePath)) return true;
+  for (const auto& p : dev->GetProfile().heldOpen) {
+    if (DeviceUpper(p) == key) return true;
+  }
+  return false;
+}
+
+std::u16string TreePrefix(const std::u16string& key) { return key == u"\\" ? key : key + u'\\'; }
+
+struct UsedCache {
+  std::mutex lock;
+  struct Entry {
+    uint64_t bytes;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::map<std::string, Entry> entries;
+};
+
+UsedCache& Used() {
+  static UsedCache* c = new UsedCache;
+  return *c;
+}
+
+std::string CacheKey(Device* dev, const Volume& v) {
+  return dev->Dir().string() + "|" + ToUtf8(v.key);
+}
+
+uint64_t WalkBytes(const fs::path& root, Device* dev, bool skipCards) {
+  uint64_t total = 0;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    if (skipCards && it.depth() == 0 && it->is_directory(ec) &&
+        IsCardRoot(dev, DeviceUpper(u"\\" + FromUtf8(it->path().filename().string())))) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file(ec) && !it->is_symlink(ec)) total += it->file_size(ec);
+  }
+  return total;
+}
+
+}  // namespace
+
+Device* Dev() {
+  Device* dev = Device::Current();
+  if (!dev) return nullptr;
+  static std::mutex m;
+  static std::set<std::pair<Device*, int64_t>> ready;
+  std::lock_guard<std::mutex> g(m);
+  auto id = std::make_pair(dev, static_cast<int64_t>(getpid()));
+  if (!ready.count(id)) {
+    std::lock_guard<std::recursive_mutex> dg(dev->DbLock());
+    if (!dev->Exec(kSchema)) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return nullptr;
+    }
+    ready.insert(id);
+  }
+  return dev;
+}
+
+uint64_t TicksFromTimespec(const struct timespec& ts) {
+  int64_t t = static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
+  return kUnixEpochTicks + static_cast<uint64_t>(t);
+}
+
+uint64_t NowTicks(Device* dev) {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return TicksFromTimespec(ts) + static_cast<uint64_t>(dev->ClockOffsetMs() * 10000);
+}
+
+bool ResolveArg(Device* dev, LPCWSTR path, ResolvedPath* out) {
+  if (!path) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return dev->Resolve(std::u16string_view(path, StrLen(path)), out);
+}
+
+bool IsRomFile(Device* dev, const std::u16string& key) {
+  for (const auto& p : dev->GetProfile().romFiles) {
+    if (DeviceUpper(p) == key) return true;
+  }
+  return false;
+}
+
+bool IsCardRoot(Device* dev, const std::u16string& key) {
+  if (key.size() < 2 || key[0] != u'\\' || key.find(u'\\', 1) != std::u16string::npos) return false;
+  for (const auto& c : dev->GetProfile().cards) {
+    if (DeviceUpper(c) == std::u16string_view(key).substr(1)) return true;
+  }
+  return false;
+}
+
+bool IsMountRoot(Device* dev, const std::u16string& key) {
+  return key == u"\\NETWORK" || IsCardRoot(dev, key);
+}
+
+bool GetEntryInfo(Device* dev, const ResolvedPath& r, EntryInfo* info) {
+  struct stat st;
+  if (stat(r.host.c_str(), &st) != 0) {
+    SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  EntryInfo e;
+  bool dir = S_ISDIR(st.st_mode);
+  e.size = dir ? 0 : static_cast<uint64_t>(st.st_size);
+  e.oid = static_cast<DWORD>(st.st_ino);
+  uint64_t mtime = TicksFromTimespec(st.st_mtim);
+  e.ctime = e.atime = e.wtime = mtime;
+  bool haveRow = false;
+  DWORD stored = 0;
+  {
+    std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+    Stmt s(dev->Db(), "SELECT attributes, ctime, atime, wtime FROM file_meta WHERE key=?");
+    s.Bind(1, std::u16string_view(r.key));
+    if (s.Step()) {
+      haveRow = true;
+      stored = static_cast<DWORD>(s.Int(0));
+      e.ctime = static_cast<uint64_t>(s.Int(1));
+      e.atime = static_cast<uint64_t>(s.Int(2));
+      e.wtime = static_cast<uint64_t>(s.Int(3));
+    }
+  }
+  if (dir) {
+    e.mountRoot = IsMountRoot(dev, r.key);
+    e.attributes = e.mountRoot ? (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY)
+                               : (FILE_ATTRIBUTE_DIRECTORY | (stored & kSettableAttributes));
+  } else if (IsRomFile(dev, r.key)) {
+    e.rom = true;
+    e.attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_INROM;
+    std::u16string ext = r.key.size() > 4 ? r.key.substr(r.key.size() - 4) : u"";
+    if (ext == u".EXE" || ext == u".DLL") e.attributes |= FILE_ATTRIBUTE_ROMMODULE;
+  } else if (!haveRow) {
+    e.attributes = FILE_ATTRIBUTE_ARCHIVE;
+  } else {
+    stored &= kSettableAttributes;
+    e.attributes = stored ? stored : FILE_ATTRIBUTE_NORMAL;
+  }
+  *info = e;
+  return true;
+}
+
+bool PutMeta(Device* dev, const std::u16string& key, DWORD attributes, uint64_t ctime,
+             uint64_t atime, uint64_t wtime) {
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  Stmt s(dev->Db(),
+         "INSERT OR REPLACE INTO file_meta(key, attributes, ctime, atime, wtime) VALUES(?,?,?,?,?)");
+  s.Bind(1, std::u16string_view(key))
+      .Bind(2, static_cast<int64_t>(attributes & kSettableAttributes))
+      .Bind(3, static_cast<int64_t>(ctime))
+      .Bind(4, static_cast<int64_t>(atime))
+      .Bind(5, static_cast<int64_t>(wtime));
+  if (!s.Run()) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return false;
+  }
+  return true;
+}
+
+bool SetMetaTimes(Device* dev, const ResolvedPath& r, const uint64_t* ctime, const uint64_t* atime,
+                  const uint64_t* wtime) {
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  EntryInfo e;
+  if (!GetEntryInfo(dev, r, &e)) return false;
+  DWORD stored = e.attributes & kSettableAttributes;
+  if (e.rom) stored = 0;
+  return PutMeta(dev, r.key, stored, ctime ? *ctime : e.ctime, atime ? *atime : e.atime,
+                 wtime ? *wtime : e.wtime);
+}
+
+bool DeleteMetaTree(Device* dev, const std::u16string& key) {
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  std::u16string prefix = TreePrefix(key);
+  Stmt s(dev->Db(), "DELETE FROM file_meta WHERE key=?1 OR substr(key, 1, length(?2))=?2");
+  s.Bind(1, std::u16string_view(key)).Bind(2, std::u16string_view(prefix));
+  return s.Run();
+}
+
+bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16string& toKey) {
+  return dev->Transaction([&] {
+    // Rows left behind at the target by files removed outside the device.
+    if (!DeleteMetaTree(dev, toKey)) return false;
+    std::u16string prefix = TreePrefix(fromKey);
+    Stmt s(dev->Db(),
+           "UPDATE file_meta SET key = ?3 || substr(key, length(?1) + 1)"
+           " WHERE key=?1 OR substr(key, 1, length(?2))=?2");
+    s.Bind(1, std::u16string_view(fromKey))
+        .Bind(2, std::u16string_view(prefix))
+        .Bind(3, std::u16string_view(toKey));
+    return s.Run();
+  });
+}
+
+int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share,
+                     bool forSystem) {
+  if (IsSystemHeld(dev, key)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return 0;
+  }
+  Self self = CurrentProcess();
+  bool conflict = false;
+  int64_t id = 0;
+  bool ok = dev->Transaction([&] {
+    std::vector<int64_t> dead;
+    {
+      Stmt s(dev->Db(), "SELECT id, pid, start, access, share FROM file_open WHERE key=?");
+      s.Bind(1, std::u16string_view(key));
+      while (s.Step()) {
+        if (!Conflicts(access, share, static_cast<DWORD>(s.Int(3)), static_cast<DWORD>(s.Int(4))))
+          continue;
+        if (Alive(s.Int(1), s.Int(2))) {
+          conflict = true;
+        } else {
+          dead.push_back(s.Int(0));
+        }
+      }
+    }
+    for (int64_t d : dead) Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run();
+    if (conflict) return true;
+    Stmt ins(dev->Db(), "INSERT INTO file_open(pid, start, key, access, share) VALUES(?,?,?,?,?)");
+    ins.Bind(1, forSystem ? 0 : self.pid)
+        .Bind(2, forSystem ? 0 : self.start)
+        .Bind(3, std::u16string_view(key))
+        .Bind(4, static_cast<int64_t>(access))
+        .Bind(5, static_cast<int64_t>(share));
+    if (!ins.Run()) return false;
+    id = sqlite3_last_insert_rowid(dev->Db());
+    return true;
+  });
+  if (!ok) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return 0;
+  }
+  if (conflict) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return 0;
+  }
+  return id;
+}
+
+void UnregisterOpen(Device* dev, int64_t id) {
+  if (id <= 0) return;
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, id).Run();
+}
+
+bool IsOpenBelow(Device* dev, const std::u16string& key) {
+  std::u16string prefix = TreePrefix(key);
+  bool live = false;
+  dev->Transaction([&] {
+    std::vector<int64_t> dead;
+    {
+      Stmt s(dev->Db(),
+             "SELECT id, pid, start, key FROM file_open WHERE key=?1 OR substr(key, 1, length(?2))=?2");
+      s.Bind(1, std::u16string_view(key)).Bind(2, std::u16string_view(prefix));
+      while (s.Step()) {
+        if (Alive(s.Int(1), s.Int(2))) live = true;
+        else dead.push_back(s.Int(0));
+      }
+    }
+    for (int64_t d : dead) Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run();
+    return true;
+  });
+  if (live) return true;
+  std::u16string sysKeys[] = {DeviceUpper(kSystemHivePath), DeviceUpper(kUserHivePath)};
+  auto under = [&](const std::u16string& k) { return k == key || k.rfind(prefix, 0) == 0; };
+  for (const auto& k : sysKeys)
+    if (under(k)) return true;
+  for (const auto& p : dev->GetProfile().heldOpen)
+    if (under(DeviceUpper(p))) return true;
+  return false;
+}
+
+Volume VolumeOf(Device* dev, const ResolvedPath& r) {
+  Volume v;
+  v.root = u"\\";
+  size_t end = r.device.find(u'\\', 1);
+  std::u16string first = r.device.size() > 1 ? r.device.substr(0, end) : u"";
+  if (!first.empty() && IsCardRoot(dev, DeviceUpper(first))) v.root = first;
+  v.key = DeviceUpper(v.root);
+  for (const auto& c : dev->GetProfile().capacities) {
+    if (DeviceUpper(c.root) == v.key) {
+      v.hasCapacity = true;
+      v.capacity = c.bytes;
+    }
+  }
+  return v;
+}
+
+uint64_t UsedBytes(Device* dev, const Volume& v) {
+  UsedCache& c = Used();
+  std::string ck = CacheKey(dev, v);
+  auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> g(c.lock);
+    auto it = c.entries.find(ck);
+    if (it != c.entries.end() && now - it->second.at < std::chrono::seconds(1)) return it->second.bytes;
+  }
+  uint64_t bytes = 0;
+  if (v.key == u"\\") {
+    bytes = WalkBytes(dev->FsRoot(), dev, true);
+  } else {
+    ResolvedPath r;
+    if (dev->Resolve(v.root, &r) && r.isDirectory) bytes = WalkBytes(r.host, dev, false);
+  }
+  std::lock_guard<std::mutex> g(c.lock);
+  c.entries[ck] = {bytes, now};
+  return bytes;
+}
+
+void AddUsed(Device* dev, const Volume& v, int64_t delta) {
+  UsedCache& c = Used();
+  std::lock_guard<std::mutex> g(c.lock);
+  auto it = c.entries.find(CacheKey(dev, v));
+  if (it == c.entries.end()) return;
+  int64_t b = static_cast<int64_t>(it->second.bytes) + delta;
+  it->second.bytes = b < 0 ? 0 : static_cast<uint64_t>(b);
+}
+
+void InvalidateUsed() {
+  UsedCache& c = Used();
+  std::lock_guard<std::mutex> g(c.lock);
+  c.entries.clear();
+}
+
+bool CheckRoom(Device* dev, const Volume& v, uint64_t grow) {
+  if (!v.hasCapacity || grow == 0) return true;
+  uint64_t used = UsedBytes(dev, v);
+  if (used + grow > v.capacity) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ce::filestate
+
+namespace ce {
+
+using namespace filestate;
+
+int64_t HoldFileOpen(std::u16string_view devicePath, DWORD access, DWORD share, bool forSystem) {
+  Device* dev = Dev();
+  if (!dev) return 0;
+  ResolvedPath r;
+  if (!dev->Resolve(devicePath, &r)) return 0;
+  return RegisterOpen(dev, r.key, access & kAccessMask, share, forSystem);
+}
+
+bool ReleaseHold(int64_t holdId) {
+  Device* dev = Dev();
+  if (!dev) return false;
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  Stmt s(dev->Db(), "DELETE FROM file_open WHERE id=?");
+  if (!s.Bind(1, holdId).Run() || sqlite3_changes(dev->Db()) == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+fs::path CardsAside(Device* dev) { return dev->Dir() / "cards_removed"; }
+
+}  // namespace
+
+bool RemoveStorageCard(std::u16string_view name) {
+  Device* dev = Dev();
+  if (!dev) return false;
+  ResolvedPath r;
+  if (!dev->Resolve(u"\\" + std::u16string(name), &r)) return false;
+  if (!r.isDirectory || !IsCardRoot(dev, r.key)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  std::error_code ec;
+  fs::create_directories(CardsAside(dev), ec);
+  fs::path aside = CardsAside(dev) / r.host.filename();
+  if (fs::exists(aside, ec)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return false;
+  }
+  fs::rename(r.host, aside, ec);
+  InvalidateUsed();
+  if (ec) {
+    SetLastError(ErrorFromErrno(ec.value()));
+    return false;
+  }
+  return true;
+}
+
+bool InsertStorageCard(std::u16string_view name) {
+  Device* dev = Dev();
+  if (!dev) return false;
+  std::error_code ec;
+  std::u16string want = DeviceUpper(name);
+  for (const auto& e : fs::directory_iterator(CardsAside(dev), ec)) {
+    std::string stored = e.path().filename().string();
+    if (DeviceUpper(FromUtf8(stored)) != want) continue;
+    ResolvedPath r;
+    if (!dev->Resolve(u"\\" + FromUtf8(stored), &r)) return false;
+    if (r.exists) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return false;
+    }
+    fs::rename(e.path(), dev->FsRoot() / stored, ec);
+    InvalidateUsed();
+    if (ec) {
+      SetLastError(ErrorFromErrno(ec.value()));
+      return false;
+    }
+    return true;
+  }
+  SetLastError(ERROR_PATH_NOT_FOUND);
+  return false;
+}
+
+}  // namespace ce
+
+BOOL GetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                         PULARGE_INTEGER totalFree) {
+  using namespace ce::filestate;
+  ce::Device* dev = Dev();
+  if (!dev) return FALSE;
+  ce::ResolvedPath r;
+  if (!ResolveArg(dev, path ? path : u"\\", &r)) return FALSE;
+  if (!r.exists) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  Volume v = VolumeOf(dev, r);
+  uint64_t cap = 0, freeCaller = 0, freeAll = 0;
+  if (v.hasCapacity) {
+    ce::filestate::InvalidateUsed();  // a fresh figure for the caller
+    uint64_t used = UsedBytes(dev, v);
+    cap = v.capacity;
+    freeCaller = freeAll = used >= cap ? 0 : cap - used;
+  } else {
+    std::error_code ec;
+    auto sp = std::filesystem::space(r.host, ec);
+    if (ec) {
+      SetLastError(ErrorFromErrno(ec.value()));
+      return FALSE;
+    }
+    cap = sp.capacity;
+    freeAll = sp.free;
+    freeCaller = sp.available;
+  }
+  if (freeToCaller) freeToCaller->QuadPart = freeCaller;
+  if (total) total->QuadPart = cap;
+  if (totalFree) totalFree->QuadPart = freeAll;
+  return TRUE;
+}

@@ -1,0 +1,95 @@
+// Internal: the file bookkeeping shared by file.cpp, fileops.cpp, find.cpp
+// and filestate.cpp (metadata rows, share table, volumes).
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+#include "ce/device.h"
+#include "ce/file.h"
+
+namespace ce::filestate {
+
+// Bits a caller may set; everything else is derived.
+inline constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                             FILE_ATTRIBUTE_TEMPORARY;
+inline constexpr DWORD kRomBits = FILE_ATTRIBUTE_INROM | FILE_ATTRIBUTE_ROMMODULE;
+inline constexpr DWORD kAccessMask = GENERIC_READ | GENERIC_WRITE;
+// Internal access bit for deletes and moves (conflicts with any open).
+inline constexpr DWORD kAccessDelete = 0x00010000u;
+
+// The current device with the file tables in place; null (last error set)
+// when there is none.
+Device* Dev();
+
+// FILETIME <-> 100 ns ticks since 1601.
+inline uint64_t Ticks(const FILETIME& ft) {
+  return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+inline FILETIME FromTicks(uint64_t t) {
+  return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
+uint64_t TicksFromTimespec(const struct timespec& ts);
+// The device clock now.
+uint64_t NowTicks(Device* dev);
+
+// Resolves and validates a device path (null -> ERROR_INVALID_PARAMETER).
+bool ResolveArg(Device* dev, LPCWSTR path, ResolvedPath* out);
+
+// What the device reports for an existing entry.
+struct EntryInfo {
+  DWORD attributes = 0;
+  uint64_t ctime = 0, atime = 0, wtime = 0;
+  uint64_t size = 0;
+  DWORD oid = 0;
+  bool rom = false;
+  bool mountRoot = false;  // a card folder or "\Network"
+};
+// Fills info for an existing resolved path (false + last error otherwise).
+bool GetEntryInfo(Device* dev, const ResolvedPath& r, EntryInfo* info);
+bool IsRomFile(Device* dev, const std::u16string& key);
+// A card folder (by profile) or "\Network": a direct child of "\" only.
+bool IsMountRoot(Device* dev, const std::u16string& key);
+bool IsCardRoot(Device* dev, const std::u16string& key);
+
+// Metadata rows. attributes are the stored settable bits.
+bool PutMeta(Device* dev, const std::u16string& key, DWORD attributes, uint64_t ctime,
+             uint64_t atime, uint64_t wtime);
+// Updates the given times of a row (creating it from the entry's current
+// state when missing). Null pointers leave a time as it is.
+bool SetMetaTimes(Device* dev, const ResolvedPath& r, const uint64_t* ctime,
+                  const uint64_t* atime, const uint64_t* wtime);
+bool DeleteMetaTree(Device* dev, const std::u16string& key);
+bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16string& toKey);
+
+// Share table. Registers an open of key with access/share; 0 with
+// ERROR_SHARING_VIOLATION on a conflict (dead processes' rows are purged
+// first). pid 0 rows are system holds.
+int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share,
+                     bool forSystem = false);
+void UnregisterOpen(Device* dev, int64_t id);
+// True when some open or hold of key (or below it, for folders) is live.
+bool IsOpenBelow(Device* dev, const std::u16string& key);
+
+// Volumes.
+struct Volume {
+  std::u16string root;          // "\" or "\<card>" (stored case)
+  std::u16string key;           // upper-cased root
+  bool hasCapacity = false;
+  uint64_t capacity = 0;
+};
+Volume VolumeOf(Device* dev, const ResolvedPath& r);
+// Bytes of the files in the volume (cached briefly per process).
+uint64_t UsedBytes(Device* dev, const Volume& v);
+// Adjusts the cached figure after this process grew or shrank a file.
+void AddUsed(Device* dev, const Volume& v, int64_t delta);
+// Forgets cached figures (after deletes, moves, copies).
+void InvalidateUsed();
+// False with ERROR_DISK_FULL when growing the volume by grow bytes would
+// pass its capacity.
+bool CheckRoom(Device* dev, const Volume& v, uint64_t grow);
+
+}  // namespace ce::filestate

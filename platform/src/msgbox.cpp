@@ -1,0 +1,160 @@
+// MessageBoxW and the headless message-box service.
+#include "ce/msgbox.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+
+#include "ce/device.h"
+#include "ce/errors.h"
+#include "ce/process.h"
+#include "process_table.h"
+
+namespace ce {
+namespace {
+
+struct ServiceSlot {
+  std::mutex lock;
+  MessageBoxService service;
+};
+
+ServiceSlot& Slot() {
+  static ServiceSlot* s = new ServiceSlot;
+  return *s;
+}
+
+Device* CurrentDevice() {
+  DWORD saved = GetLastError();
+  Device* d = Device::Current();
+  SetLastError(saved);
+  return d;
+}
+
+// Takes the first scripted answer fitting the box; runs inside the
+// transaction that logs the box.
+std::optional<int> TakeScriptedAnswer(Device* d, const MessageBoxRequest& r,
+                                      const std::vector<int>& buttons) {
+  Stmt s(d->Db(), "SELECT id, match, answer FROM msgbox_answers ORDER BY id");
+  while (s.Step()) {
+    int answer = static_cast<int>(s.Int(2));
+    if (std::find(buttons.begin(), buttons.end(), answer) == buttons.end()) continue;
+    std::u16string match = s.IsNull(1) ? std::u16string() : s.Text16(1);
+    if (!match.empty() && r.text.find(match) == std::u16string::npos &&
+        r.caption.find(match) == std::u16string::npos) {
+      continue;
+    }
+    int64_t id = s.Int(0);
+    Stmt del(d->Db(), "DELETE FROM msgbox_answers WHERE id = ?");
+    if (!del.Bind(1, id).Run()) return std::nullopt;
+    return answer;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<int> MessageBoxButtons(UINT style) {
+  switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE: return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO: return {IDYES, IDNO};
+    case MB_RETRYCANCEL: return {IDRETRY, IDCANCEL};
+    default: return {IDOK};
+  }
+}
+
+int DefaultMessageBoxAnswer(UINT style) {
+  std::vector<int> buttons = MessageBoxButtons(style);
+  size_t index = (style & MB_DEFMASK) >> 8;
+  return index < buttons.size() ? buttons[index] : buttons[0];
+}
+
+void SetMessageBoxService(MessageBoxService service) {
+  ServiceSlot& slot = Slot();
+  std::lock_guard<std::mutex> g(slot.lock);
+  slot.service = std::move(service);
+}
+
+int HeadlessMessageBox(const MessageBoxRequest& r) {
+  int answer = DefaultMessageBoxAnswer(r.style);
+  Device* d = CurrentDevice();
+  if (!d || !proc::EnsureTables(d)) return answer;
+  std::vector<int> buttons = MessageBoxButtons(r.style);
+  int64_t now = proc::DeviceNowMs(d);
+  d->Transaction([&] {
+    if (auto scripted = TakeScriptedAnswer(d, r, buttons)) answer = *scripted;
+    Stmt s(d->Db(),
+           "INSERT INTO screen_log(time_ms, pid, program, caption, text, style, answer)"
+           " VALUES(?, ?, ?, ?, ?, ?, ?)");
+    return s.Bind(1, now)
+        .Bind(2, static_cast<int64_t>(getpid()))
+        .Bind(3, std::u16string_view(OwnProgramPath()))
+        .Bind(4, std::u16string_view(r.caption))
+        .Bind(5, std::u16string_view(r.text))
+        .Bind(6, static_cast<int64_t>(r.style))
+        .Bind(7, answer)
+        .Run();
+  });
+  return answer;
+}
+
+std::vector<ScreenLogEntry> ReadScreenLog() {
+  std::vector<ScreenLogEntry> log;
+  Device* d = CurrentDevice();
+  if (!d || !proc::EnsureTables(d)) return log;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(),
+         "SELECT id, time_ms, pid, program, caption, text, style, answer FROM screen_log"
+         " ORDER BY id");
+  while (s.Step()) {
+    ScreenLogEntry e;
+    e.id = s.Int(0);
+    e.timeMs = s.Int(1);
+    e.pid = static_cast<DWORD>(s.Int(2));
+    e.program = s.Text16(3);
+    e.caption = s.Text16(4);
+    e.text = s.Text16(5);
+    e.style = static_cast<UINT>(s.Int(6));
+    e.answer = static_cast<int>(s.Int(7));
+    log.push_back(std::move(e));
+  }
+  return log;
+}
+
+bool AddMessageBoxAnswer(std::u16string_view match, int answer) {
+  Device* d = CurrentDevice();
+  if (!d || !proc::EnsureTables(d)) return false;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(), "INSERT INTO msgbox_answers(match, answer) VALUES(?, ?)");
+  if (match.empty()) s.BindNull(1);
+  else s.Bind(1, match);
+  return s.Bind(2, answer).Run();
+}
+
+size_t PendingMessageBoxAnswers() {
+  Device* d = CurrentDevice();
+  if (!d || !proc::EnsureTables(d)) return 0;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(), "SELECT COUNT(*) FROM msgbox_answers");
+  return s.Step() ? static_cast<size_t>(s.Int(0)) : 0;
+}
+
+}  // namespace ce
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+  ce::MessageBoxRequest r;
+  r.owner = owner;
+  r.text = text ? text : u"";
+  r.caption = caption ? caption : u"";
+  r.style = style;
+  ce::MessageBoxService service;
+  {
+    ce::ServiceSlot& slot = ce::Slot();
+    std::lock_guard<std::mutex> g(slot.lock);
+    service = slot.service;
+  }
+  return service ? service(r) : ce::HeadlessMessageBox(r);
+}

@@ -1,0 +1,690 @@
+// Program identity, the program entry, CreateProcess and process handles.
+#include "ce/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "ce/device.h"
+#include "ce/errors.h"
+#include "process_table.h"
+
+extern char** environ;
+
+namespace ce {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ------------------------------------------------------------ identity
+
+struct Identity {
+  std::mutex lock;
+  bool loaded = false;
+  std::u16string program;
+  std::u16string cmdLine;
+  std::u16string cmdBuffer;  // GetCommandLineW's writable copy
+  int generation = 0;        // bumped when the identity changes
+};
+
+Identity& Ident() {
+  static Identity* id = new Identity;
+  std::lock_guard<std::mutex> g(id->lock);
+  if (!id->loaded) {
+    const char* prog = getenv(kProgramEnv);
+    const char* cmd = getenv(kCmdLineEnv);
+    id->program = prog && *prog ? FromUtf8(prog) : std::u16string(kDefaultProgramPath);
+    id->cmdLine = cmd ? FromUtf8(cmd) : std::u16string();
+    id->cmdBuffer = id->cmdLine;
+    id->loaded = true;
+  }
+  return *id;
+}
+
+// Own registration is cached per connection and identity.
+struct SelfRegistration {
+  std::mutex lock;
+  sqlite3* db = nullptr;
+  int generation = -1;
+  int pid = 0;
+};
+SelfRegistration& SelfReg() {
+  static SelfRegistration* r = new SelfRegistration;
+  return *r;
+}
+
+// ------------------------------------------------------------ host processes
+
+bool ReadStat(int pid, char* state, uint64_t* start) {
+  if (pid <= 0) return false;
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!f || !std::getline(f, line)) return false;
+  size_t close = line.rfind(')');
+  if (close == std::string::npos) return false;
+  // Fields after the command name: state is field 3, starttime field 22.
+  const char* p = line.c_str() + close + 1;
+  for (int field = 3; field <= 22; ++field) {
+    while (*p == ' ') ++p;
+    if (!*p) return false;
+    if (field == 3) *state = *p;
+    if (field == 22) {
+      *start = strtoull(p, nullptr, 10);
+      return true;
+    }
+    while (*p && *p != ' ') ++p;
+  }
+  return false;
+}
+
+// Direct system calls: the C library's declarations lack C linkage.
+int pidfd_open(int pid, unsigned flags) {
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, flags));
+}
+int pidfd_send_signal(int fd, int sig, siginfo_t* info, unsigned flags) {
+  return static_cast<int>(syscall(SYS_pidfd_send_signal, fd, sig, info, flags));
+}
+
+bool PollReadable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  do r = poll(&p, 1, 0);
+  while (r < 0 && errno == EINTR);
+  return r > 0;
+}
+
+// Opens a pidfd for pid and checks that it is still the process started at
+// start (so a reused pid is never signalled or waited on).
+int OpenPidFd(int pid, uint64_t start) {
+  int fd = pidfd_open(pid, 0);
+  if (fd < 0) return -1;
+  if (HostProcessStartTime(pid) != start) {
+    close(fd);
+    errno = ESRCH;
+    return -1;
+  }
+  return fd;
+}
+
+// ------------------------------------------------------------ handles
+
+// The exit status of a child this process started, filled in by its waiter.
+struct ChildState {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  DWORD code = 0;
+};
+
+class ProcessObject : public Waitable {
+ public:
+  enum Kind { kHost, kResident, kSelf };
+  Kind kind = kHost;
+  bool isThread = false;
+  Device* device = nullptr;
+  int pid = 0;
+  uint64_t start = 0;
+  int pidfd = -1;  // -1: liveness is polled through /proc
+  std::shared_ptr<ChildState> child;
+  std::mutex codeLock;
+  std::optional<DWORD> exitCode;  // cached once known
+
+  // The descriptor lives as long as the object: a wait on another thread
+  // may still hold it after CloseHandle.
+  ~ProcessObject() override {
+    if (pidfd >= 0) ::close(pidfd);
+  }
+  int WaitFd() const override {
+    if (kind != kHost) return kNeverSignalled;
+    return pidfd >= 0 ? pidfd : kPollState;
+  }
+  bool Signalled() override {
+    if (kind != kHost) return false;
+    if (pidfd >= 0) return PollReadable(pidfd);
+    return !HostProcessAlive(pid, start);
+  }
+};
+
+// The pseudo handle of GetCurrentProcess; never in the handle table (whose
+// handles start at 0x100).
+const HANDLE kCurrentProcessPseudo = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x42));
+
+std::shared_ptr<ProcessObject> SelfObject() {
+  auto o = std::make_shared<ProcessObject>();
+  o->kind = ProcessObject::kSelf;
+  o->device = Device::Current();
+  o->pid = static_cast<int>(getpid());
+  o->start = HostProcessStartTime(o->pid);
+  return o;
+}
+
+std::shared_ptr<ProcessObject> GetProcess(HANDLE h, bool allowThread) {
+  if (h == kCurrentProcessPseudo) return SelfObject();
+  auto o = GetHandle<ProcessObject>(h);
+  if (o && o->isThread && !allowThread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return o;
+}
+
+std::shared_ptr<Waitable> GetWaitable(HANDLE h) {
+  if (h == kCurrentProcessPseudo) return SelfObject();
+  return GetHandle<Waitable>(h);
+}
+
+// Waits until obj is signalled or the deadline passes.
+bool WaitUntil(ProcessObject& obj, Clock::time_point deadline) {
+  while (!obj.Signalled()) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    if (obj.pidfd >= 0) {
+      pollfd p{obj.pidfd, POLLIN, 0};
+      poll(&p, 1, static_cast<int>(left.count()));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return true;
+}
+
+// Records this process's exit code (first recorded code wins).
+void RecordOwnExit(DWORD code) {
+  Device* d = Device::Current();
+  int pid = static_cast<int>(getpid());
+  if (d) proc::RecordExit(d, pid, HostProcessStartTime(pid), code);
+}
+
+[[noreturn]] void EndSelf(DWORD code) {
+  RecordOwnExit(code);
+  fflush(nullptr);
+  _exit(static_cast<int>(code));
+}
+
+// Resolves the program of CreateProcess (see process.h for the rules).
+bool FindProgram(Device* d, std::u16string_view imageName, ResolvedPath* out) {
+  std::u16string name(imageName);
+  if (name.find_first_of(u"\\/") == std::u16string::npos) {
+    if (name.find(u'.') == std::u16string::npos) name += u".exe";
+    for (const char16_t* folder : {u"\\Windows\\", u"\\"}) {
+      ResolvedPath r;
+      if (d->Resolve(folder + name, &r) && r.exists && !r.isDirectory) {
+        *out = std::move(r);
+        return true;
+      }
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  if (name[0] != u'\\' && name[0] != u'/') name.insert(name.begin(), u'\\');
+  if (!d->Resolve(name, out)) return false;
+  if (!out->exists) {
+    SetLastError(out->parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (out->isDirectory) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
+}
+
+// A host executable: ELF or a "#!" script; made executable when it is not.
+bool PrepareExecutable(const std::string& host) {
+  char magic[4] = {};
+  {
+    std::ifstream f(host, std::ios::binary);
+    if (!f) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    f.read(magic, 4);
+    std::streamsize n = f.gcount();
+    bool elf = n == 4 && magic[0] == 0x7f && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F';
+    bool script = n >= 2 && magic[0] == '#' && magic[1] == '!';
+    if (!elf && !script) {
+      SetLastError(ERROR_BAD_EXE_FORMAT);
+      return false;
+    }
+  }
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) {
+    SetLastError(ErrorFromErrno(errno));
+    return false;
+  }
+  if (!(st.st_mode & S_IXUSR)) {
+    mode_t mode = st.st_mode | S_IXUSR | ((st.st_mode & S_IRGRP) ? S_IXGRP : 0) |
+                  ((st.st_mode & S_IROTH) ? S_IXOTH : 0);
+    if (chmod(host.c_str(), mode & 07777) != 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> ChildEnvironment(Device* d, const std::u16string& program,
+                                          const std::u16string& cmdLine) {
+  std::vector<std::string> env;
+  auto ours = [](const char* entry) {
+    for (const char* key : {kDeviceEnv, kProgramEnv, kCmdLineEnv}) {
+      size_t n = strlen(key);
+      if (strncmp(entry, key, n) == 0 && entry[n] == '=') return true;
+    }
+    return false;
+  };
+  for (char** e = environ; e && *e; ++e) {
+    if (!ours(*e)) env.emplace_back(*e);
+  }
+  env.push_back(std::string(kDeviceEnv) + "=" + d->Dir().string());
+  env.push_back(std::string(kProgramEnv) + "=" + ToUtf8(program));
+  env.push_back(std::string(kCmdLineEnv) + "=" + ToUtf8(cmdLine));
+  return env;
+}
+
+// Reaps a child and records its exit code; runs on a detached thread.
+void WaitForChild(Device* d, int pid, uint64_t start, std::shared_ptr<ChildState> state) {
+  int status = 0;
+  pid_t r;
+  do r = waitpid(pid, &status, 0);
+  while (r < 0 && errno == EINTR);
+  DWORD code = CE_EXIT_ABNORMAL;
+  if (r == pid && WIFEXITED(status)) code = static_cast<DWORD>(WEXITSTATUS(status));
+  std::optional<DWORD> stored = proc::RecordExit(d, pid, start, code);
+  std::lock_guard<std::mutex> g(state->m);
+  state->code = stored.value_or(code);
+  state->done = true;
+  state->cv.notify_all();
+}
+
+// Sends SIGKILL to a live process of the table; false with the last error
+// set when the signal cannot be sent.
+bool Kill(int pid, uint64_t start, int pidfd) {
+  int fd = pidfd >= 0 ? pidfd : OpenPidFd(pid, start);
+  if (fd < 0 && errno == ENOSYS) {  // no pidfds: check, then signal by pid
+    if (!HostProcessAlive(pid, start) || kill(pid, SIGKILL) == 0) return true;
+    SetLastError(errno == EPERM ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
+    return false;
+  }
+  if (fd < 0) return true;  // already gone
+  int rc = pidfd_send_signal(fd, SIGKILL, nullptr, 0);
+  int err = errno;
+  if (fd != pidfd) close(fd);
+  if (rc == 0 || err == ESRCH) return true;
+  SetLastError(err == EPERM ? ERROR_ACCESS_DENIED : ErrorFromErrno(err));
+  return false;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ ce:: identity
+
+const std::u16string& OwnProgramPath() { return Ident().program; }
+const std::u16string& OwnCommandLine() { return Ident().cmdLine; }
+
+void SetOwnProgramForTest(std::u16string_view programPath, std::u16string_view commandLine) {
+  Identity& id = Ident();
+  std::lock_guard<std::mutex> g(id.lock);
+  id.program = programPath;
+  id.cmdLine = commandLine;
+  id.cmdBuffer = id.cmdLine;
+  ++id.generation;
+}
+
+uint64_t HostProcessStartTime(int pid) {
+  char state = 0;
+  uint64_t start = 0;
+  return ReadStat(pid, &state, &start) ? start : 0;
+}
+
+bool HostProcessAlive(int pid, uint64_t startTime) {
+  char state = 0;
+  uint64_t start = 0;
+  if (!ReadStat(pid, &state, &start)) return false;
+  return start == startTime && state != 'Z' && state != 'X' && state != 'x';
+}
+
+void RegisterOwnProcess() {
+  DWORD savedError = GetLastError();
+  Device* d = Device::Current();
+  SetLastError(savedError);
+  if (!d) return;
+  Identity& id = Ident();
+  SelfRegistration& reg = SelfReg();
+  int pid = static_cast<int>(getpid());
+  std::lock_guard<std::mutex> g(reg.lock);
+  sqlite3* db;
+  {
+    std::lock_guard<std::recursive_mutex> g2(d->DbLock());
+    db = d->Db();
+  }
+  if (!db) return;
+  std::u16string program, cmdLine;
+  int generation;
+  {
+    std::lock_guard<std::mutex> g3(id.lock);
+    program = id.program;
+    cmdLine = id.cmdLine;
+    generation = id.generation;
+  }
+  if (reg.db == db && reg.generation == generation && reg.pid == pid) return;
+  if (!proc::EnsureTables(d)) return;
+  uint64_t start = HostProcessStartTime(pid);
+  std::lock_guard<std::recursive_mutex> g4(d->DbLock());
+  Stmt s(d->Db(),
+         "INSERT INTO processes(pid, start_time, path, exe, cmdline, parent_pid, exit_code,"
+         " started_ms) VALUES(?, ?, ?, ?, ?, ?, NULL, ?) ON CONFLICT(pid, start_time) DO UPDATE"
+         " SET path = excluded.path, exe = excluded.exe, cmdline = excluded.cmdline");
+  bool ok = s.Bind(1, pid)
+                .Bind(2, static_cast<int64_t>(start))
+                .Bind(3, std::u16string_view(program))
+                .Bind(4, std::u16string_view(proc::BareName(program)))
+                .Bind(5, std::u16string_view(cmdLine))
+                .Bind(6, static_cast<int64_t>(getppid()))
+                .Bind(7, proc::DeviceNowMs(d))
+                .Run();
+  if (ok) {
+    reg.db = db;
+    reg.generation = generation;
+    reg.pid = pid;
+  }
+  SetLastError(savedError);
+}
+
+bool EndAllDeviceProcesses(bool includingSelf) {
+  Device* d = Device::Current();
+  if (!d) {
+    if (includingSelf) EndSelf(CE_EXIT_ABNORMAL);
+    return false;
+  }
+  int self = static_cast<int>(getpid());
+  std::vector<proc::Row> victims;
+  std::vector<int> fds;
+  for (const auto& r : proc::LiveRows(d)) {
+    if (r.pid == self) continue;
+    int fd = OpenPidFd(r.pid, r.startTime);
+    if (fd < 0) continue;  // gone meanwhile
+    proc::RecordExit(d, r.pid, r.startTime, CE_EXIT_ABNORMAL);
+    if (pidfd_send_signal(fd, SIGKILL, nullptr, 0) != 0 && errno != ESRCH) {
+      proc::UndoExit(d, r.pid, r.startTime, CE_EXIT_ABNORMAL);
+    }
+    victims.push_back(r);
+    fds.push_back(fd);
+  }
+  bool allEnded = true;
+  auto deadline = Clock::now() + std::chrono::seconds(3);
+  for (size_t i = 0; i < victims.size(); ++i) {
+    ProcessObject o;
+    o.pid = victims[i].pid;
+    o.start = victims[i].startTime;
+    o.pidfd = fds[i];  // closed by o
+    if (!WaitUntil(o, deadline)) allEnded = false;
+  }
+  if (includingSelf) EndSelf(CE_EXIT_ABNORMAL);
+  return allEnded;
+}
+
+int RunDeviceProgram(WinMainFn entry, int argc, char** argv) {
+  if (!getenv(kCmdLineEnv) && argc > 1) {
+    std::string joined;
+    for (int i = 1; i < argc; ++i) {
+      if (i > 1) joined += ' ';
+      joined += argv[i];
+    }
+    Identity& id = Ident();
+    std::lock_guard<std::mutex> g(id.lock);
+    id.cmdLine = FromUtf8(joined);
+    id.cmdBuffer = id.cmdLine;
+  }
+  RegisterOwnProcess();
+  std::u16string line = OwnCommandLine();
+  int code = entry(nullptr, nullptr, line.data(), 1 /* SW_SHOWNORMAL */);
+  RecordOwnExit(static_cast<DWORD>(code));
+  fflush(nullptr);
+  return code;
+}
+
+}  // namespace ce
+
+// ------------------------------------------------------------ the API
+
+using namespace ce;
+
+LPWSTR GetCommandLineW() {
+  Identity& id = Ident();
+  return id.cmdBuffer.data();
+}
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+HANDLE GetCurrentProcess() { return kCurrentProcessPseudo; }
+
+void ExitProcess(UINT exitCode) { EndSelf(exitCode); }
+
+BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR cmdLine, LPVOID, LPVOID, BOOL, DWORD, LPVOID,
+                    LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION pi) {
+  if (!imageName || !*imageName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Device* d = Device::Current();
+  if (!d) {
+    SetLastError(ERROR_NOT_READY);
+    return FALSE;
+  }
+  ResolvedPath prog;
+  if (!FindProgram(d, imageName, &prog)) return FALSE;
+  std::string host = prog.host.string();
+  if (!PrepareExecutable(host)) return FALSE;
+
+  std::u16string line = cmdLine ? std::u16string(cmdLine) : std::u16string();
+  std::vector<std::string> env = ChildEnvironment(d, prog.device, line);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string arg1 = ToUtf8(line);
+  std::vector<char*> argv{host.data()};
+  if (!arg1.empty()) argv.push_back(arg1.data());
+  argv.push_back(nullptr);
+
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // The child holds none of this process's files (only stdin/out/err).
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, host.c_str(), &actions, &attr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    SetLastError(rc == ENOEXEC ? ERROR_BAD_EXE_FORMAT
+                 : rc == EACCES ? ERROR_ACCESS_DENIED
+                                : ErrorFromErrno(rc));
+    return FALSE;
+  }
+
+  // The child stays a zombie until its waiter reaps it, so its pidfd and
+  // start time are taken before the waiter starts.
+  int pidfd = pidfd_open(pid, 0);
+  proc::Row row;
+  row.pid = pid;
+  row.startTime = HostProcessStartTime(pid);
+  row.path = prog.device;
+  row.exe = proc::BareName(prog.device);
+  row.cmdLine = line;
+  row.parentPid = static_cast<int>(getpid());
+  proc::Insert(d, row);
+  RegisterOwnProcess();
+
+  auto state = std::make_shared<ChildState>();
+  std::thread(WaitForChild, d, row.pid, row.startTime, state).detach();
+
+  auto process = std::make_shared<ProcessObject>();
+  process->device = d;
+  process->pid = pid;
+  process->start = row.startTime;
+  process->pidfd = pidfd;
+  process->child = state;
+  auto thread = std::make_shared<ProcessObject>();
+  thread->isThread = true;
+  thread->device = d;
+  thread->pid = pid;
+  thread->start = row.startTime;
+  thread->child = state;
+  thread->pidfd = process->pidfd >= 0 ? fcntl(process->pidfd, F_DUPFD_CLOEXEC, 0) : -1;
+  if (pi) {
+    pi->hProcess = AddHandle(process);
+    pi->hThread = AddHandle(thread);
+    pi->dwProcessId = static_cast<DWORD>(pid);
+    pi->dwThreadId = static_cast<DWORD>(pid);
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+HANDLE OpenProcess(DWORD, BOOL, DWORD pid) {
+  Device* d = Device::Current();
+  auto o = std::make_shared<ProcessObject>();
+  o->device = d;
+  o->pid = static_cast<int>(pid);
+  if (pid == static_cast<DWORD>(getpid())) {
+    RegisterOwnProcess();
+    o->kind = ProcessObject::kSelf;
+    o->start = HostProcessStartTime(o->pid);
+    return AddHandle(o);
+  }
+  if (pid >= kResidentPidBase && pid < kResidentPidBase + proc::ResidentNames(d).size()) {
+    o->kind = ProcessObject::kResident;
+    return AddHandle(o);
+  }
+  if (d) {
+    for (const auto& r : proc::LiveRows(d)) {
+      if (static_cast<DWORD>(r.pid) != pid) continue;
+      o->start = r.startTime;
+      o->pidfd = OpenPidFd(r.pid, r.startTime);
+      if (o->pidfd < 0 && errno != ENOSYS) break;  // ended meanwhile
+      return AddHandle(o);
+    }
+  }
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return nullptr;
+}
+
+BOOL GetExitCodeProcess(HANDLE h, LPDWORD exitCode) {
+  auto o = GetProcess(h, false);
+  if (!o) return FALSE;
+  if (!exitCode) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!o->Signalled()) {
+    *exitCode = STILL_ACTIVE;
+    return TRUE;
+  }
+  std::lock_guard<std::mutex> g(o->codeLock);
+  if (!o->exitCode && o->child) {
+    std::unique_lock<std::mutex> lock(o->child->m);
+    if (o->child->cv.wait_for(lock, std::chrono::seconds(5), [&] { return o->child->done; })) {
+      o->exitCode = o->child->code;
+    }
+  }
+  // Another process's child: its starter records the code when it reaps
+  // it; a device program records its own code before it ends.
+  for (int i = 0; !o->exitCode && i < 100 && o->device; ++i) {
+    o->exitCode = proc::ExitCode(o->device, o->pid, o->start);
+    if (!o->exitCode) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  *exitCode = o->exitCode.value_or(CE_EXIT_ABNORMAL);
+  return TRUE;
+}
+
+BOOL TerminateProcess(HANDLE h, UINT exitCode) {
+  auto o = GetProcess(h, false);
+  if (!o) return FALSE;
+  if (o->kind == ProcessObject::kSelf) EndSelf(exitCode);
+  if (o->kind == ProcessObject::kResident || o->Signalled()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (o->device) proc::RecordExit(o->device, o->pid, o->start, exitCode);
+  if (!Kill(o->pid, o->start, o->pidfd)) {
+    if (o->device) proc::UndoExit(o->device, o->pid, o->start, exitCode);
+    return FALSE;
+  }
+  WaitUntil(*o, Clock::now() + std::chrono::seconds(2));
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE h, DWORD ms) { return WaitForMultipleObjects(1, &h, FALSE, ms); }
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<Waitable>> objs;
+  for (DWORD i = 0; i < count; ++i) {
+    auto w = GetWaitable(handles[i]);
+    if (!w) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    objs.push_back(std::move(w));
+  }
+  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  std::vector<pollfd> fds;
+  for (;;) {
+    fds.clear();
+    bool pollState = false, allSignalled = true;
+    for (DWORD i = 0; i < count; ++i) {
+      if (objs[i]->Signalled()) {
+        if (!waitAll) return WAIT_OBJECT_0 + i;
+        continue;
+      }
+      allSignalled = false;
+      int fd = objs[i]->WaitFd();
+      if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+      else if (fd == Waitable::kPollState) pollState = true;
+    }
+    if (allSignalled) return WAIT_OBJECT_0;
+    int timeout = -1;
+    if (ms != INFINITE) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return WAIT_TIMEOUT;
+      timeout = static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
+    }
+    if (pollState && (timeout < 0 || timeout > 10)) timeout = 10;
+    if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+      SetLastError(ErrorFromErrno(errno));
+      return WAIT_FAILED;
+    }
+  }
+}

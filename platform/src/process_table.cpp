@@ -1,0 +1,128 @@
+#include "process_table.h"
+
+#include <chrono>
+#include <mutex>
+#include <set>
+
+#include "ce/process.h"
+
+namespace ce::proc {
+namespace {
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS processes("
+    " pid INTEGER NOT NULL, start_time INTEGER NOT NULL,"
+    " path TEXT NOT NULL, exe TEXT NOT NULL, cmdline TEXT NOT NULL,"
+    " parent_pid INTEGER, exit_code INTEGER, started_ms INTEGER,"
+    " PRIMARY KEY(pid, start_time));"
+    "CREATE TABLE IF NOT EXISTS screen_log("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, time_ms INTEGER NOT NULL, pid INTEGER NOT NULL,"
+    " program TEXT NOT NULL, caption TEXT NOT NULL, text TEXT NOT NULL,"
+    " style INTEGER NOT NULL, answer INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS msgbox_answers("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, match TEXT, answer INTEGER NOT NULL);";
+
+const char16_t* const kDefaultResident[] = {u"NK.EXE",       u"filesys.exe",  u"device.exe",
+                                            u"gwes.exe",     u"services.exe", u"shell32.exe",
+                                            u"connmgr.exe",  u"repllog.exe"};
+
+}  // namespace
+
+bool EnsureTables(Device* d) {
+  static std::mutex m;
+  static std::set<sqlite3*> done;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  sqlite3* db = d->Db();
+  if (!db) return false;
+  std::lock_guard<std::mutex> g2(m);
+  if (done.count(db)) return true;
+  if (sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  done.insert(db);
+  return true;
+}
+
+int64_t DeviceNowMs(Device* d) {
+  using namespace std::chrono;
+  int64_t host = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  return host + (d ? d->ClockOffsetMs() : 0);
+}
+
+bool Insert(Device* d, const Row& row) {
+  if (!EnsureTables(d)) return false;
+  int64_t now = DeviceNowMs(d);
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(),
+         "INSERT INTO processes(pid, start_time, path, exe, cmdline, parent_pid, exit_code,"
+         " started_ms) VALUES(?, ?, ?, ?, ?, ?, NULL, ?) ON CONFLICT(pid, start_time) DO NOTHING");
+  return s.Bind(1, row.pid)
+      .Bind(2, static_cast<int64_t>(row.startTime))
+      .Bind(3, std::u16string_view(row.path))
+      .Bind(4, std::u16string_view(row.exe))
+      .Bind(5, std::u16string_view(row.cmdLine))
+      .Bind(6, row.parentPid)
+      .Bind(7, now)
+      .Run();
+}
+
+std::vector<Row> LiveRows(Device* d) {
+  std::vector<Row> rows;
+  if (!EnsureTables(d)) return rows;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(),
+         "SELECT pid, start_time, path, exe, cmdline, parent_pid FROM processes"
+         " WHERE exit_code IS NULL ORDER BY started_ms, rowid");
+  while (s.Step()) {
+    Row r;
+    r.pid = static_cast<int>(s.Int(0));
+    r.startTime = static_cast<uint64_t>(s.Int(1));
+    if (!HostProcessAlive(r.pid, r.startTime)) continue;
+    r.path = s.Text16(2);
+    r.exe = s.Text16(3);
+    r.cmdLine = s.Text16(4);
+    r.parentPid = static_cast<int>(s.Int(5));
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+std::optional<DWORD> ExitCode(Device* d, int pid, uint64_t start) {
+  if (!EnsureTables(d)) return std::nullopt;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(), "SELECT exit_code FROM processes WHERE pid = ? AND start_time = ?");
+  s.Bind(1, pid).Bind(2, static_cast<int64_t>(start));
+  if (!s.Step() || s.IsNull(0)) return std::nullopt;
+  return static_cast<DWORD>(s.Int(0));
+}
+
+std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code) {
+  if (!EnsureTables(d)) return std::nullopt;
+  {
+    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+    Stmt s(d->Db(),
+           "UPDATE processes SET exit_code = ? WHERE pid = ? AND start_time = ?"
+           " AND exit_code IS NULL");
+    s.Bind(1, static_cast<int64_t>(code)).Bind(2, pid).Bind(3, static_cast<int64_t>(start)).Run();
+  }
+  return ExitCode(d, pid, start);
+}
+
+void UndoExit(Device* d, int pid, uint64_t start, DWORD code) {
+  if (!EnsureTables(d)) return;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(),
+         "UPDATE processes SET exit_code = NULL WHERE pid = ? AND start_time = ?"
+         " AND exit_code = ?");
+  s.Bind(1, pid).Bind(2, static_cast<int64_t>(start)).Bind(3, static_cast<int64_t>(code)).Run();
+}
+
+std::vector<std::u16string> ResidentNames(Device* d) {
+  if (d && !d->GetProfile().residentPrograms.empty()) return d->GetProfile().residentPrograms;
+  return std::vector<std::u16string>(std::begin(kDefaultResident), std::end(kDefaultResident));
+}
+
+std::u16string BareName(const std::u16string& devicePath) {
+  size_t slash = devicePath.find_last_of(u"\\/");
+  return slash == std::u16string::npos ? devicePath : devicePath.substr(slash + 1);
+}
+
+}  // namespace ce::proc

@@ -1,0 +1,43 @@
+// The device's process table in device.db (shared by the process calls,
+// toolhelp and the message-box service).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ce/device.h"
+#include "ce/types.h"
+
+namespace ce::proc {
+
+struct Row {
+  int pid = 0;
+  uint64_t startTime = 0;
+  std::u16string path;     // device path, stored case
+  std::u16string exe;      // bare exe name, stored case
+  std::u16string cmdLine;  // raw command line
+  int parentPid = 0;
+};
+
+// Creates the tables this part owns (once per connection).
+bool EnsureTables(Device* d);
+// Device clock in milliseconds since 1970 UTC.
+int64_t DeviceNowMs(Device* d);
+// Adds a row unless (pid, start) is there already.
+bool Insert(Device* d, const Row& row);
+// Rows without an exit code whose host process is alive, in start order.
+std::vector<Row> LiveRows(Device* d);
+// Stores code unless a code is recorded already; returns the stored code
+// (nullopt when there is no row).
+std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code);
+std::optional<DWORD> ExitCode(Device* d, int pid, uint64_t start);
+// Removes a code that RecordExit stored when the kill failed.
+void UndoExit(Device* d, int pid, uint64_t start, DWORD code);
+// The device's resident programs (profile, else the default set).
+std::vector<std::u16string> ResidentNames(Device* d);
+// Last component of a device path.
+std::u16string BareName(const std::u16string& devicePath);
+
+}  // namespace ce::proc

@@ -1,0 +1,358 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "ce/device.h"
+#include "ce/errors.h"
+#include "ce/file.h"
+#include "ce/text.h"
+#include "testkit/TestDevice.h"
+
+using quilmo::test::TestDevice;
+
+namespace {
+
+HANDLE OpenF(std::u16string_view path, DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING) {
+  std::u16string p(path);
+  return CreateFileW(p.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool PutF(std::u16string_view path, const std::string& bytes) {
+  HANDLE h = OpenF(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  return CloseHandle(h) && ok;
+}
+
+DWORD AttrsF(std::u16string_view path) { return GetFileAttributesW(std::u16string(path).c_str()); }
+
+DWORD Err() { return GetLastError(); }
+
+constexpr DWORD kRW = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareRW = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Runs body in a forked child that holds whatever it opens until the
+// parent writes to the pipe (or kills it).
+class Child {
+ public:
+  template <class Fn>
+  explicit Child(Fn body) {
+    int up[2], down[2];
+    if (pipe(up) != 0 || pipe(down) != 0) abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(up[0]);
+      close(down[1]);
+      char r = body() ? 'y' : 'n';
+      if (write(up[1], &r, 1) != 1) _exit(2);
+      char c;
+      if (read(down[0], &c, 1) < 0) _exit(3);
+      _exit(0);
+    }
+    close(up[1]);
+    close(down[0]);
+    release_ = down[1];
+    char r = 0;
+    ready_ = read(up[0], &r, 1) == 1 && r == 'y';
+    close(up[0]);
+  }
+  ~Child() { Finish(); }
+  bool ready() const { return ready_; }
+  void Kill() {
+    kill(pid_, SIGKILL);
+    Finish(false);
+  }
+  void Finish(bool release = true) {
+    if (pid_ <= 0) return;
+    char c = 'x';
+    if (release && write(release_, &c, 1) < 0) ADD_FAILURE() << "child gone early";
+    close(release_);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool ready_ = false;
+};
+
+}  // namespace
+
+TEST(FileRom, RomFilesAreReadOnlyForGood) {
+  ce::Profile p;
+  p.romFiles = {u"\\Windows\\shell.dll", u"\\Windows\\stwater.gif"};
+  TestDevice dev(p);
+  dev.PutFile(u"\\Windows\\shell.dll", "MZ");
+  dev.PutFile(u"\\Windows\\stwater.gif", "GIF");
+  EXPECT_EQ(AttrsF(u"\\windows\\SHELL.DLL"),
+            FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_INROM | FILE_ATTRIBUTE_ROMMODULE);
+  EXPECT_EQ(AttrsF(u"\\Windows\\stwater.gif"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_INROM);
+
+  EXPECT_EQ(OpenF(u"\\Windows\\shell.dll", GENERIC_WRITE, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(OpenF(u"\\Windows\\shell.dll", GENERIC_WRITE, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileW(u"\\Windows\\shell.dll"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(SetFileAttributesW(u"\\Windows\\shell.dll", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(MoveFileW(u"\\Windows\\shell.dll", u"\\shell.dll"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(CopyFileW(u"\\Windows\\stwater.gif", u"\\Windows\\shell.dll", FALSE));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(dev.ReadFile(u"\\Windows\\shell.dll"), "MZ");
+  // Reading works; a copy is an ordinary file without the ROM bits.
+  HANDLE h = OpenF(u"\\Windows\\shell.dll", GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  ASSERT_TRUE(CopyFileW(u"\\Windows\\stwater.gif", u"\\copy.gif", TRUE));
+  EXPECT_EQ(AttrsF(u"\\copy.gif"), FILE_ATTRIBUTE_READONLY);
+}
+
+TEST(FileShare, ModesDecideWhoMayOpen) {
+  TestDevice dev;
+  ASSERT_TRUE(PutF(u"\\log.txt", "x"));
+  // A writer sharing read: readers that share write may join, others not.
+  HANDLE w = OpenF(u"\\log.txt", GENERIC_WRITE, FILE_SHARE_READ);
+  ASSERT_NE(w, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenF(u"\\LOG.TXT", GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(OpenF(u"\\log.txt", GENERIC_WRITE, kShareRW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  HANDLE r = OpenF(u"\\log.txt", GENERIC_READ, kShareRW);
+  ASSERT_NE(r, INVALID_HANDLE_VALUE);
+  // Anyone holding the file blocks deletes, moves and copies onto it.
+  EXPECT_FALSE(DeleteFileW(u"\\log.txt"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileW(u"\\log.txt", u"\\old.txt"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  ASSERT_TRUE(PutF(u"\\other.txt", "y"));
+  EXPECT_FALSE(CopyFileW(u"\\other.txt", u"\\log.txt", FALSE));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  // A failed exclusive CREATE_ALWAYS must not have truncated the file.
+  EXPECT_EQ(OpenF(u"\\log.txt", GENERIC_WRITE, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  char c = 0;
+  ASSERT_TRUE(ReadFile(r, &c, 1, &n, nullptr));
+  EXPECT_EQ(n, 1u);
+  CloseHandle(w);
+  CloseHandle(r);
+  HANDLE x = OpenF(u"\\log.txt", kRW, 0);
+  ASSERT_NE(x, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenF(u"\\log.txt", GENERIC_READ, kShareRW), INVALID_HANDLE_VALUE);
+  CloseHandle(x);
+  EXPECT_TRUE(DeleteFileW(u"\\log.txt"));
+}
+
+TEST(FileShare, ConflictsAcrossProcessesAndDeadHoldersDoNotCount) {
+  TestDevice dev;
+  ASSERT_TRUE(PutF(u"\\shared.dat", "data"));
+  {
+    Child child([] { return OpenF(u"\\shared.dat", GENERIC_WRITE, 0) != INVALID_HANDLE_VALUE; });
+    ASSERT_TRUE(child.ready());
+    EXPECT_EQ(OpenF(u"\\shared.dat", GENERIC_READ, kShareRW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(DeleteFileW(u"\\shared.dat"));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // The child dies without closing: its open no longer counts.
+    child.Kill();
+  }
+  HANDLE h = OpenF(u"\\shared.dat", GENERIC_WRITE, 0);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  // And the other way round: the child is refused while we hold it.
+  Child refused([] {
+    return OpenF(u"\\shared.dat", GENERIC_READ, kShareRW) == INVALID_HANDLE_VALUE &&
+           GetLastError() == ERROR_SHARING_VIOLATION;
+  });
+  EXPECT_TRUE(refused.ready());
+  CloseHandle(h);
+}
+
+TEST(FileShare, SystemHeldFilesAndHolds) {
+  ce::Profile p;
+  p.heldOpen = {u"\\cemail.vol"};
+  TestDevice dev(p);
+  dev.PutFile(u"\\cemail.vol", "mail");
+  dev.PutFile(u"\\Documents and Settings\\system.hv", "hive");
+  ASSERT_TRUE(PutF(u"\\src.txt", "s"));
+  for (auto path : {u"\\CEMAIL.VOL", u"\\documents and settings\\System.hv"}) {
+    SCOPED_TRACE(ce::ToUtf8(path));
+    EXPECT_EQ(OpenF(path, GENERIC_READ, kShareRW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(DeleteFileW(path));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(MoveFileW(path, u"\\moved"));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(CopyFileW(u"\\src.txt", path, FALSE));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(MoveFileW(u"\\src.txt", path));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  }
+  EXPECT_EQ(dev.ReadFile(u"\\cemail.vol"), "mail");
+  // The folder holding a live hive cannot move either.
+  EXPECT_FALSE(MoveFileW(u"\\Documents and Settings", u"\\DS"));
+  // A hold made by a stand-in reads like an open with its share mode.
+  int64_t hold = ce::HoldFileOpen(u"\\src.txt", GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(hold, 0);
+  HANDLE h = OpenF(u"\\src.txt", GENERIC_READ, FILE_SHARE_READ);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_EQ(OpenF(u"\\src.txt", GENERIC_WRITE, kShareRW), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(ce::ReleaseHold(hold));
+  EXPECT_FALSE(ce::ReleaseHold(hold));
+  EXPECT_TRUE(DeleteFileW(u"\\src.txt"));
+}
+
+TEST(FileFolders, CreateRemoveMove) {
+  TestDevice dev(ce::Profile{});
+  ASSERT_TRUE(CreateDirectoryW(u"\\Reboot", nullptr));
+  EXPECT_FALSE(CreateDirectoryW(u"\\REBOOT", nullptr));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CreateDirectoryW(u"\\a\\b", nullptr));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  ASSERT_TRUE(PutF(u"\\Reboot\\entry.lnk", "x"));
+  ASSERT_TRUE(SetFileAttributesW(u"\\Reboot\\entry.lnk", FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_FALSE(RemoveDirectoryW(u"\\Reboot"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_FALSE(RemoveDirectoryW(u"\\Reboot\\entry.lnk"));
+  EXPECT_FALSE(RemoveDirectoryW(u"\\"));
+
+  // Moving a folder takes its children's attributes and times along.
+  WIN32_FIND_DATAW before, after;
+  FindClose(FindFirstFileW(u"\\Reboot\\entry.lnk", &before));
+  ASSERT_TRUE(MoveFileW(u"\\reboot", u"\\WStartUp"));
+  EXPECT_EQ(AttrsF(u"\\WStartUp\\entry.lnk"), FILE_ATTRIBUTE_HIDDEN);
+  FindClose(FindFirstFileW(u"\\WStartUp\\entry.lnk", &after));
+  EXPECT_EQ(after.ftCreationTime.dwLowDateTime, before.ftCreationTime.dwLowDateTime);
+  EXPECT_EQ(AttrsF(u"\\Reboot"), INVALID_FILE_ATTRIBUTES);
+  // A new folder at the old place does not inherit stale rows.
+  ASSERT_TRUE(CreateDirectoryW(u"\\Reboot", nullptr));
+  ASSERT_TRUE(PutF(u"\\Reboot\\entry.lnk", "y"));
+  EXPECT_EQ(AttrsF(u"\\Reboot\\entry.lnk"), FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_FALSE(MoveFileW(u"\\WStartUp\\entry.lnk", u"\\Reboot\\ENTRY.LNK"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(MoveFileW(u"\\WStartUp", u"\\WStartUp\\inner"));
+  // A change of letter case only renames.
+  ASSERT_TRUE(MoveFileW(u"\\WStartUp\\entry.lnk", u"\\WStartUp\\Entry.LNK"));
+  WIN32_FIND_DATAW fd;
+  FindClose(FindFirstFileW(u"\\WStartUp\\*", &fd));
+  EXPECT_EQ(std::u16string(fd.cFileName), u"Entry.LNK");
+  EXPECT_EQ(fd.dwFileAttributes, FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_TRUE(SetFileAttributesW(u"\\WStartUp\\Entry.LNK", FILE_ATTRIBUTE_NORMAL));
+  ASSERT_TRUE(DeleteFileW(u"\\wstartup\\entry.lnk"));
+  EXPECT_TRUE(RemoveDirectoryW(u"\\WStartUp"));
+  EXPECT_FALSE(RemoveDirectoryW(u"\\WStartUp"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(FileCopy, CarriesAttributesAndTimes) {
+  TestDevice dev;
+  ASSERT_TRUE(PutF(u"\\a.txt", "alpha"));
+  HANDLE h = OpenF(u"\\a.txt", GENERIC_WRITE, 0);
+  FILETIME c{1, 0x01c00000}, a{2, 0x01c00001}, w{3, 0x01c00002};
+  ASSERT_TRUE(SetFileTime(h, &c, &a, &w));
+  CloseHandle(h);
+  ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(CopyFileW(u"\\A.TXT", u"\\b.txt", TRUE));
+  EXPECT_EQ(dev.ReadFile(u"\\b.txt"), "alpha");
+  WIN32_FIND_DATAW fd;
+  FindClose(FindFirstFileW(u"\\b.txt", &fd));
+  EXPECT_EQ(fd.dwFileAttributes, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_EQ(fd.ftCreationTime.dwLowDateTime, 1u);
+  EXPECT_EQ(fd.ftLastAccessTime.dwLowDateTime, 2u);
+  EXPECT_EQ(fd.ftLastWriteTime.dwLowDateTime, 3u);
+  EXPECT_FALSE(CopyFileW(u"\\a.txt", u"\\b.txt", TRUE));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  ASSERT_TRUE(PutF(u"\\a.txt", "replaced"));
+  ASSERT_TRUE(CopyFileW(u"\\a.txt", u"\\b.txt", FALSE));
+  EXPECT_EQ(dev.ReadFile(u"\\b.txt"), "replaced");
+  ASSERT_TRUE(SetFileAttributesW(u"\\b.txt", FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(CopyFileW(u"\\a.txt", u"\\b.txt", FALSE));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(CopyFileW(u"\\none.txt", u"\\c.txt", FALSE));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(CopyFileW(u"\\a.txt", u"\\a.txt", FALSE));
+  EXPECT_EQ(dev.ReadFile(u"\\a.txt"), "replaced");
+}
+
+TEST(FileSpace, CapacityMakesTheDiskFull) {
+  ce::Profile p;
+  p.cards = {u"Storage Card"};
+  p.capacities = {{u"\\", 1000}, {u"\\Storage Card", 4000}};
+  TestDevice dev(p);
+  ULARGE_INTEGER freeCaller{}, total{}, totalFree{};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(u"\\", &freeCaller, &total, &totalFree));
+  EXPECT_EQ(total.QuadPart, 1000u);
+  EXPECT_EQ(totalFree.QuadPart, 1000u);
+
+  HANDLE h = OpenF(u"\\big.bin", GENERIC_WRITE, 0, CREATE_ALWAYS);
+  std::string chunk(600, 'a');
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(h, chunk.data(), 600, &n, nullptr));
+  EXPECT_FALSE(WriteFile(h, chunk.data(), 500, &n, nullptr));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(GetFileSize(h, nullptr), 600u);
+  // Overwriting in place needs no room.
+  SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+  EXPECT_TRUE(WriteFile(h, chunk.data(), 600, &n, nullptr));
+  CloseHandle(h);
+  ASSERT_TRUE(GetDiskFreeSpaceExW(u"\\", &freeCaller, nullptr, nullptr));
+  EXPECT_EQ(freeCaller.QuadPart, 400u);
+  // The card is a volume of its own; a copy that does not fit fails whole.
+  ASSERT_TRUE(CopyFileW(u"\\big.bin", u"\\Storage Card\\big.bin", FALSE));
+  ASSERT_TRUE(GetDiskFreeSpaceExW(u"\\storage card\\big.bin", &freeCaller, &total, nullptr));
+  EXPECT_EQ(total.QuadPart, 4000u);
+  EXPECT_EQ(freeCaller.QuadPart, 3400u);
+  ASSERT_TRUE(PutF(u"\\Storage Card\\fill.bin", std::string(3000, 'f')));
+  EXPECT_FALSE(CopyFileW(u"\\big.bin", u"\\Storage Card\\big2.bin", FALSE));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(AttrsF(u"\\Storage Card\\big2.bin"), INVALID_FILE_ATTRIBUTES);
+  // Deleting frees the room again.
+  ASSERT_TRUE(DeleteFileW(u"\\big.bin"));
+  ASSERT_TRUE(GetDiskFreeSpaceExW(u"\\", &freeCaller, nullptr, nullptr));
+  EXPECT_EQ(freeCaller.QuadPart, 1000u);
+}
+
+TEST(FileCards, EnumerationAndRemoval) {
+  ce::Profile p;
+  p.cards = {u"Storage Card", u"SD Card", u"Absent Card"};
+  TestDevice dev(p);
+  std::error_code ec;
+  std::filesystem::remove(dev.Host(u"\\Absent Card"), ec);
+  auto cards = [] {
+    std::vector<std::u16string> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFlashCard(&fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+      EXPECT_EQ(fd.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY);
+      names.push_back(fd.cFileName);
+    } while (FindNextFlashCard(h, &fd));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    FindClose(h);
+    return names;
+  };
+  EXPECT_EQ(cards(), (std::vector<std::u16string>{u"Storage Card", u"SD Card"}));
+  EXPECT_FALSE(RemoveDirectoryW(u"\\SD Card"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  ASSERT_TRUE(PutF(u"\\Storage Card\\backup.pbf", "image"));
+  ULARGE_INTEGER freeBytes{};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(u"\\Storage Card", &freeBytes, nullptr, nullptr));
+  ASSERT_TRUE(ce::RemoveStorageCard(u"storage card"));
+  EXPECT_FALSE(GetDiskFreeSpaceExW(u"\\Storage Card", &freeBytes, nullptr, nullptr));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(OpenF(u"\\Storage Card\\backup.pbf", GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(cards(), (std::vector<std::u16string>{u"SD Card"}));
+  ASSERT_TRUE(ce::InsertStorageCard(u"Storage Card"));
+  EXPECT_EQ(cards(), (std::vector<std::u16string>{u"Storage Card", u"SD Card"}));
+  EXPECT_EQ(dev.ReadFile(u"\\Storage Card\\backup.pbf"), "image");
+}

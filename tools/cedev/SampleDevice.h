@@ -1,0 +1,18 @@
+// The sample device that `cedev create` lays out: the folders, registry,
+// ROM files, storage card and user files of a used Pocket PC.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "ce/device.h"
+
+namespace cedev {
+
+// The profile of the sample device.
+ce::Profile SampleProfile();
+
+// Creates the device at dir and fills it. Returns false with a message.
+bool CreateSampleDevice(const std::filesystem::path& dir, std::string* error);
+
+}  // namespace cedev

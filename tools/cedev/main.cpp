@@ -1,0 +1,467 @@
+// cedev: the device tool. Creates the sample device and inspects and
+// changes a device from the host side, always through the device API so
+// that what it shows is what programs on the device see.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ce/device.h"
+#include "ce/errors.h"
+#include "ce/file.h"
+#include "ce/msgbox.h"
+#include "ce/registry.h"
+#include "ce/time.h"
+#include "tools/cedev/SampleDevice.h"
+
+namespace fs = std::filesystem;
+using u16 = std::u16string;
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: cedev COMMAND DIR [ARGS]\n"
+               "  create DIR                      lay out the sample device\n"
+               "  ls DIR PATH                     list a device folder\n"
+               "  cat DIR PATH                    print a device file\n"
+               "  put DIR HOSTFILE PATH           copy a host file onto the device\n"
+               "  get DIR PATH HOSTFILE           copy a device file to the host\n"
+               "  reg DIR query KEY               show a key's values and subkeys\n"
+               "  reg DIR set KEY NAME TYPE DATA  TYPE: sz expand_sz dword binary multi_sz\n"
+               "  reg DIR delete KEY [NAME]       delete a key (recursively) or a value\n"
+               "  clock DIR show|set ISO-TIME|advance SECONDS\n"
+               "  screenlog DIR                   the message boxes shown on the device\n";
+  return 2;
+}
+
+int Fail(const std::string& msg) {
+  std::cerr << "cedev: " << msg << "\n";
+  return 1;
+}
+
+std::string Err(DWORD code) { return "error " + std::to_string(code); }
+
+bool OpenDevice(const std::string& dir) {
+  if (!ce::Device::Use(dir)) {
+    std::cerr << "cedev: no device at " << dir << "\n";
+    return false;
+  }
+  return true;
+}
+
+u16 Arg(const char* s) { return ce::FromUtf8(s); }
+
+std::string TimeText(const FILETIME& ft) {
+  FILETIME local{};
+  SYSTEMTIME st{};
+  if (!FileTimeToLocalFileTime(&ft, &local) || !FileTimeToSystemTime(&local, &st)) return "(bad time)";
+  char buf[64];
+  snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+           st.wSecond);
+  return buf;
+}
+
+std::string AttrText(DWORD a) {
+  std::string s;
+  s += (a & FILE_ATTRIBUTE_DIRECTORY) ? 'd' : '-';
+  s += (a & FILE_ATTRIBUTE_READONLY) ? 'r' : '-';
+  s += (a & FILE_ATTRIBUTE_HIDDEN) ? 'h' : '-';
+  s += (a & FILE_ATTRIBUTE_SYSTEM) ? 's' : '-';
+  s += (a & FILE_ATTRIBUTE_ARCHIVE) ? 'a' : '-';
+  s += (a & FILE_ATTRIBUTE_INROM) ? 'R' : '-';
+  s += (a & FILE_ATTRIBUTE_TEMPORARY) ? 't' : '-';
+  return s;
+}
+
+int CmdLs(const std::string& path) {
+  u16 dev = Arg(path.c_str());
+  DWORD attrs = (dev == u"\\") ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesW(dev.c_str());
+  if (attrs == 0xFFFFFFFFu) return Fail(path + ": " + Err(GetLastError()));
+  u16 pattern = dev;
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) pattern += (pattern.back() == u'\\') ? u"*" : u"\\*";
+  WIN32_FIND_DATAW fd{};
+  HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_NO_MORE_FILES) return 0;  // an empty folder
+    return Fail(path + ": " + Err(GetLastError()));
+  }
+  do {
+    char size[32];
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      snprintf(size, sizeof size, "%12s", "<DIR>");
+    else
+      snprintf(size, sizeof size, "%12llu",
+               (static_cast<unsigned long long>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
+    std::cout << AttrText(fd.dwFileAttributes) << " " << size << " " << TimeText(fd.ftLastWriteTime) << " "
+              << ce::ToUtf8(fd.cFileName) << "\n";
+  } while (FindNextFileW(h, &fd));
+  DWORD end = GetLastError();
+  FindClose(h);
+  if (end != ERROR_NO_MORE_FILES) return Fail(path + ": listing stopped with " + Err(end));
+  return 0;
+}
+
+bool ReadDeviceFile(const std::string& path, std::string* out) {
+  u16 dev = Arg(path.c_str());
+  HANDLE h = CreateFileW(dev.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(path + ": " + Err(GetLastError()));
+    return false;
+  }
+  char buf[65536];
+  DWORD got = 0;
+  bool ok;
+  while ((ok = ReadFile(h, buf, sizeof buf, &got, nullptr)) && got > 0) out->append(buf, got);
+  DWORD err = GetLastError();
+  CloseHandle(h);
+  if (!ok) {
+    Fail(path + ": read failed with " + Err(err));
+    return false;
+  }
+  return true;
+}
+
+int CmdCat(const std::string& path) {
+  std::string data;
+  if (!ReadDeviceFile(path, &data)) return 1;
+  std::cout.write(data.data(), static_cast<std::streamsize>(data.size()));
+  return 0;
+}
+
+int CmdGet(const std::string& path, const std::string& hostFile) {
+  std::string data;
+  if (!ReadDeviceFile(path, &data)) return 1;
+  std::ofstream f(hostFile, std::ios::binary | std::ios::trunc);
+  f.write(data.data(), static_cast<std::streamsize>(data.size()));
+  f.close();
+  if (!f) return Fail("cannot write " + hostFile);
+  return 0;
+}
+
+int CmdPut(const std::string& hostFile, const std::string& path) {
+  std::ifstream f(hostFile, std::ios::binary);
+  if (!f) return Fail("cannot read " + hostFile);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  std::string data = ss.str();
+  u16 dev = Arg(path.c_str());
+  HANDLE h = CreateFileW(dev.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Fail(path + ": " + Err(GetLastError()));
+  DWORD written = 0;
+  if (!data.empty() && (!WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
+                        written != data.size())) {
+    DWORD err = GetLastError();
+    CloseHandle(h);
+    return Fail(path + ": write failed with " + Err(err));
+  }
+  if (!CloseHandle(h)) return Fail(path + ": close failed with " + Err(GetLastError()));
+  return 0;
+}
+
+// ---------------------------------------------------------------- registry
+
+struct RootName {
+  const char* shortName;
+  const char* longName;
+  HKEY key;
+};
+const RootName kRoots[] = {{"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+                           {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+                           {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+                           {"HKU", "HKEY_USERS", HKEY_USERS}};
+
+bool SplitKey(const std::string& text, HKEY* root, u16* sub, std::string* rootName) {
+  std::string head = text.substr(0, text.find('\\'));
+  std::string rest = text.size() > head.size() ? text.substr(head.size() + 1) : "";
+  for (auto& r : kRoots) {
+    if (strcasecmp(head.c_str(), r.shortName) == 0 || strcasecmp(head.c_str(), r.longName) == 0) {
+      *root = r.key;
+      *sub = Arg(rest.c_str());
+      *rootName = r.longName;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* TypeName(DWORD t) {
+  switch (t) {
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_NONE: return "REG_NONE";
+    default: return "REG_UNKNOWN";
+  }
+}
+
+std::string ValueText(DWORD type, const std::vector<BYTE>& data) {
+  char buf[32];
+  auto wide = [&](size_t from, size_t* next) {
+    u16 s;
+    size_t i = from;
+    for (; i + 1 < data.size(); i += 2) {
+      char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+      if (!c) break;
+      s += c;
+    }
+    *next = i + 2;
+    return ce::ToUtf8(s);
+  };
+  if ((type == REG_SZ || type == REG_EXPAND_SZ)) {
+    size_t next;
+    return wide(0, &next);
+  }
+  if (type == REG_MULTI_SZ) {
+    std::string out;
+    size_t pos = 0;
+    while (pos + 1 < data.size()) {
+      size_t next;
+      std::string part = wide(pos, &next);
+      if (part.empty()) break;
+      if (!out.empty()) out += "\\0";
+      out += part;
+      pos = next;
+    }
+    return out;
+  }
+  if (type == REG_DWORD && data.size() == 4) {
+    DWORD v = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<DWORD>(data[3]) << 24);
+    snprintf(buf, sizeof buf, "0x%08x (%u)", v, v);
+    return buf;
+  }
+  std::string out;
+  for (BYTE b : data) {
+    snprintf(buf, sizeof buf, "%s%02x", out.empty() ? "" : " ", b);
+    out += buf;
+  }
+  return out;
+}
+
+int CmdRegQuery(HKEY root, const u16& sub, const std::string& shown) {
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExW(root, sub.c_str(), 0, 0, &key);
+  if (rc != ERROR_SUCCESS) return Fail(shown + ": " + Err(static_cast<DWORD>(rc)));
+  std::cout << shown << "\n";
+  for (DWORD i = 0;; ++i) {
+    WCHAR name[256];
+    DWORD nameLen = 256, type = 0, size = 0;
+    rc = RegEnumValueW(key, i, name, &nameLen, nullptr, &type, nullptr, &size);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) {
+      RegCloseKey(key);
+      return Fail("enumerating values: " + Err(static_cast<DWORD>(rc)));
+    }
+    std::vector<BYTE> data(size);
+    DWORD size2 = size;
+    rc = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size2);
+    if (rc != ERROR_SUCCESS) {
+      RegCloseKey(key);
+      return Fail("reading value: " + Err(static_cast<DWORD>(rc)));
+    }
+    data.resize(size2);
+    std::cout << "    " << (nameLen ? ce::ToUtf8(u16(name, nameLen)) : "(Default)") << "    " << TypeName(type)
+              << "    " << ValueText(type, data) << "\n";
+  }
+  for (DWORD i = 0;; ++i) {
+    WCHAR name[256];
+    DWORD nameLen = 256;
+    rc = RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) {
+      RegCloseKey(key);
+      return Fail("enumerating subkeys: " + Err(static_cast<DWORD>(rc)));
+    }
+    std::cout << shown << "\\" << ce::ToUtf8(u16(name, nameLen)) << "\n";
+  }
+  RegCloseKey(key);
+  return 0;
+}
+
+bool ParseRegData(const std::string& type, const std::string& text, DWORD* regType, std::vector<BYTE>* out,
+                  std::string* error) {
+  auto putWide = [&](const u16& s) {
+    for (char16_t c : s) {
+      out->push_back(static_cast<BYTE>(c & 0xFF));
+      out->push_back(static_cast<BYTE>(c >> 8));
+    }
+    out->push_back(0);
+    out->push_back(0);
+  };
+  if (type == "sz" || type == "expand_sz") {
+    *regType = type == "sz" ? REG_SZ : REG_EXPAND_SZ;
+    putWide(Arg(text.c_str()));
+  } else if (type == "dword") {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = strtoull(text.c_str(), &end, 0);
+    if (text.empty() || *end || errno || v > 0xFFFFFFFFull || text[0] == '-') {
+      *error = "bad dword value '" + text + "'";
+      return false;
+    }
+    *regType = REG_DWORD;
+    for (int i = 0; i < 4; ++i) out->push_back(static_cast<BYTE>(v >> (8 * i)));
+  } else if (type == "binary") {
+    *regType = REG_BINARY;
+    std::string hex;
+    for (char c : text)
+      if (!isspace(static_cast<unsigned char>(c)) && c != ',') hex += c;
+    if (hex.size() % 2) {
+      *error = "binary data needs whole hex bytes";
+      return false;
+    }
+    for (size_t i = 0; i < hex.size(); i += 2) {
+      if (!isxdigit(static_cast<unsigned char>(hex[i])) || !isxdigit(static_cast<unsigned char>(hex[i + 1]))) {
+        *error = "bad hex byte '" + hex.substr(i, 2) + "'";
+        return false;
+      }
+      out->push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+  } else if (type == "multi_sz") {
+    // Parts separated by "\0" in the argument text.
+    *regType = REG_MULTI_SZ;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+      size_t sep = text.find("\\0", pos);
+      std::string part = text.substr(pos, sep == std::string::npos ? std::string::npos : sep - pos);
+      if (!part.empty()) putWide(Arg(part.c_str()));
+      if (sep == std::string::npos) break;
+      pos = sep + 2;
+    }
+    out->push_back(0);
+    out->push_back(0);
+  } else {
+    *error = "unknown type '" + type + "' (sz, expand_sz, dword, binary, multi_sz)";
+    return false;
+  }
+  return true;
+}
+
+int CmdReg(int argc, char** argv) {
+  if (argc < 5) return Usage();
+  std::string verb = argv[3];
+  HKEY root;
+  u16 sub;
+  std::string rootName;
+  if (!SplitKey(argv[4], &root, &sub, &rootName)) return Fail(std::string("unknown registry root in ") + argv[4]);
+  std::string shown = rootName + (sub.empty() ? "" : "\\" + ce::ToUtf8(sub));
+  if (verb == "query" && argc == 5) return CmdRegQuery(root, sub, shown);
+  if (verb == "set" && argc == 8) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    std::string error;
+    if (!ParseRegData(argv[6], argv[7], &type, &data, &error)) return Fail(error);
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExW(root, sub.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) return Fail(shown + ": " + Err(static_cast<DWORD>(rc)));
+    u16 name = Arg(argv[5]);
+    rc = RegSetValueExW(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return Fail("setting " + std::string(argv[5]) + ": " + Err(static_cast<DWORD>(rc)));
+    return 0;
+  }
+  if (verb == "delete" && (argc == 5 || argc == 6)) {
+    if (argc == 6) {
+      HKEY key = nullptr;
+      LONG rc = RegOpenKeyExW(root, sub.c_str(), 0, 0, &key);
+      if (rc != ERROR_SUCCESS) return Fail(shown + ": " + Err(static_cast<DWORD>(rc)));
+      u16 name = Arg(argv[5]);
+      rc = RegDeleteValueW(key, name.c_str());
+      RegCloseKey(key);
+      if (rc != ERROR_SUCCESS) return Fail(std::string(argv[5]) + ": " + Err(static_cast<DWORD>(rc)));
+      return 0;
+    }
+    if (sub.empty()) return Fail("refusing to delete a whole root");
+    LONG rc = RegDeleteKeyW(root, sub.c_str());
+    if (rc != ERROR_SUCCESS) return Fail(shown + ": " + Err(static_cast<DWORD>(rc)));
+    return 0;
+  }
+  return Usage();
+}
+
+// ---------------------------------------------------------------- clock
+
+bool ParseIso(const std::string& s, SYSTEMTIME* st) {
+  unsigned y, mo, d, h = 0, mi = 0, se = 0;
+  char tail = 0;
+  int n = sscanf(s.c_str(), "%u-%u-%u%*[T ]%u:%u:%u%c", &y, &mo, &d, &h, &mi, &se, &tail);
+  if (n != 3 && n != 6) return false;
+  *st = SYSTEMTIME{};
+  st->wYear = static_cast<WORD>(y);
+  st->wMonth = static_cast<WORD>(mo);
+  st->wDay = static_cast<WORD>(d);
+  st->wHour = static_cast<WORD>(h);
+  st->wMinute = static_cast<WORD>(mi);
+  st->wSecond = static_cast<WORD>(se);
+  FILETIME ft;
+  return SystemTimeToFileTime(st, &ft);
+}
+
+int CmdClock(int argc, char** argv) {
+  if (argc < 4) return Usage();
+  std::string verb = argv[3];
+  ce::Device* dev = ce::Device::Current();
+  if (verb == "set" && argc == 5) {
+    SYSTEMTIME st;
+    if (!ParseIso(argv[4], &st)) return Fail(std::string("bad time '") + argv[4] + "' (want YYYY-MM-DDTHH:MM:SS)");
+    if (!SetLocalTime(&st)) return Fail("setting the clock: " + Err(GetLastError()));
+  } else if (verb == "advance" && argc == 5) {
+    char* end = nullptr;
+    errno = 0;
+    long long secs = strtoll(argv[4], &end, 10);
+    if (!*argv[4] || *end || errno) return Fail(std::string("bad number of seconds '") + argv[4] + "'");
+    dev->SetClockOffsetMs(dev->ClockOffsetMs() + secs * 1000);
+  } else if (verb != "show" || argc != 4) {
+    return Usage();
+  }
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  char buf[64];
+  snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+           st.wSecond);
+  std::cout << buf << " (device clock offset " << dev->ClockOffsetMs() / 1000 << " s)\n";
+  return 0;
+}
+
+int CmdScreenLog() {
+  for (const auto& e : ce::ReadScreenLog()) {
+    std::cout << ce::ToUtf8(e.program) << ": [" << ce::ToUtf8(e.caption) << "] " << ce::ToUtf8(e.text)
+              << " (style 0x" << std::hex << e.style << std::dec << ", answer " << e.answer << ")\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  std::string cmd = argv[1];
+  std::string dir = argv[2];
+  if (cmd == "create") {
+    if (argc != 3) return Usage();
+    std::string error;
+    if (!cedev::CreateSampleDevice(dir, &error)) return Fail(error);
+    std::cout << "created the sample device at " << dir << "\n";
+    return 0;
+  }
+  static const std::map<std::string, int> kArgs = {{"ls", 4}, {"cat", 4}, {"put", 5}, {"get", 5}};
+  auto it = kArgs.find(cmd);
+  if (it != kArgs.end() && argc != it->second) return Usage();
+  if (it == kArgs.end() && cmd != "reg" && cmd != "clock" && cmd != "screenlog") return Usage();
+  if (!OpenDevice(dir)) return 1;
+  if (cmd == "ls") return CmdLs(argv[3]);
+  if (cmd == "cat") return CmdCat(argv[3]);
+  if (cmd == "put") return CmdPut(argv[3], argv[4]);
+  if (cmd == "get") return CmdGet(argv[3], argv[4]);
+  if (cmd == "reg") return CmdReg(argc, argv);
+  if (cmd == "clock") return CmdClock(argc, argv);
+  if (argc != 3) return Usage();
+  return CmdScreenLog();
+}

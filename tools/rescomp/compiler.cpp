@@ -1,0 +1,389 @@
+#include "compiler.h"
+
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "version.h"
+
+namespace rescomp {
+namespace {
+
+using ce::res::Resource;
+
+// Strict UTF-8 -> UTF-16; false on malformed input.
+bool Utf8To16(std::string_view s, std::u16string* out) {
+  out->clear();
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    uint32_t cp;
+    size_t n;
+    if (b < 0x80) { cp = b; n = 1; }
+    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; n = 2; }
+    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; n = 3; }
+    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; n = 4; }
+    else return false;
+    if (i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      const auto c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (c & 0x3F);
+    }
+    static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out->push_back(static_cast<char16_t>(cp));
+    }
+    i += n;
+  }
+  return true;
+}
+
+bool ParseNumber(const char* text, uint32_t max, uint32_t* out) {
+  std::string s(text);
+  if (s.empty() || s.size() > 10) return false;
+  int base = 10;
+  size_t i = 0;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    i = 2;
+  }
+  uint64_t v = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    v = v * base + d;
+  }
+  if (v > max) return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+// "app" / "dll"; empty: "dll" when the device name ends in ".dll".
+bool FileType(const std::string& type, const std::string& deviceName, uint32_t* out) {
+  std::string t = type;
+  if (t.empty()) {
+    std::string ext = deviceName.size() > 4 ? deviceName.substr(deviceName.size() - 4) : "";
+    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    t = ext == ".dll" ? "dll" : "app";
+  }
+  if (t == "app") *out = kFileTypeApp;
+  else if (t == "dll") *out = kFileTypeDll;
+  else return false;
+  return true;
+}
+
+// The standard strings the source left out: the version texts from the
+// numbers, and, when a device name is known, the others from it.
+void AddDefaultStrings(const VersionDefaults& d, const std::set<std::string>& seen, VersionSpec* spec) {
+  std::string stem = d.deviceName;
+  if (auto dot = stem.rfind('.'); dot != std::string::npos) stem.erase(dot);
+  for (const char* key : kStandardKeys) {
+    if (seen.count(key)) continue;
+    const std::string k = key;
+    std::u16string value;
+    if (k == "FileVersion") value = VersionText(spec->fileVersion);
+    else if (k == "ProductVersion") value = VersionText(spec->productVersion);
+    else if (d.deviceName.empty()) continue;
+    else if (k == "CompanyName") Utf8To16("Quilmo", &value);
+    else if (k == "ProductName") Utf8To16("Quilmo Backup", &value);
+    else if (k == "LegalCopyright") Utf8To16("Copyright (C) Quilmo", &value);
+    else if (k == "OriginalFilename") Utf8To16(d.deviceName, &value);
+    else Utf8To16(stem, &value);  // FileDescription, InternalName
+    spec->strings.emplace_back(std::u16string(k.begin(), k.end()), std::move(value));
+  }
+}
+
+class Compiler {
+ public:
+  Compiler(const std::filesystem::path& source, const VersionDefaults& defaults)
+      : source_(source), defaults_(defaults) {}
+
+  bool Run(std::vector<Resource>* out, std::string* error) {
+    if (!Load()) return Fail(error);
+    out->insert(out->end(), resources_.begin(), resources_.end());
+    return true;
+  }
+
+ private:
+  bool Load() {
+    std::ifstream in(source_, std::ios::binary);
+    if (!in || !std::filesystem::is_regular_file(source_)) {
+      error_ = source_.string() + ": cannot open the source file";
+      return false;
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    text_ = ss.str();
+    pugi::xml_document doc;
+    const auto r = doc.load_buffer(text_.data(), text_.size(),
+                                   pugi::parse_default | pugi::parse_ws_pcdata_single,
+                                   pugi::encoding_utf8);
+    if (!r) return Error(static_cast<size_t>(r.offset), std::string("XML error: ") + r.description());
+    const pugi::xml_node root = doc.document_element();
+    if (!root) return Error(0, "the document has no element");
+    if (std::strcmp(root.name(), "resources") != 0)
+      return Error(root, std::string("the top element must be <resources>, not <") + root.name() + ">");
+    for (const auto& a : root.attributes())
+      if (std::strcmp(a.name(), "language") != 0) return UnexpectedAttribute(root, a);
+    if (!Language(root, ce::res::kDefaultLanguage, &language_)) return false;
+    for (const auto& node : root.children()) {
+      if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+        return Error(node, "text outside an element");
+      if (node.type() != pugi::node_element) continue;
+      const std::string name = node.name();
+      bool ok;
+      if (name == "string") ok = String(node);
+      else if (name == "version") ok = Version(node);
+      else if (name == "bitmap") ok = FileResource(node, ce::res::kTypeBitmap, false);
+      else if (name == "rcdata") ok = FileResource(node, ce::res::kTypeRcData, false);
+      else if (name == "resource") ok = FileResource(node, 0, true);
+      else ok = Error(node, "unknown element <" + name + ">");
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+  bool String(const pugi::xml_node& node) {
+    if (!CheckAttributes(node, {"id", "language"})) return false;
+    Resource r;
+    r.type = ce::res::kTypeString;
+    if (!Id(node, 0, &r.id) || !Language(node, language_, &r.language)) return false;
+    std::string text;
+    if (!TextOnly(node, &text)) return false;
+    std::u16string t;
+    if (!Utf8To16(text, &t)) return Error(node, "the text is not valid UTF-8");
+    for (char16_t c : t) {
+      r.data.push_back(static_cast<char>(c & 0xFF));
+      r.data.push_back(static_cast<char>(c >> 8));
+    }
+    r.data.append(2, '\0');
+    return Add(node, std::move(r));
+  }
+
+  bool Version(const pugi::xml_node& node) {
+    if (!CheckAttributes(node, {"id", "language", "fileversion", "productversion", "filetype"}))
+      return false;
+    Resource r;
+    r.type = ce::res::kTypeVersion;
+    r.id = 1;
+    if (node.attribute("id") && !Id(node, 1, &r.id)) return false;
+    if (!Language(node, language_, &r.language)) return false;
+    VersionSpec spec;
+    spec.language = r.language;
+    bool haveFile = defaults_.haveNumbers, haveProduct = defaults_.haveNumbers;
+    for (int i = 0; i < 4; ++i) spec.fileVersion[i] = spec.productVersion[i] = defaults_.numbers[i];
+    if (auto a = node.attribute("fileversion")) {
+      if (!ParseVersionNumbers(a.value(), spec.fileVersion))
+        return Error(node, std::string("bad fileversion \"") + a.value() + "\" (expected 1.2.3.4)");
+      haveFile = true;
+      if (!node.attribute("productversion")) {
+        for (int i = 0; i < 4; ++i) spec.productVersion[i] = spec.fileVersion[i];
+        haveProduct = true;
+      }
+    }
+    if (auto a = node.attribute("productversion")) {
+      if (!ParseVersionNumbers(a.value(), spec.productVersion))
+        return Error(node, std::string("bad productversion \"") + a.value() + "\" (expected 1.2.3.4)");
+      haveProduct = true;
+    }
+    if (!haveFile || !haveProduct) return Error(node, "<version> needs fileversion");
+    std::string type = node.attribute("filetype") ? node.attribute("filetype").value() : defaults_.fileType;
+    if (!FileType(type, defaults_.deviceName, &spec.fileType))
+      return Error(node, "filetype must be \"app\" or \"dll\"");
+
+    std::set<std::string> seen;
+    for (const auto& child : node.children()) {
+      if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+        return Error(child, "text outside a string element in <version>");
+      if (child.type() != pugi::node_element) continue;
+      if (child.first_attribute()) return UnexpectedAttribute(child, child.first_attribute());
+      if (!seen.insert(child.name()).second)
+        return Error(child, std::string("duplicate <") + child.name() + ">");
+      std::string text;
+      if (!TextOnly(child, &text)) return false;
+      std::u16string key, value;
+      if (!Utf8To16(child.name(), &key) || !Utf8To16(text, &value))
+        return Error(child, "the text is not valid UTF-8");
+      spec.strings.emplace_back(std::move(key), std::move(value));
+    }
+    AddDefaultStrings(defaults_, seen, &spec);
+    std::string error;
+    if (!BuildVersionBlob(spec, &r.data, &error)) return Error(node, error);
+    return Add(node, std::move(r));
+  }
+
+  bool FileResource(const pugi::xml_node& node, uint32_t type, bool generic) {
+    if (!CheckAttributes(node, generic ? std::vector<std::string>{"type", "id", "name", "file", "language"}
+                                       : std::vector<std::string>{"id", "name", "file", "language"}))
+      return false;
+    Resource r;
+    r.type = type;
+    if (generic && !Type(node, &r.type)) return false;
+    const bool named = node.attribute("name");
+    if (named == static_cast<bool>(node.attribute("id")))
+      return Error(node, std::string("<") + node.name() + "> needs either id or name");
+    if (named) {
+      const std::string name = node.attribute("name").value();
+      bool ok = !name.empty() && name.size() <= ce::res::kMaxNameLength;
+      for (char c : name) ok = ok && c > 0x20 && c < 0x7F;
+      if (!ok) return Error(node, "bad name \"" + name + "\" (1 to 255 printable ASCII characters, no blanks)");
+      r.name.assign(name.begin(), name.end());
+    } else if (!Id(node, 1, &r.id)) {
+      return false;
+    }
+    if (!Language(node, language_, &r.language)) return false;
+    if (!node.attribute("file")) return Error(node, std::string("<") + node.name() + "> needs file");
+    if (!node.first_child().empty()) return Error(node, std::string("<") + node.name() + "> takes no content");
+    std::filesystem::path file = node.attribute("file").value();
+    if (file.is_relative()) file = source_.parent_path() / file;
+    std::ifstream in(file, std::ios::binary);
+    if (!in || !std::filesystem::is_regular_file(file)) return Error(node, "cannot read \"" + file.string() + "\"");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    r.data = ss.str();
+    if (r.type == ce::res::kTypeBitmap) {
+      // The device keeps the bitmap info and bits, not the file header.
+      if (r.data.size() < 14 + 40 || r.data.compare(0, 2, "BM") != 0)
+        return Error(node, "\"" + file.string() + "\" is not a BMP file");
+      r.data.erase(0, 14);
+    }
+    return Add(node, std::move(r));
+  }
+
+  bool Type(const pugi::xml_node& node, uint32_t* out) {
+    const auto a = node.attribute("type");
+    if (!a) return Error(node, "<resource> needs type");
+    static const std::map<std::string, uint32_t> kNames = {
+        {"BITMAP", ce::res::kTypeBitmap}, {"DIALOG", ce::res::kTypeDialog},
+        {"STRING", ce::res::kTypeString}, {"RCDATA", ce::res::kTypeRcData},
+        {"VERSION", ce::res::kTypeVersion}, {"TEMPLATE", ce::res::kTypeTemplate}};
+    if (auto it = kNames.find(a.value()); it != kNames.end()) *out = it->second;
+    else if (!ParseNumber(a.value(), 0xFFFF, out) || *out == 0)
+      return Error(node, std::string("bad type \"") + a.value() + "\"");
+    if (*out == ce::res::kTypeString || *out == ce::res::kTypeVersion)
+      return Error(node, "use <string> or <version> for this type");
+    return true;
+  }
+
+  bool Id(const pugi::xml_node& node, uint32_t min, uint32_t* out) {
+    const auto a = node.attribute("id");
+    if (!a) return Error(node, std::string("<") + node.name() + "> needs id");
+    if (!ParseNumber(a.value(), 0xFFFF, out) || *out < min)
+      return Error(node, std::string("bad id \"") + a.value() + "\" (" + std::to_string(min) + "..65535)");
+    return true;
+  }
+
+  bool Language(const pugi::xml_node& node, uint16_t inherited, uint16_t* out) {
+    const auto a = node.attribute("language");
+    if (!a) {
+      *out = inherited;
+      return true;
+    }
+    uint32_t v;
+    if (!ParseNumber(a.value(), 0xFFFF, &v))
+      return Error(node, std::string("bad language \"") + a.value() + "\"");
+    *out = static_cast<uint16_t>(v);
+    return true;
+  }
+
+  bool TextOnly(const pugi::xml_node& node, std::string* out) {
+    out->clear();
+    for (const auto& c : node.children()) {
+      if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) *out += c.value();
+      else if (c.type() == pugi::node_element)
+        return Error(c, std::string("<") + node.name() + "> holds text only");
+    }
+    return true;
+  }
+
+  bool CheckAttributes(const pugi::xml_node& node, const std::vector<std::string>& allowed) {
+    for (const auto& a : node.attributes()) {
+      bool ok = false;
+      for (const auto& n : allowed) ok = ok || n == a.name();
+      if (!ok) return UnexpectedAttribute(node, a);
+    }
+    return true;
+  }
+
+  bool UnexpectedAttribute(const pugi::xml_node& node, const pugi::xml_attribute& a) {
+    return Error(node, std::string("unexpected attribute ") + a.name() + " on <" + node.name() + ">");
+  }
+
+  bool Add(const pugi::xml_node& node, Resource r) {
+    std::string key = std::to_string(r.type) + "/" + std::to_string(r.id) + "/" +
+                      std::string(r.name.begin(), r.name.end()) + "/" + std::to_string(r.language);
+    for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!keys_.insert({key, node.offset_debug()}).second) {
+      return Error(node, std::string("duplicate <") + node.name() + "> (first at line " +
+                             std::to_string(Line(static_cast<size_t>(keys_[key]))) + ")");
+    }
+    resources_.push_back(std::move(r));
+    return true;
+  }
+
+  size_t Line(size_t offset) const {
+    size_t line = 1;
+    for (size_t i = 0; i < offset && i < text_.size(); ++i) line += text_[i] == '\n';
+    return line;
+  }
+
+  bool Error(size_t offset, const std::string& message) {
+    error_ = source_.string() + ":" + std::to_string(Line(offset)) + ": " + message;
+    return false;
+  }
+  bool Error(const pugi::xml_node& node, const std::string& message) {
+    return Error(static_cast<size_t>(node.offset_debug() < 0 ? 0 : node.offset_debug()), message);
+  }
+  bool Fail(std::string* error) {
+    *error = error_;
+    return false;
+  }
+
+  std::filesystem::path source_;
+  VersionDefaults defaults_;
+  std::string text_;
+  std::string error_;
+  uint16_t language_ = ce::res::kDefaultLanguage;
+  std::vector<Resource> resources_;
+  std::map<std::string, ptrdiff_t> keys_;
+};
+
+}  // namespace
+
+bool CompileSource(const std::filesystem::path& source, const VersionDefaults& defaults,
+                   std::vector<Resource>* out, std::string* error) {
+  return Compiler(source, defaults).Run(out, error);
+}
+
+bool DefaultVersionResource(const VersionDefaults& defaults, Resource* out, std::string* error) {
+  if (!defaults.haveNumbers) {
+    *error = "no version numbers for the default version block";
+    return false;
+  }
+  VersionSpec spec;
+  for (int i = 0; i < 4; ++i) spec.fileVersion[i] = spec.productVersion[i] = defaults.numbers[i];
+  if (!FileType(defaults.fileType, defaults.deviceName, &spec.fileType)) {
+    *error = "file type must be \"app\" or \"dll\"";
+    return false;
+  }
+  AddDefaultStrings(defaults, {}, &spec);
+  out->type = ce::res::kTypeVersion;
+  out->id = 1;
+  out->language = ce::res::kDefaultLanguage;
+  return BuildVersionBlob(spec, &out->data, error);
+}
+
+}  // namespace rescomp

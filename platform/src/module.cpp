@@ -207,9 +207,19 @@ void* OwnSymbol(const Module& m, const char* name) {
 
 typedef BOOL (*DllMainFn)(HANDLE, DWORD, LPVOID);
 
+// dlsym hands out code addresses as object pointers; on this platform the
+// two have the same size and representation.
+template <class Fn>
+Fn CodeAddress(void* sym) {
+  static_assert(sizeof(Fn) == sizeof(void*));
+  Fn fn;
+  std::memcpy(&fn, &sym, sizeof fn);
+  return fn;
+}
+
 void CloseModule(const std::shared_ptr<Module>& m) {
   if (!m->dl) return;
-  if (auto entry = reinterpret_cast<DllMainFn>(OwnSymbol(*m, "DllMain")))
+  if (auto entry = CodeAddress<DllMainFn>(OwnSymbol(*m, "DllMain")))
     entry(reinterpret_cast<HANDLE>(m->handle), DLL_PROCESS_DETACH, nullptr);
   dlclose(m->dl);
   m->dl = nullptr;
@@ -260,7 +270,7 @@ HMODULE Load(LPCWSTR name, bool asData) {
     t.modules[reinterpret_cast<uintptr_t>(m->handle)] = m;
   }
   if (m->dl) {
-    if (auto entry = reinterpret_cast<DllMainFn>(OwnSymbol(*m, "DllMain"))) {
+    if (auto entry = CodeAddress<DllMainFn>(OwnSymbol(*m, "DllMain"))) {
       if (!entry(reinterpret_cast<HANDLE>(m->handle), DLL_PROCESS_ATTACH, nullptr)) {
         {
           std::lock_guard<std::mutex> g(t.mu);
@@ -434,7 +444,7 @@ FARPROC GetProcAddressA(HMODULE module, LPCSTR procName) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  return reinterpret_cast<FARPROC>(sym);
+  return CodeAddress<FARPROC>(sym);
 }
 
 FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName) {

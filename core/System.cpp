@@ -14,6 +14,7 @@
 #include "ce/time.h"
 #include "ce/wstring.h"
 #include "core/Log.h"
+#include "core/Path.h"
 #include "core/ProductSettings.h"
 #include "core/RegistrySettings.h"
 
@@ -203,12 +204,7 @@ CString GetQuilmoProgramPath(const CString& name) {
 
 bool FileExists(const CString& path, WIN32_FIND_DATAW* findData) {
   if (path == u"\\") return true;
-  WIN32_FIND_DATAW fd{};
-  HANDLE h = FindFirstFileW(path, &fd);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FindClose(h);
-  if (findData) *findData = fd;
-  return true;
+  return ::GetFindData(path, findData);
 }
 
 bool DirectoryExists(const CString& path, WIN32_FIND_DATAW* findData) {

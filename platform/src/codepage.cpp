@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ce/errors.h"
+#include "ce/text.h"
 
 namespace {
 
@@ -28,93 +29,8 @@ int WideToAnsi(char16_t c) {
 bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// Strict UTF-8: overlong forms, encoded surrogates and values above
-// U+10FFFF are invalid; each maximal invalid piece becomes one U+FFFD.
-std::u16string DecodeUtf8(std::string_view s, bool& invalid) {
-  std::u16string out;
-  out.reserve(s.size());
-  invalid = false;
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-      out += static_cast<char16_t>(b);
-      ++i;
-      continue;
-    }
-    int extra;
-    uint32_t c;
-    uint32_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) extra = 1, c = b & 0x1F;
-    else if (b >= 0xE0 && b <= 0xEF) {
-      extra = 2, c = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      extra = 3, c = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      invalid = true;
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    size_t k = 1;
-    for (; k <= static_cast<size_t>(extra) && i + k < s.size(); ++k) {
-      unsigned char n = static_cast<unsigned char>(s[i + k]);
-      if (n < (k == 1 ? lo : 0x80) || n > (k == 1 ? hi : 0xBF)) break;
-      c = (c << 6) | (n & 0x3F);
-    }
-    if (k <= static_cast<size_t>(extra)) {
-      invalid = true;
-      out += u'\uFFFD';
-      i += k;
-      continue;
-    }
-    i += k;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
-
-std::string EncodeUtf8(std::u16string_view s, bool& invalid) {
-  std::string out;
-  out.reserve(s.size());
-  invalid = false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
-    if (IsHigh(s[i]) && i + 1 < s.size() && IsLow(s[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
-      ++i;
-    } else if (IsHigh(s[i]) || IsLow(s[i])) {
-      invalid = true;
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::u16string DecodeUtf8(std::string_view s, bool& invalid) { return ce::FromUtf8(s, &invalid); }
+std::string EncodeUtf8(std::u16string_view s, bool& invalid) { return ce::ToUtf8(s, &invalid); }
 
 std::string EncodeAnsi(std::u16string_view s, char defaultChar, bool& usedDefault) {
   std::string out;

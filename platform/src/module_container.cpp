@@ -4,31 +4,18 @@
 #include <fstream>
 #include <tuple>
 
+#include "ce/bytes.h"
 #include "ce/rescontainer.h"
 
 namespace ce::res {
 namespace {
 
-uint16_t Get16(std::string_view b, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
-uint32_t Get32(std::string_view b, size_t at) {
-  return static_cast<uint32_t>(Get16(b, at)) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
-}
-void Put16(std::string* b, uint16_t v) {
-  b->push_back(static_cast<char>(v & 0xFF));
-  b->push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string* b, uint32_t v) {
-  Put16(b, static_cast<uint16_t>(v & 0xFFFF));
-  Put16(b, static_cast<uint16_t>(v >> 16));
-}
-void Set32(std::string* b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void Align4(std::string* b) {
-  while (b->size() % 4) b->push_back('\0');
-}
+using le::Align4;
+using le::Get16;
+using le::Get32;
+using le::Put16;
+using le::Put32;
+using le::Set32;
 
 bool ValidName(const std::u16string& name) {
   if (name.empty() || name.size() > kMaxNameLength) return false;

@@ -1,16 +1,83 @@
 #include "ce/text.h"
 
+#include <cstdint>
+
 namespace ce {
 
-std::string ToUtf8(std::u16string_view s) {
+namespace {
+bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+}  // namespace
+
+// Strict UTF-8: overlong forms, encoded surrogates and values above
+// U+10FFFF are invalid; each maximal invalid piece becomes one U+FFFD.
+std::u16string FromUtf8(std::string_view s, bool* hadInvalid) {
+  bool invalid = false;
+  std::u16string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      ++i;
+      continue;
+    }
+    int extra;
+    uint32_t c;
+    uint32_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) extra = 1, c = b & 0x1F;
+    else if (b >= 0xE0 && b <= 0xEF) {
+      extra = 2, c = b & 0x0F;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      extra = 3, c = b & 0x07;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    } else {
+      invalid = true;
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    size_t k = 1;
+    for (; k <= static_cast<size_t>(extra) && i + k < s.size(); ++k) {
+      unsigned char n = static_cast<unsigned char>(s[i + k]);
+      if (n < (k == 1 ? lo : 0x80) || n > (k == 1 ? hi : 0xBF)) break;
+      c = (c << 6) | (n & 0x3F);
+    }
+    if (k <= static_cast<size_t>(extra)) {
+      invalid = true;
+      out += u'\uFFFD';
+      i += k;
+      continue;
+    }
+    i += k;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  if (hadInvalid) *hadInvalid = invalid;
+  return out;
+}
+
+std::string ToUtf8(std::u16string_view s, bool* hadInvalid) {
+  bool invalid = false;
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+    if (IsHigh(s[i]) && i + 1 < s.size() && IsLow(s[i + 1])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
       ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
+    } else if (IsHigh(s[i]) || IsLow(s[i])) {
+      invalid = true;
       c = 0xFFFD;
     }
     if (c < 0x80) {
@@ -29,41 +96,7 @@ std::string ToUtf8(std::u16string_view s) {
       out += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
-  return out;
-}
-
-std::u16string FromUtf8(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    uint32_t c;
-    int extra;
-    if (b < 0x80) { c = b; extra = 0; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
-    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
-    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
-    else { out += u'\uFFFD'; ++i; continue; }
-    bool bad = false;
-    for (int k = 1; k <= extra; ++k) {
-      if (i + k >= s.size()) { bad = true; break; }
-      unsigned char n = static_cast<unsigned char>(s[i + k]);
-      if ((n & 0xC0) != 0x80) { bad = true; break; }
-      c = (c << 6) | (n & 0x3F);
-    }
-    if (bad) { out += u'\uFFFD'; ++i; continue; }
-    i += extra + 1;
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else if (c > 0x10FFFF) {
-      out += u'\uFFFD';
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
+  if (hadInvalid) *hadInvalid = invalid;
   return out;
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "ce/bytes.h"
+
 namespace rescomp {
 
 const char* const kStandardKeys[8] = {"CompanyName",      "FileDescription", "FileVersion",
@@ -11,17 +13,10 @@ const char* const kStandardKeys[8] = {"CompanyName",      "FileDescription", "Fi
 
 namespace {
 
-void Put16(std::string* b, uint16_t v) {
-  b->push_back(static_cast<char>(v & 0xFF));
-  b->push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string* b, uint32_t v) {
-  Put16(b, static_cast<uint16_t>(v & 0xFFFF));
-  Put16(b, static_cast<uint16_t>(v >> 16));
-}
-void Pad(std::string* b) {
-  while (b->size() % 4) b->push_back('\0');
-}
+using ce::le::Put16;
+using ce::le::Put32;
+
+void Pad(std::string* b) { ce::le::Align4(b); }
 
 // One block: header, key, padding, value, then each child 4-aligned.
 // wLength covers everything but trailing padding.

@@ -9,9 +9,10 @@
 namespace ce {
 
 // UTF-16 <-> UTF-8 (host file names, the database, host-side messages).
-// Unpaired surrogates become U+FFFD.
-std::string ToUtf8(std::u16string_view s);
-std::u16string FromUtf8(std::string_view s);
+// Strict: unpaired surrogates, overlong forms, encoded surrogates and
+// values above U+10FFFF become U+FFFD, and *hadInvalid tells so.
+std::string ToUtf8(std::u16string_view s, bool* hadInvalid = nullptr);
+std::u16string FromUtf8(std::string_view s, bool* hadInvalid = nullptr);
 
 // The device's simple case mapping (ASCII, Latin-1, Latin Extended-A,
 // Greek and Cyrillic); names compare equal ignoring case when their

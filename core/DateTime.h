@@ -3,6 +3,7 @@
 // local time. Daylight saving follows the device's time zone.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 
 #include "ce/types.h"

@@ -11,6 +11,7 @@
 
 #include "ce/device.h"
 #include "ce/errors.h"
+#include "ce/power.h"
 #include "ce/time.h"
 
 namespace {
@@ -155,11 +156,9 @@ BOOL SetSystemPowerState(LPCWSTR name, DWORD state, DWORD) {
   if (!dev) return Fail(ERROR_NOT_READY);
   bool ok;
   if (target->flag == POWER_STATE_RESET) {
-    // Only the request is kept here; the boot and reset emulation acts on
-    // pending_reset (ending the device's processes and booting again).
-    ok = RecordSql(dev, "INSERT INTO pending_reset(requested_ms, pid, state) VALUES(?, ?, ?)", [&](ce::Stmt& s) {
-      s.Bind(1, ce::DeviceNowMs()).Bind(2, static_cast<int64_t>(getpid())).Bind(3, int64_t{POWER_STATE_RESET});
-    });
+    // Recorded in pending_reset, then every device process ends (this one
+    // too); the boot emulation acts on the request.
+    ok = ce::RequestDeviceReset(POWER_STATE_RESET);
   } else {
     ok = dev->Transaction([&] {
       ce::Stmt n(dev->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('power_state_name', ?)");

@@ -7,6 +7,7 @@
 // called CoInitialize(Ex), as on the device.
 #pragma once
 
+#include <memory>
 #include <utility>
 
 #include "ce/types.h"
@@ -100,7 +101,7 @@ class CComPtr {
     return *this;
   }
   CComPtr& operator=(CComPtr&& o) noexcept {
-    if (this != &o) {
+    if (this != std::addressof(o)) {
       Release();
       p_ = std::exchange(o.p_, nullptr);
     }

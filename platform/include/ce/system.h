@@ -87,8 +87,9 @@ BOOL SystemParametersInfoW(UINT action, UINT uiParam, void* pvParam, UINT winIni
 // the ERROR_SUCCESS of the device's DWORD form); an unknown name or no
 // known state bit fails with ERROR_INVALID_PARAMETER. The new state is
 // recorded and reported by GetSystemPowerState. A reset is recorded as a
-// pending reset request (see ce::PendingResetRequests) and the state stays
-// "on": carrying the reset out belongs to the boot and reset emulation.
+// pending reset request (see ce::PendingResetRequests) and ends every
+// device process, the caller too (ce::RequestDeviceReset in ce/power.h);
+// the state stays "on" and the boot emulation carries the reset on.
 BOOL SetSystemPowerState(LPCWSTR name, DWORD state, DWORD options);
 // Copies the current state's name (cch characters of room) and its
 // POWER_STATE_* bit; "on" / POWER_STATE_ON until something else is set.

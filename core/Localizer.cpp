@@ -1,0 +1,52 @@
+#include "core/Localizer.h"
+
+#include "core/ProductSettings.h"
+#include "core/Resources.h"
+
+namespace Localizer {
+
+bool LoadResStringRaw(DWORD id, CString& text) {
+  if (LookupResString(id, text)) return true;
+  text.Format(u"Error (1): LoadString Failed for %d", static_cast<int>(id));
+  MessageBoxW(nullptr, text, u"Localizer", kErrorBoxStyle);
+  return false;
+}
+
+CString LoadResString(DWORD id) {
+  CString text;
+  LoadResStringRaw(id, text);
+  return ReplaceInsert(text, GetApplicationName());
+}
+
+CString FormatResString(DWORD id, LPCWSTR argument) {
+  CString text;
+  if (!LoadResStringRaw(id, text)) return text;
+  return ReplaceInsert(text, argument);
+}
+
+int ResMessageBox(DWORD id, UINT style) {
+  CString text;
+  LoadResStringRaw(id, text);
+  return TextMessageBox(text, style);
+}
+
+int TextMessageBox(LPCWSTR text, UINT style) {
+  return MessageBoxW(nullptr, text, GetApplicationName(), style);
+}
+
+CString ReplaceInsert(const CString& text, LPCWSTR insert) {
+  const std::u16string_view in = text.view();
+  std::u16string out;
+  out.reserve(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == u'%' && i + 1 < in.size() && in[i + 1] == u'1') {
+      if (insert) out += insert;
+      ++i;
+    } else {
+      out += in[i];
+    }
+  }
+  return CString(out);
+}
+
+}  // namespace Localizer

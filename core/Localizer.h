@@ -1,0 +1,36 @@
+// Texts by string id for the user: lookups through the resource search
+// (core/Resources.h) with the application name put in, and message boxes.
+// A string id found nowhere is a visible error: a box captioned
+// "Localizer" shows "Error (1): LoadString Failed for <id>" and the caller
+// receives that text in place of the string.
+//
+// Dialog controls (SetControlText) come with the window layer.
+#pragma once
+
+#include "ce/cstring.h"
+#include "ce/msgbox.h"
+#include "ce/types.h"
+
+namespace Localizer {
+
+// Style of the Localizer's own error boxes.
+inline constexpr UINT kErrorBoxStyle = MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND;
+
+// The text as stored; false (text = the error text, box shown) when the id
+// is found nowhere.
+bool LoadResStringRaw(DWORD id, CString& text);
+// The text with every "%1" replaced by the ApplicationName setting.
+CString LoadResString(DWORD id);
+// The text with every "%1" replaced by argument.
+CString FormatResString(DWORD id, LPCWSTR argument);
+// A box with the text as stored (no "%1" replacement) and the given style,
+// captioned with the application name; returns the button pressed.
+int ResMessageBox(DWORD id, UINT style = MB_OK);
+// A box with the given text, captioned with the application name.
+int TextMessageBox(LPCWSTR text, UINT style = MB_OK);
+
+// Replaces each "%1" of text by insert in one pass: the inserted text is
+// not searched again and no other "%" sequence is touched.
+CString ReplaceInsert(const CString& text, LPCWSTR insert);
+
+}  // namespace Localizer

@@ -1,0 +1,170 @@
+// Writes the fuzz seed corpus into a host folder:
+//   image/   real small images (an empty one, one with a file entry)
+//   index/   the INDEX_ENTRY block of an image, alone
+//   header/  single 80-byte entry headers
+//   xml/     configuration, inclusion list, schedule and resource XML files
+// Usage: quilmo_fuzz_seeds OUTPUT_FOLDER. Exit code 0 on success.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ce/file.h"
+#include "image/ImageEntryHeader.h"
+#include "image/ImageFile.h"
+#include "image/Index.h"
+#include "testkit/TestDevice.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Put(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(f);
+}
+
+std::string HeaderBytes(const AImageFileHeader& header) {
+  return std::string(reinterpret_cast<const char*>(header.Bytes()), ImageFormat::kHeaderSize);
+}
+
+struct WrittenImage {
+  std::string bytes;
+  DWORD indexOffset = 0;  // where the INDEX_ENTRY header starts
+};
+
+// An image with a file-system node holding fileNames (each written as a
+// FILE_ENTRY with its name and a zero find-data block, no data), the index
+// and the END_OF_IMAGE tail, as the backup writes them.
+bool WriteImage(const quilmo::test::TestDevice& dev, const std::u16string& devicePath,
+                const std::vector<std::u16string>& fileNames, WrittenImage* out) {
+  Index index;
+  Index::Item top;
+  top.ComponentType = TREE_FILESYSTEM;
+  top.name = u"File System";
+  index.AddChildren(0, {top});
+  int fsNode = index.FindChildOfType(TREE_FILESYSTEM);
+  std::vector<Index::Item> files;
+  for (const auto& name : fileNames) {
+    Index::Item item;
+    item.ComponentType = FILE_ENTRY;
+    item.name = u"\\" + name;
+    item.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    files.push_back(item);
+  }
+  if (!files.empty()) index.AddChildren(fsNode, files);
+
+  AImageFile image(devicePath, AImageFile::kBackup);
+  if (!image.Open()) return false;
+  int node = files.empty() ? -1 : index.FirstChild(fsNode);
+  for (const auto& name : fileNames) {
+    DWORD offset = 0;
+    image.GetBytesWritten(&offset);
+    std::u16string stored = u"\\" + name;
+    DWORD nameBytes = static_cast<DWORD>((stored.size() + 1) * 2);
+    AImageFileHeader header(FILE_ENTRY, nameBytes + ImageFormat::kFindDataRecordSize, 0, nameBytes, 0, 0);
+    BYTE block[ImageFormat::kFileEntryBlockSize] = {};
+    if (!header.WritePlain(image) || !image.Write(stored.c_str(), nameBytes, false, true) ||
+        !image.Write(block, sizeof(block), false, true))
+      return false;
+    DWORD end = 0;
+    image.GetBytesWritten(&end);
+    index.SetLocation(node, offset, end - offset, 0, 0, 0);
+    node = index.NextSibling(node);
+  }
+  image.GetBytesWritten(&out->indexOffset);
+  DWORD stored = 0;
+  if (!index.Store(image, false, &stored) || !image.FlushWriteBuffer()) return false;
+  AImageFileHeader tail(END_OF_IMAGE, stored, 0, 0, image.GetCRC(), 0);
+  if (!tail.WritePlain(image) || !image.Close()) return false;
+  out->bytes = dev.ReadFile(devicePath);
+  return true;
+}
+
+// The image reads back: it is a backup file and its index is found through
+// the tail with every node written.
+bool ReadsBack(const std::u16string& devicePath, int nodes) {
+  if (!AImageFile::IsBackupFile(devicePath)) return false;
+  AImageFile image(devicePath, AImageFile::kRestore);
+  Index index;
+  bool ok = image.Open() && index.Locate(image, false) && index.NodeCount() == nodes;
+  image.Close();
+  return ok;
+}
+
+const char* const kXmlSeeds[][2] = {
+    {"config.xml",
+     "<?xml version=\"1.0\"?>\n<configuration>\n"
+     "  <!-- product settings -->\n"
+     "  <config name=\"ApplicationName\" type=\"string\" value=\"Quilmo Backup\"/>\n"
+     "  <config name=\"EnableLogging\" type=\"bool\" value=\"true\"/>\n"
+     "  <config name=\"MaxImages\" type=\"dword\" value=\"3\"/>\n"
+     "  <config name=\"Key\" type=\"binary\" value=\"0A,FF,3\"/>\n"
+     "  <config name=\"Empty\" type=\"BINARY\"/>\n"
+     "</configuration>\n"},
+    {"inclusion.xml",
+     "<?xml version=\"1.0\"?>\n<inclusion-list>\n"
+     "  <toplevel name=\"filesystem\">\n"
+     "    <directory name=\"\\My Documents\"/>\n"
+     "    <!-- one file -->\n"
+     "    <file name=\"\\Windows\\*.txt\"/>\n"
+     "    <file name=\"\\pim.vol\"/>\n"
+     "  </toplevel>\n"
+     "  <toplevel name=\"mail\"/>\n  <toplevel name=\"databases\"/>\n  <toplevel name=\"registry\"/>\n"
+     "</inclusion-list>\n"},
+    {"schedule.xml",
+     "<?xml version=\"1.0\"?>\n<schedule>\n"
+     "  <once at=\"10:30\" on=\"2006-03-07\" filename=\"\\temp\\Backup.pbf\"/>\n"
+     "  <daily at=\"23:00\" filename=\"\\Storage Card\\Daily.pbf\" compress=\"true\" reset=\"false\"/>\n"
+     "  <!-- weekly -->\n"
+     "  <weekly at=\"2:05\" dayofweek=\"3\" filename=\"\\temp\\Backup.pbf\" autoname=\"true\""
+     " stopprocesses=\"TRUE\" remotemode=\"x\" inclusionlist=\"\\inclusion.xml\"/>\n"
+     "</schedule>\n"},
+    {"customres.xml",
+     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<resources>\n"
+     "  <string id=\"65300\" value=\"Scheduled backup missed\"/>\n"
+     "  <bitmap id=\"1\" file=\"logo.bmp\"/>\n"
+     "</resources>\n"},
+    {"broken.xml", "<configuration><config name=\"a\" type=\"dword\" value=\"1\"></configuratio"},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    return 2;
+  }
+  fs::path out = argv[1];
+  quilmo::test::TestDevice dev;
+  dev.MakeDir(u"\\temp");
+
+  WrittenImage empty, small;
+  if (!WriteImage(dev, u"\\temp\\empty.pbf", {}, &empty) ||
+      !WriteImage(dev, u"\\temp\\small.pbf", {u"notes.txt", u"pim.vol", u"Program Files"}, &small) ||
+      !ReadsBack(u"\\temp\\empty.pbf", 2) || !ReadsBack(u"\\temp\\small.pbf", 5)) {
+    std::fprintf(stderr, "writing the seed images failed\n");
+    return 1;
+  }
+  bool ok = Put(out / "image" / "empty.pbf", empty.bytes) && Put(out / "image" / "small.pbf", small.bytes);
+  // The index block alone: from its header up to the tail.
+  size_t tail = small.bytes.size() - ImageFormat::kHeaderSize;
+  ok = ok && Put(out / "index" / "index.bin", small.bytes.substr(small.indexOffset, tail - small.indexOffset));
+  ok = ok && Put(out / "header" / "file.bin", small.bytes.substr(0, ImageFormat::kHeaderSize)) &&
+       Put(out / "header" / "index.bin", small.bytes.substr(small.indexOffset, ImageFormat::kHeaderSize)) &&
+       Put(out / "header" / "end.bin", small.bytes.substr(tail)) &&
+       Put(out / "header" / "metadata.bin", HeaderBytes(AImageFileHeader(
+                                                  METADATA_ENTRY, ImageFormat::kMetadataBlockSize, 0, 0, 0, 0)));
+  for (const auto& [name, text] : kXmlSeeds) ok = ok && Put(out / "xml" / name, text);
+  if (!ok) {
+    std::fprintf(stderr, "writing the seeds into %s failed\n", out.c_str());
+    return 1;
+  }
+  std::printf("seed corpus written to %s\n", out.c_str());
+  return 0;
+}

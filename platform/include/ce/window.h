@@ -1,0 +1,351 @@
+// Windows and window messages shared by every device process.
+//
+// The device keeps one window table in device.db: handle, owning process
+// (host pid and kernel start time), class, title, parent, styles, control
+// id and visibility. Every process sees every window; only the owning
+// process runs a window's procedure, changes its procedure or destroys it.
+// Window classes are registered per process (RegisterClassW).
+//
+// Messages: each process has one queue (device.db table window_messages)
+// and a wake-up FIFO in DIR/msgq/, so a waiting GetMessageW sleeps in
+// poll() and wakes as soon as another process posts. Windows and queued
+// messages of processes that have ended are purged by whoever looks at
+// them next (EnumWindows, FindWindowW, posting, IsWindow ...).
+//
+// Message parameters cross processes as plain integers: a pointer in
+// wParam/lParam means nothing to another process (no marshalling, not even
+// for WM_SETTEXT/WM_GETTEXT; GetWindowTextW reads another process's title
+// from the table instead).
+//
+// All of this needs a device: without one the calls fail with
+// ERROR_NOT_READY.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ce/types.h"
+
+#ifndef ERROR_CANNOT_FIND_WND_CLASS
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#endif
+#ifndef ERROR_CLASS_ALREADY_EXISTS
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#endif
+#ifndef ERROR_CLASS_DOES_NOT_EXIST
+#define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#endif
+#ifndef ERROR_CLASS_HAS_WINDOWS
+#define ERROR_CLASS_HAS_WINDOWS 1412L
+#endif
+#ifndef ERROR_TIMER_NOT_FOUND
+#define ERROR_TIMER_NOT_FOUND 1402L
+#endif
+#ifndef ERROR_NOT_ENOUGH_QUOTA
+#define ERROR_NOT_ENOUGH_QUOTA 1816L
+#endif
+
+struct HMENU__;
+typedef HMENU__* HMENU;
+struct HICON__;
+typedef HICON__* HICON;
+typedef HICON HCURSOR;
+struct HBRUSH__;
+typedef HBRUSH__* HBRUSH;
+typedef WORD ATOM;
+
+struct POINT {
+  LONG x;
+  LONG y;
+};
+typedef POINT* LPPOINT;
+
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
+
+struct WNDCLASSW {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCWSTR lpszMenuName;
+  LPCWSTR lpszClassName;
+};
+typedef WNDCLASSW WNDCLASS;
+
+struct CREATESTRUCTW {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCWSTR lpszName;
+  LPCWSTR lpszClass;
+  DWORD dwExStyle;
+};
+typedef CREATESTRUCTW* LPCREATESTRUCTW;
+
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;  // GetTickCount when posted
+  POINT pt;    // always 0, 0
+};
+typedef MSG* LPMSG;
+
+// ---- messages ----
+#define WM_NULL 0x0000u
+#define WM_CREATE 0x0001u
+#define WM_DESTROY 0x0002u
+#define WM_MOVE 0x0003u
+#define WM_SIZE 0x0005u
+#define WM_ACTIVATE 0x0006u
+#define WM_SETFOCUS 0x0007u
+#define WM_KILLFOCUS 0x0008u
+#define WM_ENABLE 0x000Au
+#define WM_SETTEXT 0x000Cu
+#define WM_GETTEXT 0x000Du
+#define WM_GETTEXTLENGTH 0x000Eu
+#define WM_PAINT 0x000Fu
+#define WM_CLOSE 0x0010u
+#define WM_QUIT 0x0012u
+#define WM_SHOWWINDOW 0x0018u
+#define WM_SETTINGCHANGE 0x001Au
+#define WM_NOTIFY 0x004Eu
+#define WM_KEYDOWN 0x0100u
+#define WM_KEYUP 0x0101u
+#define WM_CHAR 0x0102u
+#define WM_SYSKEYDOWN 0x0104u
+#define WM_INITDIALOG 0x0110u
+#define WM_COMMAND 0x0111u
+#define WM_SYSCOMMAND 0x0112u
+#define WM_TIMER 0x0113u
+#define WM_HSCROLL 0x0114u
+#define WM_VSCROLL 0x0115u
+#define WM_LBUTTONDOWN 0x0201u
+#define WM_LBUTTONUP 0x0202u
+#define WM_USER 0x0400u
+#define WM_APP 0x8000u
+// RegisterWindowMessageW hands out ids in this range.
+#define WM_REGISTERED_FIRST 0xC000u
+#define WM_REGISTERED_LAST 0xFFFFu
+
+// ---- special handles ----
+#define HWND_BROADCAST ((HWND)(uintptr_t)0xFFFF)
+// PeekMessage/GetMessage filter: only messages posted with a null window.
+#define HWND_THREAD_MESSAGES ((HWND)(intptr_t)-1)
+
+// ---- styles ----
+#define WS_OVERLAPPED 0x00000000u
+#define WS_POPUP 0x80000000u
+#define WS_CHILD 0x40000000u
+#define WS_VISIBLE 0x10000000u
+#define WS_DISABLED 0x08000000u
+#define WS_CAPTION 0x00C00000u
+#define WS_BORDER 0x00800000u
+#define WS_SYSMENU 0x00080000u
+#define CW_USEDEFAULT ((int)0x80000000)
+
+// ---- ShowWindow ----
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_SHOWNA 8
+
+// ---- PeekMessage ----
+#define PM_NOREMOVE 0x0000u
+#define PM_REMOVE 0x0001u
+#define PM_NOYIELD 0x0002u
+
+// ---- window longs (own windows; GWL_STYLE and GWL_EXSTYLE of any) ----
+#define GWL_WNDPROC (-4)
+#define GWL_ID (-12)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define GWL_USERDATA (-21)
+#define GWLP_WNDPROC GWL_WNDPROC
+#define GWLP_ID GWL_ID
+#define GWLP_USERDATA GWL_USERDATA
+
+// ---- SendMessageTimeout ----
+#define SMTO_NORMAL 0x0000u
+#define SMTO_BLOCK 0x0001u
+#define SMTO_ABORTIFHUNG 0x0002u
+
+// ---- MsgWaitForMultipleObjects wake masks (every mask wakes on any message) ----
+#define QS_KEY 0x0001u
+#define QS_MOUSEMOVE 0x0002u
+#define QS_MOUSEBUTTON 0x0004u
+#define QS_POSTMESSAGE 0x0008u
+#define QS_TIMER 0x0010u
+#define QS_PAINT 0x0020u
+#define QS_SENDMESSAGE 0x0040u
+#define QS_ALLINPUT 0x00FFu
+#define QS_ALLEVENTS 0x00BFu
+
+// ---- classes ----
+// Returns the class atom (0 on failure: ERROR_CLASS_ALREADY_EXISTS, or
+// ERROR_INVALID_PARAMETER without a name or procedure). Class names ignore
+// case; a class belongs to the registering process.
+ATOM RegisterClassW(const WNDCLASSW* wc);
+// ERROR_CLASS_DOES_NOT_EXIST, ERROR_CLASS_HAS_WINDOWS while windows use it.
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
+
+// ---- windows ----
+// className: a registered class name or atom. WM_CREATE is sent with a
+// CREATESTRUCTW; a result of -1 destroys the window and fails the call.
+// Positions and sizes are accepted and not kept. For a WS_CHILD window
+// hMenu is its control id. Errors: ERROR_CANNOT_FIND_WND_CLASS,
+// ERROR_INVALID_WINDOW_HANDLE (bad parent), ERROR_NOT_READY (no device).
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+// Sends WM_DESTROY, destroys the child and owned windows, drops the
+// window's timers and queued messages and removes it from the table. Only
+// the owning process may destroy a window (else ERROR_ACCESS_DENIED).
+// Destroying the last window does not quit the message loop.
+BOOL DestroyWindow(HWND hwnd);
+// A window of a live device process.
+BOOL IsWindow(HWND hwnd);
+// Fills *pid with the owner's process id and returns its thread id (the
+// same number here); 0 with ERROR_INVALID_WINDOW_HANDLE for no window.
+DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD pid);
+// Calls proc for each top-level (not WS_CHILD) window of every live device
+// process, newest first, until it returns FALSE (then FALSE is returned).
+BOOL EnumWindows(WNDENUMPROC proc, LPARAM lParam);
+// A top-level window whose class and title match, both ignoring case; a
+// null argument matches any. Null with ERROR_FILE_NOT_FOUND when none
+// matches.
+HWND FindWindowW(LPCWSTR className, LPCWSTR windowName);
+// Own window: sends WM_GETTEXT (DefWindowProcW answers with the title).
+// Another process's window: the title from the table. Returns the
+// characters copied without the terminator (cut to maxCount - 1).
+int GetWindowTextW(HWND hwnd, LPWSTR text, int maxCount);
+int GetWindowTextLengthW(HWND hwnd);
+// Own window: sends WM_SETTEXT; another process's window: stores the title.
+BOOL SetWindowTextW(HWND hwnd, LPCWSTR text);
+int GetClassNameW(HWND hwnd, LPWSTR name, int maxCount);
+// The parent (or owner) window; null for none.
+HWND GetParent(HWND hwnd);
+BOOL IsWindowVisible(HWND hwnd);
+// SW_HIDE hides, every other command shows. Returns the previous
+// visibility.
+BOOL ShowWindow(HWND hwnd, int command);
+LONG_PTR GetWindowLongPtrW(HWND hwnd, int index);
+// Returns the previous value (0 with the last error set on failure).
+LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value);
+LONG GetWindowLongW(HWND hwnd, int index);
+LONG SetWindowLongW(HWND hwnd, int index, LONG value);
+
+// ---- messages ----
+// Returns ids in 0xC000..0xFFFF: names ignore case; the same name gives the
+// same id in every process of the device (0 with ERROR_INVALID_PARAMETER
+// for a null or empty name, ERROR_NOT_ENOUGH_MEMORY when the range is
+// used up).
+UINT RegisterWindowMessageW(LPCWSTR name);
+// Queues the message for the window's owner (any device process) and
+// wakes it. HWND_BROADCAST: every top-level window; a null window: this
+// process's queue as a thread message. ERROR_INVALID_WINDOW_HANDLE for
+// no window, ERROR_NOT_ENOUGH_QUOTA when the owner has 10000 messages
+// waiting.
+BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Own window: calls the procedure at once. Another process's window: the
+// message waits in the owner's queue until its GetMessageW/PeekMessageW
+// (or SendMessageW wait) runs the procedure; meanwhile this process runs
+// the messages sent to it. Waits without limit while the owner lives and
+// the window exists (0 with ERROR_INVALID_WINDOW_HANDLE otherwise).
+// HWND_BROADCAST sends to each top-level window in turn and returns 0.
+LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// As SendMessageW, giving up after `timeout` ms (0 with ERROR_TIMEOUT; a
+// late answer is dropped). *result receives the procedure's result.
+LRESULT SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
+                            UINT timeout, ULONG_PTR* result);
+void PostQuitMessage(int exitCode);
+// Runs sent messages, then returns the oldest posted message that passes
+// the filters (hwnd: null any, HWND_THREAD_MESSAGES only thread messages,
+// else that window; min/max: a message range, 0/0 for all); then WM_QUIT
+// after PostQuitMessage; then a due WM_TIMER. Blocks in poll() meanwhile.
+// Returns 0 for WM_QUIT, -1 for a bad filter window, else 1.
+BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
+// The same without blocking; PM_NOREMOVE leaves the message queued.
+BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
+// WM_KEYDOWN of a digit, letter (lower case), space, return, backspace or
+// escape key posts the matching WM_CHAR; TRUE then, else FALSE.
+BOOL TranslateMessage(const MSG* msg);
+// Calls the window's procedure (own windows only), or the TIMERPROC of a
+// WM_TIMER created by SetTimer with one. Returns the procedure's result.
+LRESULT DispatchMessageW(const MSG* msg);
+// WM_CLOSE destroys the window; WM_SETTEXT, WM_GETTEXT and
+// WM_GETTEXTLENGTH work on the stored title; everything else gives 0.
+LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// ---- timers (WM_TIMER on the device clock) ----
+// With a window: (re)sets timer `id` of that window and returns id. With a
+// null window: a new timer id. At most one WM_TIMER per timer is pending;
+// GetMessageW/PeekMessageW make it when due. elapse 0 counts as 1 ms.
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
+BOOL KillTimer(HWND hwnd, UINT_PTR id);
+
+// Waits for one of the handles (see ce/process.h) or a message for this
+// process: WAIT_OBJECT_0 + i, WAIT_OBJECT_0 + count for a message,
+// WAIT_TIMEOUT. waitAll must be FALSE (as on the device). A message
+// already queued returns at once.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
+                                DWORD wakeMask);
+
+#define RegisterClass RegisterClassW
+#define UnregisterClass UnregisterClassW
+#define CreateWindowEx CreateWindowExW
+#define FindWindow FindWindowW
+#define GetWindowText GetWindowTextW
+#define GetWindowTextLength GetWindowTextLengthW
+#define SetWindowText SetWindowTextW
+#define GetClassName GetClassNameW
+#define GetWindowLong GetWindowLongW
+#define SetWindowLong SetWindowLongW
+#define GetWindowLongPtr GetWindowLongPtrW
+#define SetWindowLongPtr SetWindowLongPtrW
+#define RegisterWindowMessage RegisterWindowMessageW
+#define PostMessage PostMessageW
+#define SendMessage SendMessageW
+#define SendMessageTimeout SendMessageTimeoutW
+#define GetMessage GetMessageW
+#define PeekMessage PeekMessageW
+#define DispatchMessage DispatchMessageW
+#define DefWindowProc DefWindowProcW
+#define CallWindowProc CallWindowProcW
+
+namespace ce {
+
+// One row of the device's window table.
+struct WindowInfo {
+  HWND hwnd = nullptr;
+  DWORD pid = 0;
+  std::u16string className;
+  std::u16string title;
+  HWND parent = nullptr;
+  DWORD style = 0;
+  bool visible = false;
+};
+// Every window of the device's live processes, newest first (tests, the
+// device tool).
+std::vector<WindowInfo> ListWindows();
+
+// Removes the windows, queued messages and wake FIFOs of processes that
+// have ended. Returns the number of processes purged.
+int PurgeEndedWindowOwners();
+
+}  // namespace ce

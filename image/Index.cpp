@@ -243,7 +243,7 @@ void Index::AddTopLevelComponents(const IncludedKinds* kinds) {
   AddChildren(0, items);
 }
 
-bool Index::AddBootCopiesForBackup() {
+bool Index::AddBootCopies(bool forRestore) {
   bool ok = true;
   if (m_Nodes.empty()) return ok;
   for (int c = FirstChild(0); c != -1; c = NextSibling(c)) {
@@ -251,32 +251,22 @@ bool Index::AddBootCopiesForBackup() {
     IndexComponent* component = nullptr;
     switch (NodeType(c)) {
       case TREE_FILESYSTEM: component = OwnerOf(IndexOwner::FileSystem); break;
+      // Registry hives are only ever put back at boot.
+      case TREE_REGISTRY: component = forRestore ? OwnerOf(IndexOwner::Registry) : nullptr; break;
       case TREE_MAIL: component = OwnerOf(IndexOwner::Mail); break;
       case TREE_DBVOLUMES: component = OwnerOf(IndexOwner::DatabaseVolumes); break;
       default: break;
     }
-    if (component && !component->AddBootCopiesForBackup(*this, c)) ok = false;
+    if (!component) continue;
+    bool done = forRestore ? component->AddBootCopiesForRestore(*this, c) : component->AddBootCopiesForBackup(*this, c);
+    if (!done) ok = false;
   }
   return ok;
 }
 
-bool Index::AddBootCopiesForRestore() {
-  bool ok = true;
-  if (m_Nodes.empty()) return ok;
-  for (int c = FirstChild(0); c != -1; c = NextSibling(c)) {
-    if (!IsSelected(c)) continue;
-    IndexComponent* component = nullptr;
-    switch (NodeType(c)) {
-      case TREE_FILESYSTEM: component = OwnerOf(IndexOwner::FileSystem); break;
-      case TREE_REGISTRY: component = OwnerOf(IndexOwner::Registry); break;
-      case TREE_MAIL: component = OwnerOf(IndexOwner::Mail); break;
-      case TREE_DBVOLUMES: component = OwnerOf(IndexOwner::DatabaseVolumes); break;
-      default: break;
-    }
-    if (component && !component->AddBootCopiesForRestore(*this, c)) ok = false;
-  }
-  return ok;
-}
+bool Index::AddBootCopiesForBackup() { return AddBootCopies(false); }
+
+bool Index::AddBootCopiesForRestore() { return AddBootCopies(true); }
 
 // Deselecting named files ---------------------------------------------------
 

@@ -172,6 +172,7 @@ class Index {
   Node& At(int n);
   const Node& At(int n) const;
   IndexComponent* OwnerOf(IndexOwner owner) const;
+  bool AddBootCopies(bool forRestore);
   int FirstSelectedChild(int n) const;
   int NextSelectedSibling(int n) const;
   std::vector<int> SelectedChildren(int n) const;

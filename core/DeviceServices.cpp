@@ -125,7 +125,18 @@ void CloseAll(std::vector<ProcessRecord>& records) {
 
 }  // namespace
 
-bool ToolhelpAvailable() { return System::FileExists(u"\\windows\\toolhelp.dll"); }
+namespace {
+const bool* g_toolhelpFlag = nullptr;
+}  // namespace
+
+bool ToolhelpAvailable() {
+  if (g_toolhelpFlag != nullptr) return *g_toolhelpFlag;
+  return System::FileExists(u"\\windows\\toolhelp.dll");
+}
+
+void SetToolhelpFlag(const bool* flag) { g_toolhelpFlag = flag; }
+
+const bool* GetToolhelpFlag() { return g_toolhelpFlag; }
 
 bool ReadProcessExcludeFile(const CString& path, CStringArray& list) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,

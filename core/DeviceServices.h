@@ -36,10 +36,14 @@ bool KillProcesses(int mode, ITaskProgress* progress);
 // read; CR LF or LF line ends, blanks around a name ignored). False when
 // the file cannot be opened.
 bool ReadProcessExcludeFile(const CString& path, CStringArray& list);
-// Whether the process list can be read: the toolhelp library
-// "\windows\toolhelp.dll" exists. (The global state object will hold this
-// flag; until it exists the file is looked up on each call.)
+// Whether the process list can be read: the registered flag (the global
+// state's, set by the start-up from the file "\windows\toolhelp.dll");
+// without one the file is looked up on each call.
 bool ToolhelpAvailable();
+// Registers the flag ToolhelpAvailable answers (null: the file lookup
+// again). The owner keeps it alive while registered.
+void SetToolhelpFlag(const bool* flag);
+const bool* GetToolhelpFlag();
 
 // At most once a second (or when the tick counter wrapped): a silent key
 // down and up of virtual key 1 and a reset of the idle timer. The first

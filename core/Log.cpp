@@ -213,6 +213,8 @@ ALog& GetLog() {
 
 void SetLog(ALog* log) { g_registeredLog = log; }
 
+ALog* GetRegisteredLog() { return g_registeredLog; }
+
 void SetLogReportSink(LogReportSink sink) { ReportSink() = std::move(sink); }
 
 // Front end ------------------------------------------------------------------

@@ -102,6 +102,8 @@ ALog& GetLog();
 // Registers the process-wide log writer (null: the built-in one again).
 // The owner keeps it alive while registered.
 void SetLog(ALog* log);
+// The registered writer, or null while the built-in one serves.
+ALog* GetRegisteredLog();
 
 // Receives the information, warning and error entries of the front end
 // (the task report). level: 0, 1 or 2; text: the raw message. Without a

@@ -258,6 +258,7 @@ sqlite3* Device::Db() {
   sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
   db_ = db;
   dbPid_ = pid;
+  schemasDone_.clear();
   return db_;
 }
 
@@ -275,6 +276,17 @@ bool Device::SaveProfile(const Profile& profile) {
   return true;
 }
 
+bool Device::EnsureSchema(const char* schema) {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  sqlite3* db = Db();
+  if (!db) return false;
+  for (const char* done : schemasDone_)
+    if (done == schema) return true;
+  bool ok = Transaction([&] { return sqlite3_exec(db, schema, nullptr, nullptr, nullptr) == SQLITE_OK; });
+  if (ok) schemasDone_.push_back(schema);
+  return ok;
+}
+
 bool Device::Exec(const char* sql) {
   std::lock_guard<std::recursive_mutex> g(dbLock_);
   sqlite3* db = Db();
@@ -289,10 +301,10 @@ LONGLONG Device::ClockOffsetMs() {
   return 0;
 }
 
-void Device::SetClockOffsetMs(LONGLONG ms) {
+bool Device::SetClockOffsetMs(LONGLONG ms) {
   std::lock_guard<std::recursive_mutex> g(dbLock_);
   Stmt s(Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('clock_offset_ms', ?)");
-  s.Bind(1, static_cast<int64_t>(ms)).Run();
+  return s.Bind(1, static_cast<int64_t>(ms)).Run();
 }
 
 bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {

@@ -34,19 +34,29 @@ class FileObject : public HandleObject {
 
   ~FileObject() override { Release(); }
 
+  // False (last error set) when the times or the release could not be
+  // recorded; the handle is gone either way.
   bool Close() override {
     std::lock_guard<std::mutex> g(lock);
-    StampTimes();
-    Release();
-    return true;
+    bool stamped = StampTimes();
+    DWORD error = GetLastError();
+    if (!Release()) return false;
+    if (!stamped) SetLastError(error);
+    return stamped;
   }
 
-  // Writes the pending last-write/last-access times of this handle.
-  void StampTimes() {
-    if (!dirty) return;
-    dirty = false;
+  // Writes the pending last-write/last-access times of this handle; false
+  // (last error set, still pending) when they could not be written. A file
+  // removed behind the device's back has nothing left to stamp.
+  bool StampTimes() {
+    if (!dirty) return true;
     uint64_t now = NowTicks(dev);
-    SetMetaTimes(dev, path, nullptr, fixedAccess ? nullptr : &now, fixedWrite ? nullptr : &now);
+    if (!SetMetaTimes(dev, path, nullptr, fixedAccess ? nullptr : &now, fixedWrite ? nullptr : &now)) {
+      DWORD err = GetLastError();
+      if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND) return false;
+    }
+    dirty = false;
+    return true;
   }
 
   bool Size(uint64_t* size) {
@@ -60,11 +70,12 @@ class FileObject : public HandleObject {
   }
 
  private:
-  void Release() {
+  bool Release() {
     if (fd >= 0) close(fd);
     fd = -1;
-    if (openId) UnregisterOpen(dev, openId);
+    bool ok = !openId || UnregisterOpen(dev, openId);
     openId = 0;
+    return ok;
   }
 };
 
@@ -151,12 +162,20 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
   uint64_t now = NowTicks(dev);
   DWORD attrs = flagsAndAttributes & kSettableAttributes;
   if (!attrs) attrs = FILE_ATTRIBUTE_ARCHIVE;
+  bool recorded = true;
   if (!existed) {
-    PutMeta(dev, r.key, attrs, now, now, now);
+    recorded = PutMeta(dev, r.key, attrs, now, now, now);
   } else if (disposition == CREATE_ALWAYS) {
-    PutMeta(dev, r.key, attrs, before.ctime, now, now);
+    recorded = PutMeta(dev, r.key, attrs, before.ctime, now, now);
   } else if (truncate) {
-    SetMetaTimes(dev, f->path, nullptr, &now, &now);
+    recorded = SetMetaTimes(dev, f->path, nullptr, &now, &now);
+  }
+  if (!recorded) {
+    DWORD err = GetLastError();
+    if (!existed) unlink(r.host.c_str());  // no new file without its row
+    f->Close();
+    SetLastError(err);
+    return INVALID_HANDLE_VALUE;
   }
   if (truncate) AddUsed(dev, f->volume, -static_cast<int64_t>(before.size));
   HANDLE h = AddHandle(f);
@@ -297,7 +316,7 @@ BOOL GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIM
   auto f = GetFile(h);
   if (!f) return FALSE;
   std::lock_guard<std::mutex> g(f->lock);
-  f->StampTimes();
+  if (!f->StampTimes()) return FALSE;
   EntryInfo e;
   if (!GetEntryInfo(f->dev, f->path, &e)) return FALSE;
   if (creation) *creation = FromTicks(e.ctime);
@@ -312,7 +331,7 @@ BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess,
   if (!f) return FALSE;
   std::lock_guard<std::mutex> g(f->lock);
   if (!NeedAccess(*f, GENERIC_WRITE)) return FALSE;
-  f->StampTimes();
+  if (!f->StampTimes()) return FALSE;
   uint64_t c = creation ? Ticks(*creation) : 0, a = lastAccess ? Ticks(*lastAccess) : 0,
            w = lastWrite ? Ticks(*lastWrite) : 0;
   if (!SetMetaTimes(f->dev, f->path, creation ? &c : nullptr, lastAccess ? &a : nullptr,
@@ -332,6 +351,5 @@ BOOL FlushFileBuffers(HANDLE h) {
     SetLastError(ErrorFromErrno(errno));
     return FALSE;
   }
-  f->StampTimes();
-  return TRUE;
+  return f->StampTimes() ? TRUE : FALSE;
 }

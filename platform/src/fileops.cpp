@@ -98,10 +98,23 @@ DWORD GetFileAttributesW(LPCWSTR name) {
 BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
   Device* dev = Dev();
   ResolvedPath r;
-  EntryInfo e;
-  if (!dev || !ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
-  if (e.rom || e.mountRoot || r.key == u"\\") return Fail(ERROR_ACCESS_DENIED);
-  return PutMeta(dev, r.key, attributes & kSettableAttributes, e.ctime, e.atime, e.wtime);
+  if (!dev || !ResolveExisting(dev, name, &r)) return FALSE;
+  // Read and rewrite in one write transaction: another process may set the
+  // times of the row meanwhile.
+  DWORD error = ERROR_GEN_FAILURE;
+  bool ok = dev->Transaction([&] {
+    EntryInfo e;
+    if (!GetEntryInfo(dev, r, &e)) {
+      error = GetLastError();
+      return false;
+    }
+    if (e.rom || e.mountRoot || r.key == u"\\") {
+      error = ERROR_ACCESS_DENIED;
+      return false;
+    }
+    return PutMeta(dev, r.key, attributes & kSettableAttributes, e.ctime, e.atime, e.wtime);
+  });
+  return ok ? TRUE : Fail(error);
 }
 
 BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
@@ -113,8 +126,14 @@ BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
   if (mkdir(r.host.c_str(), 0777) != 0)
     return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno));
   uint64_t now = NowTicks(dev);
-  DeleteMetaTree(dev, r.key);  // rows of an earlier folder removed outside the device
-  return PutMeta(dev, r.key, 0, now, now, now);
+  // Rows of an earlier folder removed outside the device go first.
+  bool recorded = dev->Transaction(
+      [&] { return DeleteMetaTree(dev, r.key) && PutMeta(dev, r.key, 0, now, now, now); });
+  if (!recorded) {
+    rmdir(r.host.c_str());  // no new folder without its row
+    return Fail(ERROR_GEN_FAILURE);
+  }
+  return TRUE;
 }
 
 BOOL RemoveDirectoryW(LPCWSTR name) {
@@ -128,8 +147,7 @@ BOOL RemoveDirectoryW(LPCWSTR name) {
   if (!IsEmptyFolder(r.host)) return Fail(ERROR_DIR_NOT_EMPTY);
   if (rmdir(r.host.c_str()) != 0)
     return Fail(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno));
-  DeleteMetaTree(dev, r.key);
-  return TRUE;
+  return DeleteMetaTree(dev, r.key) ? TRUE : Fail(ERROR_GEN_FAILURE);
 }
 
 BOOL DeleteFileW(LPCWSTR name) {
@@ -141,11 +159,11 @@ BOOL DeleteFileW(LPCWSTR name) {
   int64_t id = RegisterOpen(dev, r.key, kAccessDelete, 0);
   if (!id) return FALSE;
   bool ok = unlink(r.host.c_str()) == 0;
-  int err = errno;
-  if (ok) DeleteMetaTree(dev, r.key);
-  UnregisterOpen(dev, id);
+  DWORD err = ok ? ERROR_SUCCESS : ErrorFromErrno(errno);
+  if (ok && !DeleteMetaTree(dev, r.key)) err = ERROR_GEN_FAILURE;
+  if (!UnregisterOpen(dev, id) && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
   InvalidateUsed();
-  return ok ? TRUE : Fail(ErrorFromErrno(err));
+  return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
@@ -162,9 +180,9 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
   int64_t dstId = RegisterOpen(dev, dst.key, kAccessDelete, 0);
   if (!dstId) return FALSE;
   int64_t srcId = 0;
-  auto release = [&] {
-    UnregisterOpen(dev, dstId);
-    UnregisterOpen(dev, srcId);
+  auto release = [&] {  // false (last error set) when a row stayed behind
+    bool a = UnregisterOpen(dev, dstId);
+    return UnregisterOpen(dev, srcId) && a;
   };
   if (dst.exists && !sameEntry) {
     release();
@@ -199,8 +217,8 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
       ok = Fail(err == EXDEV ? ERROR_ACCESS_DENIED : ErrorFromErrno(err));
     }
   }
-  if (ok && !sameEntry) MoveMetaTree(dev, src.key, dst.key);
-  release();
+  if (ok && !sameEntry && !MoveMetaTree(dev, src.key, dst.key)) ok = Fail(ERROR_GEN_FAILURE);
+  if (!release() && ok) ok = false;
   InvalidateUsed();
   return ok ? TRUE : FALSE;
 }
@@ -239,8 +257,11 @@ BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     DWORD attrs = se.attributes & ~kRomBits & kSettableAttributes;
     ok = PutMeta(dev, dst.key, attrs, se.ctime, se.atime, se.wtime);
   }
-  UnregisterOpen(dev, dstId);
-  UnregisterOpen(dev, srcId);
+  DWORD err = GetLastError();
+  bool released = UnregisterOpen(dev, dstId);
+  released = UnregisterOpen(dev, srcId) && released;
+  if (!ok) SetLastError(err);
+  ok = ok && released;
   InvalidateUsed();
   return ok ? TRUE : FALSE;
 }

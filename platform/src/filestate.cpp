@@ -244,13 +244,22 @@ bool PutMeta(Device* dev, const std::u16string& key, DWORD attributes, uint64_t 
 
 bool SetMetaTimes(Device* dev, const ResolvedPath& r, const uint64_t* ctime, const uint64_t* atime,
                   const uint64_t* wtime) {
-  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-  EntryInfo e;
-  if (!GetEntryInfo(dev, r, &e)) return false;
-  DWORD stored = e.attributes & kSettableAttributes;
-  if (e.rom) stored = 0;
-  return PutMeta(dev, r.key, stored, ctime ? *ctime : e.ctime, atime ? *atime : e.atime,
-                 wtime ? *wtime : e.wtime);
+  // Read and rewrite in one write transaction: another process may change
+  // the attributes or other times of the row meanwhile.
+  DWORD error = ERROR_GEN_FAILURE;
+  bool ok = dev->Transaction([&] {
+    EntryInfo e;
+    if (!GetEntryInfo(dev, r, &e)) {
+      error = GetLastError();
+      return false;
+    }
+    DWORD stored = e.attributes & kSettableAttributes;
+    if (e.rom) stored = 0;
+    return PutMeta(dev, r.key, stored, ctime ? *ctime : e.ctime, atime ? *atime : e.atime,
+                   wtime ? *wtime : e.wtime);
+  });
+  if (!ok) SetLastError(error);
+  return ok;
 }
 
 bool DeleteMetaTree(Device* dev, const std::u16string& key) {
@@ -300,7 +309,8 @@ int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD
         }
       }
     }
-    for (int64_t d : dead) Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run();
+    for (int64_t d : dead)
+      if (!Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run()) return false;
     if (conflict) return true;
     Stmt ins(dev->Db(), "INSERT INTO file_open(pid, start, key, access, share) VALUES(?,?,?,?,?)");
     ins.Bind(1, forSystem ? 0 : self.pid)
@@ -323,16 +333,20 @@ int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD
   return id;
 }
 
-void UnregisterOpen(Device* dev, int64_t id) {
-  if (id <= 0) return;
+bool UnregisterOpen(Device* dev, int64_t id) {
+  if (id <= 0) return true;
   std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-  Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, id).Run();
+  if (!Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, id).Run()) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return false;
+  }
+  return true;
 }
 
 bool IsOpenBelow(Device* dev, const std::u16string& key) {
   std::u16string prefix = TreePrefix(key);
   bool live = false;
-  dev->Transaction([&] {
+  bool ok = dev->Transaction([&] {
     std::vector<int64_t> dead;
     {
       Stmt s(dev->Db(),
@@ -343,10 +357,11 @@ bool IsOpenBelow(Device* dev, const std::u16string& key) {
         else dead.push_back(s.Int(0));
       }
     }
-    for (int64_t d : dead) Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run();
+    for (int64_t d : dead)
+      if (!Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run()) return false;
     return true;
   });
-  if (live) return true;
+  if (live || !ok) return true;  // unknown counts as open
   std::u16string sysKeys[] = {DeviceUpper(kSystemHivePath), DeviceUpper(kUserHivePath)};
   auto under = [&](const std::u16string& k) { return k == key || k.rfind(prefix, 0) == 0; };
   for (const auto& k : sysKeys)

@@ -70,8 +70,10 @@ bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16stri
 // first). pid 0 rows are system holds.
 int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share,
                      bool forSystem = false);
-void UnregisterOpen(Device* dev, int64_t id);
-// True when some open or hold of key (or below it, for folders) is live.
+// False (ERROR_GEN_FAILURE) when the row could not be removed.
+bool UnregisterOpen(Device* dev, int64_t id);
+// True when some open or hold of key (or below it, for folders) is live
+// (or the share table cannot be read).
 bool IsOpenBelow(Device* dev, const std::u16string& key);
 
 // Volumes.

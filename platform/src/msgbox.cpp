@@ -32,25 +32,29 @@ Device* CurrentDevice() {
   return d;
 }
 
-// Takes the first scripted answer fitting the box; runs inside the
-// transaction that logs the box.
-std::optional<int> TakeScriptedAnswer(Device* d, const MessageBoxRequest& r,
-                                      const std::vector<int>& buttons) {
+// Takes the first scripted answer fitting the box into *answer (left alone
+// when none fits); runs inside the transaction that logs the box. False
+// when the answer could not be used up.
+bool TakeScriptedAnswer(Device* d, const MessageBoxRequest& r, const std::vector<int>& buttons,
+                        int* answer) {
   Stmt s(d->Db(), "SELECT id, match, answer FROM msgbox_answers ORDER BY id");
-  while (s.Step()) {
-    int answer = static_cast<int>(s.Int(2));
-    if (std::find(buttons.begin(), buttons.end(), answer) == buttons.end()) continue;
+  int rc;
+  while ((rc = sqlite3_step(s.raw())) == SQLITE_ROW) {
+    int scripted = static_cast<int>(s.Int(2));
+    if (std::find(buttons.begin(), buttons.end(), scripted) == buttons.end()) continue;
     std::u16string match = s.IsNull(1) ? std::u16string() : s.Text16(1);
     if (!match.empty() && r.text.find(match) == std::u16string::npos &&
         r.caption.find(match) == std::u16string::npos) {
       continue;
     }
     int64_t id = s.Int(0);
+    s.Reset();
     Stmt del(d->Db(), "DELETE FROM msgbox_answers WHERE id = ?");
-    if (!del.Bind(1, id).Run()) return std::nullopt;
-    return answer;
+    if (!del.Bind(1, id).Run()) return false;
+    *answer = scripted;
+    return true;
   }
-  return std::nullopt;
+  return rc == SQLITE_DONE;
 }
 
 }  // namespace
@@ -84,8 +88,9 @@ int HeadlessMessageBox(const MessageBoxRequest& r) {
   if (!d || !proc::EnsureTables(d)) return answer;
   std::vector<int> buttons = MessageBoxButtons(r.style);
   int64_t now = proc::DeviceNowMs(d);
-  d->Transaction([&] {
-    if (auto scripted = TakeScriptedAnswer(d, r, buttons)) answer = *scripted;
+  // Script lookup, answer use and the log line in one write transaction.
+  bool logged = d->Transaction([&] {
+    if (!TakeScriptedAnswer(d, r, buttons, &answer)) return false;
     Stmt s(d->Db(),
            "INSERT INTO screen_log(time_ms, pid, program, caption, text, style, answer)"
            " VALUES(?, ?, ?, ?, ?, ?, ?)");
@@ -98,6 +103,10 @@ int HeadlessMessageBox(const MessageBoxRequest& r) {
         .Bind(7, answer)
         .Run();
   });
+  if (!logged) {  // the box could not be shown: nothing logged, no answer used
+    SetLastError(ERROR_GEN_FAILURE);
+    return 0;
+  }
   return answer;
 }
 

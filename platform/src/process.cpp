@@ -541,7 +541,14 @@ BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR cmdLine, LPVOID, LPVOID, BOOL, DW
   row.exe = proc::BareName(prog.device);
   row.cmdLine = line;
   row.parentPid = static_cast<int>(getpid());
-  proc::Insert(d, row);
+  if (!proc::Insert(d, row)) {
+    // Missing from the table, the program would be invisible to the device.
+    if (pidfd < 0 || pidfd_send_signal(pidfd, SIGKILL, nullptr, 0) != 0) kill(pid, SIGKILL);
+    if (pidfd >= 0) close(pidfd);
+    waitpid(pid, nullptr, 0);
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
   RegisterOwnProcess();
 
   auto state = std::make_shared<ChildState>();

@@ -28,18 +28,7 @@ const char16_t* const kDefaultResident[] = {u"NK.EXE",       u"filesys.exe",  u"
 
 }  // namespace
 
-bool EnsureTables(Device* d) {
-  static std::mutex m;
-  static std::set<sqlite3*> done;
-  std::lock_guard<std::recursive_mutex> g(d->DbLock());
-  sqlite3* db = d->Db();
-  if (!db) return false;
-  std::lock_guard<std::mutex> g2(m);
-  if (done.count(db)) return true;
-  if (sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) return false;
-  done.insert(db);
-  return true;
-}
+bool EnsureTables(Device* d) { return d->EnsureSchema(kSchema); }
 
 int64_t DeviceNowMs(Device* d) {
   using namespace std::chrono;
@@ -96,14 +85,19 @@ std::optional<DWORD> ExitCode(Device* d, int pid, uint64_t start) {
 
 std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code) {
   if (!EnsureTables(d)) return std::nullopt;
-  {
-    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  // Store and read back in one write transaction, so the code returned is
+  // the one that stands.
+  std::optional<DWORD> stored;
+  d->Transaction([&] {
     Stmt s(d->Db(),
            "UPDATE processes SET exit_code = ? WHERE pid = ? AND start_time = ?"
            " AND exit_code IS NULL");
-    s.Bind(1, static_cast<int64_t>(code)).Bind(2, pid).Bind(3, static_cast<int64_t>(start)).Run();
-  }
-  return ExitCode(d, pid, start);
+    if (!s.Bind(1, static_cast<int64_t>(code)).Bind(2, pid).Bind(3, static_cast<int64_t>(start)).Run())
+      return false;
+    stored = ExitCode(d, pid, start);
+    return true;
+  });
+  return stored;
 }
 
 void UndoExit(Device* d, int pid, uint64_t start, DWORD code) {

@@ -25,12 +25,13 @@ struct Row {
 bool EnsureTables(Device* d);
 // Device clock in milliseconds since 1970 UTC.
 int64_t DeviceNowMs(Device* d);
-// Adds a row unless (pid, start) is there already.
+// Adds a row unless (pid, start) is there already; false when the row
+// could not be written.
 bool Insert(Device* d, const Row& row);
 // Rows without an exit code whose host process is alive, in start order.
 std::vector<Row> LiveRows(Device* d);
 // Stores code unless a code is recorded already; returns the stored code
-// (nullopt when there is no row).
+// (nullopt when there is no row or the code could not be stored).
 std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code);
 std::optional<DWORD> ExitCode(Device* d, int pid, uint64_t start);
 // Removes a code that RecordExit stored when the kill failed.

@@ -342,7 +342,10 @@ BOOL SetDeviceClock(int64_t utcMs) {
     SetLastError(ERROR_NOT_READY);
     return FALSE;
   }
-  dev->SetClockOffsetMs(utcMs - ce::HostNowMs());
+  if (!dev->SetClockOffsetMs(utcMs - ce::HostNowMs())) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
   return TRUE;
 }
 }  // namespace

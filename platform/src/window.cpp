@@ -39,19 +39,7 @@ const char* kSchema =
     "CREATE TABLE IF NOT EXISTS window_message_names("
     " id INTEGER PRIMARY KEY, name_key TEXT NOT NULL UNIQUE, name TEXT NOT NULL);";
 
-bool EnsureTables(Device* d) {
-  static std::mutex m;
-  static std::set<sqlite3*> done;
-  std::lock_guard<std::recursive_mutex> g(d->DbLock());
-  sqlite3* db = d->Db();
-  if (!db) return false;
-  std::lock_guard<std::mutex> g2(m);
-  if (done.count(db)) return true;
-  // One transaction, so two processes never both seed the handle counter.
-  bool ok = d->Transaction([&] { return sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK; });
-  if (ok) done.insert(db);
-  return ok;
-}
+bool EnsureTables(Device* d) { return d->EnsureSchema(kSchema); }
 
 Row ReadRow(Stmt& s) {
   Row r;
@@ -78,6 +66,10 @@ BOOL Fail(DWORD code) {
   return FALSE;
 }
 
+// The style bit as the statements below spell it.
+static_assert(WS_VISIBLE == 268435456);
+
+// Runs sql with ?1 = value, ?2 = hwnd.
 bool UpdateColumn(Device* d, int64_t hwnd, const char* sql, int64_t value) {
   std::lock_guard<std::recursive_mutex> g(d->DbLock());
   Stmt s(d->Db(), sql);
@@ -333,34 +325,37 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     name = c->name;
     proc = c->proc;
   }
-  if (parent && !LoadWindow(d, parent)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
   RegisterOwnProcess();
   Owner self = Self();
   int64_t id = 0;
-  {
-    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  DWORD error = ERROR_GEN_FAILURE;
+  // Parent check and insert in one write transaction: another process may
+  // destroy the parent meanwhile.
+  bool ok = d->Transaction([&] {
+    if (parent && !LoadWindow(d, parent)) {
+      error = ERROR_INVALID_WINDOW_HANDLE;
+      return false;
+    }
     Stmt s(d->Db(),
            "INSERT INTO windows(pid, start_time, class, class_key, title, parent, style, ex_style,"
            " control_id, visible) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    bool ok = s.Bind(1, self.pid)
-                  .Bind(2, static_cast<int64_t>(self.start))
-                  .Bind(3, std::u16string_view(name))
-                  .Bind(4, std::u16string_view(DeviceUpper(name)))
-                  .Bind(5, std::u16string_view(windowName ? windowName : u""))
-                  .Bind(6, ToId(parent))
-                  .Bind(7, static_cast<int64_t>(style))
-                  .Bind(8, static_cast<int64_t>(exStyle))
-                  .Bind(9, (style & WS_CHILD) ? static_cast<int64_t>(reinterpret_cast<intptr_t>(menu)) : 0)
-                  .Bind(10, (style & WS_VISIBLE) ? 1 : 0)
-                  .Run();
-    if (!ok) {
-      SetLastError(ERROR_GEN_FAILURE);
-      return nullptr;
-    }
-    id = sqlite3_last_insert_rowid(d->Db());
+    bool inserted = s.Bind(1, self.pid)
+                        .Bind(2, static_cast<int64_t>(self.start))
+                        .Bind(3, std::u16string_view(name))
+                        .Bind(4, std::u16string_view(DeviceUpper(name)))
+                        .Bind(5, std::u16string_view(windowName ? windowName : u""))
+                        .Bind(6, ToId(parent))
+                        .Bind(7, static_cast<int64_t>(style))
+                        .Bind(8, static_cast<int64_t>(exStyle))
+                        .Bind(9, (style & WS_CHILD) ? static_cast<int64_t>(reinterpret_cast<intptr_t>(menu)) : 0)
+                        .Bind(10, (style & WS_VISIBLE) ? 1 : 0)
+                        .Run();
+    if (inserted) id = sqlite3_last_insert_rowid(d->Db());
+    return inserted;
+  });
+  if (!ok) {
+    SetLastError(error);
+    return nullptr;
   }
   {
     LocalState* st;
@@ -409,13 +404,14 @@ BOOL DestroyWindow(HWND hwnd) {
       s.Bind(1, child).Run();
     }
   }
+  bool removed;
   {
     std::lock_guard<std::recursive_mutex> g(d->DbLock());
     Stmt s(d->Db(), "DELETE FROM windows WHERE hwnd = ?");
-    s.Bind(1, id).Run();
+    removed = s.Bind(1, id).Run();
   }
   ForgetOwnWindow(d, id);
-  return TRUE;
+  return removed ? TRUE : Fail(ERROR_GEN_FAILURE);
 }
 
 BOOL IsWindow(HWND hwnd) {
@@ -530,9 +526,12 @@ BOOL ShowWindow(HWND hwnd, int command) {
   auto row = LoadWindow(d, hwnd);
   if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
   bool show = command != SW_HIDE;
-  DWORD style = show ? (row->style | WS_VISIBLE) : (row->style & ~WS_VISIBLE);
-  UpdateColumn(d, row->hwnd, "UPDATE windows SET visible = ? WHERE hwnd = ?", show ? 1 : 0);
-  UpdateColumn(d, row->hwnd, "UPDATE windows SET style = ? WHERE hwnd = ?", style);
+  // One statement: the owner may change the style meanwhile.
+  if (!UpdateColumn(d, row->hwnd,
+                    "UPDATE windows SET visible = ?1, style = CASE WHEN ?1 THEN style | 268435456"
+                    " ELSE style & ~268435456 END WHERE hwnd = ?2",
+                    show ? 1 : 0))
+    return Fail(ERROR_GEN_FAILURE);
   return row->visible ? TRUE : FALSE;
 }
 
@@ -566,15 +565,18 @@ LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value) {
   SetLastError(ERROR_SUCCESS);
   switch (index) {
     case GWL_STYLE:
-      UpdateColumn(d, row->hwnd, "UPDATE windows SET style = ? WHERE hwnd = ?", static_cast<DWORD>(value));
-      UpdateColumn(d, row->hwnd, "UPDATE windows SET visible = ? WHERE hwnd = ?",
-                   (static_cast<DWORD>(value) & WS_VISIBLE) ? 1 : 0);
+      if (!UpdateColumn(d, row->hwnd,
+                        "UPDATE windows SET style = ?1, visible = (?1 & 268435456) != 0 WHERE hwnd = ?2",
+                        static_cast<DWORD>(value)))
+        return Fail(ERROR_GEN_FAILURE);
       return static_cast<LONG_PTR>(row->style);
     case GWL_EXSTYLE:
-      UpdateColumn(d, row->hwnd, "UPDATE windows SET ex_style = ? WHERE hwnd = ?", static_cast<DWORD>(value));
+      if (!UpdateColumn(d, row->hwnd, "UPDATE windows SET ex_style = ? WHERE hwnd = ?", static_cast<DWORD>(value)))
+        return Fail(ERROR_GEN_FAILURE);
       return static_cast<LONG_PTR>(row->exStyle);
     case GWL_ID:
-      UpdateColumn(d, row->hwnd, "UPDATE windows SET control_id = ? WHERE hwnd = ?", value);
+      if (!UpdateColumn(d, row->hwnd, "UPDATE windows SET control_id = ? WHERE hwnd = ?", value))
+        return Fail(ERROR_GEN_FAILURE);
       return static_cast<LONG_PTR>(row->controlId);
     case GWL_WNDPROC:
     case GWL_USERDATA: {

@@ -417,7 +417,8 @@ int CmdClock(int argc, char** argv) {
     errno = 0;
     long long secs = strtoll(argv[4], &end, 10);
     if (!*argv[4] || *end || errno) return Fail(std::string("bad number of seconds '") + argv[4] + "'");
-    dev->SetClockOffsetMs(dev->ClockOffsetMs() + secs * 1000);
+    if (!dev->Transaction([&] { return dev->SetClockOffsetMs(dev->ClockOffsetMs() + secs * 1000); }))
+      return Fail("moving the clock failed");
   } else if (verb != "show" || argc != 4) {
     return Usage();
   }

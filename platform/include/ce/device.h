@@ -93,16 +93,26 @@ class Device {
   std::recursive_mutex& DbLock() { return dbLock_; }
 
   // Runs fn inside BEGIN IMMEDIATE ... COMMIT (rolled back when fn returns
-  // false). Returns fn's result, false on a database failure.
+  // false or the commit fails). Returns fn's result, false on a database
+  // failure. Called while this connection is inside a transaction already,
+  // fn simply joins it (the outer caller commits or rolls back). Reads
+  // that decide a write belong inside fn: a read transaction that is open
+  // when a write starts fails at once if another process wrote meanwhile.
   template <class Fn>
   bool Transaction(Fn&& fn) {
     std::lock_guard<std::recursive_mutex> g(dbLock_);
+    sqlite3* db = Db();
+    if (!db) return false;
+    if (!sqlite3_get_autocommit(db)) return fn();
     if (!Exec("BEGIN IMMEDIATE")) return false;
-    bool ok = fn();
-    if (!Exec(ok ? "COMMIT" : "ROLLBACK")) return false;
-    return ok;
+    if (fn() && Exec("COMMIT")) return true;
+    if (!sqlite3_get_autocommit(db)) Exec("ROLLBACK");
+    return false;
   }
   bool Exec(const char* sql);
+  // Runs a schema script (CREATE ... IF NOT EXISTS) once per connection,
+  // inside one transaction so two processes never both seed a table.
+  bool EnsureSchema(const char* schema);
 
   // Maps a device path ("\"-rooted, backslashes; "/" is taken as "\" too;
   // empty components and "." are skipped, a trailing backslash is allowed)
@@ -114,8 +124,9 @@ class Device {
   bool Resolve(std::u16string_view devicePath, ResolvedPath* out) const;
 
   // Device milliseconds added to the host clock (the device clock).
+  // SetClockOffsetMs is false when the offset could not be stored.
   LONGLONG ClockOffsetMs();
-  void SetClockOffsetMs(LONGLONG ms);
+  bool SetClockOffsetMs(LONGLONG ms);
 
  private:
   Device() = default;
@@ -124,6 +135,7 @@ class Device {
   Profile profile_;
   sqlite3* db_ = nullptr;
   int dbPid_ = 0;
+  std::vector<const char*> schemasDone_;  // for the current connection
   std::recursive_mutex dbLock_;
 };
 

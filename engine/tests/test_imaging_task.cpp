@@ -1,0 +1,583 @@
+// The imaging task's roads end to end: the sample device backed up to a
+// storage card with compression and a password, changed, restored whole
+// and by one folder; the backup failure kinds provoked for real (disk
+// full, card removed, image not opened, cancel); a wrong password and a
+// damaged image refused before anything on the device changes.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ce/device.h"
+#include "ce/errors.h"
+#include "ce/file.h"
+#include "ce/text.h"
+#include "core/Localizer.h"
+#include "core/Log.h"
+#include "core/Resources.h"
+#include "engine/FileSystemComponent.h"
+#include "engine/Global.h"
+#include "engine/ImagingTask.h"
+#include "image/Cipher.h"
+#include "image/ImageEntryHeader.h"
+#include "image/ImageFile.h"
+#include "image/Index.h"
+#include "testkit/TestDevice.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quilmo::test::TestDevice;
+
+const CString kCardImage = u"\\Storage Card\\Sample Backup.pbf";
+const CString kPassword = u"Secret#1";
+
+// Progress that counts and can act on each update (a cancel, as the
+// progress window's Cancel button would).
+class TestProgress : public ITaskProgress {
+ public:
+  TestProgress() : ITaskProgress(&record) {}
+  void UpdateProgress(bool) override {
+    ++updates;
+    if (onUpdate) onUpdate(*this);
+  }
+  TaskProgressRecord record;
+  int updates = 0;
+  std::function<void(TestProgress&)> onUpdate;
+};
+
+// Device file access through the host side: reading never touches the
+// device's own bookkeeping (access times).
+fs::path HostPath(const std::u16string& devicePath) {
+  ce::ResolvedPath r;
+  EXPECT_TRUE(ce::Device::Current()->Resolve(devicePath, &r));
+  return r.host;
+}
+std::string HostRead(const std::u16string& devicePath) {
+  std::ifstream f(HostPath(devicePath), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+bool WriteDeviceFile(const std::u16string& path, const std::string& bytes) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok;
+}
+bool DeleteDeviceFile(const std::u16string& path) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path.c_str());
+}
+bool DeviceFileExists(const CString& path) { return GetFileAttributesW(path.GetString()) != INVALID_FILE_ATTRIBUTES; }
+
+struct FileState {
+  DWORD attributes = 0;
+  FILETIME created{}, accessed{}, written{};
+  std::string bytes;
+};
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+bool operator==(const FileState& a, const FileState& b) {
+  return a.attributes == b.attributes && a.bytes == b.bytes && SameTime(a.created, b.created) &&
+         SameTime(a.accessed, b.accessed) && SameTime(a.written, b.written);
+}
+using Snapshot = std::map<std::u16string, FileState>;
+
+// Every file below folder except the storage card's.
+void Take(const std::u16string& folder, Snapshot& out) {
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((folder + u"\\*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  std::vector<WIN32_FIND_DATAW> entries;
+  do entries.push_back(fd);
+  while (FindNextFileW(find, &fd));
+  FindClose(find);
+  for (const WIN32_FIND_DATAW& e : entries) {
+    std::u16string path = folder + u"\\" + e.cFileName;
+    if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!ce::EqualNoCase(path, u"\\Storage Card")) Take(path, out);
+      continue;
+    }
+    out[path] = FileState{e.dwFileAttributes, e.ftCreationTime, e.ftLastAccessTime, e.ftLastWriteTime,
+                          HostRead(path)};
+  }
+}
+Snapshot TakeSnapshot() {
+  Snapshot s;
+  Take(u"", s);
+  return s;
+}
+
+// Lists which paths of `before` differ in `after` (missing or changed).
+std::vector<std::u16string> Differences(const Snapshot& before, const Snapshot& after) {
+  std::vector<std::u16string> out;
+  for (const auto& [path, state] : before) {
+    auto it = after.find(path);
+    if (it == after.end() || !(it->second == state)) out.push_back(path);
+  }
+  return out;
+}
+std::string Utf8(const std::vector<std::u16string>& paths) {
+  std::string s;
+  for (const auto& p : paths) s += ce::ToUtf8(p) + "\n";
+  return s;
+}
+
+// The sample device of the device tool, laid out in a scratch folder.
+class SampleDevice {
+ public:
+  SampleDevice() {
+    dir_ = fs::temp_directory_path() / ("quilmo-roads-" + std::to_string(getpid()) + "-" +
+                                        std::to_string(std::random_device{}()));
+    std::string command = std::string(QUILMO_BIN_DIR) + "/cedev create '" + dir_.string() + "' > /dev/null";
+    ok_ = std::system(command.c_str()) == 0 && ce::Device::Use(dir_) != nullptr;
+  }
+  ~SampleDevice() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  fs::path dir_;
+  bool ok_ = false;
+};
+
+// The program's state over the current device: the global state object
+// with its log started, the file-system component registered with the
+// working index and the product's resource library loaded.
+class Roads {
+ public:
+  Roads() : context_(MakeFileSystemContext(g)), fileSystem_(context_) {
+    g.g_Log.Open(false);
+    fileSystem_.Register();
+    std::ifstream lib(std::string(QUILMO_BIN_DIR) + "/QuilmoRes.dll", std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(lib), {});
+    EXPECT_FALSE(bytes.empty()) << "QuilmoRes.dll not built";
+    CreateDirectoryW(u"\\Windows", nullptr);
+    EXPECT_TRUE(WriteDeviceFile(u"\\Windows\\QuilmoRes.dll", bytes));
+    EXPECT_TRUE(InitResources(u"\\Windows\\QuilmoRes.dll", nullptr, nullptr));
+  }
+  ~Roads() { UnloadResourceLibraries(true); }
+
+  // What the backup pages and the operation do before the task runs.
+  void PrepareBackup(const CString& image, bool compress, const CString& password) {
+    OperationDescriptor& d = g.g_Operation;
+    d = OperationDescriptor();
+    d.operationKind = kOperationBackup;
+    d.includeFileSystem = 1;
+    d.imagePath.Set(image, false);
+    g.g_BackupOptions.SetCompression(compress);
+    g.g_bEncrypt = !password.IsEmpty();
+    g.SetTaskPassword(password);
+    g.UpdateExcludeOptions();
+    Index& index = g.g_WorkingIndex;
+    index.Reset();
+    IncludedKinds kinds{true, false, false, false};
+    index.AddTopLevelComponents(&kinds);
+    index.PopulateSelected();
+  }
+  bool Backup(TestProgress& progress, int* kind = nullptr, CString* text = nullptr) {
+    AImagingTaskClient task(g.g_Operation, &progress);
+    if (cancelHook) progress.onUpdate = [&](TestProgress& p) { cancelHook(p, task); };
+    bool ok = task.Run();
+    progress.onUpdate = nullptr;
+    if (kind) *kind = task.GetFailureKind();
+    if (text) *text = task.GetFailureText();
+    crcChecked = task.CrcChecked();
+    return ok;
+  }
+
+  // What the restore pages do: key the cipher with the password given,
+  // load the image's index, then select.
+  void PrepareRestore(const CString& image, const CString& password) {
+    OperationDescriptor& d = g.g_Operation;
+    d = OperationDescriptor();
+    d.operationKind = kOperationRestore;
+    d.includeFileSystem = 1;
+    d.imagePath.Set(image, false);
+    g.g_bEncrypt = !password.IsEmpty();
+    g.SetTaskPassword(password);
+    ASSERT_TRUE(InitCipherKey(g.g_bEncrypt, password.GetString()));
+    AImageFile file(image, AImageFile::kRestore);
+    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
+    file.Close();
+  }
+  bool Restore(TestProgress& progress, int* kind = nullptr, CString* text = nullptr) {
+    AImagingTaskClient task(g.g_Operation, &progress);
+    bool ok = task.Run();
+    if (kind) *kind = task.GetFailureKind();
+    if (text) *text = task.GetFailureText();
+    return ok;
+  }
+
+  // Keeps the path from the file-system node to folder and folder's
+  // subtree selected; deselects everything else below the node.
+  void SelectOnly(const std::u16string& folder) {
+    Index& index = g.g_WorkingIndex;
+    int top = index.FindChildOfType(TREE_FILESYSTEM);
+    ASSERT_GE(top, 0);
+    std::function<bool(int)> walk = [&](int n) {
+      bool keep = false;
+      for (int c = index.FirstChild(n); c >= 0; c = index.NextSibling(c)) {
+        std::u16string name = index.NodeName(c);
+        bool inside = ce::EqualNoCase(name, folder) ||
+                      (name.size() > folder.size() && ce::EqualNoCase(name.substr(0, folder.size() + 1), folder + u"\\"));
+        bool above = folder.size() > name.size() && ce::EqualNoCase(folder.substr(0, name.size() + 1), name + u"\\");
+        bool kept = inside || (above && walk(c));
+        if (!kept) index.SetSelected(c, false);
+        keep = keep || kept;
+      }
+      return keep;
+    };
+    walk(top);
+  }
+
+  // The selected file entries of the working index (device paths).
+  std::set<std::u16string> SelectedFiles() {
+    Index& index = g.g_WorkingIndex;
+    std::set<std::u16string> out;
+    int top = index.FindChildOfType(TREE_FILESYSTEM);
+    for (int n = index.NextInSubtree(top, top); n >= 0; n = index.NextInSubtree(top, n))
+      if (index.NodeType(n) == FILE_ENTRY) out.insert(index.NodeName(n));
+    return out;
+  }
+
+  AGlobal g;
+  std::function<void(TestProgress&, AImagingTaskClient&)> cancelHook;
+  bool crcChecked = false;
+
+ private:
+  FileSystemContext context_;
+  AFileSystemComponent fileSystem_;
+};
+
+// A small device with a storage card: a few folders of text and noise.
+ce::Profile CardProfile(ULONGLONG cardBytes = 0) {
+  ce::Profile p;
+  p.cards = {u"Storage Card"};
+  if (cardBytes) p.capacities = {{u"\\Storage Card", cardBytes}};
+  return p;
+}
+void FillSmallDevice() {
+  std::mt19937 rng(7);
+  const char16_t* folders[] = {u"\\My Documents", u"\\My Documents\\Work", u"\\Data"};
+  for (auto* f : folders) ASSERT_TRUE(CreateDirectoryW(f, nullptr));
+  for (int i = 0; i < 30; ++i) {
+    std::string bytes;
+    size_t size = 500 + rng() % 20000;
+    for (size_t k = 0; k < size; ++k) bytes += (i % 3 == 0) ? static_cast<char>(rng()) : "lorem ipsum "[k % 12];
+    std::u16string path = std::u16string(folders[i % 3]) + u"\\file" + ce::FromUtf8(std::to_string(i)) + u".txt";
+    ASSERT_TRUE(WriteDeviceFile(path, bytes));
+  }
+  std::string large(600000, '\0');
+  for (auto& c : large) c = static_cast<char>(rng() % 7);
+  ASSERT_TRUE(WriteDeviceFile(u"\\Data\\large.bin", large));
+}
+
+// The whole road -------------------------------------------------------------
+
+TEST(ImagingTask, SampleDeviceBackupChangeRestoreWholeAndOneFolder) {
+  SampleDevice device;
+  ASSERT_TRUE(device.ok()) << "cedev create failed";
+  Roads roads;
+  const Snapshot original = TakeSnapshot();
+  ASSERT_GT(original.size(), 200u);
+
+  // Backup with compression and a password onto the card.
+  roads.PrepareBackup(kCardImage, true, kPassword);
+  TestProgress progress;
+  int kind = -1;
+  CString text;
+  ASSERT_TRUE(roads.Backup(progress, &kind, &text)) << ce::ToUtf8(text.view());
+  EXPECT_TRUE(roads.crcChecked);
+  EXPECT_TRUE(AImageFile::IsBackupFile(kCardImage));
+  EXPECT_EQ(progress.GetPhase(), 1);
+  EXPECT_EQ(progress.record.estimatedTotal, progress.record.bytesWritten);
+  const std::set<std::u16string> inImage = roads.SelectedFiles();
+  ASSERT_GT(inImage.size(), 150u);
+  EXPECT_TRUE(inImage.count(u"\\My Documents\\empty.txt"));
+  EXPECT_FALSE(inImage.count(u"\\Windows\\coredll.dll"));  // ROM
+
+  // Change, delete and add files; remove a whole folder.
+  std::vector<std::u16string> files(inImage.begin(), inImage.end());
+  std::vector<std::u16string> changed, deleted;
+  for (size_t i = 0; i < files.size(); i += 17) changed.push_back(files[i]);
+  for (size_t i = 5; i < files.size(); i += 23) deleted.push_back(files[i]);
+  for (const auto& p : changed) ASSERT_TRUE(WriteDeviceFile(p, "changed " + ce::ToUtf8(p))) << ce::ToUtf8(p);
+  for (const auto& p : deleted) DeleteDeviceFile(p);
+  for (const auto& p : original)
+    if (p.first.starts_with(u"\\My Documents\\Templates\\")) DeleteDeviceFile(p.first);
+  ASSERT_TRUE(RemoveDirectoryW(u"\\My Documents\\Templates"));
+  ASSERT_TRUE(WriteDeviceFile(u"\\My Documents\\added after backup.txt", "new"));
+  ASSERT_TRUE(WriteDeviceFile(u"\\Program Files\\added.dat", std::string(70000, 'a')));
+  ASSERT_FALSE(Differences(original, TakeSnapshot()).empty());
+
+  // Whole restore (non-destructive): every original file is back as it
+  // was; what was added stays.
+  roads.PrepareRestore(kCardImage, kPassword);
+  TestProgress restoreProgress;
+  ASSERT_TRUE(roads.Restore(restoreProgress, &kind, &text)) << ce::ToUtf8(text.view());
+  Snapshot after = TakeSnapshot();
+  EXPECT_EQ(Differences(original, after), std::vector<std::u16string>{}) << Utf8(Differences(original, after));
+  EXPECT_EQ(after.size(), original.size() + 2);
+  EXPECT_TRUE(after.count(u"\\My Documents\\added after backup.txt"));
+  EXPECT_EQ(restoreProgress.GetPhase(), 3);
+
+  // Selective restore of one folder: only its files come back.
+  const std::u16string personal = u"\\My Documents\\Personal";
+  std::u16string inside, outside;
+  for (const auto& p : inImage) {
+    if (inside.empty() && p.starts_with(personal + u"\\")) inside = p;
+    if (outside.empty() && p.starts_with(u"\\My Documents\\Business\\")) outside = p;
+  }
+  ASSERT_FALSE(inside.empty());
+  ASSERT_FALSE(outside.empty());
+  ASSERT_TRUE(WriteDeviceFile(inside, "changed again"));
+  ASSERT_TRUE(WriteDeviceFile(outside, "changed outside"));
+  roads.PrepareRestore(kCardImage, kPassword);
+  roads.SelectOnly(personal);
+  ASSERT_TRUE(roads.Restore(restoreProgress, &kind, &text)) << ce::ToUtf8(text.view());
+  after = TakeSnapshot();
+  EXPECT_TRUE(after[inside] == original.at(inside));
+  EXPECT_EQ(after[outside].bytes, "changed outside");
+}
+
+TEST(ImagingTask, BackupWithNothingIncludedHoldsMetadataIndexAndTail) {
+  TestDevice dev(CardProfile());
+  FillSmallDevice();
+  Roads roads;
+  roads.PrepareBackup(kCardImage, false, CString());
+  roads.g.g_Operation.includeFileSystem = 0;
+  roads.g.g_WorkingIndex.SetSelected(roads.g.g_WorkingIndex.FindChildOfType(TREE_FILESYSTEM), false);
+  TestProgress progress;
+  ASSERT_TRUE(roads.Backup(progress));
+  // Metadata, an index of the root alone (80 + 72 + end byte), the tail
+  // whose fixed part is the index body's length.
+  constexpr DWORD kIndexBody = 72 + 1;
+  EXPECT_EQ(fs::file_size(HostPath(kCardImage.str())), AMetaData::kImageSize + 80 + kIndexBody + 80);
+  AImageFile image(kCardImage, AImageFile::kRestore);
+  ASSERT_TRUE(image.Open());
+  AImageFileHeader header;
+  ASSERT_TRUE(image.SetFilePointer(static_cast<LONG>(AMetaData::kImageSize), FILE_BEGIN));
+  ASSERT_TRUE(header.ReadDeciphered(image));
+  EXPECT_EQ(header.ComponentType(), static_cast<DWORD>(INDEX_ENTRY));
+  ASSERT_TRUE(image.SetFilePointer(-80, FILE_END));
+  ASSERT_TRUE(header.ReadPlain(image));
+  EXPECT_EQ(header.ComponentType(), static_cast<DWORD>(END_OF_IMAGE));
+  EXPECT_EQ(header.FixedPartSize(), kIndexBody);
+  image.Close();
+}
+
+TEST(ImagingTask, DispatchMetadataOnlyAndCheckMetaData) {
+  TestDevice dev(CardProfile());
+  Roads roads;
+  OperationDescriptor& d = roads.g.g_Operation;
+  TestProgress progress;
+  d.operationKind = kOperationNotSet;
+  d.imagePath.Set(kCardImage, false);
+  EXPECT_FALSE(AImagingTaskClient(d, &progress).Run());
+  EXPECT_FALSE(DeviceFileExists(kCardImage));
+
+  // Kind 4 writes the metadata entry alone.
+  d.operationKind = kOperationMetadata;
+  d.imagePath.Set(kCardImage, false);
+  d.includeFileSystem = 1;
+  d.includeRegistry = 1;
+  EXPECT_TRUE(AImagingTaskClient(d, &progress).Run());
+  EXPECT_EQ(fs::file_size(HostPath(kCardImage.str())), AMetaData::kImageSize);
+
+  // The image's metadata against this device: equal, then another build;
+  // the descriptor takes the image's parts.
+  d = OperationDescriptor();
+  d.operationKind = kOperationRestore;
+  d.imagePath.Set(kCardImage, false);
+  {
+    AImagingTaskClient task(d, &progress);
+    EXPECT_EQ(task.CheckMetaData(), 0u);
+  }
+  EXPECT_EQ(d.includeFileSystem, 1);
+  EXPECT_EQ(d.includeRegistry, 1);
+  EXPECT_EQ(d.includeMail, 0);
+  ce::Profile p = CardProfile();
+  p.buildNumber += 1;
+  ASSERT_TRUE(ce::Device::Current()->SaveProfile(p));
+  d.imagePath.Set(kCardImage, false);
+  AImagingTaskClient task(d, &progress);
+  EXPECT_EQ(task.CheckMetaData(), static_cast<DWORD>(kDiffBuildNumber));
+}
+
+// Backup failure kinds ---------------------------------------------------------
+
+TEST(ImagingTask, NotEnoughSpaceOnTheCardIsKind2AndCompressionCountsSixTenths) {
+  TestDevice dev(CardProfile(96 * 1024));
+  FillSmallDevice();
+  Roads roads;
+  roads.PrepareBackup(kCardImage, false, CString());
+  TestProgress progress;
+  int kind = -1;
+  CString text;
+  EXPECT_FALSE(roads.Backup(progress, &kind, &text));
+  EXPECT_EQ(kind, kFailDiskFull);
+  EXPECT_GE(text.Find(u"\\Storage Card"), 0) << ce::ToUtf8(text.view());
+  EXPECT_GE(text.Find(u"KB"), 0);
+  EXPECT_LT(text.Find(u"%"), 0);
+  EXPECT_FALSE(DeviceFileExists(kCardImage));
+
+  // A card that holds 0.6 of the estimate but not all of it: only a
+  // compressed backup goes ahead.
+  roads.PrepareBackup(kCardImage, false, CString());
+  Index& index = roads.g.g_WorkingIndex;
+  ULONGLONG estimate = AMetaData::kImageSize + index.StoredSize() +
+                       index.SizeOfSelected(index.FindChildOfType(TREE_FILESYSTEM));
+  ce::Profile p = CardProfile(estimate * 8 / 10);
+  ASSERT_TRUE(ce::Device::Current()->SaveProfile(p));
+  EXPECT_FALSE(roads.Backup(progress, &kind));
+  EXPECT_EQ(kind, kFailDiskFull);
+  roads.PrepareBackup(kCardImage, true, CString());
+  EXPECT_TRUE(roads.Backup(progress, &kind, &text)) << ce::ToUtf8(text.view());
+}
+
+TEST(ImagingTask, RemovedCardIsKind4) {
+  TestDevice dev(CardProfile());
+  FillSmallDevice();
+  Roads roads;
+  roads.PrepareBackup(kCardImage, true, CString());
+  ASSERT_TRUE(ce::RemoveStorageCard(u"Storage Card"));
+  TestProgress progress;
+  int kind = -1;
+  CString text;
+  EXPECT_FALSE(roads.Backup(progress, &kind, &text));
+  EXPECT_EQ(kind, kFailPathNotFound);
+  EXPECT_EQ(text, Localizer::LoadResString(130));
+  ASSERT_TRUE(ce::InsertStorageCard(u"Storage Card"));
+  EXPECT_FALSE(DeviceFileExists(kCardImage));
+}
+
+TEST(ImagingTask, ImageThatCannotBeOpenedIsKind6AndStaysUntouched) {
+  TestDevice dev(CardProfile());
+  FillSmallDevice();
+  ASSERT_TRUE(WriteDeviceFile(kCardImage.str(), "an older image"));
+  ASSERT_NE(ce::HoldFileOpen(kCardImage.view(), GENERIC_READ, 0), 0);
+  Roads roads;
+  roads.PrepareBackup(kCardImage, true, CString());
+  TestProgress progress;
+  int kind = -1;
+  CString text;
+  EXPECT_FALSE(roads.Backup(progress, &kind, &text));
+  EXPECT_EQ(kind, kFailImageOpen);
+  EXPECT_EQ(text, CString(u"m_ImageFile.Open() failed"));
+  EXPECT_EQ(HostRead(kCardImage.str()), "an older image");
+}
+
+TEST(ImagingTask, CancelIsKind7AndLeavesNoImage) {
+  TestDevice dev(CardProfile());
+  FillSmallDevice();
+  Roads roads;
+  for (int cancelAt : {1, 6}) {  // before the metadata, inside the file system
+    roads.PrepareBackup(kCardImage, true, kPassword);
+    roads.cancelHook = [cancelAt](TestProgress& p, AImagingTaskClient& task) {
+      if (p.updates == cancelAt) task.Cancel();
+    };
+    TestProgress progress;
+    int kind = -1;
+    CString text(u"unset");
+    EXPECT_FALSE(roads.Backup(progress, &kind, &text)) << cancelAt;
+    EXPECT_EQ(kind, kFailCancelled) << cancelAt;
+    EXPECT_TRUE(text.IsEmpty());
+    EXPECT_EQ(progress.GetFlag(), 0);
+    EXPECT_EQ(progress.GetPhase(), cancelAt == 1 ? 0 : 1) << cancelAt;
+    EXPECT_FALSE(DeviceFileExists(kCardImage)) << cancelAt;
+  }
+}
+
+// Restore refusals -------------------------------------------------------------
+
+class RestoreRefusal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FillSmallDevice();
+    roads.PrepareBackup(kCardImage, true, kPassword);
+    TestProgress progress;
+    ASSERT_TRUE(roads.Backup(progress));
+    ASSERT_TRUE(WriteDeviceFile(u"\\Data\\file2.txt", "changed since the backup"));
+    ASSERT_TRUE(WriteDeviceFile(u"\\Data\\new.txt", "not in the image"));
+    before = TakeSnapshot();
+    // A destructive restore would clear the device first.
+    roads.g.g_RestoreOptions.SetNonDestructiveRestoreFlag(false);
+  }
+  void ExpectDeviceUnchanged() {
+    Snapshot now = TakeSnapshot();
+    EXPECT_EQ(Differences(before, now), std::vector<std::u16string>{}) << Utf8(Differences(before, now));
+    EXPECT_EQ(now.size(), before.size());
+  }
+
+  TestDevice dev{CardProfile()};
+  Roads roads;
+  Snapshot before;
+};
+
+TEST_F(RestoreRefusal, WrongPasswordBeforeAnyFileChanges) {
+  roads.PrepareRestore(kCardImage, kPassword);  // the index was read with the right key
+  roads.g.SetTaskPassword(u"Secret#2");
+  TestProgress progress;
+  int kind = -1;
+  CString text;
+  EXPECT_FALSE(roads.Restore(progress, &kind, &text));
+  EXPECT_EQ(kind, kFailGeneral);
+  EXPECT_FALSE(text.IsEmpty()) << ce::ToUtf8(text.view());
+  ExpectDeviceUnchanged();
+
+  // The right password restores (destructively: the new file goes).
+  roads.PrepareRestore(kCardImage, kPassword);
+  EXPECT_TRUE(roads.Restore(progress, &kind, &text)) << ce::ToUtf8(text.view());
+  EXPECT_FALSE(DeviceFileExists(u"\\Data\\new.txt"));
+  EXPECT_NE(HostRead(u"\\Data\\file2.txt"), "changed since the backup");
+}
+
+TEST_F(RestoreRefusal, DamagedImageBeforeAnyFileChanges) {
+  roads.PrepareRestore(kCardImage, kPassword);
+  // One flipped byte in the middle of the file data.
+  fs::path host = HostPath(kCardImage.str());
+  std::fstream f(host, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekg(static_cast<std::streamoff>(fs::file_size(host) / 2));
+  char c = 0;
+  f.get(c);
+  f.seekp(static_cast<std::streamoff>(fs::file_size(host) / 2));
+  f.put(static_cast<char>(c ^ 0x40));
+  f.close();
+  TestProgress progress;
+  int kind = -1;
+  CString text;
+  EXPECT_FALSE(roads.Restore(progress, &kind, &text));
+  EXPECT_EQ(text, CString(u"The backup file is corrupt"));
+  ExpectDeviceUnchanged();
+}
+
+TEST_F(RestoreRefusal, MissingImageIsKind4) {
+  roads.PrepareRestore(kCardImage, kPassword);
+  ASSERT_TRUE(ce::RemoveStorageCard(u"Storage Card"));
+  TestProgress progress;
+  int kind = -1;
+  CString text;
+  EXPECT_FALSE(roads.Restore(progress, &kind, &text));
+  EXPECT_EQ(kind, kFailPathNotFound);
+  EXPECT_EQ(text, Localizer::LoadResString(130));
+  ASSERT_TRUE(ce::InsertStorageCard(u"Storage Card"));
+  ExpectDeviceUnchanged();
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 #include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/text.h"
+#include "boot_state.h"
 #include "registry_hive.h"
 
 using ce::reg::Hive;
@@ -452,6 +453,26 @@ LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPVOID) {
     std::filesystem::remove(target.host, ec);
     return Done(err == ERROR_SUCCESS ? ERROR_CANTWRITE : err);
   }
+  return Done(ERROR_SUCCESS);
+}
+
+LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) {
+  if (key != HKEY_LOCAL_MACHINE || (subKey && *subKey) || (oldFile && *oldFile) || !newFile || !*newFile)
+    return Done(ERROR_INVALID_PARAMETER);
+  ce::Device* dev = ce::Device::Current();
+  if (!dev) return Done(ERROR_NOT_READY);
+  ce::ResolvedPath path;
+  if (!dev->Resolve(newFile, &path)) return Done(static_cast<LONG>(GetLastError()));
+  if (!path.exists) return Done(path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  if (path.isDirectory) return Done(ERROR_ACCESS_DENIED);
+  {
+    // Only a hive may become the system hive.
+    std::lock_guard<std::mutex> g(S().lock);
+    Hive probe(path.host);
+    LONG err = probe.Ensure();
+    if (err != ERROR_SUCCESS) return Done(err == ERROR_FILE_NOT_FOUND ? err : ERROR_BADDB);
+  }
+  if (!ce::boot::RecordHiveReplacement(dev, path.device)) return Done(ERROR_CANTWRITE);
   return Done(ERROR_SUCCESS);
 }
 

@@ -11,12 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "ce/boot.h"
 #include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/msgbox.h"
+#include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/time.h"
+#include "tools/cedev/Install.h"
 #include "tools/cedev/SampleDevice.h"
 
 namespace fs = std::filesystem;
@@ -35,7 +38,15 @@ int Usage() {
                "  reg DIR set KEY NAME TYPE DATA  TYPE: sz expand_sz dword binary multi_sz\n"
                "  reg DIR delete KEY [NAME]       delete a key (recursively) or a value\n"
                "  clock DIR show|set ISO-TIME|advance SECONDS\n"
-               "  screenlog DIR                   the message boxes shown on the device\n";
+               "  screenlog DIR                   the message boxes shown on the device\n"
+               "  install DIR [BINDIR]            put the built deliverables and stand-ins on the device\n"
+               "  boot [OPTIONS] DIR              boot the device and keep it running until idle\n"
+               "  run [OPTIONS] DIR PROGRAM [COMMAND-LINE]\n"
+               "                                  start a program, perform every reset and boot it asks\n"
+               "                                  for, until the device is idle\n"
+               "  ps DIR                          the device's process table\n"
+               "OPTIONS (boot, run): --max-resets N (5), --timeout SECONDS (120),\n"
+               "                     --signal-timeout MS (10000)\n";
   return 2;
 }
 
@@ -439,6 +450,88 @@ int CmdScreenLog() {
   return 0;
 }
 
+// ---------------------------------------------------------------- install, boot, run, ps
+
+int CmdInstall(int argc, char** argv) {
+  fs::path bin = argc == 4 ? fs::path(argv[3]) : cedev::OwnBinDir();
+  std::vector<std::string> lines;
+  std::string error;
+  bool ok = cedev::InstallDeliverables(bin, &lines, &error);
+  for (const auto& l : lines) std::cout << l << "\n";
+  if (!ok) return Fail(error);
+  return 0;
+}
+
+// Reads leading --options of boot and run; *next is the first other word.
+bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt) {
+  int i = 2;
+  for (; i + 1 < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long v = strtoul(argv[i + 1], &end, 10);
+    if (!*argv[i + 1] || *end || errno || v > 0x7FFFFFFF) return false;
+    std::string o = argv[i];
+    if (o == "--max-resets")
+      opt->maxResets = static_cast<int>(v);
+    else if (o == "--timeout" && v <= 0x7FFFFFFF / 1000)
+      opt->runTimeoutMs = static_cast<DWORD>(v * 1000);
+    else if (o == "--signal-timeout")
+      opt->signalTimeoutMs = static_cast<DWORD>(v);
+    else
+      return false;
+  }
+  *next = i;
+  return true;
+}
+
+std::string ExitText(const std::optional<DWORD>& code) {
+  if (!code) return "still running";
+  char buf[48];
+  if (*code == CE_EXIT_ABNORMAL)
+    snprintf(buf, sizeof buf, "exit 0x%08X (ended abnormally)", *code);
+  else
+    snprintf(buf, sizeof buf, "exit %u", *code);
+  return buf;
+}
+
+int PrintRun(bool ok, const ce::BootReport& rep) {
+  std::cout << "processes started:\n";
+  for (const auto& p : rep.started)
+    std::cout << "  pid " << p.pid << "  " << ce::ToUtf8(p.program) << " \"" << ce::ToUtf8(p.commandLine)
+              << "\"  [" << p.origin << ", boot " << p.boot << "]  " << ExitText(p.exitCode) << "\n";
+  std::cout << "boots: " << rep.boots << ", resets: " << rep.resets
+            << (rep.resetBudgetSpent ? ", stopped: reset budget spent" : "")
+            << (rep.timedOut ? ", stopped: time limit reached" : "") << "\n";
+  return ok ? 0 : 1;
+}
+
+int CmdBootOrRun(int argc, char** argv) {
+  const bool run = strcmp(argv[1], "run") == 0;
+  ce::BootOptions opt;
+  int next = 0;
+  if (!ParseBootOptions(argc, argv, &next, &opt)) return Usage();
+  if (next >= argc || (run && next + 1 >= argc) || (!run && next + 1 != argc)) return Usage();
+  if (!OpenDevice(argv[next])) return 1;
+  opt.onLine = [](const std::string& line) { std::cout << line << std::endl; };
+  ce::BootReport rep;
+  if (!run) return PrintRun(ce::BootDevice(opt, &rep), rep);
+  std::string cmdLine;
+  for (int i = next + 2; i < argc; ++i) cmdLine += (i > next + 2 ? " " : "") + std::string(argv[i]);
+  bool ok = ce::RunOnDevice(Arg(argv[next + 1]), Arg(cmdLine.c_str()), opt, &rep);
+  if (!ok && rep.started.empty()) return Fail(std::string(argv[next + 1]) + ": " + Err(GetLastError()));
+  return PrintRun(ok, rep);
+}
+
+int CmdPs() {
+  printf("%10s %10s  %-16s %s\n", "PID", "PARENT", "NAME", "COMMAND LINE");
+  for (const auto& p : ce::ListDeviceProcesses()) {
+    std::string name = ce::ToUtf8(p.exe);
+    std::string rest = p.resident ? "(resident)" : ce::ToUtf8(p.path) + " \"" + ce::ToUtf8(p.commandLine) + "\"";
+    printf("%10u %10u  %-16s %s\n", p.pid, p.parentPid, name.c_str(), rest.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -452,7 +545,13 @@ int main(int argc, char** argv) {
     std::cout << "created the sample device at " << dir << "\n";
     return 0;
   }
-  static const std::map<std::string, int> kArgs = {{"ls", 4}, {"cat", 4}, {"put", 5}, {"get", 5}};
+  if (cmd == "boot" || cmd == "run") return CmdBootOrRun(argc, argv);
+  if (cmd == "install") {
+    if (argc != 3 && argc != 4) return Usage();
+    if (!OpenDevice(dir)) return 1;
+    return CmdInstall(argc, argv);
+  }
+  static const std::map<std::string, int> kArgs = {{"ls", 4}, {"cat", 4}, {"put", 5}, {"get", 5}, {"ps", 3}};
   auto it = kArgs.find(cmd);
   if (it != kArgs.end() && argc != it->second) return Usage();
   if (it == kArgs.end() && cmd != "reg" && cmd != "clock" && cmd != "screenlog") return Usage();
@@ -463,6 +562,7 @@ int main(int argc, char** argv) {
   if (cmd == "get") return CmdGet(argv[3], argv[4]);
   if (cmd == "reg") return CmdReg(argc, argv);
   if (cmd == "clock") return CmdClock(argc, argv);
+  if (cmd == "ps") return CmdPs();
   if (argc != 3) return Usage();
   return CmdScreenLog();
 }

@@ -109,6 +109,14 @@ LONG RegFlushKey(HKEY key);
 // ERROR_ALREADY_EXISTS, a missing folder ERROR_PATH_NOT_FOUND.
 LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPVOID securityAttributes);
 
+// Replaces the system hive with newFile at the next boot, before any
+// process opens the registry (the file is copied into place; it stays
+// where it is). Only HKEY_LOCAL_MACHINE with no subKey and no oldFile is
+// supported (else ERROR_INVALID_PARAMETER). newFile must be a hive file:
+// ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND when missing, ERROR_BADDB
+// when it is none. A later call replaces an earlier pending one.
+LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile);
+
 namespace ce {
 
 // The live registry hive paths (held open by the system): ce/hivepaths.h.

@@ -1,0 +1,570 @@
+// The boot sequence and the run loop (see ce/boot.h).
+#include "ce/boot.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "boot_state.h"
+#include "ce/device.h"
+#include "ce/errors.h"
+#include "ce/file.h"
+#include "ce/power.h"
+#include "ce/process.h"
+#include "ce/registry.h"
+#include "ce/shell.h"
+#include "ce/text.h"
+#include "ce/time.h"
+#include "process_table.h"
+
+namespace ce {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr auto kPoll = std::chrono::milliseconds(10);
+
+std::string U8(std::u16string_view s) { return ToUtf8(s); }
+
+const char* HowText(DWORD how) {
+  switch (how) {
+    case EWX_REBOOT: return "ExitWindowsEx";
+    case IOCTL_HAL_REBOOT: return "KernelIoControl";
+    default: return "SetSystemPowerState";
+  }
+}
+
+// Launch number from a value name "Launch12"/"Depend12" (prefix ignoring
+// case); 0 when the name is not of that form.
+DWORD LaunchNumber(std::u16string_view name, std::u16string_view prefix) {
+  if (name.size() <= prefix.size() || !EqualNoCase(name.substr(0, prefix.size()), prefix)) return 0;
+  DWORD n = 0;
+  for (char16_t c : name.substr(prefix.size())) {
+    if (c < u'0' || c > u'9' || n > 0xFFFF) return 0;
+    n = n * 10 + (c - u'0');
+  }
+  return n <= 0xFFFF ? n : 0;
+}
+
+struct LaunchEntry {
+  std::u16string program;
+  bool hasProgram = false;
+  std::vector<DWORD> waitsFor;
+};
+
+enum class Outcome { kDone, kReset, kTimeout };
+
+class Runner {
+ public:
+  Runner(Device* d, const BootOptions& o, BootReport* r)
+      : dev_(d), opt_(o), rep_(r), deadline_(Clock::now() + std::chrono::milliseconds(o.runTimeoutMs)) {}
+  ~Runner() {
+    for (HANDLE h : handles_) CloseHandle(h);
+    if (lockFd_ >= 0) close(lockFd_);
+  }
+
+  // One kernel per device: false (ERROR_LOCK_VIOLATION) while another
+  // process runs this device.
+  bool TakeKernelLock();
+  void HideHost();
+  bool Start(std::u16string_view program, std::u16string_view cmdLine, const std::string& origin,
+             size_t* index = nullptr);
+  bool Loop(bool bootFirst);
+
+ private:
+  void Line(const std::string& s) {
+    rep_->lines.push_back(s);
+    if (opt_.onLine) opt_.onLine(s);
+  }
+  std::string BootTag() const { return "boot " + std::to_string(rep_->boots) + ": "; }
+  bool ResetPending() const { return !PendingResets().empty(); }
+  void EndAll();
+  Outcome Boot();
+  void ApplyHiveReplacements();
+  void CheckHives();
+  bool ReadLaunchList(std::map<DWORD, LaunchEntry>* entries);
+  Outcome RunLaunchList();
+  Outcome WaitForLaunch(DWORD dep, DWORD waiter, const std::map<DWORD, LaunchEntry>& entries);
+  void RunStartupFolder();
+  void CollectExitCodes();
+  // True when every process this run started has ended (a program records
+  // its exit code a moment before it is gone).
+  bool AllEnded() const {
+    for (HANDLE h : handles_)
+      if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) return false;
+    return true;
+  }
+
+  Device* dev_;
+  const BootOptions& opt_;
+  BootReport* rep_;
+  Clock::time_point deadline_;
+  std::vector<HANDLE> handles_;  // parallel to rep_->started
+  int lockFd_ = -1;
+  int64_t firstRow_ = 0;              // process table rows after this one belong to the run
+  std::vector<int64_t> bootRows_;     // the last table row when each boot began
+  int64_t LastRow();
+  void AddOtherProcesses();
+
+  // Launch list state of the current boot.
+  std::set<DWORD> done_;                // signalled, resident, or given up on
+  std::map<DWORD, size_t> launched_;    // launch number -> index in started
+  std::map<DWORD, Clock::time_point> launchTime_;
+};
+
+bool Runner::TakeKernelLock() {
+  fs::path lock = dev_->Dir() / "kernel.lock";
+  lockFd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lockFd_ >= 0 && flock(lockFd_, LOCK_EX | LOCK_NB) == 0) {
+    firstRow_ = LastRow();
+    return true;
+  }
+  Line("run: another process is running this device already (" + lock.string() + " is locked)");
+  SetLastError(ERROR_LOCK_VIOLATION);
+  return false;
+}
+
+int64_t Runner::LastRow() {
+  if (!proc::EnsureTables(dev_)) return 0;
+  std::lock_guard<std::recursive_mutex> g(dev_->DbLock());
+  Stmt s(dev_->Db(), "SELECT coalesce(max(rowid), 0) FROM processes");
+  return s.Step() ? s.Int(0) : 0;
+}
+
+// Adds the programs that device programs started during the run, and puts
+// the whole list in start order.
+void Runner::AddOtherProcesses() {
+  std::vector<StartedProgram> ours = std::move(rep_->started), all;
+  std::vector<bool> used(ours.size(), false);
+  {
+    std::lock_guard<std::recursive_mutex> g(dev_->DbLock());
+    Stmt s(dev_->Db(),
+           "SELECT rowid, pid, path, cmdline, parent_pid, exit_code FROM processes WHERE rowid > ? ORDER BY rowid");
+    s.Bind(1, firstRow_);
+    while (s.Step()) {
+      DWORD pid = static_cast<DWORD>(s.Int(1));
+      size_t i = 0;
+      while (i < ours.size() && (used[i] || ours[i].pid != pid)) ++i;
+      if (i < ours.size()) {
+        used[i] = true;
+        all.push_back(ours[i]);
+        continue;
+      }
+      StartedProgram p;
+      p.pid = pid;
+      p.program = s.Text16(2);
+      p.commandLine = s.Text16(3);
+      p.origin = "started by pid " + std::to_string(s.Int(4));
+      p.boot = static_cast<int>(std::count_if(bootRows_.begin(), bootRows_.end(),
+                                              [&](int64_t r) { return r < s.Int(0); }));
+      if (!s.IsNull(5)) p.exitCode = static_cast<DWORD>(s.Int(5));
+      all.push_back(p);
+    }
+  }
+  for (size_t i = 0; i < ours.size(); ++i)
+    if (!used[i]) all.push_back(ours[i]);
+  rep_->started = std::move(all);
+}
+
+void Runner::HideHost() {
+  // Registered once, this process is never added again by CreateProcessW;
+  // removing the row keeps it out of the table and out of every reset.
+  RegisterOwnProcess();
+  if (!proc::EnsureTables(dev_)) return;
+  std::lock_guard<std::recursive_mutex> g(dev_->DbLock());
+  Stmt s(dev_->Db(), "DELETE FROM processes WHERE pid = ? AND start_time = ?");
+  s.Bind(1, static_cast<int64_t>(getpid())).Bind(2, static_cast<int64_t>(HostProcessStartTime(getpid()))).Run();
+}
+
+void Runner::EndAll() {
+  for (int attempt = 0; attempt < 3 && !EndAllDeviceProcesses(false); ++attempt) {
+  }
+}
+
+bool Runner::Start(std::u16string_view program, std::u16string_view cmdLine, const std::string& origin,
+                   size_t* index) {
+  std::u16string prog(program), cmd(cmdLine);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(prog.c_str(), cmd.c_str(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi)) {
+    DWORD err = GetLastError();
+    Line(BootTag() + origin + ": " + U8(prog) + " could not be started (error " + std::to_string(err) + ")");
+    SetLastError(err);
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  StartedProgram sp;
+  sp.pid = pi.dwProcessId;
+  sp.program = prog;
+  sp.commandLine = cmd;
+  sp.origin = origin;
+  sp.boot = rep_->boots;
+  rep_->started.push_back(sp);
+  handles_.push_back(pi.hProcess);
+  if (index) *index = rep_->started.size() - 1;
+  Line(BootTag() + origin + ": started " + U8(prog) + " (pid " + std::to_string(pi.dwProcessId) +
+       ") with command line \"" + U8(cmd) + "\"");
+  return true;
+}
+
+void Runner::ApplyHiveReplacements() {
+  std::vector<std::u16string> pending = boot::HiveReplacements(dev_);
+  for (const auto& path : pending) {
+    const std::string what = "the pending system hive replacement " + U8(path);
+    ResolvedPath from, live;
+    if (!dev_->Resolve(path, &from) || !from.exists || from.isDirectory) {
+      Line(BootTag() + what + " is missing: the current hive stays");
+      continue;
+    }
+    HKEY probe = nullptr;
+    LONG err = RegOpenHiveFile(path.c_str(), nullptr, &probe);
+    if (err != ERROR_SUCCESS) {
+      Line(BootTag() + what + " is no hive (error " + std::to_string(err) + "): the current hive stays");
+      continue;
+    }
+    RegCloseKey(probe);
+    if (!dev_->Resolve(kSystemHivePath, &live)) {
+      Line(BootTag() + what + " failed: the live hive path does not resolve");
+      continue;
+    }
+    // Copied beside the device tree, then renamed over the live hive in one
+    // step; a journal of the old file must not be applied to the new one.
+    RegCloseHives();
+    std::error_code ec;
+    fs::path tmp = dev_->Dir() / "hive-replace.tmp";
+    fs::create_directories(live.host.parent_path(), ec);
+    fs::copy_file(from.host, tmp, fs::copy_options::overwrite_existing, ec);
+    if (!ec) {
+      for (const char* side : {"-journal", "-wal", "-shm"}) fs::remove(live.host.string() + side, ec);
+      ec.clear();
+      fs::rename(tmp, live.host, ec);
+    }
+    if (ec) {
+      fs::remove(tmp, ec);
+      Line(BootTag() + what + " failed: " + ec.message() + "; the current hive stays");
+      continue;
+    }
+    Line(BootTag() + "the system hive was replaced by " + U8(path));
+  }
+  if (!pending.empty()) boot::ClearHiveReplacements(dev_);
+}
+
+void Runner::CheckHives() {
+  struct {
+    HKEY root;
+    std::u16string_view path;
+  } hives[] = {{HKEY_LOCAL_MACHINE, kSystemHivePath}, {HKEY_CURRENT_USER, kUserHivePath}};
+  for (const auto& h : hives) {
+    HKEY key = nullptr;
+    LONG err = RegOpenKeyExW(h.root, nullptr, 0, KEY_READ, &key);
+    if (err == ERROR_SUCCESS) {
+      DWORD subKeys = 0;
+      err = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr);
+      RegCloseKey(key);
+    }
+    if (err != ERROR_SUCCESS)
+      Line(BootTag() + "the registry hive " + U8(h.path) + " cannot be read (error " + std::to_string(err) +
+           "): booting without it");
+  }
+}
+
+bool Runner::ReadLaunchList(std::map<DWORD, LaunchEntry>* entries) {
+  HKEY key = nullptr;
+  LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"init", 0, KEY_READ, &key);
+  if (err != ERROR_SUCCESS) {
+    Line(BootTag() + (err == ERROR_FILE_NOT_FOUND
+                          ? std::string("HKLM\\init is missing: no boot launch list")
+                          : "HKLM\\init cannot be read (error " + std::to_string(err) + "): no boot launch list"));
+    return false;
+  }
+  for (DWORD i = 0;; ++i) {
+    WCHAR name[256];
+    BYTE data[1024];
+    DWORD nameLen = 256, type = 0, size = sizeof data;
+    err = RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &size);
+    if (err == ERROR_NO_MORE_ITEMS) break;
+    if (err == ERROR_MORE_DATA) continue;  // no launch value is that long
+    if (err != ERROR_SUCCESS) {
+      Line(BootTag() + "HKLM\\init enumeration stopped (error " + std::to_string(err) + ")");
+      break;
+    }
+    std::u16string_view n(name, nameLen);
+    if (DWORD launch = LaunchNumber(n, u"Launch"); launch && type == REG_SZ) {
+      std::u16string text;
+      for (DWORD b = 0; b + 1 < size; b += 2) {
+        char16_t c = static_cast<char16_t>(data[b] | (data[b + 1] << 8));
+        if (!c) break;
+        text += c;
+      }
+      (*entries)[launch].program = text;
+      (*entries)[launch].hasProgram = true;
+    } else if (DWORD dep = LaunchNumber(n, u"Depend"); dep && type == REG_BINARY) {
+      for (DWORD b = 0; b + 1 < size; b += 2) (*entries)[dep].waitsFor.push_back(data[b] | (data[b + 1] << 8));
+    }
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+Outcome Runner::WaitForLaunch(DWORD dep, DWORD waiter, const std::map<DWORD, LaunchEntry>& entries) {
+  const std::string tag = BootTag() + "Launch" + std::to_string(waiter) + " waits for " + std::to_string(dep);
+  if (done_.count(dep)) return Outcome::kDone;
+  auto started = launched_.find(dep);
+  if (started == launched_.end()) {
+    auto e = entries.find(dep);
+    if (e == entries.end() || !e->second.hasProgram)
+      Line(tag + ", which is not in the launch list: not waited for");
+    else if (dep > waiter)
+      Line(tag + ", which starts after it: not waited for");
+    // else: it could not be started, which was reported.
+    done_.insert(dep);
+    return Outcome::kDone;
+  }
+  HANDLE h = handles_[started->second];
+  const auto limit = launchTime_[dep] + std::chrono::milliseconds(opt_.signalTimeoutMs);
+  for (;;) {
+    auto signalled = boot::Signals(dev_);
+    if (std::find(signalled.begin(), signalled.end(), dep) != signalled.end()) {
+      Line(BootTag() + "Launch" + std::to_string(dep) + " signalled");
+      done_.insert(dep);
+      return Outcome::kDone;
+    }
+    if (ResetPending()) return Outcome::kReset;
+    DWORD code = STILL_ACTIVE;
+    if (GetExitCodeProcess(h, &code) && code != STILL_ACTIVE) {
+      signalled = boot::Signals(dev_);  // it may have signalled just before its end
+      if (std::find(signalled.begin(), signalled.end(), dep) == signalled.end()) {
+        if (ResetPending()) return Outcome::kReset;
+        Line(BootTag() + "Launch" + std::to_string(dep) + " ended (exit code " + std::to_string(code) +
+             ") without signalling");
+      }
+      done_.insert(dep);
+      return Outcome::kDone;
+    }
+    if (Clock::now() >= limit) {
+      Line(BootTag() + "Launch" + std::to_string(dep) + " did not signal within " +
+           std::to_string(opt_.signalTimeoutMs) + " ms: going on without it");
+      done_.insert(dep);
+      return Outcome::kDone;
+    }
+    if (Clock::now() >= deadline_) return Outcome::kTimeout;
+    std::this_thread::sleep_for(kPoll);
+  }
+}
+
+Outcome Runner::RunLaunchList() {
+  std::map<DWORD, LaunchEntry> entries;
+  if (!ReadLaunchList(&entries)) return Outcome::kDone;
+  std::vector<std::u16string> resident = proc::ResidentNames(dev_);
+  for (const auto& [n, e] : entries) {
+    if (!e.hasProgram) continue;
+    for (DWORD dep : e.waitsFor) {
+      Outcome o = WaitForLaunch(dep, n, entries);
+      if (o != Outcome::kDone) return o;
+    }
+    if (ResetPending()) return Outcome::kReset;
+    const std::string origin = "Launch" + std::to_string(n);
+    std::u16string bare = proc::BareName(e.program);
+    bool isResident = false;
+    for (const auto& r : resident) isResident = isResident || EqualNoCase(r, bare);
+    if (isResident) {
+      Line(BootTag() + origin + " " + U8(e.program) + ": resident, started at once");
+      done_.insert(n);
+      continue;
+    }
+    size_t index = 0;
+    // The launch number is the program's whole command line.
+    if (Start(e.program, FromUtf8(std::to_string(n)), origin, &index)) {
+      launched_[n] = index;
+      launchTime_[n] = Clock::now();
+    } else {
+      done_.insert(n);
+    }
+  }
+  return Outcome::kDone;
+}
+
+void Runner::RunStartupFolder() {
+  std::u16string folder = kStartupFolder;
+  WIN32_FIND_DATAW fd{};
+  HANDLE find = FindFirstFileW((folder + u"\\*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  std::vector<std::u16string> files;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(fd.cFileName);
+  } while (FindNextFileW(find, &fd));
+  FindClose(find);
+  for (const auto& name : files) {
+    std::u16string path = folder + u"\\" + name;
+    std::u16string upper = DeviceUpper(name);
+    const std::string origin = "startup " + U8(path);
+    auto endsWith = [&](std::u16string_view ext) {
+      return upper.size() > ext.size() && upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0;
+    };
+    if (endsWith(u".LNK")) {
+      std::u16string target, program, args;
+      if (!ReadShortcutTarget(path, &target) || !SplitShortcutTarget(target, &program, &args)) {
+        Line(BootTag() + origin + ": not a usable shortcut");
+        continue;
+      }
+      Start(program, args, origin);
+    } else if (endsWith(u".EXE")) {
+      Start(path, u"", origin);
+    } else {
+      Line(BootTag() + origin + ": neither a shortcut nor a program, not started");
+    }
+  }
+}
+
+Outcome Runner::Boot() {
+  ++rep_->boots;
+  EndAll();
+  bootRows_.push_back(LastRow());
+  if (int stale = boot::TakeResetRequests(dev_))
+    Line(BootTag() + std::to_string(stale) + " reset request(s) taken as done");
+  boot::ClearSignals(dev_);
+  done_.clear();
+  launched_.clear();
+  launchTime_.clear();
+  Line(BootTag() + "starting");
+  ApplyHiveReplacements();
+  RegCloseHives();  // every hive is read afresh from here on
+  MarkDeviceBoot();
+  std::string resident;
+  for (const auto& r : proc::ResidentNames(dev_)) resident += (resident.empty() ? "" : ", ") + U8(r);
+  Line(BootTag() + "resident programs: " + resident);
+  CheckHives();
+  Outcome o = RunLaunchList();
+  if (o != Outcome::kDone) return o;
+  if (ResetPending()) return Outcome::kReset;
+  Line(BootTag() + "shell up, running " + U8(kStartupFolder));
+  RunStartupFolder();
+  Line(BootTag() + "complete");
+  return Outcome::kDone;
+}
+
+void Runner::CollectExitCodes() {
+  for (size_t i = 0; i < handles_.size(); ++i) {
+    DWORD code = STILL_ACTIVE;
+    if (GetExitCodeProcess(handles_[i], &code) && code != STILL_ACTIVE) rep_->started[i].exitCode = code;
+  }
+}
+
+bool Runner::Loop(bool bootFirst) {
+  bool ok = true;
+  Outcome o = bootFirst ? Boot() : Outcome::kDone;
+  for (;;) {
+    if (o == Outcome::kTimeout || Clock::now() >= deadline_) {
+      size_t left = proc::LiveRows(dev_).size();
+      Line("run: time limit of " + std::to_string(opt_.runTimeoutMs) + " ms reached; ending " +
+           std::to_string(left) + " process(es)");
+      rep_->timedOut = true;
+      EndAll();
+      ok = false;
+      break;
+    }
+    std::vector<ResetRequest> resets = PendingResets();
+    if (!resets.empty()) {
+      const ResetRequest& r = resets.front();
+      std::string who = "reset requested by pid " + std::to_string(r.pid) + " through " + HowText(r.how);
+      if (rep_->resets >= opt_.maxResets) {
+        Line("run: " + who + ", but the reset budget of " + std::to_string(opt_.maxResets) +
+             " is spent: the device is left off");
+        rep_->resetBudgetSpent = true;
+        EndAll();
+        boot::TakeResetRequests(dev_);
+        ok = false;
+        break;
+      }
+      ++rep_->resets;
+      Line("reset " + std::to_string(rep_->resets) + ": " + who);
+      o = Boot();
+      continue;
+    }
+    if (proc::LiveRows(dev_).empty() && AllEnded()) {
+      Line("run: the device is idle");
+      break;
+    }
+    std::this_thread::sleep_for(kPoll);
+  }
+  CollectExitCodes();
+  AddOtherProcesses();
+  return ok;
+}
+
+}  // namespace
+
+bool BootDevice(const BootOptions& options, BootReport* report) {
+  Device* d = Device::Current();
+  if (!d) {
+    SetLastError(ERROR_NOT_READY);
+    return false;
+  }
+  BootReport local;
+  Runner r(d, options, report ? report : &local);
+  if (!r.TakeKernelLock()) return false;
+  r.HideHost();
+  return r.Loop(true);
+}
+
+bool RunOnDevice(std::u16string_view program, std::u16string_view commandLine, const BootOptions& options,
+                 BootReport* report) {
+  Device* d = Device::Current();
+  if (!d) {
+    SetLastError(ERROR_NOT_READY);
+    return false;
+  }
+  BootReport local;
+  Runner r(d, options, report ? report : &local);
+  if (!r.TakeKernelLock()) return false;
+  r.HideHost();
+  if (!r.Start(program, commandLine, "run")) return false;
+  return r.Loop(false);
+}
+
+std::vector<DeviceProcess> ListDeviceProcesses() {
+  std::vector<DeviceProcess> out;
+  Device* d = Device::Current();
+  if (!d) return out;
+  std::vector<std::u16string> resident = proc::ResidentNames(d);
+  for (size_t i = 0; i < resident.size(); ++i) {
+    DeviceProcess p;
+    p.pid = kResidentPidBase + static_cast<DWORD>(i);
+    p.parentPid = i == 0 ? 0 : kResidentPidBase;
+    p.exe = resident[i];
+    p.resident = true;
+    out.push_back(p);
+  }
+  for (const auto& r : proc::LiveRows(d)) {
+    DeviceProcess p;
+    p.pid = static_cast<DWORD>(r.pid);
+    p.parentPid = static_cast<DWORD>(r.parentPid);
+    p.exe = r.exe;
+    p.path = r.path;
+    p.commandLine = r.cmdLine;
+    out.push_back(p);
+  }
+  return out;
+}
+
+std::vector<DWORD> SignalledLaunches() {
+  Device* d = Device::Current();
+  return d ? boot::Signals(d) : std::vector<DWORD>{};
+}
+
+}  // namespace ce
+
+void SignalStarted(DWORD n) {
+  DWORD saved = GetLastError();
+  if (ce::Device* d = ce::Device::Current()) ce::boot::RecordSignal(d, n, static_cast<int64_t>(getpid()));
+  SetLastError(saved);
+}

@@ -1,0 +1,27 @@
+// The boot's bookkeeping in device.db (private to the platform): pending
+// hive replacements and the launch numbers that have signalled.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ce/device.h"
+#include "ce/types.h"
+
+namespace ce::boot {
+
+// Records newFile (a device path in stored case) to replace the system hive
+// at the next boot; an earlier pending replacement is dropped.
+bool RecordHiveReplacement(Device* d, const std::u16string& newFile);
+// The pending replacements (at most one), and their removal once applied.
+std::vector<std::u16string> HiveReplacements(Device* d);
+bool ClearHiveReplacements(Device* d);
+
+bool RecordSignal(Device* d, DWORD n, int64_t pid);
+bool ClearSignals(Device* d);
+std::vector<DWORD> Signals(Device* d);
+
+// Deletes every recorded reset request; returns how many there were.
+int TakeResetRequests(Device* d);
+
+}  // namespace ce::boot

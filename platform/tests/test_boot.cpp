@@ -1,0 +1,294 @@
+// The boot sequence and the run loop, with real device programs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+
+#include "ce/boot.h"
+#include "ce/errors.h"
+#include "ce/process.h"
+#include "ce/registry.h"
+#include "ce/shell.h"
+#include "ce/text.h"
+#include "testkit/TestDevice.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BootTest : public ::testing::Test {
+ protected:
+  BootTest() {
+    dev_.MakeDir(u"\\Windows\\StartUp");
+    dev_.MakeDir(u"\\temp");
+    opt_.signalTimeoutMs = 5000;
+    opt_.runTimeoutMs = 30000;
+  }
+
+  // Installs the test program at a device path (stored case).
+  void Install(std::u16string_view devicePath) {
+    fs::path host = dev_.Host(devicePath);
+    fs::create_directories(host.parent_path());
+    fs::copy_file(CEBOOT_TESTPROG, host, fs::copy_options::overwrite_existing);
+  }
+  void Config(const std::string& text) { dev_.PutFile(u"\\boottest.cfg", text); }
+  std::string Log() const {
+    std::ifstream f(dev_.Host(u"\\boottest.log"));
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+  static void SetLaunch(DWORD n, std::u16string_view program, std::initializer_list<WORD> waits = {}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"init", 0, nullptr, 0, 0, nullptr, &key, nullptr), 0);
+    std::u16string name = u"Launch" + ce::FromUtf8(std::to_string(n));
+    std::u16string text(program);
+    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * 2));
+    if (waits.size()) {
+      std::vector<BYTE> data;
+      for (WORD w : waits) data.insert(data.end(), {static_cast<BYTE>(w & 0xFF), static_cast<BYTE>(w >> 8)});
+      name = u"Depend" + ce::FromUtf8(std::to_string(n));
+      RegSetValueExW(key, name.c_str(), 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+    }
+    RegCloseKey(key);
+  }
+  static std::u16string ReadString(HKEY root, const char16_t* sub, const char16_t* value) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, sub, 0, 0, &key) != ERROR_SUCCESS) return u"<no key>";
+    WCHAR buf[128] = {};
+    DWORD size = sizeof buf;
+    LONG rc = RegQueryValueExW(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? std::u16string(buf) : u"<no value>";
+  }
+  static void WriteString(HKEY root, const char16_t* sub, const char16_t* value, std::u16string_view text) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(root, sub, 0, nullptr, 0, 0, nullptr, &key, nullptr), 0);
+    std::u16string t(text);
+    RegSetValueExW(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(t.c_str()),
+                   static_cast<DWORD>((t.size() + 1) * 2));
+    RegCloseKey(key);
+  }
+  bool HasLine(const std::string& part) const {
+    for (const auto& l : rep_.lines)
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
+  std::string Lines() const {
+    std::string all;
+    for (const auto& l : rep_.lines) all += l + "\n";
+    return all;
+  }
+  static size_t Pos(const std::string& hay, const std::string& needle) { return hay.find(needle); }
+
+  quilmo::test::TestDevice dev_;
+  ce::BootOptions opt_;
+  ce::BootReport rep_;
+};
+
+TEST_F(BootTest, LaunchListRunsInOrderWithDependsAndTheNumberAsCommandLine) {
+  Install(u"\\Windows\\InitA.exe");
+  Install(u"\\Windows\\InitB.exe");
+  Install(u"\\Windows\\InitC.exe");
+  Config("InitA.exe sleepsignal 300\n");
+  SetLaunch(20, u"device.exe");
+  SetLaunch(21, u"\\Windows\\InitA.exe", {20});
+  SetLaunch(22, u"\\Windows\\InitB.exe", {21});
+  SetLaunch(23, u"initc.exe");  // a bare name: the program search finds it
+  SetLaunch(0, u"\\Windows\\InitC.exe");  // number 0 is ignored
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(rep_.boots, 1);
+  EXPECT_EQ(rep_.resets, 0);
+  EXPECT_TRUE(HasLine("Launch20 device.exe: resident")) << Lines();
+  std::string log = Log();
+  size_t aSignal = Pos(log, "INITA.EXE [21] signalled"), bStart = Pos(log, "INITB.EXE [22] start");
+  ASSERT_NE(aSignal, std::string::npos) << log;
+  ASSERT_NE(bStart, std::string::npos) << log;
+  EXPECT_LT(aSignal, bStart) << "Launch22 started before Launch21 signalled:\n" << log;
+  EXPECT_NE(Pos(log, "INITC.EXE [23] start"), std::string::npos) << log;
+  EXPECT_EQ(Pos(log, "[0]"), std::string::npos) << log;
+  EXPECT_EQ(ce::SignalledLaunches(), (std::vector<DWORD>{21, 22, 23}));
+  ASSERT_EQ(rep_.started.size(), 3u);
+  for (const auto& s : rep_.started) EXPECT_EQ(s.exitCode, std::optional<DWORD>(0)) << ce::ToUtf8(s.program);
+}
+
+TEST_F(BootTest, ResetDuringBootBootsAgainAndTheShellRunsOnlyAfterIt) {
+  Install(u"\\Windows\\InitR.exe");
+  Install(u"\\Windows\\StartMe.exe");
+  Config("InitR.exe resetonce\n");
+  SetLaunch(20, u"device.exe");
+  SetLaunch(21, u"\\Windows\\InitR.exe", {20});
+  SetLaunch(50, u"shell32.exe", {20, 21});
+  ASSERT_TRUE(SHCreateShortcut(u"\\Windows\\StartUp\\Go.lnk", u"StartMe.exe once"));
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(rep_.resets, 1);
+  EXPECT_EQ(rep_.boots, 2);
+  std::string log = Log();
+  size_t reset = Pos(log, "INITR.EXE [21] reset\n"), signalled = Pos(log, "INITR.EXE [21] signalled");
+  ASSERT_NE(reset, std::string::npos) << log;
+  EXPECT_LT(reset, signalled) << log;
+  EXPECT_EQ(Pos(log, "reset returned"), std::string::npos) << "the reset call returned:\n" << log;
+  // The Startup program ran once, in the second boot.
+  size_t first = Pos(log, "STARTME.EXE [once] start");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_GT(first, signalled);
+  EXPECT_EQ(log.find("STARTME.EXE [once] start", first + 1), std::string::npos) << log;
+  EXPECT_TRUE(HasLine("reset 1: reset requested by pid")) << Lines();
+}
+
+TEST_F(BootTest, ResetBudgetStopsAProgramThatResetsOnEveryBoot) {
+  Install(u"\\Windows\\Loop.exe");
+  Config("Loop.exe resetalways\n");
+  SetLaunch(21, u"\\Windows\\Loop.exe");
+  SetLaunch(22, u"services.exe", {21});
+  opt_.maxResets = 2;
+  EXPECT_FALSE(ce::BootDevice(opt_, &rep_));
+  EXPECT_TRUE(rep_.resetBudgetSpent);
+  EXPECT_EQ(rep_.resets, 2);
+  EXPECT_EQ(rep_.boots, 3);
+  EXPECT_TRUE(HasLine("reset budget of 2 is spent")) << Lines();
+  EXPECT_TRUE(ce::ListDeviceProcesses().back().resident) << "a device process outlived the run";
+}
+
+TEST_F(BootTest, StartupFolderRunsBareQuotedAndPlainPrograms) {
+  Install(u"\\Windows\\StartMe.exe");
+  Install(u"\\Program Files\\T\\Quoted App.exe");
+  Install(u"\\Windows\\StartUp\\Plain.exe");
+  ASSERT_TRUE(SHCreateShortcut(u"\\Windows\\StartUp\\Bare.lnk", u"StartMe.exe /x \"a b\""));
+  ASSERT_TRUE(SHCreateShortcut(u"\\Windows\\StartUp\\Quoted.lnk", u"\"\\Program Files\\T\\Quoted App.exe\""));
+  dev_.PutFile(u"\\Windows\\StartUp\\readme.txt", "not a program");
+  ASSERT_TRUE(SHCreateShortcut(u"\\Windows\\StartUp\\Gone.lnk", u"Missing.exe"));
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  std::string log = Log();
+  EXPECT_NE(Pos(log, "STARTME.EXE [/x \"a b\"] start"), std::string::npos) << log;
+  EXPECT_NE(Pos(log, "QUOTED APP.EXE [] start"), std::string::npos) << log;
+  EXPECT_NE(Pos(log, "PLAIN.EXE [] start"), std::string::npos) << log;
+  EXPECT_TRUE(HasLine("readme.txt: neither a shortcut nor a program")) << Lines();
+  EXPECT_TRUE(HasLine("Missing.exe could not be started (error 2)")) << Lines();
+}
+
+TEST_F(BootTest, PendingSystemHiveReplacementIsAppliedAtBoot) {
+  WriteString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V", u"saved");
+  ASSERT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, u"\\temp\\HKLM.img", nullptr), ERROR_SUCCESS);
+  WriteString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V", u"current");
+  // Wrong forms are refused.
+  EXPECT_EQ(RegReplaceKeyW(HKEY_CURRENT_USER, nullptr, u"\\temp\\HKLM.img", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, u"Software", u"\\temp\\HKLM.img", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, u"\\temp\\none.img", nullptr), ERROR_FILE_NOT_FOUND);
+  dev_.PutFile(u"\\temp\\junk.img", std::string(4096, 'x'));
+  EXPECT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, u"\\temp\\junk.img", nullptr), ERROR_BADDB);
+
+  ASSERT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, u"\\temp\\HKLM.img", nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V"), u"current");  // not before the boot
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V"), u"saved");
+  EXPECT_TRUE(HasLine("the system hive was replaced by \\temp\\HKLM.img")) << Lines();
+  EXPECT_TRUE(fs::exists(dev_.Host(u"\\temp\\HKLM.img")));
+
+  // Applied once: a change after the boot survives the next boot.
+  WriteString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V", u"later");
+  rep_ = {};
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_));
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V"), u"later");
+}
+
+TEST_F(BootTest, ReplacementThatVanishedBeforeTheBootKeepsTheHive) {
+  WriteString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V", u"kept");
+  ASSERT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, u"\\temp\\HKLM.img", nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, u"\\temp\\HKLM.img", nullptr), ERROR_SUCCESS);
+  // Overwritten by something that is no hive.
+  dev_.PutFile(u"\\temp\\HKLM.img", std::string(8192, '\x5a'));
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_TRUE(HasLine("is no hive (error 1009): the current hive stays")) << Lines();
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V"), u"kept");
+}
+
+TEST_F(BootTest, DamagedOrMissingHiveGivesAClearLineNotACrash) {
+  Install(u"\\Windows\\StartMe.exe");
+  ASSERT_TRUE(SHCreateShortcut(u"\\Windows\\StartUp\\Go.lnk", u"StartMe.exe"));
+  SetLaunch(20, u"device.exe");
+  ce::RegCloseHives();
+  dev_.PutFile(std::u16string(ce::kSystemHivePath), std::string(8192, '\x11'));
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_TRUE(HasLine("the registry hive \\Documents and Settings\\system.hv cannot be read (error 1009)"))
+      << Lines();
+  EXPECT_TRUE(HasLine("HKLM\\init cannot be read (error 1009): no boot launch list")) << Lines();
+  EXPECT_NE(Log().find("STARTME.EXE [] start"), std::string::npos) << "the shell still ran";
+
+  ce::RegCloseHives();
+  fs::remove(dev_.Host(ce::kSystemHivePath));
+  rep_ = {};
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_TRUE(HasLine("HKLM\\init is missing: no boot launch list")) << Lines();
+}
+
+TEST_F(BootTest, SignalTimeLimitAndRunTimeLimitAreLogged) {
+  Install(u"\\Windows\\Hang.exe");
+  Install(u"\\Windows\\After.exe");
+  Config("Hang.exe hang\n");
+  SetLaunch(21, u"\\Windows\\Hang.exe");
+  SetLaunch(22, u"\\Windows\\After.exe", {21});
+  opt_.signalTimeoutMs = 300;
+  opt_.runTimeoutMs = 1500;
+  EXPECT_FALSE(ce::BootDevice(opt_, &rep_));
+  EXPECT_TRUE(HasLine("Launch21 did not signal within 300 ms")) << Lines();
+  EXPECT_NE(Log().find("AFTER.EXE [22] start"), std::string::npos);
+  EXPECT_TRUE(rep_.timedOut);
+  ASSERT_EQ(rep_.started.size(), 2u);
+  EXPECT_EQ(rep_.started[0].exitCode, std::optional<DWORD>(CE_EXIT_ABNORMAL));
+  EXPECT_TRUE(ce::ListDeviceProcesses().back().resident);
+}
+
+TEST_F(BootTest, RunKeepsTheDeviceGoingThroughAResetUntilIdle) {
+  Install(u"\\Windows\\Tool.exe");
+  Install(u"\\Windows\\InitR.exe");
+  Config("Tool.exe resetonce\nInitR.exe exit 9\n");
+  SetLaunch(21, u"\\Windows\\InitR.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Tool.exe", u"go", opt_, &rep_)) << Lines();
+  EXPECT_EQ(rep_.resets, 1);
+  EXPECT_EQ(rep_.boots, 1);
+  ASSERT_EQ(rep_.started.size(), 2u);
+  EXPECT_EQ(rep_.started[0].origin, "run");
+  EXPECT_EQ(rep_.started[0].exitCode, std::optional<DWORD>(CE_EXIT_ABNORMAL));  // ended by its reset
+  EXPECT_EQ(rep_.started[1].origin, "Launch21");
+  EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(9));
+  EXPECT_EQ(rep_.started[1].commandLine, u"21");
+
+  rep_ = {};
+  SetLastError(0);
+  EXPECT_FALSE(ce::RunOnDevice(u"NoSuch.exe", u"", opt_, &rep_));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(BootTest, RunReportsProgramsThatDeviceProgramsStart) {
+  Install(u"\\Windows\\Parent.exe");
+  Install(u"\\Windows\\Child.exe");
+  Config("Parent.exe spawn Child.exe\nChild.exe exit 4\n");
+  ASSERT_TRUE(ce::RunOnDevice(u"Parent.exe", u"", opt_, &rep_)) << Lines();
+  ASSERT_EQ(rep_.started.size(), 2u);
+  EXPECT_EQ(rep_.started[0].origin, "run");
+  EXPECT_EQ(rep_.started[1].program, u"\\Windows\\Child.exe");
+  EXPECT_EQ(rep_.started[1].commandLine, u"child");
+  EXPECT_EQ(rep_.started[1].origin, "started by pid " + std::to_string(rep_.started[0].pid));
+  EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(4));
+}
+
+TEST_F(BootTest, OnlyOneProcessRunsADeviceAtATime) {
+  int fd = open((dev_.dir() / "kernel.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(ce::BootDevice(opt_, &rep_));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+  EXPECT_EQ(rep_.boots, 0);
+  EXPECT_TRUE(HasLine("another process is running this device")) << Lines();
+  close(fd);
+  EXPECT_TRUE(ce::BootDevice(opt_, &rep_));
+}
+
+}  // namespace

@@ -85,7 +85,7 @@ class Runner {
     rep_->lines.push_back(s);
     if (opt_.onLine) opt_.onLine(s);
   }
-  std::string BootTag() const { return "boot " + std::to_string(rep_->boots) + ": "; }
+  std::string BootTag() const { return rep_->boots ? "boot " + std::to_string(rep_->boots) + ": " : ""; }
   bool ResetPending() const { return !PendingResets().empty(); }
   void EndAll();
   Outcome Boot();
@@ -157,6 +157,7 @@ void Runner::AddOtherProcesses() {
       if (i < ours.size()) {
         used[i] = true;
         all.push_back(ours[i]);
+        all.back().program = s.Text16(2);  // the path the program search found
         continue;
       }
       StartedProgram p;
@@ -323,8 +324,8 @@ Outcome Runner::WaitForLaunch(DWORD dep, DWORD waiter, const std::map<DWORD, Lau
     auto e = entries.find(dep);
     if (e == entries.end() || !e->second.hasProgram)
       Line(tag + ", which is not in the launch list: not waited for");
-    else if (dep > waiter)
-      Line(tag + ", which starts after it: not waited for");
+    else if (dep >= waiter)
+      Line(tag + ", which does not start before it: not waited for");
     // else: it could not be started, which was reported.
     done_.insert(dep);
     return Outcome::kDone;
@@ -430,7 +431,7 @@ Outcome Runner::Boot() {
   EndAll();
   bootRows_.push_back(LastRow());
   if (int stale = boot::TakeResetRequests(dev_))
-    Line(BootTag() + std::to_string(stale) + " reset request(s) taken as done");
+    Line(BootTag() + std::to_string(stale) + " earlier reset request(s) taken as done");
   boot::ClearSignals(dev_);
   done_.clear();
   launched_.clear();
@@ -486,6 +487,7 @@ bool Runner::Loop(bool bootFirst) {
         break;
       }
       ++rep_->resets;
+      boot::TakeResetRequests(dev_);  // requests made together are one reset
       Line("reset " + std::to_string(rep_->resets) + ": " + who);
       o = Boot();
       continue;

@@ -140,6 +140,7 @@ TEST_F(BootTest, ResetDuringBootBootsAgainAndTheShellRunsOnlyAfterIt) {
   EXPECT_GT(first, signalled);
   EXPECT_EQ(log.find("STARTME.EXE [once] start", first + 1), std::string::npos) << log;
   EXPECT_TRUE(HasLine("reset 1: reset requested by pid")) << Lines();
+  EXPECT_FALSE(HasLine("taken as done")) << Lines();
 }
 
 TEST_F(BootTest, ResetBudgetStopsAProgramThatResetsOnEveryBoot) {

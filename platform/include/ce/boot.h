@@ -20,7 +20,8 @@
 // run then ends everything, counts the reset and boots again, until the
 // reset budget is spent. The host process that runs the boot is the
 // device's kernel: it never appears in the device's process table and
-// survives every reset.
+// survives every reset. One process at a time runs a device (it locks
+// DIR/kernel.lock); another one fails with ERROR_LOCK_VIOLATION.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +50,7 @@ struct BootOptions {
 
 struct StartedProgram {
   DWORD pid = 0;
-  std::u16string program;  // device path as given to CreateProcessW
+  std::u16string program;  // device path in stored case (as given when it could not be found)
   std::u16string commandLine;
   std::string origin;  // "init 21", "startup \Windows\StartUp\x.lnk", "run"
   int boot = 0;        // the boot it belongs to (0: before the first boot)

@@ -392,28 +392,32 @@ bool AImagingTaskClient::CheckFreeSpace(ULONGLONG estimate) {
   return false;
 }
 
-bool AImagingTaskClient::BackupPart(const Part& part) {
+bool AImagingTaskClient::RunPart(const Part& part, bool backup) {
   TaskComponentFactory& factory = ComponentFactories()[PartIndex(part.part)];
   if (part.statusId) Status(part.statusId);
-  if (m_pProgress) m_pProgress->SetPhase(part.phase);
+  if (backup && m_pProgress) m_pProgress->SetPhase(part.phase);
   TLOG(part.before);
-  DWORD before = BytesPosition();
+  // The backup counts the image's write position, the restore the bytes read.
+  auto counter = [&] { return backup ? BytesPosition() : BytesCounter(); };
+  DWORD before = counter();
   if (!factory) {
     TLOG(CString(part.closeName) + u" component not available - skipped");
     return true;
   }
   std::unique_ptr<ATaskComponent> component = factory(*m_pImageFile, m_pProgress);
-  bool ok = component && (this->*part.pointer = component.get(), component->Backup());
+  bool ok = component && (this->*part.pointer = component.get(), backup ? component->Backup() : component->Restore());
   this->*part.pointer = nullptr;
   if (!ok) {
     TERROR(GetLastError(), part.failed);
     CloseAfterFailure(part.closeName);
-    Fail(kFailGeneral, true, part.failText);
+    Fail(kFailGeneral, backup, backup ? part.failText : part.failed);
     return false;
   }
-  TLOG(Fmt(part.after, static_cast<int>(BytesPosition() - before)));
+  TLOG(Fmt(part.after, static_cast<int>(counter() - before)));
   return true;
 }
+
+bool AImagingTaskClient::BackupPart(const Part& part) { return RunPart(part, true); }
 
 bool AImagingTaskClient::BackupComponents() {
   if (m_bIncludeFileSystem) {
@@ -827,27 +831,7 @@ bool AImagingTaskClient::VerifyImageBeforeRestore() {
   return false;
 }
 
-bool AImagingTaskClient::RestorePart(const Part& part) {
-  TaskComponentFactory& factory = ComponentFactories()[PartIndex(part.part)];
-  if (part.statusId) Status(part.statusId);
-  TLOG(part.before);
-  DWORD before = BytesCounter();
-  if (!factory) {
-    TLOG(CString(part.closeName) + u" component not available - skipped");
-    return true;
-  }
-  std::unique_ptr<ATaskComponent> component = factory(*m_pImageFile, m_pProgress);
-  bool ok = component && (this->*part.pointer = component.get(), component->Restore());
-  this->*part.pointer = nullptr;
-  if (!ok) {
-    TERROR(GetLastError(), part.failed);
-    CloseAfterFailure(part.closeName);
-    Fail(kFailGeneral, false, part.failed);
-    return false;
-  }
-  TLOG(Fmt(part.after, static_cast<int>(BytesCounter() - before)));
-  return true;
-}
+bool AImagingTaskClient::RestorePart(const Part& part) { return RunPart(part, false); }
 
 bool AImagingTaskClient::RestoreComponents() {
   if (m_bIncludeFileSystem) {

@@ -216,6 +216,7 @@ class AImagingTaskClient : public AImagingTask {
   bool EndAgent(bool backup);
   bool BackupComponents();
   bool BackupPart(const Part& part);
+  bool RunPart(const Part& part, bool backup);
   bool RestoreComponents();
   bool RestorePart(const Part& part);
   bool ReadImageMetaData();

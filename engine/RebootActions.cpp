@@ -200,3 +200,10 @@ bool RebootActions::Apply() {
   }
   return true;
 }
+
+void RebootActions::Clear() {
+  copyActions.clear();
+  registryValues.clear();
+  hklmPath.clear();
+  hkcuPath.clear();
+}

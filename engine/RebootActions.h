@@ -72,6 +72,9 @@ class RebootActions {
   // 3 HKEY_CURRENT_USER, 4 HKEY_CLASSES_ROOT, else 0xFFFFFFFF (-1).
   static DWORD ToRootKeyCode(HKEY root);
 
+  // Drops everything queued (copies, registry values, hive paths).
+  void Clear();
+
   const std::vector<RebootAction>& CopyActions() const { return copyActions; }
   const std::vector<RebootRegistryValue>& RegistryValues() const { return registryValues; }
   const std::u16string& HklmPath() const { return hklmPath; }

@@ -429,6 +429,7 @@ void Runner::RunStartupFolder() {
 Outcome Runner::Boot() {
   ++rep_->boots;
   EndAll();
+  boot::LeaveInitPhase(dev_);
   bootRows_.push_back(LastRow());
   if (int stale = boot::TakeResetRequests(dev_))
     Line(BootTag() + std::to_string(stale) + " earlier reset request(s) taken as done");
@@ -444,9 +445,14 @@ Outcome Runner::Boot() {
   for (const auto& r : proc::ResidentNames(dev_)) resident += (resident.empty() ? "" : ", ") + U8(r);
   Line(BootTag() + "resident programs: " + resident);
   CheckHives();
+  // The kernel keeps no connection to a hive file while the launch list may
+  // replace the user hive.
+  RegCloseHives();
+  boot::EnterInitPhase(dev_, getpid(), static_cast<int64_t>(HostProcessStartTime(getpid())));
   Outcome o = RunLaunchList();
   if (o != Outcome::kDone) return o;
   if (ResetPending()) return Outcome::kReset;
+  boot::LeaveInitPhase(dev_);
   Line(BootTag() + "shell up, running " + U8(kStartupFolder));
   RunStartupFolder();
   Line(BootTag() + "complete");
@@ -498,6 +504,7 @@ bool Runner::Loop(bool bootFirst) {
     }
     std::this_thread::sleep_for(kPoll);
   }
+  boot::LeaveInitPhase(dev_);  // a run that ended in the launch list leaves it too
   CollectExitCodes();
   AddOtherProcesses();
   return ok;

@@ -1,5 +1,6 @@
 #include "boot_state.h"
 
+#include "ce/process.h"
 #include "ce/time.h"
 
 namespace ce::boot {
@@ -9,7 +10,9 @@ const char* kSchema =
     "CREATE TABLE IF NOT EXISTS pending_hive(id INTEGER PRIMARY KEY, path TEXT NOT NULL, requested_ms INTEGER);"
     "CREATE TABLE IF NOT EXISTS boot_signal(n INTEGER PRIMARY KEY, pid INTEGER, time_ms INTEGER);"
     "CREATE TABLE IF NOT EXISTS pending_reset(id INTEGER PRIMARY KEY, requested_ms INTEGER, pid INTEGER,"
-    " state INTEGER);";
+    " state INTEGER);"
+    "CREATE TABLE IF NOT EXISTS boot_phase(id INTEGER PRIMARY KEY CHECK(id = 1), pid INTEGER NOT NULL,"
+    " start INTEGER NOT NULL);";
 
 bool Ensure(Device* d) { return d && d->EnsureSchema(kSchema); }
 
@@ -69,6 +72,32 @@ int TakeResetRequests(Device* d) {
     return Stmt(d->Db(), "DELETE FROM pending_reset").Run();
   });
   return n;
+}
+
+bool EnterInitPhase(Device* d, int64_t kernelPid, int64_t kernelStart) {
+  if (!Ensure(d)) return false;
+  return d->Transaction([&] {
+    Stmt s(d->Db(), "INSERT OR REPLACE INTO boot_phase(id, pid, start) VALUES(1, ?, ?)");
+    return s.Bind(1, kernelPid).Bind(2, kernelStart).Run();
+  });
+}
+
+bool LeaveInitPhase(Device* d) {
+  if (!Ensure(d)) return false;
+  return d->Transaction([&] { return Stmt(d->Db(), "DELETE FROM boot_phase").Run(); });
+}
+
+bool InInitPhase(Device* d) {
+  if (!Ensure(d)) return false;
+  int64_t pid = 0, start = 0;
+  {
+    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+    Stmt s(d->Db(), "SELECT pid, start FROM boot_phase WHERE id = 1");
+    if (!s.Step()) return false;
+    pid = s.Int(0);
+    start = s.Int(1);
+  }
+  return pid > 0 && HostProcessAlive(static_cast<int>(pid), static_cast<uint64_t>(start));
 }
 
 }  // namespace ce::boot

@@ -24,4 +24,13 @@ std::vector<DWORD> Signals(Device* d);
 // Deletes every recorded reset request; returns how many there were.
 int TakeResetRequests(Device* d);
 
+// The boot's init phase: from the start of the launch list until the shell
+// runs the Startup folder. The user hive is not loaded then, so the system
+// does not hold its file. The phase is recorded with the kernel process
+// (pid, start time) that runs the boot: a phase left by a kernel that is
+// gone does not count.
+bool EnterInitPhase(Device* d, int64_t kernelPid, int64_t kernelStart);
+bool LeaveInitPhase(Device* d);
+bool InInitPhase(Device* d);
+
 }  // namespace ce::boot

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "boot_state.h"
 #include "ce/errors.h"
 
 namespace fs = std::filesystem;
@@ -78,9 +79,18 @@ bool Conflicts(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
   return (accessA & ~ShareAsAccess(shareB)) != 0 || (accessB & ~ShareAsAccess(shareA)) != 0;
 }
 
+// The user hive is loaded once the boot's init phase is over.
+bool UserHiveHeld(Device* dev) {
+  DWORD saved = GetLastError();
+  bool held = !boot::InInitPhase(dev);
+  SetLastError(saved);
+  return held;
+}
+
 // The files the system keeps open with no sharing.
 bool IsSystemHeld(Device* dev, const std::u16string& key) {
-  if (key == DeviceUpper(kSystemHivePath) || key == DeviceUpper(kUserHivePath)) return true;
+  if (key == DeviceUpper(kSystemHivePath)) return true;
+  if (key == DeviceUpper(kUserHivePath)) return UserHiveHeld(dev);
   for (const auto& p : dev->GetProfile().heldOpen) {
     if (DeviceUpper(p) == key) return true;
   }
@@ -362,10 +372,9 @@ bool IsOpenBelow(Device* dev, const std::u16string& key) {
     return true;
   });
   if (live || !ok) return true;  // unknown counts as open
-  std::u16string sysKeys[] = {DeviceUpper(kSystemHivePath), DeviceUpper(kUserHivePath)};
   auto under = [&](const std::u16string& k) { return k == key || k.rfind(prefix, 0) == 0; };
-  for (const auto& k : sysKeys)
-    if (under(k)) return true;
+  if (under(DeviceUpper(kSystemHivePath))) return true;
+  if (under(DeviceUpper(kUserHivePath)) && UserHiveHeld(dev)) return true;
   for (const auto& p : dev->GetProfile().heldOpen)
     if (under(DeviceUpper(p))) return true;
   return false;

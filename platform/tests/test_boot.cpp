@@ -11,6 +11,7 @@
 
 #include "ce/boot.h"
 #include "ce/errors.h"
+#include "ce/file.h"
 #include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/shell.h"
@@ -197,6 +198,31 @@ TEST_F(BootTest, PendingSystemHiveReplacementIsAppliedAtBoot) {
   rep_ = {};
   ASSERT_TRUE(ce::BootDevice(opt_, &rep_));
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V"), u"later");
+}
+
+TEST_F(BootTest, UserHiveFileIsFreeOnlyWhileTheLaunchListRuns) {
+  WriteString(HKEY_CURRENT_USER, u"Software\\T", u"V", u"saved");
+  ASSERT_EQ(RegSaveKeyW(HKEY_CURRENT_USER, u"\\temp\\user.sav", nullptr), ERROR_SUCCESS);
+  WriteString(HKEY_CURRENT_USER, u"Software\\T", u"V", u"current");
+  const std::u16string live(ce::kUserHivePath);
+  EXPECT_FALSE(CopyFileW(u"\\temp\\user.sav", live.c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+  Install(u"\\Windows\\InitH.exe");
+  Install(u"\\Windows\\StartUp\\Late.exe");
+  Config("InitH.exe copyhive \\temp\\user.sav\nLate.exe copyhive \\temp\\user.sav\n");
+  SetLaunch(20, u"device.exe");
+  SetLaunch(21, u"\\Windows\\InitH.exe", {20});
+  SetLaunch(50, u"shell32.exe", {20, 21});
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  std::string log = Log();
+  EXPECT_NE(Pos(log, "INITH.EXE [21] copied"), std::string::npos) << log;
+  EXPECT_NE(Pos(log, "LATE.EXE [] copy failed 32"), std::string::npos) << log;
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, u"Software\\T", u"V"), u"saved");
+
+  // Held again once the run is over.
+  EXPECT_FALSE(CopyFileW(u"\\temp\\user.sav", live.c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
 TEST_F(BootTest, ReplacementThatVanishedBeforeTheBootKeepsTheHive) {

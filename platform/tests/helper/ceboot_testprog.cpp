@@ -9,6 +9,8 @@
 //   resetalways    resets the device every time
 //   exit N         ends with exit code N
 //   spawn PROGRAM  starts PROGRAM with the command line "child", waits for it
+//   copyhive FILE  copies the device file FILE over the live user hive
+//                  (logs "copied" or "copy failed ERROR"), then signals
 // Every step is appended to "\boottest.log" as "NAME [CMDLINE] EVENT".
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,6 +22,9 @@
 
 #include "ce/boot.h"
 #include "ce/device.h"
+#include "ce/errors.h"
+#include "ce/file.h"
+#include "ce/registry.h"
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
@@ -94,6 +99,14 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
       CloseHandle(pi.hProcess);
       CloseHandle(pi.hThread);
     }
+  } else if (verb == "copyhive") {
+    ce::RegCloseHives();
+    std::u16string target(ce::kUserHivePath);
+    if (CopyFileW(ce::FromUtf8(arg).c_str(), target.c_str(), FALSE))
+      Log("copied");
+    else
+      Log("copy failed " + std::to_string(GetLastError()));
+    Signal();
   } else if (verb == "exit") {
     return std::atoi(arg.c_str());
   } else {

@@ -112,4 +112,55 @@ TEST_F(CedevBootTest, PsShowsARunningProgramAndTheTimeLimitEndsIt) {
   EXPECT_EQ(RunCedev("run " + D()).code, 2);
 }
 
+TEST_F(CedevBootTest, QueuedCopyBackAndUserHiveAreAppliedByTheInstalledRunnerAtBoot) {
+  Result inst = RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'");
+  ASSERT_NE(inst.out.find("installed \\Windows\\QuilmoInit.exe"), std::string::npos) << inst.out;
+  auto ok = [&](const std::string& args) {
+    Result r = RunCedev(args);
+    EXPECT_EQ(r.code, 0) << args << "\n" << r.out;
+  };
+  const std::string actions = "'HKLM\\Software\\Quilmo Software\\RebootActions";
+  // A copy-back: the restored content waits beside the file it replaces.
+  const std::string restored = root_ + "/restored.txt";
+  FILE* f = fopen(restored.c_str(), "w");
+  fputs("restored content", f);
+  fclose(f);
+  ok("put " + D() + " '" + restored + "' '\\temp\\restored.txtc'");
+  ok("reg " + D() + " set " + actions + "\\CopyFile0' Operation dword 2");
+  ok("reg " + D() + " set " + actions + "\\CopyFile0' ActualPath sz '\\temp\\restored.txt'");
+  ok("reg " + D() + " set " + actions + "\\CopyFile0' BackupPath sz '\\temp\\restored.txtc'");
+  ok("reg " + D() + " set " + actions + "\\CopyFile0' Attributes dword 0x20");
+  // A user hive saved with the marker "restored"; the live one moves on.
+  ok("reg " + D() + " set 'HKCU\\Software\\Marker' v sz restored");
+  const std::string saved = root_ + "/user.sav";
+  fs::copy_file(dir_ + "/fs/Documents and Settings/default/user.hv", saved);
+  ok("reg " + D() + " set 'HKCU\\Software\\Marker' v sz current");
+  ok("put " + D() + " '" + saved + "' '\\temp\\HKCU.img'");
+  ok("reg " + D() + " set " + actions + "' HkcuPath sz '\\temp\\HKCU.img'");
+  ok("reg " + D() + " set 'HKLM\\init' Launch21 sz '\\Windows\\QuilmoInit.exe'");
+  ok("reg " + D() + " set 'HKLM\\init' Depend21 binary '14 00'");
+
+  Result r = RunCedev("boot --timeout 60 " + D());
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("boot 1: Launch21: started \\Windows\\QuilmoInit.exe"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("reset 1: reset requested by pid"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("boots: 2, resets: 1\n"), std::string::npos) << r.out;
+
+  EXPECT_EQ(RunCedev("cat " + D() + " '\\temp\\restored.txt'").out, "restored content");
+  EXPECT_NE(RunCedev("ls " + D() + " '\\temp\\restored.txtc'").code, 0);
+  EXPECT_NE(RunCedev("ls " + D() + " '\\temp\\HKCU.img'").code, 0);
+  Result marker = RunCedev("reg " + D() + " query 'HKCU\\Software\\Marker'");
+  EXPECT_NE(marker.out.find("v    REG_SZ    restored\n"), std::string::npos) << marker.out;
+  Result init = RunCedev("reg " + D() + " query 'HKLM\\init'");
+  EXPECT_EQ(init.out.find("Launch21"), std::string::npos) << init.out;
+  EXPECT_EQ(init.out.find("Depend21"), std::string::npos) << init.out;
+  EXPECT_NE(init.out.find("Launch20"), std::string::npos) << init.out;
+  Result queue = RunCedev("reg " + D() + " query " + actions + "'");
+  EXPECT_EQ(queue.out.find("CopyFile0"), std::string::npos) << queue.out;
+  EXPECT_EQ(queue.out.find("HkcuPath"), std::string::npos) << queue.out;
+  Result log = RunCedev("ls " + D() + " '\\QuilmoInitLog.txt'");
+  EXPECT_EQ(log.code, 0) << log.out;
+  EXPECT_EQ(RunCedev("cat " + D() + " '\\QuilmoInitLog.txt'").out, "");
+}
+
 }  // namespace

@@ -392,6 +392,24 @@ bool AImagingTaskClient::CheckFreeSpace(ULONGLONG estimate) {
   return false;
 }
 
+ULONGLONG AImagingTaskClient::SelectedPartsSize(Index& index, LPCWSTR volumesLine) {
+  ULONGLONG total = 0;
+  auto addPart = [&](DWORD type, LPCWSTR text) {
+    int node = index.FindChildOfType(type);
+    ULONGLONG size = node >= 0 ? index.SizeOfSelected(node) : 0;
+    TLOG(Fmt(text, static_cast<int>(ClampDword(size))));
+    total += size;
+  };
+  if (m_bIncludeFileSystem) addPart(TREE_FILESYSTEM, u"File System size : %5d");
+  if (m_bIncludeDatabases) {
+    addPart(TREE_DBVOLUMES, volumesLine);
+    addPart(TREE_DATABASES, u"Databases size : %5d");
+  }
+  if (m_bIncludeMail) addPart(TREE_MAIL, u"Mail size : %5d");
+  if (m_bIncludeRegistry) addPart(TREE_REGISTRY, u"Registry size : %5d");
+  return total;
+}
+
 bool AImagingTaskClient::RunPart(const Part& part, bool backup) {
   TaskComponentFactory& factory = ComponentFactories()[PartIndex(part.part)];
   if (part.statusId) Status(part.statusId);
@@ -497,19 +515,7 @@ bool AImagingTaskClient::RunBackup() {
   DWORD indexSize = index.StoredSize();
   TLOG(Fmt(u"Index size : %5d", static_cast<int>(indexSize)));
   estimate += indexSize;
-  auto addPart = [&](DWORD type, LPCWSTR text) {
-    int node = index.FindChildOfType(type);
-    ULONGLONG size = node >= 0 ? index.SizeOfSelected(node) : 0;
-    TLOG(Fmt(text, static_cast<int>(ClampDword(size))));
-    estimate += size;
-  };
-  if (m_bIncludeFileSystem) addPart(TREE_FILESYSTEM, u"File System size : %5d");
-  if (m_bIncludeDatabases) {
-    addPart(TREE_DBVOLUMES, u"Database volumes size : %5d");
-    addPart(TREE_DATABASES, u"Databases size : %5d");
-  }
-  if (m_bIncludeMail) addPart(TREE_MAIL, u"Mail size : %5d");
-  if (m_bIncludeRegistry) addPart(TREE_REGISTRY, u"Registry size : %5d");
+  estimate += SelectedPartsSize(index, u"Database volumes size : %5d");
   SetEstimates(estimate, estimate);
 
   // 3. Free space.
@@ -926,19 +932,7 @@ bool AImagingTaskClient::RunRestore() {
   m_bIncludeMail = d.includeMail && m_MetaData.IncludesMail();
   Index& index = g.g_WorkingIndex;
   ULONGLONG estimate = AMetaData::kImageSize;
-  auto addPart = [&](DWORD type, LPCWSTR text) {
-    int node = index.FindChildOfType(type);
-    ULONGLONG size = node >= 0 ? index.SizeOfSelected(node) : 0;
-    TLOG(Fmt(text, static_cast<int>(ClampDword(size))));
-    estimate += size;
-  };
-  if (m_bIncludeFileSystem) addPart(TREE_FILESYSTEM, u"File System size : %5d");
-  if (m_bIncludeDatabases) {
-    addPart(TREE_DBVOLUMES, u"Database Volumes size : %5d");
-    addPart(TREE_DATABASES, u"Databases size : %5d");
-  }
-  if (m_bIncludeMail) addPart(TREE_MAIL, u"Mail size : %5d");
-  if (m_bIncludeRegistry) addPart(TREE_REGISTRY, u"Registry size : %5d");
+  estimate += SelectedPartsSize(index, u"Database Volumes size : %5d");
   TLOG(Fmt(u"Data Estimate : %d", static_cast<int>(ClampDword(estimate))));
   SetEstimates(estimate, estimate);
 

@@ -26,6 +26,7 @@
 #include "engine/Component.h"
 #include "engine/Operation.h"
 #include "image/ImageFile.h"
+#include "image/Index.h"
 #include "image/MetaData.h"
 
 class ADirectory;
@@ -217,6 +218,8 @@ class AImagingTaskClient : public AImagingTask {
   bool BackupComponents();
   bool BackupPart(const Part& part);
   bool RunPart(const Part& part, bool backup);
+  // The selected size of every included part, each logged.
+  ULONGLONG SelectedPartsSize(Index& index, LPCWSTR volumesLine);
   bool RestoreComponents();
   bool RestorePart(const Part& part);
   bool ReadImageMetaData();

@@ -1,5 +1,7 @@
 #include "testkit/TestDevice.h"
 
+#include "ce/file.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -56,6 +58,29 @@ std::string TestDevice::ReadFile(std::u16string_view devicePath) const {
 
 void TestDevice::MakeDir(std::u16string_view devicePath) const {
   std::filesystem::create_directories(Host(devicePath));
+}
+
+bool WriteDeviceFile(std::u16string_view devicePath, const std::string& bytes) {
+  std::u16string path(devicePath);
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = bytes.empty() ||
+            (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
+  return CloseHandle(h) && ok;
+}
+
+std::string ReadDeviceFile(std::u16string_view devicePath) {
+  std::u16string path(devicePath);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<unreadable>";
+  std::string bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(h);
+  return bytes;
 }
 
 }  // namespace quilmo::test

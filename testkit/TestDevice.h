@@ -32,4 +32,10 @@ class TestDevice {
   ce::Device* device_ = nullptr;
 };
 
+// Writes a file through the device API (a read-only file is overwritten
+// too); false when the device refuses or writes short.
+bool WriteDeviceFile(std::u16string_view devicePath, const std::string& bytes);
+// Reads a file through the device API; "<unreadable>" when it cannot.
+std::string ReadDeviceFile(std::u16string_view devicePath);
+
 }  // namespace quilmo::test

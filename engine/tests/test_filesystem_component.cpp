@@ -34,7 +34,9 @@
 
 namespace {
 
+using quilmo::test::ReadDeviceFile;
 using quilmo::test::TestDevice;
+using quilmo::test::WriteDeviceFile;
 
 class TestProgress : public ITaskProgress {
  public:
@@ -59,17 +61,6 @@ bool operator==(const FileState& a, const FileState& b) {
          std::equal(a.times, a.times + 3, b.times, SameTime);
 }
 
-std::string ReadDeviceFile(const std::u16string& path) {
-  HANDLE h =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<unreadable>";
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(h);
-  return bytes;
-}
 
 void Take(const std::u16string& folder, Snapshot& out) {
   WIN32_FIND_DATAW fd;

@@ -35,7 +35,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using quilmo::test::ReadDeviceFile;
 using quilmo::test::TestDevice;
+using quilmo::test::WriteDeviceFile;
 
 const CString kCardImage = u"\\Storage Card\\Sample Backup.pbf";
 const CString kPassword = u"Secret#1";
@@ -66,15 +68,6 @@ std::string HostRead(const std::u16string& devicePath) {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-bool WriteDeviceFile(const std::u16string& path, const std::string& bytes) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(h);
-  return ok;
-}
 bool DeleteDeviceFile(const std::u16string& path) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileW(path.c_str());

@@ -31,7 +31,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using hosttest::HostServiceProcess;
+using quilmo::test::ReadDeviceFile;
 using quilmo::test::TestDevice;
+using quilmo::test::WriteDeviceFile;
 
 const CString kHostImage = u"Remote Backup.pbf";
 
@@ -42,24 +44,6 @@ class NullProgress : public ITaskProgress {
   TaskProgressRecord record;
 };
 
-bool WriteDeviceFile(const std::u16string& path, const std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(h);
-  return ok;
-}
-std::string ReadDeviceFile(const std::u16string& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string out;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got) out.append(buffer, got);
-  CloseHandle(h);
-  return out;
-}
 
 // Gives up a connect loop after a few tries (the user's cancel of the
 // connecting window), so an absent host fails in about a second.

@@ -27,7 +27,12 @@ CString FormatResString(DWORD id, LPCWSTR argument) {
 int ResMessageBox(DWORD id, UINT style) {
   CString text;
   LoadResStringRaw(id, text);
-  return TextMessageBox(text, style);
+  ce::MessageBoxRequest r;
+  r.text = text.view();
+  r.caption = GetApplicationName();
+  r.style = style;
+  r.stringId = id;
+  return ce::ShowMessageBox(r);
 }
 
 int TextMessageBox(LPCWSTR text, UINT style) {

@@ -159,11 +159,15 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
   r.text = text ? text : u"";
   r.caption = caption ? caption : u"";
   r.style = style;
-  ce::MessageBoxService service;
+  return ce::ShowMessageBox(r);
+}
+
+int ce::ShowMessageBox(const MessageBoxRequest& r) {
+  MessageBoxService service;
   {
-    ce::ServiceSlot& slot = ce::Slot();
+    ServiceSlot& slot = Slot();
     std::lock_guard<std::mutex> g(slot.lock);
     service = slot.service;
   }
-  return service ? service(r) : ce::HeadlessMessageBox(r);
+  return service ? service(r) : HeadlessMessageBox(r);
 }

@@ -56,10 +56,14 @@ struct MessageBoxRequest {
   std::u16string text;
   std::u16string caption;
   UINT style = MB_OK;
+  DWORD stringId = 0;  // the resource string the text came from, 0 for none
 };
 
 using MessageBoxService = std::function<int(const MessageBoxRequest&)>;
 
+// Shows a box through the installed service (MessageBoxW fills a request
+// and calls this); returns the button pressed.
+int ShowMessageBox(const MessageBoxRequest& request);
 // Installs the service every MessageBoxW goes to; an empty function
 // restores the headless service.
 void SetMessageBoxService(MessageBoxService service);

@@ -276,6 +276,18 @@ bool Device::SaveProfile(const Profile& profile) {
   return true;
 }
 
+bool Device::ReloadProfile() {
+  std::ifstream pf(dir_ / "profile.txt", std::ios::binary);
+  if (!pf) return false;
+  std::stringstream ss;
+  ss << pf.rdbuf();
+  Profile fresh;
+  std::string err;
+  if (!Profile::Parse(ss.str(), &fresh, &err)) return false;
+  profile_ = std::move(fresh);
+  return true;
+}
+
 bool Device::EnsureSchema(const char* schema) {
   std::lock_guard<std::recursive_mutex> g(dbLock_);
   sqlite3* db = Db();

@@ -8,6 +8,10 @@
 #include <set>
 #include <sstream>
 
+#include "ce/controls.h"
+#include "ce/dlgtemplate.h"
+#include "ce/window.h"
+#include "dialog_words.h"
 #include "version.h"
 
 namespace rescomp {
@@ -149,6 +153,7 @@ class Compiler {
       else if (name == "version") ok = Version(node);
       else if (name == "bitmap") ok = FileResource(node, ce::res::kTypeBitmap, false);
       else if (name == "rcdata") ok = FileResource(node, ce::res::kTypeRcData, false);
+      else if (name == "dialog") ok = Dialog(node);
       else if (name == "resource") ok = FileResource(node, 0, true);
       else ok = Error(node, "unknown element <" + name + ">");
       if (!ok) return false;
@@ -223,6 +228,114 @@ class Compiler {
     std::string error;
     if (!BuildVersionBlob(spec, &r.data, &error)) return Error(node, error);
     return Add(node, std::move(r));
+  }
+
+  // <dialog>: stored as a kTypeTemplate resource in the canonical form.
+  bool Dialog(const pugi::xml_node& node) {
+    if (!CheckAttributes(node, {"id", "width", "height", "style", "caption", "font", "language"})) return false;
+    Resource r;
+    r.type = ce::res::kTypeTemplate;
+    if (!Id(node, 1, &r.id) || !Language(node, language_, &r.language)) return false;
+    ce::DialogTemplate d;
+    d.id = static_cast<int>(r.id);
+    const int64_t m = ce::kMaxTemplateCoordinate;
+    int64_t v;
+    if (!Int(node, "width", true, 0, m, &v)) return false;
+    d.width = static_cast<int>(v);
+    if (!Int(node, "height", true, 0, m, &v)) return false;
+    d.height = static_cast<int>(v);
+    v = ce::kDefaultTemplateFont;
+    if (!Int(node, "font", false, 1, 255, &v)) return false;
+    d.fontHeight = static_cast<int>(v);
+    if (!TemplateText(node, "caption", &d.caption)) return false;
+    if (auto a = node.attribute("style")) {
+      StyleWords words;
+      std::string error;
+      if (!ParseStyleWords(a.value(), u"", &words, &error)) return Error(node, error);
+      d.style = words.style | (words.disabled ? WS_DISABLED : 0);
+      if (words.hidden) d.style &= ~WS_VISIBLE;
+    }
+    std::map<int, ptrdiff_t> ids;
+    for (const auto& c : node.children()) {
+      if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) return Error(c, "text inside <dialog>");
+      if (c.type() != pugi::node_element) continue;
+      if (std::strcmp(c.name(), "control") != 0) return Error(c, std::string("unknown element <") + c.name() + ">");
+      if (d.controls.size() == ce::kMaxTemplateControls)
+        return Error(c, "more than " + std::to_string(ce::kMaxTemplateControls) + " controls in a dialog");
+      ce::ControlTemplate ct;
+      if (!Control(c, &ct)) return false;
+      if (ct.id != -1 && ct.id != 0xFFFF && !ids.insert({ct.id, c.offset_debug()}).second)
+        return Error(c, "duplicate control id " + std::to_string(ct.id) + " (first at line " +
+                            std::to_string(Line(static_cast<size_t>(ids[ct.id]))) + ")");
+      d.controls.push_back(std::move(ct));
+    }
+    r.data = ce::FormatDialogTemplate(d);
+    ce::DialogTemplate check;
+    std::string error;
+    if (!ce::ParseDialogTemplate(r.data.data(), r.data.size(), &check, &error)) return Error(node, error);
+    return Add(node, std::move(r));
+  }
+
+  bool Control(const pugi::xml_node& node, ce::ControlTemplate* c) {
+    if (!CheckAttributes(node, {"id", "class", "x", "y", "width", "height", "style", "text"})) return false;
+    if (!node.first_child().empty()) return Error(node, "<control> takes no content");
+    int64_t v = -1;
+    if (!Int(node, "id", false, -1, 0xFFFF, &v)) return false;
+    c->id = static_cast<int>(v);
+    const auto cls = node.attribute("class");
+    if (!cls) return Error(node, "<control> needs class");
+    ClassWord word;
+    if (!ControlClass(cls.value(), &word)) return Error(node, std::string("unknown control class \"") + cls.value() + "\"");
+    c->className = word.windowClass;
+    const int64_t m = ce::kMaxTemplateCoordinate;
+    if (!Int(node, "x", true, -m, m, &v)) return false;
+    c->x = static_cast<int>(v);
+    if (!Int(node, "y", true, -m, m, &v)) return false;
+    c->y = static_cast<int>(v);
+    if (!Int(node, "width", true, 0, m, &v)) return false;
+    c->width = static_cast<int>(v);
+    if (!Int(node, "height", true, 0, m, &v)) return false;
+    c->height = static_cast<int>(v);
+    StyleWords words;
+    if (auto a = node.attribute("style")) {
+      std::string error;
+      if (!ParseStyleWords(a.value(), c->className, &words, &error)) return Error(node, error);
+    }
+    c->style = word.style | words.style | WS_CHILD | (words.disabled ? WS_DISABLED : 0);
+    if (words.hidden) c->style &= ~WS_VISIBLE;
+    else c->style |= WS_VISIBLE;
+    return TemplateText(node, "text", &c->text);
+  }
+
+  // A signed decimal or 0x-hex attribute within [min, max].
+  bool Int(const pugi::xml_node& node, const char* name, bool required, int64_t min, int64_t max, int64_t* out) {
+    const auto a = node.attribute(name);
+    if (!a) return !required || Error(node, std::string("<") + node.name() + "> needs " + name);
+    const std::string s = a.value();
+    uint32_t u;
+    bool ok;
+    if (!s.empty() && s[0] == '-') {
+      ok = s.size() > 1 && s[1] != '0' && s[1] != '-' && ParseNumber(s.c_str() + 1, 0x7FFFFFFF, &u);
+      *out = -static_cast<int64_t>(u);
+    } else {
+      ok = ParseNumber(s.c_str(), 0xFFFFFFFF, &u);
+      *out = u;
+    }
+    if (!ok || *out < min || *out > max)
+      return Error(node, std::string("bad ") + name + " \"" + s + "\" (" + std::to_string(min) + ".." +
+                             std::to_string(max) + ")");
+    return true;
+  }
+
+  bool TemplateText(const pugi::xml_node& node, const char* name, std::u16string* out) {
+    out->clear();
+    const auto a = node.attribute(name);
+    if (!a) return true;
+    if (!Utf8To16(a.value(), out)) return Error(node, std::string(name) + " is not valid UTF-8");
+    if (out->size() > ce::kMaxTemplateText)
+      return Error(node, std::string(name) + " is longer than " + std::to_string(ce::kMaxTemplateText) +
+                             " characters");
+    return true;
   }
 
   bool FileResource(const pugi::xml_node& node, uint32_t type, bool generic) {

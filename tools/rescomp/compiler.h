@@ -14,6 +14,15 @@
 //                                         file header
 //     <rcdata id="N" file="x.bin"/>       raw bytes
 //     <resource type="N|TEMPLATE|..." id="N" file="x"/>   any type
+//     <dialog id="N" width="W" height="H" [style="..."] [caption="..."]
+//             [font="13"]>                a dialog template (kTypeTemplate,
+//       <control [id="N"] class="edit" x="X" y="Y" width="W" height="H"
+//                [style="ES_PASSWORD|WS_TABSTOP"] [text="..."]/>
+//     </dialog>                           stored in the canonical form of
+//                                         ce/dlgtemplate.h; class and style
+//                                         words: dialog_words.h; controls
+//                                         get WS_CHILD|WS_VISIBLE unless
+//                                         "hidden"; id defaults to -1
 //   </resources>
 //
 // id is decimal or 0x-hex, 1..65535 (strings 0..65535); bitmap, rcdata and

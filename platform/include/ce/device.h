@@ -84,6 +84,9 @@ class Device {
   const Profile& GetProfile() const { return profile_; }
   // Rewrites profile.txt and the in-memory copy.
   bool SaveProfile(const Profile& profile);
+  // Re-reads profile.txt (written by another process) into the in-memory
+  // copy; false, keeping the old copy, when it is unreadable or malformed.
+  bool ReloadProfile();
 
   // This process's connection to device.db (reopened after a fork, since
   // a connection must not cross one). Callers hold DbLock() while they

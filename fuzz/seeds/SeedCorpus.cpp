@@ -2,7 +2,8 @@
 //   image/   real small images (an empty one, one with a file entry)
 //   index/   the INDEX_ENTRY block of an image, alone
 //   header/  single 80-byte entry headers
-//   xml/     configuration, inclusion list, schedule and resource XML files
+//   xml/     configuration, inclusion list, schedule, resource XML files and a
+//            dialog template
 // Usage: quilmo_fuzz_seeds OUTPUT_FOLDER. Exit code 0 on success.
 #include <cstdio>
 #include <cstring>
@@ -130,6 +131,15 @@ const char* const kXmlSeeds[][2] = {
      "  <string id=\"65300\" value=\"Scheduled backup missed\"/>\n"
      "  <bitmap id=\"1\" file=\"logo.bmp\"/>\n"
      "</resources>\n"},
+    {"dialog.xml",
+     "<dialog id=\"231\" width=\"240\" height=\"294\" style=\"0x80C80000\" caption=\"Quilmo &amp; co\""
+     " font=\"13\">\n"
+     "  <control id=\"-1\" class=\"STATIC\" x=\"4\" y=\"2\" width=\"232\" height=\"18\" style=\"0x50000000\""
+     " text=\"Enter the password:&#10;\"/>\n"
+     "  <control id=\"2018\" class=\"EDIT\" x=\"4\" y=\"24\" width=\"232\" height=\"20\" style=\"0x508100A0\"/>\n"
+     "  <control id=\"1\" class=\"BUTTON\" x=\"4\" y=\"50\" width=\"60\" height=\"22\" style=\"0x50010001\""
+     " text=\"OK\"/>\n"
+     "</dialog>\n"},
     {"broken.xml", "<configuration><config name=\"a\" type=\"dword\" value=\"1\"></configuratio"},
 };
 

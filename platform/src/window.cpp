@@ -11,7 +11,12 @@
 #include "ce/errors.h"
 #include "ce/process.h"
 #include "ce/text.h"
+#include "ce/dialog.h"
 #include "window_state.h"
+
+constexpr int DWL_MSGRESULT_ = DWL_MSGRESULT;
+constexpr int DWL_DLGPROC_ = DWL_DLGPROC;
+constexpr int DWL_USER_ = DWL_USER;
 
 #ifndef ERROR_INVALID_INDEX
 #define ERROR_INVALID_INDEX 1413L
@@ -196,6 +201,9 @@ std::unique_lock<std::recursive_mutex> LockLocal(Device* d, LocalState** out) {
     st->windows.clear();
     st->classes.clear();
     st->timers.clear();
+    st->zorder.clear();
+    st->focus = st->active = 0;
+    ++st->version;
     st->quit = false;
     st->quitCode = 0;
     st->device = d;
@@ -203,6 +211,22 @@ std::unique_lock<std::recursive_mutex> LockLocal(Device* d, LocalState** out) {
   }
   *out = st;
   return lock;
+}
+
+bool SetStyle(Device* d, HWND h, DWORD style) {
+  {
+    LocalState* st;
+    auto lock = LockLocal(d, &st);
+    LocalWindow* w = FindOwn(st, h);
+    if (w && w->local) {
+      w->style = style;
+      ++st->version;
+      return true;
+    }
+    if (w) ++st->version;
+  }
+  return UpdateColumn(d, ToId(h), "UPDATE windows SET style = ?1, visible = (?1 & 268435456) != 0 WHERE hwnd = ?2",
+                      style);
 }
 
 WNDPROC OwnProc(Device* d, HWND hwnd) {
@@ -214,7 +238,23 @@ WNDPROC OwnProc(Device* d, HWND hwnd) {
 
 LRESULT CallOwn(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   WNDPROC proc = OwnProc(d, hwnd);
-  return proc ? proc(hwnd, msg, wParam, lParam) : 0;
+  if (!proc) return 0;
+  if (msg != WM_SETTINGCHANGE || IsLocalWindow(d, hwnd)) return proc(hwnd, msg, wParam, lParam);
+  // A top-level window hears of a settings change (a rotation, say): the
+  // profile is read again first, and the child dialogs (property pages)
+  // hear of it too.
+  d->ReloadProfile();
+  Touch(d);
+  LRESULT r = proc(hwnd, msg, wParam, lParam);
+  std::vector<HWND> pages;
+  EnumChildWindows(hwnd, [](HWND h, LPARAM p) {
+    WCHAR cls[8];
+    if (GetClassNameW(h, cls, 8) == 6 && EqualNoCase(cls, u"#32770"))
+      reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&pages));
+  for (HWND page : pages) CallOwn(d, page, msg, wParam, lParam);
+  return r;
 }
 
 }  // namespace ce::win
@@ -318,49 +358,84 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     LocalState* st;
     auto lock = LockLocal(d, &st);
     const LocalClass* c = FindClass(st, className);
-    if (!c) {
+    if (c) {
+      name = c->name;
+      proc = c->proc;
+    } else if (!className || IS_INTRESOURCE(className) || !(proc = BuiltinClass(className, &name))) {
       SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
       return nullptr;
     }
-    name = c->name;
-    proc = c->proc;
   }
-  RegisterOwnProcess();
-  Owner self = Self();
+  if (x == CW_USEDEFAULT) x = 0;
+  if (y == CW_USEDEFAULT) y = 0;
+  if (width == CW_USEDEFAULT) width = 0;
+  if (height == CW_USEDEFAULT) height = 0;
+  const bool local = (style & WS_CHILD) != 0;
   int64_t id = 0;
-  DWORD error = ERROR_GEN_FAILURE;
-  // Parent check and insert in one write transaction: another process may
-  // destroy the parent meanwhile.
-  bool ok = d->Transaction([&] {
-    if (parent && !LoadWindow(d, parent)) {
-      error = ERROR_INVALID_WINDOW_HANDLE;
-      return false;
-    }
-    Stmt s(d->Db(),
-           "INSERT INTO windows(pid, start_time, class, class_key, title, parent, style, ex_style,"
-           " control_id, visible) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    bool inserted = s.Bind(1, self.pid)
-                        .Bind(2, static_cast<int64_t>(self.start))
-                        .Bind(3, std::u16string_view(name))
-                        .Bind(4, std::u16string_view(DeviceUpper(name)))
-                        .Bind(5, std::u16string_view(windowName ? windowName : u""))
-                        .Bind(6, ToId(parent))
-                        .Bind(7, static_cast<int64_t>(style))
-                        .Bind(8, static_cast<int64_t>(exStyle))
-                        .Bind(9, (style & WS_CHILD) ? static_cast<int64_t>(reinterpret_cast<intptr_t>(menu)) : 0)
-                        .Bind(10, (style & WS_VISIBLE) ? 1 : 0)
-                        .Run();
-    if (inserted) id = sqlite3_last_insert_rowid(d->Db());
-    return inserted;
-  });
-  if (!ok) {
-    SetLastError(error);
-    return nullptr;
-  }
-  {
+  if (local) {
+    // A child window needs an own parent and lives in this process only.
     LocalState* st;
     auto lock = LockLocal(d, &st);
-    st->windows[id] = LocalWindow{proc, 0, false};
+    if (!parent || !FindOwn(st, parent)) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return nullptr;
+    }
+    id = st->nextLocal++;
+    LocalWindow w;
+    w.proc = proc;
+    w.local = true;
+    w.className = name;
+    w.text = windowName && !IS_INTRESOURCE(windowName) ? windowName : u"";
+    w.style = style;
+    w.exStyle = exStyle;
+    w.controlId = static_cast<int64_t>(reinterpret_cast<intptr_t>(menu));
+    w.parent = ToId(parent);
+    w.rect = RECT{x, y, x + width, y + height};
+    st->windows[id] = std::move(w);
+    ModelAdd(d, id, ToId(parent), true);
+  } else {
+    // A top-level window owned by a child window is owned by its top-level window.
+    if (parent && IsLocalWindow(d, parent)) parent = TopLevelOf(d, parent);
+    RegisterOwnProcess();
+    Owner self = Self();
+    DWORD error = ERROR_GEN_FAILURE;
+    // Parent check and insert in one write transaction: another process may
+    // destroy the parent meanwhile.
+    bool ok = d->Transaction([&] {
+      if (parent && !LoadWindow(d, parent)) {
+        error = ERROR_INVALID_WINDOW_HANDLE;
+        return false;
+      }
+      Stmt s(d->Db(),
+             "INSERT INTO windows(pid, start_time, class, class_key, title, parent, style, ex_style,"
+             " control_id, visible) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      bool inserted = s.Bind(1, self.pid)
+                          .Bind(2, static_cast<int64_t>(self.start))
+                          .Bind(3, std::u16string_view(name))
+                          .Bind(4, std::u16string_view(DeviceUpper(name)))
+                          .Bind(5, std::u16string_view(windowName ? windowName : u""))
+                          .Bind(6, ToId(parent))
+                          .Bind(7, static_cast<int64_t>(style))
+                          .Bind(8, static_cast<int64_t>(exStyle))
+                          .Bind(9, 0)
+                          .Bind(10, (style & WS_VISIBLE) ? 1 : 0)
+                          .Run();
+      if (inserted) id = sqlite3_last_insert_rowid(d->Db());
+      return inserted;
+    });
+    if (!ok) {
+      SetLastError(error);
+      return nullptr;
+    }
+    LocalState* st;
+    auto lock = LockLocal(d, &st);
+    LocalWindow w;
+    w.proc = proc;
+    w.className = name;
+    w.parent = ToId(parent);
+    w.rect = RECT{x, y, x + width, y + height};
+    st->windows[id] = std::move(w);
+    ModelAdd(d, id, ToId(parent), false);
   }
   HWND hwnd = ToHwnd(id);
   CREATESTRUCTW cs{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
@@ -371,57 +446,69 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     SetLastError(err);
     return nullptr;
   }
+  if (style & WS_VISIBLE) {
+    InvalidateRect(hwnd, nullptr, TRUE);
+    if (!local) SetActiveWindow(hwnd);
+  }
   return hwnd;
 }
 
 BOOL DestroyWindow(HWND hwnd) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
-  if (!LoadOwn(d, hwnd)) return FALSE;
-  int64_t id = ToId(hwnd);
+  const int64_t id = ToId(hwnd);
+  const bool local = IsLocalWindow(d, hwnd);
+  if (!local && !LoadOwn(d, hwnd)) return FALSE;
+  std::vector<int64_t> children;
   {
     LocalState* st;
     auto lock = LockLocal(d, &st);
-    auto it = st->windows.find(id);
-    if (it != st->windows.end()) {
-      if (it->second.destroying) return TRUE;  // already on its way out
-      it->second.destroying = true;
+    if (LocalWindow* w = FindOwn(st, id)) {
+      if (w->destroying) return TRUE;  // already on its way out
+      w->destroying = true;
+      children = w->children;
     }
   }
   CallOwn(d, hwnd, WM_DESTROY, 0, 0);
   // Child and owned windows go with it.
-  std::vector<int64_t> children;
-  {
+  if (!local) {
     std::lock_guard<std::recursive_mutex> g(d->DbLock());
     Stmt s(d->Db(), "SELECT hwnd FROM windows WHERE parent = ?");
     s.Bind(1, id);
     while (s.Step()) children.push_back(s.Int(0));
   }
   for (int64_t child : children) {
-    if (!DestroyWindow(ToHwnd(child))) {
+    if (!DestroyWindow(ToHwnd(child)) && !IsLocalId(child)) {
       std::lock_guard<std::recursive_mutex> g(d->DbLock());
       Stmt s(d->Db(), "DELETE FROM windows WHERE hwnd = ?");
       s.Bind(1, child).Run();
     }
   }
-  bool removed;
-  {
+  bool removed = true;
+  if (!local) {
     std::lock_guard<std::recursive_mutex> g(d->DbLock());
     Stmt s(d->Db(), "DELETE FROM windows WHERE hwnd = ?");
     removed = s.Bind(1, id).Run();
   }
+  ModelRemove(d, id);
   ForgetOwnWindow(d, id);
   return removed ? TRUE : Fail(ERROR_GEN_FAILURE);
 }
 
 BOOL IsWindow(HWND hwnd) {
   Device* d = DeviceOrFail();
-  return d && LoadWindow(d, hwnd) ? TRUE : FALSE;
+  if (!d) return FALSE;
+  if (IsLocalWindow(d, hwnd)) return TRUE;
+  return LoadWindow(d, hwnd) ? TRUE : FALSE;
 }
 
 DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD pid) {
   Device* d = DeviceOrFail();
   if (!d) return 0;
+  if (IsLocalWindow(d, hwnd)) {
+    if (pid) *pid = static_cast<DWORD>(Self().pid);
+    return static_cast<DWORD>(Self().pid);
+  }
   auto row = LoadWindow(d, hwnd);
   if (!row) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -466,6 +553,12 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
 int GetWindowTextW(HWND hwnd, LPWSTR text, int maxCount) {
   Device* d = DeviceOrFail();
   if (!d) return 0;
+  if (IsLocalWindow(d, hwnd)) {
+    if (!text || maxCount <= 0) return 0;
+    text[0] = 0;
+    return static_cast<int>(SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(maxCount),
+                                         reinterpret_cast<LPARAM>(text)));
+  }
   auto row = LoadWindow(d, hwnd);
   if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
   if (!text || maxCount <= 0) return 0;
@@ -480,6 +573,7 @@ int GetWindowTextW(HWND hwnd, LPWSTR text, int maxCount) {
 int GetWindowTextLengthW(HWND hwnd) {
   Device* d = DeviceOrFail();
   if (!d) return 0;
+  if (IsLocalWindow(d, hwnd)) return static_cast<int>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
   auto row = LoadWindow(d, hwnd);
   if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
   if (row->owner == Self() && OwnProc(d, hwnd))
@@ -490,6 +584,8 @@ int GetWindowTextLengthW(HWND hwnd) {
 BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
+  if (IsLocalWindow(d, hwnd))
+    return SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) ? TRUE : FALSE;
   auto row = LoadWindow(d, hwnd);
   if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
   if (row->owner == Self() && OwnProc(d, hwnd))
@@ -500,6 +596,11 @@ BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
 int GetClassNameW(HWND hwnd, LPWSTR name, int maxCount) {
   Device* d = DeviceOrFail();
   if (!d) return 0;
+  if (IsLocalWindow(d, hwnd)) {
+    LocalState* st;
+    auto lock = LockLocal(d, &st);
+    return CopyText(FindOwn(st, hwnd)->className, name, maxCount);
+  }
   auto row = LoadWindow(d, hwnd);
   if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
   return CopyText(row->className, name, maxCount);
@@ -508,6 +609,11 @@ int GetClassNameW(HWND hwnd, LPWSTR name, int maxCount) {
 HWND GetParent(HWND hwnd) {
   Device* d = DeviceOrFail();
   if (!d) return nullptr;
+  if (IsLocalWindow(d, hwnd)) {
+    LocalState* st;
+    auto lock = LockLocal(d, &st);
+    return ToHwnd(FindOwn(st, hwnd)->parent);
+  }
   auto row = LoadWindow(d, hwnd);
   if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE), nullptr;
   return ToHwnd(row->parent);
@@ -516,6 +622,7 @@ HWND GetParent(HWND hwnd) {
 BOOL IsWindowVisible(HWND hwnd) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
+  if (IsLocalWindow(d, hwnd)) return ReallyVisible(d, hwnd) ? TRUE : FALSE;
   auto row = LoadWindow(d, hwnd);
   return row && row->visible ? TRUE : FALSE;
 }
@@ -523,21 +630,72 @@ BOOL IsWindowVisible(HWND hwnd) {
 BOOL ShowWindow(HWND hwnd, int command) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
-  auto row = LoadWindow(d, hwnd);
-  if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
-  bool show = command != SW_HIDE;
-  // One statement: the owner may change the style meanwhile.
-  if (!UpdateColumn(d, row->hwnd,
-                    "UPDATE windows SET visible = ?1, style = CASE WHEN ?1 THEN style | 268435456"
-                    " ELSE style & ~268435456 END WHERE hwnd = ?2",
-                    show ? 1 : 0))
-    return Fail(ERROR_GEN_FAILURE);
-  return row->visible ? TRUE : FALSE;
+  const bool show = command != SW_HIDE;
+  bool was;
+  if (IsLocalWindow(d, hwnd)) {
+    DWORD style = StyleOf(d, hwnd);
+    was = (style & WS_VISIBLE) != 0;
+    if (was != show) SetStyle(d, hwnd, show ? style | WS_VISIBLE : style & ~WS_VISIBLE);
+  } else {
+    auto row = LoadWindow(d, hwnd);
+    if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    was = row->visible;
+    // One statement: the owner may change the style meanwhile.
+    if (!UpdateColumn(d, row->hwnd,
+                      "UPDATE windows SET visible = ?1, style = CASE WHEN ?1 THEN style | 268435456"
+                      " ELSE style & ~268435456 END WHERE hwnd = ?2",
+                      show ? 1 : 0))
+      return Fail(ERROR_GEN_FAILURE);
+    if (!(row->owner == Self())) return was ? TRUE : FALSE;
+    Touch(d);
+  }
+  if (was != show) {
+    CallOwn(d, hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
+    if (show) InvalidateRect(hwnd, nullptr, TRUE);
+  }
+  if (!IsLocalWindow(d, hwnd)) {
+    if (show && command != SW_SHOWNA && command != SW_MINIMIZE) {
+      SetActiveWindow(hwnd);
+    } else if (!show && GetActiveWindow() == hwnd) {
+      SetActiveWindow(nullptr);
+    }
+  }
+  return was ? TRUE : FALSE;
 }
+
+namespace {
+
+// The dialog longs of an own window (DWL_*); false for another index.
+bool DialogLong(LocalWindow* w, int index, LONG_PTR** slot) {
+  if (!w->isDialog) return false;
+  switch (index) {
+    case DWL_MSGRESULT_: *slot = &w->msgResult; return true;
+    case DWL_DLGPROC_: *slot = &w->dlgProc; return true;
+    case DWL_USER_: *slot = &w->dlgUser; return true;
+    default: return false;
+  }
+}
+
+}  // namespace
 
 LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) {
   Device* d = DeviceOrFail();
   if (!d) return 0;
+  if (IsLocalWindow(d, hwnd) || (index >= 0 && OwnProc(d, hwnd))) {
+    LocalState* st;
+    auto lock = LockLocal(d, &st);
+    LocalWindow* w = FindOwn(st, hwnd);
+    LONG_PTR* slot = nullptr;
+    if (index >= 0) return DialogLong(w, index, &slot) ? *slot : Fail(ERROR_INVALID_INDEX);
+    switch (index) {
+      case GWL_STYLE: return static_cast<LONG_PTR>(w->style);
+      case GWL_EXSTYLE: return static_cast<LONG_PTR>(w->exStyle);
+      case GWL_ID: return static_cast<LONG_PTR>(w->controlId);
+      case GWL_USERDATA: return w->userData;
+      case GWL_WNDPROC: return reinterpret_cast<LONG_PTR>(w->proc);
+      default: return Fail(ERROR_INVALID_INDEX);
+    }
+  }
   auto row = LoadWindow(d, hwnd);
   if (!row) return Fail(ERROR_INVALID_WINDOW_HANDLE);
   switch (index) {
@@ -560,15 +718,34 @@ LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) {
 LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value) {
   Device* d = DeviceOrFail();
   if (!d) return 0;
+  if (IsLocalWindow(d, hwnd) || (index >= 0 && OwnProc(d, hwnd))) {
+    SetLastError(ERROR_SUCCESS);
+    LocalState* st;
+    auto lock = LockLocal(d, &st);
+    LocalWindow* w = FindOwn(st, hwnd);
+    LONG_PTR* slot = nullptr;
+    if (index >= 0) return DialogLong(w, index, &slot) ? std::exchange(*slot, value) : Fail(ERROR_INVALID_INDEX);
+    switch (index) {
+      case GWL_STYLE: {
+        LONG_PTR old = static_cast<LONG_PTR>(w->style);
+        SetStyle(d, hwnd, static_cast<DWORD>(value));
+        return old;
+      }
+      case GWL_EXSTYLE: Touch(d); return static_cast<LONG_PTR>(std::exchange(w->exStyle, static_cast<DWORD>(value)));
+      case GWL_ID: Touch(d); return static_cast<LONG_PTR>(std::exchange(w->controlId, value));
+      case GWL_USERDATA: return std::exchange(w->userData, value);
+      case GWL_WNDPROC:
+        if (!value) return Fail(ERROR_INVALID_PARAMETER);
+        return reinterpret_cast<LONG_PTR>(std::exchange(w->proc, reinterpret_cast<WNDPROC>(value)));
+      default: return Fail(ERROR_INVALID_INDEX);
+    }
+  }
   auto row = LoadOwn(d, hwnd);
   if (!row) return 0;
   SetLastError(ERROR_SUCCESS);
   switch (index) {
     case GWL_STYLE:
-      if (!UpdateColumn(d, row->hwnd,
-                        "UPDATE windows SET style = ?1, visible = (?1 & 268435456) != 0 WHERE hwnd = ?2",
-                        static_cast<DWORD>(value)))
-        return Fail(ERROR_GEN_FAILURE);
+      if (!SetStyle(d, hwnd, static_cast<DWORD>(value))) return Fail(ERROR_GEN_FAILURE);
       return static_cast<LONG_PTR>(row->style);
     case GWL_EXSTYLE:
       if (!UpdateColumn(d, row->hwnd, "UPDATE windows SET ex_style = ? WHERE hwnd = ?", static_cast<DWORD>(value)))
@@ -609,19 +786,47 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       DestroyWindow(hwnd);
       return 0;
+    case WM_PAINT:
+      ValidateRect(hwnd, nullptr);
+      return 0;
+    case WM_SETFONT:
+    case WM_GETFONT: {
+      Device* d = DeviceOrFail();
+      if (!d) return 0;
+      LocalState* st;
+      auto lock = LockLocal(d, &st);
+      LocalWindow* w = FindOwn(st, hwnd);
+      if (!w) return 0;
+      if (msg == WM_GETFONT) return reinterpret_cast<LRESULT>(w->font);
+      w->font = reinterpret_cast<void*>(wParam);
+      return 0;
+    }
     case WM_SETTEXT: {
       Device* d = DeviceOrFail();
-      if (!d || !LoadWindow(d, hwnd)) return FALSE;
+      if (!d) return FALSE;
       auto text = reinterpret_cast<LPCWSTR>(lParam);
+      if (IsLocalWindow(d, hwnd)) {
+        SetLocalText(d, hwnd, text ? text : u"");
+        return TRUE;
+      }
+      if (!LoadWindow(d, hwnd)) return FALSE;
+      Touch(d);
       return UpdateTitle(d, ToId(hwnd), text ? text : u"") ? TRUE : FALSE;
     }
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH: {
       Device* d = DeviceOrFail();
-      auto row = d ? LoadWindow(d, hwnd) : std::nullopt;
-      if (!row) return 0;
-      if (msg == WM_GETTEXTLENGTH) return static_cast<LRESULT>(row->title.size());
-      return CopyText(row->title, reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
+      if (!d) return 0;
+      std::u16string text;
+      if (IsLocalWindow(d, hwnd)) {
+        text = TextOf(d, hwnd);
+      } else {
+        auto row = LoadWindow(d, hwnd);
+        if (!row) return 0;
+        text = row->title;
+      }
+      if (msg == WM_GETTEXTLENGTH) return static_cast<LRESULT>(text.size());
+      return CopyText(text, reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
     }
     default: return 0;
   }

@@ -11,6 +11,8 @@
 #include <climits>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "ce/errors.h"
 #include "ce/handle.h"
@@ -133,7 +135,10 @@ int64_t NextTimerWait(Device* d, const Filter& f) {
 bool Peek(Device* d, const Filter& f, bool remove, MSG* out) {
   DrainWake(OwnWakeFd(d));
   RunSentMessages(d);
-  if (TakePosted(d, f, remove, out)) return true;
+  if (TakePosted(d, f, remove, out)) {
+    RouteInput(d, out);
+    return true;
+  }
   LocalState* st;
   auto lock = LockLocal(d, &st);
   if (st->quit && f.Takes(WM_QUIT)) {
@@ -141,13 +146,23 @@ bool Peek(Device* d, const Filter& f, bool remove, MSG* out) {
     if (remove) st->quit = false;
     return true;
   }
+  if (f.Takes(WM_PAINT) && f.hwnd != -1) {
+    if (int64_t h = TakePaint(d, f.hwnd)) {
+      *out = MSG{ToHwnd(h), WM_PAINT, 0, 0, GetTickCount(), POINT{0, 0}};
+      if (remove) FindOwn(st, h)->needsPaint = false;
+      return true;
+    }
+  }
   if (!st->timers.empty() && f.Takes(WM_TIMER)) {
     int64_t now = DeviceNowMs();
+    Timer* first = nullptr;  // the longest overdue: a fast timer never starves the others
     for (Timer& t : st->timers) {
-      if (!f.TakesWindow(t.hwnd) || t.due > now) continue;
-      *out = MSG{ToHwnd(t.hwnd), WM_TIMER, static_cast<WPARAM>(t.id), reinterpret_cast<LPARAM>(t.proc),
-                 GetTickCount(), POINT{0, 0}};
-      if (remove) t.due = now + t.elapse;
+      if (f.TakesWindow(t.hwnd) && t.due <= now && (!first || t.due < first->due)) first = &t;
+    }
+    if (first) {
+      *out = MSG{ToHwnd(first->hwnd), WM_TIMER, static_cast<WPARAM>(first->id),
+                 reinterpret_cast<LPARAM>(first->proc), GetTickCount(), POINT{0, 0}};
+      if (remove) first->due = now + first->elapse;
       return true;
     }
   }
@@ -159,7 +174,7 @@ bool MakeFilter(Device* d, HWND hwnd, UINT min, UINT max, Filter* f) {
   f->hwnd = ToId(hwnd);
   f->min = min;
   f->max = max;
-  if (f->hwnd == 0 || f->hwnd == -1) return true;
+  if (f->hwnd == 0 || f->hwnd == -1 || IsLocalWindow(d, hwnd)) return true;
   auto row = LoadWindow(d, hwnd);
   if (!row || !(row->owner == Self())) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -180,6 +195,10 @@ void Nap(int wakeFd, std::vector<pollfd> fds, int64_t ms) {
 // Sends to one window and waits for the answer; the timeout counts from
 // the call (INFINITE: none).
 bool SendOne(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeout, LRESULT* result) {
+  if (IsLocalWindow(d, hwnd)) {
+    *result = CallOwn(d, hwnd, msg, wParam, lParam);
+    return true;
+  }
   auto row = LoadWindow(d, hwnd);
   if (!row) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -354,6 +373,46 @@ void ForgetOwnWindow(Device* d, int64_t hwnd) {
 
 }  // namespace ce::win
 
+namespace ce {
+namespace {
+struct IdleSlot {
+  std::mutex m;
+  IdleHandler handler;
+};
+IdleSlot& Idle() {
+  static IdleSlot* s = new IdleSlot;
+  return *s;
+}
+}  // namespace
+
+void SetIdleHandler(IdleHandler handler) {
+  std::lock_guard<std::mutex> g(Idle().m);
+  Idle().handler = std::move(handler);
+}
+
+IdleResult RunIdleHandler() {
+  IdleHandler h;
+  {
+    std::lock_guard<std::mutex> g(Idle().m);
+    h = Idle().handler;
+  }
+  return h ? h() : IdleResult::kWait;
+}
+
+bool NextTimerDue(int64_t* dueMs) {
+  Device* d = win::DeviceOrFail();
+  if (!d) return false;
+  win::LocalState* st;
+  auto lock = win::LockLocal(d, &st);
+  if (st->timers.empty()) return false;
+  int64_t best = INT64_MAX;
+  for (const win::Timer& t : st->timers) best = std::min(best, t.due);
+  if (dueMs) *dueMs = best;
+  return true;
+}
+
+}  // namespace ce
+
 // ------------------------------------------------------------ the API
 
 using namespace ce;
@@ -403,6 +462,7 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return TRUE;
   }
   if (!hwnd) return Enqueue(d, Self(), 0, msg, wParam, lParam) ? TRUE : FALSE;
+  if (IsLocalWindow(d, hwnd)) return Enqueue(d, Self(), ToId(hwnd), msg, wParam, lParam) ? TRUE : FALSE;
   auto row = LoadWindow(d, hwnd);
   if (!row) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -443,6 +503,13 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
   if (!MakeFilter(d, hwnd, filterMin, filterMax, &f)) return -1;
   for (;;) {
     if (Peek(d, f, true, msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
+    switch (RunIdleHandler()) {
+      case IdleResult::kProgress: continue;
+      case IdleResult::kQuit:
+        *msg = MSG{nullptr, WM_QUIT, 0, 0, GetTickCount(), POINT{0, 0}};
+        return FALSE;
+      case IdleResult::kWait: break;
+    }
     ce::win::Nap(OwnWakeFd(d), {}, NextTimerWait(d, f));
   }
 }
@@ -496,7 +563,13 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   Device* d = DeviceOrFail();
   if (!d) return 0;
   if (hwnd) {
-    auto row = LoadWindow(d, hwnd);
+    std::optional<Row> row;
+    if (IsLocalWindow(d, hwnd)) {
+      row.emplace();
+      row->owner = Self();
+    } else {
+      row = LoadWindow(d, hwnd);
+    }
     if (!row || !(row->owner == Self())) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;

@@ -49,10 +49,55 @@ std::vector<Row> TopLevelWindows(Device* d);
 void PurgeOwner(Device* d, const Owner& owner);
 
 // ---- this process ----
+// Local (child) window handles start here, clear of the device table's.
+inline constexpr int64_t kLocalBase = 0x40000000;
+inline bool IsLocalId(int64_t id) { return id >= kLocalBase; }
+
+// State of the built-in controls (only the fields of the window's class
+// are used).
+struct ControlState {
+  int check = 0;         // buttons
+  bool pushed = false;   // the mouse went down on it
+  int limit = 30000;     // edits
+  int selStart = 0, selEnd = 0;
+  bool modified = false;
+  WCHAR passwordChar = 0;
+  struct Item {
+    std::u16string text;
+    LPARAM data = 0;
+  };
+  std::vector<Item> items;  // combo and list boxes
+  int curSel = -1;
+  bool dropped = false;
+  int pos = 0, min = 0, max = 100, step = 10;  // progress; up-down (min 100, max 0)
+  int64_t buddy = 0;
+};
+
 struct LocalWindow {
   WNDPROC proc = nullptr;
   LONG_PTR userData = 0;
   bool destroying = false;
+  bool local = false;  // a child window: lives only here
+  // Model. For top-level windows the device table keeps the title, style
+  // and visibility; the fields below hold them for local windows only.
+  std::u16string className;  // stored case
+  std::u16string text;
+  DWORD style = 0, exStyle = 0;
+  int64_t controlId = 0;
+  int64_t parent = 0;  // parent (local) or owner (top-level)
+  RECT rect{};         // parent client coordinates (child) or screen
+  std::vector<int64_t> children;  // creation order
+  bool needsPaint = false;
+  void* font = nullptr;
+  // Dialogs.
+  bool isDialog = false;
+  LONG_PTR dlgProc = 0, msgResult = 0, dlgUser = 0;
+  int templateId = 0;
+  bool endRequested = false, modal = false;
+  INT_PTR endResult = 0;
+  int defId = 0;
+  int64_t lastFocus = 0;
+  ControlState ctl;
 };
 struct LocalClass {
   ATOM atom = 0;
@@ -78,6 +123,12 @@ struct LocalState {
   bool quit = false;
   int quitCode = 0;
   int wakeFd = -1;
+  int64_t nextLocal = kLocalBase;
+  std::vector<int64_t> zorder;  // own top-level windows, bottom to top
+  int64_t focus = 0;
+  int64_t active = 0;
+  int64_t capture = 0;  // the control the mouse went down on
+  uint64_t version = 1;
 };
 // This process's state for device d, locked; a state that belongs to
 // another device or to the parent of a fork is dropped first.
@@ -98,5 +149,44 @@ void DrainWake(int fd);
 bool Enqueue(Device* d, const Owner& owner, int64_t hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Drops an own window's queued messages and timers.
 void ForgetOwnWindow(Device* d, int64_t hwnd);
+
+// ---- the model (window_model.cpp) ----
+// The own window (null when not ours); call with the lock held.
+LocalWindow* FindOwn(LocalState* st, int64_t id);
+inline LocalWindow* FindOwn(LocalState* st, HWND h) { return FindOwn(st, ToId(h)); }
+// Whether h is an own local (child) window.
+bool IsLocalWindow(Device* d, HWND h);
+// The model's style of an own window (the table's for a top-level one).
+DWORD StyleOf(Device* d, HWND h);
+// The text of an own window.
+std::u16string TextOf(Device* d, HWND h);
+// Sets the style of an own window (the table's for a top-level one; the
+// visible column follows WS_VISIBLE).
+bool SetStyle(Device* d, HWND h, DWORD style);
+// Sets a local window's text without messages.
+void SetLocalText(Device* d, HWND h, std::u16string_view text);
+// Marks a change of the model.
+void Touch(Device* d);
+// The own top-level window a window belongs to (itself for a top-level one).
+HWND TopLevelOf(Device* d, HWND h);
+// Screen rectangle of an own window.
+bool ScreenRect(Device* d, HWND h, RECT* out);
+// Really visible: WS_VISIBLE on it and every ancestor.
+bool ReallyVisible(Device* d, HWND h);
+// Adds/removes an own window from the model's bookkeeping.
+void ModelAdd(Device* d, int64_t id, int64_t parent, bool local);
+void ModelRemove(Device* d, int64_t id);
+// Routes screen input posted to a top-level window to the control under
+// the point (mouse) or the focus window (keys); rewrites msg.
+void RouteInput(Device* d, MSG* msg);
+// The first own window needing WM_PAINT (0 for none).
+int64_t TakePaint(Device* d, const int64_t filterHwnd);
+
+// ---- built-in classes (window_controls.cpp, window_dialog.cpp) ----
+// The procedure of a built-in class name ("BUTTON", "#32770", ...), null
+// for none; *canonical receives the stored class name.
+WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical);
+// Sends WM_COMMAND(MAKEWPARAM(id, code), h) to h's parent.
+void Notify(HWND h, int code);
 
 }  // namespace ce::win

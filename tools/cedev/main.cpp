@@ -21,6 +21,7 @@
 #include "ce/time.h"
 #include "tools/cedev/Install.h"
 #include "tools/cedev/SampleDevice.h"
+#include "tools/cedev/Screen.h"
 
 namespace fs = std::filesystem;
 using u16 = std::u16string;
@@ -45,8 +46,13 @@ int Usage() {
                "                                  start a program, perform every reset and boot it asks\n"
                "                                  for, until the device is idle\n"
                "  ps DIR                          the device's process table\n"
+               "  screenshot DIR FILE [--scale N] draw the device's screen into a PNG file\n"
+               "  screen DIR [--scale N]          show the device's screen live (needs a display)\n"
+               "  rotate DIR                      swap the screen's width and height\n"
                "OPTIONS (boot, run): --max-resets N (5), --timeout SECONDS (120),\n"
-               "                     --signal-timeout MS (10000)\n";
+               "                     --signal-timeout MS (10000)\n"
+               "OPTIONS (run): --ui-script FILE    drive the program's dialogs with a UI script\n"
+               "               --screen            show the program's windows (cedev screen DIR)\n";
   return 2;
 }
 
@@ -463,9 +469,15 @@ int CmdInstall(int argc, char** argv) {
 }
 
 // Reads leading --options of boot and run; *next is the first other word.
-bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt) {
+// uiScript (run only, else null) receives the --ui-script file.
+bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt, std::string* uiScript) {
   int i = 2;
   for (; i + 1 < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+    if (strcmp(argv[i], "--ui-script") == 0) {
+      if (!uiScript || !*argv[i + 1]) return false;
+      *uiScript = argv[i + 1];
+      continue;
+    }
     char* end = nullptr;
     errno = 0;
     unsigned long v = strtoul(argv[i + 1], &end, 10);
@@ -509,8 +521,17 @@ int CmdBootOrRun(int argc, char** argv) {
   const bool run = strcmp(argv[1], "run") == 0;
   ce::BootOptions opt;
   int next = 0;
-  if (!ParseBootOptions(argc, argv, &next, &opt)) return Usage();
+  std::string uiScript;
+  if (!ParseBootOptions(argc, argv, &next, &opt, run ? &uiScript : nullptr)) return Usage();
   if (next >= argc || (run && next + 1 >= argc) || (!run && next + 1 != argc)) return Usage();
+  if (!uiScript.empty()) {
+    // The started program reads its UI script from here (and hides it
+    // from the programs it starts).
+    std::error_code ec;
+    fs::path script = fs::absolute(uiScript, ec);
+    if (ec || !fs::is_regular_file(script, ec)) return Fail("no UI script file " + uiScript);
+    setenv("QUILMO_UI_SCRIPT", script.c_str(), 1);
+  }
   if (!OpenDevice(argv[next])) return 1;
   opt.onLine = [](const std::string& line) { std::cout << line << std::endl; };
   ce::BootReport rep;
@@ -545,6 +566,10 @@ int main(int argc, char** argv) {
     std::cout << "created the sample device at " << dir << "\n";
     return 0;
   }
+  if (cmd == "screenshot") return cedev::CmdScreenshot(argc, argv);
+  if (cmd == "screen") return cedev::CmdScreen(argc, argv);
+  if (cmd == "rotate") return cedev::CmdRotate(argc, argv);
+  if (!cedev::TakeScreenOption(&argc, argv) || argc < 3) return Usage();
   if (cmd == "boot" || cmd == "run") return CmdBootOrRun(argc, argv);
   if (cmd == "install") {
     if (argc != 3 && argc != 4) return Usage();

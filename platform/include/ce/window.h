@@ -17,14 +17,26 @@
 // for WM_SETTEXT/WM_GETTEXT; GetWindowTextW reads another process's title
 // from the table instead).
 //
+// Windows of this process also live in an in-process model (position,
+// enabled state, focus, children in creation = tab order, control state).
+// Top-level windows (no WS_CHILD) are in the device table as above; child
+// windows (WS_CHILD: controls, child dialogs) exist only in their process:
+// their handles are local (a separate range, never in device.db), other
+// processes cannot see them, and every call below works on both kinds.
+// Positions: a child's rectangle is in its parent's client coordinates, a
+// top-level window's in screen coordinates; the client area of a window is
+// the whole window (no non-client frame).
+//
 // All of this needs a device: without one the calls fail with
 // ERROR_NOT_READY.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "ce/system.h"  // RECT
 #include "ce/types.h"
 
 #ifndef ERROR_CANNOT_FIND_WND_CLASS
@@ -136,6 +148,8 @@ typedef MSG* LPMSG;
 #define WM_VSCROLL 0x0115u
 #define WM_LBUTTONDOWN 0x0201u
 #define WM_LBUTTONUP 0x0202u
+#define WM_NEXTDLGCTL 0x0028u
+#define WM_GETDLGCODE 0x0087u
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
 // RegisterWindowMessageW hands out ids in this range.
@@ -164,6 +178,33 @@ typedef MSG* LPMSG;
 #define SW_SHOW 5
 #define SW_MINIMIZE 6
 #define SW_SHOWNA 8
+
+// ---- SetWindowPos ----
+#define HWND_TOP ((HWND)(intptr_t)0)
+#define HWND_BOTTOM ((HWND)(intptr_t)1)
+#define HWND_TOPMOST ((HWND)(intptr_t)-1)
+#define HWND_NOTOPMOST ((HWND)(intptr_t)-2)
+#define SWP_NOSIZE 0x0001u
+#define SWP_NOMOVE 0x0002u
+#define SWP_NOZORDER 0x0004u
+#define SWP_NOREDRAW 0x0008u
+#define SWP_NOACTIVATE 0x0010u
+#define SWP_FRAMECHANGED 0x0020u
+#define SWP_SHOWWINDOW 0x0040u
+#define SWP_HIDEWINDOW 0x0080u
+
+// ---- GetWindow ----
+#define GW_HWNDFIRST 0
+#define GW_HWNDLAST 1
+#define GW_HWNDNEXT 2
+#define GW_HWNDPREV 3
+#define GW_OWNER 4
+#define GW_CHILD 5
+
+// ---- WM_ACTIVATE ----
+#define WA_INACTIVE 0
+#define WA_ACTIVE 1
+#define WA_CLICKACTIVE 2
 
 // ---- PeekMessage ----
 #define PM_NOREMOVE 0x0000u
@@ -205,10 +246,13 @@ ATOM RegisterClassW(const WNDCLASSW* wc);
 BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 
 // ---- windows ----
-// className: a registered class name or atom. WM_CREATE is sent with a
-// CREATESTRUCTW; a result of -1 destroys the window and fails the call.
-// Positions and sizes are accepted and not kept. For a WS_CHILD window
-// hMenu is its control id. Errors: ERROR_CANNOT_FIND_WND_CLASS,
+// className: a registered class name or atom, or a built-in class
+// ("STATIC", "BUTTON", "EDIT", "COMBOBOX", "LISTBOX", "msctls_progress32",
+// "msctls_updown32", "#32770"). WM_CREATE is sent with a CREATESTRUCTW; a
+// result of -1 destroys the window and fails the call. CW_USEDEFAULT
+// counts as 0. A WS_CHILD window is local and needs an own parent; hMenu
+// is its control id. A top-level window owned by a child window is owned
+// by that child's top-level window. Errors: ERROR_CANNOT_FIND_WND_CLASS,
 // ERROR_INVALID_WINDOW_HANDLE (bad parent), ERROR_NOT_READY (no device).
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
@@ -240,8 +284,10 @@ int GetClassNameW(HWND hwnd, LPWSTR name, int maxCount);
 // The parent (or owner) window; null for none.
 HWND GetParent(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);
-// SW_HIDE hides, every other command shows. Returns the previous
-// visibility.
+// SW_HIDE hides, every other command shows (and activates an own
+// top-level window, except SW_SHOWNA/SW_MINIMIZE). Returns the previous
+// visibility. IsWindowVisible of a child window needs WS_VISIBLE on it and
+// every ancestor.
 BOOL ShowWindow(HWND hwnd, int command);
 LONG_PTR GetWindowLongPtrW(HWND hwnd, int index);
 // Returns the previous value (0 with the last error set on failure).
@@ -276,7 +322,13 @@ void PostQuitMessage(int exitCode);
 // Runs sent messages, then returns the oldest posted message that passes
 // the filters (hwnd: null any, HWND_THREAD_MESSAGES only thread messages,
 // else that window; min/max: a message range, 0/0 for all); then WM_QUIT
-// after PostQuitMessage; then a due WM_TIMER. Blocks in poll() meanwhile.
+// after PostQuitMessage; then WM_PAINT for a window marked for painting;
+// then the longest-overdue WM_TIMER. Mouse and key messages posted to an
+// own top-level window are routed first: mouse messages (lParam = screen
+// pixels) to the control under the point (lParam rewritten to its client
+// coordinates), keys to the focus window inside it; input to a disabled
+// window or control becomes WM_NULL. With nothing to return GetMessageW
+// runs the idle handler (see SetIdleHandler), else blocks in poll().
 // Returns 0 for WM_QUIT, -1 for a bad filter window, else 1.
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
 // The same without blocking; PM_NOREMOVE leaves the message queued.
@@ -288,7 +340,11 @@ BOOL TranslateMessage(const MSG* msg);
 // WM_TIMER created by SetTimer with one. Returns the procedure's result.
 LRESULT DispatchMessageW(const MSG* msg);
 // WM_CLOSE destroys the window; WM_SETTEXT, WM_GETTEXT and
-// WM_GETTEXTLENGTH work on the stored title; everything else gives 0.
+// WM_GETTEXTLENGTH work on the stored title; WM_SETFONT/WM_GETFONT keep a
+// font per window; WM_PAINT validates; everything else gives 0.
+// A top-level window receiving WM_SETTINGCHANGE (posted, sent or
+// dispatched) has the device profile read again first; its child dialogs
+// then get the message too.
 LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -305,6 +361,89 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id);
 // already queued returns at once.
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
                                 DWORD wakeMask);
+
+// ---- the window model (own windows of both kinds) ----
+// WS_DISABLED windows get no mouse or keyboard input and are skipped by
+// dialog navigation. Returns whether the window WAS disabled; sends
+// WM_ENABLE; disabling the focus window (or its ancestor) drops the focus.
+BOOL EnableWindow(HWND hwnd, BOOL enable);
+// Enabled itself (an own window; another process's top-level window: its
+// WS_DISABLED bit).
+BOOL IsWindowEnabled(HWND hwnd);
+// x, y: parent client coordinates for a child, screen for a top-level
+// window. Sends WM_MOVE/WM_SIZE when they change.
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
+// insertAfter: HWND_TOP/HWND_BOTTOM/HWND_TOPMOST/HWND_NOTOPMOST or a sibling
+// (ignored with SWP_NOZORDER); SWP_SHOWWINDOW/SWP_HIDEWINDOW show or hide.
+BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int width, int height, UINT flags);
+// Screen coordinates.
+BOOL GetWindowRect(HWND hwnd, LPRECT rect);
+// 0, 0, width, height.
+BOOL GetClientRect(HWND hwnd, LPRECT rect);
+BOOL ScreenToClient(HWND hwnd, LPPOINT point);
+BOOL ClientToScreen(HWND hwnd, LPPOINT point);
+// Maps points from one window's client coordinates to another's (null:
+// the screen). Returns MAKELONG(dx, dy) of the shift.
+int MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count);
+// A child window (any depth) of parent.
+BOOL IsChild(HWND parent, HWND hwnd);
+// Sends WM_KILLFOCUS (wParam = new focus) to the old focus window and
+// WM_SETFOCUS (wParam = old) to the new; controls tell their parent
+// (EN_SETFOCUS/EN_KILLFOCUS, CBN_SETFOCUS/CBN_KILLFOCUS, LBN_*, BN_* with
+// BS_NOTIFY). Returns the previous focus window; null (and the focus
+// unchanged) for a window that is not an own window. Null drops the focus.
+HWND SetFocus(HWND hwnd);
+HWND GetFocus();
+// This process's active top-level window: the last one activated by
+// SetForegroundWindow/SetActiveWindow/showing it, or else the topmost
+// visible enabled own top-level window.
+HWND GetActiveWindow();
+HWND SetActiveWindow(HWND hwnd);
+HWND GetForegroundWindow();
+// Both raise the window to the top of this process's windows and activate
+// it (WM_ACTIVATE WA_INACTIVE to the previous, WA_ACTIVE to it).
+BOOL SetForegroundWindow(HWND hwnd);
+BOOL BringWindowToTop(HWND hwnd);
+// GW_CHILD: the first child (creation order); GW_HWNDNEXT/GW_HWNDPREV:
+// siblings; GW_HWNDFIRST/GW_HWNDLAST: first/last sibling; GW_OWNER: the
+// owner of a top-level window. Null with ERROR_INVALID_WINDOW_HANDLE for a
+// bad window, without error when there is none.
+HWND GetWindow(HWND hwnd, UINT command);
+// Every descendant of parent (depth first, creation order) until proc
+// returns FALSE.
+BOOL EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM lParam);
+// A child's control id (GWL_ID); 0 with ERROR_INVALID_WINDOW_HANDLE.
+int GetDlgCtrlID(HWND hwnd);
+// The direct child with that control id; null with
+// ERROR_CONTROL_ID_NOT_FOUND.
+HWND GetDlgItem(HWND dialog, int id);
+// Marks the window for repainting: WM_PAINT comes when the queue has no
+// posted message left (before timers). UpdateWindow sends a pending
+// WM_PAINT at once. A window whose procedure answers WM_PAINT without
+// BeginPaint/ValidateRect is validated by DefWindowProcW.
+BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
+BOOL ValidateRect(HWND hwnd, const RECT* rect);
+BOOL UpdateWindow(HWND hwnd);
+// The topmost visible enabled own window (child windows included, the
+// deepest one) under the screen point; null for none.
+HWND WindowFromPoint(POINT point);
+HWND ChildWindowFromPoint(HWND parent, POINT clientPoint);
+
+// ---- rectangles ----
+BOOL SetRect(LPRECT rect, int left, int top, int right, int bottom);
+BOOL SetRectEmpty(LPRECT rect);
+BOOL CopyRect(LPRECT to, const RECT* from);
+BOOL OffsetRect(LPRECT rect, int dx, int dy);
+BOOL InflateRect(LPRECT rect, int dx, int dy);
+BOOL IsRectEmpty(const RECT* rect);
+BOOL PtInRect(const RECT* rect, POINT point);
+BOOL EqualRect(const RECT* a, const RECT* b);
+BOOL IntersectRect(LPRECT out, const RECT* a, const RECT* b);
+BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b);
+
+#ifndef ERROR_CONTROL_ID_NOT_FOUND
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#endif
 
 #define RegisterClass RegisterClassW
 #define UnregisterClass UnregisterClassW
@@ -343,6 +482,49 @@ struct WindowInfo {
 // Every window of the device's live processes, newest first (tests, the
 // device tool).
 std::vector<WindowInfo> ListWindows();
+
+// ---- the model as the screen file and automation read it ----
+// One own window (top-level or child).
+struct ModelWindow {
+  HWND hwnd = nullptr;
+  HWND parent = nullptr;
+  std::u16string className;  // as registered ("EDIT", "#32770", ...)
+  std::u16string text;       // title / control text
+  DWORD style = 0;
+  int id = 0;                // control id (GWL_ID)
+  RECT rect{};               // screen coordinates
+  bool visible = false;      // WS_VISIBLE of the window itself
+  bool enabled = true;
+  int check = 0;             // buttons: BST_*
+  std::vector<std::u16string> items;  // combo and list boxes
+  int curSel = -1;
+  bool dropped = false;      // a combo box's list is open
+  int pos = 0, min = 0, max = 0;  // progress bars and up-down controls
+  std::vector<HWND> children;     // creation order
+};
+// Own top-level windows, bottom to top (z-order).
+std::vector<HWND> OwnTopLevelWindows();
+// False for a window that is not an own window.
+bool DescribeWindow(HWND hwnd, ModelWindow* out);
+// Grows whenever anything the model holds changes (windows made or
+// destroyed, text, style, position, visibility, enabled state, focus,
+// control state).
+uint64_t WindowModelVersion();
+
+// What a waiting GetMessageW does when nothing is queued and no timer is
+// due: the window layer installs its idle behaviour here (ui/Loop.h).
+enum class IdleResult {
+  kProgress,  // something happened: look at the queue again
+  kWait,      // nothing to do: sleep until input or the next timer
+  kQuit,      // give up: GetMessageW returns WM_QUIT
+};
+using IdleHandler = std::function<IdleResult()>;
+void SetIdleHandler(IdleHandler handler);
+// Runs the installed handler (kWait when none).
+IdleResult RunIdleHandler();
+// Device-clock time (ce::DeviceNowMs) when this process's next timer is
+// due; false when it has none.
+bool NextTimerDue(int64_t* dueMs);
 
 // Removes the windows, queued messages and wake FIFOs of processes that
 // have ended. Returns the number of processes purged.

@@ -1,7 +1,9 @@
 // The loop mode and its hooks (see ui/Loop.h).
-#include "ui/Loop.h"
-
 #include <mutex>
+
+#include "ce/msgbox.h"
+#include "ui/Loop.h"
+#include "win_internal.h"
 
 namespace ui {
 namespace {
@@ -18,20 +20,39 @@ ModeState& State() {
 }  // namespace
 
 Mode GetMode() {
+  detail::EnsureInstalled();
   std::lock_guard<std::mutex> g(State().m);
   return State().mode;
 }
+
 void SetMode(Mode mode) {
-  std::lock_guard<std::mutex> g(State().m);
-  State().mode = mode;
+  detail::EnsureInstalled();
+  Mode old;
+  {
+    std::lock_guard<std::mutex> g(State().m);
+    old = State().mode;
+    State().mode = mode;
+  }
+  // Screen mode shows boxes as windows; leaving it restores the headless service.
+  if (mode == Mode::Screen && old != Mode::Screen) ce::SetMessageBoxService(detail::WindowMessageBox);
+  if (mode != Mode::Screen && old == Mode::Screen) ce::SetMessageBoxService({});
 }
+
 void SetIdleDriver(IdleDriver driver) {
   std::lock_guard<std::mutex> g(State().m);
   State().driver = std::move(driver);
 }
+IdleDriver GetIdleDriver() {
+  std::lock_guard<std::mutex> g(State().m);
+  return State().driver;
+}
 void SetStallHandler(StallHandler handler) {
   std::lock_guard<std::mutex> g(State().m);
   State().stall = std::move(handler);
+}
+StallHandler GetStallHandler() {
+  std::lock_guard<std::mutex> g(State().m);
+  return State().stall;
 }
 
 }  // namespace ui

@@ -1,0 +1,170 @@
+// Driving dialogs and message boxes without a person: the steps of a test
+// (ui::test::Automation) or of a UI script file (QUILMO_UI_SCRIPT).
+//
+// An Automation installs itself as the idle driver, the stall handler and
+// the message-box service for its lifetime and puts back the previous
+// ones when it ends. Its steps run in order, one per idle call of a loop:
+//   OnDialog(id, action)  waits until a visible dialog made from template id
+//                         is the active window of this process, then runs
+//                         the action on it;
+//   InDialog(action)      runs the action on the dialog the last OnDialog
+//                         matched (fails when it is gone);
+//   Do(fn)                runs fn (a check, a screenshot ...);
+//   AdvanceClock(ms)      moves the device clock ms forward, stopping at
+//                         each timer due on the way so it fires;
+//   ExpectBox(stringId, answer) / ExpectBoxText(part, answer)
+//                         the next message box must come from that
+//                         resource string / contain that text; it gets
+//                         `answer`.
+// Failures (recorded, never a hang):
+//   - a step whose action fails (control missing or disabled, wrong text);
+//     the step is used up;
+//   - a message box that is not the current step's: answered with its
+//     default button;
+//   - a dialog still active when every step is used: cancelled
+//     (WM_COMMAND IDCANCEL, then EndDialog);
+//   - a step that waits for more than an hour of device time while the
+//     clock keeps jumping to timers: used up, the active dialog cancelled;
+//   - a stall (the loop has nothing to do and no timer): the layer ends the
+//     innermost modal loop with IDCANCEL.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ce/msgbox.h"
+#include "ce/system.h"
+#include "ce/types.h"
+
+namespace ui {
+
+// 3 when a UI script failed a step or left steps unused (the program's
+// exit code then), else 0. Without a failed step, names the first step not
+// reached on stderr (once).
+int ScriptExitCode();
+
+namespace test {
+
+// A dialog as the user sees it. Actions act like input: they notify the
+// parent as the control would. An action that cannot be done reports the
+// reason to the sink (the Automation's failure list) and returns false.
+class Dialog {
+ public:
+  using Sink = std::function<void(const std::string&)>;
+  explicit Dialog(HWND hwnd, Sink sink = {});
+
+  HWND Hwnd() const { return hwnd_; }
+  // The template the dialog was made from (0: none).
+  int TemplateId() const;
+  // Null when the dialog has no control `id` (no failure recorded).
+  HWND FindControl(int id) const;
+
+  std::u16string Text(int id) const;
+  // Sets the text as typing would (the parent gets EN_CHANGE).
+  bool SetText(int id, std::u16string_view text);
+  // A click: the parent gets BN_CLICKED; IDOK/IDCANCEL without such a
+  // button go to the dialog as WM_COMMAND. Disabled or hidden: failure.
+  bool Click(int id);
+  // Brings a check box or radio button to state (BST_*) as clicks would.
+  bool SetCheck(int id, int state);
+  // Selects item `index` of a combo or list box and notifies the parent.
+  bool Select(int id, int index);
+  bool Focus(int id);
+  // Posts WM_KEYDOWN of a virtual key to the dialog (as the screen does).
+  bool Key(UINT vk);
+
+  bool IsVisible(int id) const;
+  bool IsEnabled(int id) const;
+  // Screen rectangle (all zero when the control is missing).
+  RECT Rect(int id) const;
+
+ private:
+  HWND Control(int id, const char* action, bool mustBeUsable);
+  bool Fail(const std::string& reason);
+  HWND hwnd_;
+  Sink sink_;
+};
+
+// One message box seen while an Automation was installed.
+struct ShownBox {
+  ce::MessageBoxRequest request;
+  int answer = 0;
+  bool expected = false;  // answered by an ExpectBox/ExpectBoxText step
+};
+
+class Automation {
+ public:
+  using DialogAction = std::function<void(Dialog&)>;
+
+  Automation();
+  ~Automation();
+  Automation(const Automation&) = delete;
+  Automation& operator=(const Automation&) = delete;
+
+  Automation& OnDialog(int templateId, DialogAction action = {});
+  Automation& InDialog(DialogAction action);
+  Automation& Do(std::function<void(Automation&)> fn);
+  Automation& ExpectBox(DWORD stringId, int answer);
+  Automation& ExpectBoxText(std::u16string textPart, int answer);
+  Automation& AdvanceClock(int64_t ms);
+  // Names the step added last in failure texts ("line 4"); default
+  // "step N (what)".
+  Automation& Label(std::string label);
+
+  // Records a failure of the running step (for Do functions).
+  void Fail(const std::string& reason);
+  // Told of every failure as it is recorded (script mode prints them).
+  void OnFailure(std::function<void(const std::string&)> fn);
+  // After the first failure: drop the remaining steps and cancel every
+  // dialog that becomes idle (script mode).
+  void SetStopOnFailure(bool stop);
+
+  const std::vector<std::string>& Failures() const;
+  const std::vector<ShownBox>& Boxes() const;
+  // Every step used.
+  bool Done() const;
+  // Labels of the steps not used yet.
+  std::vector<std::string> Remaining() const;
+
+  struct State;  // shared with the installed hooks
+
+ private:
+  std::shared_ptr<State> s_;
+};
+
+// ---- UI script files ----------------------------------------------------
+// One step per line; blank lines and lines starting with '#' are skipped.
+// Words are separated by blanks; a word in double quotes may hold blanks
+// (\" and \\ inside). Numbers are decimal or 0x hex.
+//   dialog ID               wait for dialog ID to be active (the current dialog)
+//   set ID TEXT             type TEXT into control ID of the current dialog
+//   click ID | focus ID | key VK | check ID 0|1|2 | select ID INDEX
+//   box STRINGID ANSWER     the next box comes from that string
+//   boxtext "PART" ANSWER   the next box contains PART
+//                           ANSWER: ok cancel yes no abort retry ignore or a number
+//   advance MS              move the device clock
+//   expect-text ID "TEXT" | expect-visible ID 0|1 | expect-enabled ID 0|1
+//   screenshot NAME         writes DIR/NAME.screen.xml (NAME: letters, digits, - _ .)
+struct ScriptStep {
+  enum class Kind {
+    Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
+    ExpectText, ExpectVisible, ExpectEnabled, Screenshot
+  };
+  Kind kind = Kind::Dialog;
+  int line = 0;
+  int64_t id = 0;     // template, control or string id; VK; ms for advance
+  int64_t value = 0;  // check state, index, answer, expected 0/1
+  std::u16string text;  // set/expect-text text, boxtext part, screenshot name
+};
+
+// Parses a script; false with "line N: reason" in *error.
+bool ParseScript(std::string_view text, std::vector<ScriptStep>* steps, std::string* error);
+// Adds the steps to an Automation, labelled "line N".
+void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps);
+
+}  // namespace test
+}  // namespace ui

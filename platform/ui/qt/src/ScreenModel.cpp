@@ -1,0 +1,193 @@
+// Reading the screen file into a ScreenModel.
+#include <pugixml.hpp>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ce/text.h"
+#include "ui/ScreenFormat.h"
+#include "ui/qt/Screen.h"
+
+namespace ui::qt {
+namespace {
+
+namespace sf = ui::screen;
+
+// Decimal (optionally negative) or 0x-hex.
+bool ParseInt(const char* text, int64_t min, int64_t max, int64_t* out) {
+  std::string s = text;
+  size_t i = 0;
+  int base = 10;
+  bool negative = false;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    i = 2;
+  } else if (!s.empty() && s[0] == '-') {
+    negative = true;
+    i = 1;
+  }
+  if (i >= s.size() || s.size() - i > 20) return false;
+  uint64_t v = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    if (v > (UINT64_MAX - d) / base) return false;
+    v = v * base + d;
+  }
+  if (v > static_cast<uint64_t>(INT64_MAX)) {
+    if (negative || max != INT64_MAX) return false;
+  }
+  const int64_t sv = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  if (sv < min || sv > max) return false;
+  *out = sv;
+  return true;
+}
+
+class Reader {
+ public:
+  explicit Reader(std::string* error) : error_(error) {}
+
+  bool Run(const std::string& xml, ScreenModel* out) {
+    pugi::xml_document doc;
+    const auto r = doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!r) return Fail(std::string("XML error at offset ") + std::to_string(r.offset) + ": " + r.description());
+    const auto root = doc.document_element();
+    if (!root || std::strcmp(root.name(), sf::kScreen) != 0) return Fail("the top element must be <screen>");
+    ScreenModel m;
+    const int side = kMaxScreenSide;
+    if (!Int(root, sf::kWidth, true, 1, side, &m.width) || !Int(root, sf::kHeight, true, 1, side, &m.height))
+      return false;
+    m.workBottom = m.height;
+    if (!Int(root, sf::kWorkTop, false, 0, m.height, &m.workTop) ||
+        !Int(root, sf::kWorkBottom, false, m.workTop, m.height, &m.workBottom) ||
+        !Int(root, sf::kScale, false, 1, 64, &m.scale) || !Text(root, sf::kProgram, &m.program))
+      return false;
+    if (const auto a = root.attribute(sf::kPid)) {
+      if (!ParseInt(a.value(), 1, INT32_MAX, &m.pid)) return Bad(sf::kPid, a.value());
+    }
+    for (const auto& w : root.children(sf::kWindow)) {
+      ScreenWindow win;
+      if (!Window(w, &win)) return false;
+      m.windows.push_back(std::move(win));
+    }
+    *out = std::move(m);
+    return true;
+  }
+
+ private:
+  bool Window(const pugi::xml_node& n, ScreenWindow* w) {
+    where_ = "window";
+    if (!Handle(n, sf::kHwnd, true, &w->hwnd)) return false;
+    where_ = "window " + std::to_string(w->hwnd);
+    int active = 0;
+    if (!Text(n, sf::kClass, &w->className) || !Text(n, sf::kTitle, &w->title) ||
+        !Int(n, sf::kId, false, INT32_MIN, INT32_MAX, &w->id) || !Rect(n, &w->x, &w->y, &w->width, &w->height) ||
+        !Style(n, &w->style) || !Handle(n, sf::kFocus, false, &w->focus) ||
+        !Int(n, sf::kActive, false, 0, 1, &active))
+      return false;
+    w->active = active != 0;
+    for (const auto& c : n.children(sf::kControl)) {
+      ScreenControl ctl;
+      if (!Control(c, &ctl)) return false;
+      ctl.focus = ctl.focus || (w->focus && w->focus == ctl.hwnd);
+      w->controls.push_back(std::move(ctl));
+    }
+    return true;
+  }
+
+  bool Control(const pugi::xml_node& n, ScreenControl* c) {
+    const std::string window = where_;
+    if (!Handle(n, sf::kHwnd, true, &c->hwnd)) return false;
+    where_ = window + ", control " + std::to_string(c->hwnd);
+    int visible = 1, enabled = 1, focus = 0, dropped = 0;
+    bool ok = Handle(n, sf::kParent, false, &c->parent) && Text(n, sf::kClass, &c->className) &&
+              Int(n, sf::kId, false, INT32_MIN, INT32_MAX, &c->id) && Rect(n, &c->x, &c->y, &c->width, &c->height) &&
+              Style(n, &c->style) && Text(n, sf::kText, &c->text) && Int(n, sf::kVisible, false, 0, 1, &visible) &&
+              Int(n, sf::kEnabled, false, 0, 1, &enabled) && Int(n, sf::kFocus, false, 0, 1, &focus) &&
+              Int(n, sf::kDropped, false, 0, 1, &dropped) && Int(n, sf::kChecked, false, 0, 2, &c->checked) &&
+              Int(n, sf::kPos, false, INT32_MIN, INT32_MAX, &c->pos) &&
+              Int(n, sf::kMin, false, INT32_MIN, INT32_MAX, &c->min) &&
+              Int(n, sf::kMax, false, INT32_MIN, INT32_MAX, &c->max) &&
+              Int(n, sf::kCurSel, false, -1, INT32_MAX, &c->curSel);
+    if (!ok) return false;
+    c->visible = visible;
+    c->enabled = enabled;
+    c->focus = focus;
+    c->dropped = dropped;
+    for (const auto& i : n.children(sf::kItem)) {
+      if (c->items.size() >= 100000) return Fail("too many items");
+      ScreenItem item;
+      if (!Text(i, sf::kText, &item.text)) return false;
+      c->items.push_back(std::move(item));
+    }
+    where_ = window;
+    return true;
+  }
+
+  bool Rect(const pugi::xml_node& n, int* x, int* y, int* w, int* h) {
+    const int m = 8 * kMaxScreenSide;
+    return Int(n, sf::kX, false, -m, m, x) && Int(n, sf::kY, false, -m, m, y) &&
+           Int(n, sf::kWidth, false, 0, m, w) && Int(n, sf::kHeight, false, 0, m, h);
+  }
+
+  bool Style(const pugi::xml_node& n, uint32_t* out) {
+    int64_t v = 0;
+    const auto a = n.attribute(sf::kStyle);
+    if (!a) return true;
+    if (!ParseInt(a.value(), 0, 0xFFFFFFFFll, &v)) return Bad(sf::kStyle, a.value());
+    *out = static_cast<uint32_t>(v);
+    return true;
+  }
+
+  bool Handle(const pugi::xml_node& n, const char* name, bool required, uint64_t* out) {
+    const auto a = n.attribute(name);
+    if (!a) return !required || Fail(std::string(name) + " missing");
+    int64_t v;
+    if (!ParseInt(a.value(), 0, INT64_MAX, &v)) return Bad(name, a.value());
+    *out = static_cast<uint64_t>(v);
+    return true;
+  }
+
+  bool Int(const pugi::xml_node& n, const char* name, bool required, int64_t min, int64_t max, int* out) {
+    const auto a = n.attribute(name);
+    if (!a) return !required || Fail(std::string(name) + " missing");
+    int64_t v;
+    if (!ParseInt(a.value(), min, max, &v)) return Bad(name, a.value());
+    *out = static_cast<int>(v);
+    return true;
+  }
+
+  bool Text(const pugi::xml_node& n, const char* name, std::u16string* out) {
+    *out = ce::FromUtf8(n.attribute(name).value());
+    return true;
+  }
+
+  bool Bad(const char* name, const char* value) {
+    return Fail(std::string("bad ") + name + " \"" + value + "\"");
+  }
+  bool Fail(const std::string& message) {
+    if (error_) *error_ = "screen file: " + (where_.empty() ? message : where_ + ": " + message);
+    return false;
+  }
+
+  std::string* error_;
+  std::string where_;
+};
+
+}  // namespace
+
+bool ParseScreen(const std::string& xml, ScreenModel* out, std::string* error) {
+  return Reader(error).Run(xml, out);
+}
+
+bool WriterAlive(const ScreenModel& screen) {
+  if (screen.pid <= 0) return true;
+  return ::kill(static_cast<pid_t>(screen.pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace ui::qt

@@ -1,0 +1,441 @@
+// Drawing a screen model with QPainter and the Fusion style.
+#include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QStyleOption>
+
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "ui/qt/Screen.h"
+// Device constants after Qt: they are plain macros.
+#include "ce/controls.h"
+#include "ce/window.h"
+
+namespace ui::qt {
+namespace {
+
+constexpr int kMaxImageSide = 8192;
+
+QString Q(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::u16string Upper(std::u16string s) {
+  for (auto& c : s)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  return s;
+}
+
+class Painter {
+ public:
+  Painter(QPainter* p, QStyle* style, const ScreenModel& m) : p_(p), style_(style), m_(m) {
+    palette_ = style_->standardPalette();
+    font_ = QFont(QStringLiteral("DejaVu Sans"));
+    font_.setPixelSize(11 * m.scale);
+    font_.setStyleStrategy(QFont::PreferAntialias);
+    p_->setFont(font_);
+    lineHeight_ = QFontMetrics(font_).height();
+  }
+
+  void Draw() {
+    p_->fillRect(0, 0, m_.width, m_.height, QColor(0xD8, 0xDE, 0xE8));  // the desktop
+    for (const auto& w : m_.windows) Window(w);
+    TitleStrip();
+    if (m_.workBottom < m_.height) {
+      const QRect bar(0, m_.workBottom, m_.width, m_.height - m_.workBottom);
+      p_->fillRect(bar, palette_.color(QPalette::Button));
+      p_->setPen(palette_.color(QPalette::Mid));
+      p_->drawLine(bar.topLeft(), bar.topRight());
+    }
+  }
+
+ private:
+  void TitleStrip() {
+    if (m_.workTop <= 0) return;
+    const QRect strip(0, 0, m_.width, m_.workTop);
+    QLinearGradient g(strip.topLeft(), strip.bottomLeft());
+    g.setColorAt(0, QColor(0x2A, 0x5C, 0xAA));
+    g.setColorAt(1, QColor(0x0A, 0x24, 0x6A));
+    p_->fillRect(strip, g);
+    std::u16string title = m_.windows.empty() ? std::u16string() : m_.windows.back().title;
+    QFont bold = font_;
+    bold.setBold(true);
+    p_->setFont(bold);
+    p_->setPen(Qt::white);
+    const int margin = 4 * m_.scale;
+    p_->drawText(strip.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                 QFontMetrics(bold).elidedText(Q(title), Qt::ElideRight, strip.width() - 2 * margin));
+    p_->setFont(font_);
+  }
+
+  void Window(const ScreenWindow& w) {
+    const QRect r(w.x, w.y, w.width, w.height);
+    if (r.isEmpty()) return;
+    p_->save();
+    p_->setClipRect(r);
+    p_->fillRect(r, Qt::white);
+    if (w.style & (WS_BORDER | WS_DLGFRAME)) {
+      p_->setPen(QColor(0x40, 0x40, 0x40));
+      p_->drawRect(r.adjusted(0, 0, -1, -1));
+    }
+    for (const auto& c : w.controls)
+      if (c.visible && c.width > 0 && c.height > 0) Control(c);
+    p_->restore();
+  }
+
+  void Control(const ScreenControl& c) {
+    const std::u16string cls = Upper(c.className);
+    const QRect r(c.x, c.y, c.width, c.height);
+    p_->save();
+    if (cls == u"STATIC") Static(c, r);
+    else if (cls == u"BUTTON") Button(c, r);
+    else if (cls == u"EDIT") Edit(c, r);
+    else if (cls == u"COMBOBOX") Combo(c, r);
+    else if (cls == u"LISTBOX") List(c, r, c.items, c.curSel);
+    else if (cls == u"MSCTLS_PROGRESS32") Progress(c, r);
+    else if (cls == u"MSCTLS_UPDOWN32") UpDown(c, r);
+    else if (cls == u"SYSTABCONTROL32") Tabs(c, r);
+    else if (cls == u"#32770") p_->fillRect(r, Qt::white);  // a page: its controls follow
+    else Unknown(c, r);
+    p_->restore();
+  }
+
+  QStyle::State State(const ScreenControl& c) const {
+    QStyle::State s = QStyle::State_None;
+    if (c.enabled) s |= QStyle::State_Enabled;
+    if (c.focus) s |= QStyle::State_HasFocus;
+    return s;
+  }
+
+  template <class Opt>
+  void Init(Opt* o, const ScreenControl& c, const QRect& r) const {
+    o->rect = r;
+    o->state = State(c);
+    o->palette = palette_;
+    o->palette.setCurrentColorGroup(c.enabled ? QPalette::Active : QPalette::Disabled);
+    o->fontMetrics = QFontMetrics(font_);
+    o->direction = Qt::LeftToRight;
+  }
+
+  QColor TextColor(const ScreenControl& c) const {
+    return palette_.color(c.enabled ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
+  }
+
+  void Static(const ScreenControl& c, const QRect& r) {
+    const uint32_t type = c.style & SS_TYPEMASK;
+    if (type == SS_ICON || type == SS_BITMAP) {
+      p_->setPen(QPen(palette_.color(QPalette::Mid), 0, Qt::DotLine));
+      p_->drawRect(r.adjusted(0, 0, -1, -1));
+      return;
+    }
+    int align = Qt::AlignLeft;
+    if (type == SS_CENTER) align = Qt::AlignHCenter;
+    else if (type == SS_RIGHT) align = Qt::AlignRight;
+    if (c.style & SS_CENTERIMAGE) align |= Qt::AlignVCenter;
+    else align |= Qt::AlignTop;
+    p_->setClipRect(r, Qt::IntersectClip);
+    p_->setPen(TextColor(c));
+    p_->drawText(r, align | Qt::TextWordWrap, Q(c.text));
+  }
+
+  void Button(const ScreenControl& c, const QRect& r) {
+    const uint32_t type = c.style & BS_TYPEMASK;
+    QStyleOptionButton o;
+    Init(&o, c, r);
+    o.text = Q(c.text);
+    switch (type) {
+      case BS_CHECKBOX:
+      case BS_AUTOCHECKBOX:
+      case BS_3STATE:
+      case BS_AUTO3STATE:
+      case BS_RADIOBUTTON:
+      case BS_AUTORADIOBUTTON: {
+        o.state |= c.checked == BST_CHECKED ? QStyle::State_On
+                   : c.checked == BST_INDETERMINATE ? QStyle::State_NoChange
+                                                    : QStyle::State_Off;
+        const bool radio = type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+        style_->drawControl(radio ? QStyle::CE_RadioButton : QStyle::CE_CheckBox, &o, p_);
+        return;
+      }
+      case BS_GROUPBOX: {
+        const QFontMetrics fm(font_);
+        const int top = r.top() + fm.height() / 2;
+        p_->setPen(palette_.color(QPalette::Mid));
+        p_->drawRect(QRect(r.left(), top, r.width() - 1, r.bottom() - top));
+        const QRect label(r.left() + 6, r.top(), fm.horizontalAdvance(o.text) + 4, fm.height());
+        p_->fillRect(label, Qt::white);
+        p_->setPen(TextColor(c));
+        p_->drawText(label, Qt::AlignCenter, o.text);
+        return;
+      }
+      default:
+        o.state |= (c.checked & 4) ? QStyle::State_Sunken : QStyle::State_Raised;  // BST_PUSHED
+        if (type == BS_DEFPUSHBUTTON) o.features |= QStyleOptionButton::DefaultButton;
+        style_->drawControl(QStyle::CE_PushButton, &o, p_);
+    }
+  }
+
+  void Edit(const ScreenControl& c, const QRect& r) {
+    const bool readOnly = c.style & ES_READONLY;
+    p_->fillRect(r, readOnly || !c.enabled ? palette_.color(QPalette::Window) : palette_.color(QPalette::Base));
+    if (c.style & WS_BORDER) {
+      QStyleOptionFrame f;
+      Init(&f, c, r);
+      f.lineWidth = 1;
+      f.state |= QStyle::State_Sunken;
+      if (readOnly) f.state |= QStyle::State_ReadOnly;
+      style_->drawPrimitive(QStyle::PE_FrameLineEdit, &f, p_);
+    }
+    const QRect inner = r.adjusted(3, 1, -3, -1);
+    p_->setClipRect(inner, Qt::IntersectClip);
+    const uint32_t a = c.style & 3;
+    int align = a == ES_CENTER ? Qt::AlignHCenter : a == ES_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
+    const QString text = Q(c.text);
+    const QFontMetrics fm(font_);
+    QRect textRect = inner;
+    if (c.style & ES_MULTILINE) {
+      align |= Qt::AlignTop | Qt::TextWordWrap;
+    } else {
+      align |= Qt::AlignVCenter | Qt::TextSingleLine;
+      // A focused single-line edit that overflows shows its end, as it scrolls.
+      const int w = fm.horizontalAdvance(text);
+      if (c.focus && w + 2 > inner.width() && align & Qt::AlignLeft) textRect.setLeft(inner.right() - w - 2);
+    }
+    p_->setPen(palette_.color(c.enabled ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+    QRect bounds;
+    p_->drawText(textRect, align, text, &bounds);
+    if (c.focus && c.enabled && !(c.style & ES_MULTILINE)) {
+      const int x = text.isEmpty() ? (align & Qt::AlignRight ? inner.right() - 1
+                                      : align & Qt::AlignHCenter ? inner.center().x() : inner.left())
+                                   : bounds.right() + 1;
+      const int h = fm.height();
+      const int y = inner.top() + (inner.height() - h) / 2;
+      p_->fillRect(QRect(x, y, 1, h), palette_.color(QPalette::Text));
+    }
+  }
+
+  void Combo(const ScreenControl& c, const QRect& r) {
+    const int closed = std::min(r.height(), lineHeight_ + 8);
+    const QRect box(r.left(), r.top(), r.width(), closed);
+    QStyleOptionComboBox o;
+    Init(&o, c, box);
+    const uint32_t type = c.style & 3;
+    o.editable = type == CBS_DROPDOWN || type == CBS_SIMPLE;
+    o.frame = true;
+    o.subControls = QStyle::SC_All;
+    if (c.curSel >= 0 && static_cast<size_t>(c.curSel) < c.items.size()) o.currentText = Q(c.items[c.curSel].text);
+    else o.currentText = Q(c.text);
+    if (c.dropped) o.state |= QStyle::State_On;
+    style_->drawComplexControl(QStyle::CC_ComboBox, &o, p_);
+    if (o.editable) {
+      // The edit part is drawn as an edit: the style draws no text for it.
+      const QRect field = style_->subControlRect(QStyle::CC_ComboBox, &o, QStyle::SC_ComboBoxEditField);
+      p_->setPen(palette_.color(c.enabled ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+      p_->drawText(field.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   o.currentText);
+    } else {
+      style_->drawControl(QStyle::CE_ComboBoxLabel, &o, p_);
+    }
+    if (c.dropped && r.height() > closed) {
+      ScreenControl list = c;
+      list.focus = false;
+      List(list, QRect(r.left(), r.top() + closed, r.width(), r.height() - closed), c.items, c.curSel);
+    }
+  }
+
+  void List(const ScreenControl& c, const QRect& r, const std::vector<ScreenItem>& items, int curSel) {
+    p_->fillRect(r, palette_.color(c.enabled ? QPalette::Active : QPalette::Disabled, QPalette::Base));
+    QStyleOptionFrame f;
+    Init(&f, c, r);
+    f.lineWidth = 1;
+    f.state |= QStyle::State_Sunken;
+    style_->drawPrimitive(QStyle::PE_Frame, &f, p_);
+    const QRect inner = r.adjusted(1, 1, -1, -1);
+    p_->setClipRect(inner, Qt::IntersectClip);
+    const int rowH = lineHeight_ + 2;
+    // The selected row stays in view.
+    int first = 0;
+    const int rows = std::max(1, inner.height() / rowH);
+    if (curSel >= rows) first = curSel - rows + 1;
+    for (size_t i = static_cast<size_t>(first); i < items.size(); ++i) {
+      const int y = inner.top() + static_cast<int>(i - first) * rowH;
+      if (y > inner.bottom()) break;
+      const QRect row(inner.left(), y, inner.width(), rowH);
+      const bool selected = static_cast<int>(i) == curSel;
+      if (selected) p_->fillRect(row, palette_.color(QPalette::Highlight));
+      p_->setPen(selected ? palette_.color(QPalette::HighlightedText) : TextColor(c));
+      p_->drawText(row.adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   Q(items[i].text));
+    }
+  }
+
+  void Progress(const ScreenControl& c, const QRect& r) {
+    QStyleOptionProgressBar o;
+    Init(&o, c, r);
+    o.state |= QStyle::State_Horizontal;
+    o.minimum = std::min(c.min, c.max);
+    o.maximum = std::max(c.min, c.max);
+    o.progress = std::clamp(c.pos, o.minimum, o.maximum);
+    if (o.minimum == o.maximum) o.maximum = o.minimum + 1;  // an empty range draws empty, not busy
+    o.textVisible = false;
+    style_->drawControl(QStyle::CE_ProgressBar, &o, p_);
+  }
+
+  void UpDown(const ScreenControl& c, const QRect& r) {
+    const QRect up(r.left(), r.top(), r.width(), r.height() / 2);
+    const QRect down(r.left(), up.bottom() + 1, r.width(), r.height() - up.height());
+    for (const auto& [half, arrow] : {std::pair{up, QStyle::PE_IndicatorArrowUp},
+                                      std::pair{down, QStyle::PE_IndicatorArrowDown}}) {
+      QStyleOptionButton b;
+      Init(&b, c, half);
+      b.state |= QStyle::State_Raised;
+      style_->drawPrimitive(QStyle::PE_PanelButtonBevel, &b, p_);
+      QStyleOption a;
+      Init(&a, c, half.adjusted(2, 1, -2, -1));
+      style_->drawPrimitive(arrow, &a, p_);
+    }
+  }
+
+  // Tabs side by side (at the bottom edge when the control sits in the
+  // lower half of the screen); the selected one is open towards its page.
+  void Tabs(const ScreenControl& c, const QRect& r) {
+    const bool south = r.center().y() > m_.height / 2;
+    const QColor line = palette_.color(QPalette::Dark);
+    p_->setPen(line);
+    p_->drawLine(south ? r.topLeft() : r.bottomLeft(), south ? r.topRight() : r.bottomRight());
+    QFont bold = font_;
+    bold.setBold(true);
+    int x = r.left();
+    for (size_t i = 0; i < c.items.size() && x < r.right(); ++i) {
+      const QString text = Q(c.items[i].text);
+      const bool selected = static_cast<int>(i) == c.curSel;
+      const int w = std::min(QFontMetrics(bold).horizontalAdvance(text) + 12, r.right() - x + 1);
+      const QRect tab(x, r.top(), w - 1, r.height() - (selected ? 1 : 3));
+      const QRect shape = south ? tab : tab.translated(0, selected ? 0 : 2);
+      p_->fillRect(shape, selected ? QColor(Qt::white) : palette_.color(QPalette::Button));
+      p_->setPen(line);
+      if (south) {
+        p_->drawLine(shape.topLeft(), shape.bottomLeft());
+        p_->drawLine(shape.bottomLeft(), shape.bottomRight());
+        p_->drawLine(shape.topRight(), shape.bottomRight());
+        if (selected) {
+          p_->setPen(Qt::white);
+          p_->drawLine(shape.topLeft() + QPoint(1, 0), shape.topRight() - QPoint(1, 0));
+        }
+      } else {
+        p_->drawLine(shape.bottomLeft(), shape.topLeft());
+        p_->drawLine(shape.topLeft(), shape.topRight());
+        p_->drawLine(shape.topRight(), shape.bottomRight());
+        if (selected) {
+          p_->setPen(Qt::white);
+          p_->drawLine(shape.bottomLeft() + QPoint(1, 0), shape.bottomRight() - QPoint(1, 0));
+        }
+      }
+      p_->setPen(TextColor(c));
+      p_->setFont(selected ? bold : font_);
+      p_->drawText(shape, Qt::AlignCenter | Qt::TextSingleLine, text);
+      p_->setFont(font_);
+      x += w;
+    }
+  }
+
+  void Unknown(const ScreenControl& c, const QRect& r) {
+    p_->setPen(QPen(palette_.color(QPalette::Mid), 0, Qt::DashLine));
+    p_->drawRect(r.adjusted(0, 0, -1, -1));
+    p_->setClipRect(r, Qt::IntersectClip);
+    p_->setPen(TextColor(c));
+    p_->drawText(r, Qt::AlignCenter | Qt::TextWordWrap, Q(c.text.empty() ? c.className : c.text));
+  }
+
+  QPainter* p_;
+  QStyle* style_;
+  const ScreenModel& m_;
+  QPalette palette_;
+  QFont font_;
+  int lineHeight_ = 13;
+};
+
+}  // namespace
+
+bool EnsureApplication(std::string* error) {
+  if (auto* app = QCoreApplication::instance()) {
+    if (qobject_cast<QApplication*>(app)) return true;
+    if (error) *error = "a non-widget Qt application is running; drawing needs a QApplication";
+    return false;
+  }
+  // Drawing needs no display: without a platform chosen, draw offscreen.
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static int argc = 1;
+  static char name[] = "quilmo";
+  static char* argv[] = {name, nullptr};
+  // Start-up chatter (no runtime folder and the like) is not the caller's
+  // business; later messages go where they always go.
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(msg));
+      });
+  new QApplication(argc, argv);  // lives for the rest of the process
+  qInstallMessageHandler(previous);
+  return true;
+}
+
+QImage RenderScreen(const ScreenModel& screen, int scale, std::string* error) {
+  if (scale < 1 || scale > kMaxViewScale) {
+    if (error) *error = "scale must be 1.." + std::to_string(kMaxViewScale);
+    return QImage();
+  }
+  if (screen.width < 1 || screen.height < 1 || screen.width * scale > kMaxImageSide ||
+      screen.height * scale > kMaxImageSide) {
+    if (error) *error = "the screen is too large to draw at scale " + std::to_string(scale);
+    return QImage();
+  }
+  if (!EnsureApplication(error)) return QImage();
+  std::unique_ptr<QStyle> style(QStyleFactory::create(QStringLiteral("Fusion")));
+  if (!style) {
+    if (error) *error = "the Fusion style is not available";
+    return QImage();
+  }
+  QImage image(screen.width * scale, screen.height * scale, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::white);
+  {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    p.scale(scale, scale);
+    Painter(&p, style.get(), screen).Draw();
+  }
+  return image;
+}
+
+QImage RenderScreen(const std::string& screenXml, int scale, std::string* error) {
+  ScreenModel m;
+  if (!ParseScreen(screenXml, &m, error)) return QImage();
+  return RenderScreen(m, scale, error);
+}
+
+bool WriteScreenshot(const std::filesystem::path& screenXml, const std::filesystem::path& png, int scale,
+                     std::string* error) {
+  std::ifstream in(screenXml, std::ios::binary);
+  if (!in) {
+    if (error) *error = "cannot read " + screenXml.string();
+    return false;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const QImage image = RenderScreen(ss.str(), scale, error);
+  if (image.isNull()) return false;
+  if (!image.save(QString::fromStdString(png.string()), "PNG")) {
+    if (error) *error = "cannot write " + png.string();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ui::qt

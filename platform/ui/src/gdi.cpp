@@ -1,0 +1,529 @@
+// GDI-lite (see ce/gdi.h): objects and DCs are records in per-process
+// tables; drawing only checks its handles and counts.
+#include "ce/gdi.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "ce/errors.h"
+
+namespace {
+
+enum class Kind { Font, Brush, Pen };
+
+struct Object {
+  Kind kind;
+  bool stock = false;
+  LOGFONTW font{};
+  COLORREF color = 0;
+  int penStyle = PS_SOLID;
+  int penWidth = 1;
+};
+
+struct Dc {
+  HWND hwnd = nullptr;
+  uintptr_t font = 0, brush = 0, pen = 0;
+  COLORREF textColor = RGB(0, 0, 0);
+  COLORREF bkColor = RGB(255, 255, 255);
+  int bkMode = OPAQUE;
+  POINT pos{0, 0};
+};
+
+constexpr uintptr_t kStockBase = 0x7F000000u;
+constexpr uintptr_t kSysColorBase = 0x7F100000u;
+constexpr uintptr_t kObjectBase = 0x7E000000u;
+constexpr uintptr_t kDcBase = 0x7D000000u;
+
+struct Gdi {
+  std::mutex m;
+  std::map<uintptr_t, Object> objects;
+  std::map<uintptr_t, Dc> dcs;
+  uintptr_t nextObject = kObjectBase;
+  uintptr_t nextDc = kDcBase;
+  std::atomic<uint64_t> drawCalls{0};
+
+  Gdi() {
+    auto stock = [&](int index, Object o) {
+      o.stock = true;
+      objects[kStockBase + static_cast<uintptr_t>(index)] = o;
+    };
+    auto brush = [](COLORREF c) { return Object{Kind::Brush, true, {}, c, PS_SOLID, 1}; };
+    auto pen = [](COLORREF c, int style) { return Object{Kind::Pen, true, {}, c, style, 1}; };
+    stock(WHITE_BRUSH, brush(RGB(255, 255, 255)));
+    stock(LTGRAY_BRUSH, brush(RGB(192, 192, 192)));
+    stock(GRAY_BRUSH, brush(RGB(128, 128, 128)));
+    stock(DKGRAY_BRUSH, brush(RGB(64, 64, 64)));
+    stock(BLACK_BRUSH, brush(RGB(0, 0, 0)));
+    stock(NULL_BRUSH, brush(RGB(0, 0, 0)));
+    stock(WHITE_PEN, pen(RGB(255, 255, 255), PS_SOLID));
+    stock(BLACK_PEN, pen(RGB(0, 0, 0), PS_SOLID));
+    stock(NULL_PEN, pen(RGB(0, 0, 0), PS_NULL));
+    Object font{Kind::Font, true, {}, 0, PS_SOLID, 1};
+    font.font.lfHeight = -ce::kDefaultFontHeight;
+    font.font.lfWeight = FW_NORMAL;
+    font.font.lfCharSet = DEFAULT_CHARSET;
+    const char16_t face[] = u"Tahoma";
+    std::copy(std::begin(face), std::end(face), font.font.lfFaceName);
+    stock(SYSTEM_FONT, font);
+    stock(DEFAULT_GUI_FONT, font);
+  }
+};
+
+Gdi& G() {
+  static Gdi g;
+  return g;
+}
+
+uintptr_t Key(const void* h) { return reinterpret_cast<uintptr_t>(h); }
+template <typename H>
+H Handle(uintptr_t key) {
+  return reinterpret_cast<H>(key);
+}
+
+// Caller holds the lock.
+Object* FindObject(uintptr_t key) {
+  auto it = G().objects.find(key);
+  return it == G().objects.end() ? nullptr : &it->second;
+}
+Dc* FindDc(HDC hdc) {
+  auto it = G().dcs.find(Key(hdc));
+  if (it == G().dcs.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return &it->second;
+}
+
+uintptr_t AddObject(const Object& o) {
+  std::lock_guard<std::mutex> g(G().m);
+  uintptr_t key = G().nextObject++;
+  G().objects[key] = o;
+  return key;
+}
+
+// The font a DC uses: its selected font while that still exists.
+LONG FontHeightLocked(uintptr_t font) {
+  Object* o = FindObject(font);
+  if (o == nullptr || o->kind != Kind::Font) o = FindObject(kStockBase + SYSTEM_FONT);
+  return o->font.lfHeight;
+}
+
+int LineHeightFor(LONG lfHeight) {
+  long h = std::labs(static_cast<long>(lfHeight));
+  return static_cast<int>(h == 0 ? ce::kDefaultFontHeight : h);
+}
+
+COLORREF SysColor(int index) {
+  switch (index) {
+    case COLOR_SCROLLBAR: return RGB(192, 192, 192);
+    case COLOR_BACKGROUND: return RGB(0, 128, 128);
+    case COLOR_ACTIVECAPTION: return RGB(0, 0, 128);
+    case COLOR_MENU: return RGB(255, 255, 255);
+    case COLOR_WINDOW: return RGB(255, 255, 255);
+    case COLOR_WINDOWFRAME: return RGB(0, 0, 0);
+    case COLOR_WINDOWTEXT: return RGB(0, 0, 0);
+    case COLOR_CAPTIONTEXT: return RGB(255, 255, 255);
+    case COLOR_HIGHLIGHT: return RGB(0, 0, 128);
+    case COLOR_HIGHLIGHTTEXT: return RGB(255, 255, 255);
+    case COLOR_BTNFACE: return RGB(192, 192, 192);
+    case COLOR_BTNSHADOW: return RGB(128, 128, 128);
+    case COLOR_GRAYTEXT: return RGB(128, 128, 128);
+    case COLOR_BTNTEXT: return RGB(0, 0, 0);
+    case COLOR_BTNHIGHLIGHT: return RGB(255, 255, 255);
+    case COLOR_STATIC: return RGB(255, 255, 255);
+    case COLOR_STATICTEXT: return RGB(0, 0, 0);
+    default: return RGB(0, 0, 0);
+  }
+}
+
+bool CountDraw(HDC hdc) {
+  std::lock_guard<std::mutex> g(G().m);
+  if (FindDc(hdc) == nullptr) return false;
+  G().drawCalls++;
+  return true;
+}
+
+HDC NewDc(HWND hwnd) {
+  HFONT font = nullptr;
+  if (hwnd != nullptr) font = reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0));
+  std::lock_guard<std::mutex> g(G().m);
+  Dc dc;
+  dc.hwnd = hwnd;
+  Object* f = FindObject(Key(font));
+  dc.font = (f != nullptr && f->kind == Kind::Font) ? Key(font) : kStockBase + SYSTEM_FONT;
+  dc.brush = kStockBase + WHITE_BRUSH;
+  dc.pen = kStockBase + BLACK_PEN;
+  uintptr_t key = G().nextDc++;
+  G().dcs[key] = dc;
+  return Handle<HDC>(key);
+}
+
+}  // namespace
+
+namespace ce {
+
+int CharWidthForFontHeight(LONG lfHeight) {
+  long h = std::labs(static_cast<long>(lfHeight));
+  if (h == 0) h = kDefaultFontHeight;
+  return static_cast<int>((h * 6 + 5) / 10);
+}
+
+int FontLineHeight(HFONT font) {
+  std::lock_guard<std::mutex> g(G().m);
+  return LineHeightFor(FontHeightLocked(Key(font)));
+}
+
+int FontCharWidth(HFONT font) {
+  std::lock_guard<std::mutex> g(G().m);
+  return CharWidthForFontHeight(FontHeightLocked(Key(font)));
+}
+
+int TextWidth(HFONT font, int count) { return count <= 0 ? 0 : count * FontCharWidth(font); }
+
+bool IsGdiObject(HGDIOBJ object) {
+  std::lock_guard<std::mutex> g(G().m);
+  return FindObject(Key(object)) != nullptr;
+}
+
+uint64_t GdiDrawCallCount() { return G().drawCalls.load(); }
+
+}  // namespace ce
+
+HFONT CreateFontIndirectW(const LOGFONTW* font) {
+  if (font == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  Object o{Kind::Font, false, *font, 0, PS_SOLID, 1};
+  o.font.lfFaceName[LF_FACESIZE - 1] = 0;
+  return Handle<HFONT>(AddObject(o));
+}
+
+HBRUSH CreateSolidBrush(COLORREF color) { return Handle<HBRUSH>(AddObject(Object{Kind::Brush, false, {}, color, PS_SOLID, 1})); }
+
+HPEN CreatePen(int style, int width, COLORREF color) {
+  return Handle<HPEN>(AddObject(Object{Kind::Pen, false, {}, color, style, width}));
+}
+
+HGDIOBJ GetStockObject(int index) {
+  std::lock_guard<std::mutex> g(G().m);
+  uintptr_t key = kStockBase + static_cast<uintptr_t>(index);
+  if (index < 0 || FindObject(key) == nullptr) return nullptr;
+  return Handle<HGDIOBJ>(key);
+}
+
+BOOL DeleteObject(HGDIOBJ object) {
+  std::lock_guard<std::mutex> g(G().m);
+  Object* o = FindObject(Key(object));
+  if (o == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!o->stock) G().objects.erase(Key(object));
+  return TRUE;
+}
+
+int GetObjectW(HGDIOBJ object, int size, LPVOID buffer) {
+  std::lock_guard<std::mutex> g(G().m);
+  Object* o = FindObject(Key(object));
+  if (o == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (o->kind != Kind::Font) return 0;
+  if (buffer == nullptr) return static_cast<int>(sizeof(LOGFONTW));
+  if (size <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t n = std::min(static_cast<size_t>(size), sizeof(LOGFONTW));
+  std::memcpy(buffer, &o->font, n);
+  return static_cast<int>(n);
+}
+
+DWORD GetObjectType(HGDIOBJ object) {
+  std::lock_guard<std::mutex> g(G().m);
+  if (G().dcs.count(Key(object)) != 0) return OBJ_DC;
+  Object* o = FindObject(Key(object));
+  if (o == nullptr) return 0;
+  return o->kind == Kind::Font ? OBJ_FONT : o->kind == Kind::Brush ? OBJ_BRUSH : OBJ_PEN;
+}
+
+COLORREF GetSysColor(int index) { return SysColor(index); }
+
+HBRUSH GetSysColorBrush(int index) {
+  if (index < 0 || index > 64) return nullptr;
+  std::lock_guard<std::mutex> g(G().m);
+  uintptr_t key = kSysColorBase + static_cast<uintptr_t>(index);
+  if (FindObject(key) == nullptr) G().objects[key] = Object{Kind::Brush, true, {}, SysColor(index), PS_SOLID, 1};
+  return Handle<HBRUSH>(key);
+}
+
+HDC GetDC(HWND hwnd) {
+  if (hwnd != nullptr && !IsWindow(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  return NewDc(hwnd);
+}
+
+int ReleaseDC(HWND, HDC hdc) {
+  std::lock_guard<std::mutex> g(G().m);
+  return G().dcs.erase(Key(hdc)) != 0 ? 1 : 0;
+}
+
+HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
+  if (ps == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  *ps = PAINTSTRUCT{};
+  if (hwnd == nullptr || !IsWindow(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  GetClientRect(hwnd, &ps->rcPaint);
+  ValidateRect(hwnd, nullptr);
+  ps->hdc = NewDc(hwnd);
+  return ps->hdc;
+}
+
+BOOL EndPaint(HWND, const PAINTSTRUCT* ps) {
+  if (ps == nullptr) return FALSE;
+  std::lock_guard<std::mutex> g(G().m);
+  G().dcs.erase(Key(ps->hdc));
+  return TRUE;
+}
+
+HDC CreateCompatibleDC(HDC) { return NewDc(nullptr); }
+
+BOOL DeleteDC(HDC hdc) {
+  std::lock_guard<std::mutex> g(G().m);
+  if (G().dcs.erase(Key(hdc)) == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int GetDeviceCaps(HDC hdc, int index) {
+  switch (index) {
+    case LOGPIXELSX:
+    case LOGPIXELSY: return 96;
+    case HORZRES: return GetSystemMetrics(SM_CXSCREEN);
+    case VERTRES: return GetSystemMetrics(SM_CYSCREEN);
+    default: (void)hdc; return 0;
+  }
+}
+
+HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return nullptr;
+  Object* o = FindObject(Key(object));
+  if (o == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  uintptr_t* slot = o->kind == Kind::Font ? &dc->font : o->kind == Kind::Brush ? &dc->brush : &dc->pen;
+  uintptr_t previous = *slot;
+  *slot = Key(object);
+  return Handle<HGDIOBJ>(previous);
+}
+
+COLORREF SetTextColor(HDC hdc, COLORREF color) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return 0xFFFFFFFFu;  // CLR_INVALID
+  std::swap(dc->textColor, color);
+  return color;
+}
+
+COLORREF GetTextColor(HDC hdc) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  return dc == nullptr ? 0xFFFFFFFFu : dc->textColor;
+}
+
+COLORREF SetBkColor(HDC hdc, COLORREF color) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return 0xFFFFFFFFu;
+  std::swap(dc->bkColor, color);
+  return color;
+}
+
+COLORREF GetBkColor(HDC hdc) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  return dc == nullptr ? 0xFFFFFFFFu : dc->bkColor;
+}
+
+int SetBkMode(HDC hdc, int mode) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return 0;
+  if (mode != TRANSPARENT && mode != OPAQUE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::swap(dc->bkMode, mode);
+  return mode;
+}
+
+int GetBkMode(HDC hdc) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  return dc == nullptr ? 0 : dc->bkMode;
+}
+
+BOOL MoveToEx(HDC hdc, int x, int y, LPPOINT previous) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (previous != nullptr) *previous = dc->pos;
+  dc->pos = POINT{x, y};
+  return TRUE;
+}
+
+BOOL LineTo(HDC hdc, int x, int y) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return FALSE;
+  dc->pos = POINT{x, y};
+  G().drawCalls++;
+  return TRUE;
+}
+
+int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
+  if (rect == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Object* o = FindObject(Key(brush));
+    if (o == nullptr || o->kind != Kind::Brush) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return 0;
+    }
+  }
+  return CountDraw(hdc) ? 1 : 0;
+}
+
+BOOL Rectangle(HDC hdc, int, int, int, int) { return CountDraw(hdc) ? TRUE : FALSE; }
+
+BOOL ExtTextOutW(HDC hdc, int, int, UINT, const RECT*, LPCWSTR, UINT, const int*) {
+  return CountDraw(hdc) ? TRUE : FALSE;
+}
+
+int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
+  if (rect == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  int cw, lh;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return 0;
+    LONG h = FontHeightLocked(dc->font);
+    cw = ce::CharWidthForFontHeight(h);
+    lh = LineHeightFor(h);
+  }
+  std::u16string s;
+  if (text != nullptr) s = count < 0 ? std::u16string(text) : std::u16string(text, static_cast<size_t>(count));
+  // Break into lines: '\n' (unless single line), and blanks when wrapping.
+  std::vector<int> widths;
+  const int limit = rect->right - rect->left;
+  auto addLine = [&](std::u16string_view line) {
+    if ((format & DT_WORDBREAK) == 0 || (format & DT_SINGLELINE) != 0) {
+      widths.push_back(static_cast<int>(line.size()) * cw);
+      return;
+    }
+    size_t start = 0;
+    while (true) {
+      size_t len = line.size() - start;
+      if (static_cast<int>(len) * cw <= limit || cw == 0) {
+        widths.push_back(static_cast<int>(len) * cw);
+        return;
+      }
+      size_t fit = static_cast<size_t>(std::max(1, limit / cw));
+      size_t cut = line.rfind(u' ', start + fit);
+      if (cut == std::u16string_view::npos || cut <= start) cut = start + fit;  // no blank: break the word
+      widths.push_back(static_cast<int>(cut - start) * cw);
+      start = cut;
+      while (start < line.size() && line[start] == u' ') ++start;
+      if (start >= line.size()) return;
+    }
+  };
+  if ((format & DT_SINGLELINE) != 0) {
+    addLine(s);
+  } else {
+    size_t pos = 0;
+    while (true) {
+      size_t nl = s.find(u'\n', pos);
+      std::u16string_view line(s.data() + pos, (nl == std::u16string::npos ? s.size() : nl) - pos);
+      if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+      addLine(line);
+      if (nl == std::u16string::npos) break;
+      pos = nl + 1;
+    }
+  }
+  int height = static_cast<int>(widths.size()) * lh;
+  if ((format & DT_CALCRECT) != 0) {
+    rect->right = rect->left + (widths.empty() ? 0 : *std::max_element(widths.begin(), widths.end()));
+    rect->bottom = rect->top + height;
+  } else {
+    G().drawCalls++;
+  }
+  return height;
+}
+
+BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, LPSIZE size) {
+  if (size == nullptr || count < 0 || (text == nullptr && count > 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return FALSE;
+  LONG h = FontHeightLocked(dc->font);
+  size->cx = count * ce::CharWidthForFontHeight(h);
+  size->cy = LineHeightFor(h);
+  return TRUE;
+}
+
+BOOL GetTextMetricsW(HDC hdc, TEXTMETRICW* metrics) {
+  if (metrics == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return FALSE;
+  Object* f = FindObject(dc->font);
+  LONG h = FontHeightLocked(dc->font);
+  *metrics = TEXTMETRICW{};
+  metrics->tmHeight = LineHeightFor(h);
+  metrics->tmAscent = metrics->tmHeight * 4 / 5;
+  metrics->tmDescent = metrics->tmHeight - metrics->tmAscent;
+  metrics->tmAveCharWidth = ce::CharWidthForFontHeight(h);
+  metrics->tmMaxCharWidth = metrics->tmAveCharWidth;
+  metrics->tmWeight = (f != nullptr && f->kind == Kind::Font && f->font.lfWeight != 0) ? f->font.lfWeight : FW_NORMAL;
+  return TRUE;
+}
+
+int MulDiv(int number, int numerator, int denominator) {
+  if (denominator == 0) return -1;
+  long long p = static_cast<long long>(number) * numerator;
+  long long half = std::llabs(static_cast<long long>(denominator)) / 2;
+  long long r = ((p < 0) != (denominator < 0)) ? -((std::llabs(p) + half) / std::llabs(static_cast<long long>(denominator)))
+                                               : (std::llabs(p) + half) / std::llabs(static_cast<long long>(denominator));
+  return static_cast<int>(r);
+}

@@ -1,0 +1,192 @@
+// The screen file: this process's visible top-level windows and their
+// controls as the screen front end draws them (ui/ScreenFormat.h).
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "ce/controls.h"
+#include "ce/device.h"
+#include "ce/dialog.h"
+#include "ce/process.h"
+#include "ce/system.h"
+#include "ce/text.h"
+#include "ui/ScreenFile.h"
+#include "ui/ScreenFormat.h"
+#include "win_internal.h"
+
+namespace ui {
+namespace {
+
+namespace sf = screen;
+
+std::string Hex(DWORD v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+std::string HandleText(HWND h) { return std::to_string(reinterpret_cast<uintptr_t>(h)); }
+
+void PutRect(pugi::xml_node n, const RECT& r) {
+  n.append_attribute(sf::kX) = r.left;
+  n.append_attribute(sf::kY) = r.top;
+  n.append_attribute(sf::kWidth) = r.right - r.left;
+  n.append_attribute(sf::kHeight) = r.bottom - r.top;
+}
+
+bool Is(const ce::ModelWindow& w, std::u16string_view cls) { return ce::EqualNoCase(w.className, cls); }
+
+void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus) {
+  pugi::xml_node n = parent.append_child(sf::kControl);
+  n.append_attribute(sf::kHwnd) = HandleText(w.hwnd).c_str();
+  n.append_attribute(sf::kParent) = HandleText(w.parent).c_str();
+  n.append_attribute(sf::kClass) = ce::ToUtf8(w.className).c_str();
+  n.append_attribute(sf::kId) = w.id;
+  PutRect(n, w.rect);
+  n.append_attribute(sf::kStyle) = Hex(w.style).c_str();
+  std::u16string text = w.text;
+  if (Is(w, u"EDIT") && (w.style & ES_PASSWORD)) text.assign(text.size(), sf::kPasswordMask);
+  n.append_attribute(sf::kText) = ce::ToUtf8(text).c_str();
+  n.append_attribute(sf::kVisible) = shown ? 1 : 0;
+  n.append_attribute(sf::kEnabled) = w.enabled ? 1 : 0;
+  if (w.hwnd == focus) n.append_attribute(sf::kFocus) = 1;
+  if (Is(w, u"BUTTON")) n.append_attribute(sf::kChecked) = w.check;
+  if (Is(w, u"msctls_progress32") || Is(w, u"msctls_updown32")) {
+    n.append_attribute(sf::kPos) = w.pos;
+    n.append_attribute(sf::kMin) = w.min;
+    n.append_attribute(sf::kMax) = w.max;
+  }
+  if (Is(w, u"COMBOBOX") || Is(w, u"LISTBOX")) {
+    n.append_attribute(sf::kCurSel) = w.curSel;
+    if (Is(w, u"COMBOBOX")) n.append_attribute(sf::kDropped) = w.dropped ? 1 : 0;
+    for (const auto& item : w.items) n.append_child(sf::kItem).append_attribute(sf::kText) = ce::ToUtf8(item).c_str();
+  }
+}
+
+// Controls depth first, in creation order; a child dialog is written as a
+// control and followed by its own controls.
+void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool shown, HWND focus) {
+  for (HWND c : parent.children) {
+    ce::ModelWindow w;
+    if (!ce::DescribeWindow(c, &w)) continue;
+    bool childShown = shown && w.visible;
+    PutControl(window, w, childShown, focus);
+    PutChildren(window, w, childShown, focus);
+  }
+}
+
+struct WriterState {
+  std::mutex m;
+  uint64_t version = 0;
+  std::string last;
+};
+WriterState& Writer() {
+  static WriterState* s = new WriterState;
+  return *s;
+}
+
+}  // namespace
+
+namespace {
+std::string Format(bool withWindows);
+}  // namespace
+
+std::string FormatScreen() { return Format(true); }
+
+namespace {
+std::string Format(bool withWindows) {
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child(sf::kScreen);
+  ce::Device* d = ce::Device::Current();
+  const int width = d ? d->GetProfile().screenWidth : 240;
+  const int height = d ? d->GetProfile().screenHeight : 320;
+  root.append_attribute(sf::kWidth) = width;
+  root.append_attribute(sf::kHeight) = height;
+  root.append_attribute(sf::kWorkTop) = ce::kTopBarHeight;
+  root.append_attribute(sf::kWorkBottom) = height;
+  root.append_attribute(sf::kScale) = ce::GetDisplayScale();
+  root.append_attribute(sf::kPid) = static_cast<long long>(getpid());
+  root.append_attribute(sf::kProgram) = ce::ToUtf8(ce::OwnProgramPath()).c_str();
+  HWND focus = GetFocus();
+  HWND active = GetActiveWindow();
+  for (HWND h : withWindows ? ce::OwnTopLevelWindows() : std::vector<HWND>()) {
+    ce::ModelWindow w;
+    if (!ce::DescribeWindow(h, &w) || !w.visible) continue;
+    pugi::xml_node n = root.append_child(sf::kWindow);
+    n.append_attribute(sf::kHwnd) = HandleText(h).c_str();
+    n.append_attribute(sf::kClass) = ce::ToUtf8(w.className).c_str();
+    n.append_attribute(sf::kId) = ce::GetDialogTemplateId(h);
+    n.append_attribute(sf::kTitle) = ce::ToUtf8(w.text).c_str();
+    PutRect(n, w.rect);
+    n.append_attribute(sf::kStyle) = Hex(w.style).c_str();
+    bool ownsFocus = focus && (focus == h || IsChild(h, focus));
+    n.append_attribute(sf::kFocus) = HandleText(ownsFocus ? focus : nullptr).c_str();
+    n.append_attribute(sf::kActive) = h == active ? 1 : 0;
+    PutChildren(n, w, true, focus);
+  }
+  std::ostringstream out;
+  doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+  return out.str();
+}
+}  // namespace
+
+std::filesystem::path ScreenFilePath() {
+  ce::Device* d = ce::Device::Current();
+  return d ? d->Dir() / sf::kFileName : std::filesystem::path();
+}
+
+namespace {
+bool WriteText(const std::filesystem::path& file, const std::string& text) {
+  std::filesystem::path tmp = file;
+  tmp += ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+    if (!f) return false;
+    f << text;
+    if (!f.flush()) return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, file, ec);
+  if (ec) std::filesystem::remove(tmp, ec);
+  return !ec;
+}
+}  // namespace
+
+bool WriteScreenFile(const std::filesystem::path& file) {
+  detail::EnsureInstalled();
+  return !file.empty() && WriteText(file, FormatScreen());
+}
+
+namespace detail {
+
+void UpdateScreenFile() {
+  ce::Device* d = ce::Device::Current();
+  if (!d) return;
+  WriterState& w = Writer();
+  std::lock_guard<std::mutex> g(w.m);
+  uint64_t v = ce::WindowModelVersion();
+  if (v == w.version) return;
+  w.version = v;
+  // A process that never had a window leaves the file to others.
+  if (w.last.empty() && ce::OwnTopLevelWindows().empty()) return;
+  std::string text = FormatScreen();
+  if (text == w.last) return;
+  if (WriteText(ScreenFilePath(), text)) {
+    // When the program ends its windows go: the file must not keep them.
+    static const pid_t registered = [] {
+      std::atexit([] {
+        if (getpid() == registered && ce::Device::Current()) WriteText(ScreenFilePath(), Format(false));
+      });
+      return getpid();
+    }();
+    w.last = std::move(text);
+  }
+}
+
+}  // namespace detail
+}  // namespace ui

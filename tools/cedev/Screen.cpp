@@ -1,0 +1,139 @@
+#include "tools/cedev/Screen.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "ui/ScreenFormat.h"
+#include "ui/qt/Screen.h"
+#include "ui/qt/ScreenViewer.h"
+// Device declarations after Qt: they are plain macros.
+#include "ce/device.h"
+#include "ce/errors.h"
+#include "ce/window.h"
+
+namespace fs = std::filesystem;
+
+namespace cedev {
+namespace {
+
+// The wParam of WM_SETTINGCHANGE for a changed screen size.
+constexpr WPARAM kSettingChangeReset = 0x3002;
+
+int Fail(const std::string& msg) {
+  std::cerr << "cedev: " << msg << "\n";
+  return 1;
+}
+
+int Usage(const char* line) {
+  std::cerr << "usage: cedev " << line << "\n";
+  return 2;
+}
+
+ce::Device* Open(const std::string& dir) {
+  ce::Device* d = ce::Device::Use(dir);
+  if (!d) Fail("no device at " + dir);
+  return d;
+}
+
+// Reads "--scale N" from argv[from...]; false on anything else.
+bool ScaleOption(int argc, char** argv, int from, int* scale) {
+  *scale = 1;
+  for (int i = from; i < argc; i += 2) {
+    if (std::strcmp(argv[i], "--scale") != 0 || i + 1 >= argc) return false;
+    char* end = nullptr;
+    const long v = std::strtol(argv[i + 1], &end, 10);
+    if (!*argv[i + 1] || *end || v < 1 || v > ui::qt::kMaxViewScale) return false;
+    *scale = static_cast<int>(v);
+  }
+  return true;
+}
+
+}  // namespace
+
+int CmdScreenshot(int argc, char** argv) {
+  int scale = 1;
+  if (argc < 4 || !ScaleOption(argc, argv, 4, &scale)) return Usage("screenshot DIR FILE [--scale 1..8]");
+  ce::Device* d = Open(argv[2]);
+  if (!d) return 1;
+  const fs::path xml = d->Dir() / ui::screen::kFileName;
+  std::ifstream in(xml, std::ios::binary);
+  if (!in) return Fail("the device shows nothing: no program has written " + xml.string());
+  std::stringstream ss;
+  ss << in.rdbuf();
+  ui::qt::ScreenModel model;
+  std::string error;
+  if (!ui::qt::ParseScreen(ss.str(), &model, &error)) return Fail(error);
+  if (model.windows.empty()) return Fail("the device shows nothing: no window is visible");
+  if (!ui::qt::WriterAlive(model))
+    return Fail("the device shows nothing: the program that drew " + xml.string() + " (host pid " +
+                std::to_string(model.pid) + ") has ended");
+  const QImage image = ui::qt::RenderScreen(model, scale, &error);
+  if (image.isNull()) return Fail(error);
+  if (!image.save(QString::fromStdString(argv[3]), "PNG")) return Fail(std::string("cannot write ") + argv[3]);
+  std::cout << "wrote " << argv[3] << " (" << image.width() << "x" << image.height() << ")\n";
+  return 0;
+}
+
+int CmdRotate(int argc, char** argv) {
+  if (argc != 3) return Usage("rotate DIR");
+  ce::Device* d = Open(argv[2]);
+  if (!d) return 1;
+  ce::Profile p = d->GetProfile();
+  std::swap(p.screenWidth, p.screenHeight);
+  if (!d->SaveProfile(p)) return Fail("cannot write the profile of " + d->Dir().string());
+  // Every top-level window hears of it; the window layer re-reads the
+  // profile when this arrives.
+  if (!PostMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, kSettingChangeReset, 0))
+    return Fail("the screen is " + std::to_string(p.screenWidth) + "x" + std::to_string(p.screenHeight) +
+                " but the windows could not be told (error " + std::to_string(GetLastError()) + ")");
+  std::cout << "screen is now " << p.screenWidth << "x" << p.screenHeight << "\n";
+  return 0;
+}
+
+int CmdScreen(int argc, char** argv) {
+  int scale = 1;
+  if (argc < 3 || !ScaleOption(argc, argv, 3, &scale)) return Usage("screen DIR [--scale 1..8]");
+  ce::Device* d = Open(argv[2]);
+  if (!d) return 1;
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && (!platform || !*platform))
+    return Fail("the screen window needs a display (DISPLAY or WAYLAND_DISPLAY); use cedev screenshot instead");
+  int qargc = 1;
+  char name[] = "cedev";
+  char* qargv[] = {name, nullptr};
+  QApplication app(qargc, qargv);
+  ui::qt::ScreenViewer viewer(d->Dir() / ui::screen::kFileName, scale);
+  viewer.show();
+  return app.exec();
+}
+
+bool TakeScreenOption(int* argc, char** argv) {
+  bool found = false;
+  int out = 2;
+  int i = 2;
+  // Leading options only: "--screen" stands alone, every other takes a value.
+  while (i < *argc && std::strncmp(argv[i], "--", 2) == 0) {
+    if (std::strcmp(argv[i], "--screen") == 0) {
+      found = true;
+      ++i;
+      continue;
+    }
+    argv[out++] = argv[i++];
+    if (i < *argc) argv[out++] = argv[i++];
+  }
+  while (i < *argc) argv[out++] = argv[i++];
+  argv[out] = nullptr;
+  *argc = out;
+  if (!found) return true;
+  if (std::strcmp(argv[1], "run") != 0) return false;
+  setenv("QUILMO_UI", "screen", 1);
+  return true;
+}
+
+}  // namespace cedev

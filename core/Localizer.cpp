@@ -2,6 +2,7 @@
 
 #include "core/ProductSettings.h"
 #include "core/Resources.h"
+#include "ce/window.h"
 
 namespace Localizer {
 
@@ -37,6 +38,26 @@ int ResMessageBox(DWORD id, UINT style) {
 
 int TextMessageBox(LPCWSTR text, UINT style) {
   return MessageBoxW(nullptr, text, GetApplicationName(), style);
+}
+
+HWND SetControlText(HWND dialog, int controlId, DWORD stringId, bool enable, bool show) {
+  CString text;
+  CString error;
+  if (!LookupResString(stringId, text)) {
+    error.Format(u"SetControlText(): LoadString() Failed for %d", static_cast<int>(stringId));
+    MessageBoxW(nullptr, error, u"Localizer", kErrorBoxStyle);
+    return nullptr;
+  }
+  HWND control = dialog ? GetDlgItem(dialog, controlId) : nullptr;
+  if (!control) {
+    error.Format(u"SetControlText(): GetDlgItem() Failed for %d", controlId);
+    MessageBoxW(nullptr, error, u"Localizer", kErrorBoxStyle);
+    return nullptr;
+  }
+  SetWindowTextW(control, ReplaceInsert(text, GetApplicationName()));
+  EnableWindow(control, enable ? TRUE : FALSE);
+  ShowWindow(control, show ? SW_SHOW : SW_HIDE);
+  return control;
 }
 
 CString ReplaceInsert(const CString& text, LPCWSTR insert) {

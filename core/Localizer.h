@@ -3,8 +3,6 @@
 // A string id found nowhere is a visible error: a box captioned
 // "Localizer" shows "Error (1): LoadString Failed for <id>" and the caller
 // receives that text in place of the string.
-//
-// Dialog controls (SetControlText) come with the window layer.
 #pragma once
 
 #include "ce/cstring.h"
@@ -28,6 +26,22 @@ CString FormatResString(DWORD id, LPCWSTR argument);
 int ResMessageBox(DWORD id, UINT style = MB_OK);
 // A box with the given text, captioned with the application name.
 int TextMessageBox(LPCWSTR text, UINT style = MB_OK);
+
+// Puts the text of a string id ("%1" replaced by the ApplicationName
+// setting) into a control of a dialog, enables or disables it and shows or
+// hides it; returns the control. A missing text shows the box
+// "SetControlText(): LoadString() Failed for <string id>", a missing control
+// "SetControlText(): GetDlgItem() Failed for <control id>" (both captioned
+// "Localizer", kErrorBoxStyle); null then, the control untouched.
+HWND SetControlText(HWND dialog, int controlId, DWORD stringId, bool enable = true,
+                    bool show = true);
+// The same for a class-library window (anything with an m_hWnd member).
+template <class Window>
+HWND SetControlText(Window* dialog, int controlId, DWORD stringId, bool enable = true,
+                    bool show = true) {
+  return SetControlText(dialog ? static_cast<HWND>(dialog->m_hWnd) : static_cast<HWND>(nullptr),
+                        controlId, stringId, enable, show);
+}
 
 // Replaces each "%1" of text by insert in one pass: the inserted text is
 // not searched again and no other "%" sequence is touched.

@@ -1,0 +1,5 @@
+#include "app/MainFrame.h"
+
+CMainFrame::CMainFrame() = default;
+
+CMainFrame::~CMainFrame() = default;

@@ -34,11 +34,6 @@ bool KeyScheduledCipher(ACrypto& crypto) {
 
 }  // namespace
 
-KioskLoginState& GetKioskLoginState() {
-  static KioskLoginState state;
-  return state;
-}
-
 CPasswordDlg::CPasswordDlg(CWnd* parent) : CDynamicDialog(kTemplateId, parent) { Init(); }
 
 CPasswordDlg::CPasswordDlg(bool wideChecksum, bool imageMode, CWnd* parent)
@@ -148,17 +143,17 @@ void CPasswordDlg::OnOK() {
 }
 
 void CPasswordDlg::OkKiosk() {
-  KioskLoginState& kiosk = GetKioskLoginState();
+  AGlobal& global = GetGlobal();
   m_csPassword = FieldText(kPasswordId, kMaxKioskLogin);
-  if (m_csPassword == kiosk.login) {
+  if (m_csPassword == global.g_csKioskLogin) {
     Log(0, u"Kiosk password entered correctly", kClass, __LINE__);
-    kiosk.passwordCorrect = true;
+    global.g_bKioskPasswordCorrect = true;
     StopCountdown();
     EndDialog(IDOK);
     return;
   }
   Log(0, u"wrong password for kiosk mode", kClass, __LINE__);
-  kiosk.passwordCorrect = false;
+  global.g_bKioskPasswordCorrect = false;
 }
 
 void CPasswordDlg::OkImage() {

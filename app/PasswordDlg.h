@@ -16,14 +16,6 @@
 #include "ce/cstring.h"
 #include "ce/types.h"
 
-// The kiosk login (the deploy options' "login") and whether the kiosk
-// password dialog accepted it. Process-wide.
-struct KioskLoginState {
-  CString login;
-  bool passwordCorrect = false;
-};
-KioskLoginState& GetKioskLoginState();
-
 class CPasswordDlg : public CDynamicDialog {
  public:
   static constexpr UINT kTemplateId = 231;

@@ -108,6 +108,8 @@ class AGlobal {
   CString g_csProgramVersion;           // "csVersion"
   CString g_csResourceVersion;
   DWORD g_dwPasswordCheck = 0;          // check value of the task password
+  CString g_csKioskLogin;               // the deploy options' "login"
+  bool g_bKioskPasswordCorrect = false; // the kiosk password dialog accepted it
   DWORD g_dwValue2 = 0;
   DWORD g_dwValue3 = 0;
   DWORD g_dwTaskValue = 0;              // saved with the persisted state

@@ -21,3 +21,10 @@ echo "== the device clock"
 "$bin/cedev" clock "$dev" show
 echo "== backup and restore of the sample device (every file checked after the restore)"
 "$bin/roads_bench" --sample --password demo --reps 1
+echo "== the main program starts on the device, records itself and quits"
+"$bin/cedev" install "$dev"
+# The starter is not built yet; start-up only checks that a file of its name is there.
+"$bin/cedev" put "$dev" README.md '\Windows\QuilmoStart.exe'
+"$bin/cedev" run "$dev" '\Program Files\Quilmo Backup\Quilmo Backup.exe'
+"$bin/cedev" cat "$dev" '\temp\BackupLog.txt'
+"$bin/cedev" reg "$dev" query 'HKLM\Software\Quilmo Software\Quilmo Backup\Settings'

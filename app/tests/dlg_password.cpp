@@ -217,9 +217,13 @@ class KioskDlgTest : public PasswordDlgTest {
  protected:
   KioskDlgTest() {
     SetConfigDWORD(u"KioskModeEnabled", 1);
-    GetKioskLoginState() = KioskLoginState{u"kiosk-7", false};
+    GetGlobal().g_csKioskLogin = u"kiosk-7";
+    GetGlobal().g_bKioskPasswordCorrect = false;
   }
-  ~KioskDlgTest() override { GetKioskLoginState() = KioskLoginState{}; }
+  ~KioskDlgTest() override {
+    GetGlobal().g_csKioskLogin.Empty();
+    GetGlobal().g_bKioskPasswordCorrect = false;
+  }
 };
 
 TEST_F(KioskDlgTest, KioskModeOverridesTheConstructorAndChecksTheLoginExactly) {
@@ -232,14 +236,14 @@ TEST_F(KioskDlgTest, KioskModeOverridesTheConstructorAndChecksTheLoginExactly) {
     d.Click(IDOK);
   });
   a.InDialog([](Dialog& d) {
-    EXPECT_FALSE(GetKioskLoginState().passwordCorrect);
+    EXPECT_FALSE(GetGlobal().g_bKioskPasswordCorrect);
     d.SetText(2018, u"kiosk-7");
     d.Click(IDOK);
   });
   CPasswordDlg dlg;  // asked for a new password
   EXPECT_TRUE(dlg.IsKioskMode());
   EXPECT_EQ(Run(dlg, a), IDOK);
-  EXPECT_TRUE(GetKioskLoginState().passwordCorrect);
+  EXPECT_TRUE(GetGlobal().g_bKioskPasswordCorrect);
   EXPECT_EQ(a.Boxes().size(), 0u);
   const std::string log = LogText();
   EXPECT_EQ(Count(log, "Set kiosk password timer"), 1);
@@ -273,7 +277,7 @@ TEST_F(KioskDlgTest, WithoutALoginTheDialogCancelsItselfAfterTwentyOneSeconds) {
   const int64_t open = ce::DeviceNowMs() - opened;
   EXPECT_GE(open, 20950);
   EXPECT_EQ(dlg.GetCountdown(), 0);
-  EXPECT_FALSE(GetKioskLoginState().passwordCorrect);
+  EXPECT_FALSE(GetGlobal().g_bKioskPasswordCorrect);
   const std::string log = LogText();
   EXPECT_EQ(Count(log, "Function Entry: CPasswordDlg::OnTimer"), 21);
   EXPECT_EQ(Count(log, "No password or incorrect password entered- continuing autorestore"), 1);

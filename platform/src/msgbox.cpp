@@ -82,6 +82,12 @@ void SetMessageBoxService(MessageBoxService service) {
   slot.service = std::move(service);
 }
 
+MessageBoxService GetMessageBoxService() {
+  ServiceSlot& slot = Slot();
+  std::lock_guard<std::mutex> g(slot.lock);
+  return slot.service;
+}
+
 int HeadlessMessageBox(const MessageBoxRequest& r) {
   int answer = DefaultMessageBoxAnswer(r.style);
   Device* d = CurrentDevice();

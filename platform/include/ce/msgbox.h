@@ -67,6 +67,8 @@ int ShowMessageBox(const MessageBoxRequest& request);
 // Installs the service every MessageBoxW goes to; an empty function
 // restores the headless service.
 void SetMessageBoxService(MessageBoxService service);
+// The installed service (empty: the headless one).
+MessageBoxService GetMessageBoxService();
 // The headless service (other services may delegate to it).
 int HeadlessMessageBox(const MessageBoxRequest& request);
 

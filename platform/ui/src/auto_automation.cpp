@@ -138,6 +138,7 @@ struct Automation::State {
   int cancelTries = 0;
   IdleDriver prevDriver;
   StallHandler prevStall;
+  ce::MessageBoxService prevBoxes;
 
   std::string CurrentLabel() {
     if (!running.empty()) return running.back();
@@ -281,7 +282,12 @@ struct Automation::State {
         }
         int64_t to = advanceTarget;
         int64_t due = 0;
-        if (ce::NextTimerDue(&due) && due > now && due < to) to = due;
+        if (ce::NextTimerDue(&due) && due < to) {
+          // A timer that fell due while real time passed fires first; moving
+          // the clock past it would merge its ticks.
+          if (due <= now) return true;
+          to = due;
+        }
         if (to >= advanceTarget) {
           advancing = false;
           next = index + 1;
@@ -347,6 +353,7 @@ Automation::Automation() : s_(std::make_shared<State>()) {
   s_->self = this;
   s_->prevDriver = GetIdleDriver();
   s_->prevStall = GetStallHandler();
+  s_->prevBoxes = ce::GetMessageBoxService();
   std::shared_ptr<State> s = s_;
   SetIdleDriver([s] { return s->Idle(s); });
   SetStallHandler([s](const std::string& what) { s->Stall(what); });
@@ -356,9 +363,7 @@ Automation::Automation() : s_(std::make_shared<State>()) {
 Automation::~Automation() {
   SetIdleDriver(s_->prevDriver);
   SetStallHandler(s_->prevStall);
-  // No way to read the service that was installed before: back to the
-  // device's headless service.
-  ce::SetMessageBoxService({});
+  ce::SetMessageBoxService(s_->prevBoxes);
   std::lock_guard<std::recursive_mutex> g(s_->m);
   s_->self = nullptr;
 }

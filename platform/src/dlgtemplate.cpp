@@ -8,40 +8,11 @@
 #include <cstring>
 #include <set>
 
+#include "ce/numtext.h"
 #include "ce/text.h"
 
 namespace ce {
 namespace {
-
-// Decimal (optionally negative) or 0x-hex, nothing else; within [min, max].
-bool ParseInt(const char* text, int64_t min, int64_t max, int64_t* out) {
-  const std::string s = text;
-  size_t i = 0;
-  bool negative = false;
-  int base = 10;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    i = 2;
-  } else if (!s.empty() && s[0] == '-') {
-    negative = true;
-    i = 1;
-  }
-  if (i >= s.size() || s.size() - i > 10) return false;
-  int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
-    v = v * base + d;
-  }
-  if (negative) v = -v;
-  if (v < min || v > max) return false;
-  *out = v;
-  return true;
-}
 
 class Parser {
  public:
@@ -132,7 +103,7 @@ class Parser {
               int64_t* out) {
     const auto a = node.attribute(name);
     if (!a) return !required || Fail(std::string(name) + " missing");
-    if (!ParseInt(a.value(), min, max, out))
+    if (!ParseInteger(a.value(), min, max, out))
       return Fail(std::string("bad ") + name + " \"" + a.value() + "\" (" + std::to_string(min) + ".." +
                   std::to_string(max) + ")");
     return true;

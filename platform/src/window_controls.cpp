@@ -16,19 +16,15 @@
 namespace ce::win {
 namespace {
 
-// Runs fn on the window's model entry with the lock held; `change` marks
-// the model changed. Returns fn's result (a default value for no window).
-template <class Fn>
-auto With(HWND h, bool change, Fn fn) -> decltype(fn(std::declval<LocalWindow&>())) {
-  using R = decltype(fn(std::declval<LocalWindow&>()));
-  Device* d = DeviceOrFail();
-  if (!d) return R();
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
-  LocalWindow* w = FindOwn(st, h);
-  if (!w) return R();
-  if (change) ++st->version;
-  return fn(*w);
+// Sets a range control's limits and pulls its position into them.
+void SetRange(LocalWindow& w, int min, int max) {
+  w.ctl.min = min;
+  w.ctl.max = max;
+  w.ctl.pos = std::clamp(w.ctl.pos, std::min(min, max), std::max(min, max));
+}
+// The 32-bit form: the minimum in wParam, the maximum in lParam.
+void SetRange32(LocalWindow& w, WPARAM wParam, LPARAM lParam) {
+  SetRange(w, static_cast<int>(static_cast<INT_PTR>(wParam)), static_cast<int>(lParam));
 }
 
 int CopyOut(const std::u16string& text, LPWSTR out, size_t room) {
@@ -40,7 +36,7 @@ int CopyOut(const std::u16string& text, LPWSTR out, size_t room) {
 }
 
 DWORD Style(HWND h) {
-  return With(h, false, [](LocalWindow& w) { return w.style; });
+  return WithWindow(h, false, [](LocalWindow& w) { return w.style; });
 }
 
 // Pixels of one character / one list row at the current scale.
@@ -84,18 +80,18 @@ std::vector<HWND> RadioGroup(HWND h) {
 void Click(HWND h) {
   switch (ButtonType(h)) {
     case BS_AUTOCHECKBOX:
-      With(h, true, [](LocalWindow& w) { return w.ctl.check = w.ctl.check ? 0 : 1; });
+      WithWindow(h, true, [](LocalWindow& w) { return w.ctl.check = w.ctl.check ? 0 : 1; });
       break;
     case BS_AUTO3STATE:
-      With(h, true, [](LocalWindow& w) { return w.ctl.check = (w.ctl.check + 1) % 3; });
+      WithWindow(h, true, [](LocalWindow& w) { return w.ctl.check = (w.ctl.check + 1) % 3; });
       break;
     case BS_AUTORADIOBUTTON:
       for (HWND c : RadioGroup(h)) {
         DWORD type = ButtonType(c);
         if (c != h && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON))
-          With(c, true, [](LocalWindow& w) { return w.ctl.check = 0; });
+          WithWindow(c, true, [](LocalWindow& w) { return w.ctl.check = 0; });
       }
-      With(h, true, [](LocalWindow& w) { return w.ctl.check = 1; });
+      WithWindow(h, true, [](LocalWindow& w) { return w.ctl.check = 1; });
       break;
     default: break;
   }
@@ -117,22 +113,22 @@ LRESULT ButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         default: return DLGC_BUTTON;
       }
     case BM_GETCHECK:
-      return checkable ? With(h, false, [](LocalWindow& w) { return w.ctl.check; }) : 0;
+      return checkable ? WithWindow(h, false, [](LocalWindow& w) { return w.ctl.check; }) : 0;
     case BM_SETCHECK: {
       if (!checkable) return 0;
       int v = static_cast<int>(wParam);
       if (v == BST_INDETERMINATE && type != BS_3STATE && type != BS_AUTO3STATE) v = BST_CHECKED;
-      With(h, true, [&](LocalWindow& w) { return w.ctl.check = std::clamp(v, 0, 2); });
+      WithWindow(h, true, [&](LocalWindow& w) { return w.ctl.check = std::clamp(v, 0, 2); });
       return 0;
     }
     case BM_GETSTATE:
-      return With(h, false, [](LocalWindow& w) { return w.ctl.check | (w.ctl.pushed ? 0x4 : 0); }) |
+      return WithWindow(h, false, [](LocalWindow& w) { return w.ctl.check | (w.ctl.pushed ? 0x4 : 0); }) |
              (GetFocus() == h ? 0x8 : 0);
     case BM_SETSTATE:
-      With(h, false, [&](LocalWindow& w) { return w.ctl.pushed = wParam != 0; });
+      WithWindow(h, false, [&](LocalWindow& w) { return w.ctl.pushed = wParam != 0; });
       return 0;
     case BM_SETSTYLE:
-      With(h, true, [&](LocalWindow& w) { return w.style = (w.style & 0xFFFF0000u) | LOWORD(wParam); });
+      WithWindow(h, true, [&](LocalWindow& w) { return w.style = (w.style & 0xFFFF0000u) | LOWORD(wParam); });
       return 0;
     case BM_CLICK:
       if (type == BS_GROUPBOX || !IsWindowEnabled(h)) return 0;
@@ -188,7 +184,7 @@ LRESULT ButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
 // text changed; *full tells that the limit cut something.
 bool ReplaceSelection(HWND h, std::u16string s, bool* full) {
   *full = false;
-  return With(h, true, [&](LocalWindow& w) {
+  return WithWindow(h, true, [&](LocalWindow& w) {
     ControlState& c = w.ctl;
     int len = static_cast<int>(w.text.size());
     int a = std::clamp(std::min(c.selStart, c.selEnd), 0, len);
@@ -208,7 +204,7 @@ bool ReplaceSelection(HWND h, std::u16string s, bool* full) {
 
 // Deletes the selection, else one character before (back) or after the caret.
 bool DeleteChar(HWND h, bool back) {
-  return With(h, true, [&](LocalWindow& w) {
+  return WithWindow(h, true, [&](LocalWindow& w) {
     ControlState& c = w.ctl;
     int len = static_cast<int>(w.text.size());
     int a = std::clamp(std::min(c.selStart, c.selEnd), 0, len);
@@ -239,7 +235,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   const DWORD style = Style(h);
   switch (msg) {
     case WM_CREATE:
-      With(h, false, [&](LocalWindow& w) {
+      WithWindow(h, false, [&](LocalWindow& w) {
         w.ctl.limit = 30000;
         w.ctl.passwordChar = (style & ES_PASSWORD) ? u'*' : 0;
         return 0;
@@ -252,7 +248,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SETTEXT: {
       auto text = reinterpret_cast<LPCWSTR>(lParam);
-      With(h, true, [&](LocalWindow& w) {
+      WithWindow(h, true, [&](LocalWindow& w) {
         w.text = text ? text : u"";
         w.ctl.selStart = w.ctl.selEnd = 0;
         w.ctl.modified = false;
@@ -295,7 +291,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         case VK_RIGHT:
         case VK_HOME:
         case VK_END:
-          With(h, false, [&](LocalWindow& w) {
+          WithWindow(h, false, [&](LocalWindow& w) {
             int len = static_cast<int>(w.text.size());
             int caret = w.ctl.selEnd;
             if (wParam == VK_LEFT) caret = std::max(0, std::min(w.ctl.selStart, w.ctl.selEnd) - (w.ctl.selStart == w.ctl.selEnd));
@@ -312,7 +308,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       SetFocus(h);
       int x = static_cast<SHORT>(LOWORD(lParam));
       int cw = CharWidth();
-      With(h, false, [&](LocalWindow& w) {
+      WithWindow(h, false, [&](LocalWindow& w) {
         int caret = std::clamp((x + cw / 2) / cw, 0, static_cast<int>(w.text.size()));
         w.ctl.selStart = w.ctl.selEnd = caret;
         return 0;
@@ -320,7 +316,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case EM_GETSEL: {
-      auto [a, b] = With(h, false, [](LocalWindow& w) {
+      auto [a, b] = WithWindow(h, false, [](LocalWindow& w) {
         return std::pair<int, int>(std::min(w.ctl.selStart, w.ctl.selEnd), std::max(w.ctl.selStart, w.ctl.selEnd));
       });
       if (wParam) *reinterpret_cast<DWORD*>(wParam) = static_cast<DWORD>(a);
@@ -328,7 +324,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return MAKELONG(a, b);
     }
     case EM_SETSEL:
-      With(h, false, [&](LocalWindow& w) {
+      WithWindow(h, false, [&](LocalWindow& w) {
         int len = static_cast<int>(w.text.size());
         int a = static_cast<int>(static_cast<INT_PTR>(wParam));
         int b = static_cast<int>(lParam);
@@ -348,26 +344,26 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case EM_LIMITTEXT:
-      With(h, false, [&](LocalWindow& w) { return w.ctl.limit = wParam ? static_cast<int>(std::min<WPARAM>(wParam, 0x7FFFFFFE)) : 0x7FFFFFFE; });
+      WithWindow(h, false, [&](LocalWindow& w) { return w.ctl.limit = wParam ? static_cast<int>(std::min<WPARAM>(wParam, 0x7FFFFFFE)) : 0x7FFFFFFE; });
       return 0;
-    case EM_GETLIMITTEXT: return With(h, false, [](LocalWindow& w) { return w.ctl.limit; });
+    case EM_GETLIMITTEXT: return WithWindow(h, false, [](LocalWindow& w) { return w.ctl.limit; });
     case EM_SETREADONLY:
-      With(h, true, [&](LocalWindow& w) { return w.style = wParam ? w.style | ES_READONLY : w.style & ~ES_READONLY; });
+      WithWindow(h, true, [&](LocalWindow& w) { return w.style = wParam ? w.style | ES_READONLY : w.style & ~ES_READONLY; });
       return TRUE;
-    case EM_GETMODIFY: return With(h, false, [](LocalWindow& w) { return w.ctl.modified ? TRUE : FALSE; });
+    case EM_GETMODIFY: return WithWindow(h, false, [](LocalWindow& w) { return w.ctl.modified ? TRUE : FALSE; });
     case EM_SETMODIFY:
-      With(h, false, [&](LocalWindow& w) { return w.ctl.modified = wParam != 0; });
+      WithWindow(h, false, [&](LocalWindow& w) { return w.ctl.modified = wParam != 0; });
       return 0;
     case EM_SETPASSWORDCHAR:
-      With(h, true, [&](LocalWindow& w) {
+      WithWindow(h, true, [&](LocalWindow& w) {
         w.ctl.passwordChar = static_cast<WCHAR>(wParam);
         w.style = wParam ? w.style | ES_PASSWORD : w.style & ~ES_PASSWORD;
         return 0;
       });
       return 0;
-    case EM_GETPASSWORDCHAR: return With(h, false, [](LocalWindow& w) { return static_cast<int>(w.ctl.passwordChar); });
+    case EM_GETPASSWORDCHAR: return WithWindow(h, false, [](LocalWindow& w) { return static_cast<int>(w.ctl.passwordChar); });
     case EM_GETLINECOUNT:
-      return With(h, false, [](LocalWindow& w) { return 1 + static_cast<int>(std::count(w.text.begin(), w.text.end(), u'\n')); });
+      return WithWindow(h, false, [](LocalWindow& w) { return 1 + static_cast<int>(std::count(w.text.begin(), w.text.end(), u'\n')); });
     case EM_SCROLLCARET: return TRUE;
     case WM_SETFOCUS: Notify(h, EN_SETFOCUS); return 0;
     case WM_KILLFOCUS: Notify(h, EN_KILLFOCUS); return 0;
@@ -397,7 +393,7 @@ const ListMsgs kList{LB_ADDSTRING, LB_INSERTSTRING, LB_DELETESTRING, LB_RESETCON
 // Sets the selection (-1: none); the combo box shows the item's text.
 // Returns whether it changed.
 bool Select(HWND h, int index, bool combo) {
-  return With(h, true, [&](LocalWindow& w) {
+  return WithWindow(h, true, [&](LocalWindow& w) {
     int n = static_cast<int>(w.ctl.items.size());
     if (index < 0 || index >= n) index = -1;
     bool changed = w.ctl.curSel != index;
@@ -412,14 +408,14 @@ void UserSelect(HWND h, int index, const ListMsgs& m) {
 }
 
 void SetDropped(HWND h, bool dropped) {
-  bool was = With(h, true, [&](LocalWindow& w) { return std::exchange(w.ctl.dropped, dropped); });
+  bool was = WithWindow(h, true, [&](LocalWindow& w) { return std::exchange(w.ctl.dropped, dropped); });
   if (was != dropped) Notify(h, dropped ? CBN_DROPDOWN : CBN_CLOSEUP);
 }
 
 int Find(HWND h, int start, LPCWSTR text, bool exact) {
   if (!text) return -1;
   std::u16string key = DeviceUpper(text);
-  return With(h, false, [&](LocalWindow& w) {
+  return WithWindow(h, false, [&](LocalWindow& w) {
     int n = static_cast<int>(w.ctl.items.size());
     for (int k = 0; k < n; ++k) {
       int i = (start + 1 + k + n) % n;
@@ -436,7 +432,7 @@ LRESULT ListProc(const ListMsgs& m, HWND h, UINT msg, WPARAM wParam, LPARAM lPar
   if (msg == m.add || msg == m.insert) {
     auto text = reinterpret_cast<LPCWSTR>(lParam);
     const bool sorted = msg == m.add && (Style(h) & m.sortStyle);
-    return With(h, true, [&](LocalWindow& w) {
+    return WithWindow(h, true, [&](LocalWindow& w) {
       auto& items = w.ctl.items;
       int n = static_cast<int>(items.size());
       int at = msg == m.add ? n : static_cast<int>(static_cast<INT_PTR>(wParam));
@@ -454,7 +450,7 @@ LRESULT ListProc(const ListMsgs& m, HWND h, UINT msg, WPARAM wParam, LPARAM lPar
     });
   }
   if (msg == m.del) {
-    return With(h, true, [&](LocalWindow& w) {
+    return WithWindow(h, true, [&](LocalWindow& w) {
       auto& items = w.ctl.items;
       int i = static_cast<int>(wParam);
       if (i < 0 || i >= static_cast<int>(items.size())) return err;
@@ -469,7 +465,7 @@ LRESULT ListProc(const ListMsgs& m, HWND h, UINT msg, WPARAM wParam, LPARAM lPar
     });
   }
   if (msg == m.reset) {
-    With(h, true, [&](LocalWindow& w) {
+    WithWindow(h, true, [&](LocalWindow& w) {
       w.ctl.items.clear();
       w.ctl.curSel = -1;
       if (m.combo) w.text.clear();
@@ -477,8 +473,8 @@ LRESULT ListProc(const ListMsgs& m, HWND h, UINT msg, WPARAM wParam, LPARAM lPar
     });
     return 0;
   }
-  if (msg == m.count) return With(h, false, [](LocalWindow& w) { return static_cast<int>(w.ctl.items.size()); });
-  if (msg == m.getSel) return With(h, false, [](LocalWindow& w) { return w.ctl.curSel; });
+  if (msg == m.count) return WithWindow(h, false, [](LocalWindow& w) { return static_cast<int>(w.ctl.items.size()); });
+  if (msg == m.getSel) return WithWindow(h, false, [](LocalWindow& w) { return w.ctl.curSel; });
   if (msg == m.setSel) {
     int i = static_cast<int>(static_cast<INT_PTR>(wParam));
     Select(h, i, m.combo);
@@ -486,7 +482,7 @@ LRESULT ListProc(const ListMsgs& m, HWND h, UINT msg, WPARAM wParam, LPARAM lPar
     return i >= 0 && i < n ? i : err;
   }
   if (msg == m.getText || msg == m.getTextLen) {
-    return With(h, false, [&](LocalWindow& w) {
+    return WithWindow(h, false, [&](LocalWindow& w) {
       int i = static_cast<int>(wParam);
       if (i < 0 || i >= static_cast<int>(w.ctl.items.size())) return err;
       const std::u16string& t = w.ctl.items[static_cast<size_t>(i)].text;
@@ -495,7 +491,7 @@ LRESULT ListProc(const ListMsgs& m, HWND h, UINT msg, WPARAM wParam, LPARAM lPar
     });
   }
   if (msg == m.getData || msg == m.setData) {
-    return With(h, false, [&](LocalWindow& w) -> LRESULT {
+    return WithWindow(h, false, [&](LocalWindow& w) -> LRESULT {
       int i = static_cast<int>(wParam);
       if (i < 0 || i >= static_cast<int>(w.ctl.items.size())) return err;
       LPARAM& data = w.ctl.items[static_cast<size_t>(i)].data;
@@ -512,9 +508,9 @@ LRESULT ListProc(const ListMsgs& m, HWND h, UINT msg, WPARAM wParam, LPARAM lPar
     if (i >= 0) Select(h, i, m.combo);
     return i;
   }
-  const int count = With(h, false, [](LocalWindow& w) { return static_cast<int>(w.ctl.items.size()); });
-  const int sel = With(h, false, [](LocalWindow& w) { return w.ctl.curSel; });
-  const bool dropped = With(h, false, [](LocalWindow& w) { return w.ctl.dropped; });
+  const int count = WithWindow(h, false, [](LocalWindow& w) { return static_cast<int>(w.ctl.items.size()); });
+  const int sel = WithWindow(h, false, [](LocalWindow& w) { return w.ctl.curSel; });
+  const bool dropped = WithWindow(h, false, [](LocalWindow& w) { return w.ctl.dropped; });
   switch (msg) {
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case CB_SHOWDROPDOWN:
@@ -569,7 +565,7 @@ LRESULT ListBoxProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) { return Lis
 LRESULT ProgressProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CREATE:
-      With(h, false, [](LocalWindow& w) {
+      WithWindow(h, false, [](LocalWindow& w) {
         w.ctl.min = 0;
         w.ctl.max = 100;
         w.ctl.pos = 0;
@@ -579,27 +575,21 @@ LRESULT ProgressProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case PBM_SETRANGE:
     case PBM_SETRANGE32:
-      return With(h, true, [&](LocalWindow& w) {
+      return WithWindow(h, true, [&](LocalWindow& w) {
         LRESULT old = MAKELONG(w.ctl.min, w.ctl.max);
-        if (msg == PBM_SETRANGE) {
-          w.ctl.min = static_cast<SHORT>(LOWORD(lParam));
-          w.ctl.max = static_cast<SHORT>(HIWORD(lParam));
-        } else {
-          w.ctl.min = static_cast<int>(static_cast<INT_PTR>(wParam));
-          w.ctl.max = static_cast<int>(lParam);
-        }
-        w.ctl.pos = std::clamp(w.ctl.pos, std::min(w.ctl.min, w.ctl.max), std::max(w.ctl.min, w.ctl.max));
+        if (msg == PBM_SETRANGE) SetRange(w, static_cast<SHORT>(LOWORD(lParam)), static_cast<SHORT>(HIWORD(lParam)));
+        else SetRange32(w, wParam, lParam);
         return old;
       });
     case PBM_GETRANGE:
-      return With(h, false, [&](LocalWindow& w) {
+      return WithWindow(h, false, [&](LocalWindow& w) {
         if (lParam) *reinterpret_cast<PBRANGE*>(lParam) = PBRANGE{w.ctl.min, w.ctl.max};
         return wParam ? w.ctl.min : w.ctl.max;
       });
     case PBM_SETPOS:
     case PBM_DELTAPOS:
     case PBM_STEPIT:
-      return With(h, true, [&](LocalWindow& w) {
+      return WithWindow(h, true, [&](LocalWindow& w) {
         int old = w.ctl.pos;
         int lo = std::min(w.ctl.min, w.ctl.max), hi = std::max(w.ctl.min, w.ctl.max);
         if (msg == PBM_SETPOS) w.ctl.pos = std::clamp(static_cast<int>(wParam), lo, hi);
@@ -612,8 +602,8 @@ LRESULT ProgressProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         return old;
       });
     case PBM_SETSTEP:
-      return With(h, false, [&](LocalWindow& w) { return std::exchange(w.ctl.step, static_cast<int>(wParam)); });
-    case PBM_GETPOS: return With(h, false, [](LocalWindow& w) { return w.ctl.pos; });
+      return WithWindow(h, false, [&](LocalWindow& w) { return std::exchange(w.ctl.step, static_cast<int>(wParam)); });
+    case PBM_GETPOS: return WithWindow(h, false, [](LocalWindow& w) { return w.ctl.pos; });
     default: return DefWindowProcW(h, msg, wParam, lParam);
   }
 }
@@ -621,7 +611,7 @@ LRESULT ProgressProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------- up-down
 
 HWND Buddy(HWND h) {
-  return ToHwnd(With(h, false, [](LocalWindow& w) { return w.ctl.buddy; }));
+  return ToHwnd(WithWindow(h, false, [](LocalWindow& w) { return w.ctl.buddy; }));
 }
 
 // Takes the buddy's number when it holds a valid one in range.
@@ -640,7 +630,7 @@ bool SyncFromBuddy(HWND h) {
     v = v * 10 + (s[i] - u'0');
   }
   if (s[0] == u'-') v = -v;
-  return With(h, false, [&](LocalWindow& w) {
+  return WithWindow(h, false, [&](LocalWindow& w) {
     int lo = std::min(w.ctl.min, w.ctl.max), hi = std::max(w.ctl.min, w.ctl.max);
     if (v < lo || v > hi) return false;
     w.ctl.pos = static_cast<int>(v);
@@ -651,13 +641,13 @@ bool SyncFromBuddy(HWND h) {
 void ShowInBuddy(HWND h) {
   HWND buddy = Buddy(h);
   if (!buddy || !(Style(h) & UDS_SETBUDDYINT) || !IsWindow(buddy)) return;
-  int pos = With(h, false, [](LocalWindow& w) { return w.ctl.pos; });
+  int pos = WithWindow(h, false, [](LocalWindow& w) { return w.ctl.pos; });
   std::u16string text = FromUtf8(std::to_string(pos));
   SetWindowTextW(buddy, text.c_str());
 }
 
 HWND SetBuddy(HWND h, HWND buddy) {
-  HWND old = ToHwnd(With(h, true, [&](LocalWindow& w) { return std::exchange(w.ctl.buddy, ToId(buddy)); }));
+  HWND old = ToHwnd(WithWindow(h, true, [&](LocalWindow& w) { return std::exchange(w.ctl.buddy, ToId(buddy)); }));
   if (buddy && (Style(h) & (UDS_ALIGNRIGHT))) {
     // The control takes the right end of the buddy's rectangle.
     Device* d = DeviceOrFail();
@@ -676,13 +666,13 @@ HWND SetBuddy(HWND h, HWND buddy) {
 
 void Step(HWND h, bool up) {
   SyncFromBuddy(h);
-  auto [pos, lo, hi] = With(h, false, [](LocalWindow& w) { return std::tuple(w.ctl.pos, w.ctl.min, w.ctl.max); });
+  auto [pos, lo, hi] = WithWindow(h, false, [](LocalWindow& w) { return std::tuple(w.ctl.pos, w.ctl.min, w.ctl.max); });
   int delta = (up == (lo <= hi)) ? 1 : -1;
   int next = std::clamp(pos + delta, std::min(lo, hi), std::max(lo, hi));
   if (next == pos) return;
   NMUPDOWN nm{{h, static_cast<UINT_PTR>(GetDlgCtrlID(h)), UDN_DELTAPOS}, pos, delta};
   if (SendMessageW(GetParent(h), WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm))) return;
-  With(h, true, [&](LocalWindow& w) { return w.ctl.pos = next; });
+  WithWindow(h, true, [&](LocalWindow& w) { return w.ctl.pos = next; });
   ShowInBuddy(h);
   SendMessageW(GetParent(h), WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, next), reinterpret_cast<LPARAM>(h));
 }
@@ -690,7 +680,7 @@ void Step(HWND h, bool up) {
 LRESULT UpDownProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CREATE: {
-      With(h, false, [](LocalWindow& w) {
+      WithWindow(h, false, [](LocalWindow& w) {
         w.ctl.min = 100;  // the classic default range: 100 down to 0
         w.ctl.max = 0;
         w.ctl.pos = 0;
@@ -704,21 +694,15 @@ LRESULT UpDownProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case UDM_SETRANGE:
     case UDM_SETRANGE32:
-      With(h, true, [&](LocalWindow& w) {
-        if (msg == UDM_SETRANGE) {
-          w.ctl.max = static_cast<SHORT>(LOWORD(lParam));
-          w.ctl.min = static_cast<SHORT>(HIWORD(lParam));
-        } else {
-          w.ctl.min = static_cast<int>(static_cast<INT_PTR>(wParam));
-          w.ctl.max = static_cast<int>(lParam);
-        }
-        w.ctl.pos = std::clamp(w.ctl.pos, std::min(w.ctl.min, w.ctl.max), std::max(w.ctl.min, w.ctl.max));
+      WithWindow(h, true, [&](LocalWindow& w) {
+        if (msg == UDM_SETRANGE) SetRange(w, static_cast<SHORT>(HIWORD(lParam)), static_cast<SHORT>(LOWORD(lParam)));
+        else SetRange32(w, wParam, lParam);
         return 0;
       });
       return 0;
-    case UDM_GETRANGE: return With(h, false, [](LocalWindow& w) { return MAKELONG(w.ctl.max, w.ctl.min); });
+    case UDM_GETRANGE: return WithWindow(h, false, [](LocalWindow& w) { return MAKELONG(w.ctl.max, w.ctl.min); });
     case UDM_GETRANGE32:
-      With(h, false, [&](LocalWindow& w) {
+      WithWindow(h, false, [&](LocalWindow& w) {
         if (wParam) *reinterpret_cast<int*>(wParam) = w.ctl.min;
         if (lParam) *reinterpret_cast<int*>(lParam) = w.ctl.max;
         return 0;
@@ -727,7 +711,7 @@ LRESULT UpDownProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case UDM_SETPOS:
     case UDM_SETPOS32: {
       int v = msg == UDM_SETPOS ? static_cast<SHORT>(LOWORD(lParam)) : static_cast<int>(lParam);
-      int old = With(h, true, [&](LocalWindow& w) {
+      int old = WithWindow(h, true, [&](LocalWindow& w) {
         int lo = std::min(w.ctl.min, w.ctl.max), hi = std::max(w.ctl.min, w.ctl.max);
         return std::exchange(w.ctl.pos, std::clamp(v, lo, hi));
       });
@@ -737,7 +721,7 @@ LRESULT UpDownProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case UDM_GETPOS:
     case UDM_GETPOS32: {
       bool ok = SyncFromBuddy(h);
-      int pos = With(h, false, [](LocalWindow& w) { return w.ctl.pos; });
+      int pos = WithWindow(h, false, [](LocalWindow& w) { return w.ctl.pos; });
       if (msg == UDM_GETPOS32) {
         if (lParam) *reinterpret_cast<BOOL*>(lParam) = ok ? FALSE : TRUE;
         return pos;

@@ -30,13 +30,7 @@ Hooks& HookList() {
 template <class Fn>
 auto WithDialog(HWND h, Fn fn) -> decltype(fn(std::declval<LocalWindow&>())) {
   using R = decltype(fn(std::declval<LocalWindow&>()));
-  Device* d = DeviceOrFail();
-  if (!d) return R();
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
-  LocalWindow* w = FindOwn(st, h);
-  if (!w || !w->isDialog) return R();
-  return fn(*w);
+  return WithWindow(h, false, [&](LocalWindow& w) { return w.isDialog ? fn(w) : R(); });
 }
 
 bool IsDialog(HWND h) {

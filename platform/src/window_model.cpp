@@ -11,6 +11,7 @@
 namespace ce::win {
 namespace {
 
+
 BOOL Fail(DWORD code) {
   SetLastError(code);
   return FALSE;
@@ -110,16 +111,14 @@ LocalWindow* FindOwn(LocalState* st, int64_t id) {
 
 bool IsLocalWindow(Device* d, HWND h) {
   if (!IsLocalId(ToId(h))) return false;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* w = FindOwn(st, h);
   return w && w->local;
 }
 
 DWORD StyleOf(Device* d, HWND h) {
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     LocalWindow* w = FindOwn(st, h);
     if (w && w->local) return w->style;
   }
@@ -129,8 +128,7 @@ DWORD StyleOf(Device* d, HWND h) {
 
 std::u16string TextOf(Device* d, HWND h) {
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     LocalWindow* w = FindOwn(st, h);
     if (w && w->local) return w->text;
   }
@@ -139,8 +137,7 @@ std::u16string TextOf(Device* d, HWND h) {
 }
 
 void SetLocalText(Device* d, HWND h, std::u16string_view text) {
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   if (LocalWindow* w = FindOwn(st, h)) {
     w->text.assign(text);
     ++st->version;
@@ -148,14 +145,12 @@ void SetLocalText(Device* d, HWND h, std::u16string_view text) {
 }
 
 void Touch(Device* d) {
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   ++st->version;
 }
 
 HWND TopLevelOf(Device* d, HWND h) {
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   int64_t id = ToId(h);
   for (int guard = 0; guard < 64; ++guard) {
     LocalWindow* w = FindOwn(st, id);
@@ -167,8 +162,7 @@ HWND TopLevelOf(Device* d, HWND h) {
 }
 
 bool ScreenRect(Device* d, HWND h, RECT* out) {
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* w = FindOwn(st, h);
   if (!w) return false;
   RECT r = w->rect;
@@ -189,8 +183,7 @@ bool ScreenRect(Device* d, HWND h, RECT* out) {
 bool ReallyVisible(Device* d, HWND h) {
   int64_t id = ToId(h);
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     for (int guard = 0; guard < 64; ++guard) {
       LocalWindow* w = FindOwn(st, id);
       if (!w) return false;
@@ -204,8 +197,7 @@ bool ReallyVisible(Device* d, HWND h) {
 }
 
 void ModelAdd(Device* d, int64_t id, int64_t parent, bool local) {
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   if (local) {
     if (LocalWindow* p = FindOwn(st, parent)) p->children.push_back(id);
   } else {
@@ -215,8 +207,7 @@ void ModelAdd(Device* d, int64_t id, int64_t parent, bool local) {
 }
 
 void ModelRemove(Device* d, int64_t id) {
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* w = FindOwn(st, id);
   if (!w) return;
   if (w->local) {
@@ -234,8 +225,7 @@ void RouteInput(Device* d, MSG* msg) {
   const bool mouse = m == WM_LBUTTONDOWN || m == WM_LBUTTONUP || m == WM_LBUTTONDBLCLK || m == WM_MOUSEMOVE;
   const bool key = m == WM_KEYDOWN || m == WM_KEYUP || m == WM_CHAR;
   if ((!mouse && !key) || !msg->hwnd) return;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* top = FindOwn(st, msg->hwnd);
   if (!top || top->local) return;  // only input posted to an own top-level window
   const int64_t topId = ToId(msg->hwnd);
@@ -276,8 +266,7 @@ void RouteInput(Device* d, MSG* msg) {
 }
 
 int64_t TakePaint(Device* d, const int64_t filterHwnd) {
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   for (auto& [id, w] : st->windows) {
     if (!w.needsPaint || w.destroying || (filterHwnd && filterHwnd != id)) continue;
     if (w.local ? ReallyVisible(d, ToHwnd(id)) : (StyleOf(d, ToHwnd(id)) & WS_VISIBLE)) return id;
@@ -295,8 +284,7 @@ std::vector<HWND> OwnTopLevelWindows() {
   std::vector<HWND> out;
   Device* d = win::DeviceOrFail();
   if (!d) return out;
-  win::LocalState* st;
-  auto lock = win::LockLocal(d, &st);
+  win::Locked st(d);
   for (int64_t id : st->zorder) out.push_back(win::ToHwnd(id));
   return out;
 }
@@ -304,8 +292,7 @@ std::vector<HWND> OwnTopLevelWindows() {
 bool DescribeWindow(HWND hwnd, ModelWindow* out) {
   Device* d = win::DeviceOrFail();
   if (!d) return false;
-  win::LocalState* st;
-  auto lock = win::LockLocal(d, &st);
+  win::Locked st(d);
   win::LocalWindow* w = win::FindOwn(st, hwnd);
   if (!w) return false;
   ModelWindow m;
@@ -340,8 +327,7 @@ bool DescribeWindow(HWND hwnd, ModelWindow* out) {
 uint64_t WindowModelVersion() {
   Device* d = win::DeviceOrFail();
   if (!d) return 0;
-  win::LocalState* st;
-  auto lock = win::LockLocal(d, &st);
+  win::Locked st(d);
   return st->version;
 }
 
@@ -356,8 +342,7 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     if (!Own(st, hwnd)) return FALSE;
   }
   DWORD style = StyleOf(d, hwnd);
@@ -391,8 +376,7 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int width, int heig
   bool moved = false, sized = false;
   RECT now{};
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     LocalWindow* w = Own(st, hwnd);
     if (!w) return FALSE;
     RECT r = w->rect;
@@ -487,8 +471,7 @@ int MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count) {
 BOOL IsChild(HWND parent, HWND hwnd) {
   Device* d = DeviceOrFail();
   if (!d || !parent) return FALSE;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* w = FindOwn(st, hwnd);
   while (w && w->local) {
     if (w->parent == ToId(parent)) return TRUE;
@@ -502,8 +485,7 @@ HWND SetFocus(HWND hwnd) {
   if (!d) return nullptr;
   int64_t old;
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     if (hwnd && !Own(st, hwnd)) return nullptr;
     old = st->focus;
     if (old == ToId(hwnd)) return ToHwnd(old);
@@ -531,8 +513,7 @@ HWND SetFocus(HWND hwnd) {
 HWND GetFocus() {
   Device* d = DeviceOrFail();
   if (!d) return nullptr;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   return FindOwn(st, st->focus) ? ToHwnd(st->focus) : nullptr;
 }
 
@@ -542,8 +523,7 @@ HWND GetActiveWindow() {
   std::vector<int64_t> order;
   int64_t active;
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     order = st->zorder;
     active = FindOwn(st, st->active) ? st->active : 0;
   }
@@ -560,8 +540,7 @@ HWND SetActiveWindow(HWND hwnd) {
   if (!d) return nullptr;
   int64_t old;
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     old = FindOwn(st, st->active) ? st->active : 0;
     if (!hwnd) {
       st->active = 0;
@@ -603,8 +582,7 @@ BOOL BringWindowToTop(HWND hwnd) {
 HWND GetWindow(HWND hwnd, UINT command) {
   Device* d = DeviceOrFail();
   if (!d) return nullptr;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* w = FindOwn(st, hwnd);
   if (!w) {
     if (!IsWindow(hwnd)) return Fail(ERROR_INVALID_WINDOW_HANDLE), nullptr;
@@ -635,8 +613,7 @@ BOOL EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM lParam) {
   if (!d) return FALSE;
   std::vector<int64_t> all;
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     if (!FindOwn(st, parent)) return FALSE;
     Descendants(st, ToId(parent), &all);
   }
@@ -656,8 +633,7 @@ int GetDlgCtrlID(HWND hwnd) {
 HWND GetDlgItem(HWND dialog, int id) {
   Device* d = DeviceOrFail();
   if (!d) return nullptr;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* w = FindOwn(st, dialog);
   if (!w) return Fail(ERROR_INVALID_WINDOW_HANDLE), nullptr;
   for (int64_t c : w->children) {
@@ -671,8 +647,7 @@ HWND GetDlgItem(HWND dialog, int id) {
 BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   if (!hwnd) {
     for (int64_t id : st->zorder) FindOwn(st, id)->needsPaint = true;
     return TRUE;
@@ -686,8 +661,7 @@ BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL) {
 BOOL ValidateRect(HWND hwnd, const RECT*) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* w = Own(st, hwnd);
   if (!w) return FALSE;
   w->needsPaint = false;
@@ -698,8 +672,7 @@ BOOL UpdateWindow(HWND hwnd) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
   {
-    LocalState* st;
-    auto lock = LockLocal(d, &st);
+    Locked st(d);
     LocalWindow* w = Own(st, hwnd);
     if (!w) return FALSE;
     if (!w->needsPaint) return TRUE;
@@ -712,8 +685,7 @@ BOOL UpdateWindow(HWND hwnd) {
 HWND WindowFromPoint(POINT point) {
   Device* d = DeviceOrFail();
   if (!d) return nullptr;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   for (auto it = st->zorder.rbegin(); it != st->zorder.rend(); ++it) {
     if (!(StyleOf(d, ToHwnd(*it)) & WS_VISIBLE)) continue;
     RECT r;
@@ -727,8 +699,7 @@ HWND WindowFromPoint(POINT point) {
 HWND ChildWindowFromPoint(HWND parent, POINT clientPoint) {
   Device* d = DeviceOrFail();
   if (!d) return nullptr;
-  LocalState* st;
-  auto lock = LockLocal(d, &st);
+  Locked st(d);
   LocalWindow* p = Own(st, parent);
   if (!p) return nullptr;
   if (clientPoint.x < 0 || clientPoint.y < 0 || clientPoint.x >= p->rect.right - p->rect.left ||

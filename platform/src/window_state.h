@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ce/device.h"
@@ -133,6 +134,18 @@ struct LocalState {
 // This process's state for device d, locked; a state that belongs to
 // another device or to the parent of a fork is dropped first.
 std::unique_lock<std::recursive_mutex> LockLocal(Device* d, LocalState** out);
+// The same, locked while the guard lives; it stands in wherever the state
+// pointer is wanted.
+class Locked {
+ public:
+  explicit Locked(Device* d) : lock_(LockLocal(d, &st_)) {}
+  operator LocalState*() const { return st_; }
+  LocalState* operator->() const { return st_; }
+
+ private:
+  LocalState* st_ = nullptr;
+  std::unique_lock<std::recursive_mutex> lock_;
+};
 // The procedure of an own window (null when not ours).
 WNDPROC OwnProc(Device* d, HWND hwnd);
 // Calls an own window's procedure outside the lock; 0 when not ours.
@@ -154,6 +167,20 @@ void ForgetOwnWindow(Device* d, int64_t hwnd);
 // The own window (null when not ours); call with the lock held.
 LocalWindow* FindOwn(LocalState* st, int64_t id);
 inline LocalWindow* FindOwn(LocalState* st, HWND h) { return FindOwn(st, ToId(h)); }
+// Runs fn on an own window's model entry with the lock held; `change` marks
+// the model changed. Returns fn's result (a default value without a device
+// or for no own window).
+template <class Fn>
+auto WithWindow(HWND h, bool change, Fn fn) -> decltype(fn(std::declval<LocalWindow&>())) {
+  using R = decltype(fn(std::declval<LocalWindow&>()));
+  Device* d = DeviceOrFail();
+  if (!d) return R();
+  Locked st(d);
+  LocalWindow* w = FindOwn(st, h);
+  if (!w) return R();
+  if (change) ++st->version;
+  return fn(*w);
+}
 // Whether h is an own local (child) window.
 bool IsLocalWindow(Device* d, HWND h);
 // The model's style of an own window (the table's for a top-level one).

@@ -1,6 +1,5 @@
 // The resource compiler's <dialog> element.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include "ce/module.h"
 #include "ce/rescontainer.h"
 #include "ce/window.h"
+#include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -20,25 +20,13 @@ namespace {
 
 const fs::path kBin = QUILMO_BIN_DIR;
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
+using Result = quilmo::test::CommandResult;
 
 // Compiles source into a container file and returns rescomp's exit and output.
 Result Compile(const fs::path& dir, const std::string& source, const fs::path& out) {
   std::ofstream(dir / "dlg.xml", std::ios::binary) << source;
-  Result r;
-  const std::string cmd = "'" + (kBin / "rescomp").string() + "' --out '" + out.string() + "' '" +
-                          (dir / "dlg.xml").string() + "' 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return quilmo::test::RunCommand("'" + (kBin / "rescomp").string() + "' --out '" + out.string() + "' '" +
+                                   (dir / "dlg.xml").string() + "'");
 }
 
 // The template resource id of a compiled container, parsed.

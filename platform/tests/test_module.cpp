@@ -1,6 +1,5 @@
 // Modules, resources and the resource compiler.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "ce/process.h"
 #include "ce/rescontainer.h"
 #include "ce/text.h"
+#include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -23,22 +23,8 @@ namespace {
 
 const fs::path kBin = QUILMO_BIN_DIR;
 
-struct RunResult {
-  int status = -1;  // exit code; -1 when killed by a signal
-  std::string output;
-};
-
-RunResult RunCommand(const std::string& command) {
-  RunResult r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using RunResult = quilmo::test::CommandResult;
+using quilmo::test::RunCommand;
 
 std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
 

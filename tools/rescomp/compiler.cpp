@@ -10,6 +10,7 @@
 
 #include "ce/controls.h"
 #include "ce/dlgtemplate.h"
+#include "ce/numtext.h"
 #include "ce/window.h"
 #include "dialog_words.h"
 #include "version.h"
@@ -51,26 +52,11 @@ bool Utf8To16(std::string_view s, std::u16string* out) {
   return true;
 }
 
+// Unsigned decimal or 0x-hex of at most ten characters, prefix included.
 bool ParseNumber(const char* text, uint32_t max, uint32_t* out) {
-  std::string s(text);
-  if (s.empty() || s.size() > 10) return false;
-  int base = 10;
-  size_t i = 0;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    i = 2;
-  }
-  uint64_t v = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
-    v = v * base + d;
-  }
-  if (v > max) return false;
+  const std::string_view s(text);
+  int64_t v;
+  if (s.size() > 10 || !ce::ParseInteger(s, 0, max, &v, false)) return false;
   *out = static_cast<uint32_t>(v);
   return true;
 }

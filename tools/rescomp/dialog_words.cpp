@@ -4,6 +4,7 @@
 #include <map>
 
 #include "ce/controls.h"
+#include "ce/numtext.h"
 #include "ce/window.h"
 
 namespace rescomp {
@@ -55,22 +56,8 @@ std::string_view Family(const std::u16string& windowClass) {
 }
 
 bool Number(std::string_view s, DWORD* out) {
-  int base = 10;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    s.remove_prefix(2);
-  }
-  if (s.empty() || s.size() > 10) return false;
-  uint64_t v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
-    v = v * base + d;
-  }
-  if (v > 0xFFFFFFFFull) return false;
+  int64_t v;
+  if (!ce::ParseInteger(s, 0, 0xFFFFFFFFll, &v, false)) return false;
   *out = static_cast<DWORD>(v);
   return true;
 }

@@ -99,6 +99,21 @@ Dc* FindDc(HDC hdc) {
   return &it->second;
 }
 
+constexpr COLORREF kClrInvalid = 0xFFFFFFFFu;
+// A DC colour swapped for color: the old one (kClrInvalid for no DC).
+COLORREF SwapDcColor(HDC hdc, COLORREF Dc::*which, COLORREF color) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return kClrInvalid;
+  std::swap(dc->*which, color);
+  return color;
+}
+COLORREF DcColor(HDC hdc, COLORREF Dc::*which) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  return dc == nullptr ? kClrInvalid : dc->*which;
+}
+
 uintptr_t AddObject(const Object& o) {
   std::lock_guard<std::mutex> g(G().m);
   uintptr_t key = G().nextObject++;
@@ -336,33 +351,10 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object) {
   return Handle<HGDIOBJ>(previous);
 }
 
-COLORREF SetTextColor(HDC hdc, COLORREF color) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  if (dc == nullptr) return 0xFFFFFFFFu;  // CLR_INVALID
-  std::swap(dc->textColor, color);
-  return color;
-}
-
-COLORREF GetTextColor(HDC hdc) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  return dc == nullptr ? 0xFFFFFFFFu : dc->textColor;
-}
-
-COLORREF SetBkColor(HDC hdc, COLORREF color) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  if (dc == nullptr) return 0xFFFFFFFFu;
-  std::swap(dc->bkColor, color);
-  return color;
-}
-
-COLORREF GetBkColor(HDC hdc) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  return dc == nullptr ? 0xFFFFFFFFu : dc->bkColor;
-}
+COLORREF SetTextColor(HDC hdc, COLORREF color) { return SwapDcColor(hdc, &Dc::textColor, color); }
+COLORREF GetTextColor(HDC hdc) { return DcColor(hdc, &Dc::textColor); }
+COLORREF SetBkColor(HDC hdc, COLORREF color) { return SwapDcColor(hdc, &Dc::bkColor, color); }
+COLORREF GetBkColor(HDC hdc) { return DcColor(hdc, &Dc::bkColor); }
 
 int SetBkMode(HDC hdc, int mode) {
   std::lock_guard<std::mutex> g(G().m);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 #include "mfc_internal.h"
 
@@ -54,6 +55,13 @@ void SweepObjects(Map& map) {
   }
 }
 
+// Takes a handle into an empty slot; FALSE for a null handle or a taken slot.
+template <typename H>
+BOOL AttachHandle(H* slot, H handle) {
+  if (handle == nullptr || *slot != nullptr) return FALSE;
+  *slot = handle;
+  return TRUE;
+}
 }  // namespace
 
 namespace ui::detail {
@@ -106,17 +114,8 @@ CGdiObject::~CGdiObject() {
   if (!m_temporary && m_hObject != nullptr) ::DeleteObject(m_hObject);
 }
 
-BOOL CGdiObject::Attach(HGDIOBJ object) {
-  if (object == nullptr || m_hObject != nullptr) return FALSE;
-  m_hObject = object;
-  return TRUE;
-}
-
-HGDIOBJ CGdiObject::Detach() {
-  HGDIOBJ h = m_hObject;
-  m_hObject = nullptr;
-  return h;
-}
+BOOL CGdiObject::Attach(HGDIOBJ object) { return AttachHandle(&m_hObject, object); }
+HGDIOBJ CGdiObject::Detach() { return std::exchange(m_hObject, nullptr); }
 
 BOOL CGdiObject::DeleteObject() {
   if (m_hObject == nullptr) return FALSE;
@@ -165,17 +164,8 @@ CDC::~CDC() {
   if (!m_temporary && m_hDC != nullptr) ::DeleteDC(m_hDC);
 }
 
-BOOL CDC::Attach(HDC hdc) {
-  if (hdc == nullptr || m_hDC != nullptr) return FALSE;
-  m_hDC = hdc;
-  return TRUE;
-}
-
-HDC CDC::Detach() {
-  HDC h = m_hDC;
-  m_hDC = nullptr;
-  return h;
-}
+BOOL CDC::Attach(HDC hdc) { return AttachHandle(&m_hDC, hdc); }
+HDC CDC::Detach() { return std::exchange(m_hDC, nullptr); }
 
 CDC* CDC::FromHandle(HDC hdc) {
   if (hdc == nullptr) return nullptr;

@@ -5,12 +5,12 @@
 
 #include <QImage>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "CedevRun.h"
 #include "testkit/TestDevice.h"
 #include "ui/qt/Screen.h"
 // Device declarations after Qt: they are plain macros.
@@ -22,23 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-};
-
-Result Cedev(const std::string& args) {
-  std::string cmd = std::string(QUILMO_BIN_DIR) + "/cedev " + args + " 2>&1";
-  Result r{-1, {}};
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int status = pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using cedev_test::Result;
+using cedev_test::RunCedev;
 
 std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
 
@@ -76,9 +61,9 @@ TEST(CedevScreen, RotateSwapsTheScreenAndTellsTheWindows) {
   HWND hwnd = CreateWindowExW(0, u"RotateSink", u"sink", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(hwnd, nullptr);
 
-  Result r = Cedev("rotate " + Q(dev.dir()));
-  ASSERT_EQ(r.code, 0) << r.out;
-  EXPECT_NE(r.out.find("320x240"), std::string::npos) << r.out;
+  Result r = RunCedev("rotate " + Q(dev.dir()));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("320x240"), std::string::npos) << r.output;
   MSG m;
   ASSERT_TRUE(PeekMessageW(&m, hwnd, WM_SETTINGCHANGE, WM_SETTINGCHANGE, PM_REMOVE));
   EXPECT_EQ(m.hwnd, hwnd);
@@ -86,28 +71,28 @@ TEST(CedevScreen, RotateSwapsTheScreenAndTellsTheWindows) {
   EXPECT_EQ(dev.device()->GetProfile().screenWidth, 320);
   EXPECT_EQ(dev.device()->GetProfile().screenHeight, 240);
 
-  r = Cedev("rotate " + Q(dev.dir()));
-  ASSERT_EQ(r.code, 0) << r.out;
+  r = RunCedev("rotate " + Q(dev.dir()));
+  ASSERT_EQ(r.status, 0) << r.output;
   ASSERT_TRUE(dev.device()->ReloadProfile());
   EXPECT_EQ(dev.device()->GetProfile().screenWidth, 240);
   EXPECT_EQ(dev.device()->GetProfile().screenHeight, 320);
   DestroyWindow(hwnd);
   UnregisterClassW(u"RotateSink", nullptr);
 
-  EXPECT_EQ(Cedev("rotate " + Q(dev.dir() / "nothing")).code, 1);
+  EXPECT_EQ(RunCedev("rotate " + Q(dev.dir() / "nothing")).status, 1);
 }
 
 TEST(CedevScreen, ScreenshotDrawsTheScreenFile) {
   quilmo::test::TestDevice dev;
   const fs::path png = dev.dir() / "shot.png";
-  Result r = Cedev("screenshot " + Q(dev.dir()) + " " + Q(png));
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.out.find("shows nothing"), std::string::npos) << r.out;
+  Result r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("shows nothing"), std::string::npos) << r.output;
   EXPECT_FALSE(fs::exists(png));
 
   std::ofstream(dev.dir() / "screen.xml", std::ios::binary) << kScreen;
-  r = Cedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --scale 2");
-  ASSERT_EQ(r.code, 0) << r.out;
+  r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --scale 2");
+  ASSERT_EQ(r.status, 0) << r.output;
   QImage shot(QString::fromStdString(png.string()));
   ASSERT_FALSE(shot.isNull());
   ASSERT_EQ(shot.size(), QSize(480, 640));
@@ -123,24 +108,24 @@ TEST(CedevScreen, ScreenshotDrawsTheScreenFile) {
     for (int x = 8; x < 128; ++x) differing += shot.pixel(x, y) != background;
   EXPECT_GT(differing, 200);
 
-  EXPECT_EQ(Cedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --scale 0").code, 2);
-  EXPECT_EQ(Cedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --zoom 2").code, 2);
+  EXPECT_EQ(RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --scale 0").status, 2);
+  EXPECT_EQ(RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --zoom 2").status, 2);
   std::ofstream(dev.dir() / "screen.xml", std::ios::binary | std::ios::trunc)
       << "<screen width=\"240\" height=\"320\"/>";
-  r = Cedev("screenshot " + Q(dev.dir()) + " " + Q(png));
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.out.find("shows nothing"), std::string::npos) << r.out;
+  r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("shows nothing"), std::string::npos) << r.output;
   // Left behind by a program that has ended: stale, not shown.
   std::string stale = kScreen;
   stale.insert(stale.find(" scale="), " pid=\"" + std::to_string(EndedPid()) + "\"");
   std::ofstream(dev.dir() / "screen.xml", std::ios::binary | std::ios::trunc) << stale;
-  r = Cedev("screenshot " + Q(dev.dir()) + " " + Q(png));
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.out.find("has ended"), std::string::npos) << r.out;
+  r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("has ended"), std::string::npos) << r.output;
   std::ofstream(dev.dir() / "screen.xml", std::ios::binary | std::ios::trunc) << "<screen width=\"wide\"/>";
-  r = Cedev("screenshot " + Q(dev.dir()) + " " + Q(png));
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.out.find("bad width"), std::string::npos) << r.out;
+  r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("bad width"), std::string::npos) << r.output;
 }
 
 TEST(CedevScreen, RunWithScreenPutsTheProgramInScreenMode) {
@@ -148,8 +133,8 @@ TEST(CedevScreen, RunWithScreenPutsTheProgramInScreenMode) {
   // A device program that notes the mode it was given.
   dev.PutFile(u"\\Windows\\mode.exe", "#!/bin/sh\necho \"ui=$QUILMO_UI\" > \"$QUILMO_DEVICE/mode.txt\"\n");
   fs::permissions(dev.Host(u"\\Windows\\mode.exe"), fs::perms::owner_all, fs::perm_options::add);
-  Result r = Cedev("run --screen --timeout 30 " + Q(dev.dir()) + " '\\Windows\\mode.exe'");
-  ASSERT_EQ(r.code, 0) << r.out;
+  Result r = RunCedev("run --screen --timeout 30 " + Q(dev.dir()) + " '\\Windows\\mode.exe'");
+  ASSERT_EQ(r.status, 0) << r.output;
   std::ifstream in(dev.dir() / "mode.txt");
   std::string line;
   std::getline(in, line);
@@ -158,6 +143,6 @@ TEST(CedevScreen, RunWithScreenPutsTheProgramInScreenMode) {
 
 TEST(CedevScreen, ScreenOptionBelongsToRunOnly) {
   quilmo::test::TestDevice dev;
-  EXPECT_EQ(Cedev("boot --screen " + Q(dev.dir())).code, 2);
-  EXPECT_EQ(Cedev("run --screen").code, 2);
+  EXPECT_EQ(RunCedev("boot --screen " + Q(dev.dir())).status, 2);
+  EXPECT_EQ(RunCedev("run --screen").status, 2);
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ce/numtext.h"
 #include "ce/text.h"
 #include "ui/ScreenFormat.h"
 #include "ui/qt/Screen.h"
@@ -14,38 +15,9 @@ namespace {
 
 namespace sf = ui::screen;
 
-// Decimal (optionally negative) or 0x-hex.
+// Decimal (optionally negative) or 0x-hex, up to 64 bits.
 bool ParseInt(const char* text, int64_t min, int64_t max, int64_t* out) {
-  std::string s = text;
-  size_t i = 0;
-  int base = 10;
-  bool negative = false;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    i = 2;
-  } else if (!s.empty() && s[0] == '-') {
-    negative = true;
-    i = 1;
-  }
-  if (i >= s.size() || s.size() - i > 20) return false;
-  uint64_t v = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
-    if (v > (UINT64_MAX - d) / base) return false;
-    v = v * base + d;
-  }
-  if (v > static_cast<uint64_t>(INT64_MAX)) {
-    if (negative || max != INT64_MAX) return false;
-  }
-  const int64_t sv = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
-  if (sv < min || sv > max) return false;
-  *out = sv;
-  return true;
+  return ce::ParseInteger(text, min, max, out, true, 20);
 }
 
 class Reader {

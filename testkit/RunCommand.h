@@ -1,0 +1,19 @@
+// Running a host command from a test and capturing what it prints.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace quilmo::test {
+
+struct CommandResult {
+  int status = -1;  // exit code; -1 when killed by a signal
+  std::string output;
+};
+
+// Runs command through the shell, stderr merged into the output.
+CommandResult RunCommand(const std::string& command);
+// Reads all a popen'd command prints, then closes it.
+CommandResult FinishCommand(FILE* p);
+
+}  // namespace quilmo::test

@@ -95,6 +95,8 @@ void CQuilmoCommandLineInfo::ApplyKeyword(int mode) {
         g.g_bCommandLineBackup = true;
       g.g_bRemote = remote;
       g.g_Operation.imagePath.Set(OperationDescriptor::kDefaultImagePath, false);
+      // Host mode 1: the desktop host named in the remote options (the
+      // dispatch switches to 2 for an image id).
       if (remote) g.g_Operation.hostMode = kHostModeLocal;
       break;
     }

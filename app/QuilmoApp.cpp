@@ -10,6 +10,7 @@
 #include "ce/module.h"
 #include "ce/msgbox.h"
 #include "ce/process.h"
+#include "ce/shell.h"
 #include "ce/system.h"
 #include "ce/window.h"
 #include "ce/winsock.h"
@@ -37,6 +38,7 @@ constexpr int kHardwareTextChars = 512;
 constexpr DWORD kMainFrameStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE;  // 0x00CF8000
 constexpr const WCHAR* kSecurityAgentFile = u"\\windows\\CMGLib.dll";
 constexpr const WCHAR* kSecurityAgentLibrary = u"CMGLIB.DLL";
+constexpr const char* kSecurityAgentEntry = "CMG_Request";
 // Given back to the allocator first when memory runs out, so that the
 // handler can still log and show its box.
 constexpr size_t kMemoryReserveBytes = 64 * 1024;
@@ -107,6 +109,7 @@ BOOL CQuilmoApp::InitInstance() {
   if (!g_pMemoryReserve) g_pMemoryReserve = static_cast<char*>(std::malloc(kMemoryReserveBytes));
   g_pMemoryHandlerApp = this;
   std::set_new_handler(&NewHandler);
+  SHInitExtraControls();
   m_bComInitialized = SUCCEEDED(CoInitializeEx(nullptr, 0));
 
   // 2. Sockets 1.1; the pieces of the engine that the start-up owns.
@@ -246,7 +249,7 @@ void CQuilmoApp::LogPowerState() {
   WCHAR name[MAX_PATH] = {};
   DWORD flags = 0;
   if (!GetSystemPowerState(name, MAX_PATH, &flags)) {
-    Log(GetLastError(), u"Unable to determine system power state", kClass, __LINE__);
+    Log(0, u"Unable to determine system power state", kClass, __LINE__);
     return;
   }
   CString text;
@@ -292,7 +295,7 @@ bool CQuilmoApp::LoadResources() {
   const CString customXml = programFolder + GetCustomResourceXmlName();
   if (System::FileExists(customXml) && !LoadResOverrides(customXml)) {
     LogError(0, u"Unable to load custom resource XML", kClass, __LINE__);
-    Localizer::TextMessageBox(kBadResourceXmlText, MB_OK | MB_ICONERROR);
+    Localizer::TextMessageBox(kBadResourceXmlText, MB_OK);
     Quit();
     return false;
   }
@@ -329,7 +332,7 @@ bool CQuilmoApp::StoreExePathInRegistry() {
        settings.WriteDWORD(u"dwMajor", g.g_wVersionMajor) && settings.WriteDWORD(u"dwMid", g.g_wVersionMid) &&
        settings.WriteDWORD(u"dwMinor", g.g_wVersionMinor);
   ok = ok && settings.Reopen(kSharedKeyKind) && settings.WriteString(GetBackupEXEPathValueName(), path);
-  if (!ok) LogError(GetLastError(), u"CQuilmoApp::StoreExePathInRegistry() Error setting value", kClass, __LINE__);
+  if (!ok) Log(0, u"CQuilmoApp::StoreExePathInRegistry() Error setting value", kClass, __LINE__);
   return ok;
 }
 
@@ -342,8 +345,13 @@ bool CQuilmoApp::SecurityAgentDetected() {
     return false;
   }
   Log(0, u"Credant library loaded", kAgentClass, __LINE__);
+  const bool entryFound = GetProcAddress(library, kSecurityAgentEntry) != nullptr;
+  if (!entryFound)
+    LogError(GetLastError(), u"Error retrieving CMG_Request entry point", kAgentClass, __LINE__);
+  else
+    Log(0, u"Retrieved CMG_Request funtion entry point", kAgentClass, __LINE__);
   FreeLibrary(library);
-  return true;
+  return entryFound;
 }
 
 void CQuilmoApp::OnOutOfMemory() {
@@ -352,7 +360,7 @@ void CQuilmoApp::OnOutOfMemory() {
   g_pMemoryReserve = nullptr;
   if (!handling) {
     handling = true;
-    LogError(0, u"new() thrown bad_alloc", kClass, __LINE__);
+    Log(0, u"new() thrown bad_alloc", kClass, __LINE__);
     MEMORYSTATUS status{};
     status.dwLength = sizeof status;
     GlobalMemoryStatus(&status);
@@ -371,7 +379,14 @@ void CQuilmoApp::OnOutOfMemory() {
     for (const auto& line : lines) {
       CString text;
       text.Format(line.format, static_cast<int>(line.value));
-      LogInfo(0, text, kClass, __LINE__);
+      Log(0, text, kClass, __LINE__);
+    }
+    DWORD storePages = 0, ramPages = 0, pageSize = 0;
+    if (GetSystemMemoryDivision(&storePages, &ramPages, &pageSize)) {
+      CString text;
+      text.Format(u"GetSystemMemoryDivision() values: dwStorePages=%d, dwRamPages=%d, dwPageSize=%d",
+                  static_cast<int>(storePages), static_cast<int>(ramPages), static_cast<int>(pageSize));
+      Log(0, text, kClass, __LINE__);
     }
     ALog& log = GetLog();
     if (log.IsBuffering()) log.Flush(false);

@@ -86,7 +86,8 @@ class CQuilmoApp : public CWinApp {
   // Support files and the copy to the storage card; false after a failure
   // was shown and the quit posted.
   bool PrepareSupportFiles();
-  // The security agent's library loads.
+  // The security agent's library loads and offers its request entry
+  // (logged as the agent's interface does).
   bool SecurityAgentDetected();
   void LogPowerState();
   // Destroys the main frame (and its object) when there is one.

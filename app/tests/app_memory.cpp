@@ -44,9 +44,11 @@ TEST(OutOfMemoryDeathTest, TheHandlerLogsTheMemoryStatusShowsItsBoxAndExitsWith1
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(StartThenRunOutOfMemory(), ::testing::ExitedWithCode(11),
               "box: The device is low on system memory\\. \\| Quilmo Backup \\| .*"
-              "E CQuilmoApp [0-9]+ : new\\(\\) thrown bad_alloc.*"
-              "I CQuilmoApp [0-9]+ : Utilisation: [0-9]+%.*"
-              "I CQuilmoApp [0-9]+ : Available Virtual: [0-9]+ bytes");
+              "L CQuilmoApp [0-9]+ : new\\(\\) thrown bad_alloc.*"
+              "L CQuilmoApp [0-9]+ : Utilisation: [0-9]+%.*"
+              "L CQuilmoApp [0-9]+ : Available Virtual: [0-9]+ bytes.*"
+              "L CQuilmoApp [0-9]+ : GetSystemMemoryDivision\\(\\) values: dwStorePages=[0-9]+, "
+              "dwRamPages=[0-9]+, dwPageSize=4096");
 }
 
 }  // namespace

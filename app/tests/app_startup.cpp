@@ -1,12 +1,16 @@
 // The built "Quilmo Backup.exe" started on scratch devices: its log, its
 // registry record and the conditions under which it refuses to start.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "app/QuilmoApp.h"
 #include "ce/boot.h"
 #include "ce/errors.h"
 #include "ce/msgbox.h"
@@ -205,6 +209,7 @@ TEST_F(StartupTest, ABadCustomResourceXmlStopsTheStartWithItsMessage) {
   std::vector<ce::ScreenLogEntry> boxes = Boxes();
   ASSERT_EQ(boxes.size(), 1u) << BoxTexts();
   EXPECT_EQ(ce::ToUtf8(boxes[0].text), "Contact Quilmo Support - bad resource XML");
+  EXPECT_EQ(boxes[0].style & MB_ICONMASK, 0u);  // a plain box, unlike the resource-string errors
   EXPECT_TRUE(HasLine(R"(E CQuilmoApp \d+ : Unable to load custom resource XML)")) << LogText();
   EXPECT_TRUE(HasLine(R"(L CQuilmoApp \d+ : Resources loaded)"));
   EXPECT_FALSE(HasLine(R"(.*Parsed commandline.*)"));
@@ -294,6 +299,20 @@ TEST_F(StartupTest, AnUnsupportedSecurityAgentStopsTheStartWithString134) {
   EXPECT_FALSE(HasLine(R"(.*Parsed commandline.*)"));
 }
 
+TEST_F(StartupTest, AnAgentLibraryWithoutItsRequestEntryIsNotTakenForTheAgent) {
+  PutSupportFiles(u"\\Windows\\");
+  Dl_info info{};  // any loadable library without the entry: the compression library
+  ASSERT_NE(dladdr(reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(&crc32)), &info), 0);
+  ASSERT_NE(info.dli_fname, nullptr);
+  Copy(info.dli_fname, u"\\Windows\\CMGLib.dll", false);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), "");
+  EXPECT_TRUE(HasLine(R"(L ACredantIF \d+ : Credant library loaded)")) << LogText();
+  EXPECT_TRUE(HasLine(R"(E ACredantIF \d+ : Error retrieving CMG_Request entry point( -?\d+)?)"));
+  EXPECT_FALSE(HasLine(R"(.*Credant has been detected.*)"));
+  EXPECT_TRUE(HasLine(R"(L CQuilmoApp \d+ : Parsed commandline)"));
+}
+
 TEST_F(StartupTest, AnAgentFileThatDoesNotLoadIsLoggedAndTheStartGoesOn) {
   PutSupportFiles(u"\\Windows\\");
   dev_.PutFile(u"\\Windows\\CMGLib.dll", "not a library");
@@ -315,6 +334,25 @@ TEST_F(StartupTest, WithoutLoggingNoLogIsWrittenAndOrdinaryLinesBecomeBoxes) {
   }
   EXPECT_TRUE(sawWsa) << BoxTexts();
   EXPECT_EQ(String(kSettingsKey, u"csVersion"), "6.1.0, Build 118");
+}
+
+// A registry that cannot be written: the record is given up with one
+// ordinary log line (no error entry, no code) and the caller goes on.
+TEST(StoreExePathTest, AFailedWriteIsLoggedAsAnOrdinaryLine) {
+  quilmo::test::TestDevice dev;
+  dev.MakeDir(u"\\temp");
+  AGlobal global;
+  CQuilmoApp app;
+  global.g_Log.Open(false);
+  ce::RegCloseHives();
+  dev.PutFile(ce::kSystemHivePath, std::string(4096, 'x'));
+  EXPECT_FALSE(app.StoreExePathInRegistry());
+  const std::string log = global.g_Log.GetBuffer();
+  EXPECT_TRUE(std::regex_search(log, std::regex(R"(\r\nL CQuilmoApp \d+ : CQuilmoApp::StoreExePathInRegistry\(\) )"
+                                                R"(Error setting value\r\n)")))
+      << log;
+  EXPECT_EQ(log.find("E CQuilmoApp"), std::string::npos);
+  ce::RegCloseHives();
 }
 
 }  // namespace

@@ -128,3 +128,5 @@ bool ce::SplitShortcutTarget(std::u16string_view target, std::u16string* program
   if (args) *args = std::u16string(rest);
   return !prog.empty();
 }
+
+BOOL SHInitExtraControls() { return TRUE; }

@@ -211,6 +211,18 @@ void GlobalMemoryStatus(MEMORYSTATUS* status) {
   *status = MEMORYSTATUS{sizeof(MEMORYSTATUS), 38, 64 * kMB, 40 * kMB, 0, 0, 32 * kMB, 26 * kMB};
 }
 
+BOOL GetSystemMemoryDivision(LPDWORD storePages, LPDWORD ramPages, LPDWORD pageSize) {
+  if (!storePages || !ramPages || !pageSize) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  constexpr DWORD kPage = 4096;
+  *pageSize = kPage;
+  *ramPages = 64 * 1024 * 1024 / kPage;    // as GlobalMemoryStatus reports
+  *storePages = 32 * 1024 * 1024 / kPage;  // the object store
+  return TRUE;
+}
+
 // Blocks carry their size in a header of max_align_t size.
 namespace {
 constexpr size_t kLocalHeader = alignof(std::max_align_t);

@@ -34,6 +34,10 @@ BOOL SHGetSpecialFolderPath(HWND owner, LPWSTR path, int csidl, BOOL create);
 // through (ERROR_PATH_NOT_FOUND for a missing folder, ...).
 BOOL SHCreateShortcut(LPCWSTR shortcutPath, LPCWSTR target);
 
+// Makes the shell's extra controls available to the program. The window
+// layer has every control class built in, so this only reports success.
+BOOL SHInitExtraControls();
+
 namespace ce {
 
 // Reads a shortcut's target back: the text after the first "#", cut to the

@@ -114,6 +114,9 @@ typedef MEMORYSTATUS* LPMEMORYSTATUS;
 static_assert(sizeof(MEMORYSTATUS) == 32);
 // Fixed figures of a 64 MB device with 32 MB per process.
 void GlobalMemoryStatus(MEMORYSTATUS* status);
+// How the device's RAM is divided between the object store and programs, in
+// pages; FALSE (ERROR_INVALID_PARAMETER) when an out pointer is null.
+BOOL GetSystemMemoryDivision(LPDWORD storePages, LPDWORD ramPages, LPDWORD pageSize);
 
 typedef void* HLOCAL;
 #define LMEM_FIXED 0x0000u

@@ -104,16 +104,20 @@ BOOL CPasswordDlg::OnInitDialog() {
   Localizer::SetControlText(this, IDCANCEL, kCancelText);
   Localizer::SetControlText(this, IDOK, kOkText);
   if (CWnd* countdown = GetDlgItem(kCountdownId)) countdown->ShowWindow(SW_HIDE);
-  ::SendDlgItemMessageW(m_hWnd, kPasswordId, EM_LIMITTEXT, kMaxPassword, 0);
+  // A kiosk login may be longer than a password: the field takes as much
+  // as OK compares.
+  ::SendDlgItemMessageW(m_hWnd, kPasswordId, EM_LIMITTEXT,
+                        m_bKioskMode ? kMaxKioskLogin : kMaxPassword, 0);
   ::SendDlgItemMessageW(m_hWnd, kConfirmId, EM_LIMITTEXT, kMaxPassword, 0);
 
   if (m_bKioskMode) {
-    // The kiosk login decides over the other modes: one field, no store.
+    // The countdown runs whatever the constructor asked for; the fields
+    // are prepared for that mode below, only OK checks the kiosk login.
     Log(0, u"Set kiosk password timer", kClass, __LINE__);
     m_nCountdown = kKioskSeconds;
     m_bTimerRunning = SetTimer(kKioskTimer, kKioskTimerMs) != 0;
   }
-  if (m_bKioskMode || m_bImageMode) {
+  if (m_bImageMode) {
     if (CWnd* w = GetDlgItem(kConfirmId)) w->ShowWindow(SW_HIDE);
     if (CWnd* w = GetDlgItem(kConfirmLabelId)) w->ShowWindow(SW_HIDE);
     return result;
@@ -298,5 +302,7 @@ void CPasswordDlg::StopCountdown() {
 
 void CPasswordDlg::OnDestroy() {
   StopCountdown();
+  // Closing with the focus still in a field (timeout, Escape) is leaving it.
+  OnFieldKillFocus();
   CDynamicDialog::OnDestroy();
 }

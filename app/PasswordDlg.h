@@ -5,9 +5,10 @@
 //   - image password: the entry is checked against the current check value
 //     (AGlobal::g_dwPasswordCheck, taken from the image's metadata);
 //   - kiosk login, whenever the KioskModeEnabled setting is on, whatever the
-//     constructor asked for: the entry must equal the kiosk login exactly;
-//     a countdown of 21 seconds cancels the dialog (the automatic restore
-//     goes on).
+//     constructor asked for: OK checks the password field against the
+//     kiosk login exactly (the fields open as the constructor's mode has
+//     them); a countdown of 21 seconds cancels the dialog (the automatic
+//     restore goes on).
 // An accepted password becomes AGlobal's task password (and, new or image
 // mode, its check value). Modal result: IDOK when accepted, else IDCANCEL.
 #pragma once

@@ -249,6 +249,18 @@ TEST_F(DynamicDialogTest, RegisteredEditFieldsRaiseAndLowerTheInputPanel) {
   RunChecked(dlg, a);
 }
 
+TEST_F(DynamicDialogTest, ClosingWithTheFocusInARegisteredFieldLowersTheInputPanel) {
+  LayoutDlg dlg(false);
+  Automation a;
+  a.OnDialog(kLayoutTemplate, [&](Dialog& d) {
+    d.Focus(kEditId);
+    EXPECT_EQ(ce::SipFlags() & SIPF_ON, SIPF_ON);
+    PostMessageW(d.Hwnd(), WM_COMMAND, IDCANCEL, 0);  // Escape: the focus stays
+  });
+  RunChecked(dlg, a);
+  EXPECT_EQ(ce::SipFlags() & SIPF_ON, 0u);
+}
+
 // ---- help viewer -------------------------------------------------------
 
 class HelpTest : public DynamicDialogTest {

@@ -230,8 +230,17 @@ TEST_F(KioskDlgTest, KioskModeOverridesTheConstructorAndChecksTheLoginExactly) {
   ASSERT_TRUE(CPasswordDlg::WriteScheduledPassword(u"stored1"));
   Automation a;
   a.OnDialog(kDlg, [](Dialog& d) {
-    EXPECT_FALSE(d.IsVisible(2021));
-    EXPECT_EQ(d.Text(2018), u"");  // no placeholder of the stored password
+    // The fields open as a new-password dialog has them: the stored
+    // password behind the placeholder, the confirmation shown.
+    EXPECT_TRUE(d.IsVisible(2021));
+    EXPECT_EQ(d.Text(2018), kPlaceholder);
+    EXPECT_EQ(d.Text(2021), kPlaceholder);
+    d.Click(IDOK);  // the placeholder is no login
+  });
+  a.InDialog([](Dialog& d) {
+    EXPECT_FALSE(GetGlobal().g_bKioskPasswordCorrect);
+    d.SetText(2018, u"x");  // typing over the placeholder starts afresh
+    EXPECT_EQ(d.Text(2021), u"");
     d.SetText(2018, u"KIOSK-7");
     d.Click(IDOK);
   });
@@ -244,14 +253,41 @@ TEST_F(KioskDlgTest, KioskModeOverridesTheConstructorAndChecksTheLoginExactly) {
   EXPECT_TRUE(dlg.IsKioskMode());
   EXPECT_EQ(Run(dlg, a), IDOK);
   EXPECT_TRUE(GetGlobal().g_bKioskPasswordCorrect);
+  EXPECT_EQ(global_.g_csTaskPassword, CString(u"stored1"));
   EXPECT_EQ(a.Boxes().size(), 0u);
   const std::string log = LogText();
   EXPECT_EQ(Count(log, "Set kiosk password timer"), 1);
-  EXPECT_EQ(Count(log, "wrong password for kiosk mode"), 1);
+  EXPECT_EQ(Count(log, "wrong password for kiosk mode"), 2);
   EXPECT_EQ(Count(log, "Kiosk password entered correctly"), 1);
   CString back;
   ASSERT_TRUE(CPasswordDlg::ReadScheduledPassword(back));
   EXPECT_EQ(back, CString(u"stored1"));  // the store is not touched
+}
+
+TEST_F(KioskDlgTest, AKioskLoginLongerThanAPasswordCanBeEntered) {
+  GetGlobal().g_csKioskLogin = u"a-kiosk-login-of-25-chars";
+  ASSERT_EQ(GetGlobal().g_csKioskLogin.GetLength(), 25);
+  Automation a;
+  a.OnDialog(kDlg, [](Dialog& d) {
+    d.SetText(2018, u"a-kiosk-login-of-25-chars");
+    d.Click(IDOK);
+  });
+  CPasswordDlg dlg(false, true);
+  EXPECT_EQ(Run(dlg, a), IDOK);
+  EXPECT_TRUE(GetGlobal().g_bKioskPasswordCorrect);
+}
+
+TEST_F(KioskDlgTest, ClosingWithTheFocusInAFieldRestoresTheInputPanel) {
+  Automation a;
+  a.OnDialog(kDlg, [](Dialog& d) {
+    EXPECT_EQ(GetFocus(), d.FindControl(2018));
+    EXPECT_NE(ce::SipFlags() & CPasswordDlg::kFullScreenDocked, 0u);
+  });
+  a.AdvanceClock(22000);  // the countdown ends the dialog, the focus never moved
+  CPasswordDlg dlg(false, true);
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_TRUE(a.Failures().empty()) << a.Failures().front();
+  EXPECT_EQ(ce::SipFlags(), static_cast<DWORD>(SIPF_DOCKED | SIPF_ON));
 }
 
 TEST_F(KioskDlgTest, WithoutALoginTheDialogCancelsItselfAfterTwentyOneSeconds) {

@@ -3,7 +3,7 @@
 //   index/   the INDEX_ENTRY block of an image, alone
 //   header/  single 80-byte entry headers
 //   xml/     configuration, inclusion list, schedule, resource XML files and a
-//            dialog template
+//            dialog template and a screen file
 // Usage: quilmo_fuzz_seeds OUTPUT_FOLDER. Exit code 0 on success.
 #include <cstdio>
 #include <cstring>
@@ -140,6 +140,34 @@ const char* const kXmlSeeds[][2] = {
      "  <control id=\"1\" class=\"BUTTON\" x=\"4\" y=\"50\" width=\"60\" height=\"22\" style=\"0x50010001\""
      " text=\"OK\"/>\n"
      "</dialog>\n"},
+    {"screen.xml",
+     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+     "<screen width=\"240\" height=\"320\" workTop=\"26\" workBottom=\"294\" scale=\"1\" pid=\"4242\""
+     " program=\"\\Program Files\\Quilmo\\Quilmo Backup.exe\">\n"
+     " <window hwnd=\"65538\" class=\"#32770\" id=\"231\" title=\"Quilmo Backup\" x=\"0\" y=\"26\""
+     " width=\"240\" height=\"268\" style=\"0x90C80000\" focus=\"1073741827\" active=\"1\">\n"
+     "  <control hwnd=\"1073741826\" parent=\"65538\" class=\"STATIC\" id=\"-1\" x=\"4\" y=\"28\""
+     " width=\"232\" height=\"18\" style=\"0x50000000\" text=\"Enter the password:\" visible=\"1\""
+     " enabled=\"1\"/>\n"
+     "  <control hwnd=\"1073741827\" parent=\"65538\" class=\"EDIT\" id=\"2018\" x=\"4\" y=\"50\""
+     " width=\"232\" height=\"20\" style=\"0x508100A0\" text=\"*******\" visible=\"1\" enabled=\"1\""
+     " focus=\"1\"/>\n"
+     "  <control hwnd=\"1073741828\" parent=\"65538\" class=\"BUTTON\" id=\"2010\" x=\"4\" y=\"76\""
+     " width=\"150\" height=\"20\" style=\"0x50010003\" text=\"Remember &amp; log in\" visible=\"1\""
+     " enabled=\"0\" checked=\"2\"/>\n"
+     "  <control hwnd=\"1073741829\" parent=\"65538\" class=\"COMBOBOX\" id=\"2053\" x=\"4\" y=\"100\""
+     " width=\"150\" height=\"80\" style=\"0x50210003\" text=\"\" visible=\"1\" enabled=\"1\" cursel=\"1\""
+     " dropped=\"1\">\n"
+     "   <item text=\"Daily\"/><item text=\"Weekly\"/>\n"
+     "  </control>\n"
+     "  <control hwnd=\"1073741830\" parent=\"65538\" class=\"msctls_progress32\" id=\"2054\" x=\"4\""
+     " y=\"190\" width=\"200\" height=\"12\" style=\"0x50000001\" visible=\"1\" enabled=\"1\" pos=\"50\""
+     " min=\"0\" max=\"100\"/>\n"
+     "  <control hwnd=\"1073741831\" parent=\"65538\" class=\"BUTTON\" id=\"1\" x=\"4\" y=\"260\""
+     " width=\"60\" height=\"22\" style=\"0x50010001\" text=\"OK\" visible=\"1\" enabled=\"1\""
+     " checked=\"0\"/>\n"
+     " </window>\n"
+     "</screen>\n"},
     {"broken.xml", "<configuration><config name=\"a\" type=\"dword\" value=\"1\"></configuratio"},
 };
 

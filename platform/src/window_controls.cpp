@@ -39,6 +39,13 @@ DWORD Style(HWND h) {
   return WithWindow(h, false, [](LocalWindow& w) { return w.style; });
 }
 
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+// A surrogate pair starts at i of s.
+bool PairAt(std::u16string_view s, size_t i) {
+  return i + 1 < s.size() && IsHighSurrogate(s[i]) && IsLowSurrogate(s[i + 1]);
+}
+
 // Pixels of one character / one list row at the current scale.
 int CharWidth() { return 8 * GetDisplayScale(); }
 int RowHeight() { return 16 * GetDisplayScale(); }
@@ -193,6 +200,7 @@ bool ReplaceSelection(HWND h, std::u16string s, bool* full) {
     if (room < static_cast<int64_t>(s.size())) {
       *full = true;
       s.resize(static_cast<size_t>(std::max<int64_t>(0, room)));
+      if (!s.empty() && IsHighSurrogate(s.back())) s.pop_back();  // never half a pair
     }
     if (s.empty() && a == b) return false;
     w.text.replace(static_cast<size_t>(a), static_cast<size_t>(b - a), s);
@@ -210,8 +218,9 @@ bool DeleteChar(HWND h, bool back) {
     int a = std::clamp(std::min(c.selStart, c.selEnd), 0, len);
     int b = std::clamp(std::max(c.selStart, c.selEnd), 0, len);
     if (a == b) {
-      if (back && a > 0) --a;
-      else if (!back && b < len) ++b;
+      // A surrogate pair goes as one character.
+      if (back && a > 0) a -= a >= 2 && PairAt(w.text, static_cast<size_t>(a - 2)) ? 2 : 1;
+      else if (!back && b < len) b += PairAt(w.text, static_cast<size_t>(b)) ? 2 : 1;
       else return false;
     }
     w.text.erase(static_cast<size_t>(a), static_cast<size_t>(b - a));
@@ -259,8 +268,19 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     }
     case WM_CHAR: {
-      if (style & ES_READONLY) return 0;
+      // A character outside UTF-16 or a half surrogate pair is never stored:
+      // a high half waits for its low half and both go in together.
+      const WCHAR high = WithWindow(h, false, [](LocalWindow& w) { return std::exchange(w.ctl.pendingHigh, 0); });
+      if ((style & ES_READONLY) || wParam > 0xFFFF) return 0;
       WCHAR c = static_cast<WCHAR>(wParam);
+      if (IsHighSurrogate(c)) {
+        WithWindow(h, false, [&](LocalWindow& w) { return w.ctl.pendingHigh = c; });
+        return 0;
+      }
+      if (IsLowSurrogate(c)) {
+        if (high && !(style & ES_NUMBER)) Typed(h, std::u16string{high, c});
+        return 0;
+      }
       if (c == VK_BACK) {
         if (DeleteChar(h, true)) {
           Notify(h, EN_UPDATE);
@@ -272,7 +292,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         if ((style & ES_MULTILINE) && (style & ES_WANTRETURN)) Typed(h, u"\r\n");
         return 0;
       }
-      if (c < 0x20) return 0;
+      if (c < 0x20 || c == 0x7F) return 0;
       if ((style & ES_NUMBER) && (c < u'0' || c > u'9')) return 0;
       if (style & ES_UPPERCASE) c = static_cast<WCHAR>(std::towupper(c));
       if (style & ES_LOWERCASE) c = static_cast<WCHAR>(std::towlower(c));
@@ -296,6 +316,9 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
             int caret = w.ctl.selEnd;
             if (wParam == VK_LEFT) caret = std::max(0, std::min(w.ctl.selStart, w.ctl.selEnd) - (w.ctl.selStart == w.ctl.selEnd));
             if (wParam == VK_RIGHT) caret = std::min(len, std::max(w.ctl.selStart, w.ctl.selEnd) + (w.ctl.selStart == w.ctl.selEnd));
+            // The caret never stands inside a surrogate pair.
+            if (caret > 0 && caret < len && PairAt(w.text, static_cast<size_t>(caret - 1)))
+              caret += wParam == VK_LEFT ? -1 : 1;
             if (wParam == VK_HOME) caret = 0;
             if (wParam == VK_END) caret = len;
             w.ctl.selStart = w.ctl.selEnd = caret;

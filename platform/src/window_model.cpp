@@ -30,8 +30,9 @@ bool IsClass(const LocalWindow& w, std::u16string_view name) { return EqualNoCas
 
 // The list area of a dropped combo box below its box (screen).
 RECT DropRect(const RECT& box, size_t items) {
-  LONG h = box.bottom - box.top;
-  return RECT{box.left, box.bottom, box.right, box.bottom + h * static_cast<LONG>(items)};
+  const int64_t h = box.bottom - box.top;
+  const int64_t bottom = box.bottom + h * static_cast<int64_t>(std::min<size_t>(items, INT32_MAX));
+  return RECT{box.left, box.bottom, box.right, static_cast<LONG>(std::min<int64_t>(bottom, INT32_MAX))};
 }
 
 // Deepest visible child of parent under the screen point; disabled ones
@@ -61,12 +62,24 @@ int64_t HitChild(Device* d, LocalState* st, int64_t parent, POINT pt) {
   return weak;
 }
 
+// A local window and its local ancestors below top are all visible,
+// enabled and not being destroyed.
+bool TakesInput(LocalState* st, int64_t id, int64_t top) {
+  for (int guard = 0; id && id != top && guard < 64; ++guard) {
+    LocalWindow* w = FindOwn(st, id);
+    if (!w || !w->local) return w != nullptr;
+    if (w->destroying || !(w->style & WS_VISIBLE) || (w->style & WS_DISABLED)) return false;
+    id = w->parent;
+  }
+  return true;
+}
+
 // A dropped combo box of the top-level window: its list takes a tap on it,
 // and a tap anywhere else but on the box closes it (*outside set).
 int64_t DroppedCombo(Device* d, LocalState* st, int64_t top, POINT pt, bool* outside) {
   for (auto& [id, w] : st->windows) {
     if (!w.local || !w.ctl.dropped || !IsClass(w, u"COMBOBOX")) continue;
-    if (ToId(TopLevelOf(d, ToHwnd(id))) != top) continue;
+    if (ToId(TopLevelOf(d, ToHwnd(id))) != top || !TakesInput(st, id, top)) continue;
     RECT r;
     if (!ScreenRect(d, ToHwnd(id), &r)) continue;
     *outside = !Contains(DropRect(r, w.ctl.items.size()), pt) && !Contains(r, pt);
@@ -229,16 +242,24 @@ void RouteInput(Device* d, MSG* msg) {
   LocalWindow* top = FindOwn(st, msg->hwnd);
   if (!top || top->local) return;  // only input posted to an own top-level window
   const int64_t topId = ToId(msg->hwnd);
-  if (StyleOf(d, msg->hwnd) & WS_DISABLED) {
-    msg->message = WM_NULL;  // a window under a modal one takes no input
+  // A window under a modal one, or one on its way out (its WM_DESTROY
+  // handler may pump), takes no input.
+  if (top->destroying || (StyleOf(d, msg->hwnd) & WS_DISABLED)) {
+    msg->message = WM_NULL;
     return;
   }
   int64_t target = topId;
   if (key) {
-    if (st->focus && ToId(TopLevelOf(d, ToHwnd(st->focus))) == topId) target = st->focus;
+    // The focus control takes keys only while it can be seen and used: a
+    // hidden or disabled one (or one on a hidden or disabled page) keeps the
+    // focus but its keys go to the window itself.
+    if (st->focus && ToId(TopLevelOf(d, ToHwnd(st->focus))) == topId && TakesInput(st, st->focus, topId))
+      target = st->focus;
     msg->hwnd = ToHwnd(target);
     return;
   }
+  // A tap on a window that is not shown reaches none of its controls.
+  if (!(StyleOf(d, msg->hwnd) & WS_VISIBLE)) return;
   POINT pt{static_cast<SHORT>(LOWORD(msg->lParam)), static_cast<SHORT>(HIWORD(msg->lParam))};
   if (m == WM_LBUTTONUP && st->capture && ToId(TopLevelOf(d, ToHwnd(st->capture))) == topId) {
     target = st->capture;
@@ -248,15 +269,15 @@ void RouteInput(Device* d, MSG* msg) {
   } else if (int64_t child = HitChild(d, st, topId, pt)) {
     target = child;
   }
-  // Disabled controls (or a control of a disabled page) take no input.
-  for (int64_t id = target; id && id != topId;) {
-    LocalWindow* w = FindOwn(st, id);
-    if (!w) break;
-    if (w->style & WS_DISABLED) {
-      msg->message = WM_NULL;
-      return;
+  // Disabled or hidden controls (or controls of such a page) take no input;
+  // a press they held ends there.
+  if (!TakesInput(st, target, topId)) {
+    if (target == st->capture) {
+      st->capture = 0;
+      if (LocalWindow* w = FindOwn(st, target)) w->ctl.pushed = false;
     }
-    id = w->parent;
+    msg->message = WM_NULL;
+    return;
   }
   RECT r{};
   ScreenRect(d, ToHwnd(target), &r);

@@ -63,6 +63,7 @@ struct ControlState {
   int selStart = 0, selEnd = 0;
   bool modified = false;
   WCHAR passwordChar = 0;
+  WCHAR pendingHigh = 0;  // a typed high surrogate waiting for its low half
   struct Item {
     std::u16string text;
     LPARAM data = 0;

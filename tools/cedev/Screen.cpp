@@ -62,13 +62,12 @@ int CmdScreenshot(int argc, char** argv) {
   ce::Device* d = Open(argv[2]);
   if (!d) return 1;
   const fs::path xml = d->Dir() / ui::screen::kFileName;
-  std::ifstream in(xml, std::ios::binary);
-  if (!in) return Fail("the device shows nothing: no program has written " + xml.string());
-  std::stringstream ss;
-  ss << in.rdbuf();
+  std::error_code ec;
+  if (!fs::exists(xml, ec)) return Fail("the device shows nothing: no program has written " + xml.string());
+  std::string text, error;
+  if (!ui::qt::ReadScreenFile(xml, &text, &error)) return Fail(error);
   ui::qt::ScreenModel model;
-  std::string error;
-  if (!ui::qt::ParseScreen(ss.str(), &model, &error)) return Fail(error);
+  if (!ui::qt::ParseScreen(text, &model, &error)) return Fail(error);
   if (model.windows.empty()) return Fail("the device shows nothing: no window is visible");
   if (!ui::qt::WriterAlive(model))
     return Fail("the device shows nothing: the program that drew " + xml.string() + " (host pid " +

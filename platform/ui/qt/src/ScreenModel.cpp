@@ -4,11 +4,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "ce/numtext.h"
 #include "ce/text.h"
 #include "ui/ScreenFormat.h"
-#include "ui/qt/Screen.h"
+#include "ui/qt/ScreenModel.h"
 
 namespace ui::qt {
 namespace {
@@ -25,6 +26,8 @@ class Reader {
   explicit Reader(std::string* error) : error_(error) {}
 
   bool Run(const std::string& xml, ScreenModel* out) {
+    if (xml.size() > kMaxScreenFileBytes)
+      return Fail("larger than " + std::to_string(kMaxScreenFileBytes) + " bytes");
     pugi::xml_document doc;
     const auto r = doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
     if (!r) return Fail(std::string("XML error at offset ") + std::to_string(r.offset) + ": " + r.description());
@@ -43,6 +46,8 @@ class Reader {
       if (!ParseInt(a.value(), 1, INT32_MAX, &m.pid)) return Bad(sf::kPid, a.value());
     }
     for (const auto& w : root.children(sf::kWindow)) {
+      if (m.windows.size() >= kMaxScreenWindows)
+        return Fail("more than " + std::to_string(kMaxScreenWindows) + " windows");
       ScreenWindow win;
       if (!Window(w, &win)) return false;
       m.windows.push_back(std::move(win));
@@ -64,6 +69,8 @@ class Reader {
       return false;
     w->active = active != 0;
     for (const auto& c : n.children(sf::kControl)) {
+      if (++controls_ > kMaxScreenControls)
+        return Fail("more than " + std::to_string(kMaxScreenControls) + " controls");
       ScreenControl ctl;
       if (!Control(c, &ctl)) return false;
       ctl.focus = ctl.focus || (w->focus && w->focus == ctl.hwnd);
@@ -92,7 +99,7 @@ class Reader {
     c->focus = focus;
     c->dropped = dropped;
     for (const auto& i : n.children(sf::kItem)) {
-      if (c->items.size() >= 100000) return Fail("too many items");
+      if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
       ScreenItem item;
       if (!Text(i, sf::kText, &item.text)) return false;
       c->items.push_back(std::move(item));
@@ -120,7 +127,8 @@ class Reader {
     const auto a = n.attribute(name);
     if (!a) return !required || Fail(std::string(name) + " missing");
     int64_t v;
-    if (!ParseInt(a.value(), 0, INT64_MAX, &v)) return Bad(name, a.value());
+    // A window's own handle is never 0; a handle it refers to may be (none).
+    if (!ParseInt(a.value(), required ? 1 : 0, INT64_MAX, &v)) return Bad(name, a.value());
     *out = static_cast<uint64_t>(v);
     return true;
   }
@@ -149,12 +157,37 @@ class Reader {
 
   std::string* error_;
   std::string where_;
+  size_t controls_ = 0, items_ = 0;
 };
 
 }  // namespace
 
 bool ParseScreen(const std::string& xml, ScreenModel* out, std::string* error) {
   return Reader(error).Run(xml, out);
+}
+
+bool ReadScreenFile(const std::filesystem::path& file, std::string* xml, std::string* error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    if (error) *error = "cannot read " + file.string();
+    return false;
+  }
+  std::string data;
+  char chunk[64 * 1024];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    data.append(chunk, static_cast<size_t>(in.gcount()));
+    if (data.size() > kMaxScreenFileBytes) {
+      if (error)
+        *error = "screen file: " + file.string() + " is larger than " + std::to_string(kMaxScreenFileBytes) + " bytes";
+      return false;
+    }
+  }
+  if (in.bad()) {
+    if (error) *error = "cannot read " + file.string();
+    return false;
+  }
+  *xml = std::move(data);
+  return true;
 }
 
 bool WriterAlive(const ScreenModel& screen) {

@@ -11,9 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "ui/qt/Screen.h"
 // Device constants after Qt: they are plain macros.
@@ -391,8 +389,8 @@ QImage RenderScreen(const ScreenModel& screen, int scale, std::string* error) {
     if (error) *error = "scale must be 1.." + std::to_string(kMaxViewScale);
     return QImage();
   }
-  if (screen.width < 1 || screen.height < 1 || screen.width * scale > kMaxImageSide ||
-      screen.height * scale > kMaxImageSide) {
+  if (screen.width < 1 || screen.height < 1 || screen.width > kMaxImageSide / scale ||
+      screen.height > kMaxImageSide / scale) {
     if (error) *error = "the screen is too large to draw at scale " + std::to_string(scale);
     return QImage();
   }
@@ -422,14 +420,9 @@ QImage RenderScreen(const std::string& screenXml, int scale, std::string* error)
 
 bool WriteScreenshot(const std::filesystem::path& screenXml, const std::filesystem::path& png, int scale,
                      std::string* error) {
-  std::ifstream in(screenXml, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read " + screenXml.string();
-    return false;
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const QImage image = RenderScreen(ss.str(), scale, error);
+  std::string xml;
+  if (!ReadScreenFile(screenXml, &xml, error)) return false;
+  const QImage image = RenderScreen(xml, scale, error);
   if (image.isNull()) return false;
   if (!image.save(QString::fromStdString(png.string()), "PNG")) {
     if (error) *error = "cannot write " + png.string();

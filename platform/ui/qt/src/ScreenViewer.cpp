@@ -5,8 +5,6 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "ui/qt/Screen.h"
 // Device declarations after Qt: they are plain macros.
@@ -29,9 +27,11 @@ ScreenViewer::ScreenViewer(std::filesystem::path screenXml, int scale, QWidget* 
 }
 
 bool ScreenViewer::Refresh() {
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) {
-    std::string problem = "The device shows nothing (no " + file_.filename().string() + ")";
+  std::string xml, readError;
+  if (!ReadScreenFile(file_, &xml, &readError)) {
+    std::string problem = std::filesystem::exists(file_)
+                              ? readError
+                              : "The device shows nothing (no " + file_.filename().string() + ")";
     const bool changed = haveFile_ || !picture_.isNull() || problem_ != problem;
     haveFile_ = false;
     lastXml_.clear();
@@ -40,9 +40,6 @@ bool ScreenViewer::Refresh() {
     problem_ = std::move(problem);
     return changed;
   }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string xml = ss.str();
   if (haveFile_ && xml == lastXml_) {
     // The same picture; it goes stale when its program ends.
     ScreenModel writer;
@@ -72,7 +69,9 @@ bool ScreenViewer::Refresh() {
              : !alive            ? "The program that drew this has ended"
                                  : "";
   target_ = m.windows.empty() || !alive ? 0 : m.windows.back().hwnd;
-  if (m.width != deviceWidth_ || m.height != deviceHeight_) {
+  // Only a screen that could be drawn resizes the window (rotated): a size
+  // the renderer refused would ask for a huge window.
+  if (!image.isNull() && (m.width != deviceWidth_ || m.height != deviceHeight_)) {
     deviceWidth_ = m.width;
     deviceHeight_ = m.height;
     setFixedSize(deviceWidth_ * scale_, deviceHeight_ * scale_);  // rotated

@@ -1,0 +1,72 @@
+// The screen file a device program writes (format: ui/ScreenFormat.h), read
+// into plain data. Needs no Qt: the renderer (ui/qt/Screen.h) draws what
+// this reads, and the fuzz build links the reader alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ui::qt {
+
+struct ScreenItem {
+  std::u16string text;
+};
+
+struct ScreenControl {
+  uint64_t hwnd = 0, parent = 0;
+  std::u16string className;
+  int id = 0;
+  int x = 0, y = 0, width = 0, height = 0;  // screen pixels
+  uint32_t style = 0;
+  std::u16string text;
+  bool visible = true, enabled = true, focus = false, dropped = false;
+  int checked = 0;
+  int pos = 0, min = 0, max = 100, curSel = -1;
+  std::vector<ScreenItem> items;
+};
+
+struct ScreenWindow {
+  uint64_t hwnd = 0;
+  std::u16string className, title;
+  int id = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+  uint32_t style = 0;
+  uint64_t focus = 0;
+  bool active = false;
+  std::vector<ScreenControl> controls;
+};
+
+struct ScreenModel {
+  int width = 0, height = 0;  // device screen pixels
+  int workTop = 0, workBottom = 0;
+  int scale = 1;              // the device's display scale
+  std::u16string program;
+  int64_t pid = 0;            // the writer's host process id; 0: not given
+  std::vector<ScreenWindow> windows;  // bottom to top
+};
+
+// Limits a screen file must keep: a file beyond them is refused whole, so
+// what a reader holds stays small whatever the file says.
+inline constexpr int kMaxScreenSide = 4096;
+inline constexpr int kMaxViewScale = 8;
+inline constexpr size_t kMaxScreenFileBytes = 4u << 20;
+inline constexpr size_t kMaxScreenWindows = 256;
+inline constexpr size_t kMaxScreenControls = 4096;   // all windows together
+inline constexpr size_t kMaxScreenItems = 65536;     // all controls together
+
+// False with *error when xml is not a screen file within the limits; *out is
+// only written on success.
+bool ParseScreen(const std::string& xml, ScreenModel* out, std::string* error);
+
+// Reads the file whole; false with *error when it is missing, unreadable or
+// larger than kMaxScreenFileBytes (nothing beyond the limit is read).
+bool ReadScreenFile(const std::filesystem::path& file, std::string* xml, std::string* error);
+
+// False when the file names its writer and that process has ended (what it
+// shows is stale).
+bool WriterAlive(const ScreenModel& screen);
+
+}  // namespace ui::qt

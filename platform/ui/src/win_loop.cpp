@@ -230,6 +230,11 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE module, const ce::DialogTemplate* dial
   INT_PTR result = ui::RunModalLoop(dlg);
   if (disableOwner) EnableWindow(owner, TRUE);
   if (owner && IsWindowVisible(owner)) SetActiveWindow(owner);
+  // The focus leaves the dialog while it still exists, so its controls
+  // report losing it (EN_KILLFOCUS ...) as they do on the device.
+  HWND focus = GetFocus();
+  if (focus && IsWindow(dlg) && (focus == dlg || IsChild(dlg, focus)))
+    SetFocus(owner && IsWindowVisible(owner) ? owner : nullptr);
   if (IsWindow(dlg)) DestroyWindow(dlg);
   ui::detail::UpdateScreenFile();
   return result;

@@ -386,3 +386,37 @@ TEST_F(Win32Dialog, InitFromEnvironmentPicksTheMode) {
 }
 
 }  // namespace
+
+namespace {
+
+int g_killFocusAfterEnd = 0;
+bool g_ended = false;
+
+INT_PTR EndFromEditProc(HWND h, UINT msg, WPARAM wParam, LPARAM) {
+  if (msg == WM_INITDIALOG) {
+    SetFocus(GetDlgItem(h, 2018));
+    SetTimer(h, 1, 1000, nullptr);
+    return FALSE;
+  }
+  if (msg == WM_TIMER) {
+    KillTimer(h, 1);
+    g_ended = true;
+    EndDialog(h, IDCANCEL);
+    return TRUE;
+  }
+  if (msg == WM_COMMAND && LOWORD(wParam) == 2018 && HIWORD(wParam) == EN_KILLFOCUS && g_ended)
+    ++g_killFocusAfterEnd;
+  return FALSE;
+}
+
+TEST_F(Win32Dialog, AnEndingDialogTakesTheFocusAwayFromItsEditFirst) {
+  quilmo::test::TestDevice dev;
+  ce::DialogTemplate t = PasswordTemplate();
+  g_killFocusAfterEnd = 0;
+  g_ended = false;
+  EXPECT_EQ(DialogBoxIndirectParamW(nullptr, &t, nullptr, EndFromEditProc, 0), IDCANCEL);
+  EXPECT_EQ(g_killFocusAfterEnd, 1);
+  EXPECT_EQ(GetFocus(), nullptr);
+}
+
+}  // namespace

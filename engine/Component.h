@@ -2,6 +2,11 @@
 // that the imaging task sets and the component polls inside its loops.
 #pragma once
 
+#include "ce/cstring.h"
+#include "image/ImageEntryHeader.h"
+#include "image/ImageFile.h"
+#include "image/Index.h"
+
 class AComponent {
  public:
   virtual ~AComponent() = default;
@@ -13,3 +18,9 @@ class AComponent {
  protected:
   bool m_bCancel = false;
 };
+
+// Moves the image to an index item's entry and reads the entry's header,
+// which must be of the item's component type. False after logging the
+// failure under className (readFailDetail follows the read failure's text).
+bool ReadIndexedEntryHeader(AImageFile& image, const Index::Item& item, AImageFileHeader& header,
+                            LPCWSTR className, const CString& readFailDetail = CString());

@@ -178,21 +178,8 @@ bool ARegistry::Restore() {
   CString text;
   for (int n = index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n)) {
     const Index::Item& item = index.NodeInfo(n);
-    if (!m_pImageFile->SetFilePointer(static_cast<LONG>(item.fileOffset), FILE_BEGIN)) {
-      LogError(GetLastError(), u"Restore - SetFilePointer(FileOffset) failed", kClass, __LINE__);
-      return false;
-    }
     AImageFileHeader header;
-    if (!header.ReadDeciphered(*m_pImageFile)) {
-      LogError(GetLastError(), u"Restore - Read on Header to image file failed", kClass, __LINE__);
-      return false;
-    }
-    if (header.ComponentType() != item.ComponentType) {
-      text.Format(u"header mismatch Index Type %u Header type %u", item.ComponentType,
-                  header.ComponentType());
-      LogError(0, text, kClass, __LINE__);
-      return false;
-    }
+    if (!ReadIndexedEntryHeader(*m_pImageFile, item, header, kClass)) return false;
     if (item.ComponentType != TREE_REGISTRY_ITEM) {
       text.Format(u"Unexpected header type during registry restore %u", item.ComponentType);
       LogError(0, text, kClass, __LINE__);

@@ -11,23 +11,12 @@
 #include "ce/registry.h"
 #include "ce/winsock.h"
 #include "core/Log.h"
+#include "testkit/LogCapture.h"
 #include "testkit/TestDevice.h"
 
 namespace linktest {
 
-// Collects the error, warning and information entries reported while alive.
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogReportSink([this](int, DWORD, const CString& t) { texts.push_back(t.str()); });
-  }
-  ~LogCapture() { SetLogReportSink(nullptr); }
-  bool Has(std::u16string_view text) const {
-    return std::any_of(texts.begin(), texts.end(),
-                       [&](const std::u16string& t) { return t.find(text) != t.npos; });
-  }
-  std::vector<std::u16string> texts;
-};
+using quilmo::test::LogCapture;
 
 inline void SetDWord(LPCWSTR keyPath, LPCWSTR name, DWORD value) {
   HKEY key = nullptr;

@@ -12,23 +12,12 @@
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "core/Log.h"
+#include "testkit/LogCapture.h"
 #include "image/ImageFile.h"
 
 namespace imagetest {
 
-// Collects the error and warning entries reported while alive.
-class LogCapture {
- public:
-  LogCapture() {
-    SetLogReportSink([this](int, DWORD, const CString& t) { texts.push_back(t.str()); });
-  }
-  ~LogCapture() { SetLogReportSink(nullptr); }
-  bool Has(std::u16string_view text) const {
-    return std::any_of(texts.begin(), texts.end(),
-                       [&](const std::u16string& t) { return t.find(text) != t.npos; });
-  }
-  std::vector<std::u16string> texts;
-};
+using quilmo::test::LogCapture;
 
 // A file held in memory; counts the calls that reach it.
 struct MemoryStore {

@@ -8,6 +8,7 @@
 #include "ce/com.h"
 #include "core/Log.h"
 #include "image/InclusionList.h"
+#include "testkit/LogCapture.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;
@@ -20,14 +21,7 @@ class ComScope {
   ~ComScope() { CoUninitialize(); }
 };
 
-class Errors {
- public:
-  Errors() {
-    SetLogReportSink([this](int, DWORD, const CString& t) { texts.push_back(t.str()); });
-  }
-  ~Errors() { SetLogReportSink(nullptr); }
-  std::vector<std::u16string> texts;
-};
+using Errors = quilmo::test::LogCapture;
 
 // Loads the text from a device file; returns the list's error text ("" on
 // success).

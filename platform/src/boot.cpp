@@ -510,9 +510,11 @@ bool Runner::Loop(bool bootFirst) {
   return ok;
 }
 
-}  // namespace
-
-bool BootDevice(const BootOptions& options, BootReport* report) {
+// Runs the device as its kernel: takes the kernel lock, hides the host and
+// hands the runner to work. False (last error set) without a device or the
+// lock.
+template <typename Work>
+bool RunAsKernel(const BootOptions& options, BootReport* report, Work work) {
   Device* d = Device::Current();
   if (!d) {
     SetLastError(ERROR_NOT_READY);
@@ -522,22 +524,20 @@ bool BootDevice(const BootOptions& options, BootReport* report) {
   Runner r(d, options, report ? report : &local);
   if (!r.TakeKernelLock()) return false;
   r.HideHost();
-  return r.Loop(true);
+  return work(r);
+}
+
+}  // namespace
+
+bool BootDevice(const BootOptions& options, BootReport* report) {
+  return RunAsKernel(options, report, [](Runner& r) { return r.Loop(true); });
 }
 
 bool RunOnDevice(std::u16string_view program, std::u16string_view commandLine, const BootOptions& options,
                  BootReport* report) {
-  Device* d = Device::Current();
-  if (!d) {
-    SetLastError(ERROR_NOT_READY);
-    return false;
-  }
-  BootReport local;
-  Runner r(d, options, report ? report : &local);
-  if (!r.TakeKernelLock()) return false;
-  r.HideHost();
-  if (!r.Start(program, commandLine, "run")) return false;
-  return r.Loop(false);
+  return RunAsKernel(options, report, [&](Runner& r) {
+    return r.Start(program, commandLine, "run") && r.Loop(false);
+  });
 }
 
 std::vector<DeviceProcess> ListDeviceProcesses() {

@@ -426,12 +426,41 @@ bool AImagingTaskClient::RunPart(const Part& part, bool backup) {
   bool ok = component && (this->*part.pointer = component.get(), backup ? component->Backup() : component->Restore());
   this->*part.pointer = nullptr;
   if (!ok) {
-    TERROR(GetLastError(), part.failed);
-    CloseAfterFailure(part.closeName);
-    Fail(kFailGeneral, backup, backup ? part.failText : part.failed);
+    FailComponent(backup, part.failed, part.closeName, backup ? part.failText : part.failed);
     return false;
   }
   TLOG(Fmt(part.after, static_cast<int>(counter() - before)));
+  return true;
+}
+
+void AImagingTaskClient::FailComponent(bool backup, LPCWSTR logText, LPCWSTR closeName, LPCWSTR failText) {
+  TERROR(GetLastError(), logText);
+  CloseAfterFailure(closeName);
+  Fail(kFailGeneral, backup, failText);
+}
+
+bool AImagingTaskClient::RunFileSystem(bool backup) {
+  // The backup counts the image's write position, the restore the bytes read.
+  auto counter = [&] { return backup ? BytesPosition() : BytesCounter(); };
+  DWORD before = counter();
+  FileSystemContext context = MakeFileSystemContext(G());
+  bool ok;
+  {
+    ADirectory topLevelDir(context, m_pProgress, m_pImageFile.get());
+    m_pFileSystem = &topLevelDir;
+    if (backup && m_bCancel) topLevelDir.Cancel();
+    ok = backup ? topLevelDir.Backup() : topLevelDir.Restore();
+    m_pFileSystem = nullptr;
+  }
+  if (!ok) {
+    if (backup)
+      FailComponent(true, u"TopLevelDir.Backup() failed ", u"File system", u"Failed backing up file system");
+    else
+      FailComponent(false, u"Restore of FileSystem failed", u"FileSystem", u"Restore of FileSystem failed");
+    return false;
+  }
+  TLOG(Fmt(backup ? u"File system written - size : %d" : u"Filesystem restored - size : %d",
+           static_cast<int>(counter() - before)));
   return true;
 }
 
@@ -441,24 +470,7 @@ bool AImagingTaskClient::BackupComponents() {
   if (m_bIncludeFileSystem) {
     if (m_pProgress) m_pProgress->SetPhase(1);
     TLOG(u"Writing file system");
-    DWORD before = BytesPosition();
-    FileSystemContext context = MakeFileSystemContext(G());
-    bool ok;
-    {
-      ADirectory topLevelDir(context, m_pProgress, m_pImageFile.get());
-      m_pFileSystem = &topLevelDir;
-      if (m_bCancel) topLevelDir.Cancel();
-      ok = topLevelDir.Backup();
-      m_pFileSystem = nullptr;
-    }
-    if (!ok) {
-      TERROR(GetLastError(), u"TopLevelDir.Backup() failed ");
-      CloseAfterFailure(u"File system");
-      Fail(kFailGeneral, true, u"Failed backing up file system");
-      return false;
-    }
-    TLOG(Fmt(u"File system written - size : %d", static_cast<int>(BytesPosition() - before)));
-    if (CheckCancel(true)) return false;
+    if (!RunFileSystem(true) || CheckCancel(true)) return false;
   }
   static const Part kParts[] = {
       {TaskPart::DatabaseVolumes, 2, kStrDatabaseVolumes, u"Writing database volumes",
@@ -842,22 +854,7 @@ bool AImagingTaskClient::RestorePart(const Part& part) { return RunPart(part, fa
 bool AImagingTaskClient::RestoreComponents() {
   if (m_bIncludeFileSystem) {
     TLOG(u"Restoring FileSystem");
-    DWORD before = BytesCounter();
-    FileSystemContext context = MakeFileSystemContext(G());
-    bool ok;
-    {
-      ADirectory topLevelDir(context, m_pProgress, m_pImageFile.get());
-      m_pFileSystem = &topLevelDir;
-      ok = topLevelDir.Restore();
-      m_pFileSystem = nullptr;
-    }
-    if (!ok) {
-      TERROR(GetLastError(), u"Restore of FileSystem failed");
-      CloseAfterFailure(u"FileSystem");
-      Fail(kFailGeneral, false, u"Restore of FileSystem failed");
-      return false;
-    }
-    TLOG(Fmt(u"Filesystem restored - size : %d", static_cast<int>(BytesCounter() - before)));
+    if (!RunFileSystem(false)) return false;
   }
   if (m_pProgress) m_pProgress->SetPhase(2);
   static const Part kParts[] = {

@@ -218,6 +218,11 @@ class AImagingTaskClient : public AImagingTask {
   bool BackupComponents();
   bool BackupPart(const Part& part);
   bool RunPart(const Part& part, bool backup);
+  // The file system component on either road; false after the failure is
+  // reported.
+  bool RunFileSystem(bool backup);
+  // Reports a component that failed: logs, closes the image, fails the task.
+  void FailComponent(bool backup, LPCWSTR logText, LPCWSTR closeName, LPCWSTR failText);
   // The selected size of every included part, each logged.
   ULONGLONG SelectedPartsSize(Index& index, LPCWSTR volumesLine);
   bool RestoreComponents();

@@ -24,66 +24,30 @@
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "registry_test_util.h"
 #include "testkit/TestDevice.h"
 
 namespace {
 
 using quilmo::test::TestDevice;
 
-class TestProgress : public ITaskProgress {
- public:
-  TestProgress() : ITaskProgress(&record) {}
-  void UpdateProgress(bool force) override { forced += force ? 1 : 0; }
-  TaskProgressRecord record;
-  int forced = 0;
-};
+using regtest::GetString;
+using regtest::SetString;
+using regtest::TestProgress;
 
-void SetString(HKEY root, const std::u16string& key, const std::u16string& name,
-               const std::u16string& value) {
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * 2)),
-            ERROR_SUCCESS);
-  RegCloseKey(k);
-}
-
-std::u16string GetString(HKEY root, const std::u16string& key, const std::u16string& name) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return u"<no key>";
-  WCHAR data[128] = {};
-  DWORD size = sizeof data - 2, type = 0;
-  LONG error = RegQueryValueExW(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(k);
-  return error == ERROR_SUCCESS ? std::u16string(data) : u"<no value>";
-}
-
-class RegistryComponentTest : public ::testing::Test {
+class RegistryComponentTest : public regtest::RegistryImageTest {
  protected:
   void SetUp() override {
-    dev.MakeDir(u"\\temp");
-    SetLog(&log);
-    log.Open(false);
+    RegistryImageTest::SetUp();
     SetLogReportSink([this](int level, DWORD, const CString& text) {
       report.push_back({level, text.str()});
     });
-    SetString(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"SystemHive",
-              u"Documents and Settings\\system.hv");
-    SetString(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"ProfileDir", u"Documents and Settings");
-    ForgetLiveHivePaths();
     RebootActions::Instance().SetHklmPath(u"");
     RebootActions::Instance().SetHkcuPath(u"");
-    context.index = &index;
-    context.compressor = &compressor;
-    context.compressFlag = &compress;
-    index.SetComponent(IndexOwner::Registry, &component);
-    InitCipherKey(false, nullptr);
   }
   void TearDown() override {
     SetLogReportSink(nullptr);
-    SetLog(nullptr);
-    ForgetLiveHivePaths();
+    RegistryImageTest::TearDown();
     RebootActions::Instance().SetHklmPath(u"");
     RebootActions::Instance().SetHkcuPath(u"");
   }
@@ -93,44 +57,9 @@ class RegistryComponentTest : public ::testing::Test {
                        [&](const auto& e) { return e.second.find(text) != std::u16string::npos; });
   }
 
-  // An image holding the registry part alone: entries, index, tail.
-  bool Backup() {
-    index.Reset();
-    IncludedKinds kinds{false, false, false, true};
-    index.AddTopLevelComponents(&kinds);
-    index.PopulateSelected();
-    AImageFile image(CString(kImage), AImageFile::kBackup);
-    if (!image.Open()) return false;
-    ARegistry registry(context, &progress, &image);
-    bool ok = registry.Backup();
-    DWORD length = 0;
-    ok = ok && index.Store(image, false, &length);
-    ok = ok && image.FlushWriteBuffer();
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ok = ok && tail.WritePlain(image);
-    return image.Close() && ok;
-  }
+  bool Restore() { return RestoreFromImage(); }
 
-  bool Restore() {
-    AImageFile image(CString(kImage), AImageFile::kRestore);
-    if (!image.Open()) return false;
-    if (!index.Locate(image, false)) return false;
-    ARegistry registry(context, &progress, &image);
-    bool ok = registry.Restore();
-    image.Close();
-    return ok;
-  }
-
-  static constexpr const char16_t* kImage = u"\\Backup.qbk";
-  TestDevice dev;
-  ALog log;
   std::vector<std::pair<int, std::u16string>> report;
-  Index index;
-  ACompressor compressor{1};
-  bool compress = false;
-  FileSystemContext context;
-  ARegistryComponent component;
-  TestProgress progress;
 };
 
 TEST_F(RegistryComponentTest, TreeHasBothHivesWithTheNodesSelection) {

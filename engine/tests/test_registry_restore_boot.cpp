@@ -20,27 +20,15 @@
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "registry_test_util.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class NullProgress : public ITaskProgress {
- public:
-  NullProgress() : ITaskProgress(&record) {}
-  void UpdateProgress(bool) override {}
-  TaskProgressRecord record;
-};
-
-void SetString(HKEY root, const std::u16string& key, const std::u16string& name, const std::u16string& value) {
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * 2)),
-            ERROR_SUCCESS);
-  RegCloseKey(k);
-}
+using regtest::GetString;
+using regtest::SetString;
 
 void SetWords(const std::u16string& name, std::initializer_list<WORD> words) {
   HKEY k = nullptr;
@@ -50,16 +38,6 @@ void SetWords(const std::u16string& name, std::initializer_list<WORD> words) {
   for (WORD w : words) data.insert(data.end(), {static_cast<BYTE>(w & 0xFF), static_cast<BYTE>(w >> 8)});
   RegSetValueExW(k, name.c_str(), 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
   RegCloseKey(k);
-}
-
-std::u16string GetString(HKEY root, const std::u16string& key, const std::u16string& name) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return u"<no key>";
-  WCHAR data[128] = {};
-  DWORD size = sizeof data - 2, type = 0;
-  LONG error = RegQueryValueExW(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(k);
-  return error == ERROR_SUCCESS ? std::u16string(data) : u"<no value>";
 }
 
 // Every "init" value whose text names the runner.
@@ -80,72 +58,28 @@ int RunnerLaunchEntries() {
   return found;
 }
 
-class RegistryRestoreBootTest : public ::testing::Test {
+class RegistryRestoreBootTest : public regtest::RegistryImageTest {
  protected:
   void SetUp() override {
-    dev.MakeDir(u"\\temp");
+    RegistryImageTest::SetUp();
     fs::path runner = dev.Host(u"\\Windows\\QuilmoInit.exe");
     fs::create_directories(runner.parent_path());
     fs::copy_file(fs::path(QUILMO_BIN_DIR) / "QuilmoInit", runner, fs::copy_options::overwrite_existing);
-    SetLog(&log);
-    log.Open(false);
-    SetString(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"SystemHive", u"Documents and Settings\\system.hv");
-    SetString(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"ProfileDir", u"Documents and Settings");
     // The resident system programs, the shell waiting for them.
     SetString(HKEY_LOCAL_MACHINE, u"init", u"Launch20", u"device.exe");
     SetString(HKEY_LOCAL_MACHINE, u"init", u"Launch50", u"shell32.exe");
     SetWords(u"Depend50", {20});
-    ForgetLiveHivePaths();
     RebootActions::Instance().Clear();
-    context.index = &index;
-    context.compressor = &compressor;
-    context.compressFlag = &compress;
-    index.SetComponent(IndexOwner::Registry, &component);
-    InitCipherKey(false, nullptr);
   }
   void TearDown() override {
-    SetLog(nullptr);
-    ForgetLiveHivePaths();
+    RegistryImageTest::TearDown();
     RebootActions::Instance().Clear();
-  }
-
-  bool Backup() {
-    index.Reset();
-    IncludedKinds kinds{false, false, false, true};
-    index.AddTopLevelComponents(&kinds);
-    index.PopulateSelected();
-    AImageFile image(CString(kImage), AImageFile::kBackup);
-    if (!image.Open()) return false;
-    ARegistry registry(context, &progress, &image);
-    bool ok = registry.Backup();
-    DWORD length = 0;
-    ok = ok && index.Store(image, false, &length);
-    ok = ok && image.FlushWriteBuffer();
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ok = ok && tail.WritePlain(image);
-    return image.Close() && ok;
   }
 
   bool Restore() {
     index.Reset();
-    AImageFile image(CString(kImage), AImageFile::kRestore);
-    if (!image.Open()) return false;
-    if (!index.Locate(image, false)) return false;
-    ARegistry registry(context, &progress, &image);
-    bool ok = registry.Restore();
-    image.Close();
-    return ok && index.AddBootCopiesForRestore();
+    return RestoreFromImage() && index.AddBootCopiesForRestore();
   }
-
-  static constexpr const char16_t* kImage = u"\\Backup.qbk";
-  quilmo::test::TestDevice dev;
-  ALog log;
-  Index index;
-  ACompressor compressor{1};
-  bool compress = false;
-  FileSystemContext context;
-  ARegistryComponent component;
-  NullProgress progress;
 };
 
 TEST_F(RegistryRestoreBootTest, BothHivesComeBackAfterTheBootsAndTheRunnerGoes) {

@@ -16,6 +16,7 @@
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"
 #include "engine/Global.h"
+#include "testkit/ResourceLibrary.h"
 #include "testkit/TestDevice.h"
 #include "ui/Mfc.h"
 
@@ -32,11 +33,7 @@ class DialogTest : public ::testing::Test {
  protected:
   explicit DialogTest(int width = 240, int height = 320) : dev_(ScreenProfile(width, height)) {
     global_.g_Log.Open(false);
-    std::ifstream lib(std::string(QUILMO_BIN_DIR) + "/QuilmoRes.dll", std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(lib), {}};
-    EXPECT_FALSE(bytes.empty()) << "QuilmoRes.dll not built";
-    dev_.PutFile(u"\\Windows\\QuilmoRes.dll", bytes);
-    EXPECT_TRUE(InitResources(u"\\Windows\\QuilmoRes.dll", nullptr, nullptr));
+    quilmo::test::LoadBuiltResourceLibrary();
     AfxSetResourceHandle(GetMainResourceLibrary());
     ce::ResetSip();
   }

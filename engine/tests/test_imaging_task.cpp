@@ -30,6 +30,7 @@
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/ResourceLibrary.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -156,12 +157,7 @@ class Roads {
   Roads() : context_(MakeFileSystemContext(g)), fileSystem_(context_) {
     g.g_Log.Open(false);
     fileSystem_.Register();
-    std::ifstream lib(std::string(QUILMO_BIN_DIR) + "/QuilmoRes.dll", std::ios::binary);
-    std::string bytes(std::istreambuf_iterator<char>(lib), {});
-    EXPECT_FALSE(bytes.empty()) << "QuilmoRes.dll not built";
-    CreateDirectoryW(u"\\Windows", nullptr);
-    EXPECT_TRUE(WriteDeviceFile(u"\\Windows\\QuilmoRes.dll", bytes));
-    EXPECT_TRUE(InitResources(u"\\Windows\\QuilmoRes.dll", nullptr, nullptr));
+    quilmo::test::LoadBuiltResourceLibrary();
   }
   ~Roads() { UnloadResourceLibraries(true); }
 

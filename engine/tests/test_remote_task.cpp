@@ -22,6 +22,7 @@
 #include "image/Cipher.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/ResourceLibrary.h"
 #include "testkit/TestDevice.h"
 
 // The host service runner of the host-link tests.
@@ -70,12 +71,7 @@ class RemoteTask : public ::testing::Test {
     EXPECT_TRUE(started);
     g.g_Log.Open(false);
     fileSystem_.Register();
-    std::ifstream lib(std::string(QUILMO_BIN_DIR) + "/QuilmoRes.dll", std::ios::binary);
-    std::string bytes(std::istreambuf_iterator<char>(lib), {});
-    EXPECT_FALSE(bytes.empty()) << "QuilmoRes.dll not built";
-    CreateDirectoryW(u"\\Windows", nullptr);
-    EXPECT_TRUE(WriteDeviceFile(u"\\Windows\\QuilmoRes.dll", bytes));
-    EXPECT_TRUE(InitResources(u"\\Windows\\QuilmoRes.dll", nullptr, nullptr));
+    quilmo::test::LoadBuiltResourceLibrary();
     EXPECT_TRUE(CreateDirectoryW(u"\\Notes", nullptr));
     for (int i = 0; i < 5; ++i)
       EXPECT_TRUE(WriteDeviceFile(u"\\Notes\\note" + ce::FromUtf8(std::to_string(i)) + u".txt",

@@ -1,7 +1,9 @@
-// Running a host command from a test and capturing what it prints.
+// Running a host command from a test and capturing what it prints; running
+// a call in a child process.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace quilmo::test {
@@ -15,5 +17,9 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 // Reads all a popen'd command prints, then closes it.
 CommandResult FinishCommand(FILE* p);
+
+// Runs call in a forked child; true when the child came back from it (a
+// call that ends the process returns false).
+bool ReturnsInChild(const std::function<void()>& call);
 
 }  // namespace quilmo::test

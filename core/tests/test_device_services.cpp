@@ -20,9 +20,13 @@
 #include "core/Log.h"
 #include "core/RegistrySettings.h"
 #include "core/System.h"
+#include "testkit/RunCommand.h"
+#include "testkit/Closable.h"
 #include "testkit/TestDevice.h"
 
 namespace {
+
+using quilmo::test::ReturnsInChild;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -55,9 +59,7 @@ class DeviceServicesTest : public ::testing::Test {
   // Installs the stand-in as \Windows\<name>, starts it and waits for its
   // window (titled with the name) unless it has none.
   PROCESS_INFORMATION Start(const std::u16string& name, const std::u16string& args) {
-    fs::path host = dev_.Host(u"\\Windows\\" + name);
-    fs::create_directories(host.parent_path());
-    fs::copy_file(QUILMO_BIN_DIR "/closable", host, fs::copy_options::overwrite_existing);
+    quilmo::test::InstallClosable(dev_, u"\\Windows\\" + name);
     PROCESS_INFORMATION pi{};
     EXPECT_TRUE(CreateProcessW((u"\\Windows\\" + name).c_str(), args.c_str(), nullptr, nullptr, FALSE, 0,
                                nullptr, nullptr, nullptr, &pi))
@@ -202,17 +204,6 @@ TEST_F(DeviceServicesTest, KeepDeviceAwakeAtMostOnceASecond) {
 class RebootTest : public DeviceServicesTest {
  protected:
   explicit RebootTest(const ce::Profile& profile = ce::Profile{}) : DeviceServicesTest(profile) {}
-  // Runs the call in a child; true when the child came back from it.
-  bool ReturnsInChild(const std::function<void()>& call) {
-    pid_t child = fork();
-    if (child == 0) {
-      call();
-      _exit(99);
-    }
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 99;
-  }
 };
 
 TEST_F(RebootTest, FlushesThenAsksTheShellOnVersion5) {

@@ -17,9 +17,12 @@
 #include "ce/shell.h"
 #include "engine/Global.h"
 #include "engine/RebootController.h"
+#include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
 
 namespace {
+
+using quilmo::test::ReturnsInChild;
 
 namespace fs = std::filesystem;
 using quilmo::test::TestDevice;
@@ -62,18 +65,6 @@ class RebootControllerTest : public ::testing::Test {
       return false;
     RegCloseKey(key);
     return true;
-  }
-  // Runs call in a child process that ends inside it; true when the child
-  // came back from the call.
-  bool ReturnsInChild(const std::function<void()>& call) {
-    pid_t child = fork();
-    if (child == 0) {
-      call();
-      _exit(99);
-    }
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 99;
   }
   void FillStartup() {
     dev_.PutFile(u"\\Windows\\StartUp\\Mail.lnk", "#\"\\Windows\\mail.exe\"");

@@ -13,6 +13,7 @@
 #include "ce/power.h"
 #include "ce/process.h"
 #include "ce/system.h"
+#include "testkit/Closable.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -27,9 +28,7 @@ struct ResetOutcome {
 
 // In a child: starts two stand-ins, then makes the reset call.
 ResetOutcome ResetInChild(const quilmo::test::TestDevice& dev, const std::function<void()>& call) {
-  fs::path host = dev.Host(u"\\Windows\\Helper.exe");
-  fs::create_directories(host.parent_path());
-  fs::copy_file(QUILMO_BIN_DIR "/closable", host, fs::copy_options::overwrite_existing);
+  quilmo::test::InstallClosable(dev, u"\\Windows\\Helper.exe");
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
   pid_t child = fork();

@@ -15,6 +15,7 @@
 #include "ce/process.h"
 #include "ce/time.h"
 #include "ce/window.h"
+#include "testkit/Closable.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -78,9 +79,7 @@ class WindowTest : public ::testing::Test {
   }
   // Installs the stand-in at \Windows\<name> and starts it.
   PROCESS_INFORMATION Start(const std::u16string& name, const std::u16string& args) {
-    fs::path host = dev_.Host(u"\\Windows\\" + name);
-    fs::create_directories(host.parent_path());
-    fs::copy_file(QUILMO_BIN_DIR "/closable", host, fs::copy_options::overwrite_existing);
+    quilmo::test::InstallClosable(dev_, u"\\Windows\\" + name);
     PROCESS_INFORMATION pi{};
     EXPECT_TRUE(CreateProcessW((u"\\Windows\\" + name).c_str(), args.c_str(), nullptr, nullptr, FALSE, 0,
                                nullptr, nullptr, nullptr, &pi))

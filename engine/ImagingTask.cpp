@@ -346,9 +346,7 @@ bool AImagingTaskClient::CheckFreeSpace(ULONGLONG estimate) {
     TERROR(error, u"GetDiskFreeSpaceEx() failed");
     if (error == ERROR_PATH_NOT_FOUND) {
       TLOG(u"Path not found - storage card removed perhaps?");
-      CString text = Localizer::LoadResString(kStrLocationMissing);
-      TWARN(0, text);
-      Fail(kFailPathNotFound, true, text);
+      FailLocationMissing(true);
     } else {
       Fail(kFailGeneral, true, u"GetDiskFreeSpaceEx() failed");
     }
@@ -431,6 +429,19 @@ bool AImagingTaskClient::RunPart(const Part& part, bool backup) {
   }
   TLOG(Fmt(part.after, static_cast<int>(counter() - before)));
   return true;
+}
+
+void AImagingTaskClient::FailLocationMissing(bool backup) {
+  CString text = Localizer::LoadResString(kStrLocationMissing);
+  TWARN(0, text);
+  Fail(kFailPathNotFound, backup, text);
+}
+
+void AImagingTaskClient::FailImageNotOpened(bool locationMissing) {
+  if (locationMissing)
+    FailLocationMissing(false);
+  else
+    Fail(kFailGeneral, false, Localizer::LoadResString(kStrImageNotOpened));
 }
 
 void AImagingTaskClient::FailComponent(bool backup, LPCWSTR logText, LPCWSTR closeName, LPCWSTR failText) {
@@ -768,13 +779,7 @@ bool AImagingTaskClient::ReadImageMetaData() {
     TERROR(error, u"Metadata Imagefile open failed");
     m_pImageFile->Close();
     m_bTaskValid = false;
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      CString text = Localizer::LoadResString(kStrLocationMissing);
-      TWARN(0, text);
-      Fail(kFailPathNotFound, false, text);
-    } else {
-      Fail(kFailGeneral, false, Localizer::LoadResString(kStrImageNotOpened));
-    }
+    FailImageNotOpened(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
     return false;
   }
   TLOG(u"Reading metadata from PBF archive");
@@ -784,7 +789,7 @@ bool AImagingTaskClient::ReadImageMetaData() {
   if (!m_pImageFile->Close()) TERROR(GetLastError(), u"Metadata Imagefile close failed");
   if (!ok) {
     m_bTaskValid = false;
-    Fail(kFailGeneral, false, Localizer::LoadResString(kStrImageNotOpened));
+    FailImageNotOpened(false);
     return false;
   }
   g.ApplyMetaDataGlobals(globals);
@@ -880,7 +885,7 @@ bool AImagingTaskClient::RunRestore() {
 
   // 1. A task whose image could not be read refuses to run.
   if (!m_bTaskValid) {
-    Fail(kFailGeneral, false, Localizer::LoadResString(kStrImageNotOpened));
+    FailImageNotOpened(false);
     return false;
   }
 
@@ -910,13 +915,7 @@ bool AImagingTaskClient::RunRestore() {
     DWORD error = GetLastError();
     TERROR(error, u"m_ImageFile.Open() failed");
     m_pImageFile->Close();
-    if (error == ERROR_FILE_NOT_FOUND) {
-      CString text = Localizer::LoadResString(kStrLocationMissing);
-      TWARN(0, text);
-      Fail(kFailPathNotFound, false, text);
-    } else {
-      Fail(kFailGeneral, false, Localizer::LoadResString(kStrImageNotOpened));
-    }
+    FailImageNotOpened(error == ERROR_FILE_NOT_FOUND);
     return false;
   }
   m_pImageFile->SetProgress(m_pProgress);

@@ -223,6 +223,10 @@ class AImagingTaskClient : public AImagingTask {
   bool RunFileSystem(bool backup);
   // Reports a component that failed: logs, closes the image, fails the task.
   void FailComponent(bool backup, LPCWSTR logText, LPCWSTR closeName, LPCWSTR failText);
+  // Reports the backup location (or the image's folder) as missing.
+  void FailLocationMissing(bool backup);
+  // Reports a restore image that could not be opened or read.
+  void FailImageNotOpened(bool locationMissing);
   // The selected size of every included part, each logged.
   ULONGLONG SelectedPartsSize(Index& index, LPCWSTR volumesLine);
   bool RestoreComponents();

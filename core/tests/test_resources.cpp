@@ -51,12 +51,7 @@ void PutLibrary(const TestDevice& dev, std::u16string_view path,
                 const std::map<uint32_t, std::string>& bitmapFiles = {}) {
   std::vector<ce::res::Resource> resources;
   for (const auto& [id, text] : strings) {
-    ce::res::Resource r;
-    r.type = ce::res::kTypeString;
-    r.id = id;
-    for (char16_t c : text) ce::le::Put16(&r.data, c);
-    r.data.append(2, '\0');
-    resources.push_back(r);
+    resources.push_back(ce::res::StringResource(id, text));
   }
   for (const auto& [id, file] : bitmapFiles) {
     ce::res::Resource r;

@@ -194,12 +194,7 @@ void PutResources(const TestDevice& dev) {
   for (auto [id, text] : {std::pair<uint32_t, std::u16string>{57734, u"In use: "},
                           {57736, u"In use on restore: "},
                           {57737, u"Cannot restore: "}}) {
-    ce::res::Resource r;
-    r.type = ce::res::kTypeString;
-    r.id = id;
-    for (char16_t c : text) ce::le::Put16(&r.data, c);
-    r.data.append(2, '\0');
-    resources.push_back(r);
+    resources.push_back(ce::res::StringResource(id, text));
   }
   std::string container, error;
   ASSERT_TRUE(ce::res::BuildContainer(resources, &container, &error)) << error;

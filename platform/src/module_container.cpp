@@ -30,6 +30,15 @@ std::u16string AsciiUpper(std::u16string s) {
 
 }  // namespace
 
+Resource StringResource(uint32_t id, std::u16string_view text) {
+  Resource r;
+  r.type = kTypeString;
+  r.id = id;
+  for (char16_t c : text) Put16(&r.data, c);
+  r.data.append(2, '\0');
+  return r;
+}
+
 bool BuildContainer(std::vector<Resource> resources, std::string* out, std::string* error) {
   for (auto& r : resources) {
     if (r.name.empty() && r.id == 0) {

@@ -247,11 +247,8 @@ namespace {
 
 TEST(CString, LoadStringFromResourceModule) {
   quilmo::test::TestDevice dev;
-  ce::res::Resource r;
-  r.type = ce::res::kTypeString;
-  r.id = 57662;
   const std::u16string text = u"Backup \u00e9";
-  r.data.assign(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(WCHAR));
+  const ce::res::Resource r = ce::res::StringResource(57662, text);
   std::string bytes, error;
   ASSERT_TRUE(ce::res::BuildContainer({r}, &bytes, &error)) << error;
   bytes += ce::res::MakeTrailer(0, static_cast<uint32_t>(bytes.size()));

@@ -149,18 +149,15 @@ class Compiler {
 
   bool String(const pugi::xml_node& node) {
     if (!CheckAttributes(node, {"id", "language"})) return false;
-    Resource r;
-    r.type = ce::res::kTypeString;
-    if (!Id(node, 0, &r.id) || !Language(node, language_, &r.language)) return false;
+    uint32_t id = 0;
+    uint16_t language = 0;
+    if (!Id(node, 0, &id) || !Language(node, language_, &language)) return false;
     std::string text;
     if (!TextOnly(node, &text)) return false;
     std::u16string t;
     if (!Utf8To16(text, &t)) return Error(node, "the text is not valid UTF-8");
-    for (char16_t c : t) {
-      r.data.push_back(static_cast<char>(c & 0xFF));
-      r.data.push_back(static_cast<char>(c >> 8));
-    }
-    r.data.append(2, '\0');
+    Resource r = ce::res::StringResource(id, t);
+    r.language = language;
     return Add(node, std::move(r));
   }
 

@@ -32,6 +32,10 @@ struct EntryView {
   uint32_t size = 0;
 };
 
+// A string resource: the text as UTF-16 little-endian with its terminating
+// zero.
+Resource StringResource(uint32_t id, std::u16string_view text);
+
 // Lays out a container (header, sorted entries, data; no trailer). Fails
 // (error set) on an invalid or duplicate resource or when it outgrows 4 GB.
 bool BuildContainer(std::vector<Resource> resources, std::string* out, std::string* error);

@@ -4,9 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "ui/ScreenFormat.h"

@@ -11,6 +11,7 @@
 #include "ce/controls.h"
 #include "ce/dlgtemplate.h"
 #include "ce/numtext.h"
+#include "ce/text.h"
 #include "ce/window.h"
 #include "dialog_words.h"
 #include "version.h"
@@ -22,34 +23,9 @@ using ce::res::Resource;
 
 // Strict UTF-8 -> UTF-16; false on malformed input.
 bool Utf8To16(std::string_view s, std::u16string* out) {
-  out->clear();
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    uint32_t cp;
-    size_t n;
-    if (b < 0x80) { cp = b; n = 1; }
-    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; n = 2; }
-    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; n = 3; }
-    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; n = 4; }
-    else return false;
-    if (i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      const auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (c & 0x3F);
-    }
-    static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(cp));
-    }
-    i += n;
-  }
-  return true;
+  bool invalid = false;
+  *out = ce::FromUtf8(s, &invalid);
+  return !invalid;
 }
 
 // Unsigned decimal or 0x-hex of at most ten characters, prefix included.

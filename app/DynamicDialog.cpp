@@ -152,15 +152,6 @@ BOOL CDynamicDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
   return CDialog::OnCommand(wParam, lParam);
 }
 
-void CDynamicDialog::OnDestroy() {
-  HWND focus = ::GetFocus();
-  if (focus && ::GetParent(focus) == m_hWnd) {
-    const int id = ::GetDlgCtrlID(focus);
-    if (m_inputPanelEdits.count(id)) OnInputPanelKillFocus(id);
-  }
-  CDialog::OnDestroy();
-}
-
 void CDynamicDialog::OnInputPanelSetFocus(int) { ::SHSipPreference(m_hWnd, SIP_UP); }
 
 void CDynamicDialog::OnInputPanelKillFocus(int) { ::SHSipPreference(m_hWnd, SIP_DOWN); }

@@ -77,8 +77,6 @@ class CDynamicDialog : public CDialog {
   // Routes EN_SETFOCUS / EN_KILLFOCUS of the registered edit fields to the
   // input panel handlers.
   BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
-  // Closing with the focus in a registered edit field is leaving it.
-  void OnDestroy() override;
 
   // Edit fields whose focus raises (and losing it lowers) the input panel.
   void UseInputPanel(int editId) { m_inputPanelEdits.insert(editId); }

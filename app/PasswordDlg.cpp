@@ -302,7 +302,5 @@ void CPasswordDlg::StopCountdown() {
 
 void CPasswordDlg::OnDestroy() {
   StopCountdown();
-  // Closing with the focus still in a field (timeout, Escape) is leaving it.
-  OnFieldKillFocus();
   CDynamicDialog::OnDestroy();
 }

@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "boot_state.h"
+#include "boot/boot_state.h"
 #include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
@@ -23,7 +23,7 @@
 #include "ce/shell.h"
 #include "ce/text.h"
 #include "ce/time.h"
-#include "process_table.h"
+#include "process/process_table.h"
 
 namespace ce {
 namespace {

@@ -1,4 +1,4 @@
-#include "boot_state.h"
+#include "boot/boot_state.h"
 
 #include "ce/process.h"
 #include "ce/time.h"

@@ -1,7 +1,7 @@
 #include "ce/com.h"
 
 #include "ce/xmldom.h"
-#include "xmldom_impl.h"
+#include "xml/xmldom_impl.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 

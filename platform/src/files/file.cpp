@@ -7,7 +7,7 @@
 
 #include "ce/errors.h"
 #include "ce/handle.h"
-#include "filestate.h"
+#include "files/filestate.h"
 
 #ifndef ERROR_NEGATIVE_SEEK
 #define ERROR_NEGATIVE_SEEK 131L

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ce/errors.h"
-#include "filestate.h"
+#include "files/filestate.h"
 
 using namespace ce;
 using namespace ce::filestate;

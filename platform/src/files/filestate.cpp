@@ -1,6 +1,6 @@
 // File bookkeeping in device.db: metadata rows, the share table and holds,
 // volumes and their used bytes, storage card removal.
-#include "filestate.h"
+#include "files/filestate.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "boot_state.h"
+#include "boot/boot_state.h"
 #include "ce/errors.h"
 
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 
 #include "ce/errors.h"
 #include "ce/handle.h"
-#include "filestate.h"
+#include "files/filestate.h"
 
 using namespace ce;
 using namespace ce::filestate;

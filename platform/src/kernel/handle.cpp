@@ -53,7 +53,7 @@ std::shared_ptr<HandleObject> TakeHandle(HANDLE h) {
 }  // namespace ce
 
 BOOL CloseHandle(HANDLE h) {
-  // The current-process pseudo handle (see process.cpp) closes as a no-op.
+  // The current-process pseudo handle (see process/process.cpp) closes as a no-op.
   if (h == reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x42))) return TRUE;
   auto obj = ce::TakeHandle(h);
   if (!obj) {

@@ -26,7 +26,7 @@
 
 #include "ce/device.h"
 #include "ce/errors.h"
-#include "process_table.h"
+#include "process/process_table.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "process_table.h"
+#include "process/process_table.h"
 
 #include <chrono>
 #include <mutex>

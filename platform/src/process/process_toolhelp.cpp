@@ -8,7 +8,7 @@
 #include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/process.h"
-#include "process_table.h"
+#include "process/process_table.h"
 
 namespace ce {
 namespace {

@@ -10,8 +10,8 @@
 #include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/text.h"
-#include "boot_state.h"
-#include "registry_hive.h"
+#include "boot/boot_state.h"
+#include "registry/registry_hive.h"
 
 using ce::reg::Hive;
 

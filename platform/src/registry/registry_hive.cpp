@@ -1,4 +1,4 @@
-#include "registry_hive.h"
+#include "registry/registry_hive.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -17,7 +17,7 @@
 #include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/text.h"
-#include "winsock_host.h"
+#include "sockets/winsock_host.h"
 
 namespace ce::ws {
 namespace {

@@ -1,4 +1,4 @@
-#include "winsock_host.h"
+#include "sockets/winsock_host.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

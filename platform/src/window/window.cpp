@@ -12,7 +12,7 @@
 #include "ce/process.h"
 #include "ce/text.h"
 #include "ce/dialog.h"
-#include "window_state.h"
+#include "window/window_state.h"
 
 constexpr int DWL_MSGRESULT_ = DWL_MSGRESULT;
 constexpr int DWL_DLGPROC_ = DWL_DLGPROC;

@@ -11,7 +11,7 @@
 #include "ce/dialog.h"
 #include "ce/errors.h"
 #include "ce/text.h"
-#include "window_state.h"
+#include "window/window_state.h"
 
 namespace ce::win {
 namespace {

@@ -11,7 +11,7 @@
 #include "ce/msgbox.h"
 #include "ce/system.h"
 #include "ce/text.h"
-#include "window_state.h"
+#include "window/window_state.h"
 
 namespace ce::win {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "ce/controls.h"
 #include "ce/errors.h"
-#include "window_state.h"
+#include "window/window_state.h"
 
 namespace ce::win {
 namespace {

@@ -19,7 +19,7 @@
 #include "ce/process.h"
 #include "ce/text.h"
 #include "ce/time.h"
-#include "window_state.h"
+#include "window/window_state.h"
 
 namespace ce::win {
 namespace {

@@ -15,7 +15,7 @@
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/text.h"
-#include "xmldom_impl.h"
+#include "xml/xmldom_impl.h"
 
 namespace {
 constexpr BYTE kDomTail[8] = {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60};

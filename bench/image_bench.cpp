@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
+#include "cesim/device.h"
 #include "image/Cipher.h"
 #include "image/Compressor.h"
 #include "image/ImageEntryHeader.h"

@@ -32,10 +32,10 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/text.h"
+#include "cesim/device.h"
 #include "core/Resources.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"

@@ -338,8 +338,6 @@ void RestoreUserHive(HKEY actions) {
   if (!GetUserFolder(target)) return;
   std::u16string userHive = std::u16string(target) + u"user.hv";
   if (userHive.size() >= MAX_PATH) return;
-  ce::RegCloseHives();  // no connection of ours stays on a hive file being
-                        // replaced
   BOOL copied = CopyFileW(hkcuPath, userHive.c_str(), FALSE);
   if (!copied && GetLastError() == ERROR_SHARING_VIOLATION && ce::EqualNoCase(userHive, ce::kUserHivePath))
     copied = ReplaceLiveUserHive(hkcuPath);

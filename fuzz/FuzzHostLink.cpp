@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ce/msgbox.h"
+#include "cesim/msgbox.h"
 #include "hostlink/ControlMessage.h"
 #include "hostlink/DistributedFile.h"
 #include "hostlink/Transport.h"

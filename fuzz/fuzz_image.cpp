@@ -11,8 +11,9 @@
 #include <fstream>
 #include <string>
 
-#include "ce/device.h"
 #include "ce/msgbox.h"
+#include "cesim/device.h"
+#include "cesim/msgbox.h"
 #include "image/Cipher.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ce/device.h"
+#include "cesim/device.h"
 
 namespace quilmo::test {
 

@@ -10,6 +10,7 @@
 #include "app/QuilmoApp.h"
 #include "ce/msgbox.h"
 #include "ce/text.h"
+#include "cesim/msgbox.h"
 #include "engine/Global.h"
 #include "testkit/TestDevice.h"
 

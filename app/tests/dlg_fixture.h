@@ -10,9 +10,10 @@
 #include <iterator>
 #include <string>
 
-#include "ce/device.h"
 #include "ce/sip.h"
 #include "ce/window.h"
+#include "cesim/device.h"
+#include "cesim/sip.h"
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"
 #include "engine/Global.h"

@@ -7,6 +7,7 @@
 #include "ce/dialog.h"
 #include "ce/sip.h"
 #include "ce/time.h"
+#include "cesim/sip.h"
 #include "core/ProgramGlobals.h"
 #include "dlg_fixture.h"
 #include "image/MetaData.h"

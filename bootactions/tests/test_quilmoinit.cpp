@@ -13,6 +13,8 @@
 #include "ce/file.h"
 #include "ce/registry.h"
 #include "ce/text.h"
+#include "cesim/boot.h"
+#include "cesim/file.h"
 #include "engine/RebootActionsFormat.h"
 #include "testkit/TestDevice.h"
 

@@ -17,6 +17,7 @@
 #include "ce/msgbox.h"
 #include "ce/registry.h"
 #include "ce/time.h"
+#include "cesim/msgbox.h"
 #include "core/Log.h"
 #include "core/RegistrySettings.h"
 #include "testkit/TestDevice.h"

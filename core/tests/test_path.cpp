@@ -5,6 +5,8 @@
 #include "ce/msgbox.h"
 #include "ce/process.h"
 #include "ce/registry.h"
+#include "cesim/msgbox.h"
+#include "cesim/process.h"
 #include "core/Path.h"
 #include "testkit/TestDevice.h"
 

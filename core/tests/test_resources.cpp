@@ -15,6 +15,7 @@
 #include "ce/msgbox.h"
 #include "ce/registry.h"
 #include "ce/rescontainer.h"
+#include "cesim/msgbox.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/Resources.h"

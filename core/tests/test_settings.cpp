@@ -7,6 +7,7 @@
 #include "ce/process.h"
 #include "ce/errors.h"
 #include "ce/registry.h"
+#include "cesim/process.h"
 #include "core/ProductSettings.h"
 #include "core/RegistrySettings.h"
 #include "testkit/TestDevice.h"

@@ -15,6 +15,8 @@
 #include "ce/rescontainer.h"
 #include "ce/shell.h"
 #include "ce/time.h"
+#include "cesim/msgbox.h"
+#include "cesim/process.h"
 #include "core/DateTime.h"
 #include "core/Log.h"
 #include "core/System.h"

@@ -18,6 +18,7 @@
 #include "ce/rescontainer.h"
 #include "ce/shell.h"
 #include "ce/text.h"
+#include "cesim/file.h"
 #include "core/Log.h"
 #include "core/OptionHandlers.h"
 #include "core/Resources.h"

@@ -16,10 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/text.h"
+#include "cesim/device.h"
+#include "cesim/file.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/Resources.h"

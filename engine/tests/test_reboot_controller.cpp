@@ -15,6 +15,8 @@
 #include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/shell.h"
+#include "cesim/power.h"
+#include "cesim/process.h"
 #include "engine/Global.h"
 #include "engine/RebootController.h"
 #include "testkit/RunCommand.h"

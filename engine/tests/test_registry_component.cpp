@@ -13,6 +13,7 @@
 #include "ce/file.h"
 #include "ce/registry.h"
 #include "ce/text.h"
+#include "cesim/boot.h"
 #include "core/Log.h"
 #include "core/System.h"
 #include "engine/Global.h"

@@ -12,6 +12,7 @@
 #include "ce/file.h"
 #include "ce/registry.h"
 #include "ce/text.h"
+#include "cesim/boot.h"
 #include "core/Log.h"
 #include "engine/Operation.h"
 #include "engine/RebootActions.h"

@@ -7,6 +7,7 @@
 
 #include "ce/file.h"
 #include "ce/text.h"
+#include "cesim/file.h"
 #include "core/Log.h"
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"

@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "ce/device.h"
 #include "ce/dlgtemplate.h"
+#include "cesim/device.h"
 #include "testkit/TestDevice.h"
 
 namespace {

@@ -16,6 +16,8 @@
 #include "ce/registry.h"
 #include "ce/shell.h"
 #include "ce/text.h"
+#include "cesim/boot.h"
+#include "cesim/registry.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "ce/device.h"
 #include "ce/errors.h"
+#include "cesim/device.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;

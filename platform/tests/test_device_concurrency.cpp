@@ -18,13 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/msgbox.h"
 #include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/text.h"
+#include "cesim/device.h"
+#include "cesim/msgbox.h"
 #include "testkit/TestDevice.h"
 
 extern char** environ;

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/text.h"
+#include "cesim/device.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/text.h"
+#include "cesim/device.h"
+#include "cesim/file.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;

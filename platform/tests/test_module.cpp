@@ -13,6 +13,7 @@
 #include "ce/process.h"
 #include "ce/rescontainer.h"
 #include "ce/text.h"
+#include "cesim/process.h"
 #include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
 

@@ -13,6 +13,8 @@
 #include "ce/power.h"
 #include "ce/process.h"
 #include "ce/system.h"
+#include "cesim/power.h"
+#include "cesim/system.h"
 #include "testkit/Closable.h"
 #include "testkit/TestDevice.h"
 

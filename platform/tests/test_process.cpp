@@ -11,6 +11,7 @@
 
 #include "ce/errors.h"
 #include "ce/process.h"
+#include "cesim/process.h"
 #include "testkit/TestDevice.h"
 
 namespace {

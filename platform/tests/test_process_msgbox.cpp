@@ -6,6 +6,8 @@
 #include "ce/errors.h"
 #include "ce/msgbox.h"
 #include "ce/process.h"
+#include "cesim/msgbox.h"
+#include "cesim/process.h"
 #include "testkit/TestDevice.h"
 
 namespace {

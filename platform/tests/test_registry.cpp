@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/registry.h"
 #include "ce/text.h"
+#include "cesim/device.h"
+#include "cesim/registry.h"
 #include "testkit/TestDevice.h"
 
 extern char** environ;

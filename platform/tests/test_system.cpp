@@ -7,6 +7,7 @@
 
 #include "ce/errors.h"
 #include "ce/system.h"
+#include "cesim/system.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;

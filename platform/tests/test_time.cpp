@@ -4,6 +4,7 @@
 
 #include "ce/errors.h"
 #include "ce/time.h"
+#include "cesim/time.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;

@@ -15,6 +15,8 @@
 #include "ce/process.h"
 #include "ce/time.h"
 #include "ce/window.h"
+#include "cesim/process.h"
+#include "cesim/window.h"
 #include "testkit/Closable.h"
 #include "testkit/TestDevice.h"
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/winsock.h"
+#include "cesim/device.h"
 #include "testkit/TestDevice.h"
 
 namespace ws = ce::ws;

@@ -3,10 +3,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/text.h"
+#include "cesim/device.h"
 
 namespace fs = std::filesystem;
 

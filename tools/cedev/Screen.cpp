@@ -11,9 +11,9 @@
 #include "ui/qt/Screen.h"
 #include "ui/qt/ScreenViewer.h"
 // Device declarations after Qt: they are plain macros.
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/window.h"
+#include "cesim/device.h"
 
 namespace fs = std::filesystem;
 

@@ -12,13 +12,15 @@
 #include <vector>
 
 #include "ce/boot.h"
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/msgbox.h"
 #include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/time.h"
+#include "cesim/boot.h"
+#include "cesim/device.h"
+#include "cesim/msgbox.h"
 #include "tools/cedev/Install.h"
 #include "tools/cedev/SampleDevice.h"
 #include "tools/cedev/Screen.h"

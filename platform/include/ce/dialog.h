@@ -128,9 +128,6 @@ namespace ce {
 // current device profile (1 without a device).
 int GetDisplayScale();
 
-// The template a dialog was made from (0 for other windows).
-int GetDialogTemplateId(HWND dialog);
-
 // Reads and parses template `templateName` of a module (RT_TEMPLATE);
 // false with the last error set as CreateDialogParamW does.
 bool LoadDialogTemplate(HINSTANCE module, LPCWSTR templateName, DialogTemplate* out);

@@ -171,23 +171,5 @@ BOOL GetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER freeToCaller, PULARGE_INT
 typedef WIN32_FIND_DATAW WIN32_FIND_DATA;
 typedef LPWIN32_FIND_DATAW LPWIN32_FIND_DATA;
 
-namespace ce {
-
-// Registers a hold on a file as if it were open with the given access and
-// share mode, so that conflicting opens, deletes and moves fail with
-// ERROR_SHARING_VIOLATION. A hold made with forSystem stays until released
-// (the system keeps the file open while the device runs, e.g. a mounted
-// volume); otherwise it ends with this process. Returns a hold id (0 with
-// the last error set on a conflict or failure).
-int64_t HoldFileOpen(std::u16string_view devicePath, DWORD access, DWORD share,
-                     bool forSystem = false);
-bool ReleaseHold(int64_t holdId);
-
-// Takes a storage card out (its folder moves aside, out of the device's
-// file system) or puts it back. name is the card folder without "\".
-bool RemoveStorageCard(std::u16string_view name);
-bool InsertStorageCard(std::u16string_view name);
-
 // The live registry hive paths (held open by the system): ce/hivepaths.h.
-
-}  // namespace ce
+// Holds and storage cards are the simulator's controls: cesim/file.h.

@@ -231,7 +231,5 @@ int FontCharWidth(HFONT font);
 int TextWidth(HFONT font, int count);
 // True for a live GDI object of this process (stock objects included).
 bool IsGdiObject(HGDIOBJ object);
-// Drawing calls made so far by this process (tests).
-uint64_t GdiDrawCallCount();
 
 }  // namespace ce

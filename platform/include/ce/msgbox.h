@@ -59,43 +59,9 @@ struct MessageBoxRequest {
   DWORD stringId = 0;  // the resource string the text came from, 0 for none
 };
 
-using MessageBoxService = std::function<int(const MessageBoxRequest&)>;
-
-// Shows a box through the installed service (MessageBoxW fills a request
-// and calls this); returns the button pressed.
+// Shows a box through the device's message-box service (MessageBoxW fills
+// a request and calls this); returns the button pressed. The service, the
+// screen log and scripted answers are the simulator's: cesim/msgbox.h.
 int ShowMessageBox(const MessageBoxRequest& request);
-// Installs the service every MessageBoxW goes to; an empty function
-// restores the headless service.
-void SetMessageBoxService(MessageBoxService service);
-// The installed service (empty: the headless one).
-MessageBoxService GetMessageBoxService();
-// The headless service (other services may delegate to it).
-int HeadlessMessageBox(const MessageBoxRequest& request);
-
-// The buttons of a style's box type, left to right (MB_OK for an unknown
-// type), and the default button the DEFBUTTON bits pick (the first button
-// when they name a button the box lacks).
-std::vector<int> MessageBoxButtons(UINT style);
-int DefaultMessageBoxAnswer(UINT style);
-
-struct ScreenLogEntry {
-  int64_t id = 0;
-  int64_t timeMs = 0;  // device clock, milliseconds since 1970 UTC
-  DWORD pid = 0;
-  std::u16string program;  // device path of the program that showed it
-  std::u16string caption;
-  std::u16string text;
-  UINT style = 0;
-  int answer = 0;
-};
-// Every box of the current device, oldest first (empty without a device).
-std::vector<ScreenLogEntry> ReadScreenLog();
-
-// Adds a scripted answer to the current device. Boxes take the oldest
-// entry whose answer is one of their buttons and whose match is empty or
-// found in their text or caption; the entry is used up.
-bool AddMessageBoxAnswer(std::u16string_view match, int answer);
-// Scripted answers not used yet.
-size_t PendingMessageBoxAnswers();
 
 }  // namespace ce

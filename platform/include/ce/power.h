@@ -1,6 +1,6 @@
 // Device resets: the shell's reboot request, the kernel's reboot control
 // and the reset power state (SetSystemPowerState in ce/system.h) all end
-// in ce::RequestDeviceReset.
+// in ce::RequestDeviceReset (cesim/power.h).
 //
 // A reset request is recorded in device.db (table pending_reset: time,
 // requesting pid and `state`, which names the call: POWER_STATE_RESET,
@@ -30,21 +30,3 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason);
 // with ERROR_NOT_SUPPORTED.
 BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuf, DWORD inBufSize, LPVOID outBuf, DWORD outBufSize,
                      LPDWORD bytesReturned);
-
-namespace ce {
-
-// Records a reset request made by `how` and ends every device process, this
-// one too. Returns (false, ERROR_NOT_READY) only when there is no device;
-// when the request cannot be recorded it returns false with
-// ERROR_GEN_FAILURE and ends nothing.
-bool RequestDeviceReset(DWORD how);
-
-struct ResetRequest {
-  int64_t requestedMs = 0;  // device clock
-  int64_t pid = 0;
-  DWORD how = 0;  // POWER_STATE_RESET, EWX_REBOOT or IOCTL_HAL_REBOOT
-};
-// The recorded reset requests, oldest first.
-std::vector<ResetRequest> PendingResets();
-
-}  // namespace ce

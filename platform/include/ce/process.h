@@ -14,7 +14,8 @@
 // while /proc/<pid> exists with the same start time and is not a zombie.
 // The device's resident system programs (profile "resident" lines, or a
 // default set) appear in toolhelp with synthetic pids from
-// kResidentPidBase; they can be opened and waited on but never end.
+// kResidentPidBase (cesim/process.h); they can be opened and waited on but
+// never end.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +47,8 @@
 #define TH32CS_SNAPMODULE 0x00000008u
 
 // Abnormal end: the exit code of a process killed by a signal whose code
-// nobody recorded (and of processes ended by EndAllDeviceProcesses).
+// nobody recorded (and of processes ended by EndAllDeviceProcesses,
+// cesim/process.h).
 #define CE_EXIT_ABNORMAL 0xC0000005u
 
 struct PROCESS_INFORMATION {
@@ -152,9 +154,6 @@ class Waitable : public HandleObject {
   virtual bool Signalled() = 0;
 };
 
-inline constexpr DWORD kResidentPidBase = 0x40000000u;  // above every host pid
-inline constexpr const char* kProgramEnv = "QUILMO_PROGRAM";
-inline constexpr const char* kCmdLineEnv = "QUILMO_CMDLINE";
 inline constexpr const char16_t* kDefaultProgramPath =
     u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe";
 
@@ -162,28 +161,6 @@ inline constexpr const char16_t* kDefaultProgramPath =
 // Without QUILMO_PROGRAM/QUILMO_CMDLINE: kDefaultProgramPath and "".
 const std::u16string& OwnProgramPath();
 const std::u16string& OwnCommandLine();
-// Replaces this process's identity (tests; not thread-safe against
-// concurrent readers).
-void SetOwnProgramForTest(std::u16string_view programPath, std::u16string_view commandLine);
-
-// Kernel start time of a host process (/proc/<pid>/stat field 22); 0 when
-// the process does not exist.
-uint64_t HostProcessStartTime(int pid);
-// True while the host process with that start time exists and is not a
-// zombie.
-bool HostProcessAlive(int pid, uint64_t startTime);
-
-// Adds this process to the current device's process table (no-op when it
-// is there or there is no device). Called by the program entry and lazily
-// by the process calls.
-void RegisterOwnProcess();
-
-// Kills every live process of the current device's table (its exit code
-// becomes CE_EXIT_ABNORMAL unless one was recorded) and waits for them to
-// end. With includingSelf this process ends too and the call never
-// returns. True when every other process has ended.
-bool EndAllDeviceProcesses(bool includingSelf);
-
 // The program entry behind CE_DEVICE_PROGRAM: registers the process, calls
 // entry(null instance, null, raw command line, SW_SHOWNORMAL), records its
 // result as the exit code and returns it. A process started without

@@ -129,8 +129,4 @@ namespace ce {
 // when the file is no hive.
 LONG RegOpenHiveFile(LPCWSTR file, HKEY root, HKEY* result);
 
-// Closes every hive connection this process keeps (handles stay valid and
-// reconnect on their next use). For resets and tools that remove devices.
-void RegCloseHives();
-
 }  // namespace ce

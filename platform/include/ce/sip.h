@@ -1,7 +1,7 @@
 // The soft input panel (on-screen keyboard): one flags word per process
 // with the panel's state, changed through the classic calls. There is no
 // panel to draw; every call is recorded so that tests can see what a
-// program asked for.
+// program asked for (cesim/sip.h).
 #pragma once
 
 #include <vector>
@@ -47,21 +47,3 @@ BOOL SipShowIM(DWORD flags);
 // SIP_FORCEDOWN lower, SIP_UNCHANGED and SIP_INPUTDIALOG change nothing.
 // An unknown request fails with ERROR_INVALID_PARAMETER.
 BOOL SHSipPreference(HWND hwnd, SIPSTATE state);
-
-namespace ce {
-
-// One call to the panel, in order.
-struct SipCall {
-  enum Kind { kSetInfo, kShowIM, kPreference };
-  Kind kind;
-  DWORD value;        // flags set / SipShowIM argument / SIPSTATE
-  DWORD flagsAfter;   // the flags word after the call
-};
-
-// The calls so far and the current flags word.
-std::vector<SipCall> SipHistory();
-DWORD SipFlags();
-// Forgets the calls and sets the flags word (tests).
-void ResetSip(DWORD flags = SIPF_DOCKED);
-
-}  // namespace ce

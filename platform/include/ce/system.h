@@ -87,9 +87,10 @@ BOOL SystemParametersInfoW(UINT action, UINT uiParam, void* pvParam, UINT winIni
 // the ERROR_SUCCESS of the device's DWORD form); an unknown name or no
 // known state bit fails with ERROR_INVALID_PARAMETER. The new state is
 // recorded and reported by GetSystemPowerState. A reset is recorded as a
-// pending reset request (see ce::PendingResetRequests) and ends every
-// device process, the caller too (ce::RequestDeviceReset in ce/power.h);
-// the state stays "on" and the boot emulation carries the reset on.
+// pending reset request (ce::PendingResetRequests in cesim/system.h) and
+// ends every device process, the caller too (ce::RequestDeviceReset in
+// cesim/power.h); the state stays "on" and the boot emulation carries the
+// reset on.
 BOOL SetSystemPowerState(LPCWSTR name, DWORD state, DWORD options);
 // Copies the current state's name (cch characters of room) and its
 // POWER_STATE_* bit; "on" / POWER_STATE_ON until something else is set.
@@ -164,20 +165,6 @@ typedef OSVERSIONINFOW OSVERSIONINFO;
 #define OutputDebugString OutputDebugStringW
 
 namespace ce {
-
-// Reset requests recorded by SetSystemPowerState (device.db table
-// pending_reset); 0 without a device.
-int PendingResetRequests();
-
-// A recorded keybd_event ("key") or SystemIdleTimerReset ("idle").
-struct InputEvent {
-  std::string kind;
-  int vk = 0;
-  DWORD flags = 0;
-  long long pid = 0;
-};
-// Every input event recorded on the device, oldest first.
-std::vector<InputEvent> RecordedInputEvents();
 
 // The short English text of a device error number; empty when unknown.
 std::u16string SystemErrorText(DWORD code);

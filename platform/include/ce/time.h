@@ -177,13 +177,6 @@ const TimeZone& DeviceTimeZone();
 // Device clock in milliseconds since 1970-01-01 UTC.
 int64_t DeviceNowMs();
 
-// Marks "now" as the device's boot: GetTickCount counts from here. The
-// boot stamp lives in device.db; it is set on first use when missing.
-void MarkDeviceBoot();
-// Makes this process's GetTickCount read `tick` now (it keeps counting
-// from there), so tests can let the counter wrap.
-void SetTickBaseForTest(DWORD tick);
-
 // Calendar helpers on Unix seconds (proleptic Gregorian, UTC).
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
 bool IsLeapYear(int64_t y);

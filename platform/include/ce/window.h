@@ -469,48 +469,6 @@ BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b);
 
 namespace ce {
 
-// One row of the device's window table.
-struct WindowInfo {
-  HWND hwnd = nullptr;
-  DWORD pid = 0;
-  std::u16string className;
-  std::u16string title;
-  HWND parent = nullptr;
-  DWORD style = 0;
-  bool visible = false;
-};
-// Every window of the device's live processes, newest first (tests, the
-// device tool).
-std::vector<WindowInfo> ListWindows();
-
-// ---- the model as the screen file and automation read it ----
-// One own window (top-level or child).
-struct ModelWindow {
-  HWND hwnd = nullptr;
-  HWND parent = nullptr;
-  std::u16string className;  // as registered ("EDIT", "#32770", ...)
-  std::u16string text;       // title / control text
-  DWORD style = 0;
-  int id = 0;                // control id (GWL_ID)
-  RECT rect{};               // screen coordinates
-  bool visible = false;      // WS_VISIBLE of the window itself
-  bool enabled = true;
-  int check = 0;             // buttons: BST_*
-  std::vector<std::u16string> items;  // combo and list boxes
-  int curSel = -1;
-  bool dropped = false;      // a combo box's list is open
-  int pos = 0, min = 0, max = 0;  // progress bars and up-down controls
-  std::vector<HWND> children;     // creation order
-};
-// Own top-level windows, bottom to top (z-order).
-std::vector<HWND> OwnTopLevelWindows();
-// False for a window that is not an own window.
-bool DescribeWindow(HWND hwnd, ModelWindow* out);
-// Grows whenever anything the model holds changes (windows made or
-// destroyed, text, style, position, visibility, enabled state, focus,
-// control state).
-uint64_t WindowModelVersion();
-
 // What a waiting GetMessageW does when nothing is queued and no timer is
 // due: the window layer installs its idle behaviour here (ui/Loop.h).
 enum class IdleResult {
@@ -525,9 +483,5 @@ IdleResult RunIdleHandler();
 // Device-clock time (ce::DeviceNowMs) when this process's next timer is
 // due; false when it has none.
 bool NextTimerDue(int64_t* dueMs);
-
-// Removes the windows, queued messages and wake FIFOs of processes that
-// have ended. Returns the number of processes purged.
-int PurgeEndedWindowOwners();
 
 }  // namespace ce

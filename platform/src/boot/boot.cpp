@@ -1,5 +1,5 @@
-// The boot sequence and the run loop (see ce/boot.h).
-#include "ce/boot.h"
+// The boot sequence and the run loop (see cesim/boot.h).
+#include "cesim/boot.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "boot/boot_state.h"
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/power.h"
@@ -23,6 +22,11 @@
 #include "ce/shell.h"
 #include "ce/text.h"
 #include "ce/time.h"
+#include "cesim/device.h"
+#include "cesim/power.h"
+#include "cesim/process.h"
+#include "cesim/registry.h"
+#include "cesim/time.h"
 #include "process/process_table.h"
 
 namespace ce {

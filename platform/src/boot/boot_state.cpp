@@ -2,6 +2,7 @@
 
 #include "ce/process.h"
 #include "ce/time.h"
+#include "cesim/process.h"
 
 namespace ce::boot {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/types.h"
+#include "cesim/device.h"
 
 namespace ce::boot {
 

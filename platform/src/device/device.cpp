@@ -1,4 +1,4 @@
-#include "ce/device.h"
+#include "cesim/device.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -16,6 +16,7 @@
 
 #include "boot/boot_state.h"
 #include "ce/errors.h"
+#include "cesim/file.h"
 
 namespace fs = std::filesystem;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "ce/device.h"
 #include "ce/file.h"
+#include "cesim/device.h"
 
 namespace ce::filestate {
 

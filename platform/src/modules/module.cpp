@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/rescontainer.h"
 #include "ce/text.h"
+#include "cesim/device.h"
 
 #if __has_include("ce/process.h")
 #include "ce/process.h"

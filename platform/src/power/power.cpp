@@ -3,10 +3,12 @@
 
 #include <unistd.h>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/process.h"
 #include "ce/time.h"
+#include "cesim/device.h"
+#include "cesim/power.h"
+#include "cesim/process.h"
 
 namespace ce {
 namespace {

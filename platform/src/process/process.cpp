@@ -24,8 +24,9 @@
 #include <optional>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
+#include "cesim/device.h"
+#include "cesim/process.h"
 #include "process/process_table.h"
 
 extern char** environ;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "ce/process.h"
+#include "cesim/process.h"
 
 namespace ce::proc {
 namespace {

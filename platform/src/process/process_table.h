@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/types.h"
+#include "cesim/device.h"
 
 namespace ce::proc {
 

@@ -5,9 +5,10 @@
 #include <mutex>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/process.h"
+#include "cesim/device.h"
+#include "cesim/process.h"
 #include "process/process_table.h"
 
 namespace ce {

@@ -7,9 +7,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "ce/device.h"
+#include "cesim/device.h"
 #include "ce/errors.h"
 #include "ce/text.h"
+#include "cesim/registry.h"
 #include "boot/boot_state.h"
 #include "registry/registry_hive.h"
 

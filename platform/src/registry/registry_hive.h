@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/types.h"
+#include "cesim/device.h"
 
 namespace ce::reg {
 

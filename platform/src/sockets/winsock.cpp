@@ -14,9 +14,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/text.h"
+#include "cesim/device.h"
 #include "sockets/winsock_host.h"
 
 namespace ce::ws {

@@ -9,10 +9,12 @@
 #include <cstring>
 #include <functional>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/power.h"
 #include "ce/time.h"
+#include "cesim/device.h"
+#include "cesim/power.h"
+#include "cesim/system.h"
 
 namespace {
 

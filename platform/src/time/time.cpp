@@ -8,8 +8,9 @@
 #include <mutex>
 #include <thread>
 
-#include "ce/device.h"
 #include "ce/errors.h"
+#include "cesim/device.h"
+#include "cesim/time.h"
 
 namespace ce {
 namespace {

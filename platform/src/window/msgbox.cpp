@@ -7,9 +7,10 @@
 #include <mutex>
 #include <optional>
 
-#include "ce/device.h"
 #include "ce/errors.h"
 #include "ce/process.h"
+#include "cesim/device.h"
+#include "cesim/msgbox.h"
 #include "process/process_table.h"
 
 namespace ce {

@@ -12,6 +12,8 @@
 #include "ce/process.h"
 #include "ce/text.h"
 #include "ce/dialog.h"
+#include "cesim/process.h"
+#include "cesim/window.h"
 #include "window/window_state.h"
 
 constexpr int DWL_MSGRESULT_ = DWL_MSGRESULT;

@@ -11,6 +11,7 @@
 #include "ce/msgbox.h"
 #include "ce/system.h"
 #include "ce/text.h"
+#include "cesim/window.h"
 #include "window/window_state.h"
 
 namespace ce::win {

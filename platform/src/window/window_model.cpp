@@ -6,6 +6,7 @@
 
 #include "ce/controls.h"
 #include "ce/errors.h"
+#include "cesim/window.h"
 #include "window/window_state.h"
 
 namespace ce::win {

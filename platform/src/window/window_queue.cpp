@@ -19,6 +19,7 @@
 #include "ce/process.h"
 #include "ce/text.h"
 #include "ce/time.h"
+#include "cesim/process.h"
 #include "window/window_state.h"
 
 namespace ce::win {

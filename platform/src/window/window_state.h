@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/window.h"
+#include "cesim/device.h"
 
 namespace ce::win {
 

@@ -21,13 +21,14 @@
 #include <string>
 
 #include "ce/boot.h"
-#include "ce/device.h"
+#include "cesim/device.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/registry.h"
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
+#include "cesim/registry.h"
 
 namespace {
 

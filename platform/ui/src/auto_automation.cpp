@@ -4,12 +4,14 @@
 #include <mutex>
 
 #include "ce/controls.h"
-#include "ce/device.h"
 #include "ce/dialog.h"
 #include "ce/process.h"
 #include "ce/text.h"
 #include "ce/time.h"
 #include "ce/window.h"
+#include "cesim/device.h"
+#include "cesim/msgbox.h"
+#include "cesim/window.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
 

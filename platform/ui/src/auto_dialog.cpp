@@ -5,6 +5,7 @@
 #include "ce/dialog.h"
 #include "ce/text.h"
 #include "ce/window.h"
+#include "cesim/window.h"
 #include "ui/Automation.h"
 
 #ifndef LB_SETCURSEL

@@ -9,8 +9,8 @@
 #include <mutex>
 
 #include "ce/controls.h"
-#include "ce/device.h"
 #include "ce/text.h"
+#include "cesim/device.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
 #include "ui/ScreenFile.h"

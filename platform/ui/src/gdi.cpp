@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ce/errors.h"
+#include "cesim/gdi.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "ce/errors.h"
+#include "cesim/sip.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <mutex>
 #include <vector>
 
-#include "ce/device.h"
 #include "ce/dialog.h"
 #include "ce/errors.h"
 #include "ce/time.h"
 #include "ce/window.h"
+#include "cesim/device.h"
 #include "ui/Loop.h"
 #include "win_internal.h"
 

@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "ce/msgbox.h"
+#include "cesim/msgbox.h"
 #include "ui/Loop.h"
 #include "win_internal.h"
 

@@ -2,8 +2,9 @@
 // in a static control and one push button per answer, run modally.
 #include <algorithm>
 
-#include "ce/device.h"
 #include "ce/dialog.h"
+#include "cesim/device.h"
+#include "cesim/msgbox.h"
 #include "win_internal.h"
 
 namespace ui::detail {

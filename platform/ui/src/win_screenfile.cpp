@@ -10,11 +10,12 @@
 #include <sstream>
 
 #include "ce/controls.h"
-#include "ce/device.h"
 #include "ce/dialog.h"
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
+#include "cesim/device.h"
+#include "cesim/window.h"
 #include "ui/ScreenFile.h"
 #include "ui/ScreenFormat.h"
 #include "win_internal.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ce/msgbox.h"
+#include "cesim/msgbox.h"
 #include "mfc_test_support.h"
 
 namespace {

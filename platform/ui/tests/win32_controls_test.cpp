@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ce/errors.h"
+#include "cesim/window.h"
 #include "testkit/TestDevice.h"
 #include "win32_support.h"
 

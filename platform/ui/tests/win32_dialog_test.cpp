@@ -16,6 +16,8 @@
 #include "ce/rescontainer.h"
 #include "ce/system.h"
 #include "ce/time.h"
+#include "cesim/msgbox.h"
+#include "cesim/window.h"
 #include "testkit/TestDevice.h"
 #include "ui/ScreenFile.h"
 #include "win32_support.h"

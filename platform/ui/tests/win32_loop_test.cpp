@@ -2,6 +2,7 @@
 // item helpers.
 #include "ce/errors.h"
 #include "ce/time.h"
+#include "cesim/window.h"
 #include "testkit/TestDevice.h"
 #include "win32_support.h"
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "ce/msgbox.h"
+#include "cesim/window.h"
 #include "testkit/TestDevice.h"
 #include "ui/ScreenFile.h"
 #include "win32_support.h"

@@ -14,9 +14,10 @@
 #include "testkit/TestDevice.h"
 #include "ui/qt/Screen.h"
 // Device declarations after Qt: they are plain macros.
-#include "ce/device.h"
 #include "ce/process.h"
 #include "ce/window.h"
+#include "cesim/device.h"
+#include "cesim/process.h"
 
 namespace fs = std::filesystem;
 

@@ -1,21 +1,25 @@
-// The device's boot and the run that follows it.
+// The device's boot and the run that follows it (the simulator's boot
+// emulation; device programs see only SignalStarted in ce/boot.h).
 //
-// A boot (BootDevice, or the boot after a reset inside RunOnDevice):
-//   1. ends every device process still running (a boot follows a reset);
-//   2. puts pending hive replacements (RegReplaceKeyW) in place, before any
-//      process opens the registry;
-//   3. marks the boot (GetTickCount counts from here);
-//   4. takes the resident system programs as started;
-//   5. runs the HKLM "init" launch list in ascending launch number N: each
-//      entry starts once every number in its "Depend" list has signalled
-//      (SignalStarted). Entries naming a resident program count as signalled
-//      at once; any other program is started with N as its whole command
-//      line and is waited for (when another entry depends on it) until it
-//      signals, ends, or the signal time limit expires;
-//   6. when the shell is up, starts every file of "\Windows\StartUp": a
-//      shortcut's target is split into its program (quoted or bare; bare
-//      names go through the device's program search) and the raw command
-//      line; a program file there is started without a command line.
+// A boot (BootDevice, or the boot after a reset inside RunOnDevice) goes
+// through these phases, in this order:
+//   - ending what is left: every device process still running ends (a boot
+//     follows a reset);
+//   - hive replacements: pending replacements (RegReplaceKeyW) are put in
+//     place, before any process opens the registry;
+//   - the boot mark: GetTickCount counts from here;
+//   - resident programs: the resident system programs are taken as started;
+//   - the launch list: the HKLM "init" launch list runs in ascending launch
+//     number N. Each entry starts once every number in its "Depend" list has
+//     signalled (SignalStarted). Entries naming a resident program count as
+//     signalled at once; any other program is started with N as its whole
+//     command line and is waited for (when another entry depends on it)
+//     until it signals, ends, or the signal time limit expires;
+//   - the startup folder: when the shell is up, every file of
+//     "\Windows\StartUp" starts: a shortcut's target is split into its
+//     program (quoted or bare; bare names go through the device's program
+//     search) and the raw command line; a program file there is started
+//     without a command line.
 // A program may reset the device at any moment, also during the boot: the
 // run then ends everything, counts the reset and boots again, until the
 // reset budget is spent. The host process that runs the boot is the
@@ -30,11 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "ce/boot.h"
 #include "ce/types.h"
-
-// A program started from the boot launch list tells the boot that launch
-// number n has started.
-void SignalStarted(DWORD n);
 
 namespace ce {
 

@@ -18,6 +18,7 @@
 #include "ce/controls.h"
 #include "ce/process.h"
 #include "ce/window.h"
+#include "cesim/process.h"
 
 namespace fs = std::filesystem;
 

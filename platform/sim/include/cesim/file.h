@@ -1,0 +1,28 @@
+// The simulator's controls of the device's files: holds that stand for
+// files the system keeps open, and storage cards taken out and put back.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "ce/file.h"
+#include "ce/types.h"
+
+namespace ce {
+
+// Registers a hold on a file as if it were open with the given access and
+// share mode, so that conflicting opens, deletes and moves fail with
+// ERROR_SHARING_VIOLATION. A hold made with forSystem stays until released
+// (the system keeps the file open while the device runs, e.g. a mounted
+// volume); otherwise it ends with this process. Returns a hold id (0 with
+// the last error set on a conflict or failure).
+int64_t HoldFileOpen(std::u16string_view devicePath, DWORD access, DWORD share,
+                     bool forSystem = false);
+bool ReleaseHold(int64_t holdId);
+
+// Takes a storage card out (its folder moves aside, out of the device's
+// file system) or puts it back. name is the card folder without "\".
+bool RemoveStorageCard(std::u16string_view name);
+bool InsertStorageCard(std::u16string_view name);
+
+}  // namespace ce

@@ -1,0 +1,27 @@
+// The simulator's side of device resets: the request every reset call ends
+// in, and the requests recorded for the boot emulation.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "ce/power.h"
+#include "ce/types.h"
+
+namespace ce {
+
+// Records a reset request made by `how` and ends every device process, this
+// one too. Returns (false, ERROR_NOT_READY) only when there is no device;
+// when the request cannot be recorded it returns false with
+// ERROR_GEN_FAILURE and ends nothing.
+bool RequestDeviceReset(DWORD how);
+
+struct ResetRequest {
+  int64_t requestedMs = 0;  // device clock
+  int64_t pid = 0;
+  DWORD how = 0;  // POWER_STATE_RESET, EWX_REBOOT or IOCTL_HAL_REBOOT
+};
+// The recorded reset requests, oldest first.
+std::vector<ResetRequest> PendingResets();
+
+}  // namespace ce

@@ -22,7 +22,7 @@
 #include "ce/system.h"
 #include "ce/text.h"
 #include "ce/time.h"
-#include "engine/RebootActionsFormat.h"
+#include "formats/RebootActionsFormat.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "ce/registry.h"
 #include "ce/text.h"
 #include "core/Log.h"
-#include "engine/RebootActionsFormat.h"
+#include "formats/RebootActionsFormat.h"
 
 namespace {
 

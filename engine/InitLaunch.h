@@ -1,5 +1,5 @@
 // The platform's boot launch list (HKEY_LOCAL_MACHINE "init"): reading its
-// entries and adding a program to it. Forms: engine/RebootActionsFormat.h.
+// entries and adding a program to it. Forms: formats/RebootActionsFormat.h.
 // Log lines carry the class "RebootActions".
 #pragma once
 

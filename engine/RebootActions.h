@@ -3,7 +3,7 @@
 // components queue them during an operation; Apply writes them under the
 // RebootActionsKey and puts the boot-time action runner into the boot
 // launch list just before the device is reset. Registry forms:
-// engine/RebootActionsFormat.h. Log lines carry the class "RebootActions".
+// formats/RebootActionsFormat.h. Log lines carry the class "RebootActions".
 #pragma once
 
 #include <string>
@@ -11,7 +11,7 @@
 
 #include "ce/cstring.h"
 #include "ce/types.h"
-#include "engine/RebootActionsFormat.h"
+#include "formats/RebootActionsFormat.h"
 
 // One copy-file action.
 struct RebootAction {

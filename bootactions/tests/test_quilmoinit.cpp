@@ -15,7 +15,7 @@
 #include "ce/text.h"
 #include "cesim/boot.h"
 #include "cesim/file.h"
-#include "engine/RebootActionsFormat.h"
+#include "formats/RebootActionsFormat.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;

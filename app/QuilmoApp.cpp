@@ -103,16 +103,38 @@ void CQuilmoApp::ShowResErrorBox(DWORD stringId, LPCWSTR fallbackText) {
 }
 
 BOOL CQuilmoApp::InitInstance() {
-  AGlobal& g = GetGlobal();
+  PrepareProcess();
+  // The name the class library's boxes show.
+  m_csAppName = GetApplicationName();
+  m_pszAppName = m_csAppName;
+  LoadVersionNumbers();
+  StartLog();
+  PrepareOptions();
+  if (!LoadResources()) return TRUE;
+  if (!PrepareSupportFiles()) return FALSE;
+  if (!m_bSupportFilesInstalled) StoreExePathInRegistry();
+  if (BlockedByOtherSoftware()) return FALSE;
+  CMainFrame* frame = CreateMainFrame();
+  CQuilmoCommandLineInfo commandLine(this);
+  ParseCommandLine(commandLine);
+  Log(0, u"Parsed commandline", kClass, __LINE__);
+  ShowMainFrame(frame);
 
-  // 1. Memory handler, the component object library.
+  // The modes are dispatched by a later stage; the start-up ends here.
+  Quit();
+  DestroyMainFrame();
+  return FALSE;
+}
+
+void CQuilmoApp::PrepareProcess() {
+  AGlobal& g = GetGlobal();
   if (!g_pMemoryReserve) g_pMemoryReserve = static_cast<char*>(std::malloc(kMemoryReserveBytes));
   g_pMemoryHandlerApp = this;
   std::set_new_handler(&NewHandler);
   SHInitExtraControls();
   m_bComInitialized = SUCCEEDED(CoInitializeEx(nullptr, 0));
 
-  // 2. Sockets 1.1; the pieces of the engine that the start-up owns.
+  // Sockets 1.1, and the pieces of the engine that the start-up owns.
   ce::ws::WSADATA wsaData{};
   m_nWSAResult = ce::ws::WSAStartup(kWinsockVersion, &wsaData);
   m_bWSAStarted = m_nWSAResult == 0;
@@ -120,68 +142,50 @@ BOOL CQuilmoApp::InitInstance() {
   m_bHostLinkInstalled = true;
   GetGlobalFileSystemComponent();
   RegisterRegistryComponent();
+}
 
-  // 3. The name of the class library's boxes.
-  m_csAppName = GetApplicationName();
-  m_pszAppName = m_csAppName;
-
-  // 4. Version numbers.
-  LoadVersionNumbers();
-
-  // 5., 6., 7., 8. Log, sockets, system, power.
+void CQuilmoApp::StartLog() {
   if (GetEnableLogging()) GetLog().Open(GetEnableLoggingCommitMode());
   Log(static_cast<DWORD>(m_nWSAResult), u"WSAStartup result: ", kClass, __LINE__);
   LogSystemInfo();
   LogPowerState();
+}
 
-  // 9., 10., 11., 12., 13. Toolhelp, close signal, options.
+void CQuilmoApp::PrepareOptions() {
+  AGlobal& g = GetGlobal();
   g.g_bToolhelpAvailable = ARestoreOptionHandler::ToolhelpLibraryExists();
   g.g_RestoreOptions.SetDefaults(g.g_bToolhelpAvailable);
   ACloseSignal().SetCloseAllowed(true);
   LoadOptions();
+}
 
-  // 14. Resource libraries.
-  if (!LoadResources()) return TRUE;
-
-  // 15., 16. Support files and the registry record.
-  if (!PrepareSupportFiles()) return FALSE;
-  if (!m_bSupportFilesInstalled) StoreExePathInRegistry();
-
-  // 17. An unsupported security agent.
+bool CQuilmoApp::BlockedByOtherSoftware() {
   if (SecurityAgentDetected()) {
     Log(0, u"Credant has been detected but is not supported...exiting...", kClass, __LINE__);
     ShowResErrorBox(kStrUnsupportedSecurityAgent, kUnsupportedAgentText);
     Quit();
-    return FALSE;
+    return true;
   }
-
-  // 18. The stress tool.
   if (System::IsHopperRunning()) {
     Quit();
     Log(0, u"Not OK to start - spider testing underway", kClass, __LINE__);
-    return FALSE;
+    return true;
   }
+  return false;
+}
 
-  // 19., 20. Registry key of the class library, the main frame.
+CMainFrame* CQuilmoApp::CreateMainFrame() {
   SetRegistryKey(GetInstallFolderName());
   CMainFrame* frame = new CMainFrame;
   m_pMainWnd = frame;
+  return frame;
+}
 
-  // 21. The command line.
-  CQuilmoCommandLineInfo commandLine(this);
-  ParseCommandLine(commandLine);
-  Log(0, u"Parsed commandline", kClass, __LINE__);
-
-  // 22. The frame, titled with the application name.
+void CQuilmoApp::ShowMainFrame(CMainFrame* frame) {
   frame->LoadFrame(kMainFrameResource, kMainFrameStyle);
   frame->SetWindowText(GetApplicationName());
   frame->ShowWindow(SW_SHOW);
   frame->UpdateWindow();
-
-  // The modes are dispatched by a later stage; the start-up ends here.
-  Quit();
-  DestroyMainFrame();
-  return FALSE;
 }
 
 void CQuilmoApp::DestroyMainFrame() {

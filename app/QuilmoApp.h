@@ -14,6 +14,7 @@
 #include "ce/types.h"
 #include "ui/Mfc.h"
 
+class CMainFrame;
 class CQuilmoCommandLineInfo;
 
 // The first three numbers of a version text ("6, 1, 2, 345"); a missing
@@ -80,6 +81,22 @@ class CQuilmoApp : public CWinApp {
  private:
   // Posts the quit message with code 0.
   static void Quit();
+  // The memory handler, the shell's controls, the component object library,
+  // sockets 1.1 and the engine's host link and components.
+  void PrepareProcess();
+  // Opens the log (when enabled) and logs the sockets' start, the system
+  // and the power state.
+  void StartLog();
+  // Whether the toolhelp library exists, the restore defaults that follow
+  // from it, the close signal, the stored options.
+  void PrepareOptions();
+  // An unsupported security agent or the stress tool: true after the quit
+  // was posted (and, for the agent, its box shown).
+  bool BlockedByOtherSoftware();
+  // The class library's registry key and the main frame object.
+  CMainFrame* CreateMainFrame();
+  // Loads the frame, titled with the application name, and shows it.
+  void ShowMainFrame(CMainFrame* frame);
   // Loads the main resource library and the custom resources; false after
   // a failure was shown and the quit posted.
   bool LoadResources();

@@ -1,10 +1,10 @@
-// Where the program's texts and bitmaps come from. The search, first hit
-// wins:
-//   1. the override table of the custom resource XML (only when it holds
-//      any entry of the kind asked for);
-//   2. the extra resource libraries (at most kMaxResourceLibraries, the
-//      custom resource library among them), newest first;
-//   3. the main resource library.
+// Where the program's texts and bitmaps come from. The search asks, in
+// this order, and the first hit wins:
+//   - the override table of the custom resource XML (only when it holds
+//     any entry of the kind asked for);
+//   - the extra resource libraries (at most kMaxResourceLibraries, the
+//     custom resource library among them), newest first;
+//   - the main resource library.
 // Libraries are loaded as data files. The state is process-wide.
 #pragma once
 

@@ -27,9 +27,10 @@ typedef DWORD LCTYPE;
 #endif
 
 // Bias fields are minutes, UTC = local + bias. StandardDate/DaylightDate
-// use the "day in month" form: wYear 0, wMonth, wDayOfWeek, wDay = week
-// 1..5 (5 = last), wHour/wMinute the local switch time; all zero when the
-// zone has no daylight time or its rule has no such form.
+// use the "day in month" form: wYear 0, wMonth, wDayOfWeek, wDay = the
+// week of the month from 1 to 5 (5: the last), wHour/wMinute the local
+// switch time; all zero when the zone has no daylight time or its rule has
+// no such form.
 struct TIME_ZONE_INFORMATION {
   LONG Bias;
   WCHAR StandardName[32];

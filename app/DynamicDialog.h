@@ -57,11 +57,7 @@ class CDynamicDialog : public CDialog {
   // fills the screen below the title bar; remembers the orientation.
   void LayoutButtons();
 
-  bool IsTitleStyle() const { return m_bTitleStyle; }
-  bool IsDynamicLayout() const { return m_bDynamicLayout; }
   bool IsLandscapeLayout() const { return m_bLandscape; }
-  const CString& GetHelpTopic() const { return m_csHelpTopic; }
-  CFont& GetTitleFont() { return m_TitleFont; }
 
  protected:
   // After the base handling: on a turn of the screen RelayoutDialog; a

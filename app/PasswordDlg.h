@@ -45,7 +45,6 @@ class CPasswordDlg : public CDynamicDialog {
   bool IsImageMode() const { return m_bImageMode; }
   bool IsPasswordKnown() const { return m_bPasswordKnown; }
   int GetCountdown() const { return m_nCountdown; }
-  const CString& GetPassword() const { return m_csPassword; }
 
   // Enciphers / deciphers the scheduled-backup password as stored in
   // "ScheduledHash": its UTF-16 text with the NUL, RC4 keyed with the fixed

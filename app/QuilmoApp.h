@@ -74,10 +74,6 @@ class CQuilmoApp : public CWinApp {
   // "bMDMCard". Off unless a deployment turns it on.
   bool m_bStorageCardEdition = false;
 
-  // Results of the start-up, for the mode dispatch and tests.
-  int GetWSAStartupResult() const { return m_nWSAResult; }
-  bool SupportFilesInstalledThisRun() const { return m_bSupportFilesInstalled; }
-
  private:
   // Posts the quit message with code 0.
   static void Quit();

@@ -67,9 +67,6 @@ SYSTEMTIME ADateTime::Fields() const {
 }
 
 int ADateTime::GetYear() const { return Fields().wYear; }
-int ADateTime::GetMonth() const { return Fields().wMonth; }
 int ADateTime::GetDay() const { return Fields().wDay; }
 int ADateTime::GetHour() const { return Fields().wHour; }
-int ADateTime::GetMinute() const { return Fields().wMinute; }
-int ADateTime::GetSecond() const { return Fields().wSecond; }
 int ADateTime::GetDayOfWeek() const { return Fields().wDayOfWeek; }

@@ -31,11 +31,8 @@ class ADateTime {
 
   // Local fields; each returns 0 when the value cannot be converted.
   int GetYear() const;
-  int GetMonth() const;
   int GetDay() const;
   int GetHour() const;
-  int GetMinute() const;
-  int GetSecond() const;
   int GetDayOfWeek() const;  // 0 = Sunday ... 6 = Saturday
 
   ADateTime operator+(int64_t seconds) const { return ADateTime(seconds_ + seconds); }

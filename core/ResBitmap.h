@@ -15,13 +15,11 @@ class AResBitmap {
   static constexpr DWORD kMaxBytes = 16u * 1024 * 1024;
 
   bool IsEmpty() const { return m_Dib.empty(); }
-  void Clear() { m_Dib.clear(); }
   // 0 when empty. The height is given without its sign (bottom-up and
   // top-down rows alike).
   LONG GetWidth() const;
   LONG GetHeight() const;
   WORD GetBitCount() const;
-  const std::string& GetDib() const { return m_Dib; }
 
   // Bitmap resource `id` of the class library's current resource module
   // (ce::GetResourceModule). On failure the bitmap is unchanged and the

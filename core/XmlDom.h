@@ -47,7 +47,6 @@ class AXMLDOMNode {
   // The interface itself, for what the wrapper does not cover (the node
   // type is read from it directly).
   IXMLDOMNode* operator->() const { return m_Node.get(); }
-  IXMLDOMNode* get() const { return m_Node.get(); }
 
   CString GetnodeName() const;
   // VARIANT_TRUE (-1) when the node has children, else 0.

@@ -12,7 +12,6 @@ class AComponent {
   virtual ~AComponent() = default;
   // Asks the running component to stop at its next check.
   virtual void Cancel() { m_bCancel = true; }
-  bool IsCancelled() const { return m_bCancel; }
   void ClearCancel() { m_bCancel = false; }
 
  protected:

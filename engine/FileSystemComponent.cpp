@@ -1019,19 +1019,16 @@ void AFileSystemComponent::ReadOwnedNames() {
 }
 
 bool AFileSystemComponent::IsMailFolder(const CString& path) {
-  if (m_Owned.isMailFolder) return m_Owned.isMailFolder(path);
   ReadOwnedNames();
   return NoCaseIn(m_MailFolders, path);
 }
 
 bool AFileSystemComponent::IsMailVolume(const CString& path) {
-  if (m_Owned.isMailVolume) return m_Owned.isMailVolume(path);
   return ce::EqualNoCase(path.view(), u"\\cemail.vol") ||
          ce::EqualNoCase(path.view(), u"\\cemail.volc");
 }
 
 bool AFileSystemComponent::IsDatabaseVolume(const CString& path) {
-  if (m_Owned.isDatabaseVolume) return m_Owned.isDatabaseVolume(path);
   if (Index* index = m_Context.index) {
     int volumes = index->FindChildOfType(TREE_DBVOLUMES);
     if (volumes != -1 && index->HasChildren(volumes)) {
@@ -1045,7 +1042,6 @@ bool AFileSystemComponent::IsDatabaseVolume(const CString& path) {
 }
 
 bool AFileSystemComponent::IsHiveFile(const CString& path) {
-  if (m_Owned.isHiveFile) return m_Owned.isHiveFile(path);
   ReadOwnedNames();
   return NoCaseIn(m_HiveFiles, path);
 }

@@ -16,7 +16,6 @@
 // Every log line carries the class "ADirectory".
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -126,10 +125,6 @@ class ADirectory : public ACompressorIO, public AComponent {
   static FileEntryInfo BlockFromFindData(const WIN32_FIND_DATAW& findData);
   static void FindDataFromItem(const Index::Item& item, WIN32_FIND_DATAW& findData);
 
-  const CString& GetStartMenuFolder() const { return m_StartMenuFolder; }
-  const CString& GetStartUpFolder() const { return m_StartUpFolder; }
-  bool MenuRestored() const { return m_bMenuRestored; }
-
  private:
   enum class Side { None, Backup, Restore };
 
@@ -179,22 +174,7 @@ class ADirectory : public ACompressorIO, public AComponent {
 // The index's owner of the file-system part of the content tree.
 class AFileSystemComponent : public IndexComponent {
  public:
-  // Paths that other components store and the walk leaves out. An empty
-  // test uses the built-in rule given with it.
-  struct OwnedPathTests {
-    // "\Windows\Messaging" or the MMS client's content folder.
-    std::function<bool(const CString&)> isMailFolder;
-    // "\cemail.vol" or its boot-time copy.
-    std::function<bool(const CString&)> isMailVolume;
-    // The children of the database volumes node when it has any, else the
-    // fixed and registry-named volume files.
-    std::function<bool(const CString&)> isDatabaseVolume;
-    // The live hive files and "\temp\HKLM.img", "\temp\HKCU.img".
-    std::function<bool(const CString&)> isHiveFile;
-  };
-
   explicit AFileSystemComponent(FileSystemContext& context);
-  FileSystemContext& GetContext() { return m_Context; }
   // Registers with the context's index.
   void Register();
 
@@ -210,7 +190,6 @@ class AFileSystemComponent : public IndexComponent {
   // file by its restored copy, with the node's attributes.
   bool AddBootCopiesForRestore(Index& index, int node) override;
 
-  void SetOwnedPathTests(OwnedPathTests tests) { m_Owned = std::move(tests); }
   // The browser's index files, read once on first use from the values that
   // can be read.
   const std::vector<CString>& GetPotentiallyLockedFiles();
@@ -218,9 +197,15 @@ class AFileSystemComponent : public IndexComponent {
   bool IsBootCopyOfLockedFile(const CString& path);
 
  private:
+  // Paths that other components store and the walk leaves out:
+  // "\Windows\Messaging" or the MMS client's content folder;
   bool IsMailFolder(const CString& path);
+  // "\cemail.vol" or its boot-time copy;
   bool IsMailVolume(const CString& path);
+  // the children of the database volumes node when it has any, else the
+  // fixed and registry-named volume files;
   bool IsDatabaseVolume(const CString& path);
+  // the live hive files and "\temp\HKLM.img", "\temp\HKCU.img".
   bool IsHiveFile(const CString& path);
   bool IsDatabasesChild(const CString& path);
   bool IsProgramCard(const CString& cardFolder);
@@ -228,7 +213,6 @@ class AFileSystemComponent : public IndexComponent {
   bool BackupOptionOn(int option);
 
   FileSystemContext& m_Context;
-  OwnedPathTests m_Owned;
   bool m_bLockedListBuilt = false;
   std::vector<CString> m_LockedFiles;
   std::vector<CString> m_LockedCopies;  // their boot-time copies

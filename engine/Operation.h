@@ -117,7 +117,6 @@ class ITaskProgress {
   DWORD GetCount() const { return m_Count; }
 
   TaskProgressRecord* GetRecord() const { return m_pRecord; }
-  void SetRecord(TaskProgressRecord* record) { m_pRecord = record; }
   // Copies at most 260 characters of the text into the record's status text
   // (nothing without a record).
   void SetStatusText(std::u16string_view text);

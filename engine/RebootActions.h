@@ -75,8 +75,6 @@ class RebootActions {
   // Drops everything queued (copies, registry values, hive paths).
   void Clear();
 
-  const std::vector<RebootAction>& CopyActions() const { return copyActions; }
-  const std::vector<RebootRegistryValue>& RegistryValues() const { return registryValues; }
   const std::u16string& HklmPath() const { return hklmPath; }
   const std::u16string& HkcuPath() const { return hkcuPath; }
 

@@ -57,9 +57,6 @@ class PersistantData {
   bool Load(const CString& folder);
   static bool Exists(const CString& folder);
 
-  BYTE* Record() { return record; }
-  const BYTE* Record() const { return record; }
-
  private:
   BYTE record[persistfmt::kStoredSize] = {};
 };
@@ -106,11 +103,6 @@ class RebootController {
   bool SavePersistedState();
   void LoadPersistedState();
   void DeleteFolderTree(const CString& folder);
-
-  const CString& GetProgramPath() const { return m_ProgramPath; }
-  const CString& GetRebootFolder() const { return m_RebootFolder; }
-  const CString& GetStartupFolder() const { return m_StartupFolder; }
-  PersistantData& Data() { return m_Data; }
 
   // Tests: called after each finished step of PrepareReboot (1 folder, 2
   // Startup moved, 3 shortcut, 4 state, 5 location); a test ends the

@@ -103,15 +103,6 @@ bool QuilmoConnectionWinSock::Listen(int backlog) {
   return true;
 }
 
-WORD QuilmoConnectionWinSock::GetListeningPort() const {
-  if (m_ListenSocket == ws::INVALID_SOCKET) return 0;
-  ws::sockaddr_in address{};
-  int length = sizeof address;
-  if (ws::getsockname(m_ListenSocket, reinterpret_cast<ws::sockaddr*>(&address), &length) != 0)
-    return 0;
-  return ws::ntohs(address.sin_port);
-}
-
 bool QuilmoConnectionWinSock::Connect() {
   Close();
   CString text;

@@ -90,12 +90,8 @@ class QuilmoConnectionWinSock : public QuilmoConnection {
   // Shuts the connected socket down both ways and closes it; -1 when none.
   int Close();
 
-  WORD GetPort() const { return m_Port; }
-  const std::string& GetHostName() const { return m_HostName; }
   bool IsConnected() const { return m_Socket != ce::ws::INVALID_SOCKET; }
   const SocketSettings& GetSettings() const { return m_Settings; }
-  // The local port of the listening socket (after Listen; 0 when none).
-  WORD GetListeningPort() const;
 
  protected:
   // One send of a piece (the seam the block-size rule is tested through).

@@ -93,9 +93,6 @@ class AFileManagement {
   // deleted (a failed delete frees nothing and is not counted).
   bool RemoveOldBackupFiles(ULONGLONG newImageSize, bool addingOne, ULONGLONG* bytes);
 
-  // The images found by the last pass (what is left of them after it).
-  const std::vector<sArrayData>& GetFiles() const { return m_Files; }
-
  private:
   bool ProcessBackupFiles(ULONGLONG newImageSize, bool addingOne, bool remove, ULONGLONG* bytes);
   bool ListBackupFiles();

@@ -110,7 +110,6 @@ class AExcludeHandler {
   // Reloads the user list (after the user edited it).
   bool LoadExclusionList() { return m_ExclusionList.Load(); }
   AExclusionList& GetExclusionList() { return m_ExclusionList; }
-  const AExclusionList& GetExclusionList() const { return m_ExclusionList; }
 
   // crc32 (initial 0) of the whole file; 0 for an empty file or on failure.
   static DWORD GetFileCRC(const CString& path);

@@ -24,11 +24,9 @@ class AFileInterface {
   // The system error (or the host's error code) of the last failure.
   DWORD GetError() const { return m_LastError; }
   void SetError(DWORD code) { m_LastError = code; }
-  const APath& GetPath() const { return m_FileName; }
   CString GetFullPath() const { return m_FileName.GetFullPath(); }
   void SetFileName(const CString& fileName) { m_FileName.Set(fileName, false); }
   // Sent to the host with a remote open.
-  const CString& GetUserMessage() const { return m_UserMessage; }
   void SetUserMessage(const CString& text) { m_UserMessage = text; }
 
  protected:

@@ -41,11 +41,7 @@ class AImageFileHeader {
   DWORD NameByteLength() const { return m_Header.nameByteLength; }
   DWORD CRCSum() const { return m_Header.crcSum; }
   DWORD RecordId() const { return m_Header.recordId; }
-  void SetCRCSum(DWORD crc) { m_Header.crcSum = crc; }
-  void SetFixedPartSize(DWORD size) { m_Header.fixedPartSize = size; }
-  void SetCountOrValue(DWORD value) { m_Header.countOrValue = value; }
 
-  const ImageEntryHeader& Stored() const { return m_Header; }
   const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(&m_Header); }
   BYTE* Bytes() { return reinterpret_cast<BYTE*>(&m_Header); }
 

@@ -40,7 +40,6 @@ void SetImageHost(AImageHost* host) { g_host = host; }
 AImageHost* GetImageHost() { return g_host; }
 
 DWORD AImageFile::GetRestoreSizeEstimate() { return g_restoreSizeEstimate; }
-void AImageFile::SetRestoreSizeEstimate(DWORD size) { g_restoreSizeEstimate = size; }
 
 AImageFile::AImageFile() { Init(); }
 
@@ -77,12 +76,6 @@ bool AImageFile::GetBytesWritten(DWORD* position) const {
 
 void AImageFile::SetLastHeader(const AImageFileHeader& header) {
   m_pLastHeader = std::make_unique<AImageFileHeader>(header);
-}
-
-AFileSystem* AImageFile::GetFileSystem() {
-  if (auto* local = std::get_if<ALocalFileSystem>(&m_FileSystem)) return local;
-  if (auto* remote = std::get_if<ARemoteFileSystem>(&m_FileSystem)) return remote;
-  return nullptr;
 }
 
 bool AImageFile::OpenFileInterface() {

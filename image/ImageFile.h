@@ -51,7 +51,6 @@ class AImageFile {
   void SetFileName(const CString& fileName) { m_FileName = fileName; }
   const CString& GetFileName() const { return m_FileName; }
   void SetProgress(ITaskProgress* progress) { m_pProgress = progress; }
-  ITaskProgress* GetProgress() const { return m_pProgress; }
   void SetUserMessage(const CString& text) { m_UserMessage = text; }
   void SetHost(const CString& hostName, WORD port) { m_HostName = hostName; m_HostPort = port; }
   const CString& GetHostName() const { return m_HostName; }
@@ -94,20 +93,13 @@ class AImageFile {
   bool IsCRCValid() const { return m_bCrcValid; }
   DWORD GetBytesFlushed() const { return m_BytesFlushed; }
   DWORD GetBytesHandedToWrite() const { return m_BytesHandedToWrite; }
-  bool EndReached() const { return m_bEndReached; }
 
   // The last header whose marker check passed (null before any).
   const AImageFileHeader* GetLastHeader() const { return m_pLastHeader.get(); }
   void SetLastHeader(const AImageFileHeader& header);
 
-  AFileInterface* GetFileInterface() const { return m_pFile.get(); }
-  AFileSystem* GetFileSystem();
-  int GetOperation() const { return m_Operation; }
-  int GetTaskMode() const { return m_TaskMode; }
-
   // The file size recorded by the last restore open (process-wide).
   static DWORD GetRestoreSizeEstimate();
-  static void SetRestoreSizeEstimate(DWORD size);
 
  private:
   void Init();

@@ -54,7 +54,6 @@ class AInclusionList {
   bool IncludesDatabases() const { return m_Databases; }
   bool IncludesRegistry() const { return m_Registry; }
 
-  const CString& GetPath() const { return m_Path; }
   const CString& GetError() const { return m_Error; }
   const std::vector<InclusionNode>& GetNodes() const { return m_Nodes; }
 

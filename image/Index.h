@@ -165,9 +165,6 @@ class Index {
   // Finds the block through the image tail and loads it.
   bool Locate(AImageFile& image, bool decipher);
 
-  AImageFile* GetImageFile() const { return m_ImageFile; }
-  bool IsEnciphered() const { return m_Encipher; }
-
  private:
   Node& At(int n);
   const Node& At(int n) const;

@@ -84,7 +84,6 @@ class AMetaData {
 
   bool IsValid() const { return m_bValid; }
   const MetaDataBlock& Block() const { return m_Block; }
-  const MetaDataBlock::Bytes& StoredBytes() const { return m_Bytes; }
 
   WORD GetIncludedParts() const { return m_Block.includedParts; }
   bool IncludesRegistry() const { return m_Block.includedParts & MetaDataFormat::kPartRegistry; }

@@ -13,6 +13,7 @@
 #include "ce/process.h"
 #include "core/Localizer.h"
 #include "dlg_fixture.h"
+#include "testkit/ScopedState.h"
 #include "ui/Automation.h"
 
 namespace fs = std::filesystem;
@@ -366,7 +367,7 @@ TEST_F(DynamicDialogTest, PageCallsItsOrientationHookOnlyOnTurns) {
 
 TEST_F(DynamicDialogTest, SetControlTextSetsStateOrReportsWhatIsMissing) {
   std::vector<ce::MessageBoxRequest> boxes;
-  ce::SetMessageBoxService([&](const ce::MessageBoxRequest& r) {
+  const quilmo::test::ScopedMessageBoxService answer([&](const ce::MessageBoxRequest& r) {
     boxes.push_back(r);
     return IDOK;
   });
@@ -397,7 +398,6 @@ TEST_F(DynamicDialogTest, SetControlTextSetsStateOrReportsWhatIsMissing) {
     EXPECT_EQ(b.style, Localizer::kErrorBoxStyle);
   }
   DestroyWindow(dlg);
-  ce::SetMessageBoxService({});
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "core/DateTime.h"
 #include "core/Log.h"
 #include "core/System.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;
@@ -337,7 +338,7 @@ TEST(SystemPaths, ExistenceRules) {
 
 TEST(SystemPaths, ProgramPathsAndCompanionSearchOrder) {
   TestDevice dev;
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe");
   EXPECT_EQ(S(System::GetProgramPath(true)), u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe");
   EXPECT_EQ(S(System::GetProgramPath(false)), u"\\Program Files\\Quilmo Backup\\");
   EXPECT_EQ(S(System::GetWindowsFolder()), u"\\Windows\\");
@@ -400,7 +401,7 @@ TEST(SystemCopies, StorageCardCopyWithoutCard) {
 
 TEST(SystemCopies, StorageCardCopyAndRemoval) {
   TestDevice dev(ProfileWithCards({u"Storage Card"}));
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe");
   for (const char16_t* f : {u"QuilmoRes.dll", u"QuilmoStart.exe", u"QuilmoInit.exe"})
     dev.PutFile(std::u16string(u"\\Windows\\") + f, "s");
   for (const char16_t* f : {u"Quilmo Backup.exe", u"Halvey.exe", u"QuilmoBackup.xml", u"Ombric.exe"})
@@ -419,7 +420,7 @@ TEST(SystemCopies, StorageCardCopyAndRemoval) {
 TEST(SystemCopies, RunningFromCardCopiesOnlySupportFiles) {
   TestDevice dev(ProfileWithCards({u"Storage Card"}));
   const std::u16string target = u"\\Storage Card\\Program Files\\Quilmo Backup\\";
-  ce::SetOwnProgramForTest(target + u"Quilmo Backup.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(target + u"Quilmo Backup.exe");
   for (const char16_t* f : {u"QuilmoRes.dll", u"QuilmoStart.exe", u"QuilmoInit.exe"})
     dev.PutFile(std::u16string(u"\\Windows\\") + f, "s");
   dev.MakeDir(target);
@@ -430,7 +431,6 @@ TEST(SystemCopies, RunningFromCardCopiesOnlySupportFiles) {
   EXPECT_TRUE(System::RemoveProgramFromStorageCard());
   EXPECT_FALSE(System::FileExists(target + u"QuilmoStart.exe"));
   EXPECT_TRUE(System::DirectoryExists(target));
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
 }
 
 TEST(SystemStarter, CommandWithCardsAndArguments) {

@@ -3,9 +3,13 @@
 
 #include <QImage>
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "testkit/TestDevice.h"
 #include "ui/qt/Screen.h"
@@ -14,12 +18,13 @@ namespace {
 
 // A dialog with one of each control, as the window layer writes it.
 std::string ScreenXml(const std::string& editText = "******", const std::string& checked = "1",
-                      const std::string& pos = "50", const std::string& title = "Quilmo Backup") {
+                      const std::string& pos = "50", const std::string& title = "Quilmo Backup",
+                      const std::string& focus = "7") {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
          "<screen width=\"240\" height=\"320\" workTop=\"26\" workBottom=\"294\" scale=\"1\" pid=\"42\""
          " program=\"\\Windows\\q.exe\">\n"
          " <window hwnd=\"65538\" class=\"#32770\" id=\"231\" title=\"" + title + "\" x=\"0\" y=\"26\""
-         " width=\"240\" height=\"268\" style=\"0x90C80000\" focus=\"7\" active=\"1\">\n"
+         " width=\"240\" height=\"268\" style=\"0x90C80000\" focus=\"" + focus + "\" active=\"1\">\n"
          "  <control hwnd=\"5\" class=\"STATIC\" id=\"-1\" x=\"4\" y=\"30\" width=\"232\" height=\"18\""
          " style=\"0x50000000\" text=\"Enter the password\" visible=\"1\" enabled=\"1\"/>\n"
          "  <control hwnd=\"7\" class=\"EDIT\" id=\"2018\" x=\"4\" y=\"52\" width=\"232\" height=\"20\""
@@ -62,26 +67,149 @@ QImage Render(const std::string& xml, int scale = 1) {
   return img;
 }
 
+// Kinds of pixel, told apart by plain thresholds: text and frames on the
+// white dialog are dark, the title on its blue strip is light, the filled
+// part of a progress bar is blue.
+bool Dark(QRgb c) { return qGray(c) < 110; }
+bool Light(QRgb c) { return qGray(c) > 200; }
+bool Blue(QRgb c) { return qBlue(c) > qRed(c) + 60; }
+bool Drawn(QRgb c) { return qGray(c) < 230; }  // anything but the white of the dialog
+bool White(QRgb c) { return c == qRgb(255, 255, 255); }
+
+// The pixels of one kind inside a rectangle of device pixels, with their
+// bounds in device pixels (rounded outwards).
+struct Ink {
+  int count = 0;
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+template <class Kind>
+Ink FindInk(const QImage& img, int s, int x, int y, int w, int h, Kind kind) {
+  Ink ink;
+  int l = INT_MAX, t = INT_MAX, r = -1, b = -1;
+  for (int j = y * s; j < (y + h) * s; ++j)
+    for (int i = x * s; i < (x + w) * s; ++i)
+      if (kind(img.pixel(i, j))) {
+        ++ink.count;
+        l = std::min(l, i);
+        t = std::min(t, j);
+        r = std::max(r, i);
+        b = std::max(b, j);
+      }
+  if (ink.count) ink = {ink.count, l / s, t / s, r / s, b / s};
+  return ink;
+}
+
+// Runs of neighbouring image columns holding dark pixels within a
+// rectangle of device pixels: the glyphs of a short text, one run each.
+std::vector<std::pair<int, int>> InkRuns(const QImage& img, int s, int x, int y, int w, int h) {
+  std::vector<std::pair<int, int>> runs;  // first and last image column
+  for (int i = x * s; i < (x + w) * s; ++i) {
+    bool dark = false;
+    for (int j = y * s; j < (y + h) * s && !dark; ++j) dark = Dark(img.pixel(i, j));
+    if (!dark) continue;
+    if (!runs.empty() && runs.back().second == i - 1) runs.back().second = i;
+    else runs.emplace_back(i, i);
+  }
+  return runs;
+}
+
+// The right edge of the filled part of a progress bar (device pixels, -1
+// when nothing is filled), read along its middle row.
+int ProgressFillEnd(const QImage& img, int s, int x, int y, int w, int h) {
+  int end = -1;
+  const int row = (y * 2 + h) * s / 2;
+  for (int i = x * s; i < (x + w) * s; ++i)
+    if (Blue(img.pixel(i, row))) end = i / s;
+  return end;
+}
+
 }  // namespace
 
-TEST(ScreenRender, DrawsEveryControlAtTheScaledDeviceSize) {
-  const QImage one = Render(ScreenXml());
-  ASSERT_EQ(one.size(), QSize(240, 320));
-  const QImage two = Render(ScreenXml(), 2);
-  ASSERT_EQ(two.size(), QSize(480, 640));
+// The file's dialog at 240 x 320, drawn at scale 1 and 2: each control is
+// drawn inside its own rectangle as its class draws it, and nothing
+// elsewhere.
+TEST(ScreenRender, DrawsEveryControlWhereTheFilePutsIt) {
+  for (int s : {1, 2}) {
+    SCOPED_TRACE("scale " + std::to_string(s));
+    const QImage img = Render(ScreenXml(), s);
+    ASSERT_EQ(img.size(), QSize(240 * s, 320 * s));
 
-  EXPECT_GT(Colours(one, 0, 0, 240, 26), 2u);     // the title strip with its title
-  EXPECT_GT(Colours(one, 4, 30, 232, 18), 2u);    // label text
-  EXPECT_GT(Colours(one, 4, 52, 232, 20), 2u);    // edit frame and stars
-  EXPECT_GT(Colours(one, 4, 80, 150, 20), 2u);    // check box
-  EXPECT_GT(Colours(one, 4, 108, 150, 24), 2u);   // combo box
-  EXPECT_GT(Colours(one, 4, 260, 60, 22), 2u);    // OK button
-  EXPECT_EQ(Colours(one, 70, 260, 60, 22), 1u);   // the hidden button is not drawn
-  EXPECT_EQ(Colours(one, 4, 200, 200, 40), 1u);   // plain dialog background
-  EXPECT_GT(Colours(one, 0, 294, 240, 26), 0u);
-  // Scaled, the same parts are drawn.
-  EXPECT_GT(Colours(two, 4, 52, 232, 20, 2), 2u);
-  EXPECT_EQ(Colours(two, 70, 260, 60, 22, 2), 1u);
+    // The title strip: blue, the last window's title in light letters at
+    // its left end, nothing at its right end.
+    EXPECT_TRUE(Blue(img.pixel(2 * s, 2 * s)) && Blue(img.pixel(237 * s, 23 * s)));
+    const Ink title = FindInk(img, s, 0, 0, 240, 26, Light);
+    ASSERT_GT(title.count, 50);
+    EXPECT_LE(title.left, 8);
+    EXPECT_GE(title.right, 50);   // "Quilmo Backup" is a dozen letters wide,
+    EXPECT_LE(title.right, 130);  // not the strip's width
+    EXPECT_GE(title.top, 4);
+    EXPECT_LE(title.bottom, 22);
+
+    // The label: dark text from its top left corner, one line high.
+    const Ink label = FindInk(img, s, 4, 30, 232, 18, Dark);
+    ASSERT_GT(label.count, 50);
+    EXPECT_LE(label.left, 7);
+    EXPECT_GE(label.top, 30);
+    EXPECT_LE(label.top, 35);
+    EXPECT_LE(label.bottom, 46);
+    EXPECT_GE(label.right, 60);
+    EXPECT_LE(label.right, 150);
+
+    // The edit: a frame on all four sides around a white field.
+    for (auto [x, y] : {std::pair{4, 62}, {235, 62}, {120, 52}, {120, 71}})
+      EXPECT_TRUE(Drawn(img.pixel(x * s, y * s))) << "edit frame at " << x << "," << y;
+    EXPECT_EQ(FindInk(img, s, 60, 55, 170, 14, Drawn).count, 0);  // past the text and the caret
+
+    // The check box: its box at the left, a check mark inside it, the
+    // label beside it.
+    for (auto [x, y] : {std::pair{4, 90}, {17, 90}, {10, 83}, {10, 96}})
+      EXPECT_TRUE(Drawn(img.pixel(x * s, y * s))) << "check box at " << x << "," << y;
+    EXPECT_GT(FindInk(img, s, 6, 85, 10, 10, Dark).count, 5);
+    const Ink remember = FindInk(img, s, 20, 80, 134, 20, Dark);
+    EXPECT_GT(remember.count, 30);
+    EXPECT_LE(remember.left, 26);
+    EXPECT_LE(remember.right, 100);
+
+    // The combo box: its frame, the selected item's text at the left, the
+    // drop arrow at the right.
+    for (auto [x, y] : {std::pair{4, 118}, {153, 118}, {80, 108}})
+      EXPECT_TRUE(Drawn(img.pixel(x * s, y * s))) << "combo frame at " << x << "," << y;
+    const Ink weekly = FindInk(img, s, 6, 110, 100, 18, Dark);
+    EXPECT_GT(weekly.count, 30);
+    EXPECT_LE(weekly.left, 12);
+    EXPECT_GT(FindInk(img, s, 130, 110, 20, 18, Drawn).count, 0);
+
+    // The progress bar at 50 of 0..100: filled over the left half of its
+    // 200 pixels.
+    EXPECT_NEAR(ProgressFillEnd(img, s, 4, 140, 200, 12), 4 + 100, 3);
+
+    // The default button: its frame, "OK" in the middle.
+    for (auto [x, y] : {std::pair{4, 271}, {63, 271}, {34, 260}, {34, 281}})
+      EXPECT_TRUE(Drawn(img.pixel(x * s, y * s))) << "button frame at " << x << "," << y;
+    const Ink ok = FindInk(img, s, 6, 262, 56, 18, Dark);
+    ASSERT_GT(ok.count, 10);
+    EXPECT_NEAR((ok.left + ok.right) / 2.0, 34, 3);
+    EXPECT_NEAR((ok.top + ok.bottom) / 2.0, 271, 3);
+
+    // The hidden button and the empty part of the dialog: white.
+    EXPECT_EQ(FindInk(img, s, 70, 260, 60, 22, [](QRgb c) { return !White(c); }).count, 0);
+    EXPECT_EQ(FindInk(img, s, 4, 160, 232, 95, [](QRgb c) { return !White(c); }).count, 0);
+
+    // The dialog's border, and the bar below the work area in one colour.
+    EXPECT_TRUE(Drawn(img.pixel(239 * s, 150 * s)));
+    EXPECT_TRUE(Drawn(img.pixel(120 * s, 293 * s)));
+    EXPECT_EQ(Colours(img, 0, 296, 240, 24, s), 1u);
+    EXPECT_FALSE(White(img.pixel(120 * s, 310 * s)));
+  }
+}
+
+TEST(ScreenRender, CheckStateAndProgressComeFromTheFile) {
+  const QImage unchecked = Render(ScreenXml("******", "0"));
+  EXPECT_EQ(FindInk(unchecked, 1, 6, 85, 10, 10, Dark).count, 0);  // an empty box
+  EXPECT_GT(FindInk(unchecked, 1, 20, 80, 134, 20, Dark).count, 30);  // its label stays
+  EXPECT_EQ(ProgressFillEnd(Render(ScreenXml("******", "1", "0")), 1, 4, 140, 200, 12), -1);
+  EXPECT_NEAR(ProgressFillEnd(Render(ScreenXml("******", "1", "25")), 1, 4, 140, 200, 12), 4 + 50, 3);
+  EXPECT_NEAR(ProgressFillEnd(Render(ScreenXml("******", "1", "100")), 1, 4, 140, 200, 12), 4 + 199, 3);
 }
 
 TEST(ScreenRender, DrawsWhatTheFileSays) {
@@ -99,14 +227,28 @@ TEST(ScreenRender, DrawsWhatTheFileSays) {
 }
 
 TEST(ScreenRender, PasswordEditShowsTheMaskTheFileHolds) {
-  // The file never carries a secret: the edit shows the '*' it holds, no
-  // more and no less.
-  const QImage masked = Render(ScreenXml("******"));
-  const QImage empty = Render(ScreenXml(""));
-  const QImage shorter = Render(ScreenXml("***"));
-  EXPECT_FALSE(SameRegion(masked, empty, 4, 52, 232, 20));
-  EXPECT_FALSE(SameRegion(masked, shorter, 4, 52, 232, 20));
-  EXPECT_TRUE(SameRegion(masked, Render(ScreenXml("******")), 0, 0, 240, 320));
+  // The file never carries a secret: the edit shows the '*' it holds, one
+  // glyph each, no more and no less (drawn at scale 2, where neighbouring
+  // stars stand apart). The edit's text area: inside its frame, left of 60.
+  auto stars = [](const std::string& text) {
+    const QImage img = Render(ScreenXml(text, "1", "50", "Quilmo Backup", "0"), 2);
+    return InkRuns(img, 2, 6, 54, 54, 16);
+  };
+  const auto six = stars("******");
+  ASSERT_EQ(six.size(), 6u);
+  for (const auto& run : six) EXPECT_EQ(run.second - run.first, six[0].second - six[0].first);  // one glyph
+  EXPECT_EQ(stars("***").size(), 3u);
+  EXPECT_TRUE(stars("").empty());
+
+  // Focused, the caret follows the text: a thin line as tall as the text
+  // line, right of the last star.
+  const QImage focused = Render(ScreenXml("******"), 2);
+  const auto withCaret = InkRuns(focused, 2, 6, 54, 54, 16);
+  ASSERT_EQ(withCaret.size(), 7u);
+  const auto caret = withCaret.back();
+  EXPECT_LE(caret.second - caret.first, 2);
+  const Ink caretInk = FindInk(focused, 1, caret.first, 104, caret.second - caret.first + 1, 40, Dark);
+  EXPECT_GE(caretInk.bottom - caretInk.top, 20);  // 2 x the font's 11 pixels, less a little
 }
 
 TEST(ScreenRender, MalformedFilesGiveAnErrorNotACrash) {
@@ -173,6 +315,16 @@ TEST(ScreenRender, PagesAreBackgroundAndTabsShowTheirItems) {
   const QImage bare = Render(xml(""));
   EXPECT_EQ(Colours(bare, 0, 30, 240, 250), 1u);  // a page draws no frame of its own
   const QImage tabs = Render(xml("<item text=\"General\"/><item text=\"Options\"/>"));
-  EXPECT_FALSE(SameRegion(bare, tabs, 0, 290, 240, 24));
-  EXPECT_GT(Colours(tabs, 0, 290, 120, 24), 3u);
+  // Side by side from the left, each as wide as its label: "General" on a
+  // filled tab, the selected "Options" on a white one open to its page;
+  // past them only the line along the top.
+  const Ink general = FindInk(tabs, 1, 0, 292, 58, 18, Dark);
+  EXPECT_GT(general.count, 20);
+  EXPECT_GE(general.left, 2);
+  const Ink options = FindInk(tabs, 1, 60, 292, 64, 18, Dark);
+  EXPECT_GT(options.count, 20);
+  EXPECT_FALSE(White(tabs.pixel(4, 293)));
+  EXPECT_TRUE(White(tabs.pixel(64, 293)));
+  EXPECT_TRUE(Drawn(tabs.pixel(200, 290)));
+  EXPECT_EQ(FindInk(tabs, 1, 130, 292, 110, 22, Drawn).count, 0);
 }

@@ -352,6 +352,31 @@ TEST_F(TransportTest, SlowButSteadyHostNeverHitsTheRetryLimit) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.GetPayload()), 4), "abcd");
 }
 
+TEST_F(TransportTest, RequestsDoNotWaitForDelayedAcknowledgements) {
+  // A request is a header and a payload sent one after the other, answered
+  // by one reply. Held back until the header is acknowledged, each payload
+  // would wait for the host's delayed acknowledgement (40 ms or more): 100
+  // requests would take at least 4 s.
+  constexpr int kRequests = 100;
+  LoopbackServer server([&](ws::SOCKET s) {
+    for (int i = 0; i < kRequests; ++i) {
+      if (RecvAll(s, 16).size() != 16) return;
+      SendAll(s, Header(kControlReply, kControlRemoteFile, 4) + std::string(4, 'r'));
+    }
+    WaitForClose(s);
+  });
+  auto c = ConnectTo(server);
+  auto start = Clock::now();
+  for (int i = 0; i < kRequests; ++i) {
+    BYTE data[8] = {kRemoteGetFileSize};
+    AControlMessage request(kControlRequest, kControlRemoteFile, 8, data);
+    ASSERT_TRUE(request.Send(c.get()));
+    AControlMessage reply;
+    ASSERT_TRUE(reply.Receive(c.get(), 0));
+  }
+  EXPECT_LT(Seconds(start), 2.0);
+}
+
 TEST_F(TransportTest, ConnectAndListenFailuresKeepStageAndText) {
   WORD closedPort = 0;
   {

@@ -23,8 +23,9 @@ namespace {
 class HostServiceTest : public LinkFixture {
  protected:
   void SetUp() override {
-    if (access(HostServiceProcess::ProgramPath().c_str(), X_OK) != 0)
-      GTEST_SKIP() << "hostservice is not built";
+    // The program is built with these tests; missing, it is a broken build.
+    ASSERT_EQ(access(HostServiceProcess::ProgramPath().c_str(), X_OK), 0)
+        << HostServiceProcess::ProgramPath() << " is missing";
     SetImageHost(&link_);
   }
   void TearDown() override {

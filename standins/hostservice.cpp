@@ -13,10 +13,15 @@
 // exchange when both are given). --extra-code sends that code (3 or more,
 // which the device skips) before the decision.
 //
-// Every file name is relative to DIR: no drive, no leading separator, no
-// "." or ".." or hidden (dot) component, no symbolic link on the way. The
-// operation notices are appended to FILE (default DIR/.notices.log) and
-// echoed to stdout. A device silent for --idle-timeout seconds (default
+// Images are kept in DIR by file name: the device sends its own path
+// ("\temp\Backup.pbf"), whose folder part (either separator) is dropped, so
+// "Backup.pbf" is written, listed and read back. A name that is empty,
+// holds a "." or ".." component, or whose file name is hidden (a leading
+// dot), ends in a blank or dot or holds a reserved character is refused
+// (error 123); no symbolic link is followed. The operation notices are
+// appended to FILE (default DIR/.notices.log) and echoed to stdout.
+//
+// A device silent for --idle-timeout seconds (default
 // 3600) is let go. At most eight devices are served at once, more are
 // refused; a file open for writing is open to no one else. A write that
 // fails is reported by the next reply of that file (Close included), since
@@ -209,9 +214,9 @@ std::string Now() {
   return buf;
 }
 
-uint32_t ErrnoToWin32(int e, bool final = true) {
+uint32_t ErrnoToWin32(int e) {
   switch (e) {
-    case ENOENT: return final ? kErrFileNotFound : kErrPathNotFound;
+    case ENOENT: return kErrFileNotFound;
     case ENOTDIR: return kErrPathNotFound;
     case EACCES: case EPERM: case EISDIR: case ELOOP: return kErrAccessDenied;
     case EEXIST: return kErrFileExists;
@@ -608,7 +613,10 @@ class Session {
             std::to_string(disposition) + (message.empty() ? "" : " message [" + message + "]"));
     if (name == kListingName) return Reply();  // a listing needs no file
 
-    uint32_t error = OpenPath(name, access, disposition);
+    auto stored = StoredName(name);
+    uint32_t error = stored ? OpenStored(*stored, access, disposition) : kErrInvalidName;
+    if (!error && *stored != name)
+      svc.Say(who + " keeps [" + OneLine(name) + "] as [" + OneLine(*stored) + "]");
     if (error) {
       svc.Say(who + " open [" + OneLine(name) + "] failed with error " + std::to_string(error));
       return ErrorReply(error);
@@ -622,26 +630,24 @@ class Session {
     return buf;
   }
 
-  // Splits a device-relative name into components; nullopt when the name
-  // could reach outside the folder or is no valid file name.
-  static std::optional<std::vector<std::string>> SplitName(const std::string& name) {
+  // The name under which the device's file is kept in the folder: the last
+  // component of the name as the device sends it ("\temp\Backup.pbf" ->
+  // "Backup.pbf", either separator). Nullopt for an empty name, a "." or
+  // ".." anywhere, and a file name that is hidden (a leading dot), ends in
+  // a blank or dot or holds a control or reserved character.
+  static std::optional<std::string> StoredName(const std::string& name) {
     if (name.empty() || name.size() >= kMaxPathChars * 3) return std::nullopt;
-    if (name[0] == '\\' || name[0] == '/') return std::nullopt;
-    std::vector<std::string> parts;
-    std::string cur;
-    for (size_t i = 0; i <= name.size(); ++i) {
-      char c = i < name.size() ? name[i] : '\\';
-      if (c == '\\' || c == '/') {
-        if (cur.empty() || cur[0] == '.' || cur.back() == ' ' || cur.back() == '.') return std::nullopt;
-        parts.push_back(cur);
-        cur.clear();
-      } else if (uint8_t(c) < 0x20 || std::strchr(":*?\"<>|", c)) {
-        return std::nullopt;
-      } else {
-        cur += c;
-      }
+    std::string leaf;
+    for (size_t start = 0, i = 0; i <= name.size(); ++i) {
+      if (i < name.size() && name[i] != '\\' && name[i] != '/') continue;
+      leaf = name.substr(start, i - start);
+      if (leaf == "." || leaf == "..") return std::nullopt;
+      start = i + 1;
     }
-    return parts;
+    if (leaf.empty() || leaf[0] == '.' || leaf.back() == ' ' || leaf.back() == '.') return std::nullopt;
+    for (char c : leaf)
+      if (uint8_t(c) < 0x20 || std::strchr(":*?\"<>|", c)) return std::nullopt;
+    return leaf;
   }
 
   // The entry of `dir` named `name`, exact or else differing in letter case
@@ -667,10 +673,9 @@ class Session {
     return found;
   }
 
-  uint32_t OpenPath(const std::string& name, uint32_t access, uint32_t disposition) {
-    auto parts = SplitName(name);
-    if (!parts) return kErrInvalidName;
-    if (std::u16string u = Utf8ToUtf16(name).value_or(u""); u.size() >= kMaxPathChars)
+  // Opens the folder's file `stored` (a StoredName): 0, or the error code.
+  uint32_t OpenStored(const std::string& stored, uint32_t access, uint32_t disposition) {
+    if (std::u16string u = Utf8ToUtf16(stored).value_or(u""); u.size() >= kMaxPathChars)
       return kErrFilenameTooLong;
     bool wantRead = (access & (kGenericRead | kGenericAll)) || !(access & kGenericWrite);
     bool wantWrite = (access & (kGenericWrite | kGenericAll)) != 0;
@@ -689,20 +694,8 @@ class Session {
     }
     flags |= (wantWrite || truncate) ? O_RDWR : O_RDONLY;
 
-    // Walk the folders one by one: no symbolic link is followed.
-    int dir = dup(svc.rootFd);
-    if (dir < 0) return ErrnoToWin32(errno);
-    for (size_t i = 0; i + 1 < parts->size(); ++i) {
-      int next = openat(dir, FindEntry(dir, (*parts)[i]).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      int e = errno;
-      close(dir);
-      if (next < 0) return e == ELOOP ? kErrAccessDenied : kErrPathNotFound;
-      dir = next;
-    }
-    std::string leaf = FindEntry(dir, parts->back());
-    int fd = openat(dir, leaf.c_str(), flags, 0644);
+    int fd = openat(svc.rootFd, FindEntry(svc.rootFd, stored).c_str(), flags, 0644);
     int e = errno;
-    close(dir);
     if (fd < 0) return ErrnoToWin32(e);
     struct stat st{};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -727,7 +720,7 @@ class Session {
       return ErrnoToWin32(e);
     }
     file.fd = fd;
-    file.name = name;
+    file.name = stored;
     file.id = id;
     file.canRead = wantRead;
     file.canWrite = writer;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 
 #include "ce/errors.h"
@@ -39,6 +40,9 @@ class HostServiceTest : public LinkFixture {
   AHostImageLink link_;
 };
 
+// The image path a device uses unless told otherwise.
+const CString kDefaultImagePath = u"\\temp\\Backup.pbf";
+
 std::string Sample(size_t size) {
   std::mt19937 rng(7);
   std::string bytes(size, '\0');
@@ -53,11 +57,13 @@ TEST_F(HostServiceTest, ImageRoundTripListingAndNotices) {
   AHostConnection::SetOperationKindSource([] { return DWORD{1}; });
 
   // Backup: the first open connects and keeps the process-wide connection.
+  // The image path is the device's default; the host keeps the file by its
+  // name.
   const std::string data = Sample(200000);
   {
     AImageFile image(AImageFile::kBackup, AImageFile::kHost);
     image.SetHost(u"ppp_peer", service.port());
-    image.SetFileName(u"host_image.pbf");
+    image.SetFileName(kDefaultImagePath);
     image.SetUserMessage(u"Backing up");
     ASSERT_TRUE(image.Open());
     ASSERT_TRUE(AHostConnection::GetProcessConnection());
@@ -71,12 +77,12 @@ TEST_F(HostServiceTest, ImageRoundTripListingAndNotices) {
     ASSERT_TRUE(image.Write(data.data() + at, static_cast<DWORD>(data.size() - at), false, false));
     EXPECT_TRUE(image.Close());
   }
-  EXPECT_EQ(std::filesystem::file_size(service.folder() / "host_image.pbf"), data.size());
+  EXPECT_EQ(std::filesystem::file_size(service.folder() / "Backup.pbf"), data.size());
 
   // Restore over the same connection.
   {
     AImageFile image(AImageFile::kRestore, AImageFile::kHost);
-    image.SetFileName(u"host_image.pbf");
+    image.SetFileName(kDefaultImagePath);
     ASSERT_TRUE(image.Open());
     EXPECT_EQ(AImageFile::GetRestoreSizeEstimate(), data.size());
     std::string back(data.size(), '\0');
@@ -91,17 +97,13 @@ TEST_F(HostServiceTest, ImageRoundTripListingAndNotices) {
     EXPECT_TRUE(image.Close());
   }
 
-  // The folder listing.
+  // The folder listing shows what was written.
   ADistributedFile listing(AHostConnection::GetProcessConnection());
   HostFindDataArray entries;
   ASSERT_TRUE(listing.GetDirectory(entries));
-  bool found = false;
-  for (int i = 0; i < entries.GetSize(); ++i)
-    if (std::u16string(entries[i].cFileName) == u"host_image.pbf") {
-      found = true;
-      EXPECT_EQ(entries[i].nFileSizeLow, data.size());
-    }
-  EXPECT_TRUE(found);
+  ASSERT_EQ(entries.GetSize(), 1);
+  EXPECT_EQ(std::u16string(entries[0].cFileName), u"Backup.pbf");
+  EXPECT_EQ(entries[0].nFileSizeLow, data.size());
 
   auto* connection = AHostConnection::GetProcessConnection().get();
   EXPECT_TRUE(AHostConnection::SendOperationMessage(connection, CM_OPERATIONCOMPLETE, 0, nullptr));

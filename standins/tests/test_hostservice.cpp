@@ -360,7 +360,6 @@ TEST(HostService, FileErrorsReachTheDevice) {
   Bytes got;
   EXPECT_EQ(c.Read(10, got), 6u);  // nothing open
   EXPECT_EQ(c.Open("missing.pbf", kRead, kOpenExisting), 2u);
-  EXPECT_EQ(c.Open("nofolder\\x.pbf", kWrite, kCreateAlways), 3u);
   EXPECT_EQ(c.Open("a.pbf", kWrite, 9), 87u);
   ASSERT_EQ(c.Open("a.pbf", kWrite, kCreateNew), 0u);
   EXPECT_EQ(c.Close(), 0u);
@@ -406,6 +405,33 @@ TEST(HostService, ListsItsFolder) {
   EXPECT_EQ(sizes, (std::vector<uint32_t>{3, 5}));
 }
 
+TEST(HostService, KeepsDevicePathsByFileName) {
+  Host host;
+  ACCEPTED_CLIENT(c, host);
+  // The device's own default path: its folder part is dropped.
+  ASSERT_EQ(c.Open("\\temp\\Backup.pbf", kWrite, kCreateAlways), 0u);
+  c.Write(Pattern(5000));
+  EXPECT_EQ(c.Close(), 0u);
+  EXPECT_EQ(fs::file_size(host.folder / "Backup.pbf"), 5000u);
+  // Either separator; the same file under another folder part.
+  ASSERT_EQ(c.Open("/Storage Card/Backup.pbf", kRead, kOpenExisting), 0u);
+  EXPECT_EQ(c.Value(6), 5000u);
+  EXPECT_EQ(c.Close(), 0u);
+  ASSERT_EQ(c.Open("Backup.pbf", kRead, kOpenExisting), 0u);
+  EXPECT_EQ(c.Close(), 0u);
+  ASSERT_EQ(c.Open("\\My Documents/Sub\\Other.pbf", kWrite, kCreateNew), 0u);
+  EXPECT_EQ(c.Close(), 0u);
+  EXPECT_TRUE(fs::is_regular_file(host.folder / "Other.pbf"));
+
+  // What was written is what the folder lists.
+  ASSERT_EQ(c.Open("prompt_user", 0, kOpenExisting), 0u);
+  std::vector<std::string> names;
+  std::vector<uint32_t> sizes;
+  ASSERT_TRUE(c.List(names, sizes));
+  EXPECT_EQ(names, (std::vector<std::string>{"Backup.pbf", "Other.pbf"}));
+  EXPECT_EQ(sizes, (std::vector<uint32_t>{5000, 0}));
+}
+
 TEST(HostService, NeverReachesOutsideItsFolder) {
   Host host;
   std::ofstream(host.Root() / "outside.txt") << "secret";
@@ -413,15 +439,26 @@ TEST(HostService, NeverReachesOutsideItsFolder) {
   fs::create_symlink(host.Root() / "outside.txt", host.folder / "file-link");
   fs::create_directory_symlink(host.Root() / "elsewhere", host.folder / "dir-link");
   ACCEPTED_CLIENT(c, host);
-  for (const char* name : {"..\\outside.txt", "../outside.txt", "sub\\..\\..\\outside.txt", "\\outside.txt",
-                           "/tmp/x", "C:\\outside.txt", "\\\\server\\share\\x", ".notices.log", "file-link",
-                           "dir-link\\new.pbf", "dir-link/new.pbf", "", "a\\\\b", "bad:name"}) {
+  for (const char* name : {"..\\outside.txt", "../outside.txt", "sub\\..\\..\\outside.txt", "..", "\\..",
+                           "a/../b.pbf", ".\\x.pbf", "\\temp\\", "\\temp/", ".notices.log",
+                           "\\temp\\.notices.log", "file-link", "\\temp\\file-link", "dir-link", "", "bad:name",
+                           "C:x.pbf", "trailing.", "trailing ", "tab\tname"}) {
     uint32_t r = c.Open(name, kWrite, kCreateAlways);
     EXPECT_NE(r, 0u) << name;
     EXPECT_NE(r, 0xDEADu) << name;
   }
+  EXPECT_EQ(c.Open("..", kRead, kOpenExisting), 123u);
+  EXPECT_EQ(c.Open("", kRead, kOpenExisting), 123u);
+  // Absolute, drive, server and linked folder parts are dropped: the file
+  // lands in the folder.
+  for (const char* name : {"\\outside.txt", "/tmp/x", "C:\\outside.txt", "\\\\server\\share\\x",
+                           "dir-link\\new.pbf", "dir-link/new.pbf", "a\\\\b"})
+    EXPECT_EQ(c.Open(name, kWrite, kCreateAlways), 0u) << name;
+  EXPECT_EQ(c.Close(), 0u);
   EXPECT_EQ(Slurp(host.Root() / "outside.txt"), "secret");
   EXPECT_TRUE(fs::is_empty(host.Root() / "elsewhere"));
+  for (const char* kept : {"outside.txt", "x", "new.pbf", "b"})
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(host.folder / kept))) << kept;
   EXPECT_EQ(c.Open("fine.pbf", kWrite, kCreateAlways), 0u);  // the link still works
 }
 

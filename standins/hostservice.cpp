@@ -407,12 +407,15 @@ class Session {
     }
     return true;
   }
+  // Header and payload go out in one send: a separate small payload would
+  // wait for the device's delayed acknowledgement of the header.
   bool SendMessage(uint16_t kind, uint16_t code, const std::vector<uint8_t>& payload = {}) {
-    uint8_t h[kHeaderSize];
-    Put16(h, kind);
-    Put16(h + 2, code);
-    Put32(h + 4, uint32_t(payload.size()));
-    return SendAll(h, sizeof h) && (payload.empty() || SendAll(payload.data(), payload.size()));
+    std::vector<uint8_t> m(kHeaderSize + payload.size());
+    Put16(m.data(), kind);
+    Put16(m.data() + 2, code);
+    Put32(m.data() + 4, uint32_t(payload.size()));
+    std::copy(payload.begin(), payload.end(), m.begin() + kHeaderSize);
+    return SendAll(m.data(), m.size());
   }
   bool RecvHeader(uint16_t& kind, uint16_t& code, uint32_t& length) {
     uint8_t h[kHeaderSize];

@@ -300,10 +300,10 @@ class Service {
       fprintf(stderr, "hostservice: cannot open folder %s: %s\n", opt.folder.c_str(), strerror(errno));
       return false;
     }
-    std::string path = opt.notices.empty() ? opt.folder + "/.notices.log" : opt.notices;
-    noticeFile = fopen(path.c_str(), "ae");
+    noticePath = opt.notices.empty() ? opt.folder + "/.notices.log" : opt.notices;
+    noticeFile = fopen(noticePath.c_str(), "ae");
     if (!noticeFile) {
-      fprintf(stderr, "hostservice: cannot open notices file %s: %s\n", path.c_str(), strerror(errno));
+      fprintf(stderr, "hostservice: cannot open notices file %s: %s\n", noticePath.c_str(), strerror(errno));
       return false;
     }
     struct stat st{};
@@ -320,9 +320,17 @@ class Service {
   void Notice(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex);
     std::string stamped = Now() + " " + line;
-    fprintf(noticeFile, "%s\n", stamped.c_str());
-    fflush(noticeFile);
+    bool recorded = fprintf(noticeFile, "%s\n", stamped.c_str()) >= 0 && fflush(noticeFile) == 0;
+    int error = errno;
     printf("%s\n", stamped.c_str());
+    if (!recorded) {
+      // The record of the device's operations is incomplete: say so where
+      // the operator looks, and keep trying with the next notice.
+      std::string text = "hostservice: notice not recorded in " + noticePath + ": " + strerror(error);
+      printf("%s\n", text.c_str());
+      fprintf(stderr, "%s\n", text.c_str());
+      clearerr(noticeFile);
+    }
     fflush(stdout);
   }
 

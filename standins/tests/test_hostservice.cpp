@@ -553,6 +553,18 @@ TEST(HostService, RepliesDoNotWaitForDelayedAcknowledgements) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
 }
 
+TEST(HostService, ReportsANoticeItCannotRecord) {
+  Host host({"--notices", "/dev/full"});
+  ASSERT_NE(host.port, 0) << host.Output();
+  ACCEPTED_CLIENT(c, host);
+  Bytes start;
+  Add32(start, 1), Add32(start, 2);
+  c.Send(0, 4, start);
+  c.Send(0, 1);
+  c.Recv();
+  EXPECT_NE(host.Output().find("notice not recorded in /dev/full"), std::string::npos) << host.Output();
+}
+
 TEST(HostService, EndsCleanlyOnSigtermWithDevicesConnected) {
   Host host;
   ACCEPTED_CLIENT(c, host);

@@ -4,6 +4,7 @@
 //   hostservice --port PORT --folder DIR [--bind ADDR] [--ask-partnership]
 //               [--partner ID]... [--refuse] [--extra-code CODE]...
 //               [--notices FILE] [--idle-timeout SECONDS]
+//               [--handshake-timeout SECONDS]
 //
 // --port 0 picks a free port. The first line on stdout is
 // "hostservice listening on ADDR:PORT folder DIR". The service answers the
@@ -21,9 +22,14 @@
 // (error 123); no symbolic link is followed. The operation notices are
 // appended to FILE (default DIR/.notices.log) and echoed to stdout.
 //
-// A device silent for --idle-timeout seconds (default
-// 3600) is let go. At most eight devices are served at once, more are
-// refused; a file open for writing is open to no one else. A write that
+// A device has --handshake-timeout seconds (default 10) from its connect
+// to send its first whole message (the partnership reply when one is asked
+// for, else its first request); a connection that stays silent that long
+// is dropped. After that, a device silent for --idle-timeout seconds
+// (default 3600) is let go. At most eight devices are served at once: while
+// one of the eight has yet to send its first message, the next device waits
+// in the listen queue for its place; when all eight are past that, more are
+// refused (code 1). A file open for writing is open to no one else. A write that
 // fails is reported by the next reply of that file (Close included), since
 // writes have no reply of their own. SIGTERM or SIGINT end the service:
 // open connections are dropped and the program exits with 0.
@@ -44,6 +50,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -242,13 +249,15 @@ struct Options {
   std::vector<uint16_t> extraCodes;
   std::string notices;
   int idleTimeout = 3600;
+  int handshakeTimeout = 10;
 };
 
 void Usage() {
   fprintf(stderr,
           "usage: hostservice --port PORT --folder DIR [--bind ADDR] [--ask-partnership]\n"
           "                   [--partner ID]... [--refuse] [--extra-code CODE]...\n"
-          "                   [--notices FILE] [--idle-timeout SECONDS]\n");
+          "                   [--notices FILE] [--idle-timeout SECONDS]\n"
+          "                   [--handshake-timeout SECONDS]\n");
 }
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -277,6 +286,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     else if (a == "--partner" && ParseNumber(value, 0xFFFFFFFFul, n)) { o.partners.push_back(uint32_t(n)); o.askPartnership = true; }
     else if (a == "--extra-code" && ParseNumber(value, 0xFFFF, n) && n >= 3) o.extraCodes.push_back(uint16_t(n));
     else if (a == "--idle-timeout" && ParseNumber(value, 86400, n) && n > 0) o.idleTimeout = int(n);
+    else if (a == "--handshake-timeout" && ParseNumber(value, 3600, n) && n > 0) o.handshakeTimeout = int(n);
     else { fprintf(stderr, "hostservice: bad option %s %s\n", a.c_str(), value); return false; }
   }
   if (o.port < 0 || o.folder.empty()) return false;
@@ -353,14 +363,24 @@ class Service {
     if (it->second.writers == 0 && it->second.readers == 0) openFiles.erase(it);
   }
 
+  // Makes the listener look at its sessions again (one settled or ended).
+  void WakeListener() {
+    char c = 1;
+    // A full pipe already holds a wake-up; nothing is lost.
+    ssize_t ignored = write(wakeFd, &c, 1);
+    (void)ignored;
+  }
+
   const Options opt;
   int rootFd = -1;
+  int wakeFd = -1;  // write end of the listener's session pipe (non-blocking)
   std::pair<dev_t, ino_t> noticeId{};
 
  private:
   struct Use { int readers = 0, writers = 0; };
   std::mutex mutex;
   FILE* noticeFile = nullptr;
+  std::string noticePath;
   std::map<std::pair<dev_t, ino_t>, Use> openFiles;
 };
 
@@ -368,15 +388,18 @@ class Service {
 
 class Session {
  public:
-  Session(Service& service, int fd, std::string peer)
-      : svc(service), sock(fd), who(std::move(peer)) {}
+  // settled: set once the device has sent its first whole message; the
+  // listener reads it to tell a served device from a silent connection.
+  Session(Service& service, int fd, std::string peer, std::atomic<bool>& settled)
+      : svc(service), sock(fd), who(std::move(peer)), settled(settled),
+        handshakeDeadline(std::chrono::steady_clock::now() +
+                          std::chrono::seconds(service.opt.handshakeTimeout)) {}
   ~Session() { CloseFile(); }
 
   void Run() {
     svc.Say(who + " connected");
     if (Handshake()) {
-      while (Serve()) {
-      }
+      while (Serve()) Settle();
     }
     if (file.fd >= 0) svc.Say(who + " left with " + file.name + " open: closed");
     CloseFile();
@@ -392,12 +415,53 @@ class Session {
     uint32_t pendingError = 0;  // a failed write, told by the next reply
   };
 
-  // Socket I/O: false on close, error or idle time-out.
+  void Settle() {
+    if (settled.exchange(true)) return;
+    svc.WakeListener();
+  }
+
+  // Waits for bytes from the device, up to the idle time and, while it has
+  // not sent a whole message yet, no later than the handshake deadline.
+  // False when the time is up.
+  bool WaitReadable() {
+    const int64_t idleMs = int64_t(svc.opt.idleTimeout) * 1000;
+    for (;;) {
+      int64_t waitMs = idleMs;
+      if (!settled) {
+        int64_t leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             handshakeDeadline - std::chrono::steady_clock::now())
+                             .count();
+        if (leftMs <= 0) {
+          svc.Say(who + " sent no message within " + std::to_string(svc.opt.handshakeTimeout) +
+                  " s of connecting: dropped");
+          return false;
+        }
+        waitMs = std::min(waitMs, leftMs);
+      }
+      pollfd p{sock, POLLIN, 0};
+      int ready = poll(&p, 1, int(waitMs));
+      if (ready > 0) return true;
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready == 0 && waitMs == idleMs) {
+        svc.Say(who + " silent for " + std::to_string(svc.opt.idleTimeout) + " s: let go");
+        return false;
+      }
+    }
+  }
+
+  // Socket I/O: some bytes, or 0 or less on close, error or time-out.
+  ssize_t RecvSome(void* buf, size_t n) {
+    for (;;) {
+      if (!WaitReadable()) return -1;
+      ssize_t got = recv(sock, buf, n, MSG_DONTWAIT);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      return got;
+    }
+  }
   bool RecvAll(void* buf, size_t n) {
     auto* p = static_cast<uint8_t*>(buf);
     while (n > 0) {
-      ssize_t got = recv(sock, p, n, 0);
-      if (got < 0 && errno == EINTR) continue;
+      ssize_t got = RecvSome(p, n);
       if (got <= 0) return false;
       p += got;
       n -= size_t(got);
@@ -467,6 +531,7 @@ class Session {
         svc.Say(who + " sent no valid partnership reply");
         return false;
       }
+      Settle();
       std::string text;
       for (uint32_t id : ids) text += (text.empty() ? "" : ",") + std::to_string(id);
       svc.Say(who + " partnership ids [" + text + "]");
@@ -764,8 +829,7 @@ class Session {
     // the bytes it did send.
     std::vector<uint8_t> buf(size_t(std::min<uint64_t>(bytes, kIoChunk)));
     while (bytes > 0) {
-      ssize_t got = recv(sock, buf.data(), size_t(std::min<uint64_t>(bytes, buf.size())), 0);
-      if (got < 0 && errno == EINTR) continue;
+      ssize_t got = RecvSome(buf.data(), size_t(std::min<uint64_t>(bytes, buf.size())));
       if (got <= 0) return false;
       size_t piece = size_t(got);
       bytes -= piece;
@@ -898,6 +962,8 @@ class Session {
   Service& svc;
   int sock;
   std::string who;
+  std::atomic<bool>& settled;
+  const std::chrono::steady_clock::time_point handshakeDeadline;
   OpenFile file;
 };
 
@@ -914,12 +980,14 @@ void OnSignal(int) {
 struct Worker {
   std::thread thread;
   std::atomic<bool> done{false};
+  std::atomic<bool> settled{false};  // the device has sent its first message
   int fd = -1;
 };
 
-void SetTimeouts(int fd, int seconds) {
-  timeval tv{seconds, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+// Receives wait in the session (handshake and idle time); sends and a
+// vanished peer are bounded here. Best effort: without these options a
+// stuck send or a vanished device only holds its place longer.
+void SetTimeouts(int fd) {
   timeval send{60, 0};
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send, sizeof send);
   // A device that vanished without a word is found within about two minutes.
@@ -943,9 +1011,8 @@ int RunService(const Options& opt) {
   }
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listener, 8) != 0) {
+  if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener, 8) != 0) {
     fprintf(stderr, "hostservice: cannot listen on %s:%d: %s\n", opt.bind.c_str(), opt.port, strerror(errno));
     if (listener >= 0) close(listener);
     return 1;
@@ -954,6 +1021,15 @@ int RunService(const Options& opt) {
   getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
   svc.Say("hostservice listening on " + opt.bind + ":" + std::to_string(ntohs(addr.sin_port)) + " folder " +
           opt.folder);
+
+  // Sessions write to this pipe when they settle or end.
+  int sessionPipe[2];
+  if (pipe2(sessionPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    fprintf(stderr, "hostservice: cannot make a pipe: %s\n", strerror(errno));
+    close(listener);
+    return 1;
+  }
+  svc.wakeFd = sessionPipe[1];
 
   sigset_t stop;
   sigemptyset(&stop);
@@ -971,14 +1047,28 @@ int RunService(const Options& opt) {
       }
     }
   };
+  // Every place taken, but one of them by a connection that has yet to
+  // speak: it ends within the handshake time, so the next device waits in
+  // the listen queue rather than being refused.
+  auto placeComesFree = [&] {
+    return workers.size() >= size_t(kMaxSessions) &&
+           std::any_of(workers.begin(), workers.end(), [](const auto& w) { return !w->settled; });
+  };
 
   for (;;) {
-    pollfd fds[2] = {{listener, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
-    int n = poll(fds, 2, 1000);
     reap(false);
+    const bool holdBack = placeComesFree();
+    pollfd fds[3] = {
+        {g_wakePipe[0], POLLIN, 0}, {sessionPipe[0], POLLIN, 0}, {holdBack ? -1 : listener, POLLIN, 0}};
+    int n = poll(fds, 3, 1000);
     if (n < 0 && errno != EINTR) break;
-    if (fds[1].revents) break;
-    if (n <= 0 || !(fds[0].revents & POLLIN)) continue;
+    if (fds[0].revents) break;
+    if (fds[1].revents) {
+      char drain[64];
+      while (read(sessionPipe[0], drain, sizeof drain) > 0) {
+      }
+    }
+    if (n <= 0 || !(fds[2].revents & POLLIN)) continue;
     sockaddr_in peer{};
     socklen_t plen = sizeof peer;
     int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &plen, SOCK_CLOEXEC);
@@ -986,10 +1076,13 @@ int RunService(const Options& opt) {
     char ip[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
     std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
-    SetTimeouts(fd, opt.idleTimeout);
+    SetTimeouts(fd);
+    reap(false);
     if (workers.size() >= size_t(kMaxSessions)) {
       uint8_t refuse[kHeaderSize] = {0, 0, kShutdown, 0, 0, 0, 0, 0};
-      send(fd, refuse, sizeof refuse, MSG_NOSIGNAL);
+      // The device is turned away either way; a failed send only loses the reason.
+      ssize_t ignored = send(fd, refuse, sizeof refuse, MSG_NOSIGNAL);
+      (void)ignored;
       close(fd);
       svc.Say(who + " refused: too many connections");
       continue;
@@ -1000,9 +1093,10 @@ int RunService(const Options& opt) {
     sigset_t old;
     pthread_sigmask(SIG_BLOCK, &stop, &old);  // signals go to this thread only
     w->thread = std::thread([&svc, w, who] {
-      Session(svc, w->fd, who).Run();
+      Session(svc, w->fd, who, w->settled).Run();
       shutdown(w->fd, SHUT_RDWR);
       w->done = true;
+      svc.WakeListener();
     });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     workers.push_back(std::move(worker));
@@ -1011,6 +1105,9 @@ int RunService(const Options& opt) {
   close(listener);
   for (auto& w : workers) shutdown(w->fd, SHUT_RDWR);  // wakes blocked receives
   reap(true);
+  svc.wakeFd = -1;
+  close(sessionPipe[0]);
+  close(sessionPipe[1]);
   svc.Say("hostservice stopped");
   return 0;
 }

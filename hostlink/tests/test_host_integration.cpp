@@ -14,10 +14,12 @@
 #include "host_service_process.h"
 #include "image/ImageFile.h"
 #include "link_test_util.h"
+#include "silent_connections.h"
 
 using hosttest::HostServiceProcess;
 using linktest::LinkFixture;
 using linktest::LogCapture;
+using linktest::SetDWord;
 
 namespace {
 
@@ -165,6 +167,28 @@ TEST_F(HostServiceTest, HandshakeCases) {
     ASSERT_TRUE(service.Started());
     EXPECT_FALSE(Connect(service));  // the eleventh is not
   }
+}
+
+TEST_F(HostServiceTest, SilentConnectionsDoNotLockADeviceOut) {
+  HostServiceProcess service({"--handshake-timeout", "1"});
+  ASSERT_TRUE(service.Started());
+  // Eight connections that never speak: every place of the host is taken.
+  hosttest::SilentConnections silent(service.port(), 8);
+  ASSERT_EQ(silent.Opened(), 8);
+  // The device waits up to 10 s for the host's first message.
+  SetDWord(u"Software\\Quilmo Software", u"SocketRetries", 10);
+  auto start = std::chrono::steady_clock::now();
+  const std::string data = Sample(50000);
+  {
+    AImageFile image(AImageFile::kBackup, AImageFile::kHost);
+    image.SetHost(u"127.0.0.1", service.port());
+    image.SetFileName(kDefaultImagePath);
+    ASSERT_TRUE(image.Open());
+    ASSERT_TRUE(image.Write(data.data(), static_cast<DWORD>(data.size()), false, false));
+    EXPECT_TRUE(image.Close());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(std::filesystem::file_size(service.folder() / "Backup.pbf"), data.size());
 }
 
 TEST_F(HostServiceTest, HostVanishingMidTransferEndsCleanly) {

@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -164,6 +166,12 @@ class Client {
   bool Closed() {
     uint8_t b;
     return recv(fd_, &b, 1, 0) == 0;
+  }
+  // The host has closed or reset the connection (looked at without waiting).
+  bool Gone() {
+    uint8_t b;
+    ssize_t n = recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
   }
 
   // Remote-file requests (kind 0, code 3).
@@ -563,6 +571,87 @@ TEST(HostService, ReportsANoticeItCannotRecord) {
   c.Send(0, 1);
   c.Recv();
   EXPECT_NE(host.Output().find("notice not recorded in /dev/full"), std::string::npos) << host.Output();
+}
+
+// Seconds until the host closes the client's connection (the client reads
+// and drops whatever comes first); -1 when it stays open for `limit`.
+double SecondsUntilClosed(Client& c, std::chrono::seconds limit) {
+  auto t0 = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - t0 < limit) {
+    if (c.Closed()) return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  return -1;
+}
+
+TEST(HostService, SilentConnectionsAreDroppedAfterTheHandshakeTime) {
+  Host host({"--handshake-timeout", "1"});
+  ASSERT_NE(host.port, 0) << host.Output();
+  // Eight connections that never speak take every place.
+  std::vector<std::unique_ptr<Client>> silent;
+  for (int i = 0; i < 8; ++i) {
+    silent.push_back(std::make_unique<Client>(host.port));
+    ASSERT_EQ(silent.back()->Recv().code, 0);
+  }
+  // The next device waits for a place instead of being refused.
+  auto t0 = std::chrono::steady_clock::now();
+  ACCEPTED_CLIENT(device, host);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(device.Open("late.pbf", kWrite, kCreateAlways), 0u);
+  EXPECT_EQ(device.Close(), 0u);
+  for (auto& c : silent) EXPECT_TRUE(c->Closed());
+  EXPECT_NE(host.Output().find("sent no message within 1 s of connecting: dropped"), std::string::npos);
+
+  // A device that has spoken keeps its session past the handshake time.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(device.Open("late.pbf", kRead, kOpenExisting), 0u);
+  EXPECT_EQ(device.Close(), 0u);
+}
+
+TEST(HostService, HandshakeTimeIsADeadlineNotAnIdleTime) {
+  Host host({"--handshake-timeout", "1", "--ask-partnership"});
+  {
+    // Silent after the partnership request.
+    Client c(host.port);
+    ASSERT_EQ(c.Recv().code, 2);
+    double closed = SecondsUntilClosed(c, std::chrono::seconds(20));
+    EXPECT_GE(closed, 0.0);
+    EXPECT_LT(closed, 10.0);
+  }
+  {
+    // A partnership reply trickling in a byte at a time never completes.
+    Client c(host.port);
+    ASSERT_EQ(c.Recv().code, 2);
+    Bytes reply = {1, 0, 2, 0, 8, 0, 0, 0, 1, 0, 0, 0, 7, 0, 0, 0};
+    auto t0 = std::chrono::steady_clock::now();
+    for (size_t i = 0; i + 1 < reply.size() && !c.Gone(); ++i) {
+      c.SendRaw(Bytes{reply[i]});
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    EXPECT_TRUE(c.Gone());  // dropped before the last byte but one (4.5 s)
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
+  }
+}
+
+TEST(HostService, ServedDevicesStillTurnAwayTheNinth) {
+  Host host;
+  std::vector<std::unique_ptr<Client>> served;
+  for (int i = 0; i < 8; ++i) {
+    served.push_back(std::make_unique<Client>(host.port));
+    ASSERT_EQ(served.back()->Recv().code, 0);
+    ASSERT_EQ(served.back()->Close(), 0u);  // has spoken
+  }
+  Client ninth(host.port);
+  EXPECT_EQ(ninth.Recv().code, 1);
+  EXPECT_TRUE(ninth.Closed());
+  served.pop_back();  // a place comes free
+  for (int i = 0; i < 50; ++i) {
+    Client next(host.port);
+    Message m = next.Recv();
+    if (m.code == 0) break;
+    EXPECT_EQ(m.code, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_LT(i, 49) << "no place came free";
+  }
 }
 
 TEST(HostService, EndsCleanlyOnSigtermWithDevicesConnected) {

@@ -1055,6 +1055,7 @@ int RunService(const Options& opt) {
            std::any_of(workers.begin(), workers.end(), [](const auto& w) { return !w->settled; });
   };
 
+  bool acceptStalled = false;
   for (;;) {
     reap(false);
     const bool holdBack = placeComesFree();
@@ -1072,7 +1073,18 @@ int RunService(const Options& opt) {
     sockaddr_in peer{};
     socklen_t plen = sizeof peer;
     int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &plen, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors or memory: the connection stays queued and the
+        // listener stays readable, so pause rather than spin until a
+        // session ends.
+        if (!acceptStalled) svc.Say(std::string("hostservice cannot accept: ") + strerror(errno));
+        acceptStalled = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+      continue;
+    }
+    acceptStalled = false;
     char ip[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
     std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));

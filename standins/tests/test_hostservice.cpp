@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -101,6 +104,30 @@ class Host {
     return status_ = -1;
   }
   std::string Output() const { return Slurp(out_); }
+  // Lowers the service's descriptor limit so that `more` descriptors are
+  // left beside those it holds now.
+  bool LeaveDescriptors(int more) {
+    std::set<int> used;
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd"))
+      used.insert(std::stoi(e.path().filename().string()));
+    int n = 0;
+    for (int left = more; left > 0; ++n)
+      if (!used.count(n)) --left;
+    rlimit limit{};
+    if (prlimit(pid_, RLIMIT_NOFILE, nullptr, &limit) != 0) return false;
+    limit.rlim_cur = rlim_t(n);  // the soft limit: it may be raised again
+    return prlimit(pid_, RLIMIT_NOFILE, &limit, nullptr) == 0;
+  }
+  // Processor time the service has used so far.
+  double CpuSeconds() const {
+    std::string stat = Slurp("/proc/" + std::to_string(pid_) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+      if (i >= 14) ticks += std::stoull(field);  // utime, stime
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+  }
   fs::path Root() const { return root_; }
 
   int port = 0;
@@ -166,6 +193,11 @@ class Client {
   bool Closed() {
     uint8_t b;
     return recv(fd_, &b, 1, 0) == 0;
+  }
+  // Something to read (or a close) within ms.
+  bool Ready(int ms) {
+    pollfd p{fd_, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
   }
   // The host has closed or reset the connection (looked at without waiting).
   bool Gone() {
@@ -652,6 +684,33 @@ TEST(HostService, ServedDevicesStillTurnAwayTheNinth) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_LT(i, 49) << "no place came free";
   }
+}
+
+TEST(HostService, OutOfDescriptorsPausesUntilItCanAccept) {
+  Host host;
+  ASSERT_NE(host.port, 0) << host.Output();
+  ASSERT_TRUE(host.LeaveDescriptors(3));  // a few sessions, then no more
+  std::vector<std::unique_ptr<Client>> served;
+  std::unique_ptr<Client> queued;
+  for (int i = 0; i < 10 && !queued; ++i) {
+    auto c = std::make_unique<Client>(host.port);
+    if (c->Ready(2000)) {
+      ASSERT_EQ(c->Recv().code, 0);
+      served.push_back(std::move(c));
+    } else {
+      queued = std::move(c);  // the service cannot take it yet
+    }
+  }
+  ASSERT_TRUE(queued) << host.Output();
+  ASSERT_FALSE(served.empty());
+  double before = host.CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(host.CpuSeconds() - before, 0.3);  // no spinning on the queued device
+  EXPECT_NE(host.Output().find("cannot accept"), std::string::npos);
+  // Descriptors to spare again (the sanitizers' runtime needs some for a
+  // new session's thread): the queued device is served.
+  ASSERT_TRUE(host.LeaveDescriptors(4));
+  EXPECT_EQ(queued->Recv().code, 0) << host.Output();
 }
 
 TEST(HostService, EndsCleanlyOnSigtermWithDevicesConnected) {

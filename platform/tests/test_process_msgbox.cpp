@@ -8,6 +8,7 @@
 #include "ce/process.h"
 #include "cesim/msgbox.h"
 #include "cesim/process.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -29,7 +30,7 @@ TEST(MessageBoxTest, DefaultButtonFollowsStyle) {
 
 TEST(MessageBoxTest, BoxesAreLoggedAndScriptedAnswersConsumedInOrder) {
   quilmo::test::TestDevice dev;
-  ce::SetOwnProgramForTest(u"\\Windows\\QuilmoStart.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Windows\\QuilmoStart.exe");
   // Oldest fitting entry first; entries that fit no button of the box wait.
   ASSERT_TRUE(ce::AddMessageBoxAnswer(u"", IDYES));       // YES: skipped by OK/Cancel boxes
   ASSERT_TRUE(ce::AddMessageBoxAnswer(u"Error", IDCANCEL));

@@ -49,8 +49,7 @@ class PersistantData {
   void ApplyState(AGlobal& g) const;
 
   // Writes folder + "\Persist.dat" and the working index to folder +
-  // "\Persist.idx". False when the state file cannot be created or
-  // written whole.
+  // "\Persist.idx". False when either cannot be written whole.
   bool Save(const CString& folder);
   // Reads both back; false (with a log line) at the first failure. The
   // record is taken only when read whole.
@@ -88,9 +87,9 @@ class RebootController {
   void SaveState() { m_Data.CaptureState(); }
   void RestorePersistedState() { m_Data.ApplyState(); }
 
-  // Prepares the resume and resets the device; returns only when the
-  // preparation failed (after CleanUp) or the reset could not be made.
-  void RequestReboot(bool moveStartupEntries);
+  // Prepares the resume and resets the device; returns (false) only when
+  // the preparation failed (after CleanUp) or the reset could not be made.
+  [[nodiscard]] bool RequestReboot(bool moveStartupEntries);
 
   // The steps, in order; each must succeed before the next.
   bool PrepareReboot(int newLocation, bool moveStartupEntries);
@@ -136,5 +135,9 @@ class RebootSequence {
   static RebootSequence& Instance();
   // Closes the host connection, writes the boot-time actions, saves the
   // state and prepares the resume when asked, then resets the device.
-  void ShutdownAndReboot(bool saveState, bool moveStartupEntries);
+  // Returns (false) only when no reset was made: the boot-time actions or
+  // the resume could not be written (the Startup folder is back as it
+  // was), or the device did not reset. The caller reports the operation
+  // as failed.
+  [[nodiscard]] bool ShutdownAndReboot(bool saveState, bool moveStartupEntries);
 };

@@ -83,7 +83,9 @@ bool AFile::Read(void* buffer, DWORD count, DWORD* outCount) {
   DWORD read = 0;
   if (!ReadFile(m_hFile, buffer, count, &read, nullptr))
     return Fail(::GetLastError(), CString(u"ReadFile failed ") + GetFullPath(), __LINE__);
-  if (read == 0) {
+  // With an out-count any bytes are progress; without one the caller
+  // takes the buffer as filled, so a short read is a failure.
+  if (read == 0 || (!outCount && read != count)) {
     text.Format(u"Read BytesRead != count %u:%u", read, count);
     return Refuse(ERROR_HANDLE_EOF, text, __LINE__);
   }

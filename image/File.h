@@ -13,7 +13,8 @@ class AFileInterface {
   virtual ~AFileInterface() = default;
 
   virtual bool Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes) = 0;
-  // outCount null: the whole count must lie inside the file.
+  // outCount null: the whole count must lie inside the file and arrive;
+  // else any bytes succeed and their number is reported.
   virtual bool Read(void* buffer, DWORD count, DWORD* outCount) = 0;
   virtual bool Write(const void* buffer, DWORD count) = 0;
   virtual bool Close() = 0;

@@ -109,6 +109,59 @@ std::vector<WIN32_FIND_DATAW> ListFolder(const CString& folder, LPCWSTR suffix, 
   return entries;
 }
 
+// Restored content is written beside its file and takes the file's place
+// only when complete and checked. The name beside it: path + "~qr" (and a
+// number when that is taken), or "~qr<n>.tmp" in the file's folder or in
+// the root where the longer name would not fit. Empty when all are taken.
+CString FreeNameBeside(const CString& path) {
+  int slash = path.ReverseFind(u'\\');
+  CString folder = slash > 0 ? path.Left(slash) : CString();
+  for (int n = 0; n < 100; ++n) {
+    CString number;
+    if (n > 0) number.Format(u"%d", n);
+    CString name = path + u"~qr" + number;
+    if (name.GetLength() > MAX_PATH) name = folder + u"\\~qr" + number + u".tmp";
+    if (name.GetLength() > MAX_PATH) name = CString(u"\\~qr") + number + u".tmp";
+    if (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) continue;
+    // A missing folder shows when the file is made.
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return name;
+  }
+  return CString();
+}
+
+// Puts the file from in the place of to. A file at to moves aside first and
+// is deleted once from took its place; it moves back when from cannot. A
+// folder at to is refused (ERROR_ACCESS_DENIED). False with the last error
+// of the step that failed; a file that another program holds fails with
+// ERROR_SHARING_VIOLATION and stays untouched.
+bool MoveOver(const CString& from, const CString& to) {
+  DWORD existing = GetFileAttributesW(to);
+  if (existing == INVALID_FILE_ATTRIBUTES) return MoveFileW(from, to) != FALSE;
+  if (existing & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  CString aside = FreeNameBeside(to);
+  if (aside.IsEmpty()) {
+    SetLastError(ERROR_FILE_EXISTS);
+    return false;
+  }
+  if (!MoveFileW(to, aside)) return false;
+  if (!MoveFileW(from, to)) {
+    DWORD error = GetLastError();
+    if (!MoveFileW(aside, to))
+      LogError(GetLastError(), CString(u"The file stays under its temporary name ") + aside, kClass,
+               __LINE__);
+    SetLastError(error);
+    return false;
+  }
+  SetFileAttributesW(aside, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
+  if (!::DeleteFileW(aside))
+    Log(GetLastError(), CString(u"Delete() failed for ") + aside, kClass, __LINE__);
+  return true;
+}
+
 // Text formatting without passing class objects through "...".
 CString Formatted(LPCWSTR format, LPCWSTR text) {
   CString out;
@@ -338,7 +391,7 @@ bool ADirectory::WriteAndCrcFile2(const CString& name, DWORD& crc, DWORD& stored
 }
 
 bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW& findData,
-                                 bool locked, const CString& source) {
+                                 const CString& source) {
   m_Side = Side::Backup;
   Index& index = TheIndex();
   const CString path = source.IsEmpty() ? name : source;
@@ -360,17 +413,14 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
       DWORD error = m_IOFile.GetError();
       index.SetSelected(node, false);
       AdjustEstimate(-static_cast<LONGLONG>(index.NodeInfo(node).fileSize));
+      // The image goes without the file: a warning of the run's report.
       if (error == ERROR_FILE_NOT_FOUND) {
-        Log(error, CString(u"File not found ") + path, kClass, __LINE__);
+        LogWarning(error, CString(u"File not found ") + path, kClass, __LINE__);
       } else if (error == ERROR_SHARING_VIOLATION) {
         Log(error, CString(u"Sharing violation on ") + path, kClass, __LINE__);
-        CString inUse = Localizer::LoadResString(kIdsFileInUseBackup) + path;
-        if (locked)
-          LogWarning(error, inUse, kClass, __LINE__);
-        else
-          Log(error, inUse, kClass, __LINE__);
+        LogWarning(error, Localizer::LoadResString(kIdsFileInUseBackup) + path, kClass, __LINE__);
       } else {
-        Log(error, CString(u"Open() failed for ") + path, kClass, __LINE__);
+        LogWarning(error, CString(u"Open() failed for ") + path, kClass, __LINE__);
       }
       return true;
     }
@@ -434,7 +484,7 @@ bool ADirectory::BackupFile(int node) {
   const Index::Item& item = TheIndex().NodeInfo(node);
   WIN32_FIND_DATAW findData;
   FindDataFromItem(item, findData);
-  return BackupFileEntry(node, CString(item.name), findData, false);
+  return BackupFileEntry(node, CString(item.name), findData);
 }
 
 bool ADirectory::BackupPotentiallyLockedFile(int node) {
@@ -461,7 +511,7 @@ bool ADirectory::BackupPotentiallyLockedFile(int node) {
     FindDataFromItem(item, findData);
   }
   // Without its copy (no boot-time run happened) the file itself is read.
-  bool ok = BackupFileEntry(node, copy, findData, true, haveCopy ? copy : name);
+  bool ok = BackupFileEntry(node, copy, findData, haveCopy ? copy : name);
   m_IOFile.Close();
   if (haveCopy) {
     SetFileAttributesW(copy, FILE_ATTRIBUTE_NORMAL);
@@ -654,51 +704,76 @@ bool ADirectory::RestoreFile(int node) {
   }
 
   const DWORD attributes = block.attributes & ~kRomAttributes;
-  m_IOFile.Close();
-  m_IOFile.SetFileName(path);
-  CString target = path;
-  bool bootCopy = false;
-  if (!m_IOFile.Open(GENERIC_WRITE, CREATE_ALWAYS, attributes)) {
-    DWORD error = m_IOFile.GetError();
-    // A file that another program holds is written to its boot-time copy
-    // and put in place at the next start.
-    if (error == ERROR_SHARING_VIOLATION) {
-      target = path + kBootCopySuffix;
-      m_IOFile.SetFileName(target);
-      bootCopy = m_IOFile.Open(GENERIC_WRITE, CREATE_ALWAYS, attributes | FILE_ATTRIBUTE_HIDDEN);
-    }
-    if (!bootCopy) {
-      DWORD id = error == ERROR_SHARING_VIOLATION ? kIdsFileInUseRestore : kIdsCannotRestore;
-      LogWarning(error, Localizer::LoadResString(id) + path, kClass, __LINE__);
-      Progress(storedSize);
-      return true;
-    }
-    Log(error, CString(u"File in use, restoring to its boot-time copy ") + target, kClass,
-        __LINE__);
+  CString staging;
+  if (!OpenStaging(path, attributes, staging)) {
+    LogWarning(m_IOFile.GetError(), Localizer::LoadResString(kIdsCannotRestore) + path, kClass,
+               __LINE__);
+    Progress(storedSize);
+    return true;
   }
-
-  if (!RestoreData(target, storedSize, crc)) {
-    m_IOFile.Close();
+  if (!RestoreData(path, storedSize, crc)) {
+    DiscardStaging(staging);
     return false;
   }
   if (!m_IOFile.SetFileTime(&block.creationTime, &block.lastAccessTime, &block.lastWriteTime)) {
-    LogError(m_IOFile.GetError(), CString(u"m_IOFile - SetFileTime failed ") + target, kClass,
+    LogError(m_IOFile.GetError(), CString(u"m_IOFile - SetFileTime failed ") + path, kClass,
              __LINE__);
-    m_IOFile.Close();
+    DiscardStaging(staging);
     return false;
   }
   if (!m_IOFile.Close()) {
     LogError(m_IOFile.GetError(), u"m_IOFile.Close  failed", kClass, __LINE__);
+    DiscardStaging(staging);
     return false;
   }
   if (crc != item.crcValue) {
+    // The device's file stays as it was.
     CString text;
     text.Format(u"CRC Error for %s, Header CRC=%d, Calculated CRC=%d", path.GetString(),
                 static_cast<int>(item.crcValue), static_cast<int>(crc));
     LogError(0, text, kClass, __LINE__);
+    DiscardStaging(staging);
+    return true;
   }
-  if (bootCopy) RebootActions::Instance().AddRestoreCopy(target, path, attributes);
+  PutInPlace(staging, path, attributes);
   return true;
+}
+
+bool ADirectory::OpenStaging(const CString& path, DWORD attributes, CString& staging) {
+  m_IOFile.Close();
+  staging = FreeNameBeside(path);
+  if (staging.IsEmpty()) {
+    m_IOFile.SetError(ERROR_FILE_EXISTS);
+    return false;
+  }
+  m_IOFile.SetFileName(staging);
+  return m_IOFile.Open(GENERIC_WRITE, CREATE_NEW, attributes);
+}
+
+void ADirectory::DiscardStaging(const CString& staging) {
+  m_IOFile.Close();
+  SetFileAttributesW(staging, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
+  if (!::DeleteFileW(staging))
+    Log(GetLastError(), CString(u"Delete() failed for ") + staging, kClass, __LINE__);
+}
+
+void ADirectory::PutInPlace(const CString& staging, const CString& path, DWORD attributes) {
+  if (MoveOver(staging, path)) return;
+  DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) {
+    // Another program holds the file: the restored content waits in its
+    // boot-time copy and replaces it at the next start.
+    CString copy = path + kBootCopySuffix;
+    if (SetFileAttributesW(staging, attributes | FILE_ATTRIBUTE_HIDDEN) && MoveOver(staging, copy)) {
+      Log(error, CString(u"File in use, restoring to its boot-time copy ") + copy, kClass,
+          __LINE__);
+      RebootActions::Instance().AddRestoreCopy(copy, path, attributes);
+      return;
+    }
+  }
+  DiscardStaging(staging);
+  DWORD id = error == ERROR_SHARING_VIOLATION ? kIdsFileInUseRestore : kIdsCannotRestore;
+  LogWarning(error, Localizer::LoadResString(id) + path, kClass, __LINE__);
 }
 
 void ADirectory::CollectFiles(const CString& folder, std::vector<CString>& files, bool lowerCase) {
@@ -776,15 +851,22 @@ bool ADirectory::Restore() {
 
   PrepareStartMenu();
 
+  int top = index.FindChildOfType(TREE_FILESYSTEM);
   if (GetKioskModeEnabled() || !options.GetNonDestructiveRestoreFlag()) {
-    if (!DeleteContents(CString())) {
+    // The files the image puts back stay until their new content replaces
+    // them: one whose entry turns out damaged keeps what the device had.
+    m_RestoreTargets.clear();
+    for (int n = top == -1 ? -1 : index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
+      if (index.NodeType(n) == m_FileType) m_RestoreTargets.insert(Lower(CString(index.NodeName(n))).str());
+    bool cleared = DeleteContents(CString());
+    m_RestoreTargets.clear();
+    if (!cleared) {
       LogError(0, u"DeleteContents() failed", kClass, __LINE__);
       return false;
     }
     Log(0, u"DeleteContents() finished ok", kClass, __LINE__);
   }
 
-  int top = index.FindChildOfType(TREE_FILESYSTEM);
   if (top == -1) return true;
   CString text;
   for (int n = index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n)) {
@@ -890,7 +972,7 @@ void ADirectory::DeleteFile(const CString& path, const WIN32_FIND_DATAW& findDat
     Log(0, u"DeleteFile Ignoring log file", kClass, __LINE__);
     return;
   }
-  if (NoCaseIn(m_KeepPaths, path)) return;
+  if (NoCaseIn(m_KeepPaths, path) || m_RestoreTargets.count(Lower(path).str())) return;
   if (!::DeleteFileW(path)) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||

@@ -836,10 +836,9 @@ bool AImagingTaskClient::CheckPassword() {
 }
 
 bool AImagingTaskClient::VerifyImageBeforeRestore() {
-  if (IsHostMode()) return true;
   // The tail's CRC covers every byte before it: a damaged or cut image is
-  // refused before the device is touched.
-  AImageFile image(AImageFile::kRestore, AImageFile::kLocal);
+  // refused before the device is touched, on the host as locally.
+  AImageFile image(AImageFile::kRestore, IsHostMode() ? AImageFile::kHost : AImageFile::kLocal);
   image.SetFileName(m_ImagePath);
   AImageFileHeader tail;
   bool ok = image.Open() && image.GetFileSize() >= ImageFormat::kMinimumImageSize &&

@@ -24,6 +24,12 @@ bool AFile::Fail(DWORD code, const CString& text, int line) {
   return false;
 }
 
+bool AFile::Note(DWORD code, const CString& text, int line) {
+  m_LastError = code;
+  Log(code, text, kClass, line);
+  return false;
+}
+
 bool AFile::Refuse(DWORD code, const CString& text, int line) {
   m_LastError = code;
   LogError(0, text, kClass, line);
@@ -48,7 +54,7 @@ bool AFile::Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndA
                     nullptr);
   }
   if (h == INVALID_HANDLE_VALUE)
-    return Fail(::GetLastError(), CString(u"CreateFileW failed on ") + path, __LINE__);
+    return Note(::GetLastError(), CString(u"CreateFileW failed on ") + path, __LINE__);
 
   if (reading) {
     SetLastError(0);

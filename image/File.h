@@ -47,7 +47,8 @@ class AFile : public AFileInterface {
   AFile& operator=(const AFile&) = delete;
 
   // Reading (GENERIC_READ alone) requires OPEN_EXISTING. Access denied
-  // while writing deletes the file and tries once more.
+  // while writing deletes the file and tries once more. A file that does
+  // not open is an ordinary log line; the error is kept (GetError).
   bool Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes) override;
   bool Read(void* buffer, DWORD count, DWORD* outCount) override;
   bool Write(const void* buffer, DWORD count) override;
@@ -67,8 +68,11 @@ class AFile : public AFileInterface {
   static constexpr DWORD kNotOpened = 99;
   bool OpenedForReading() const;
   // Store code, log text with it (Fail) or with 0 for a refusal that
-  // involves no system error (Refuse); both return false.
+  // involves no system error (Refuse); both return false. Note logs an
+  // ordinary line: a file that does not open is an outcome the caller
+  // reports at the level that fits (a missing file may be expected).
   bool Fail(DWORD code, const CString& text, int line);
+  bool Note(DWORD code, const CString& text, int line);
   bool Refuse(DWORD code, const CString& text, int line);
 
   HANDLE m_hFile = INVALID_HANDLE_VALUE;

@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,16 +27,21 @@
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
 #include "engine/ImagingTask.h"
+#include "engine/TaskReport.h"
 #include "image/Cipher.h"
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "engine/tests/image_damage_util.h"
 #include "testkit/ResourceLibrary.h"
 #include "testkit/TestDevice.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using quilmo::test::EntryPlace;
+using quilmo::test::FlipImageByte;
+using quilmo::test::PlaceOf;
 using quilmo::test::ReadDeviceFile;
 using quilmo::test::TestDevice;
 using quilmo::test::WriteDeviceFile;
@@ -186,6 +192,7 @@ class Roads {
     if (kind) *kind = task.GetFailureKind();
     if (text) *text = task.GetFailureText();
     crcChecked = task.CrcChecked();
+    KeepReport();
     return ok;
   }
 
@@ -210,7 +217,34 @@ class Roads {
     bool ok = task.Run();
     if (kind) *kind = task.GetFailureKind();
     if (text) *text = task.GetFailureText();
+    KeepReport();
     return ok;
+  }
+
+  // The task report of the last run (the task clears it when it goes).
+  void KeepReport() {
+    report.clear();
+    TaskReportItem item;
+    for (int i = 0; i < g.g_TaskReport.GetCount(); ++i)
+      if (g.g_TaskReport.GetItem(item, i)) report.push_back(item);
+  }
+  // The worst item of the last run's report: -1 none, 0 information,
+  // 1 warning, 2 error.
+  int WorstReported() const {
+    int worst = -1;
+    for (const TaskReportItem& item : report) worst = std::max(worst, static_cast<int>(item.type));
+    return worst;
+  }
+  bool Reported(DWORD type, std::u16string_view text) const {
+    return std::any_of(report.begin(), report.end(), [&](const TaskReportItem& item) {
+      return item.type == type && std::u16string_view(item.text).find(text) != std::u16string_view::npos;
+    });
+  }
+  std::string ReportText() const {
+    std::string out;
+    for (const TaskReportItem& item : report)
+      out += std::to_string(item.type) + " " + ce::ToUtf8(std::u16string_view(item.text)) + "\n";
+    return out;
   }
 
   // Keeps the path from the file-system node to folder and folder's
@@ -246,6 +280,7 @@ class Roads {
   }
 
   AGlobal g;
+  std::vector<TaskReportItem> report;
   std::function<void(TestProgress&, AImagingTaskClient&)> cancelHook;
   bool crcChecked = false;
 
@@ -541,13 +576,7 @@ TEST_F(RestoreRefusal, DamagedImageBeforeAnyFileChanges) {
   roads.PrepareRestore(kCardImage, kPassword);
   // One flipped byte in the middle of the file data.
   fs::path host = HostPath(kCardImage.str());
-  std::fstream f(host, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekg(static_cast<std::streamoff>(fs::file_size(host) / 2));
-  char c = 0;
-  f.get(c);
-  f.seekp(static_cast<std::streamoff>(fs::file_size(host) / 2));
-  f.put(static_cast<char>(c ^ 0x40));
-  f.close();
+  FlipImageByte(host, fs::file_size(host) / 2, false);
   TestProgress progress;
   int kind = -1;
   CString text;
@@ -567,6 +596,119 @@ TEST_F(RestoreRefusal, MissingImageIsKind4) {
   EXPECT_EQ(text, Localizer::LoadResString(130));
   ASSERT_TRUE(ce::InsertStorageCard(u"Storage Card"));
   ExpectDeviceUnchanged();
+}
+
+// Damage that only the entries' own checks find ---------------------------
+
+// A backup of the small device on the card, then changes on the device:
+// the damaged file (read-only) and another file of the image changed, a
+// file added.
+class DamagedImage {
+ public:
+  static constexpr const char16_t* kDamaged = u"\\Data\\file2.txt";
+  static constexpr const char16_t* kOther = u"\\My Documents\\file0.txt";
+
+  void BackUp(bool compress) {
+    FillSmallDevice();
+    ASSERT_TRUE(SetFileAttributesW(kDamaged, FILE_ATTRIBUTE_READONLY));
+    roads.PrepareBackup(kCardImage, compress, kPassword);
+    TestProgress progress;
+    ASSERT_TRUE(roads.Backup(progress));
+    inImage = HostRead(kDamaged);
+    otherInImage = HostRead(kOther);
+    ASSERT_GT(inImage.size(), 500u);
+    ASSERT_TRUE(WriteDeviceFile(kDamaged, "the device's newer content"));
+    ASSERT_TRUE(SetFileAttributesW(kDamaged, FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteDeviceFile(kOther, "changed since the backup"));
+    ASSERT_TRUE(WriteDeviceFile(u"\\Data\\new.txt", "not in the image"));
+    before = TakeSnapshot();
+    roads.PrepareRestore(kCardImage, kPassword);
+  }
+  void Damage(size_t offset) { FlipImageByte(HostPath(kCardImage.str()), offset, true); }
+  EntryPlace Place() { return PlaceOf(roads.g.g_WorkingIndex, kDamaged); }
+  // The damaged file as it was before the restore, nothing left beside it.
+  void ExpectDamagedFileKept() {
+    Snapshot now = TakeSnapshot();
+    ASSERT_TRUE(now.count(kDamaged));
+    EXPECT_TRUE(now.at(kDamaged) == before.at(kDamaged)) << now.at(kDamaged).bytes;
+    std::set<std::u16string> extra;
+    for (const auto& [path, state] : now)
+      if (!before.count(path)) extra.insert(path);
+    EXPECT_EQ(extra, std::set<std::u16string>{}) << Utf8({extra.begin(), extra.end()});
+  }
+
+  TestDevice dev{CardProfile()};
+  Roads roads;
+  std::string inImage, otherInImage;
+  Snapshot before;
+};
+
+
+
+TEST(ImagingTask, CrcMismatchOnRestoreKeepsTheFileAndTheRunReportsAnError) {
+  for (bool destructive : {false, true}) {
+    SCOPED_TRACE(destructive ? "destructive" : "non-destructive");
+    DamagedImage d;
+    auto& roads = d.roads;
+    d.BackUp(false);
+    d.Damage(d.Place().data + d.Place().stored / 2);
+    roads.g.g_RestoreOptions.SetNonDestructiveRestoreFlag(!destructive);
+    TestProgress progress;
+    int kind = -1;
+    CString text;
+    EXPECT_TRUE(roads.Restore(progress, &kind, &text)) << ce::ToUtf8(text.view());
+    d.ExpectDamagedFileKept();
+    EXPECT_EQ(HostRead(DamagedImage::kOther), d.otherInImage);
+    EXPECT_EQ(DeviceFileExists(u"\\Data\\new.txt"), !destructive);
+    EXPECT_EQ(roads.WorstReported(), TaskReportItem::kError) << roads.ReportText();
+    EXPECT_TRUE(roads.Reported(TaskReportItem::kError, u"CRC Error for \\Data\\file2.txt")) << roads.ReportText();
+  }
+}
+
+TEST(ImagingTask, FolderCrcMismatchOnRestoreReachesTheReport) {
+  DamagedImage d;
+  d.BackUp(false);
+  EntryPlace folder = PlaceOf(d.roads.g.g_WorkingIndex, u"\\My Documents\\Work");
+  d.Damage(folder.block);  // the attributes
+  TestProgress progress;
+  EXPECT_TRUE(d.roads.Restore(progress));
+  EXPECT_EQ(d.roads.WorstReported(), TaskReportItem::kError) << d.roads.ReportText();
+  EXPECT_TRUE(d.roads.Reported(TaskReportItem::kError, u"CRC Error for directory \\My Documents\\Work"))
+      << d.roads.ReportText();
+  EXPECT_EQ(HostRead(DamagedImage::kOther), d.otherInImage);
+}
+
+TEST(ImagingTask, BodyThatDoesNotInflateOnRestoreKeepsTheFileAndFailsTheRun) {
+  for (bool destructive : {false, true}) {
+    SCOPED_TRACE(destructive ? "destructive" : "non-destructive");
+    DamagedImage d;
+    auto& roads = d.roads;
+    d.BackUp(true);
+    d.Damage(d.Place().data);  // the compressed stream's first byte
+    roads.g.g_RestoreOptions.SetNonDestructiveRestoreFlag(!destructive);
+    TestProgress progress;
+    int kind = -1;
+    EXPECT_FALSE(roads.Restore(progress, &kind));
+    EXPECT_EQ(kind, kFailGeneral);
+    d.ExpectDamagedFileKept();
+    EXPECT_TRUE(roads.Reported(TaskReportItem::kError, u"Compressed.Uncompress() failed for")) << roads.ReportText();
+  }
+}
+
+// Backup of a file the device cannot read ------------------------------------
+
+TEST(ImagingTask, UnreadableFileIsAWarningOfTheBackup) {
+  TestDevice dev(CardProfile());
+  FillSmallDevice();
+  Roads roads;
+  roads.PrepareBackup(kCardImage, true, CString());
+  int64_t hold = ce::HoldFileOpen(u"\\Data\\file5.txt", GENERIC_READ | GENERIC_WRITE, 0);
+  ASSERT_NE(hold, 0);
+  TestProgress progress;
+  EXPECT_TRUE(roads.Backup(progress));
+  ce::ReleaseHold(hold);
+  EXPECT_EQ(roads.WorstReported(), TaskReportItem::kWarning) << roads.ReportText();
+  EXPECT_TRUE(roads.Reported(TaskReportItem::kWarning, u"\\Data\\file5.txt")) << roads.ReportText();
 }
 
 }  // namespace

@@ -88,8 +88,8 @@ TEST(AFile, ReadingRequiresOpenExistingAndSharesRead) {
   AFile writer(u"\\temp\\a.pbf");
   EXPECT_FALSE(writer.Open(GENERIC_WRITE, OPEN_EXISTING, 0));
   EXPECT_EQ(writer.GetError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(errors.texts.back(), u"CreateFileW failed on \\temp\\a.pbf");
-  EXPECT_EQ(errors.codes.back(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  // Not an error of the run's report: the caller tells how it counts.
+  EXPECT_EQ(errors.texts.size(), 1u);
 
   AFile missing(u"\\temp\\none.pbf");
   EXPECT_FALSE(missing.Open(GENERIC_READ, OPEN_EXISTING, 0));

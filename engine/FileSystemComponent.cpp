@@ -109,6 +109,12 @@ std::vector<WIN32_FIND_DATAW> ListFolder(const CString& folder, LPCWSTR suffix, 
   return entries;
 }
 
+// Closes a device file whose close cannot lose anything that counts: one
+// that was only read, or one whose content is being discarded.
+void CloseQuietly(AFile& file) {
+  if (!file.Close()) Log(file.GetError(), CString(u"Close failed for ") + file.GetFullPath(), kClass, __LINE__);
+}
+
 // Restored content is written beside its file and takes the file's place
 // only when complete and checked. The name beside it: path + "~qr" (and a
 // number when that is taken), or "~qr<n>.tmp" in the file's folder or in
@@ -396,7 +402,7 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
   Index& index = TheIndex();
   const CString path = source.IsEmpty() ? name : source;
   m_CurrentFile = name;
-  m_IOFile.Close();
+  CloseQuietly(m_IOFile);
   CString text;
 
   // An empty file may have grown since the walk listed it.
@@ -426,7 +432,7 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
     }
     if (!m_IOFile.GetFileSize(&fileSize)) {
       LogError(m_IOFile.GetError(), CString(u"Size() failed for ") + path, kClass, __LINE__);
-      m_IOFile.Close();
+      CloseQuietly(m_IOFile);
       return false;
     }
     ULONGLONG itemSize = index.NodeInfo(node).fileSize;
@@ -449,7 +455,7 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
   DWORD position = 0;
   if (!m_pImageFile->GetBytesWritten(&position)) {
     LogError(0, u"Error getting filepointer for backupfile index entry", kClass, __LINE__);
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return false;
   }
 
@@ -462,20 +468,20 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
   m_BytesLeft = fileSize;
   if (!WriteImageHeader(name, findData)) {
     LogError(0, CString(u"WriteImageHeader() failed for ") + name, kClass, __LINE__);
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return false;
   }
   if (m_bCancel) {
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return true;
   }
   DWORD storedSize = 0;
   if (!WriteAndCrcFile2(name, crc, storedSize)) {
     LogError(0, u"WriteAndCrcFile2 failed", kClass, __LINE__);
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return false;
   }
-  m_IOFile.Close();
+  CloseQuietly(m_IOFile);
   if (m_bRecord) index.SetLocation(node, position, storedSize, crc, fileSize, 0);
   return true;
 }
@@ -512,9 +518,9 @@ bool ADirectory::BackupPotentiallyLockedFile(int node) {
   }
   // Without its copy (no boot-time run happened) the file itself is read.
   bool ok = BackupFileEntry(node, copy, findData, haveCopy ? copy : name);
-  m_IOFile.Close();
+  CloseQuietly(m_IOFile);
   if (haveCopy) {
-    SetFileAttributesW(copy, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(copy, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
     if (!::DeleteFileW(copy))
       Log(GetLastError(), CString(u"Delete() failed for ") + copy, kClass, __LINE__);
   }
@@ -740,7 +746,7 @@ bool ADirectory::RestoreFile(int node) {
 }
 
 bool ADirectory::OpenStaging(const CString& path, DWORD attributes, CString& staging) {
-  m_IOFile.Close();
+  CloseQuietly(m_IOFile);
   staging = FreeNameBeside(path);
   if (staging.IsEmpty()) {
     m_IOFile.SetError(ERROR_FILE_EXISTS);
@@ -751,7 +757,7 @@ bool ADirectory::OpenStaging(const CString& path, DWORD attributes, CString& sta
 }
 
 void ADirectory::DiscardStaging(const CString& staging) {
-  m_IOFile.Close();
+  CloseQuietly(m_IOFile);
   SetFileAttributesW(staging, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
   if (!::DeleteFileW(staging))
     Log(GetLastError(), CString(u"Delete() failed for ") + staging, kClass, __LINE__);
@@ -823,7 +829,7 @@ bool ADirectory::PrepareStartMenu() {
 void ADirectory::RemoveLeftoverMenuFiles() {
   for (const std::u16string& path : m_StartMenuFiles) {
     CString file(path);
-    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
     if (!::DeleteFileW(file)) {
       DWORD error = GetLastError();
       if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
@@ -835,7 +841,8 @@ void ADirectory::RemoveLeftoverMenuFiles() {
     DWORD error = 0;
     if (ListFolder(folder, u"\\*", error).empty() && error == ERROR_NO_MORE_FILES) {
       Log(0, CString(u"Removing directory : ") + folder, kClass, __LINE__);
-      RemoveDirectoryW(folder);
+      if (!RemoveDirectoryW(folder))  // an empty folder left behind is harmless
+        Log(GetLastError(), CString(u"RemoveDirectory() failed ") + folder, kClass, __LINE__);
     }
   }
   m_StartMenuFiles.clear();
@@ -1004,7 +1011,7 @@ void ADirectory::FixStartupLinks() {
     char bytes[2048];
     DWORD got = 0;
     bool read = link.Read(bytes, sizeof bytes, &got);
-    link.Close();
+    CloseQuietly(link);
     if (!read) continue;
     std::u16string wide(got, u'\0');
     int chars = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(got), wide.data(),
@@ -1031,7 +1038,7 @@ void ADirectory::FixStartupLinks() {
     if (System::FileExists(program)) continue;
     Log(0, u"Deleting link file", kClass, __LINE__);
     Log(0, file, kClass, __LINE__);
-    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
     if (!::DeleteFileW(file)) Log(GetLastError(), u"Failed", kClass, __LINE__);
   }
 }

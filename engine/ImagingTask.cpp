@@ -32,6 +32,12 @@ constexpr LPCWSTR kClass = u"AImagingTask";
 #define TWARN(code, text) LogWarning((code), (text), kClass, __LINE__)
 #define TERROR(code, text) LogError((code), (text), kClass, __LINE__)
 
+// Closes an image whose close cannot lose anything that counts: one that
+// was only read, one that did not open, one being discarded.
+void ReleaseImage(AImageFile& image) {
+  if (!image.Close()) TLOG(u"Closing the image failed");
+}
+
 // Every image entry other than the metadata and the tail is enciphered:
 // the image cipher is always keyed (from the key table alone when no
 // password protects the image).
@@ -231,7 +237,9 @@ void AImagingTaskClient::Fail(int kind, bool backup, const CString& text) {
       m_bHostNotified = false;
       if (!m_bHostFailureReported) {
         TLOG(u"Sending CM_OPERATIONFAILED to backup server");
-        g_pHostLink->SendOperationFailed(kind, text);
+        // The run has failed already; a notice the host misses changes
+        // nothing here.
+        if (!g_pHostLink->SendOperationFailed(kind, text)) TLOG(u"Failed sending CM_OPERATIONFAILED");
         m_bHostFailureReported = true;
       }
     }
@@ -241,7 +249,7 @@ void AImagingTaskClient::Fail(int kind, bool backup, const CString& text) {
 
 void AImagingTaskClient::DiscardUnfinishedImage() {
   if (!m_bImageCreated || m_bImageComplete) return;
-  if (m_pImageFile->IsOpen()) m_pImageFile->Close();
+  if (m_pImageFile->IsOpen()) ReleaseImage(*m_pImageFile);
   m_bImageCreated = false;
   if (IsHostMode()) return;
   if (!DeleteFileW(m_ImagePath.GetString()) && GetLastError() != ERROR_FILE_NOT_FOUND)
@@ -745,7 +753,7 @@ bool AImagingTaskClient::CheckImageCRC(const CString& imageName, int hostMode, D
   image.SetFileName(imageName);
   if (!image.Open()) {
     TERROR(GetLastError(), u"CRC Check failed to open file");
-    image.Close();
+    ReleaseImage(image);
     return false;
   }
   std::vector<BYTE> block(kCrcBlockSize);
@@ -762,7 +770,7 @@ bool AImagingTaskClient::CheckImageCRC(const CString& imageName, int hostMode, D
     crc = crc32(crc, block.data(), n);
     left -= n;
   }
-  image.Close();
+  ReleaseImage(image);
   if (!ok) return false;
   TLOG(Fmt(u"CRC of %d bytes result: %u expected: %u", static_cast<int>(length), static_cast<DWORD>(crc), expected));
   if (crc == expected) return true;
@@ -795,7 +803,7 @@ bool AImagingTaskClient::ReadImageMetaData() {
   if (!m_pImageFile->Open()) {
     DWORD error = GetLastError();
     TERROR(error, u"Metadata Imagefile open failed");
-    m_pImageFile->Close();
+    ReleaseImage(*m_pImageFile);
     m_bTaskValid = false;
     FailImageNotOpened(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
     return false;
@@ -845,7 +853,7 @@ bool AImagingTaskClient::CheckPassword() {
   bool deciphers = opened && image.GetFileSize() >= AMetaData::kImageSize + 2 * ImageFormat::kHeaderSize &&
                    image.SetFilePointer(static_cast<LONG>(AMetaData::kImageSize), FILE_BEGIN) &&
                    first.ReadDeciphered(image);
-  image.Close();
+  ReleaseImage(image);
   if (deciphers) return true;
   if (encrypted && opened) return refuse();
   TERROR(0, kCorruptImage);
@@ -863,7 +871,7 @@ bool AImagingTaskClient::VerifyImageBeforeRestore() {
             image.SetFilePointer(-static_cast<LONG>(ImageFormat::kHeaderSize), FILE_END) &&
             tail.ReadPlain(image) && tail.ComponentType() == END_OF_IMAGE;
   DWORD length = image.GetFileSize() - ImageFormat::kHeaderSize;
-  image.Close();
+  ReleaseImage(image);
   if (ok) ok = CheckImageCRC(m_ImagePath, m_HostMode, tail.CRCSum(), length);
   if (ok) return true;
   TERROR(0, kCorruptImage);
@@ -1019,7 +1027,7 @@ DWORD AImagingTaskClient::CheckMetaData() {
   ResetImageFile(AImageFile::kRestore, IsHostMode() ? AImageFile::kHost : AImageFile::kLocal);
   if (!m_pImageFile->Open()) {
     TERROR(GetLastError(), u"Metadata Imagefile open failed");
-    m_pImageFile->Close();
+    ReleaseImage(*m_pImageFile);
     return 0;
   }
   bool read = m_MetaData.Read();

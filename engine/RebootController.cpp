@@ -170,7 +170,7 @@ bool PersistantData::Load(const CString& folder) {
   Index& index = GetGlobal().g_WorkingIndex;
   index.Clear();
   bool loaded = index.Load(image, false);
-  image.Close();
+  static_cast<void>(image.Close());  // only read: a failing close loses nothing
   if (!loaded) {
     LogError(0, u"Persistant data : Error loading index", kDataClass, __LINE__);
     return false;
@@ -446,6 +446,7 @@ void RebootController::CleanUp() {
   LoadPersistedState();
   DeleteResumeShortcut();
   RestoreStartupEntries();
+  // A key left behind holds no values: the next start tries again.
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_RebootKeyPath);
   DeleteFolderTree(m_RebootFolder);
 }

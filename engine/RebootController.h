@@ -50,10 +50,10 @@ class PersistantData {
 
   // Writes folder + "\Persist.dat" and the working index to folder +
   // "\Persist.idx". False when either cannot be written whole.
-  bool Save(const CString& folder);
+  [[nodiscard]] bool Save(const CString& folder);
   // Reads both back; false (with a log line) at the first failure. The
   // record is taken only when read whole.
-  bool Load(const CString& folder);
+  [[nodiscard]] bool Load(const CString& folder);
   static bool Exists(const CString& folder);
 
   BYTE* Record() { return record; }
@@ -92,17 +92,17 @@ class RebootController {
   [[nodiscard]] bool RequestReboot(bool moveStartupEntries);
 
   // The steps, in order; each must succeed before the next.
-  bool PrepareReboot(int newLocation, bool moveStartupEntries);
+  [[nodiscard]] bool PrepareReboot(int newLocation, bool moveStartupEntries);
   void CleanUp();
 
   int ReadLocation();
-  bool WriteLocation(int value);
-  bool CreateRebootFolder();
-  bool MoveStartupEntriesAside();
+  [[nodiscard]] bool WriteLocation(int value);
+  [[nodiscard]] bool CreateRebootFolder();
+  [[nodiscard]] bool MoveStartupEntriesAside();
   void RestoreStartupEntries();
-  bool CreateResumeShortcut();
+  [[nodiscard]] bool CreateResumeShortcut();
   void DeleteResumeShortcut();
-  bool SavePersistedState();
+  [[nodiscard]] bool SavePersistedState();
   void LoadPersistedState();
   void DeleteFolderTree(const CString& folder);
 

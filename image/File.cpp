@@ -11,7 +11,8 @@ const WCHAR kClass[] = u"AFile";
 }
 
 AFile::~AFile() {
-  if (IsOpen()) Close();
+  // Owners that must know close first; here nothing is left to tell.
+  if (IsOpen()) static_cast<void>(Close());
 }
 
 bool AFile::OpenedForReading() const {
@@ -48,8 +49,9 @@ bool AFile::Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndA
                          flagsAndAttributes, nullptr);
   if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED &&
       (desiredAccess & GENERIC_WRITE)) {
-    // A read-only file in the way: remove it and try once more.
-    Delete();
+    // A read-only file in the way: remove it and try once more (the second
+    // open tells whether that worked).
+    static_cast<void>(Delete());
     h = CreateFileW(path, desiredAccess, share, nullptr, creationDisposition, flagsAndAttributes,
                     nullptr);
   }
@@ -170,7 +172,7 @@ bool AFile::GetFilePointer(DWORD* position) {
 }
 
 bool AFile::Delete() {
-  Close();
+  static_cast<void>(Close());  // a handle that stays open shows in the delete
   CString path = GetFullPath();
   if (GetFileAttributesW(path) == 0xFFFFFFFFu) {
     m_LastError = ::GetLastError();

@@ -181,7 +181,8 @@ std::vector<std::tuple<DWORD, std::u16string, std::u16string>> RegistryCopyActio
 }
 
 bool HasCopyAction(DWORD operation, const std::u16string& actual, const std::u16string& backup) {
-  RebootActions::Instance().Apply();  // the init key may be missing: the copies are written first
+  // The init key may be missing (Apply then fails): the copies are written first.
+  static_cast<void>(RebootActions::Instance().Apply());
   auto actions = RegistryCopyActions();
   return std::find(actions.begin(), actions.end(),
                    std::make_tuple(operation, ce::DeviceUpper(actual), ce::DeviceUpper(backup))) !=
@@ -295,8 +296,7 @@ class FileSystemComponentTest : public ::testing::Test {
     if (select) select(index);
     ADirectory dir(context, &progress, &image);
     bool ok = dir.Restore();
-    image.Close();
-    return ok;
+    return image.Close() && ok;
   }
 
   int Find(const std::u16string& name) {
@@ -623,7 +623,7 @@ TEST_F(FileSystemComponentTest, GrownFileCorrectsTheEstimate) {
   ASSERT_TRUE(image.Open());
   ADirectory dir(context, &progress, &image);
   ASSERT_TRUE(dir.BackupFile(node));
-  image.Close();
+  EXPECT_TRUE(image.Close());
   EXPECT_EQ(progress.record.estimatedTotal, 1006u);
   EXPECT_EQ(index.NodeInfo(node).fileSize, 10u);
   EXPECT_EQ(index.NodeInfo(node).sizeInImage, 10u);

@@ -220,7 +220,7 @@ class Roads {
     AImageFile file(image, AImageFile::kRestore);
     ASSERT_TRUE(file.Open());
     ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    file.Close();
+    ASSERT_TRUE(file.Close());
   }
   bool Restore(TestProgress& progress, int* kind = nullptr, CString* text = nullptr) {
     AImagingTaskClient task(g.g_Operation, &progress);
@@ -417,7 +417,7 @@ TEST(ImagingTask, BackupWithNothingIncludedHoldsMetadataIndexAndTail) {
   ASSERT_TRUE(header.ReadPlain(image));
   EXPECT_EQ(header.ComponentType(), static_cast<DWORD>(END_OF_IMAGE));
   EXPECT_EQ(header.FixedPartSize(), kIndexBody);
-  image.Close();
+  EXPECT_TRUE(image.Close());
 }
 
 TEST(ImagingTask, DispatchMetadataOnlyAndCheckMetaData) {

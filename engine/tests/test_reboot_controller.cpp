@@ -227,7 +227,7 @@ TEST_F(RebootControllerTest, ResetBetweenStepsNeverResumesHalfPrepared) {
         RebootController::SetStepHookForTest([step](int done) {
           if (done == step) _exit(0);
         });
-        first.PrepareReboot(2001, true);
+        static_cast<void>(first.PrepareReboot(2001, true));  // ends at the step
       }));
     }
     RebootController next;

@@ -133,7 +133,7 @@ class RemoteTask : public ::testing::Test {
     file.SetFileName(kHostImage);
     ASSERT_TRUE(file.Open());
     ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    file.Close();
+    ASSERT_TRUE(file.Close());
   }
 
   bool RunTask(int* kind, CString* text, std::function<void(const TaskProgressRecord&)> onUpdate = nullptr) {

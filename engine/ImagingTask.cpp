@@ -38,6 +38,10 @@ void ReleaseImage(AImageFile& image) {
   if (!image.Close()) TLOG(u"Closing the image failed");
 }
 
+constexpr DWORD kCrcBlockSize = 32768;  // read-back CRC check blocks
+constexpr DWORD kHostTimeoutSeconds = 60;
+constexpr DWORD kLowSpaceBytes = 5u * 1024 * 1024;  // below: warn after a backup
+
 // Every image entry other than the metadata and the tail is enciphered:
 // the image cipher is always keyed (from the key table alone when no
 // password protects the image).

@@ -115,10 +115,6 @@ void SetTaskComponentFactory(TaskPart part, TaskComponentFactory factory);
 
 class AImagingTask {
  public:
-  static constexpr DWORD kCrcBlockSize = 32768;  // read-back CRC check blocks
-  static constexpr DWORD kHostTimeoutSeconds = 60;
-  static constexpr DWORD kLowSpaceBytes = 5u * 1024 * 1024;
-
   // Copies kind, image path, host mode and include flags; logs the task
   // description.
   AImagingTask(const OperationDescriptor& descriptor, ITaskProgress* progress);

@@ -704,7 +704,9 @@ bool ADirectory::RestoreFile(int node) {
   m_StartMenuFiles.erase(lower.str());
 
   const DWORD storedSize = item.sizeInImage;
-  if (UpgradeMode() && System::FileExists(path)) {
+  // An upgrade keeps the device's files; one the clear only kept for this
+  // restore counts as gone.
+  if (UpgradeMode() && System::FileExists(path) && !m_RestoreTargets.count(lower.str())) {
     Progress(storedSize);
     return true;
   }
@@ -859,15 +861,13 @@ bool ADirectory::Restore() {
   PrepareStartMenu();
 
   int top = index.FindChildOfType(TREE_FILESYSTEM);
+  m_RestoreTargets.clear();
   if (GetKioskModeEnabled() || !options.GetNonDestructiveRestoreFlag()) {
     // The files the image puts back stay until their new content replaces
     // them: one whose entry turns out damaged keeps what the device had.
-    m_RestoreTargets.clear();
     for (int n = top == -1 ? -1 : index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
       if (index.NodeType(n) == m_FileType) m_RestoreTargets.insert(Lower(CString(index.NodeName(n))).str());
-    bool cleared = DeleteContents(CString());
-    m_RestoreTargets.clear();
-    if (!cleared) {
+    if (!DeleteContents(CString())) {
       LogError(0, u"DeleteContents() failed", kClass, __LINE__);
       return false;
     }

@@ -183,8 +183,8 @@ class ADirectory : public ACompressorIO, public AComponent {
   bool m_bRunOpen = false;  // a data cipher run was started and not ended
   std::unique_ptr<ACompressor> m_pOwnCompressor;
   std::vector<BYTE> m_Buffer;  // raw data blocks
-  // Files a destructive clear keeps because the restore replaces them
-  // (lower case).
+  // Files a destructive clear of this restore kept because the restore
+  // replaces them (lower case).
   std::set<std::u16string> m_RestoreTargets;
   bool m_bKeepReady = false;
   CString m_ExeName;

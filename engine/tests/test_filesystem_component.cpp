@@ -588,6 +588,12 @@ TEST_F(FileSystemComponentTest, UpgradeRestoreKeepsDeviceFilesAndFixesLinks) {
   EXPECT_TRUE(System::FileExists(u"\\Windows\\StartUp\\good.lnk"));
   EXPECT_TRUE(System::FileExists(u"\\Windows\\StartUp\\other.lnk"));
   EXPECT_FALSE(System::FileExists(u"\\Windows\\StartUp\\bad.lnk"));
+
+  // Destructive, the device is cleared first: nothing of it is there to
+  // keep, so the image's content comes back.
+  restoreOptions.SetNonDestructiveRestoreFlag(false);
+  ASSERT_TRUE(Restore(u"\\temp\\b.pbf"));
+  EXPECT_EQ(dev.ReadFile(u"\\Data\\a.txt"), "alpha text");
 }
 
 // Damaged data is found by the entry CRC; the restore goes on.

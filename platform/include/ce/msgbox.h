@@ -62,7 +62,8 @@ struct MessageBoxRequest {
 using MessageBoxService = std::function<int(const MessageBoxRequest&)>;
 
 // Shows a box through the installed service (MessageBoxW fills a request
-// and calls this); returns the button pressed.
+// and calls this); returns the button pressed. Every box shown goes into
+// the device's screen log with its answer, whichever service answered it.
 int ShowMessageBox(const MessageBoxRequest& request);
 // Installs the service every MessageBoxW goes to; an empty function
 // restores the headless service.

@@ -1,12 +1,22 @@
 include(GoogleTest)
 
 # quilmo_add_tests(NAME DIR LIBS...): one GoogleTest program from every
-# *.cpp in DIR, registered with ctest through gtest_discover_tests.
+# *.cpp in DIR, registered with ctest through gtest_discover_tests. Test
+# sources are named test_*.cpp; other sources in DIR are the tests' helpers.
 function(quilmo_add_tests name dir)
   file(GLOB _srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
   if(NOT _srcs)
     return()
   endif()
+  foreach(_src IN LISTS _srcs)
+    get_filename_component(_file ${_src} NAME)
+    if(NOT _file MATCHES "^test_")
+      file(STRINGS ${_src} _cases REGEX "^TEST(_F|_P)?\\(")
+      if(_cases)
+        message(FATAL_ERROR "${_src} holds tests: name it test_*.cpp")
+      endif()
+    endif()
+  endforeach()
   add_executable(${name} ${_srcs})
   target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE QUILMO_BIN_DIR="${CMAKE_BINARY_DIR}/bin"

@@ -154,6 +154,73 @@ void AHostConnection::LoadServerHostDetails() {
 
 // ---- connecting ---------------------------------------------------------------
 
+namespace {
+
+// Tries to connect every 100 ms until timeoutSeconds have passed (once in
+// testing mode, which shows why it failed). False when no connection came.
+bool ConnectWithRetries(QuilmoConnectionWinSock& connection, DWORD timeoutSeconds, bool testing) {
+  const DWORD start = GetTickCount();
+  const ULONGLONG limitMs = static_cast<ULONGLONG>(timeoutSeconds) * 1000;
+  for (;;) {
+    if (connection.Connect()) return true;
+    if (testing) {
+      LogText(u"test mode", __LINE__);
+      DWORD stage = connection.GetFailureStage();
+      Localizer::ResMessageBox(stage == kStageSocket    ? kMsgSocketFailed
+                               : stage == kStageResolve ? kMsgNameNotFound
+                                                        : kMsgConnectFailed);
+      break;
+    }
+    if (!KeepUiAlive()) break;
+    Sleep(kRetryDelayMs);
+    if (static_cast<DWORD>(GetTickCount() - start) >= limitMs) break;
+  }
+  LogError(0, CString(u"Failed to connect to host ") + connection.GetErrorText(), kClass, __LINE__);
+  return false;
+}
+
+// The host's decision after connect: skips codes it does not know, answers
+// a partnership request, and ends at an accept (true) or a refusal, a
+// failed receive or a failed partnership reply (false).
+bool RunHandshake(QuilmoConnectionWinSock& connection, DWORD attempts, bool testing) {
+  if (testing && Localizer::ResMessageBox(kMsgConnectedAskContinue, MB_OKCANCEL) == IDCANCEL)
+    return false;
+  bool partnershipSent = false;
+  for (int count = 0;; ++count) {
+    LogText(u"ConnectToHost", __LINE__);
+    AControlMessage message;
+    if (count >= AHostConnection::kMaxHandshakeMessages || !message.Receive(&connection, attempts)) {
+      if (testing) Localizer::ResMessageBox(kMsgReadFailed);
+      LogError(0, u"There was an error reading the control message", kClass, __LINE__);
+      return false;
+    }
+    switch (message.GetCode()) {
+      case kControlAccepted:
+        if (testing) Localizer::ResMessageBox(kMsgAccepted);
+        return true;
+      case kControlShutdown:
+        if (testing)
+          Localizer::ResMessageBox(partnershipSent ? kMsgRefusedAfterPartnership : kMsgRefused);
+        LogError(0, u"Server has requested a shutdown", kClass, __LINE__);
+        return false;
+      case kControlPartnership:
+        if (testing && Localizer::ResMessageBox(kMsgAskPartnership, MB_OKCANCEL) == IDCANCEL)
+          return false;
+        if (!AHostConnection::SendPartnershipData(&connection)) {
+          if (testing) Localizer::ResMessageBox(kMsgPartnershipFailed);
+          LogError(0, u"Failed sending partnership data", kClass, __LINE__);
+          return false;
+        }
+        partnershipSent = true;
+        break;
+      default:
+        break;  // skipped: wait for the next message
+    }
+  }
+}
+
+}  // namespace
+
 HostConnectionPtr AHostConnection::ConnectToHost(const CString& hostName, WORD port,
                                                  DWORD timeoutSeconds, DWORD attempts,
                                                  bool testing) {
@@ -164,68 +231,9 @@ HostConnectionPtr AHostConnection::ConnectToHost(const CString& hostName, WORD p
   LogText(line, __LINE__);
   std::string host = ToHostBytes(hostName);
   auto connection = std::make_shared<QuilmoConnectionWinSock>(port, host.c_str());
-
-  // 2. Connect, retrying until the time-out.
-  const DWORD start = GetTickCount();
-  const ULONGLONG limitMs = static_cast<ULONGLONG>(timeoutSeconds) * 1000;
-  bool connected = false;
-  for (;;) {
-    if (connection->Connect()) {
-      connected = true;
-      break;
-    }
-    if (testing) {
-      LogText(u"test mode", __LINE__);
-      DWORD stage = connection->GetFailureStage();
-      Localizer::ResMessageBox(stage == kStageSocket    ? kMsgSocketFailed
-                               : stage == kStageResolve ? kMsgNameNotFound
-                                                        : kMsgConnectFailed);
-      break;
-    }
-    if (!KeepUiAlive()) break;
-    Sleep(kRetryDelayMs);
-    if (static_cast<DWORD>(GetTickCount() - start) >= limitMs) break;
-  }
-  if (!connected) {
-    LogError(0, CString(u"Failed to connect to host ") + connection->GetErrorText(), kClass, __LINE__);
-    return nullptr;
-  }
-
-  // 3. Handshake.
-  if (testing && Localizer::ResMessageBox(kMsgConnectedAskContinue, MB_OKCANCEL) == IDCANCEL)
-    return nullptr;
-  bool partnershipSent = false;
-  for (int count = 0;; ++count) {
-    LogText(u"ConnectToHost", __LINE__);
-    AControlMessage message;
-    if (count >= kMaxHandshakeMessages || !message.Receive(connection.get(), attempts)) {
-      if (testing) Localizer::ResMessageBox(kMsgReadFailed);
-      LogError(0, u"There was an error reading the control message", kClass, __LINE__);
-      return nullptr;
-    }
-    switch (message.GetCode()) {
-      case kControlAccepted:
-        if (testing) Localizer::ResMessageBox(kMsgAccepted);
-        return connection;
-      case kControlShutdown:
-        if (testing)
-          Localizer::ResMessageBox(partnershipSent ? kMsgRefusedAfterPartnership : kMsgRefused);
-        LogError(0, u"Server has requested a shutdown", kClass, __LINE__);
-        return nullptr;
-      case kControlPartnership:
-        if (testing && Localizer::ResMessageBox(kMsgAskPartnership, MB_OKCANCEL) == IDCANCEL)
-          return nullptr;
-        if (!SendPartnershipData(connection.get())) {
-          if (testing) Localizer::ResMessageBox(kMsgPartnershipFailed);
-          LogError(0, u"Failed sending partnership data", kClass, __LINE__);
-          return nullptr;
-        }
-        partnershipSent = true;
-        break;
-      default:
-        break;  // skipped: wait for the next message
-    }
-  }
+  if (!ConnectWithRetries(*connection, timeoutSeconds, testing)) return nullptr;
+  if (!RunHandshake(*connection, attempts, testing)) return nullptr;
+  return connection;
 }
 
 HostConnectionPtr AHostConnection::ConnectToDefaultHost(DWORD timeoutSeconds) {

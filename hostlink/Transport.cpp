@@ -144,6 +144,7 @@ bool QuilmoConnectionWinSock::Connect() {
     m_Socket = ws::INVALID_SOCKET;
     return false;
   }
+  SendAtOnce();
   return true;
 }
 
@@ -159,7 +160,18 @@ bool QuilmoConnectionWinSock::Accept() {
   }
   Close();
   m_Socket = s;
+  SendAtOnce();
   return true;
+}
+
+void QuilmoConnectionWinSock::SendAtOnce() {
+  // A message goes out as two sends (header, then payload). Held back until
+  // the header is acknowledged, the payload would wait for the peer's
+  // delayed acknowledgement on every request. Without the option the link
+  // still works, only slower, so a failure is not an error.
+  BOOL noDelay = TRUE;
+  ws::setsockopt(m_Socket, ws::IPPROTO_TCP, ws::TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                 sizeof noDelay);
 }
 
 int QuilmoConnectionWinSock::Close() {

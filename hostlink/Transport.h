@@ -103,6 +103,8 @@ class QuilmoConnectionWinSock : public QuilmoConnection {
 
  private:
   void Fail(DWORD stage, const CString& text);
+  // Turns off the coalescing of small sends on the connected socket.
+  void SendAtOnce();
 
   WORD m_Port = 0;
   std::string m_HostName;

@@ -4,6 +4,7 @@
 //   hostservice --port PORT --folder DIR [--bind ADDR] [--ask-partnership]
 //               [--partner ID]... [--refuse] [--extra-code CODE]...
 //               [--notices FILE] [--idle-timeout SECONDS]
+//               [--handshake-timeout SECONDS]
 //
 // --port 0 picks a free port. The first line on stdout is
 // "hostservice listening on ADDR:PORT folder DIR". The service answers the
@@ -13,12 +14,22 @@
 // exchange when both are given). --extra-code sends that code (3 or more,
 // which the device skips) before the decision.
 //
-// Every file name is relative to DIR: no drive, no leading separator, no
-// "." or ".." or hidden (dot) component, no symbolic link on the way. The
-// operation notices are appended to FILE (default DIR/.notices.log) and
-// echoed to stdout. A device silent for --idle-timeout seconds (default
-// 3600) is let go. At most eight devices are served at once, more are
-// refused; a file open for writing is open to no one else. A write that
+// Images are kept in DIR by file name: the device sends its own path
+// ("\temp\Backup.pbf"), whose folder part (either separator) is dropped, so
+// "Backup.pbf" is written, listed and read back. A name that is empty,
+// holds a "." or ".." component, or whose file name is hidden (a leading
+// dot), ends in a blank or dot or holds a reserved character is refused
+// (error 123); no symbolic link is followed. The operation notices are
+// appended to FILE (default DIR/.notices.log) and echoed to stdout.
+//
+// A device has --handshake-timeout seconds (default 10) from its connect
+// to send its first whole message (the partnership reply when one is asked
+// for, else its first request); a connection that stays silent that long
+// is dropped. After that, a device silent for --idle-timeout seconds
+// (default 3600) is let go. At most eight devices are served at once: while
+// one of the eight has yet to send its first message, the next device waits
+// in the listen queue for its place; when all eight are past that, more are
+// refused (code 1). A file open for writing is open to no one else. A write that
 // fails is reported by the next reply of that file (Close included), since
 // writes have no reply of their own. SIGTERM or SIGINT end the service:
 // open connections are dropped and the program exits with 0.
@@ -39,6 +50,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -209,9 +221,9 @@ std::string Now() {
   return buf;
 }
 
-uint32_t ErrnoToWin32(int e, bool final = true) {
+uint32_t ErrnoToWin32(int e) {
   switch (e) {
-    case ENOENT: return final ? kErrFileNotFound : kErrPathNotFound;
+    case ENOENT: return kErrFileNotFound;
     case ENOTDIR: return kErrPathNotFound;
     case EACCES: case EPERM: case EISDIR: case ELOOP: return kErrAccessDenied;
     case EEXIST: return kErrFileExists;
@@ -237,13 +249,15 @@ struct Options {
   std::vector<uint16_t> extraCodes;
   std::string notices;
   int idleTimeout = 3600;
+  int handshakeTimeout = 10;
 };
 
 void Usage() {
   fprintf(stderr,
           "usage: hostservice --port PORT --folder DIR [--bind ADDR] [--ask-partnership]\n"
           "                   [--partner ID]... [--refuse] [--extra-code CODE]...\n"
-          "                   [--notices FILE] [--idle-timeout SECONDS]\n");
+          "                   [--notices FILE] [--idle-timeout SECONDS]\n"
+          "                   [--handshake-timeout SECONDS]\n");
 }
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -272,6 +286,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     else if (a == "--partner" && ParseNumber(value, 0xFFFFFFFFul, n)) { o.partners.push_back(uint32_t(n)); o.askPartnership = true; }
     else if (a == "--extra-code" && ParseNumber(value, 0xFFFF, n) && n >= 3) o.extraCodes.push_back(uint16_t(n));
     else if (a == "--idle-timeout" && ParseNumber(value, 86400, n) && n > 0) o.idleTimeout = int(n);
+    else if (a == "--handshake-timeout" && ParseNumber(value, 3600, n) && n > 0) o.handshakeTimeout = int(n);
     else { fprintf(stderr, "hostservice: bad option %s %s\n", a.c_str(), value); return false; }
   }
   if (o.port < 0 || o.folder.empty()) return false;
@@ -295,10 +310,10 @@ class Service {
       fprintf(stderr, "hostservice: cannot open folder %s: %s\n", opt.folder.c_str(), strerror(errno));
       return false;
     }
-    std::string path = opt.notices.empty() ? opt.folder + "/.notices.log" : opt.notices;
-    noticeFile = fopen(path.c_str(), "ae");
+    noticePath = opt.notices.empty() ? opt.folder + "/.notices.log" : opt.notices;
+    noticeFile = fopen(noticePath.c_str(), "ae");
     if (!noticeFile) {
-      fprintf(stderr, "hostservice: cannot open notices file %s: %s\n", path.c_str(), strerror(errno));
+      fprintf(stderr, "hostservice: cannot open notices file %s: %s\n", noticePath.c_str(), strerror(errno));
       return false;
     }
     struct stat st{};
@@ -315,9 +330,17 @@ class Service {
   void Notice(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex);
     std::string stamped = Now() + " " + line;
-    fprintf(noticeFile, "%s\n", stamped.c_str());
-    fflush(noticeFile);
+    bool recorded = fprintf(noticeFile, "%s\n", stamped.c_str()) >= 0 && fflush(noticeFile) == 0;
+    int error = errno;
     printf("%s\n", stamped.c_str());
+    if (!recorded) {
+      // The record of the device's operations is incomplete: say so where
+      // the operator looks, and keep trying with the next notice.
+      std::string text = "hostservice: notice not recorded in " + noticePath + ": " + strerror(error);
+      printf("%s\n", text.c_str());
+      fprintf(stderr, "%s\n", text.c_str());
+      clearerr(noticeFile);
+    }
     fflush(stdout);
   }
 
@@ -340,14 +363,24 @@ class Service {
     if (it->second.writers == 0 && it->second.readers == 0) openFiles.erase(it);
   }
 
+  // Makes the listener look at its sessions again (one settled or ended).
+  void WakeListener() {
+    char c = 1;
+    // A full pipe already holds a wake-up; nothing is lost.
+    ssize_t ignored = write(wakeFd, &c, 1);
+    (void)ignored;
+  }
+
   const Options opt;
   int rootFd = -1;
+  int wakeFd = -1;  // write end of the listener's session pipe (non-blocking)
   std::pair<dev_t, ino_t> noticeId{};
 
  private:
   struct Use { int readers = 0, writers = 0; };
   std::mutex mutex;
   FILE* noticeFile = nullptr;
+  std::string noticePath;
   std::map<std::pair<dev_t, ino_t>, Use> openFiles;
 };
 
@@ -355,15 +388,18 @@ class Service {
 
 class Session {
  public:
-  Session(Service& service, int fd, std::string peer)
-      : svc(service), sock(fd), who(std::move(peer)) {}
+  // settled: set once the device has sent its first whole message; the
+  // listener reads it to tell a served device from a silent connection.
+  Session(Service& service, int fd, std::string peer, std::atomic<bool>& settled)
+      : svc(service), sock(fd), who(std::move(peer)), settled(settled),
+        handshakeDeadline(std::chrono::steady_clock::now() +
+                          std::chrono::seconds(service.opt.handshakeTimeout)) {}
   ~Session() { CloseFile(); }
 
   void Run() {
     svc.Say(who + " connected");
     if (Handshake()) {
-      while (Serve()) {
-      }
+      while (Serve()) Settle();
     }
     if (file.fd >= 0) svc.Say(who + " left with " + file.name + " open: closed");
     CloseFile();
@@ -379,12 +415,53 @@ class Session {
     uint32_t pendingError = 0;  // a failed write, told by the next reply
   };
 
-  // Socket I/O: false on close, error or idle time-out.
+  void Settle() {
+    if (settled.exchange(true)) return;
+    svc.WakeListener();
+  }
+
+  // Waits for bytes from the device, up to the idle time and, while it has
+  // not sent a whole message yet, no later than the handshake deadline.
+  // False when the time is up.
+  bool WaitReadable() {
+    const int64_t idleMs = int64_t(svc.opt.idleTimeout) * 1000;
+    for (;;) {
+      int64_t waitMs = idleMs;
+      if (!settled) {
+        int64_t leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             handshakeDeadline - std::chrono::steady_clock::now())
+                             .count();
+        if (leftMs <= 0) {
+          svc.Say(who + " sent no message within " + std::to_string(svc.opt.handshakeTimeout) +
+                  " s of connecting: dropped");
+          return false;
+        }
+        waitMs = std::min(waitMs, leftMs);
+      }
+      pollfd p{sock, POLLIN, 0};
+      int ready = poll(&p, 1, int(waitMs));
+      if (ready > 0) return true;
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready == 0 && waitMs == idleMs) {
+        svc.Say(who + " silent for " + std::to_string(svc.opt.idleTimeout) + " s: let go");
+        return false;
+      }
+    }
+  }
+
+  // Socket I/O: some bytes, or 0 or less on close, error or time-out.
+  ssize_t RecvSome(void* buf, size_t n) {
+    for (;;) {
+      if (!WaitReadable()) return -1;
+      ssize_t got = recv(sock, buf, n, MSG_DONTWAIT);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      return got;
+    }
+  }
   bool RecvAll(void* buf, size_t n) {
     auto* p = static_cast<uint8_t*>(buf);
     while (n > 0) {
-      ssize_t got = recv(sock, p, n, 0);
-      if (got < 0 && errno == EINTR) continue;
+      ssize_t got = RecvSome(p, n);
       if (got <= 0) return false;
       p += got;
       n -= size_t(got);
@@ -402,12 +479,15 @@ class Session {
     }
     return true;
   }
+  // Header and payload go out in one send: a separate small payload would
+  // wait for the device's delayed acknowledgement of the header.
   bool SendMessage(uint16_t kind, uint16_t code, const std::vector<uint8_t>& payload = {}) {
-    uint8_t h[kHeaderSize];
-    Put16(h, kind);
-    Put16(h + 2, code);
-    Put32(h + 4, uint32_t(payload.size()));
-    return SendAll(h, sizeof h) && (payload.empty() || SendAll(payload.data(), payload.size()));
+    std::vector<uint8_t> m(kHeaderSize + payload.size());
+    Put16(m.data(), kind);
+    Put16(m.data() + 2, code);
+    Put32(m.data() + 4, uint32_t(payload.size()));
+    std::copy(payload.begin(), payload.end(), m.begin() + kHeaderSize);
+    return SendAll(m.data(), m.size());
   }
   bool RecvHeader(uint16_t& kind, uint16_t& code, uint32_t& length) {
     uint8_t h[kHeaderSize];
@@ -451,6 +531,7 @@ class Session {
         svc.Say(who + " sent no valid partnership reply");
         return false;
       }
+      Settle();
       std::string text;
       for (uint32_t id : ids) text += (text.empty() ? "" : ",") + std::to_string(id);
       svc.Say(who + " partnership ids [" + text + "]");
@@ -608,7 +689,10 @@ class Session {
             std::to_string(disposition) + (message.empty() ? "" : " message [" + message + "]"));
     if (name == kListingName) return Reply();  // a listing needs no file
 
-    uint32_t error = OpenPath(name, access, disposition);
+    auto stored = StoredName(name);
+    uint32_t error = stored ? OpenStored(*stored, access, disposition) : kErrInvalidName;
+    if (!error && *stored != name)
+      svc.Say(who + " keeps [" + OneLine(name) + "] as [" + OneLine(*stored) + "]");
     if (error) {
       svc.Say(who + " open [" + OneLine(name) + "] failed with error " + std::to_string(error));
       return ErrorReply(error);
@@ -622,26 +706,24 @@ class Session {
     return buf;
   }
 
-  // Splits a device-relative name into components; nullopt when the name
-  // could reach outside the folder or is no valid file name.
-  static std::optional<std::vector<std::string>> SplitName(const std::string& name) {
+  // The name under which the device's file is kept in the folder: the last
+  // component of the name as the device sends it ("\temp\Backup.pbf" ->
+  // "Backup.pbf", either separator). Nullopt for an empty name, a "." or
+  // ".." anywhere, and a file name that is hidden (a leading dot), ends in
+  // a blank or dot or holds a control or reserved character.
+  static std::optional<std::string> StoredName(const std::string& name) {
     if (name.empty() || name.size() >= kMaxPathChars * 3) return std::nullopt;
-    if (name[0] == '\\' || name[0] == '/') return std::nullopt;
-    std::vector<std::string> parts;
-    std::string cur;
-    for (size_t i = 0; i <= name.size(); ++i) {
-      char c = i < name.size() ? name[i] : '\\';
-      if (c == '\\' || c == '/') {
-        if (cur.empty() || cur[0] == '.' || cur.back() == ' ' || cur.back() == '.') return std::nullopt;
-        parts.push_back(cur);
-        cur.clear();
-      } else if (uint8_t(c) < 0x20 || std::strchr(":*?\"<>|", c)) {
-        return std::nullopt;
-      } else {
-        cur += c;
-      }
+    std::string leaf;
+    for (size_t start = 0, i = 0; i <= name.size(); ++i) {
+      if (i < name.size() && name[i] != '\\' && name[i] != '/') continue;
+      leaf = name.substr(start, i - start);
+      if (leaf == "." || leaf == "..") return std::nullopt;
+      start = i + 1;
     }
-    return parts;
+    if (leaf.empty() || leaf[0] == '.' || leaf.back() == ' ' || leaf.back() == '.') return std::nullopt;
+    for (char c : leaf)
+      if (uint8_t(c) < 0x20 || std::strchr(":*?\"<>|", c)) return std::nullopt;
+    return leaf;
   }
 
   // The entry of `dir` named `name`, exact or else differing in letter case
@@ -667,10 +749,9 @@ class Session {
     return found;
   }
 
-  uint32_t OpenPath(const std::string& name, uint32_t access, uint32_t disposition) {
-    auto parts = SplitName(name);
-    if (!parts) return kErrInvalidName;
-    if (std::u16string u = Utf8ToUtf16(name).value_or(u""); u.size() >= kMaxPathChars)
+  // Opens the folder's file `stored` (a StoredName): 0, or the error code.
+  uint32_t OpenStored(const std::string& stored, uint32_t access, uint32_t disposition) {
+    if (std::u16string u = Utf8ToUtf16(stored).value_or(u""); u.size() >= kMaxPathChars)
       return kErrFilenameTooLong;
     bool wantRead = (access & (kGenericRead | kGenericAll)) || !(access & kGenericWrite);
     bool wantWrite = (access & (kGenericWrite | kGenericAll)) != 0;
@@ -689,20 +770,8 @@ class Session {
     }
     flags |= (wantWrite || truncate) ? O_RDWR : O_RDONLY;
 
-    // Walk the folders one by one: no symbolic link is followed.
-    int dir = dup(svc.rootFd);
-    if (dir < 0) return ErrnoToWin32(errno);
-    for (size_t i = 0; i + 1 < parts->size(); ++i) {
-      int next = openat(dir, FindEntry(dir, (*parts)[i]).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      int e = errno;
-      close(dir);
-      if (next < 0) return e == ELOOP ? kErrAccessDenied : kErrPathNotFound;
-      dir = next;
-    }
-    std::string leaf = FindEntry(dir, parts->back());
-    int fd = openat(dir, leaf.c_str(), flags, 0644);
+    int fd = openat(svc.rootFd, FindEntry(svc.rootFd, stored).c_str(), flags, 0644);
     int e = errno;
-    close(dir);
     if (fd < 0) return ErrnoToWin32(e);
     struct stat st{};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -727,7 +796,7 @@ class Session {
       return ErrnoToWin32(e);
     }
     file.fd = fd;
-    file.name = name;
+    file.name = stored;
     file.id = id;
     file.canRead = wantRead;
     file.canWrite = writer;
@@ -760,8 +829,7 @@ class Session {
     // the bytes it did send.
     std::vector<uint8_t> buf(size_t(std::min<uint64_t>(bytes, kIoChunk)));
     while (bytes > 0) {
-      ssize_t got = recv(sock, buf.data(), size_t(std::min<uint64_t>(bytes, buf.size())), 0);
-      if (got < 0 && errno == EINTR) continue;
+      ssize_t got = RecvSome(buf.data(), size_t(std::min<uint64_t>(bytes, buf.size())));
       if (got <= 0) return false;
       size_t piece = size_t(got);
       bytes -= piece;
@@ -894,6 +962,8 @@ class Session {
   Service& svc;
   int sock;
   std::string who;
+  std::atomic<bool>& settled;
+  const std::chrono::steady_clock::time_point handshakeDeadline;
   OpenFile file;
 };
 
@@ -910,12 +980,14 @@ void OnSignal(int) {
 struct Worker {
   std::thread thread;
   std::atomic<bool> done{false};
+  std::atomic<bool> settled{false};  // the device has sent its first message
   int fd = -1;
 };
 
-void SetTimeouts(int fd, int seconds) {
-  timeval tv{seconds, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+// Receives wait in the session (handshake and idle time); sends and a
+// vanished peer are bounded here. Best effort: without these options a
+// stuck send or a vanished device only holds its place longer.
+void SetTimeouts(int fd) {
   timeval send{60, 0};
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send, sizeof send);
   // A device that vanished without a word is found within about two minutes.
@@ -939,9 +1011,8 @@ int RunService(const Options& opt) {
   }
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listener, 8) != 0) {
+  if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener, 8) != 0) {
     fprintf(stderr, "hostservice: cannot listen on %s:%d: %s\n", opt.bind.c_str(), opt.port, strerror(errno));
     if (listener >= 0) close(listener);
     return 1;
@@ -950,6 +1021,15 @@ int RunService(const Options& opt) {
   getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
   svc.Say("hostservice listening on " + opt.bind + ":" + std::to_string(ntohs(addr.sin_port)) + " folder " +
           opt.folder);
+
+  // Sessions write to this pipe when they settle or end.
+  int sessionPipe[2];
+  if (pipe2(sessionPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    fprintf(stderr, "hostservice: cannot make a pipe: %s\n", strerror(errno));
+    close(listener);
+    return 1;
+  }
+  svc.wakeFd = sessionPipe[1];
 
   sigset_t stop;
   sigemptyset(&stop);
@@ -967,25 +1047,54 @@ int RunService(const Options& opt) {
       }
     }
   };
+  // Every place taken, but one of them by a connection that has yet to
+  // speak: it ends within the handshake time, so the next device waits in
+  // the listen queue rather than being refused.
+  auto placeComesFree = [&] {
+    return workers.size() >= size_t(kMaxSessions) &&
+           std::any_of(workers.begin(), workers.end(), [](const auto& w) { return !w->settled; });
+  };
 
+  bool acceptStalled = false;
   for (;;) {
-    pollfd fds[2] = {{listener, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
-    int n = poll(fds, 2, 1000);
     reap(false);
+    const bool holdBack = placeComesFree();
+    pollfd fds[3] = {
+        {g_wakePipe[0], POLLIN, 0}, {sessionPipe[0], POLLIN, 0}, {holdBack ? -1 : listener, POLLIN, 0}};
+    int n = poll(fds, 3, 1000);
     if (n < 0 && errno != EINTR) break;
-    if (fds[1].revents) break;
-    if (n <= 0 || !(fds[0].revents & POLLIN)) continue;
+    if (fds[0].revents) break;
+    if (fds[1].revents) {
+      char drain[64];
+      while (read(sessionPipe[0], drain, sizeof drain) > 0) {
+      }
+    }
+    if (n <= 0 || !(fds[2].revents & POLLIN)) continue;
     sockaddr_in peer{};
     socklen_t plen = sizeof peer;
     int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &plen, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors or memory: the connection stays queued and the
+        // listener stays readable, so pause rather than spin until a
+        // session ends.
+        if (!acceptStalled) svc.Say(std::string("hostservice cannot accept: ") + strerror(errno));
+        acceptStalled = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+      continue;
+    }
+    acceptStalled = false;
     char ip[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
     std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
-    SetTimeouts(fd, opt.idleTimeout);
+    SetTimeouts(fd);
+    reap(false);
     if (workers.size() >= size_t(kMaxSessions)) {
       uint8_t refuse[kHeaderSize] = {0, 0, kShutdown, 0, 0, 0, 0, 0};
-      send(fd, refuse, sizeof refuse, MSG_NOSIGNAL);
+      // The device is turned away either way; a failed send only loses the reason.
+      ssize_t ignored = send(fd, refuse, sizeof refuse, MSG_NOSIGNAL);
+      (void)ignored;
       close(fd);
       svc.Say(who + " refused: too many connections");
       continue;
@@ -996,9 +1105,10 @@ int RunService(const Options& opt) {
     sigset_t old;
     pthread_sigmask(SIG_BLOCK, &stop, &old);  // signals go to this thread only
     w->thread = std::thread([&svc, w, who] {
-      Session(svc, w->fd, who).Run();
+      Session(svc, w->fd, who, w->settled).Run();
       shutdown(w->fd, SHUT_RDWR);
       w->done = true;
+      svc.WakeListener();
     });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     workers.push_back(std::move(worker));
@@ -1007,6 +1117,9 @@ int RunService(const Options& opt) {
   close(listener);
   for (auto& w : workers) shutdown(w->fd, SHUT_RDWR);  // wakes blocked receives
   reap(true);
+  svc.wakeFd = -1;
+  close(sessionPipe[0]);
+  close(sessionPipe[1]);
   svc.Say("hostservice stopped");
   return 0;
 }

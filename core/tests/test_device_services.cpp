@@ -22,6 +22,7 @@
 #include "core/System.h"
 #include "testkit/RunCommand.h"
 #include "testkit/Closable.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -178,12 +179,12 @@ TEST_F(DeviceServicesTest, ExcludeFileRules) {
 
 TEST_F(DeviceServicesTest, KeepDeviceAwakeAtMostOnceASecond) {
   auto keys = [] { return ce::RecordedInputEvents().size(); };
-  ce::SetTickBaseForTest(5000);
+  const quilmo::test::ScopedTickBase tick(5000);
   KeepDeviceAwake();  // the first call only notes the time
   const size_t base = keys();
   KeepDeviceAwake();
   EXPECT_EQ(keys(), base);
-  ce::SetTickBaseForTest(6500);
+  tick.Set(6500);
   KeepDeviceAwake();
   auto events = ce::RecordedInputEvents();
   ASSERT_EQ(events.size(), base + 3);
@@ -194,7 +195,7 @@ TEST_F(DeviceServicesTest, KeepDeviceAwakeAtMostOnceASecond) {
   EXPECT_EQ(events[base + 2].kind, "idle");
   KeepDeviceAwake();
   EXPECT_EQ(keys(), base + 3);
-  ce::SetTickBaseForTest(100);  // the counter wrapped
+  tick.Set(100);  // the counter wrapped
   KeepDeviceAwake();
   EXPECT_EQ(keys(), base + 6);
 }

@@ -1,12 +1,7 @@
 // The log writer and its front end over a scratch device. Failure exits run
 // in a child process (this test program, re-started on one test).
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <vector>
@@ -19,15 +14,13 @@
 #include "ce/time.h"
 #include "core/Log.h"
 #include "core/RegistrySettings.h"
+#include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
-
-extern char** environ;
 
 namespace {
 
 using quilmo::test::TestDevice;
 
-constexpr const char* kChildCaseEnv = "QUILMO_LOG_FAILURE_CASE";
 constexpr const char* kFooter = "===== Log End =====\r\n";
 
 struct ReportEntry {
@@ -206,31 +199,18 @@ TEST(LogFormat, FormatLogText) {
 
 // Failure exits ---------------------------------------------------------------
 
-// Runs the child case in a fresh process on the current device; returns
-// its exit code (-1 when it did not exit normally).
-int RunFailureChild(const char* caseName) {
-  setenv(kChildCaseEnv, caseName, 1);
-  std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  std::string filter = "--gtest_filter=LogFailureChild.DISABLED_Run";
-  std::string disabled = "--gtest_also_run_disabled_tests";
-  char* argv[] = {self.data(), filter.data(), disabled.data(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  unsetenv(kChildCaseEnv);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs the child in a fresh process on the current device; returns its exit
+// code (-1 when it did not exit normally).
+int RunFailureChild() {
+  quilmo::test::ChildProcess child = quilmo::test::ChildProcess::RunTest("LogFailureChild.DISABLED_Run");
+  EXPECT_TRUE(child.Started());
+  return child.Wait().code;
 }
 
 // The child (run by RunFailureChild only): logs until the log file fails
 // (or 2 MB were written).
 TEST(LogFailureChild, DISABLED_Run) {
-  if (getenv(kChildCaseEnv) == nullptr) GTEST_SKIP() << "runs only as a child";
+  if (!quilmo::test::IsChildRun()) GTEST_SKIP() << "runs only as a child";
   ALog log;
   SetLog(&log);
   log.Open(false);
@@ -258,7 +238,7 @@ class LogFailureTest : public ::testing::Test {
 TEST_F(LogFailureTest, MissingLogFolderExitsWithStep1) {
   TestDevice dev;
   SetLogFolder(u"\\nowhere");
-  EXPECT_EQ(RunFailureChild("open"), 1);
+  EXPECT_EQ(RunFailureChild(), 1);
   auto boxes = FailureBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, u"There was an error opening the log file 1 3");
@@ -277,7 +257,7 @@ TEST_F(LogFailureTest, FullObjectStoreExitsWithStep3Once) {
   profile.capacities.push_back({u"\\", used + 64 * 1024});
   ASSERT_TRUE(dev.device()->SaveProfile(profile));
 
-  EXPECT_EQ(RunFailureChild("full"), 3);
+  EXPECT_EQ(RunFailureChild(), 3);
   auto boxes = FailureBoxes();
   ASSERT_EQ(boxes.size(), 1u);  // the close after the failure reports nothing more
   EXPECT_EQ(boxes[0].text, u"There was an error opening the log file 3 112");
@@ -291,7 +271,7 @@ TEST_F(LogFailureTest, FullStorageCardExitsWithStep6) {
   TestDevice dev(profile);
   dev.MakeDir(u"\\Storage Card");
   SetLogFolder(u"\\Storage Card");
-  EXPECT_EQ(RunFailureChild("card"), 6);
+  EXPECT_EQ(RunFailureChild(), 6);
   auto boxes = FailureBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, u"There was an error opening the log file 6 112");

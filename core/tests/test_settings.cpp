@@ -9,6 +9,7 @@
 #include "ce/registry.h"
 #include "core/ProductSettings.h"
 #include "core/RegistrySettings.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -277,7 +278,7 @@ TEST(ProductSettings, DisplayScale) {
 
 TEST(ProductSettings, ProgramFolderAndCorvane) {
   TestDevice dev;
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe");
   EXPECT_EQ(GetRunningProgramFolder(), CString(u"\\Program Files\\Quilmo Backup"));
   EXPECT_FALSE(CorvaneProgramExists());
   dev.PutFile(u"\\Windows\\Lissent.exe", "x");
@@ -292,7 +293,6 @@ TEST(ProductSettings, ProgramFolderAndCorvane) {
   EXPECT_EQ(GetRunningProgramFolder(), CString(u"\\"));
   ce::SetOwnProgramForTest(u"\\Root.exe", u"");
   EXPECT_EQ(GetRunningProgramFolder(), CString(u""));
-  ce::SetOwnProgramForTest(ce::kDefaultProgramPath, u"");
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // platform version, version resources and texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,8 @@
 #include "core/DateTime.h"
 #include "core/Log.h"
 #include "core/System.h"
+#include "testkit/ScopedState.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;
@@ -84,14 +88,17 @@ class VersionBlob {
   }
   void String(std::u16string_view key, std::u16string_view value) {
     size_t at = Begin(key, static_cast<uint16_t>(value.empty() ? 0 : value.size() + 1), 1);
+    valueAt[std::u16string(key)] = bytes.size();
     if (!value.empty()) Text(value);
     End(at);
   }
   std::string bytes;
+  size_t fixedEnd = 0;                       // the end of the fixed block
+  std::map<std::u16string, size_t> valueAt;  // where each string's value text starts
 };
 
-std::string MakeVersionResource(const std::vector<std::pair<std::u16string, std::u16string>>& strings,
-                                bool withFixed = true, uint32_t signature = 0xFEEF04BD) {
+VersionBlob MakeVersionBlob(const std::vector<std::pair<std::u16string, std::u16string>>& strings,
+                            bool withFixed = true, uint32_t signature = 0xFEEF04BD) {
   VersionBlob b;
   size_t root = b.Begin(u"VS_VERSION_INFO", withFixed ? 52 : 0, 0);
   if (withFixed) {
@@ -100,6 +107,7 @@ std::string MakeVersionResource(const std::vector<std::pair<std::u16string, std:
     b.U32(0x00040000);  // 4.0
     b.U32(0x00010005);  // 1.5
     for (int i = 0; i < 9; ++i) b.U32(0);
+    b.fixedEnd = b.bytes.size();
   }
   size_t vars = b.Begin(u"VarFileInfo", 0, 1);
   size_t tr = b.Begin(u"Translation", 4, 0);
@@ -112,7 +120,12 @@ std::string MakeVersionResource(const std::vector<std::pair<std::u16string, std:
   b.End(table);
   b.End(sfi);
   b.End(root);
-  return b.bytes;
+  return b;
+}
+
+std::string MakeVersionResource(const std::vector<std::pair<std::u16string, std::u16string>>& strings,
+                                bool withFixed = true, uint32_t signature = 0xFEEF04BD) {
+  return MakeVersionBlob(strings, withFixed, signature).bytes;
 }
 
 // A resource library file holding one version resource.
@@ -184,17 +197,37 @@ TEST(SystemVersionInfo, RefusesBadKeyAndSignatureAndLongValuesAreCut) {
   EXPECT_EQ(std::u16string(info.FileDescription), longValue.substr(0, 127));
 }
 
-TEST(SystemVersionInfo, TruncatedBlockStaysInBounds) {
-  std::string blob = MakeVersionResource({{u"CompanyName", u"Quilmo Software"},
-                                          {u"FileVersion", u"4, 0, 1, 5"}});
-  // Every cut of the block parses or fails without reading past its end.
-  for (size_t n = 0; n < blob.size(); ++n) {
-    std::vector<char> copy(blob.begin(), blob.begin() + n);
-    VersionInfo info(copy.data(), static_cast<DWORD>(n));
-    if (info.IsLoaded()) {
-      EXPECT_LT(std::u16string(info.FileVersion).size(), 11u);
-    }
+TEST(SystemVersionInfo, TruncatedBlockYieldsWhatLiesWithinIt) {
+  const std::u16string company = u"Quilmo Software", version = u"4, 0, 1, 5";
+  const VersionBlob blob = MakeVersionBlob({{u"CompanyName", company}, {u"FileVersion", version}});
+  // What a block cut at n holds of a value: the whole characters before the
+  // cut, nothing while the cut falls before the value.
+  auto within = [](const std::u16string& value, size_t start, size_t n) {
+    return n < start ? std::u16string() : value.substr(0, std::min(value.size(), (n - start) / 2));
+  };
+  for (size_t n = 0; n < blob.bytes.size(); ++n) {
+    SCOPED_TRACE("cut at " + std::to_string(n));
+    // Exactly the cut block (the address sanitizer sees a read past it),
+    // and the cut block followed by bytes that would show in any value or
+    // length read past the cut.
+    std::vector<char> exact(blob.bytes.begin(), blob.bytes.begin() + n);
+    EXPECT_EQ(VersionInfo(exact.data(), static_cast<DWORD>(n)).IsLoaded(), n >= blob.fixedEnd);
+    std::vector<char> poisoned = exact;
+    poisoned.resize(n + 64, 'Z');
+    VersionInfo info(poisoned.data(), static_cast<DWORD>(n));
+    // The key and the fixed block make a version resource; strings are
+    // optional.
+    ASSERT_EQ(info.IsLoaded(), n >= blob.fixedEnd);
+    if (!info.IsLoaded()) continue;
+    EXPECT_EQ(info.fixedInfo.dwFileVersionMS, 0x00040000u);
+    EXPECT_EQ(info.fixedInfo.dwFileVersionLS, 0x00010005u);
+    EXPECT_EQ(std::u16string(info.CompanyName), within(company, blob.valueAt.at(u"CompanyName"), n));
+    EXPECT_EQ(std::u16string(info.FileVersion), within(version, blob.valueAt.at(u"FileVersion"), n));
+    EXPECT_EQ(info.ProductName[0], 0);
   }
+  // Uncut, the whole values.
+  VersionInfo whole(blob.bytes.data(), static_cast<DWORD>(blob.bytes.size()));
+  EXPECT_EQ(std::u16string(whole.FileVersion), version);
 }
 
 TEST(SystemVersionInfo, InstalledVersionsTextListsParts) {
@@ -337,7 +370,7 @@ TEST(SystemPaths, ExistenceRules) {
 
 TEST(SystemPaths, ProgramPathsAndCompanionSearchOrder) {
   TestDevice dev;
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe");
   EXPECT_EQ(S(System::GetProgramPath(true)), u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe");
   EXPECT_EQ(S(System::GetProgramPath(false)), u"\\Program Files\\Quilmo Backup\\");
   EXPECT_EQ(S(System::GetWindowsFolder()), u"\\Windows\\");
@@ -400,7 +433,7 @@ TEST(SystemCopies, StorageCardCopyWithoutCard) {
 
 TEST(SystemCopies, StorageCardCopyAndRemoval) {
   TestDevice dev(ProfileWithCards({u"Storage Card"}));
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe");
   for (const char16_t* f : {u"QuilmoRes.dll", u"QuilmoStart.exe", u"QuilmoInit.exe"})
     dev.PutFile(std::u16string(u"\\Windows\\") + f, "s");
   for (const char16_t* f : {u"Quilmo Backup.exe", u"Halvey.exe", u"QuilmoBackup.xml", u"Ombric.exe"})
@@ -419,7 +452,7 @@ TEST(SystemCopies, StorageCardCopyAndRemoval) {
 TEST(SystemCopies, RunningFromCardCopiesOnlySupportFiles) {
   TestDevice dev(ProfileWithCards({u"Storage Card"}));
   const std::u16string target = u"\\Storage Card\\Program Files\\Quilmo Backup\\";
-  ce::SetOwnProgramForTest(target + u"Quilmo Backup.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(target + u"Quilmo Backup.exe");
   for (const char16_t* f : {u"QuilmoRes.dll", u"QuilmoStart.exe", u"QuilmoInit.exe"})
     dev.PutFile(std::u16string(u"\\Windows\\") + f, "s");
   dev.MakeDir(target);
@@ -430,7 +463,6 @@ TEST(SystemCopies, RunningFromCardCopiesOnlySupportFiles) {
   EXPECT_TRUE(System::RemoveProgramFromStorageCard());
   EXPECT_FALSE(System::FileExists(target + u"QuilmoStart.exe"));
   EXPECT_TRUE(System::DirectoryExists(target));
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
 }
 
 TEST(SystemStarter, CommandWithCardsAndArguments) {

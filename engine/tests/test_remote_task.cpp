@@ -200,7 +200,7 @@ TEST_F(RemoteTask, HostRefusingTheImageGetsOperationFailed) {
   ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
   UseHost(host.port());
   PrepareBackup();
-  g.g_Operation.imagePath.Set(u"\\Rooted.pbf", false);
+  g.g_Operation.imagePath.Set(u"\\temp\\.hidden.pbf", false);  // a name the host refuses
   int kind = -1;
   CString text;
   EXPECT_FALSE(RunTask(&kind, &text));

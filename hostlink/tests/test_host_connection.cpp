@@ -68,12 +68,23 @@ TEST_F(HostConnectionTest, PartnershipRequestGetsTenIdsThenAccepted) {
 }
 
 TEST_F(HostConnectionTest, UnknownCodesAreSkippedUntilAccepted) {
+  // The message after the accept shows where the handshake stopped reading:
+  // a device that took an earlier message for the accept reads that one
+  // next instead.
   FakeHost host([](FakeHost& h) {
     h.Send(0, 7);
     h.Send(1, 3, U32(5));
     h.Send(0, 0);
+    h.Send(1, 3, "after the accept");
   });
-  EXPECT_TRUE(Connect(host));
+  auto connection = Connect(host);
+  ASSERT_TRUE(connection);
+  AControlMessage next;
+  ASSERT_TRUE(next.Receive(connection.get(), 0));
+  EXPECT_EQ(next.GetKind(), 1);
+  EXPECT_EQ(next.GetCode(), 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(next.GetPayload()), next.GetLength()),
+            "after the accept");
 }
 
 TEST_F(HostConnectionTest, RefusalEndsWithNone) {

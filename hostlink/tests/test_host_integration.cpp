@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 
 #include "ce/errors.h"
@@ -13,18 +14,21 @@
 #include "host_service_process.h"
 #include "image/ImageFile.h"
 #include "link_test_util.h"
+#include "silent_connections.h"
 
 using hosttest::HostServiceProcess;
 using linktest::LinkFixture;
 using linktest::LogCapture;
+using linktest::SetDWord;
 
 namespace {
 
 class HostServiceTest : public LinkFixture {
  protected:
   void SetUp() override {
-    if (access(HostServiceProcess::ProgramPath().c_str(), X_OK) != 0)
-      GTEST_SKIP() << "hostservice is not built";
+    // The program is built with these tests; missing, it is a broken build.
+    ASSERT_EQ(access(HostServiceProcess::ProgramPath().c_str(), X_OK), 0)
+        << HostServiceProcess::ProgramPath() << " is missing";
     SetImageHost(&link_);
   }
   void TearDown() override {
@@ -37,6 +41,9 @@ class HostServiceTest : public LinkFixture {
 
   AHostImageLink link_;
 };
+
+// The image path a device uses unless told otherwise.
+const CString kDefaultImagePath = u"\\temp\\Backup.pbf";
 
 std::string Sample(size_t size) {
   std::mt19937 rng(7);
@@ -52,11 +59,13 @@ TEST_F(HostServiceTest, ImageRoundTripListingAndNotices) {
   AHostConnection::SetOperationKindSource([] { return DWORD{1}; });
 
   // Backup: the first open connects and keeps the process-wide connection.
+  // The image path is the device's default; the host keeps the file by its
+  // name.
   const std::string data = Sample(200000);
   {
     AImageFile image(AImageFile::kBackup, AImageFile::kHost);
     image.SetHost(u"ppp_peer", service.port());
-    image.SetFileName(u"host_image.pbf");
+    image.SetFileName(kDefaultImagePath);
     image.SetUserMessage(u"Backing up");
     ASSERT_TRUE(image.Open());
     ASSERT_TRUE(AHostConnection::GetProcessConnection());
@@ -70,12 +79,12 @@ TEST_F(HostServiceTest, ImageRoundTripListingAndNotices) {
     ASSERT_TRUE(image.Write(data.data() + at, static_cast<DWORD>(data.size() - at), false, false));
     EXPECT_TRUE(image.Close());
   }
-  EXPECT_EQ(std::filesystem::file_size(service.folder() / "host_image.pbf"), data.size());
+  EXPECT_EQ(std::filesystem::file_size(service.folder() / "Backup.pbf"), data.size());
 
   // Restore over the same connection.
   {
     AImageFile image(AImageFile::kRestore, AImageFile::kHost);
-    image.SetFileName(u"host_image.pbf");
+    image.SetFileName(kDefaultImagePath);
     ASSERT_TRUE(image.Open());
     EXPECT_EQ(AImageFile::GetRestoreSizeEstimate(), data.size());
     std::string back(data.size(), '\0');
@@ -90,17 +99,13 @@ TEST_F(HostServiceTest, ImageRoundTripListingAndNotices) {
     EXPECT_TRUE(image.Close());
   }
 
-  // The folder listing.
+  // The folder listing shows what was written.
   ADistributedFile listing(AHostConnection::GetProcessConnection());
   HostFindDataArray entries;
   ASSERT_TRUE(listing.GetDirectory(entries));
-  bool found = false;
-  for (int i = 0; i < entries.GetSize(); ++i)
-    if (std::u16string(entries[i].cFileName) == u"host_image.pbf") {
-      found = true;
-      EXPECT_EQ(entries[i].nFileSizeLow, data.size());
-    }
-  EXPECT_TRUE(found);
+  ASSERT_EQ(entries.GetSize(), 1);
+  EXPECT_EQ(std::u16string(entries[0].cFileName), u"Backup.pbf");
+  EXPECT_EQ(entries[0].nFileSizeLow, data.size());
 
   auto* connection = AHostConnection::GetProcessConnection().get();
   EXPECT_TRUE(AHostConnection::SendOperationMessage(connection, CM_OPERATIONCOMPLETE, 0, nullptr));
@@ -162,6 +167,28 @@ TEST_F(HostServiceTest, HandshakeCases) {
     ASSERT_TRUE(service.Started());
     EXPECT_FALSE(Connect(service));  // the eleventh is not
   }
+}
+
+TEST_F(HostServiceTest, SilentConnectionsDoNotLockADeviceOut) {
+  HostServiceProcess service({"--handshake-timeout", "1"});
+  ASSERT_TRUE(service.Started());
+  // Eight connections that never speak: every place of the host is taken.
+  hosttest::SilentConnections silent(service.port(), 8);
+  ASSERT_EQ(silent.Opened(), 8);
+  // The device waits up to 10 s for the host's first message.
+  SetDWord(u"Software\\Quilmo Software", u"SocketRetries", 10);
+  auto start = std::chrono::steady_clock::now();
+  const std::string data = Sample(50000);
+  {
+    AImageFile image(AImageFile::kBackup, AImageFile::kHost);
+    image.SetHost(u"127.0.0.1", service.port());
+    image.SetFileName(kDefaultImagePath);
+    ASSERT_TRUE(image.Open());
+    ASSERT_TRUE(image.Write(data.data(), static_cast<DWORD>(data.size()), false, false));
+    EXPECT_TRUE(image.Close());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(std::filesystem::file_size(service.folder() / "Backup.pbf"), data.size());
 }
 
 TEST_F(HostServiceTest, HostVanishingMidTransferEndsCleanly) {

@@ -12,6 +12,7 @@
 #include "core/Resources.h"
 #include "image/BackupLocation.h"
 #include "image/ImageFormat.h"
+#include "testkit/LogCapture.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;
@@ -305,21 +306,18 @@ TEST_F(FileManagementTest, FailedDeleteFreesNothing) {
   PutThree();
   int64_t hold = ce::HoldFileOpen(u"\\Storage Card\\Backups\\one.pbf", GENERIC_READ, FILE_SHARE_READ);
   ASSERT_NE(hold, 0);
-  std::vector<std::u16string> errors;
-  SetLogReportSink([&](int, DWORD, const CString& t) { errors.push_back(t.str()); });
+  quilmo::test::LogCapture log;
 
   // By space the next oldest goes instead, and only its size is reported.
   AFileManagement manage(BySpace(1), current);
   ULONGLONG bytes = 0;
   ASSERT_TRUE(manage.RemoveOldBackupFiles(200 * kKB, true, &bytes));
-  SetLogReportSink(nullptr);
   EXPECT_EQ(bytes, 300 * kKB);
   EXPECT_TRUE(Exists(u"\\Storage Card\\Backups\\one.pbf"));
   EXPECT_FALSE(Exists(u"\\Storage Card\\Backups\\two.exe"));
   EXPECT_TRUE(Exists(u"\\Storage Card\\Backups\\three.pbf"));
-  ASSERT_FALSE(errors.empty());
-  EXPECT_NE(errors.back().find(u"File Management: Error deleting old backup file"),
-            std::u16string::npos);
+  ASSERT_FALSE(log.texts.empty());
+  EXPECT_NE(log.texts.back().find(u"File Management: Error deleting old backup file"), std::u16string::npos);
   ce::ReleaseHold(hold);
 }
 

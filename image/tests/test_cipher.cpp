@@ -20,6 +20,16 @@ std::vector<BYTE> Block(size_t n, BYTE seed) {
   return v;
 }
 
+// Registers a cipher as the image cipher for the span of a test; the
+// built-in one again afterwards, even when an assertion ends the test.
+class RegisteredCipher {
+ public:
+  explicit RegisteredCipher(ACrypto* cipher) { SetImageCipher(cipher); }
+  ~RegisteredCipher() { SetImageCipher(nullptr); }
+  RegisteredCipher(const RegisteredCipher&) = delete;
+  RegisteredCipher& operator=(const RegisteredCipher&) = delete;
+};
+
 }  // namespace
 
 TEST(ACrypto, KeyTableIsTheLinearCongruentialGenerator) {
@@ -82,11 +92,10 @@ TEST(ACrypto, ImageCipherKeying) {
   EXPECT_NE(Cipher(GetImageCipher(), block, true), withPassword);
   // Re-keying replaces the earlier key; a registered cipher takes over.
   ACrypto own;
-  SetImageCipher(&own);
+  RegisteredCipher registered(&own);
   EXPECT_FALSE(GetImageCipher().HasKey());
   ASSERT_TRUE(InitCipherKey(true, u"secret"));
   EXPECT_EQ(Cipher(own, block, true), withPassword);
-  SetImageCipher(nullptr);
 }
 
 TEST(ACrypto, NoKeyNoEncipherment) {

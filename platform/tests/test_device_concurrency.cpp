@@ -1,11 +1,7 @@
 // Several device processes using the shared bookkeeping at once: nothing
 // they write may be lost and no call may fail because another process wrote
 // at the same moment.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,9 +21,8 @@
 #include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/text.h"
+#include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
-
-extern char** environ;
 
 namespace {
 
@@ -153,13 +148,12 @@ void RegChild(int index) {
   RegCloseKey(key);
 }
 
-// The child: runs only when spawned by the test below.
+// The child: runs only when started by the test below.
 TEST(DeviceConcurrencyChild, DISABLED_Run) {
-  const char* role = getenv(kRoleEnv);
-  if (!role) GTEST_SKIP() << "runs only as a child";
-  int index = atoi(getenv(kIndexEnv));
+  if (!quilmo::test::IsChildRun()) GTEST_SKIP() << "runs only as a child";
+  const std::string r = getenv(kRoleEnv);
+  const int index = atoi(getenv(kIndexEnv));
   AwaitStart();
-  std::string r = role;
   if (r == "share") ShareChild();
   else if (r == "attr") AttrChild();
   else if (r == "times") TimesChild();
@@ -167,29 +161,6 @@ TEST(DeviceConcurrencyChild, DISABLED_Run) {
   else if (r == "proc") ProcChild(index);
   else if (r == "reg") RegChild(index);
   else FAIL() << "unknown role " << r;
-}
-
-pid_t SpawnChild(const fs::path& log, const std::string& role, int index) {
-  std::string self = fs::read_symlink("/proc/self/exe").string();
-  std::string filter = "--gtest_filter=DeviceConcurrencyChild.DISABLED_Run";
-  std::string disabled = "--gtest_also_run_disabled_tests";
-  char* argv[] = {self.data(), filter.data(), disabled.data(), nullptr};
-  setenv(kRoleEnv, role.c_str(), 1);
-  setenv(kIndexEnv, std::to_string(index).c_str(), 1);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  unsetenv(kRoleEnv);
-  unsetenv(kIndexEnv);
-  return rc == 0 ? pid : -1;
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 TEST(DeviceConcurrency, ProcessesSharingTheDeviceLoseNothing) {
@@ -214,36 +185,23 @@ TEST(DeviceConcurrency, ProcessesSharingTheDeviceLoseNothing) {
     for (int i = 0; i < kBoxRounds; ++i) ASSERT_TRUE(ce::AddMessageBoxAnswer(BoxText(c, i), IDCANCEL));
 
   auto started = Clock::now();
-  std::vector<pid_t> pids;
-  std::vector<fs::path> logs;
+  std::vector<quilmo::test::ChildProcess> children;
   for (const auto& [role, index] : kids) {
-    logs.push_back(dev.dir() / (role + "-" + std::to_string(index) + ".log"));
-    pids.push_back(SpawnChild(logs.back(), role, index));
-    ASSERT_GT(pids.back(), 0);
+    children.push_back(quilmo::test::ChildProcess::RunTest(
+        "DeviceConcurrencyChild.DISABLED_Run", {{kRoleEnv, role}, {kIndexEnv, std::to_string(index)}}));
+    ASSERT_TRUE(children.back().Started());
   }
   std::ofstream(dev.dir() / "go").put('1');
 
-  auto deadline = Clock::now() + std::chrono::seconds(60);
-  for (size_t k = 0; k < pids.size(); ++k) {
-    int status = 0;
-    pid_t r;
-    while ((r = waitpid(pids[k], &status, WNOHANG)) == 0 && Clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (r == 0) {
-      kill(pids[k], SIGKILL);
-      waitpid(pids[k], &status, 0);
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << kids[k].first << " " << kids[k].second << ":\n"
-        << ReadAll(logs[k]);
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  long violations = 0;
+  for (size_t k = 0; k < children.size(); ++k) {
+    const quilmo::test::ChildExit end = children[k].Wait(deadline);
+    EXPECT_TRUE(end.ExitedWith(0)) << kids[k].first << " " << kids[k].second << ": " << end.Describe();
+    const size_t at = end.output.find("sharing violations seen: ");
+    if (at != std::string::npos) violations += atol(end.output.c_str() + at + 25);
   }
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-  long violations = 0;
-  for (size_t k = 0; k < kids.size(); ++k) {
-    std::string log = ReadAll(logs[k]);
-    size_t at = log.find("sharing violations seen: ");
-    if (at != std::string::npos) violations += atol(log.c_str() + at + 25);
-  }
   printf("%zu processes done in %lld ms; %ld sharing violations met and retried\n", kids.size(),
          static_cast<long long>(ms), violations);
 

@@ -14,6 +14,7 @@
 #include "ce/rescontainer.h"
 #include "ce/text.h"
 #include "testkit/RunCommand.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -359,7 +360,7 @@ TEST_F(ModuleTest, AppendedProgramStillRunsAndCanBeReplaced) {
 TEST_F(ModuleTest, CodeLibraryExportsAndEntryPoint) {
   dev.PutFile(u"\\Windows\\TestMod.dll", ReadAll(kBin / "libquilmo_testmodule.so"));
   const fs::path log = dev.dir() / "detach.log";
-  setenv("QUILMO_TESTMODULE_LOG", log.c_str(), 1);
+  const quilmo::test::ScopedEnv detachLog("QUILMO_TESTMODULE_LOG", log.string());
 
   HMODULE h = LoadLibraryW(u"TestMod");  // ".dll" appended, found in \Windows
   ASSERT_NE(h, nullptr) << GetLastError();
@@ -394,17 +395,15 @@ TEST_F(ModuleTest, CodeLibraryExportsAndEntryPoint) {
   EXPECT_FALSE(fs::exists(log));
   EXPECT_TRUE(FreeLibrary(h));
   EXPECT_EQ(ReadAll(log), "detach\n");
-  unsetenv("QUILMO_TESTMODULE_LOG");
 
   // An entry point that refuses the load fails it.
-  setenv("QUILMO_TESTMODULE_REFUSE", "1", 1);
+  const quilmo::test::ScopedEnv refuse("QUILMO_TESTMODULE_REFUSE", "1");
   EXPECT_EQ(LoadLibraryW(u"TestMod.dll"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
-  unsetenv("QUILMO_TESTMODULE_REFUSE");
 }
 
 TEST_F(ModuleTest, SearchOrderPrefersTheProgramFolder) {
-  ce::SetOwnProgramForTest(u"\\Apps\\Prog.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Apps\\Prog.exe");
   ASSERT_EQ(Compile(dev, "<resources><string id=\"1\">apps</string></resources>", u"\\Apps\\Lib.dll").status, 0);
   ASSERT_EQ(Compile(dev, "<resources><string id=\"1\">windows</string></resources>", u"\\Windows\\Lib.dll").status, 0);
   ASSERT_EQ(Compile(dev, "<resources><string id=\"1\">root</string><string id=\"2\">x</string></resources>",
@@ -435,7 +434,6 @@ TEST_F(ModuleTest, SearchOrderPrefersTheProgramFolder) {
   ce::SetResourceModule(nullptr);
   EXPECT_EQ(ce::GetResourceModule(), GetModuleHandleW(nullptr));
   FreeLibrary(h);
-  ce::SetOwnProgramForTest(u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", u"");
 }
 
 TEST(Rescomp, BadInputGivesClearErrors) {

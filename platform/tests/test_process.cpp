@@ -11,6 +11,7 @@
 
 #include "ce/errors.h"
 #include "ce/process.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -192,7 +193,7 @@ TEST_F(ProcessTest, WaitForMultipleAnyAndAll) {
 }
 
 TEST_F(ProcessTest, ToolhelpListsResidentSelfAndStartedPrograms) {
-  ce::SetOwnProgramForTest(u"\\Windows\\QuilmoStart.exe", u"/run x");
+  const quilmo::test::ScopedOwnProgram program(u"\\Windows\\QuilmoStart.exe", u"/run x");
   PROCESS_INFORMATION pi = Start(u"sleep 30000");
   DWORD err = 0;
   auto list = Walk(&err);

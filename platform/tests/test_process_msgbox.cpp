@@ -6,6 +6,7 @@
 #include "ce/errors.h"
 #include "ce/msgbox.h"
 #include "ce/process.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -27,7 +28,7 @@ TEST(MessageBoxTest, DefaultButtonFollowsStyle) {
 
 TEST(MessageBoxTest, BoxesAreLoggedAndScriptedAnswersConsumedInOrder) {
   quilmo::test::TestDevice dev;
-  ce::SetOwnProgramForTest(u"\\Windows\\QuilmoStart.exe", u"");
+  const quilmo::test::ScopedOwnProgram program(u"\\Windows\\QuilmoStart.exe");
   // Oldest fitting entry first; entries that fit no button of the box wait.
   ASSERT_TRUE(ce::AddMessageBoxAnswer(u"", IDYES));       // YES: skipped by OK/Cancel boxes
   ASSERT_TRUE(ce::AddMessageBoxAnswer(u"Error", IDCANCEL));

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstring>
 #include <filesystem>
@@ -11,9 +9,8 @@
 #include "ce/errors.h"
 #include "ce/registry.h"
 #include "ce/text.h"
+#include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
-
-extern char** environ;
 
 using quilmo::test::TestDevice;
 namespace fs = std::filesystem;
@@ -385,6 +382,7 @@ TEST(Registry, HiveFileReplacedAsAFileIsPickedUp) {
 
 // Runs in a child process started by the test below.
 TEST(RegistryChild, DISABLED_Writer) {
+  if (!quilmo::test::IsChildRun()) GTEST_SKIP() << "runs only as a child";
   ASSERT_NE(ce::Device::Current(), nullptr);
   HKEY k = Create(HKEY_LOCAL_MACHINE, u"Shared\\Child");
   for (DWORD i = 0; i < 150; ++i) SetDword(k, Str("v" + std::to_string(i)).c_str(), i);
@@ -398,20 +396,12 @@ TEST(Registry, TwoProcessesShareOneRegistry) {
   TestDevice dev;
   HKEY mine = Create(HKEY_LOCAL_MACHINE, u"Shared\\Parent");
 
-  std::string self = fs::read_symlink("/proc/self/exe").string();
-  std::vector<std::string> args = {self, "--gtest_filter=RegistryChild.DISABLED_Writer",
-                                   "--gtest_also_run_disabled_tests"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  quilmo::test::ChildProcess writer = quilmo::test::ChildProcess::RunTest("RegistryChild.DISABLED_Writer");
+  ASSERT_TRUE(writer.Started());
   // Write while the child writes.
   for (DWORD i = 0; i < 150; ++i) SetDword(mine, Str("p" + std::to_string(i)).c_str(), i);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  const quilmo::test::ChildExit end = writer.Wait();
+  ASSERT_TRUE(end.ExitedWith(0)) << end.Describe();
 
   HKEY child = nullptr;
   ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"shared\\child", &child), ERROR_SUCCESS);

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "ce/errors.h"
 #include "ce/system.h"
+#include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;
@@ -75,14 +74,10 @@ TEST(System, PowerStatesAndResetRequests) {
   EXPECT_EQ(ce::PendingResetRequests(), 0);
   // A reset ends every device process, the caller too: it is asked in a
   // child (this test program never joined the device's process table).
-  pid_t child = fork();
-  if (child == 0) {
-    SetSystemPowerState(nullptr, POWER_STATE_RESET, POWER_FORCE);
-    _exit(99);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 99);
+  quilmo::test::ChildProcess child =
+      quilmo::test::ChildProcess::Fork([] { SetSystemPowerState(nullptr, POWER_STATE_RESET, POWER_FORCE); });
+  const quilmo::test::ChildExit end = child.Wait();
+  EXPECT_TRUE(end.exited && end.code != quilmo::test::ChildProcess::kReturnedCode) << end.Describe();
   EXPECT_EQ(ce::PendingResetRequests(), 1);
   ASSERT_TRUE(GetSystemPowerState(name, 260, &flags));
   EXPECT_EQ(flags, POWER_STATE_ON);  // the reset itself is carried out by the boot emulation

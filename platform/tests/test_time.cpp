@@ -4,6 +4,7 @@
 
 #include "ce/errors.h"
 #include "ce/time.h"
+#include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;
@@ -214,7 +215,7 @@ TEST(Time, SettingTheClockMovesEveryDeviceProcess) {
 
 TEST(Time, TickCounterWrapsAndFollowsTheDeviceClock) {
   TestDevice dev;
-  ce::SetTickBaseForTest(0xFFFFFFFFu - 100);
+  const quilmo::test::ScopedTickBase tick(0xFFFFFFFFu - 100);
   const DWORD before = GetTickCount();
   Sleep(250);
   const DWORD after = GetTickCount();
@@ -231,7 +232,6 @@ TEST(Time, TickCounterWrapsAndFollowsTheDeviceClock) {
   const DWORD t0 = GetTickCount();
   ASSERT_TRUE(SetSystemTime(&now));
   EXPECT_GE(static_cast<DWORD>(GetTickCount() - t0), 59000u);
-  ce::SetTickBaseForTest(0);
 }
 
 TEST(Time, DateAndTimeFormats) {

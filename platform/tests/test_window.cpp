@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <time.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -258,25 +260,58 @@ TEST_F(WindowTest, TimersOnTheMessageLoop) {
   EXPECT_EQ(DispatchMessageW(&forged), 0);
 }
 
-TEST_F(WindowTest, GetMessageSleepsUntilAPostArrives) {
+// Counts the looks of a waiting GetMessageW: it runs the idle handler each
+// time it finds nothing, just before it sleeps. The first look is told to
+// `asleep`.
+class LookCounter {
+ public:
+  LookCounter() {
+    ce::SetIdleHandler([this] {
+      if (looks_++ == 0) asleep_.set_value();
+      return ce::IdleResult::kWait;
+    });
+  }
+  ~LookCounter() { ce::SetIdleHandler(nullptr); }
+  LookCounter(const LookCounter&) = delete;
+  LookCounter& operator=(const LookCounter&) = delete;
+  int Looks() const { return looks_; }
+  void AwaitFirstLook() { asleep_.get_future().wait(); }
+
+ private:
+  std::atomic<int> looks_{0};
+  std::promise<void> asleep_;
+};
+
+TEST_F(WindowTest, GetMessageSleepsUntilAPostArrivesAndWakesOnIt) {
   HWND w = Sink();
-  // Make the queue's wake-up exist before the other thread posts.
-  MSG m;
-  EXPECT_FALSE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
-  std::thread poster([w] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  LookCounter counter;
+  // The post comes a while after the waiter went to sleep: a waiter that
+  // is not woken by it finds it only at its next periodic look, most of a
+  // second later.
+  Clock::time_point posted;
+  std::thread poster([&] {
+    counter.AwaitFirstLook();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    posted = Clock::now();
     PostMessageW(w, WM_USER + 1, 5, 0);
   });
+  MSG m;
   double cpu0 = ThreadCpuMs();
-  auto t0 = Clock::now();
-  ASSERT_EQ(GetMessageW(&m, nullptr, 0, 0), TRUE);
-  auto waited = Clock::now() - t0;
+  const BOOL got = GetMessageW(&m, nullptr, 0, 0);
+  const auto returned = Clock::now();
   double cpu = ThreadCpuMs() - cpu0;
   poster.join();
+  ASSERT_EQ(got, TRUE);
   EXPECT_EQ(m.message, WM_USER + 1);
-  EXPECT_GE(waited, std::chrono::milliseconds(350));
-  EXPECT_LT(waited, std::chrono::milliseconds(1500));  // woken, not found by a late look
+  EXPECT_EQ(m.wParam, 5u);
+  // Slept: no look of its own while nothing came (a second one only if the
+  // poster was held up past the periodic look), and no CPU spent.
+  EXPECT_LE(counter.Looks(), 2);
   EXPECT_LT(cpu, 60.0) << "GetMessageW used " << cpu << " ms of CPU while it waited";
+  // Woken by the post: the margin leaves a loaded machine half a second.
+  EXPECT_LT(returned - posted, std::chrono::milliseconds(500))
+      << "returned " << std::chrono::duration_cast<std::chrono::milliseconds>(returned - posted).count()
+      << " ms after the post";
 }
 
 TEST_F(WindowTest, RegisteredMessagesAreDeviceWide) {

@@ -3,17 +3,22 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -99,6 +104,30 @@ class Host {
     return status_ = -1;
   }
   std::string Output() const { return Slurp(out_); }
+  // Lowers the service's descriptor limit so that `more` descriptors are
+  // left beside those it holds now.
+  bool LeaveDescriptors(int more) {
+    std::set<int> used;
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd"))
+      used.insert(std::stoi(e.path().filename().string()));
+    int n = 0;
+    for (int left = more; left > 0; ++n)
+      if (!used.count(n)) --left;
+    rlimit limit{};
+    if (prlimit(pid_, RLIMIT_NOFILE, nullptr, &limit) != 0) return false;
+    limit.rlim_cur = rlim_t(n);  // the soft limit: it may be raised again
+    return prlimit(pid_, RLIMIT_NOFILE, &limit, nullptr) == 0;
+  }
+  // Processor time the service has used so far.
+  double CpuSeconds() const {
+    std::string stat = Slurp("/proc/" + std::to_string(pid_) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+      if (i >= 14) ticks += std::stoull(field);  // utime, stime
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+  }
   fs::path Root() const { return root_; }
 
   int port = 0;
@@ -164,6 +193,17 @@ class Client {
   bool Closed() {
     uint8_t b;
     return recv(fd_, &b, 1, 0) == 0;
+  }
+  // Something to read (or a close) within ms.
+  bool Ready(int ms) {
+    pollfd p{fd_, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+  }
+  // The host has closed or reset the connection (looked at without waiting).
+  bool Gone() {
+    uint8_t b;
+    ssize_t n = recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
   }
 
   // Remote-file requests (kind 0, code 3).
@@ -360,7 +400,6 @@ TEST(HostService, FileErrorsReachTheDevice) {
   Bytes got;
   EXPECT_EQ(c.Read(10, got), 6u);  // nothing open
   EXPECT_EQ(c.Open("missing.pbf", kRead, kOpenExisting), 2u);
-  EXPECT_EQ(c.Open("nofolder\\x.pbf", kWrite, kCreateAlways), 3u);
   EXPECT_EQ(c.Open("a.pbf", kWrite, 9), 87u);
   ASSERT_EQ(c.Open("a.pbf", kWrite, kCreateNew), 0u);
   EXPECT_EQ(c.Close(), 0u);
@@ -406,6 +445,33 @@ TEST(HostService, ListsItsFolder) {
   EXPECT_EQ(sizes, (std::vector<uint32_t>{3, 5}));
 }
 
+TEST(HostService, KeepsDevicePathsByFileName) {
+  Host host;
+  ACCEPTED_CLIENT(c, host);
+  // The device's own default path: its folder part is dropped.
+  ASSERT_EQ(c.Open("\\temp\\Backup.pbf", kWrite, kCreateAlways), 0u);
+  c.Write(Pattern(5000));
+  EXPECT_EQ(c.Close(), 0u);
+  EXPECT_EQ(fs::file_size(host.folder / "Backup.pbf"), 5000u);
+  // Either separator; the same file under another folder part.
+  ASSERT_EQ(c.Open("/Storage Card/Backup.pbf", kRead, kOpenExisting), 0u);
+  EXPECT_EQ(c.Value(6), 5000u);
+  EXPECT_EQ(c.Close(), 0u);
+  ASSERT_EQ(c.Open("Backup.pbf", kRead, kOpenExisting), 0u);
+  EXPECT_EQ(c.Close(), 0u);
+  ASSERT_EQ(c.Open("\\My Documents/Sub\\Other.pbf", kWrite, kCreateNew), 0u);
+  EXPECT_EQ(c.Close(), 0u);
+  EXPECT_TRUE(fs::is_regular_file(host.folder / "Other.pbf"));
+
+  // What was written is what the folder lists.
+  ASSERT_EQ(c.Open("prompt_user", 0, kOpenExisting), 0u);
+  std::vector<std::string> names;
+  std::vector<uint32_t> sizes;
+  ASSERT_TRUE(c.List(names, sizes));
+  EXPECT_EQ(names, (std::vector<std::string>{"Backup.pbf", "Other.pbf"}));
+  EXPECT_EQ(sizes, (std::vector<uint32_t>{5000, 0}));
+}
+
 TEST(HostService, NeverReachesOutsideItsFolder) {
   Host host;
   std::ofstream(host.Root() / "outside.txt") << "secret";
@@ -413,15 +479,26 @@ TEST(HostService, NeverReachesOutsideItsFolder) {
   fs::create_symlink(host.Root() / "outside.txt", host.folder / "file-link");
   fs::create_directory_symlink(host.Root() / "elsewhere", host.folder / "dir-link");
   ACCEPTED_CLIENT(c, host);
-  for (const char* name : {"..\\outside.txt", "../outside.txt", "sub\\..\\..\\outside.txt", "\\outside.txt",
-                           "/tmp/x", "C:\\outside.txt", "\\\\server\\share\\x", ".notices.log", "file-link",
-                           "dir-link\\new.pbf", "dir-link/new.pbf", "", "a\\\\b", "bad:name"}) {
+  for (const char* name : {"..\\outside.txt", "../outside.txt", "sub\\..\\..\\outside.txt", "..", "\\..",
+                           "a/../b.pbf", ".\\x.pbf", "\\temp\\", "\\temp/", ".notices.log",
+                           "\\temp\\.notices.log", "file-link", "\\temp\\file-link", "dir-link", "", "bad:name",
+                           "C:x.pbf", "trailing.", "trailing ", "tab\tname"}) {
     uint32_t r = c.Open(name, kWrite, kCreateAlways);
     EXPECT_NE(r, 0u) << name;
     EXPECT_NE(r, 0xDEADu) << name;
   }
+  EXPECT_EQ(c.Open("..", kRead, kOpenExisting), 123u);
+  EXPECT_EQ(c.Open("", kRead, kOpenExisting), 123u);
+  // Absolute, drive, server and linked folder parts are dropped: the file
+  // lands in the folder.
+  for (const char* name : {"\\outside.txt", "/tmp/x", "C:\\outside.txt", "\\\\server\\share\\x",
+                           "dir-link\\new.pbf", "dir-link/new.pbf", "a\\\\b"})
+    EXPECT_EQ(c.Open(name, kWrite, kCreateAlways), 0u) << name;
+  EXPECT_EQ(c.Close(), 0u);
   EXPECT_EQ(Slurp(host.Root() / "outside.txt"), "secret");
   EXPECT_TRUE(fs::is_empty(host.Root() / "elsewhere"));
+  for (const char* kept : {"outside.txt", "x", "new.pbf", "b"})
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(host.folder / kept))) << kept;
   EXPECT_EQ(c.Open("fine.pbf", kWrite, kCreateAlways), 0u);  // the link still works
 }
 
@@ -499,6 +576,141 @@ TEST(HostService, SurvivesDevicesThatBreakOff) {
   std::vector<uint32_t> sizes;
   ASSERT_TRUE(c.List(names, sizes));
   EXPECT_EQ(names, std::vector<std::string>{"big.pbf"});
+}
+
+TEST(HostService, RepliesDoNotWaitForDelayedAcknowledgements) {
+  // A reply's header and payload leave together: sent apart, each payload
+  // would wait for the device's delayed acknowledgement of the header (40 ms
+  // or more), and 100 replies would take at least 4 s.
+  Host host;
+  ACCEPTED_CLIENT(c, host);
+  ASSERT_EQ(c.Open("a.pbf", kWrite, kCreateAlways), 0u);
+  auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(c.Value(6), 0u);        // reply with a value
+    ASSERT_EQ(c.Seek(-1, 0x9), 87u);  // error reply
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+}
+
+TEST(HostService, ReportsANoticeItCannotRecord) {
+  Host host({"--notices", "/dev/full"});
+  ASSERT_NE(host.port, 0) << host.Output();
+  ACCEPTED_CLIENT(c, host);
+  Bytes start;
+  Add32(start, 1), Add32(start, 2);
+  c.Send(0, 4, start);
+  c.Send(0, 1);
+  c.Recv();
+  EXPECT_NE(host.Output().find("notice not recorded in /dev/full"), std::string::npos) << host.Output();
+}
+
+// Seconds until the host closes the client's connection (the client reads
+// and drops whatever comes first); -1 when it stays open for `limit`.
+double SecondsUntilClosed(Client& c, std::chrono::seconds limit) {
+  auto t0 = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - t0 < limit) {
+    if (c.Closed()) return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  return -1;
+}
+
+TEST(HostService, SilentConnectionsAreDroppedAfterTheHandshakeTime) {
+  Host host({"--handshake-timeout", "1"});
+  ASSERT_NE(host.port, 0) << host.Output();
+  // Eight connections that never speak take every place.
+  std::vector<std::unique_ptr<Client>> silent;
+  for (int i = 0; i < 8; ++i) {
+    silent.push_back(std::make_unique<Client>(host.port));
+    ASSERT_EQ(silent.back()->Recv().code, 0);
+  }
+  // The next device waits for a place instead of being refused.
+  auto t0 = std::chrono::steady_clock::now();
+  ACCEPTED_CLIENT(device, host);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(device.Open("late.pbf", kWrite, kCreateAlways), 0u);
+  EXPECT_EQ(device.Close(), 0u);
+  for (auto& c : silent) EXPECT_TRUE(c->Closed());
+  EXPECT_NE(host.Output().find("sent no message within 1 s of connecting: dropped"), std::string::npos);
+
+  // A device that has spoken keeps its session past the handshake time.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(device.Open("late.pbf", kRead, kOpenExisting), 0u);
+  EXPECT_EQ(device.Close(), 0u);
+}
+
+TEST(HostService, HandshakeTimeIsADeadlineNotAnIdleTime) {
+  Host host({"--handshake-timeout", "1", "--ask-partnership"});
+  {
+    // Silent after the partnership request.
+    Client c(host.port);
+    ASSERT_EQ(c.Recv().code, 2);
+    double closed = SecondsUntilClosed(c, std::chrono::seconds(20));
+    EXPECT_GE(closed, 0.0);
+    EXPECT_LT(closed, 10.0);
+  }
+  {
+    // A partnership reply trickling in a byte at a time never completes.
+    Client c(host.port);
+    ASSERT_EQ(c.Recv().code, 2);
+    Bytes reply = {1, 0, 2, 0, 8, 0, 0, 0, 1, 0, 0, 0, 7, 0, 0, 0};
+    auto t0 = std::chrono::steady_clock::now();
+    for (size_t i = 0; i + 1 < reply.size() && !c.Gone(); ++i) {
+      c.SendRaw(Bytes{reply[i]});
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    EXPECT_TRUE(c.Gone());  // dropped before the last byte but one (4.5 s)
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
+  }
+}
+
+TEST(HostService, ServedDevicesStillTurnAwayTheNinth) {
+  Host host;
+  std::vector<std::unique_ptr<Client>> served;
+  for (int i = 0; i < 8; ++i) {
+    served.push_back(std::make_unique<Client>(host.port));
+    ASSERT_EQ(served.back()->Recv().code, 0);
+    ASSERT_EQ(served.back()->Close(), 0u);  // has spoken
+  }
+  Client ninth(host.port);
+  EXPECT_EQ(ninth.Recv().code, 1);
+  EXPECT_TRUE(ninth.Closed());
+  served.pop_back();  // a place comes free
+  for (int i = 0; i < 50; ++i) {
+    Client next(host.port);
+    Message m = next.Recv();
+    if (m.code == 0) break;
+    EXPECT_EQ(m.code, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_LT(i, 49) << "no place came free";
+  }
+}
+
+TEST(HostService, OutOfDescriptorsPausesUntilItCanAccept) {
+  Host host;
+  ASSERT_NE(host.port, 0) << host.Output();
+  ASSERT_TRUE(host.LeaveDescriptors(3));  // a few sessions, then no more
+  std::vector<std::unique_ptr<Client>> served;
+  std::unique_ptr<Client> queued;
+  for (int i = 0; i < 10 && !queued; ++i) {
+    auto c = std::make_unique<Client>(host.port);
+    if (c->Ready(2000)) {
+      ASSERT_EQ(c->Recv().code, 0);
+      served.push_back(std::move(c));
+    } else {
+      queued = std::move(c);  // the service cannot take it yet
+    }
+  }
+  ASSERT_TRUE(queued) << host.Output();
+  ASSERT_FALSE(served.empty());
+  double before = host.CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(host.CpuSeconds() - before, 0.3);  // no spinning on the queued device
+  EXPECT_NE(host.Output().find("cannot accept"), std::string::npos);
+  // Descriptors to spare again (the sanitizers' runtime needs some for a
+  // new session's thread): the queued device is served.
+  ASSERT_TRUE(host.LeaveDescriptors(4));
+  EXPECT_EQ(queued->Recv().code, 0) << host.Output();
 }
 
 TEST(HostService, EndsCleanlyOnSigtermWithDevicesConnected) {

@@ -13,6 +13,8 @@
 #include "ce/process.h"
 #include "core/Localizer.h"
 #include "dlg_fixture.h"
+#include "testkit/Closable.h"
+#include "testkit/ScopedState.h"
 #include "ui/Automation.h"
 
 namespace fs = std::filesystem;
@@ -265,12 +267,12 @@ TEST_F(DynamicDialogTest, ClosingWithTheFocusInARegisteredFieldLowersTheInputPan
 
 class HelpTest : public DynamicDialogTest {
  protected:
-  bool InstallViewer() {
+  // The closable stand-in plays the help viewer (a build dependency of
+  // these tests).
+  void InstallViewer() {
     const fs::path standin = fs::path(QUILMO_BIN_DIR) / "closable";
-    if (!fs::exists(standin)) return false;
-    const fs::path host = dev_.Host(u"\\Windows") / "peghelp.exe";
-    fs::copy_file(standin, host, fs::copy_options::overwrite_existing);
-    return true;
+    ASSERT_TRUE(fs::exists(standin)) << standin << " is missing";
+    quilmo::test::InstallClosable(dev_, u"\\Windows\\peghelp.exe");
   }
   // Command lines of the viewers started so far; ends them.
   std::vector<std::u16string> ViewerCommandLines() {
@@ -303,7 +305,7 @@ TEST_F(HelpTest, HelpArgumentJoinsFolderAndFileWithOneBackslash) {
 TEST_F(HelpTest, ShowHelpStartsTheViewerOnTheTopicAndWmHelpDoesToo) {
   LayoutDlg noTopic(false, true, nullptr);
   EXPECT_FALSE(noTopic.ShowHelp());  // no viewer installed
-  if (!InstallViewer()) GTEST_SKIP() << "the closable stand-in is not built";
+  ASSERT_NO_FATAL_FAILURE(InstallViewer());
   EXPECT_TRUE(noTopic.ShowHelp());
 
   LayoutDlg dlg(false);
@@ -366,7 +368,7 @@ TEST_F(DynamicDialogTest, PageCallsItsOrientationHookOnlyOnTurns) {
 
 TEST_F(DynamicDialogTest, SetControlTextSetsStateOrReportsWhatIsMissing) {
   std::vector<ce::MessageBoxRequest> boxes;
-  ce::SetMessageBoxService([&](const ce::MessageBoxRequest& r) {
+  const quilmo::test::ScopedMessageBoxService answer([&](const ce::MessageBoxRequest& r) {
     boxes.push_back(r);
     return IDOK;
   });
@@ -397,7 +399,6 @@ TEST_F(DynamicDialogTest, SetControlTextSetsStateOrReportsWhatIsMissing) {
     EXPECT_EQ(b.style, Localizer::kErrorBoxStyle);
   }
   DestroyWindow(dlg);
-  ce::SetMessageBoxService({});
 }
 
 }  // namespace

@@ -196,8 +196,7 @@ class Program {
     if (!InitCipherKey(g.g_bEncrypt, password.GetString())) return false;
     AImageFile image(kImage, AImageFile::kRestore);
     bool ok = image.Open() && g.g_WorkingIndex.Locate(image, true);
-    image.Close();
-    return ok;
+    return image.Close() && ok;
   }
   bool Run(CString* failure) {
     class Quiet : public ITaskProgress {

@@ -70,6 +70,7 @@ void LogLine(const char* format, Args... args) {
       text += buf[i];
     }
     DWORD written = 0;
+    // A log that cannot be written must not stop the boot's work.
     WriteFile(g_log, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
   SetLastError(saved);
@@ -78,6 +79,20 @@ void LogLine(const char* format, Args... args) {
 // --- small registry helpers ---------------------------------------------
 
 std::u16string Numbered(const WCHAR* prefix, unsigned n) { return prefix + ce::FromUtf8(std::to_string(n)); }
+
+// Registry changes whose failure is logged and passed over: the boot goes
+// on whatever the registry refuses.
+void DeleteValueOrLog(HKEY key, const WCHAR* name) {
+  LONG rc = RegDeleteValueW(key, name);
+  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+    LogLine("RegDeleteValue %s failed: %u\n", Narrow(name).c_str(), static_cast<unsigned>(rc));
+}
+
+void SetValueOrLog(HKEY key, const WCHAR* name, DWORD type, const BYTE* data, DWORD size) {
+  LONG rc = RegSetValueExW(key, name, 0, type, data, size);
+  if (rc != ERROR_SUCCESS)
+    LogLine("RegSetValue %s failed: %u\n", Narrow(name).c_str(), static_cast<unsigned>(rc));
+}
 
 // Reads a REG_SZ of at most 520 bytes; false when missing.
 bool ReadPath(HKEY key, const WCHAR* name, WCHAR (&out)[kPathBytes / 2]) {
@@ -217,7 +232,8 @@ void ProcessCopyFileKey(HKEY action) {
     g_resetNeeded = true;
     CopyOrLog(backup, actual, attributes, &copied);
     // The backup holds the only copy of the restored content: it goes only
-    // once it is in place.
+    // once it is in place. One left behind is only a file: its action key
+    // is gone.
     if (copied) DeleteFileW(backup);
   }
 }
@@ -231,7 +247,10 @@ void RunActionKeys(const WCHAR* prefix, void (*process)(HKEY)) {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &action) != ERROR_SUCCESS) return;
     process(action);
     RegCloseKey(action);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+    LONG rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+    // An action key that stays is carried out again at the next boot.
+    if (rc != ERROR_SUCCESS)
+      LogLine("RegDeleteKey %s failed: %u\n", Narrow(path.c_str()).c_str(), static_cast<unsigned>(rc));
   }
 }
 
@@ -333,7 +352,7 @@ bool ReplaceLiveUserHive(const WCHAR* hiveFile) {
 void RestoreUserHive(HKEY actions) {
   WCHAR hkcuPath[kPathBytes / 2];
   if (!ReadPath(actions, RebootActionsKey::kHkcuPath, hkcuPath)) return;
-  RegDeleteValueW(actions, RebootActionsKey::kHkcuPath);
+  DeleteValueOrLog(actions, RebootActionsKey::kHkcuPath);
   WCHAR target[MAX_PATH];
   if (!GetUserFolder(target)) return;
   std::u16string userHive = std::u16string(target) + u"user.hv";
@@ -344,6 +363,7 @@ void RestoreUserHive(HKEY actions) {
   if (!copied && GetLastError() == ERROR_SHARING_VIOLATION && ce::EqualNoCase(userHive, ce::kUserHivePath))
     copied = ReplaceLiveUserHive(hkcuPath);
   if (copied) {
+    // A saved hive left behind is only a file: no action refers to it now.
     DeleteFileW(hkcuPath);
   } else {
     LogLine("Copy File(%s,%s) failed: %u\n", Narrow(hkcuPath).c_str(), Narrow(userHive.c_str()).c_str(),
@@ -355,7 +375,7 @@ void RestoreUserHive(HKEY actions) {
 void ReplaceSystemHive(HKEY actions) {
   WCHAR hklmPath[kPathBytes / 2];
   if (!ReadPath(actions, RebootActionsKey::kHklmPath, hklmPath)) return;
-  RegDeleteValueW(actions, RebootActionsKey::kHklmPath);
+  DeleteValueOrLog(actions, RebootActionsKey::kHklmPath);
   LONG rc = RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, hklmPath, nullptr);
   if (rc != ERROR_SUCCESS)
     LogLine("RegReplaceKey %s failed: %u\n", Narrow(hklmPath).c_str(), static_cast<unsigned>(rc));
@@ -365,8 +385,8 @@ void ReplaceSystemHive(HKEY actions) {
 // --- launch entries -----------------------------------------------------
 
 void RemoveInitLaunchEntries(HKEY init, int n) {
-  RegDeleteValueW(init, Numbered(InitLaunchEntries::kLaunchPrefix, static_cast<unsigned>(n)).c_str());
-  RegDeleteValueW(init, Numbered(InitLaunchEntries::kDependPrefix, static_cast<unsigned>(n)).c_str());
+  DeleteValueOrLog(init, Numbered(InitLaunchEntries::kLaunchPrefix, static_cast<unsigned>(n)).c_str());
+  DeleteValueOrLog(init, Numbered(InitLaunchEntries::kDependPrefix, static_cast<unsigned>(n)).c_str());
   for (int m = n + 1; m <= InitLaunchEntries::kLastNumber; ++m) {
     std::u16string name = Numbered(InitLaunchEntries::kDependPrefix, static_cast<unsigned>(m));
     BYTE data[kDependBytes];
@@ -375,10 +395,10 @@ void RemoveInitLaunchEntries(HKEY init, int n) {
     for (DWORD at = 0; at + 2 <= size; at += 2) {
       if (static_cast<int>(data[at] | (data[at + 1] << 8)) != n) continue;
       if (size < 4) {
-        RegDeleteValueW(init, name.c_str());
+        DeleteValueOrLog(init, name.c_str());
       } else {
         for (DWORD i = at; i + 2 < size; ++i) data[i] = data[i + 2];
-        RegSetValueExW(init, name.c_str(), 0, type, data, size - 2);
+        SetValueOrLog(init, name.c_str(), type, data, size - 2);
       }
       break;
     }
@@ -429,6 +449,8 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
     // The launch entry goes first: the boot after the reset runs without it.
     if (n > 0) RemoveOwnLaunchEntry(n);
     CloseLog();
+    // Either call ends this boot; should both come back, the run finishes
+    // as without a reset.
     SetSystemPowerState(nullptr, POWER_STATE_RESET, 0);
     Sleep(kResetWaitMs);
     KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);

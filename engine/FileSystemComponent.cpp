@@ -109,6 +109,65 @@ std::vector<WIN32_FIND_DATAW> ListFolder(const CString& folder, LPCWSTR suffix, 
   return entries;
 }
 
+// Closes a device file whose close cannot lose anything that counts: one
+// that was only read, or one whose content is being discarded.
+void CloseQuietly(AFile& file) {
+  if (!file.Close()) Log(file.GetError(), CString(u"Close failed for ") + file.GetFullPath(), kClass, __LINE__);
+}
+
+// Restored content is written beside its file and takes the file's place
+// only when complete and checked. The name beside it: path + "~qr" (and a
+// number when that is taken), or "~qr<n>.tmp" in the file's folder or in
+// the root where the longer name would not fit. Empty when all are taken.
+CString FreeNameBeside(const CString& path) {
+  int slash = path.ReverseFind(u'\\');
+  CString folder = slash > 0 ? path.Left(slash) : CString();
+  for (int n = 0; n < 100; ++n) {
+    CString number;
+    if (n > 0) number.Format(u"%d", n);
+    CString name = path + u"~qr" + number;
+    if (name.GetLength() > MAX_PATH) name = folder + u"\\~qr" + number + u".tmp";
+    if (name.GetLength() > MAX_PATH) name = CString(u"\\~qr") + number + u".tmp";
+    if (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) continue;
+    // A missing folder shows when the file is made.
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return name;
+  }
+  return CString();
+}
+
+// Puts the file from in the place of to. A file at to moves aside first and
+// is deleted once from took its place; it moves back when from cannot. A
+// folder at to is refused (ERROR_ACCESS_DENIED). False with the last error
+// of the step that failed; a file that another program holds fails with
+// ERROR_SHARING_VIOLATION and stays untouched.
+bool MoveOver(const CString& from, const CString& to) {
+  DWORD existing = GetFileAttributesW(to);
+  if (existing == INVALID_FILE_ATTRIBUTES) return MoveFileW(from, to) != FALSE;
+  if (existing & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  CString aside = FreeNameBeside(to);
+  if (aside.IsEmpty()) {
+    SetLastError(ERROR_FILE_EXISTS);
+    return false;
+  }
+  if (!MoveFileW(to, aside)) return false;
+  if (!MoveFileW(from, to)) {
+    DWORD error = GetLastError();
+    if (!MoveFileW(aside, to))
+      LogError(GetLastError(), CString(u"The file stays under its temporary name ") + aside, kClass,
+               __LINE__);
+    SetLastError(error);
+    return false;
+  }
+  SetFileAttributesW(aside, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
+  if (!::DeleteFileW(aside))
+    Log(GetLastError(), CString(u"Delete() failed for ") + aside, kClass, __LINE__);
+  return true;
+}
+
 // Text formatting without passing class objects through "...".
 CString Formatted(LPCWSTR format, LPCWSTR text) {
   CString out;
@@ -338,12 +397,12 @@ bool ADirectory::WriteAndCrcFile2(const CString& name, DWORD& crc, DWORD& stored
 }
 
 bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW& findData,
-                                 bool locked, const CString& source) {
+                                 const CString& source) {
   m_Side = Side::Backup;
   Index& index = TheIndex();
   const CString path = source.IsEmpty() ? name : source;
   m_CurrentFile = name;
-  m_IOFile.Close();
+  CloseQuietly(m_IOFile);
   CString text;
 
   // An empty file may have grown since the walk listed it.
@@ -360,23 +419,20 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
       DWORD error = m_IOFile.GetError();
       index.SetSelected(node, false);
       AdjustEstimate(-static_cast<LONGLONG>(index.NodeInfo(node).fileSize));
+      // The image goes without the file: a warning of the run's report.
       if (error == ERROR_FILE_NOT_FOUND) {
-        Log(error, CString(u"File not found ") + path, kClass, __LINE__);
+        LogWarning(error, CString(u"File not found ") + path, kClass, __LINE__);
       } else if (error == ERROR_SHARING_VIOLATION) {
         Log(error, CString(u"Sharing violation on ") + path, kClass, __LINE__);
-        CString inUse = Localizer::LoadResString(kIdsFileInUseBackup) + path;
-        if (locked)
-          LogWarning(error, inUse, kClass, __LINE__);
-        else
-          Log(error, inUse, kClass, __LINE__);
+        LogWarning(error, Localizer::LoadResString(kIdsFileInUseBackup) + path, kClass, __LINE__);
       } else {
-        Log(error, CString(u"Open() failed for ") + path, kClass, __LINE__);
+        LogWarning(error, CString(u"Open() failed for ") + path, kClass, __LINE__);
       }
       return true;
     }
     if (!m_IOFile.GetFileSize(&fileSize)) {
       LogError(m_IOFile.GetError(), CString(u"Size() failed for ") + path, kClass, __LINE__);
-      m_IOFile.Close();
+      CloseQuietly(m_IOFile);
       return false;
     }
     ULONGLONG itemSize = index.NodeInfo(node).fileSize;
@@ -399,7 +455,7 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
   DWORD position = 0;
   if (!m_pImageFile->GetBytesWritten(&position)) {
     LogError(0, u"Error getting filepointer for backupfile index entry", kClass, __LINE__);
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return false;
   }
 
@@ -412,20 +468,20 @@ bool ADirectory::BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW
   m_BytesLeft = fileSize;
   if (!WriteImageHeader(name, findData)) {
     LogError(0, CString(u"WriteImageHeader() failed for ") + name, kClass, __LINE__);
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return false;
   }
   if (m_bCancel) {
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return true;
   }
   DWORD storedSize = 0;
   if (!WriteAndCrcFile2(name, crc, storedSize)) {
     LogError(0, u"WriteAndCrcFile2 failed", kClass, __LINE__);
-    m_IOFile.Close();
+    CloseQuietly(m_IOFile);
     return false;
   }
-  m_IOFile.Close();
+  CloseQuietly(m_IOFile);
   if (m_bRecord) index.SetLocation(node, position, storedSize, crc, fileSize, 0);
   return true;
 }
@@ -434,7 +490,7 @@ bool ADirectory::BackupFile(int node) {
   const Index::Item& item = TheIndex().NodeInfo(node);
   WIN32_FIND_DATAW findData;
   FindDataFromItem(item, findData);
-  return BackupFileEntry(node, CString(item.name), findData, false);
+  return BackupFileEntry(node, CString(item.name), findData);
 }
 
 bool ADirectory::BackupPotentiallyLockedFile(int node) {
@@ -461,10 +517,10 @@ bool ADirectory::BackupPotentiallyLockedFile(int node) {
     FindDataFromItem(item, findData);
   }
   // Without its copy (no boot-time run happened) the file itself is read.
-  bool ok = BackupFileEntry(node, copy, findData, true, haveCopy ? copy : name);
-  m_IOFile.Close();
+  bool ok = BackupFileEntry(node, copy, findData, haveCopy ? copy : name);
+  CloseQuietly(m_IOFile);
   if (haveCopy) {
-    SetFileAttributesW(copy, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(copy, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
     if (!::DeleteFileW(copy))
       Log(GetLastError(), CString(u"Delete() failed for ") + copy, kClass, __LINE__);
   }
@@ -648,57 +704,84 @@ bool ADirectory::RestoreFile(int node) {
   m_StartMenuFiles.erase(lower.str());
 
   const DWORD storedSize = item.sizeInImage;
-  if (UpgradeMode() && System::FileExists(path)) {
+  // An upgrade keeps the device's files; one the clear only kept for this
+  // restore counts as gone.
+  if (UpgradeMode() && System::FileExists(path) && !m_RestoreTargets.count(lower.str())) {
     Progress(storedSize);
     return true;
   }
 
   const DWORD attributes = block.attributes & ~kRomAttributes;
-  m_IOFile.Close();
-  m_IOFile.SetFileName(path);
-  CString target = path;
-  bool bootCopy = false;
-  if (!m_IOFile.Open(GENERIC_WRITE, CREATE_ALWAYS, attributes)) {
-    DWORD error = m_IOFile.GetError();
-    // A file that another program holds is written to its boot-time copy
-    // and put in place at the next start.
-    if (error == ERROR_SHARING_VIOLATION) {
-      target = path + kBootCopySuffix;
-      m_IOFile.SetFileName(target);
-      bootCopy = m_IOFile.Open(GENERIC_WRITE, CREATE_ALWAYS, attributes | FILE_ATTRIBUTE_HIDDEN);
-    }
-    if (!bootCopy) {
-      DWORD id = error == ERROR_SHARING_VIOLATION ? kIdsFileInUseRestore : kIdsCannotRestore;
-      LogWarning(error, Localizer::LoadResString(id) + path, kClass, __LINE__);
-      Progress(storedSize);
-      return true;
-    }
-    Log(error, CString(u"File in use, restoring to its boot-time copy ") + target, kClass,
-        __LINE__);
+  CString staging;
+  if (!OpenStaging(path, attributes, staging)) {
+    LogWarning(m_IOFile.GetError(), Localizer::LoadResString(kIdsCannotRestore) + path, kClass,
+               __LINE__);
+    Progress(storedSize);
+    return true;
   }
-
-  if (!RestoreData(target, storedSize, crc)) {
-    m_IOFile.Close();
+  if (!RestoreData(path, storedSize, crc)) {
+    DiscardStaging(staging);
     return false;
   }
   if (!m_IOFile.SetFileTime(&block.creationTime, &block.lastAccessTime, &block.lastWriteTime)) {
-    LogError(m_IOFile.GetError(), CString(u"m_IOFile - SetFileTime failed ") + target, kClass,
+    LogError(m_IOFile.GetError(), CString(u"m_IOFile - SetFileTime failed ") + path, kClass,
              __LINE__);
-    m_IOFile.Close();
+    DiscardStaging(staging);
     return false;
   }
   if (!m_IOFile.Close()) {
     LogError(m_IOFile.GetError(), u"m_IOFile.Close  failed", kClass, __LINE__);
+    DiscardStaging(staging);
     return false;
   }
   if (crc != item.crcValue) {
+    // The device's file stays as it was.
     CString text;
     text.Format(u"CRC Error for %s, Header CRC=%d, Calculated CRC=%d", path.GetString(),
                 static_cast<int>(item.crcValue), static_cast<int>(crc));
     LogError(0, text, kClass, __LINE__);
+    DiscardStaging(staging);
+    return true;
   }
-  if (bootCopy) RebootActions::Instance().AddRestoreCopy(target, path, attributes);
+  PutInPlace(staging, path, attributes);
   return true;
+}
+
+bool ADirectory::OpenStaging(const CString& path, DWORD attributes, CString& staging) {
+  CloseQuietly(m_IOFile);
+  staging = FreeNameBeside(path);
+  if (staging.IsEmpty()) {
+    m_IOFile.SetError(ERROR_FILE_EXISTS);
+    return false;
+  }
+  m_IOFile.SetFileName(staging);
+  return m_IOFile.Open(GENERIC_WRITE, CREATE_NEW, attributes);
+}
+
+void ADirectory::DiscardStaging(const CString& staging) {
+  CloseQuietly(m_IOFile);
+  SetFileAttributesW(staging, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
+  if (!::DeleteFileW(staging))
+    Log(GetLastError(), CString(u"Delete() failed for ") + staging, kClass, __LINE__);
+}
+
+void ADirectory::PutInPlace(const CString& staging, const CString& path, DWORD attributes) {
+  if (MoveOver(staging, path)) return;
+  DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) {
+    // Another program holds the file: the restored content waits in its
+    // boot-time copy and replaces it at the next start.
+    CString copy = path + kBootCopySuffix;
+    if (SetFileAttributesW(staging, attributes | FILE_ATTRIBUTE_HIDDEN) && MoveOver(staging, copy)) {
+      Log(error, CString(u"File in use, restoring to its boot-time copy ") + copy, kClass,
+          __LINE__);
+      RebootActions::Instance().AddRestoreCopy(copy, path, attributes);
+      return;
+    }
+  }
+  DiscardStaging(staging);
+  DWORD id = error == ERROR_SHARING_VIOLATION ? kIdsFileInUseRestore : kIdsCannotRestore;
+  LogWarning(error, Localizer::LoadResString(id) + path, kClass, __LINE__);
 }
 
 void ADirectory::CollectFiles(const CString& folder, std::vector<CString>& files, bool lowerCase) {
@@ -748,7 +831,7 @@ bool ADirectory::PrepareStartMenu() {
 void ADirectory::RemoveLeftoverMenuFiles() {
   for (const std::u16string& path : m_StartMenuFiles) {
     CString file(path);
-    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
     if (!::DeleteFileW(file)) {
       DWORD error = GetLastError();
       if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
@@ -760,7 +843,8 @@ void ADirectory::RemoveLeftoverMenuFiles() {
     DWORD error = 0;
     if (ListFolder(folder, u"\\*", error).empty() && error == ERROR_NO_MORE_FILES) {
       Log(0, CString(u"Removing directory : ") + folder, kClass, __LINE__);
-      RemoveDirectoryW(folder);
+      if (!RemoveDirectoryW(folder))  // an empty folder left behind is harmless
+        Log(GetLastError(), CString(u"RemoveDirectory() failed ") + folder, kClass, __LINE__);
     }
   }
   m_StartMenuFiles.clear();
@@ -776,7 +860,13 @@ bool ADirectory::Restore() {
 
   PrepareStartMenu();
 
+  int top = index.FindChildOfType(TREE_FILESYSTEM);
+  m_RestoreTargets.clear();
   if (GetKioskModeEnabled() || !options.GetNonDestructiveRestoreFlag()) {
+    // The files the image puts back stay until their new content replaces
+    // them: one whose entry turns out damaged keeps what the device had.
+    for (int n = top == -1 ? -1 : index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
+      if (index.NodeType(n) == m_FileType) m_RestoreTargets.insert(Lower(CString(index.NodeName(n))).str());
     if (!DeleteContents(CString())) {
       LogError(0, u"DeleteContents() failed", kClass, __LINE__);
       return false;
@@ -784,7 +874,6 @@ bool ADirectory::Restore() {
     Log(0, u"DeleteContents() finished ok", kClass, __LINE__);
   }
 
-  int top = index.FindChildOfType(TREE_FILESYSTEM);
   if (top == -1) return true;
   CString text;
   for (int n = index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n)) {
@@ -890,7 +979,7 @@ void ADirectory::DeleteFile(const CString& path, const WIN32_FIND_DATAW& findDat
     Log(0, u"DeleteFile Ignoring log file", kClass, __LINE__);
     return;
   }
-  if (NoCaseIn(m_KeepPaths, path)) return;
+  if (NoCaseIn(m_KeepPaths, path) || m_RestoreTargets.count(Lower(path).str())) return;
   if (!::DeleteFileW(path)) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
@@ -922,7 +1011,7 @@ void ADirectory::FixStartupLinks() {
     char bytes[2048];
     DWORD got = 0;
     bool read = link.Read(bytes, sizeof bytes, &got);
-    link.Close();
+    CloseQuietly(link);
     if (!read) continue;
     std::u16string wide(got, u'\0');
     int chars = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(got), wide.data(),
@@ -949,7 +1038,7 @@ void ADirectory::FixStartupLinks() {
     if (System::FileExists(program)) continue;
     Log(0, u"Deleting link file", kClass, __LINE__);
     Log(0, file, kClass, __LINE__);
-    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
     if (!::DeleteFileW(file)) Log(GetLastError(), u"Failed", kClass, __LINE__);
   }
 }

@@ -93,9 +93,10 @@ class ADirectory : public ACompressorIO, public AComponent {
   // Stored under the boot-time copy's name; read from the copy when it
   // exists (then deleted), else from the file itself.
   bool BackupPotentiallyLockedFile(int node);
-  // A file that cannot be opened is deselected, logged and passed over
-  // (true). source: the file to read (empty: name).
-  bool BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW& findData, bool locked,
+  // A file that cannot be opened is deselected and passed over (true)
+  // with a warning of the run's report. source: the file to read (empty:
+  // name).
+  bool BackupFileEntry(int node, const CString& name, WIN32_FIND_DATAW& findData,
                        const CString& source = CString());
   bool WriteImageHeader(const CString& name, const WIN32_FIND_DATAW& findData);
 
@@ -104,10 +105,14 @@ class ADirectory : public ACompressorIO, public AComponent {
   // destructive clear, every selected node below the file-system node).
   bool Restore();
   // Entry bodies after their header was read (the image's last header
-  // gives the name length); the node gives CRC and stored size. A file
-  // that cannot be opened is logged and passed over (true); one that
-  // another program holds is written to its boot-time copy (path + "c",
-  // hidden) and its replacement at the next start is queued.
+  // gives the name length); the node gives CRC and stored size. A file's
+  // content is written beside it and replaces it only when complete and
+  // its CRC matches; otherwise the device's file stays as it was (a CRC
+  // mismatch is an error of the report and the restore goes on; a read or
+  // write failure ends the restore). A file that cannot be written is
+  // logged and passed over (true); one that another program holds gets the
+  // content in its boot-time copy (path + "c", hidden) and its replacement
+  // at the next start is queued.
   bool RestoreDir(int node);
   bool RestoreFile(int node);
   // Deletes the folder's contents ("" is the device root) except what the
@@ -142,6 +147,13 @@ class ADirectory : public ACompressorIO, public AComponent {
   bool ReadEntryName(DWORD nameBytes, CString& name, LPCWSTR failText);
   bool ReadBlock(FileEntryInfo& block, LPCWSTR failText);
   bool RestoreData(const CString& path, DWORD storedSize, DWORD& crc);
+  // Opens a new file beside path (m_IOFile) for its restored content.
+  bool OpenStaging(const CString& path, DWORD attributes, CString& staging);
+  void DiscardStaging(const CString& staging);
+  // The checked content takes the place of path, or of its boot-time copy
+  // while another program holds path; otherwise it is discarded with a
+  // warning and path stays as it was.
+  void PutInPlace(const CString& staging, const CString& path, DWORD attributes);
   bool PrepareStartMenu();
   void CollectFiles(const CString& folder, std::vector<CString>& files, bool lowerCase);
   void RemoveLeftoverMenuFiles();
@@ -171,6 +183,9 @@ class ADirectory : public ACompressorIO, public AComponent {
   bool m_bRunOpen = false;  // a data cipher run was started and not ended
   std::unique_ptr<ACompressor> m_pOwnCompressor;
   std::vector<BYTE> m_Buffer;  // raw data blocks
+  // Files a destructive clear of this restore kept because the restore
+  // replaces them (lower case).
+  std::set<std::u16string> m_RestoreTargets;
   bool m_bKeepReady = false;
   CString m_ExeName;
   std::vector<CString> m_KeepPaths;

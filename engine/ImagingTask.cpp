@@ -32,6 +32,16 @@ constexpr LPCWSTR kClass = u"AImagingTask";
 #define TWARN(code, text) LogWarning((code), (text), kClass, __LINE__)
 #define TERROR(code, text) LogError((code), (text), kClass, __LINE__)
 
+// Closes an image whose close cannot lose anything that counts: one that
+// was only read, one that did not open, one being discarded.
+void ReleaseImage(AImageFile& image) {
+  if (!image.Close()) TLOG(u"Closing the image failed");
+}
+
+constexpr DWORD kCrcBlockSize = 32768;  // read-back CRC check blocks
+constexpr DWORD kHostTimeoutSeconds = 60;
+constexpr DWORD kLowSpaceBytes = 5u * 1024 * 1024;  // below: warn after a backup
+
 // Every image entry other than the metadata and the tail is enciphered:
 // the image cipher is always keyed (from the key table alone when no
 // password protects the image).
@@ -231,7 +241,9 @@ void AImagingTaskClient::Fail(int kind, bool backup, const CString& text) {
       m_bHostNotified = false;
       if (!m_bHostFailureReported) {
         TLOG(u"Sending CM_OPERATIONFAILED to backup server");
-        g_pHostLink->SendOperationFailed(kind, text);
+        // The run has failed already; a notice the host misses changes
+        // nothing here.
+        if (!g_pHostLink->SendOperationFailed(kind, text)) TLOG(u"Failed sending CM_OPERATIONFAILED");
         m_bHostFailureReported = true;
       }
     }
@@ -241,7 +253,7 @@ void AImagingTaskClient::Fail(int kind, bool backup, const CString& text) {
 
 void AImagingTaskClient::DiscardUnfinishedImage() {
   if (!m_bImageCreated || m_bImageComplete) return;
-  if (m_pImageFile->IsOpen()) m_pImageFile->Close();
+  if (m_pImageFile->IsOpen()) ReleaseImage(*m_pImageFile);
   m_bImageCreated = false;
   if (IsHostMode()) return;
   if (!DeleteFileW(m_ImagePath.GetString()) && GetLastError() != ERROR_FILE_NOT_FOUND)
@@ -507,12 +519,15 @@ bool AImagingTaskClient::BackupComponents() {
   return true;
 }
 
-bool AImagingTaskClient::RunBackup() {
-  AGlobal& g = G();
-  Index& index = g.g_WorkingIndex;
-  const bool local = !IsHostMode();
+bool AImagingTaskClient::FailBackup(int kind, const CString& text) {
+  CloseAfterFailure(nullptr);
+  DiscardUnfinishedImage();
+  Fail(kind, true, text);
+  return false;
+}
 
-  // 1. Start.
+void AImagingTaskClient::StartBackup() {
+  AGlobal& g = G();
   TLOG(u"Starting backup");
   m_bCrcChecked = false;
   m_bProgramsStopped = false;
@@ -521,75 +536,62 @@ bool AImagingTaskClient::RunBackup() {
   m_pAgent.reset();
   g.g_TaskReport.Clear();
   m_StartTime = m_EndTime = System::GetLocalTimeNow();
-  ResetImageFile(AImageFile::kBackup, local ? AImageFile::kLocal : AImageFile::kHost);
+  ResetImageFile(AImageFile::kBackup, IsHostMode() ? AImageFile::kHost : AImageFile::kLocal);
   m_pImageFile->SetUserMessage(u"Backup");
   g.g_bCompress = g.g_BackupOptions.IsOptionOn(kOptionCompress);
+}
 
-  // Every failure after the image was created closes and removes it.
-  auto fail = [&](int kind, const CString& text) {
-    CloseAfterFailure(nullptr);
-    DiscardUnfinishedImage();
-    Fail(kind, true, text);
-    return false;
-  };
-
-  // 2. Estimates.
+ULONGLONG AImagingTaskClient::EstimateBackup() {
+  Index& index = G().g_WorkingIndex;
   ULONGLONG estimate = AMetaData::kImageSize;
   DWORD indexSize = index.StoredSize();
   TLOG(Fmt(u"Index size : %5d", static_cast<int>(indexSize)));
   estimate += indexSize;
   estimate += SelectedPartsSize(index, u"Database volumes size : %5d");
   SetEstimates(estimate, estimate);
+  return estimate;
+}
 
-  // 3. Free space.
-  if (!CheckFreeSpace(estimate)) return false;
-
+bool AImagingTaskClient::KeyBackupCipher() {
+  AGlobal& g = G();
   // The cipher follows the password that the metadata records.
-  if (!InitCipherKey(g.g_bEncrypt, g.g_bEncrypt ? g.g_csTaskPassword.GetString() : nullptr)) {
-    TERROR(GetLastError(), u"InitCipherKey() failed");
-    return fail(kFailGeneral, u"InitCipherKey() failed");
-  }
+  if (InitCipherKey(g.g_bEncrypt, g.g_bEncrypt ? g.g_csTaskPassword.GetString() : nullptr)) return true;
+  TERROR(GetLastError(), u"InitCipherKey() failed");
+  return FailBackup(kFailGeneral, u"InitCipherKey() failed");
+}
 
-  // 4. Open the local image.
-  if (local) {
-    if (!m_pImageFile->Open()) {
-      TERROR(GetLastError(), u"m_ImageFile.Open() failed");
-      m_pImageFile->Close();
-      Fail(kFailImageOpen, true, u"m_ImageFile.Open() failed");
-      return false;
-    }
-    m_bImageCreated = true;
-    if (CheckCancel(false)) return false;
-  }
-
-  // 5. Outside security agent.
-  if (!StartAgent(true)) {
+bool AImagingTaskClient::OpenLocalBackupImage() {
+  if (IsHostMode()) return true;
+  if (!m_pImageFile->Open()) {
+    TERROR(GetLastError(), u"m_ImageFile.Open() failed");
     CloseAfterFailure(nullptr);
-    DiscardUnfinishedImage();
+    Fail(kFailImageOpen, true, u"m_ImageFile.Open() failed");
     return false;
   }
+  m_bImageCreated = true;
+  return !CheckCancel(false);
+}
 
-  // 6. Other programs.
-  if (g.g_BackupOptions.IsOptionOn(kOptionClosePrograms)) {
-    TLOG(u"Stopping Processes");
-    Status(kStrClosingPrograms);
-    Update(true);
-    if (KillProcesses(kKillKeepSystemAndConnection, m_pProgress)) {
-      m_bProgramsStopped = true;
-    } else {
-      TERROR(GetLastError(), u"KillProcesses() failed");
-      TWARN(0, u"Failed to stop processes");
-    }
-    TLOG(u"Processes stopped");
+void AImagingTaskClient::StopProgramsForBackup() {
+  if (!G().g_BackupOptions.IsOptionOn(kOptionClosePrograms)) return;
+  TLOG(u"Stopping Processes");
+  Status(kStrClosingPrograms);
+  Update(true);
+  if (KillProcesses(kKillKeepSystemAndConnection, m_pProgress)) {
+    m_bProgramsStopped = true;
+  } else {
+    // The backup goes on: programs that stay open only risk files in use.
+    TERROR(GetLastError(), u"KillProcesses() failed");
+    TWARN(0, u"Failed to stop processes");
   }
+  TLOG(u"Processes stopped");
+}
 
-  // 7. Host connection.
+bool AImagingTaskClient::OpenHostBackupImage() {
   if (CheckCancel(false)) return false;
-  if (!local && !OpenHostConnection(true)) return false;
-
-  // 8. Host image.
+  if (IsHostMode() && !OpenHostConnection(true)) return false;
   TLOG(u"Opening image file");
-  if (!local) {
+  if (IsHostMode()) {
     if (!m_pImageFile->Open()) {
       TERROR(GetLastError(), u"m_ImageFile.Open() failed");
       Fail(kFailHost, true, u"m_ImageFile.Open() failed");
@@ -599,8 +601,11 @@ bool AImagingTaskClient::RunBackup() {
   }
   TLOG(u"Image file opened");
   m_pImageFile->SetProgress(m_pProgress);
+  return true;
+}
 
-  // 9. Metadata.
+bool AImagingTaskClient::WriteBackupMetaData() {
+  AGlobal& g = G();
   TLOG(u"Querying/writing metadata");
   MetaDataGlobals globals = g.GetMetaDataGlobals();
   globals.compress = g.g_bCompress;
@@ -615,11 +620,11 @@ bool AImagingTaskClient::RunBackup() {
   }
   if (!queried) {
     TERROR(GetLastError(), u"m_MetaData.Query() failed ");
-    return fail(kFailGeneral, u"m_MetaData.Query() failed ");
+    return FailBackup(kFailGeneral, u"m_MetaData.Query() failed ");
   }
   if (!m_MetaData.Write()) {
     TERROR(GetLastError(), u"m_MetaData.Write() failed ");
-    return fail(kFailGeneral, u"m_MetaData.Write() failed ");
+    return FailBackup(kFailGeneral, u"m_MetaData.Write() failed ");
   }
   TLOG(u"Metadata written");
   if (m_pProgress) {
@@ -627,57 +632,58 @@ bool AImagingTaskClient::RunBackup() {
     m_pProgress->SetValue(0);
     m_pProgress->AddBytesWritten(AMetaData::kImageSize);
   }
-  if (CheckCancel(true)) return false;
+  return !CheckCancel(true);
+}
 
-  // 10. Components.
-  if (!BackupComponents()) {
-    if (m_FailureKind != kFailCancelled) DiscardUnfinishedImage();
-    return false;
-  }
-
-  // 11. Index.
+bool AImagingTaskClient::WriteBackupIndex(DWORD& indexBody) {
   TLOG(u"Writing index");
-  DWORD indexBody = 0;
-  if (!index.Store(*m_pImageFile, kEncipherImage, &indexBody)) {
+  indexBody = 0;
+  if (!G().g_WorkingIndex.Store(*m_pImageFile, kEncipherImage, &indexBody)) {
     TERROR(GetLastError(), u"Failed to write index");
-    return fail(kFailGeneral, u"Failed to store index to backup file");
+    return FailBackup(kFailGeneral, u"Failed to store index to backup file");
   }
   if (m_pProgress) m_pProgress->AddBytesWritten(indexBody + ImageFormat::kHeaderSize);
   Update(false);
   TLOG(Fmt(u"Index written - size : %d", static_cast<int>(indexBody + ImageFormat::kHeaderSize)));
+  return true;
+}
 
-  // 12. END_OF_IMAGE.
+bool AImagingTaskClient::WriteEndOfImage(DWORD indexBody, DWORD& crc, DWORD& length) {
   if (!m_pImageFile->FlushWriteBuffer()) {
     TERROR(GetLastError(), u"Backup - Write on End of Image failed");
-    return fail(kFailGeneral, u"Failed to write END_OF_IMAGE");
+    return FailBackup(kFailGeneral, u"Failed to write END_OF_IMAGE");
   }
   if (!m_pImageFile->IsCRCValid()) TWARN(0, u"There was a problem calculating the CRC for the image");
   if (m_pProgress) m_pProgress->SetFlag(0);
-  const DWORD crc = m_pImageFile->GetCRC();
-  const DWORD length = m_pImageFile->GetBytesHandedToWrite();
+  crc = m_pImageFile->GetCRC();
+  length = m_pImageFile->GetBytesHandedToWrite();
   TLOG(Fmt(u"CRC captured before END_OF_IMAGE header: %u len: %u", crc, length));
   AImageFileHeader tail(END_OF_IMAGE, indexBody, 0, 0, crc, 0);
   if (!tail.WritePlain(*m_pImageFile) || !m_pImageFile->FlushWriteBuffer()) {
     TERROR(GetLastError(), u"Backup - Write on End of Image failed");
-    return fail(kFailGeneral, u"Failed to write END_OF_IMAGE");
+    return FailBackup(kFailGeneral, u"Failed to write END_OF_IMAGE");
   }
+  return true;
+}
 
-  // 13. Close.
+bool AImagingTaskClient::CloseBackupImage(ULONGLONG estimate) {
   DWORD written = BytesPosition();
   TLOG(Fmt(u"Backed up        : %5d", static_cast<int>(written)));
   TLOG(Fmt(u"Backup estimate  : %5d", static_cast<int>(ClampDword(estimate))));
   if (!m_pImageFile->Close()) {
     TERROR(GetLastError(), u"RunBackup m_ImageFile.Close() failed");
-    return fail(kFailGeneral, u"Failed to close image file");
+    return FailBackup(kFailGeneral, u"Failed to close image file");
   }
   m_bImageComplete = true;
   if (TaskProgressRecord* record = m_pProgress ? m_pProgress->GetRecord() : nullptr)
     record->estimatedTotal = record->bytesWritten;
   Update(true);
+  return true;
+}
 
-  // 14. Read-back CRC check.
+bool AImagingTaskClient::ReadBackImage(DWORD crc, DWORD length) {
   TLOG(u"Checking CRC value");
-  if (local && m_pImageFile->IsCRCValid()) {
+  if (!IsHostMode() && m_pImageFile->IsCRCValid()) {
     m_bCrcChecked = true;
     Status(kStrVerifying);
     Update(true);
@@ -688,27 +694,30 @@ bool AImagingTaskClient::RunBackup() {
     }
   }
   TLOG(u"CRC checked out");
+  return true;
+}
 
-  // 15. Agent.
+bool AImagingTaskClient::CompleteHostOperation(bool backup) {
+  if (!IsHostMode() || !g_pHostLink) return true;
+  m_bHostNotified = false;
+  TLOG(u"Sending CM_OPERATIONCOMPLETE to backup server");
+  if (!g_pHostLink->SendOperationComplete()) {
+    TERROR(0, u"Failed sending backup control message CM_OPERATIONCOMPLETE to server");
+    m_bHostFailureReported = true;
+    Fail(kFailHost, backup,
+         backup ? u"Failed to send CM_OPERATIONCOMPLETE" : u"Failed to send CM_OPERATIONCOMPLETE to server");
+    return false;
+  }
+  g_pHostLink->CloseConnection();
+  return true;
+}
+
+bool AImagingTaskClient::FinishBackup() {
   if (!EndAgent(true)) return false;
   TLOG(u"credent done");
-
-  // 16. Host.
-  if (!local && g_pHostLink) {
-    m_bHostNotified = false;
-    TLOG(u"Sending CM_OPERATIONCOMPLETE to backup server");
-    if (!g_pHostLink->SendOperationComplete()) {
-      TERROR(0, u"Failed sending backup control message CM_OPERATIONCOMPLETE to server");
-      m_bHostFailureReported = true;
-      Fail(kFailHost, true, u"Failed to send CM_OPERATIONCOMPLETE");
-      return false;
-    }
-    g_pHostLink->CloseConnection();
-  }
-
-  // 17. Done.
+  if (!CompleteHostOperation(true)) return false;
   TLOG(u"Backup created");
-  if (local) {
+  if (!IsHostMode()) {
     ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
     APath image(m_ImagePath, false);
     if (!GetDiskFreeSpaceExW(image.GetFolder(false).GetString(), &freeToCaller, &total, &totalFree))
@@ -721,13 +730,34 @@ bool AImagingTaskClient::RunBackup() {
   return true;
 }
 
+bool AImagingTaskClient::RunBackup() {
+  StartBackup();
+  const ULONGLONG estimate = EstimateBackup();
+  if (!CheckFreeSpace(estimate) || !KeyBackupCipher() || !OpenLocalBackupImage()) return false;
+  if (!StartAgent(true)) {
+    CloseAfterFailure(nullptr);
+    DiscardUnfinishedImage();
+    return false;
+  }
+  StopProgramsForBackup();
+  if (!OpenHostBackupImage() || !WriteBackupMetaData()) return false;
+  if (!BackupComponents()) {
+    // A cancelled run has removed its image already.
+    if (m_FailureKind != kFailCancelled) DiscardUnfinishedImage();
+    return false;
+  }
+  DWORD indexBody = 0, crc = 0, length = 0;
+  return WriteBackupIndex(indexBody) && WriteEndOfImage(indexBody, crc, length) && CloseBackupImage(estimate) &&
+         ReadBackImage(crc, length) && FinishBackup();
+}
+
 bool AImagingTaskClient::CheckImageCRC(const CString& imageName, int hostMode, DWORD expected,
                                        DWORD length) {
   AImageFile image(AImageFile::kRestore, hostMode == kHostModeRemote ? AImageFile::kHost : AImageFile::kLocal);
   image.SetFileName(imageName);
   if (!image.Open()) {
     TERROR(GetLastError(), u"CRC Check failed to open file");
-    image.Close();
+    ReleaseImage(image);
     return false;
   }
   std::vector<BYTE> block(kCrcBlockSize);
@@ -744,7 +774,7 @@ bool AImagingTaskClient::CheckImageCRC(const CString& imageName, int hostMode, D
     crc = crc32(crc, block.data(), n);
     left -= n;
   }
-  image.Close();
+  ReleaseImage(image);
   if (!ok) return false;
   TLOG(Fmt(u"CRC of %d bytes result: %u expected: %u", static_cast<int>(length), static_cast<DWORD>(crc), expected));
   if (crc == expected) return true;
@@ -777,7 +807,7 @@ bool AImagingTaskClient::ReadImageMetaData() {
   if (!m_pImageFile->Open()) {
     DWORD error = GetLastError();
     TERROR(error, u"Metadata Imagefile open failed");
-    m_pImageFile->Close();
+    ReleaseImage(*m_pImageFile);
     m_bTaskValid = false;
     FailImageNotOpened(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
     return false;
@@ -827,7 +857,7 @@ bool AImagingTaskClient::CheckPassword() {
   bool deciphers = opened && image.GetFileSize() >= AMetaData::kImageSize + 2 * ImageFormat::kHeaderSize &&
                    image.SetFilePointer(static_cast<LONG>(AMetaData::kImageSize), FILE_BEGIN) &&
                    first.ReadDeciphered(image);
-  image.Close();
+  ReleaseImage(image);
   if (deciphers) return true;
   if (encrypted && opened) return refuse();
   TERROR(0, kCorruptImage);
@@ -836,17 +866,16 @@ bool AImagingTaskClient::CheckPassword() {
 }
 
 bool AImagingTaskClient::VerifyImageBeforeRestore() {
-  if (IsHostMode()) return true;
   // The tail's CRC covers every byte before it: a damaged or cut image is
-  // refused before the device is touched.
-  AImageFile image(AImageFile::kRestore, AImageFile::kLocal);
+  // refused before the device is touched, on the host as locally.
+  AImageFile image(AImageFile::kRestore, IsHostMode() ? AImageFile::kHost : AImageFile::kLocal);
   image.SetFileName(m_ImagePath);
   AImageFileHeader tail;
   bool ok = image.Open() && image.GetFileSize() >= ImageFormat::kMinimumImageSize &&
             image.SetFilePointer(-static_cast<LONG>(ImageFormat::kHeaderSize), FILE_END) &&
             tail.ReadPlain(image) && tail.ComponentType() == END_OF_IMAGE;
   DWORD length = image.GetFileSize() - ImageFormat::kHeaderSize;
-  image.Close();
+  ReleaseImage(image);
   if (ok) ok = CheckImageCRC(m_ImagePath, m_HostMode, tail.CRCSum(), length);
   if (ok) return true;
   TERROR(0, kCorruptImage);
@@ -880,128 +909,116 @@ bool AImagingTaskClient::RestoreComponents() {
   return true;
 }
 
-bool AImagingTaskClient::RunRestore() {
-  AGlobal& g = G();
-
-  // 1. A task whose image could not be read refuses to run.
-  if (!m_bTaskValid) {
-    FailImageNotOpened(false);
-    return false;
-  }
-
-  // 2. Image file for reading.
-  if (g.g_bRemote) m_HostMode = kHostModeRemote;
+void AImagingTaskClient::PrepareRestoreImage() {
+  if (G().g_bRemote) m_HostMode = kHostModeRemote;
   ResetImageFile(AImageFile::kRestore, IsHostMode() ? AImageFile::kHost : AImageFile::kLocal);
   m_pAgent.reset();
+}
 
-  // 3. Host.
-  if (IsHostMode() && !OpenHostConnection(false)) return false;
-
-  // 4. Metadata; the password and the image are checked before anything
-  // on the device changes.
-  if (!ReadImageMetaData()) return false;
-  if (!CheckPassword()) return false;
-  if (!VerifyImageBeforeRestore()) return false;
-
-  // 5. Start.
-  g.g_TaskReport.Clear();
+void AImagingTaskClient::StartRestore() {
+  G().g_TaskReport.Clear();
   m_StartTime = m_EndTime = System::GetLocalTimeNow();
+}
 
-  // 6. Outside security agent.
-  if (!StartAgent(false)) return false;
-
-  // 7. Open the image.
+bool AImagingTaskClient::OpenRestoreImage() {
   if (!m_pImageFile->Open()) {
     DWORD error = GetLastError();
     TERROR(error, u"m_ImageFile.Open() failed");
-    m_pImageFile->Close();
+    CloseAfterFailure(nullptr);
     FailImageNotOpened(error == ERROR_FILE_NOT_FOUND);
     return false;
   }
   m_pImageFile->SetProgress(m_pProgress);
+  return true;
+}
 
-  // 8. Parts (only those the image holds) and estimates.
+ULONGLONG AImagingTaskClient::EstimateRestore() {
+  AGlobal& g = G();
+  // Only the parts that the image holds.
   const OperationDescriptor& d = g.g_Operation;
   m_bIncludeRegistry = d.includeRegistry && m_MetaData.IncludesRegistry();
   m_bIncludeDatabases = d.includeDatabases && m_MetaData.IncludesDatabases();
   m_bIncludeFileSystem = d.includeFileSystem && m_MetaData.IncludesFileSystem();
   m_bIncludeMail = d.includeMail && m_MetaData.IncludesMail();
-  Index& index = g.g_WorkingIndex;
   ULONGLONG estimate = AMetaData::kImageSize;
-  estimate += SelectedPartsSize(index, u"Database Volumes size : %5d");
+  estimate += SelectedPartsSize(g.g_WorkingIndex, u"Database Volumes size : %5d");
   TLOG(Fmt(u"Data Estimate : %d", static_cast<int>(ClampDword(estimate))));
   SetEstimates(estimate, estimate);
+  return estimate;
+}
 
-  // 9. Other programs.
-  if (g.g_RestoreOptions.GetRestoreKillFlag()) {
-    Status(kStrClosingPrograms);
-    Update(true);
-    if (!KillProcesses(kKillKeepSystemAndConnection, m_pProgress)) {
-      TERROR(GetLastError(), u"KillProcesses() failed");
-      CloseAfterFailure(nullptr);
-      Fail(kFailGeneral, false, u"KillProcesses() failed");
-      return false;
-    }
-    m_bProgramsStopped = true;
-  } else {
+bool AImagingTaskClient::StopProgramsForRestore() {
+  if (!G().g_RestoreOptions.GetRestoreKillFlag()) {
     TLOG(u"Global.g_RestoreOptionHandler.GetRestoreKillFlag() = false");
+    return true;
   }
+  Status(kStrClosingPrograms);
+  Update(true);
+  if (!KillProcesses(kKillKeepSystemAndConnection, m_pProgress)) {
+    TERROR(GetLastError(), u"KillProcesses() failed");
+    CloseAfterFailure(nullptr);
+    Fail(kFailGeneral, false, u"KillProcesses() failed");
+    return false;
+  }
+  m_bProgramsStopped = true;
+  return true;
+}
 
-  // 10. Corvane.
-  bool corvaneWasRunning = false;
-  if (g_pCorvane && g_pCorvane->IsInstalled() && g_pCorvane->IsRunning()) {
-    corvaneWasRunning = true;
+bool AImagingTaskClient::StopCorvane() {
+  bool running = g_pCorvane && g_pCorvane->IsInstalled() && g_pCorvane->IsRunning();
+  if (running) {
     g_pCorvane->RequestStop();
     TLOG(u"Waiting for Corvane to stop");
     for (int i = 0; i < 10000 && g_pCorvane->IsRunning(); ++i) Sleep(100);
   }
   TLOG(u"Corvane shut down OK");
+  return running;
+}
 
-  // 11. Component data.
-  if (m_pProgress) {
-    m_pProgress->SetFlag(1);
-    m_pProgress->SetPhase(1);
-    m_pProgress->SetValue(0);
-  }
-  DWORD before = BytesCounter();
+bool AImagingTaskClient::CloseRestoreImage(DWORD restoredBefore, ULONGLONG estimate) {
+  if (m_pProgress) m_pProgress->SetFlag(0);
+  TLOG(Fmt(u"Total restored : %d", static_cast<int>(BytesCounter() - restoredBefore)));
+  TLOG(Fmt(u"Estimate : %d", static_cast<int>(ClampDword(estimate))));
+  if (m_pImageFile->Close()) return true;
+  TERROR(GetLastError(), u"m_ImageFile.Close() failed");
+  Fail(kFailGeneral, false, u"m_ImageFile.Close() failed");
+  return false;
+}
 
-  // 12. Components.
-  bool ok = RestoreComponents();
-  if (ok) {
-    // 13. Close.
-    if (m_pProgress) m_pProgress->SetFlag(0);
-    TLOG(Fmt(u"Total restored : %d", static_cast<int>(BytesCounter() - before)));
-    TLOG(Fmt(u"Estimate : %d", static_cast<int>(ClampDword(estimate))));
-    if (!m_pImageFile->Close()) {
-      TERROR(GetLastError(), u"m_ImageFile.Close() failed");
-      Fail(kFailGeneral, false, u"m_ImageFile.Close() failed");
-      ok = false;
-    }
-  }
-
-  // 14. Host.
-  if (ok && IsHostMode() && g_pHostLink) {
-    m_bHostNotified = false;
-    TLOG(u"Sending CM_OPERATIONCOMPLETE to backup server");
-    if (!g_pHostLink->SendOperationComplete()) {
-      TERROR(0, u"Failed sending backup control message CM_OPERATIONCOMPLETE to server");
-      m_bHostFailureReported = true;
-      Fail(kFailHost, false, u"Failed to send CM_OPERATIONCOMPLETE to server");
-      ok = false;
-    }
-    g_pHostLink->CloseConnection();
-  }
-
-  // 15. Corvane again, also after a failure: it was stopped by this run.
-  if (corvaneWasRunning) g_pCorvane->Start();
-  if (!ok) return false;
-
-  // 16. Agent and end.
+bool AImagingTaskClient::FinishRestore() {
   if (!EndAgent(false)) return false;
   Status(kStrRestoreComplete);
   m_EndTime = System::GetLocalTimeNow();
   Update(false);
   return true;
+}
+
+bool AImagingTaskClient::RunRestore() {
+  // A task whose image could not be read refuses to run.
+  if (!m_bTaskValid) {
+    FailImageNotOpened(false);
+    return false;
+  }
+  PrepareRestoreImage();
+  if (IsHostMode() && !OpenHostConnection(false)) return false;
+  // The metadata, the password and the whole image are checked before
+  // anything on the device changes.
+  if (!ReadImageMetaData() || !CheckPassword() || !VerifyImageBeforeRestore()) return false;
+  StartRestore();
+  if (!StartAgent(false) || !OpenRestoreImage()) return false;
+  const ULONGLONG estimate = EstimateRestore();
+  if (!StopProgramsForRestore()) return false;
+  const bool corvaneStopped = StopCorvane();
+  if (m_pProgress) {
+    m_pProgress->SetFlag(1);
+    m_pProgress->SetPhase(1);
+    m_pProgress->SetValue(0);
+  }
+  const DWORD restoredBefore = BytesCounter();
+  bool ok = RestoreComponents() && CloseRestoreImage(restoredBefore, estimate) && CompleteHostOperation(false);
+  // Started again also after a failure: this run stopped it.
+  if (corvaneStopped) g_pCorvane->Start();
+  return ok && FinishRestore();
 }
 
 DWORD AImagingTaskClient::CheckMetaData() {
@@ -1014,7 +1031,7 @@ DWORD AImagingTaskClient::CheckMetaData() {
   ResetImageFile(AImageFile::kRestore, IsHostMode() ? AImageFile::kHost : AImageFile::kLocal);
   if (!m_pImageFile->Open()) {
     TERROR(GetLastError(), u"Metadata Imagefile open failed");
-    m_pImageFile->Close();
+    ReleaseImage(*m_pImageFile);
     return 0;
   }
   bool read = m_MetaData.Read();

@@ -115,10 +115,6 @@ void SetTaskComponentFactory(TaskPart part, TaskComponentFactory factory);
 
 class AImagingTask {
  public:
-  static constexpr DWORD kCrcBlockSize = 32768;  // read-back CRC check blocks
-  static constexpr DWORD kHostTimeoutSeconds = 60;
-  static constexpr DWORD kLowSpaceBytes = 5u * 1024 * 1024;
-
   // Copies kind, image path, host mode and include flags; logs the task
   // description.
   AImagingTask(const OperationDescriptor& descriptor, ITaskProgress* progress);
@@ -139,14 +135,8 @@ class AImagingTask {
   // cannot be read.
   static bool IsScheduledReset();
 
-  int GetOperationKind() const { return m_OperationKind; }
+  // The failure of the last run, for the progress window and the history.
   int GetFailureKind() const { return m_FailureKind; }
-  bool IsCancelled() const { return m_bCancel; }
-  bool IsTaskValid() const { return m_bTaskValid; }
-  const ADateTime& GetStartTime() const { return m_StartTime; }
-  const ADateTime& GetEndTime() const { return m_EndTime; }
-  AImageFile& GetImageFile() { return *m_pImageFile; }
-  const AMetaData& GetMetaData() const { return m_MetaData; }
 
  protected:
   // A fresh image file for the operation (AImageFile::kBackup/kRestore)
@@ -203,19 +193,52 @@ class AImagingTaskClient : public AImagingTask {
   static bool CheckImageCRC(const CString& imageName, int hostMode, DWORD expected,
                             DWORD length);
 
-  void SetProgress(ITaskProgress* progress) { m_pProgress = progress; }
-  ITaskProgress* GetProgress() const { return m_pProgress; }
   const CString& GetFailureText() const { return m_FailureText; }
-  bool ProgramsStopped() const { return m_bProgramsStopped; }
+  // The backup image was read back for its CRC.
   bool CrcChecked() const { return m_bCrcChecked; }
 
  private:
   struct Part;
+
+  // Backup road, in order. Each phase that fails has reported the failure
+  // (Fail) and removed an image the run created, unless cancelled.
+  void StartBackup();
+  ULONGLONG EstimateBackup();
   bool CheckFreeSpace(ULONGLONG estimate);
+  bool KeyBackupCipher();
+  bool OpenLocalBackupImage();
+  // Logs a failure and goes on: the backup runs with programs open.
+  void StopProgramsForBackup();
+  bool OpenHostBackupImage();
+  bool WriteBackupMetaData();
+  bool BackupComponents();
+  bool WriteBackupIndex(DWORD& indexBody);
+  // crc and length: the running CRC and the byte count the tail records.
+  bool WriteEndOfImage(DWORD indexBody, DWORD& crc, DWORD& length);
+  bool CloseBackupImage(ULONGLONG estimate);
+  bool ReadBackImage(DWORD crc, DWORD length);
+  bool FinishBackup();
+  // Closes and removes the unfinished image, then Fail; always false.
+  bool FailBackup(int kind, const CString& text);
+
+  // Restore road, in order (after the image's metadata, password and
+  // whole-image checks).
+  void PrepareRestoreImage();
+  void StartRestore();
+  bool OpenRestoreImage();
+  ULONGLONG EstimateRestore();
+  bool StopProgramsForRestore();
+  // True when the Corvane program ran and was asked to stop.
+  bool StopCorvane();
+  bool RestoreComponents();
+  bool CloseRestoreImage(DWORD restoredBefore, ULONGLONG estimate);
+  bool FinishRestore();
+
+  // Both roads: the host hears that the operation completed.
+  bool CompleteHostOperation(bool backup);
   bool OpenHostConnection(bool backup);
   bool StartAgent(bool backup);
   bool EndAgent(bool backup);
-  bool BackupComponents();
   bool BackupPart(const Part& part);
   bool RunPart(const Part& part, bool backup);
   // The file system component on either road; false after the failure is
@@ -229,7 +252,6 @@ class AImagingTaskClient : public AImagingTask {
   void FailImageNotOpened(bool locationMissing);
   // The selected size of every included part, each logged.
   ULONGLONG SelectedPartsSize(Index& index, LPCWSTR volumesLine);
-  bool RestoreComponents();
   bool RestorePart(const Part& part);
   bool ReadImageMetaData();
   bool CheckPassword();

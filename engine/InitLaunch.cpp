@@ -187,7 +187,11 @@ bool SetupInitLaunch(const CString& program, const std::vector<CString>& afterNa
   }
 
   RegCloseKey(key);
-  RegFlushKey(HKEY_LOCAL_MACHINE);
+  // The entry counts only once it survives the reset.
+  if ((rc = RegFlushKey(HKEY_LOCAL_MACHINE)) != ERROR_SUCCESS) {
+    LogError(static_cast<DWORD>(rc), u"Flush of the init key failed.", kClass, __LINE__);
+    return false;
+  }
   if (launchNumber) *launchNumber = number;
   return true;
 }

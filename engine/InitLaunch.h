@@ -26,7 +26,7 @@ using InitLaunchMap = std::map<int, InitLaunchEntry>;
 // too long for the enumeration buffers are read again with larger ones.
 // False (logged "Couldn't enumerate init key.") on any enumeration error
 // other than the end of the values.
-bool ReadInitKey(HKEY initKey, InitLaunchMap& entries);
+[[nodiscard]] bool ReadInitKey(HKEY initKey, InitLaunchMap& entries);
 
 // Adds program to the boot launch list as the lowest free number above the
 // largest entry whose program is one of afterNames, waiting for every such
@@ -35,5 +35,5 @@ bool ReadInitKey(HKEY initKey, InitLaunchMap& entries);
 // case) is taken out of the list first, so the program never starts twice
 // at one boot. launchNumber (may be null) receives the new number. Flushes
 // HKEY_LOCAL_MACHINE; false with a log line on failure.
-bool SetupInitLaunch(const CString& program, const std::vector<CString>& afterNames,
+[[nodiscard]] bool SetupInitLaunch(const CString& program, const std::vector<CString>& afterNames,
                      bool makeLaterWait, int* launchNumber);

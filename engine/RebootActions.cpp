@@ -191,7 +191,8 @@ bool RebootActions::Apply() {
   if (!RemoveLeftovers(parent.key)) return false;
   RegCloseKey(parent.key);
   parent.key = nullptr;
-  RegFlushKey(HKEY_LOCAL_MACHINE);
+  // The actions count only once they survive the reset.
+  if ((rc = RegFlushKey(HKEY_LOCAL_MACHINE)) != ERROR_SUCCESS) return Failed(rc, u"Couldn't flush registry");
 
   CString runner = System::GetQuilmoProgramPath(kRunnerProgram);
   if (!SetupInitLaunch(runner, {CString(kRunAfter)}, makeLaterWait, nullptr)) {

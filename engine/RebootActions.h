@@ -66,7 +66,7 @@ class RebootActions {
   // list after "device.exe" (later entries wait for it when a copy or a
   // hive path was written). With nothing queued it touches nothing. False
   // with a log line at the first failure; what was written stays.
-  bool Apply();
+  [[nodiscard]] bool Apply();
 
   // RootKey code of a registry root: 1 HKEY_LOCAL_MACHINE, 2 HKEY_USERS,
   // 3 HKEY_CURRENT_USER, 4 HKEY_CLASSES_ROOT, else 0xFFFFFFFF (-1).

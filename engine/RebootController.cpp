@@ -132,8 +132,14 @@ bool PersistantData::Save(const CString& folder) {
   }
   AImageFile image(folder + kIndexFile, AImageFile::kBackup);
   DWORD length = 0;
-  if (!image.Open() || !GetGlobal().g_WorkingIndex.Store(image, false, &length) || !image.Close())
+  bool stored = image.Open() && GetGlobal().g_WorkingIndex.Store(image, false, &length);
+  // Closed in either case; a close that fails loses the buffered tail.
+  if (!image.Close()) stored = false;
+  if (!stored) {
+    // Without the index the operation cannot go on after the reset.
     LogError(0, u"Persistant data : Error Saving index", kDataClass, __LINE__);
+    return false;
+  }
   return true;
 }
 
@@ -164,7 +170,7 @@ bool PersistantData::Load(const CString& folder) {
   Index& index = GetGlobal().g_WorkingIndex;
   index.Clear();
   bool loaded = index.Load(image, false);
-  image.Close();
+  static_cast<void>(image.Close());  // only read: a failing close loses nothing
   if (!loaded) {
     LogError(0, u"Persistant data : Error loading index", kDataClass, __LINE__);
     return false;
@@ -247,12 +253,19 @@ bool RebootController::WriteLocation(int value) {
   char text[32];
   int length = std::snprintf(text, sizeof text, "%d\n", value);
   DWORD written = 0;
-  if (!WriteFile(h, text, static_cast<DWORD>(length), &written, nullptr) || written != DWORD(length)) {
-    DWORD error = GetLastError();
+  bool whole = WriteFile(h, text, static_cast<DWORD>(length), &written, nullptr) && written == DWORD(length);
+  DWORD error = whole ? ERROR_SUCCESS : GetLastError();
+  if (!CloseHandle(h) && whole) {
+    whole = false;
+    error = GetLastError();
+  }
+  if (!whole) {
+    // The location file is the commit mark of the reset: without it whole,
+    // the reset must not happen.
     LogWarning(error, CString(u"RebootController couldn't write to location file - ") + ErrorText(error), kClass,
                __LINE__);
+    return false;
   }
-  CloseHandle(h);
   return true;
 }
 
@@ -433,6 +446,7 @@ void RebootController::CleanUp() {
   LoadPersistedState();
   DeleteResumeShortcut();
   RestoreStartupEntries();
+  // A key left behind holds no values: the next start tries again.
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_RebootKeyPath);
   DeleteFolderTree(m_RebootFolder);
 }
@@ -451,17 +465,17 @@ bool RebootController::PrepareReboot(int newLocation, bool moveStartupEntries) {
   return true;
 }
 
-void RebootController::RequestReboot(bool moveStartupEntries) {
+bool RebootController::RequestReboot(bool moveStartupEntries) {
   Log(static_cast<DWORD>(m_Location), u"Requested reboot to location ", kClass, __LINE__);
   if (m_ProgramPath.IsEmpty()) {
     LogWarning(0, u"RebootController couldn't get exe name", kClass, __LINE__);
-    return;
+    return false;
   }
   if (!PrepareReboot(m_Location + 1, moveStartupEntries)) {
     // Nothing of the half-made preparation may survive into the next start.
     m_bResumePending = false;
     CleanUp();
-    return;
+    return false;
   }
   Log(0, u"Rebooting...", kClass, __LINE__);
   AGlobal& g = GetGlobal();
@@ -471,6 +485,8 @@ void RebootController::RequestReboot(bool moveStartupEntries) {
     RebootDevice(false, false, false);
   else
     RebootDevice(true, true, true);
+  // Still here: the device did not reset.
+  return false;
 }
 
 // RebootSequence ------------------------------------------------------------
@@ -480,13 +496,19 @@ RebootSequence& RebootSequence::Instance() {
   return sequence;
 }
 
-void RebootSequence::ShutdownAndReboot(bool saveState, bool moveStartupEntries) {
+bool RebootSequence::ShutdownAndReboot(bool saveState, bool moveStartupEntries) {
   AHostConnection::CloseProcessConnection();
-  RebootActions::Instance().Apply();
+  if (!RebootActions::Instance().Apply()) {
+    LogError(0, u"The boot-time actions could not be written; the device is not reset", kClass, __LINE__);
+    return false;
+  }
   if (saveState) {
     RebootController& controller = RebootController::Instance();
     controller.SaveState();
-    controller.RequestReboot(moveStartupEntries);
+    // Returns only when the resume could not be prepared or the device did
+    // not reset: without the resume the operation must not be cut short.
+    return controller.RequestReboot(moveStartupEntries);
   }
   RebootDevice(true, true, true);
+  return false;
 }

@@ -49,12 +49,11 @@ class PersistantData {
   void ApplyState(AGlobal& g) const;
 
   // Writes folder + "\Persist.dat" and the working index to folder +
-  // "\Persist.idx". False when the state file cannot be created or
-  // written whole.
-  bool Save(const CString& folder);
+  // "\Persist.idx". False when either cannot be written whole.
+  [[nodiscard]] bool Save(const CString& folder);
   // Reads both back; false (with a log line) at the first failure. The
   // record is taken only when read whole.
-  bool Load(const CString& folder);
+  [[nodiscard]] bool Load(const CString& folder);
   static bool Exists(const CString& folder);
 
   BYTE* Record() { return record; }
@@ -88,22 +87,22 @@ class RebootController {
   void SaveState() { m_Data.CaptureState(); }
   void RestorePersistedState() { m_Data.ApplyState(); }
 
-  // Prepares the resume and resets the device; returns only when the
-  // preparation failed (after CleanUp) or the reset could not be made.
-  void RequestReboot(bool moveStartupEntries);
+  // Prepares the resume and resets the device; returns (false) only when
+  // the preparation failed (after CleanUp) or the reset could not be made.
+  [[nodiscard]] bool RequestReboot(bool moveStartupEntries);
 
   // The steps, in order; each must succeed before the next.
-  bool PrepareReboot(int newLocation, bool moveStartupEntries);
+  [[nodiscard]] bool PrepareReboot(int newLocation, bool moveStartupEntries);
   void CleanUp();
 
   int ReadLocation();
-  bool WriteLocation(int value);
-  bool CreateRebootFolder();
-  bool MoveStartupEntriesAside();
+  [[nodiscard]] bool WriteLocation(int value);
+  [[nodiscard]] bool CreateRebootFolder();
+  [[nodiscard]] bool MoveStartupEntriesAside();
   void RestoreStartupEntries();
-  bool CreateResumeShortcut();
+  [[nodiscard]] bool CreateResumeShortcut();
   void DeleteResumeShortcut();
-  bool SavePersistedState();
+  [[nodiscard]] bool SavePersistedState();
   void LoadPersistedState();
   void DeleteFolderTree(const CString& folder);
 
@@ -136,5 +135,9 @@ class RebootSequence {
   static RebootSequence& Instance();
   // Closes the host connection, writes the boot-time actions, saves the
   // state and prepares the resume when asked, then resets the device.
-  void ShutdownAndReboot(bool saveState, bool moveStartupEntries);
+  // Returns (false) only when no reset was made: the boot-time actions or
+  // the resume could not be written (the Startup folder is back as it
+  // was), or the device did not reset. The caller reports the operation
+  // as failed.
+  [[nodiscard]] bool ShutdownAndReboot(bool saveState, bool moveStartupEntries);
 };

@@ -38,7 +38,7 @@ CString Rooted(const CString& path) {
 }
 
 bool RemoveFile(LPCWSTR path) {
-  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
   return DeleteFileW(path) != FALSE;
 }
 

@@ -11,7 +11,8 @@ const WCHAR kClass[] = u"AFile";
 }
 
 AFile::~AFile() {
-  if (IsOpen()) Close();
+  // Owners that must know close first; here nothing is left to tell.
+  if (IsOpen()) static_cast<void>(Close());
 }
 
 bool AFile::OpenedForReading() const {
@@ -21,6 +22,12 @@ bool AFile::OpenedForReading() const {
 bool AFile::Fail(DWORD code, const CString& text, int line) {
   m_LastError = code;
   LogError(code, text, kClass, line);
+  return false;
+}
+
+bool AFile::Note(DWORD code, const CString& text, int line) {
+  m_LastError = code;
+  Log(code, text, kClass, line);
   return false;
 }
 
@@ -42,13 +49,14 @@ bool AFile::Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndA
                          flagsAndAttributes, nullptr);
   if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED &&
       (desiredAccess & GENERIC_WRITE)) {
-    // A read-only file in the way: remove it and try once more.
-    Delete();
+    // A read-only file in the way: remove it and try once more (the second
+    // open tells whether that worked).
+    static_cast<void>(Delete());
     h = CreateFileW(path, desiredAccess, share, nullptr, creationDisposition, flagsAndAttributes,
                     nullptr);
   }
   if (h == INVALID_HANDLE_VALUE)
-    return Fail(::GetLastError(), CString(u"CreateFileW failed on ") + path, __LINE__);
+    return Note(::GetLastError(), CString(u"CreateFileW failed on ") + path, __LINE__);
 
   if (reading) {
     SetLastError(0);
@@ -83,7 +91,9 @@ bool AFile::Read(void* buffer, DWORD count, DWORD* outCount) {
   DWORD read = 0;
   if (!ReadFile(m_hFile, buffer, count, &read, nullptr))
     return Fail(::GetLastError(), CString(u"ReadFile failed ") + GetFullPath(), __LINE__);
-  if (read == 0) {
+  // With an out-count any bytes are progress; without one the caller
+  // takes the buffer as filled, so a short read is a failure.
+  if (read == 0 || (!outCount && read != count)) {
     text.Format(u"Read BytesRead != count %u:%u", read, count);
     return Refuse(ERROR_HANDLE_EOF, text, __LINE__);
   }
@@ -162,7 +172,7 @@ bool AFile::GetFilePointer(DWORD* position) {
 }
 
 bool AFile::Delete() {
-  Close();
+  static_cast<void>(Close());  // a handle that stays open shows in the delete
   CString path = GetFullPath();
   if (GetFileAttributesW(path) == 0xFFFFFFFFu) {
     m_LastError = ::GetLastError();

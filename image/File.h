@@ -12,14 +12,15 @@ class AFileInterface {
   explicit AFileInterface(const CString& fileName) : m_FileName(fileName, false) {}
   virtual ~AFileInterface() = default;
 
-  virtual bool Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes) = 0;
-  // outCount null: the whole count must lie inside the file.
-  virtual bool Read(void* buffer, DWORD count, DWORD* outCount) = 0;
-  virtual bool Write(const void* buffer, DWORD count) = 0;
-  virtual bool Close() = 0;
-  virtual bool GetFileSize(DWORD* size) = 0;
-  virtual bool SetFilePointer(LONG distance, DWORD method) = 0;
-  virtual bool GetFilePointer(DWORD* position) = 0;
+  [[nodiscard]] virtual bool Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes) = 0;
+  // outCount null: the whole count must lie inside the file and arrive;
+  // else any bytes succeed and their number is reported.
+  [[nodiscard]] virtual bool Read(void* buffer, DWORD count, DWORD* outCount) = 0;
+  [[nodiscard]] virtual bool Write(const void* buffer, DWORD count) = 0;
+  [[nodiscard]] virtual bool Close() = 0;
+  [[nodiscard]] virtual bool GetFileSize(DWORD* size) = 0;
+  [[nodiscard]] virtual bool SetFilePointer(LONG distance, DWORD method) = 0;
+  [[nodiscard]] virtual bool GetFilePointer(DWORD* position) = 0;
 
   // The system error (or the host's error code) of the last failure.
   DWORD GetError() const { return m_LastError; }
@@ -46,19 +47,20 @@ class AFile : public AFileInterface {
   AFile& operator=(const AFile&) = delete;
 
   // Reading (GENERIC_READ alone) requires OPEN_EXISTING. Access denied
-  // while writing deletes the file and tries once more.
-  bool Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes) override;
-  bool Read(void* buffer, DWORD count, DWORD* outCount) override;
-  bool Write(const void* buffer, DWORD count) override;
-  bool Close() override;
-  bool GetFileSize(DWORD* size) override;
+  // while writing deletes the file and tries once more. A file that does
+  // not open is an ordinary log line; the error is kept (GetError).
+  [[nodiscard]] bool Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes) override;
+  [[nodiscard]] bool Read(void* buffer, DWORD count, DWORD* outCount) override;
+  [[nodiscard]] bool Write(const void* buffer, DWORD count) override;
+  [[nodiscard]] bool Close() override;
+  [[nodiscard]] bool GetFileSize(DWORD* size) override;
   // For a file opened for reading, a move to beyond its size is refused.
-  bool SetFilePointer(LONG distance, DWORD method) override;
-  bool GetFilePointer(DWORD* position) override;
+  [[nodiscard]] bool SetFilePointer(LONG distance, DWORD method) override;
+  [[nodiscard]] bool GetFilePointer(DWORD* position) override;
 
   // Closes the file, clears its attributes and deletes it.
-  bool Delete();
-  bool SetFileTime(const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
+  [[nodiscard]] bool Delete();
+  [[nodiscard]] bool SetFileTime(const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
 
   bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
@@ -66,8 +68,11 @@ class AFile : public AFileInterface {
   static constexpr DWORD kNotOpened = 99;
   bool OpenedForReading() const;
   // Store code, log text with it (Fail) or with 0 for a refusal that
-  // involves no system error (Refuse); both return false.
+  // involves no system error (Refuse); both return false. Note logs an
+  // ordinary line: a file that does not open is an outcome the caller
+  // reports at the level that fits (a missing file may be expected).
   bool Fail(DWORD code, const CString& text, int line);
+  bool Note(DWORD code, const CString& text, int line);
   bool Refuse(DWORD code, const CString& text, int line);
 
   HANDLE m_hFile = INVALID_HANDLE_VALUE;

@@ -56,13 +56,13 @@ class AImageFileHeader {
 
   // Each write is one complete cipher run. False after logging
   // "Error writing header ...".
-  bool WriteEnciphered(AImageFile& image) const;
-  bool WritePlain(AImageFile& image) const;
+  [[nodiscard]] bool WriteEnciphered(AImageFile& image) const;
+  [[nodiscard]] bool WritePlain(AImageFile& image) const;
   // Read 80 bytes (one complete cipher run) and check the marker. A failed
   // read logs "Error reading header ..."; a failed read or a wrong marker
   // leaves all 80 bytes zero.
-  bool ReadDeciphered(AImageFile& image);
-  bool ReadPlain(AImageFile& image);
+  [[nodiscard]] bool ReadDeciphered(AImageFile& image);
+  [[nodiscard]] bool ReadPlain(AImageFile& image);
   // Compares the 32-byte marker. Equal: the image keeps a copy of this
   // header as its last header read. Different: logs "Error - invalid
   // header marker - ...", zeroes the header and returns false.

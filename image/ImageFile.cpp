@@ -119,8 +119,9 @@ bool AImageFile::OpenFileInterface() {
 bool AImageFile::Open() {
   if (m_bOpen) {
     LogWarning(0, u"File already open", kClass, __LINE__);
-    // Whatever the earlier open still buffers reaches its file first.
-    Close();
+    // Whatever the earlier open still buffers reaches its file first; a
+    // failing close has logged itself and the new open goes on.
+    static_cast<void>(Close());
   }
   m_bOpen = true;
   auto failed = [this] {
@@ -175,7 +176,7 @@ bool AImageFile::Open() {
       if (!m_pFile->GetFileSize(&m_FileSize)) {
         Error(m_pFile->GetError(), u"RESTORE File size estimate failed -  image file open",
               __LINE__);
-        m_pFile->Close();
+        static_cast<void>(m_pFile->Close());  // only opened: nothing to lose
         return failed();
       }
       g_restoreSizeEstimate = m_FileSize;
@@ -375,6 +376,6 @@ bool AImageFile::IsBackupFile(const CString& path) {
   BYTE tail[ImageFormat::kHeaderSize];
   if (!file.Read(tail, ImageFormat::kHeaderSize, nullptr))
     return Error(file.GetError(), u"AImageFile::IsBackupFile: Error reading header", __LINE__);
-  file.Close();
+  static_cast<void>(file.Close());  // only read: a failing close loses nothing
   return AImageFileHeader::HasMarker(tail);
 }

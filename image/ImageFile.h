@@ -64,21 +64,21 @@ class AImageFile {
   // Backup: creates the file anew and restarts the running crc32.
   // Restore: opens an existing file and records its size as the restore
   // size estimate.
-  bool Open();
-  bool Close();
+  [[nodiscard]] bool Open();
+  [[nodiscard]] bool Close();
   bool IsOpen() const { return m_bOpen; }
 
   // Stores length bytes, enciphered when asked (final ends the cipher
   // run). Refused when the image would pass 4 GB (positions are 32-bit).
-  bool Write(const void* data, DWORD length, bool encipher, bool final);
+  [[nodiscard]] bool Write(const void* data, DWORD length, bool encipher, bool final);
   // Reads length bytes, deciphered when asked. A read that needs bytes
   // beyond the end of the file fails without consuming anything.
-  bool Read(void* buffer, DWORD length, bool decipher, bool final);
+  [[nodiscard]] bool Read(void* buffer, DWORD length, bool decipher, bool final);
   // method FILE_BEGIN or FILE_END (distance from the end, not above 0);
   // FILE_CURRENT is refused. Ends any open cipher run. During a backup it
   // invalidates the running crc32.
-  bool SetFilePointer(LONG distance, DWORD method);
-  bool FlushWriteBuffer();
+  [[nodiscard]] bool SetFilePointer(LONG distance, DWORD method);
+  [[nodiscard]] bool FlushWriteBuffer();
 
   // True when the file is at least 160 bytes long and its last 80 bytes
   // begin with the header marker.

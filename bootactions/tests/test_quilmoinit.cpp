@@ -1,6 +1,11 @@
 // QuilmoInit on a booted scratch device: the queued actions, the hive
 // replacements, its launch entry and the reset after them.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +16,7 @@
 #include "ce/boot.h"
 #include "ce/errors.h"
 #include "ce/file.h"
+#include "ce/hivepaths.h"
 #include "ce/registry.h"
 #include "ce/text.h"
 #include "engine/RebootActionsFormat.h"
@@ -22,6 +28,44 @@ namespace {
 
 constexpr const char16_t* kRunner = u"\\Windows\\QuilmoInit.exe";
 constexpr DWORD kN = 21;
+
+// Makes a host file unwritable while it lives: read-only, and immutable
+// too where the process could write a read-only file anyway (as root).
+class UnwritableFile {
+ public:
+  explicit UnwritableFile(fs::path path) : path_(std::move(path)) {
+    struct stat st {};
+    if (stat(path_.c_str(), &st) != 0) return;
+    mode_ = st.st_mode & 07777;
+    chmod(path_.c_str(), mode_ & ~0222);
+    if (access(path_.c_str(), W_OK) == 0) immutable_ = SetImmutable(true);
+  }
+  ~UnwritableFile() {
+    if (immutable_) SetImmutable(false);
+    chmod(path_.c_str(), mode_);
+  }
+  bool Unwritable() const {
+    int fd = open(path_.c_str(), O_WRONLY);
+    if (fd >= 0) close(fd);
+    return fd < 0;
+  }
+
+ private:
+  bool SetImmutable(bool on) {
+    int fd = open(path_.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return ok;
+  }
+
+  fs::path path_;
+  mode_t mode_ = 0644;
+  bool immutable_ = false;
+};
 
 class QuilmoInitTest : public ::testing::Test {
  protected:
@@ -275,6 +319,29 @@ TEST_F(QuilmoInitTest, FailedCopyBackKeepsTheRestoredContentAndStillResets) {
   EXPECT_NE(log.find("CreateFile \\data\\busy.db failed: 32\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Copy File(\\data\\busy.dbc,\\data\\busy.db) failed: 32\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("CreateFile \\data\\none.dbc failed: 2\r\n"), std::string::npos) << log;
+}
+
+// The system hive refuses every write: the runner logs each launch-entry
+// change it could not make and still signals and ends.
+TEST_F(QuilmoInitTest, RegistryWritesThatFailAreLoggedAndTheRunGoesOn) {
+  SetLaunch(kN, kRunner);
+  HKEY init = Create(HKEY_LOCAL_MACHINE, InitLaunchEntries::kPath);
+  SetWords(init, u"Depend21", {});
+  SetWords(init, u"Depend30", {21, 20});
+  RegCloseKey(init);
+  ce::RegCloseHives();
+  {
+    UnwritableFile hive(dev_.Host(ce::kSystemHivePath));
+    if (!hive.Unwritable()) GTEST_SKIP() << "no way to make a host file unwritable here";
+    ASSERT_TRUE(ce::RunOnDevice(kRunner, u"21", opt_, &rep_)) << Lines();
+  }
+  std::vector<DWORD> signalled = ce::SignalledLaunches();
+  EXPECT_NE(std::find(signalled.begin(), signalled.end(), kN), signalled.end());
+  EXPECT_EQ(Log(),
+            "RegDeleteValue Launch21 failed: 5\r\n"
+            "RegDeleteValue Depend21 failed: 5\r\n"
+            "RegSetValue Depend30 failed: 5\r\n");
+  EXPECT_EQ(Str(HKEY_LOCAL_MACHINE, u"init", u"Launch21"), "\\Windows\\QuilmoInit.exe");
 }
 
 }  // namespace

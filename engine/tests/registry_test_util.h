@@ -97,8 +97,7 @@ class RegistryImageTest : public ::testing::Test {
     if (!index.Locate(image, false)) return false;
     ARegistry registry(context, &progress, &image);
     bool ok = registry.Restore();
-    image.Close();
-    return ok;
+    return image.Close() && ok;
   }
 
   static constexpr const char16_t* kImage = u"\\Backup.qbk";

@@ -181,7 +181,8 @@ std::vector<std::tuple<DWORD, std::u16string, std::u16string>> RegistryCopyActio
 }
 
 bool HasCopyAction(DWORD operation, const std::u16string& actual, const std::u16string& backup) {
-  RebootActions::Instance().Apply();  // the init key may be missing: the copies are written first
+  // The init key may be missing (Apply then fails): the copies are written first.
+  static_cast<void>(RebootActions::Instance().Apply());
   auto actions = RegistryCopyActions();
   return std::find(actions.begin(), actions.end(),
                    std::make_tuple(operation, ce::DeviceUpper(actual), ce::DeviceUpper(backup))) !=
@@ -295,8 +296,7 @@ class FileSystemComponentTest : public ::testing::Test {
     if (select) select(index);
     ADirectory dir(context, &progress, &image);
     bool ok = dir.Restore();
-    image.Close();
-    return ok;
+    return image.Close() && ok;
   }
 
   int Find(const std::u16string& name) {
@@ -418,7 +418,7 @@ TEST_F(FileSystemComponentTest, FilesInUseOnBackup) {
   int other = Find(u"\\Data\\other.db");
   EXPECT_FALSE(index.IsSelected(other));
   EXPECT_TRUE(Logged("Sharing violation on \\Data\\other.db"));
-  EXPECT_FALSE(Reported(kLogWarning, u"In use: \\Data\\other.db"));
+  EXPECT_TRUE(Reported(kLogWarning, u"In use: \\Data\\other.db"));  // the image goes without it
 
   // Restore: the entry lands in the copy, which replaces the file at boot.
   ASSERT_TRUE(Restore(u"\\temp\\b.pbf"));
@@ -464,6 +464,33 @@ TEST_F(FileSystemComponentTest, LockedTargetOnRestoreTakesTheBootCopyRoad) {
   EXPECT_EQ(dev.ReadFile(u"\\Data\\locked.txtc"), "image content");
   EXPECT_TRUE(GetFileAttributesW(u"\\Data\\locked.txtc") & FILE_ATTRIBUTE_HIDDEN);
   EXPECT_TRUE(HasCopyAction(2, u"\\Data\\locked.txt", u"\\Data\\locked.txtc"));
+}
+
+// Restored content is written beside the file: names at the length limit
+// still find a place, a read-only file is replaced, and nothing stays
+// beside the files afterwards.
+TEST_F(FileSystemComponentTest, ReplacedFilesLeaveNothingBeside) {
+  MakeDirs(u"\\Data");
+  const std::u16string longName = u"\\Data\\" + std::u16string(259 - 6, u'n');
+  const std::u16string longFolder = u"\\" + std::u16string(255, u'd');
+  const std::u16string shortInLong = longFolder + u"\\ab";
+  MakeDirs(longFolder);
+  WriteFile(longName, "long name");
+  WriteFile(shortInLong, "short name, long folder");
+  WriteFile(u"\\Data\\ro.txt", "image content", FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(Backup(u"\\temp\\b.pbf"));
+  WriteFile(longName, "changed");
+  WriteFile(shortInLong, "changed");
+  WriteFile(u"\\Data\\ro.txt", "device content", FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(Restore(u"\\temp\\b.pbf"));
+  EXPECT_EQ(dev.ReadFile(longName), "long name");
+  EXPECT_EQ(dev.ReadFile(shortInLong), "short name, long folder");
+  EXPECT_EQ(dev.ReadFile(u"\\Data\\ro.txt"), "image content");
+  EXPECT_EQ(GetFileAttributesW(u"\\Data\\ro.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  for (const std::u16string& folder : {std::u16string(u"\\Data"), longFolder, std::u16string(u"\\")}) {
+    for (const auto& entry : std::filesystem::directory_iterator(dev.Host(folder)))
+      EXPECT_EQ(entry.path().filename().string().find("~qr"), std::string::npos) << entry.path();
+  }
 }
 
 TEST_F(FileSystemComponentTest, RomFilesAreSkippedExceptTheWaterBitmap) {
@@ -561,6 +588,12 @@ TEST_F(FileSystemComponentTest, UpgradeRestoreKeepsDeviceFilesAndFixesLinks) {
   EXPECT_TRUE(System::FileExists(u"\\Windows\\StartUp\\good.lnk"));
   EXPECT_TRUE(System::FileExists(u"\\Windows\\StartUp\\other.lnk"));
   EXPECT_FALSE(System::FileExists(u"\\Windows\\StartUp\\bad.lnk"));
+
+  // Destructive, the device is cleared first: nothing of it is there to
+  // keep, so the image's content comes back.
+  restoreOptions.SetNonDestructiveRestoreFlag(false);
+  ASSERT_TRUE(Restore(u"\\temp\\b.pbf"));
+  EXPECT_EQ(dev.ReadFile(u"\\Data\\a.txt"), "alpha text");
 }
 
 // Damaged data is found by the entry CRC; the restore goes on.
@@ -596,7 +629,7 @@ TEST_F(FileSystemComponentTest, GrownFileCorrectsTheEstimate) {
   ASSERT_TRUE(image.Open());
   ADirectory dir(context, &progress, &image);
   ASSERT_TRUE(dir.BackupFile(node));
-  image.Close();
+  EXPECT_TRUE(image.Close());
   EXPECT_EQ(progress.record.estimatedTotal, 1006u);
   EXPECT_EQ(index.NodeInfo(node).fileSize, 10u);
   EXPECT_EQ(index.NodeInfo(node).sizeInImage, 10u);

@@ -2,11 +2,15 @@
 // storage card with compression and a password, changed, restored whole
 // and by one folder; the backup failure kinds provoked for real (disk
 // full, card removed, image not opened, cancel); a wrong password and a
-// damaged image refused before anything on the device changes.
+// damaged image refused before anything on the device changes; damage only
+// an entry's own check finds, which leaves the device's file as it was; a
+// file the backup cannot read. Expected kinds, texts and sizes are the
+// documented values, not the code's constants.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,28 +24,40 @@
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/text.h"
-#include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/Resources.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
 #include "engine/ImagingTask.h"
+#include "engine/TaskReport.h"
 #include "image/Cipher.h"
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "engine/tests/image_damage_util.h"
 #include "testkit/ResourceLibrary.h"
 #include "testkit/TestDevice.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using quilmo::test::EntryPlace;
+using quilmo::test::FlipImageByte;
+using quilmo::test::PlaceOf;
 using quilmo::test::ReadDeviceFile;
 using quilmo::test::TestDevice;
 using quilmo::test::WriteDeviceFile;
 
 const CString kCardImage = u"\\Storage Card\\Sample Backup.pbf";
+// String 130 of the resource library.
+constexpr const char16_t* kLocationMissingText =
+    u"The backup file or its folder could not be found. If it is on a storage card, check that the card is "
+    u"inserted.";
 const CString kPassword = u"Secret#1";
+
+// Levels of the task report's items.
+constexpr int kReportWarning = 1;
+constexpr int kReportError = 2;
 
 // Progress that counts and can act on each update (a cancel, as the
 // progress window's Cancel button would).
@@ -186,6 +202,7 @@ class Roads {
     if (kind) *kind = task.GetFailureKind();
     if (text) *text = task.GetFailureText();
     crcChecked = task.CrcChecked();
+    KeepReport();
     return ok;
   }
 
@@ -203,14 +220,41 @@ class Roads {
     AImageFile file(image, AImageFile::kRestore);
     ASSERT_TRUE(file.Open());
     ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    file.Close();
+    ASSERT_TRUE(file.Close());
   }
   bool Restore(TestProgress& progress, int* kind = nullptr, CString* text = nullptr) {
     AImagingTaskClient task(g.g_Operation, &progress);
     bool ok = task.Run();
     if (kind) *kind = task.GetFailureKind();
     if (text) *text = task.GetFailureText();
+    KeepReport();
     return ok;
+  }
+
+  // The task report of the last run (the task clears it when it goes).
+  void KeepReport() {
+    report.clear();
+    TaskReportItem item;
+    for (int i = 0; i < g.g_TaskReport.GetCount(); ++i)
+      if (g.g_TaskReport.GetItem(item, i)) report.push_back(item);
+  }
+  // The worst item of the last run's report: -1 none, 0 information,
+  // 1 warning, 2 error.
+  int WorstReported() const {
+    int worst = -1;
+    for (const TaskReportItem& item : report) worst = std::max(worst, static_cast<int>(item.type));
+    return worst;
+  }
+  bool Reported(DWORD type, std::u16string_view text) const {
+    return std::any_of(report.begin(), report.end(), [&](const TaskReportItem& item) {
+      return item.type == type && std::u16string_view(item.text).find(text) != std::u16string_view::npos;
+    });
+  }
+  std::string ReportText() const {
+    std::string out;
+    for (const TaskReportItem& item : report)
+      out += std::to_string(item.type) + " " + ce::ToUtf8(std::u16string_view(item.text)) + "\n";
+    return out;
   }
 
   // Keeps the path from the file-system node to folder and folder's
@@ -246,6 +290,7 @@ class Roads {
   }
 
   AGlobal g;
+  std::vector<TaskReportItem> report;
   std::function<void(TestProgress&, AImagingTaskClient&)> cancelHook;
   bool crcChecked = false;
 
@@ -261,8 +306,10 @@ ce::Profile CardProfile(ULONGLONG cardBytes = 0) {
   if (cardBytes) p.capacities = {{u"\\Storage Card", cardBytes}};
   return p;
 }
-void FillSmallDevice() {
+// dataBytes: the size of every file written.
+void FillSmallDevice(ULONGLONG* dataBytes = nullptr) {
   std::mt19937 rng(7);
+  if (dataBytes) *dataBytes = 0;
   const char16_t* folders[] = {u"\\My Documents", u"\\My Documents\\Work", u"\\Data"};
   for (auto* f : folders) ASSERT_TRUE(CreateDirectoryW(f, nullptr));
   for (int i = 0; i < 30; ++i) {
@@ -271,10 +318,12 @@ void FillSmallDevice() {
     for (size_t k = 0; k < size; ++k) bytes += (i % 3 == 0) ? static_cast<char>(rng()) : "lorem ipsum "[k % 12];
     std::u16string path = std::u16string(folders[i % 3]) + u"\\file" + ce::FromUtf8(std::to_string(i)) + u".txt";
     ASSERT_TRUE(WriteDeviceFile(path, bytes));
+    if (dataBytes) *dataBytes += bytes.size();
   }
   std::string large(600000, '\0');
   for (auto& c : large) c = static_cast<char>(rng() % 7);
   ASSERT_TRUE(WriteDeviceFile(u"\\Data\\large.bin", large));
+  if (dataBytes) *dataBytes += large.size();
 }
 
 // The whole road -------------------------------------------------------------
@@ -357,18 +406,18 @@ TEST(ImagingTask, BackupWithNothingIncludedHoldsMetadataIndexAndTail) {
   // Metadata, an index of the root alone (80 + 72 + end byte), the tail
   // whose fixed part is the index body's length.
   constexpr DWORD kIndexBody = 72 + 1;
-  EXPECT_EQ(fs::file_size(HostPath(kCardImage.str())), AMetaData::kImageSize + 80 + kIndexBody + 80);
+  EXPECT_EQ(fs::file_size(HostPath(kCardImage.str())), 80 + 1528 + 80 + kIndexBody + 80);
   AImageFile image(kCardImage, AImageFile::kRestore);
   ASSERT_TRUE(image.Open());
   AImageFileHeader header;
-  ASSERT_TRUE(image.SetFilePointer(static_cast<LONG>(AMetaData::kImageSize), FILE_BEGIN));
+  ASSERT_TRUE(image.SetFilePointer(80 + 1528, FILE_BEGIN));
   ASSERT_TRUE(header.ReadDeciphered(image));
   EXPECT_EQ(header.ComponentType(), static_cast<DWORD>(INDEX_ENTRY));
   ASSERT_TRUE(image.SetFilePointer(-80, FILE_END));
   ASSERT_TRUE(header.ReadPlain(image));
   EXPECT_EQ(header.ComponentType(), static_cast<DWORD>(END_OF_IMAGE));
   EXPECT_EQ(header.FixedPartSize(), kIndexBody);
-  image.Close();
+  EXPECT_TRUE(image.Close());
 }
 
 TEST(ImagingTask, DispatchMetadataOnlyAndCheckMetaData) {
@@ -387,7 +436,7 @@ TEST(ImagingTask, DispatchMetadataOnlyAndCheckMetaData) {
   d.includeFileSystem = 1;
   d.includeRegistry = 1;
   EXPECT_TRUE(AImagingTaskClient(d, &progress).Run());
-  EXPECT_EQ(fs::file_size(HostPath(kCardImage.str())), AMetaData::kImageSize);
+  EXPECT_EQ(fs::file_size(HostPath(kCardImage.str())), 80u + 1528u);
 
   // The image's metadata against this device: equal, then another build;
   // the descriptor takes the image's parts.
@@ -406,36 +455,37 @@ TEST(ImagingTask, DispatchMetadataOnlyAndCheckMetaData) {
   ASSERT_TRUE(ce::Device::Current()->SaveProfile(p));
   d.imagePath.Set(kCardImage, false);
   AImagingTaskClient task(d, &progress);
-  EXPECT_EQ(task.CheckMetaData(), static_cast<DWORD>(kDiffBuildNumber));
+  EXPECT_EQ(task.CheckMetaData(), 0x08u);  // the build number differs
 }
 
 // Backup failure kinds ---------------------------------------------------------
 
 TEST(ImagingTask, NotEnoughSpaceOnTheCardIsKind2AndCompressionCountsSixTenths) {
   TestDevice dev(CardProfile(96 * 1024));
-  FillSmallDevice();
+  ULONGLONG dataBytes = 0;
+  FillSmallDevice(&dataBytes);
   Roads roads;
   roads.PrepareBackup(kCardImage, false, CString());
   TestProgress progress;
   int kind = -1;
   CString text;
   EXPECT_FALSE(roads.Backup(progress, &kind, &text));
-  EXPECT_EQ(kind, kFailDiskFull);
-  EXPECT_GE(text.Find(u"\\Storage Card"), 0) << ce::ToUtf8(text.view());
-  EXPECT_GE(text.Find(u"KB"), 0);
-  EXPECT_LT(text.Find(u"%"), 0);
+  EXPECT_EQ(kind, 2);
+  const std::u16string message = text.str();
+  EXPECT_TRUE(message.starts_with(
+      u"There is not enough free space in \\Storage Card for the backup. Estimated size: "))
+      << ce::ToUtf8(message);
+  EXPECT_TRUE(message.ends_with(u" KB, free space: 96 KB.")) << ce::ToUtf8(message);
   EXPECT_FALSE(DeviceFileExists(kCardImage));
 
-  // A card that holds 0.6 of the estimate but not all of it: only a
-  // compressed backup goes ahead.
-  roads.PrepareBackup(kCardImage, false, CString());
-  Index& index = roads.g.g_WorkingIndex;
-  ULONGLONG estimate = AMetaData::kImageSize + index.StoredSize() +
-                       index.SizeOfSelected(index.FindChildOfType(TREE_FILESYSTEM));
-  ce::Profile p = CardProfile(estimate * 8 / 10);
+  // The estimate is the files' data and a little more (names, folders,
+  // metadata, index): a card that holds 0.8 of the data takes 0.6 of the
+  // estimate but not all of it, so only a compressed backup goes ahead.
+  ce::Profile p = CardProfile(dataBytes * 8 / 10);
   ASSERT_TRUE(ce::Device::Current()->SaveProfile(p));
+  roads.PrepareBackup(kCardImage, false, CString());
   EXPECT_FALSE(roads.Backup(progress, &kind));
-  EXPECT_EQ(kind, kFailDiskFull);
+  EXPECT_EQ(kind, 2);
   roads.PrepareBackup(kCardImage, true, CString());
   EXPECT_TRUE(roads.Backup(progress, &kind, &text)) << ce::ToUtf8(text.view());
 }
@@ -450,8 +500,8 @@ TEST(ImagingTask, RemovedCardIsKind4) {
   int kind = -1;
   CString text;
   EXPECT_FALSE(roads.Backup(progress, &kind, &text));
-  EXPECT_EQ(kind, kFailPathNotFound);
-  EXPECT_EQ(text, Localizer::LoadResString(130));
+  EXPECT_EQ(kind, 4);
+  EXPECT_EQ(text, CString(kLocationMissingText));
   ASSERT_TRUE(ce::InsertStorageCard(u"Storage Card"));
   EXPECT_FALSE(DeviceFileExists(kCardImage));
 }
@@ -467,7 +517,7 @@ TEST(ImagingTask, ImageThatCannotBeOpenedIsKind6AndStaysUntouched) {
   int kind = -1;
   CString text;
   EXPECT_FALSE(roads.Backup(progress, &kind, &text));
-  EXPECT_EQ(kind, kFailImageOpen);
+  EXPECT_EQ(kind, 6);
   EXPECT_EQ(text, CString(u"m_ImageFile.Open() failed"));
   EXPECT_EQ(HostRead(kCardImage.str()), "an older image");
 }
@@ -485,7 +535,7 @@ TEST(ImagingTask, CancelIsKind7AndLeavesNoImage) {
     int kind = -1;
     CString text(u"unset");
     EXPECT_FALSE(roads.Backup(progress, &kind, &text)) << cancelAt;
-    EXPECT_EQ(kind, kFailCancelled) << cancelAt;
+    EXPECT_EQ(kind, 7) << cancelAt;
     EXPECT_TRUE(text.IsEmpty());
     EXPECT_EQ(progress.GetFlag(), 0);
     EXPECT_EQ(progress.GetPhase(), cancelAt == 1 ? 0 : 1) << cancelAt;
@@ -526,7 +576,7 @@ TEST_F(RestoreRefusal, WrongPasswordBeforeAnyFileChanges) {
   int kind = -1;
   CString text;
   EXPECT_FALSE(roads.Restore(progress, &kind, &text));
-  EXPECT_EQ(kind, kFailGeneral);
+  EXPECT_EQ(kind, 0);
   EXPECT_FALSE(text.IsEmpty()) << ce::ToUtf8(text.view());
   ExpectDeviceUnchanged();
 
@@ -541,13 +591,7 @@ TEST_F(RestoreRefusal, DamagedImageBeforeAnyFileChanges) {
   roads.PrepareRestore(kCardImage, kPassword);
   // One flipped byte in the middle of the file data.
   fs::path host = HostPath(kCardImage.str());
-  std::fstream f(host, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekg(static_cast<std::streamoff>(fs::file_size(host) / 2));
-  char c = 0;
-  f.get(c);
-  f.seekp(static_cast<std::streamoff>(fs::file_size(host) / 2));
-  f.put(static_cast<char>(c ^ 0x40));
-  f.close();
+  FlipImageByte(host, fs::file_size(host) / 2, false);
   TestProgress progress;
   int kind = -1;
   CString text;
@@ -563,10 +607,123 @@ TEST_F(RestoreRefusal, MissingImageIsKind4) {
   int kind = -1;
   CString text;
   EXPECT_FALSE(roads.Restore(progress, &kind, &text));
-  EXPECT_EQ(kind, kFailPathNotFound);
-  EXPECT_EQ(text, Localizer::LoadResString(130));
+  EXPECT_EQ(kind, 4);
+  EXPECT_EQ(text, CString(kLocationMissingText));
   ASSERT_TRUE(ce::InsertStorageCard(u"Storage Card"));
   ExpectDeviceUnchanged();
+}
+
+// Damage that only the entries' own checks find ---------------------------
+
+// A backup of the small device on the card, then changes on the device:
+// the damaged file (read-only) and another file of the image changed, a
+// file added.
+class DamagedImage {
+ public:
+  static constexpr const char16_t* kDamaged = u"\\Data\\file2.txt";
+  static constexpr const char16_t* kOther = u"\\My Documents\\file0.txt";
+
+  void BackUp(bool compress) {
+    FillSmallDevice();
+    ASSERT_TRUE(SetFileAttributesW(kDamaged, FILE_ATTRIBUTE_READONLY));
+    roads.PrepareBackup(kCardImage, compress, kPassword);
+    TestProgress progress;
+    ASSERT_TRUE(roads.Backup(progress));
+    inImage = HostRead(kDamaged);
+    otherInImage = HostRead(kOther);
+    ASSERT_GT(inImage.size(), 500u);
+    ASSERT_TRUE(WriteDeviceFile(kDamaged, "the device's newer content"));
+    ASSERT_TRUE(SetFileAttributesW(kDamaged, FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteDeviceFile(kOther, "changed since the backup"));
+    ASSERT_TRUE(WriteDeviceFile(u"\\Data\\new.txt", "not in the image"));
+    before = TakeSnapshot();
+    roads.PrepareRestore(kCardImage, kPassword);
+  }
+  void Damage(size_t offset) { FlipImageByte(HostPath(kCardImage.str()), offset, true); }
+  EntryPlace Place() { return PlaceOf(roads.g.g_WorkingIndex, kDamaged); }
+  // The damaged file as it was before the restore, nothing left beside it.
+  void ExpectDamagedFileKept() {
+    Snapshot now = TakeSnapshot();
+    ASSERT_TRUE(now.count(kDamaged));
+    EXPECT_TRUE(now.at(kDamaged) == before.at(kDamaged)) << now.at(kDamaged).bytes;
+    std::set<std::u16string> extra;
+    for (const auto& [path, state] : now)
+      if (!before.count(path)) extra.insert(path);
+    EXPECT_EQ(extra, std::set<std::u16string>{}) << Utf8({extra.begin(), extra.end()});
+  }
+
+  TestDevice dev{CardProfile()};
+  Roads roads;
+  std::string inImage, otherInImage;
+  Snapshot before;
+};
+
+
+
+TEST(ImagingTask, CrcMismatchOnRestoreKeepsTheFileAndTheRunReportsAnError) {
+  for (bool destructive : {false, true}) {
+    SCOPED_TRACE(destructive ? "destructive" : "non-destructive");
+    DamagedImage d;
+    auto& roads = d.roads;
+    d.BackUp(false);
+    d.Damage(d.Place().data + d.Place().stored / 2);
+    roads.g.g_RestoreOptions.SetNonDestructiveRestoreFlag(!destructive);
+    TestProgress progress;
+    int kind = -1;
+    CString text;
+    EXPECT_TRUE(roads.Restore(progress, &kind, &text)) << ce::ToUtf8(text.view());
+    d.ExpectDamagedFileKept();
+    EXPECT_EQ(HostRead(DamagedImage::kOther), d.otherInImage);
+    EXPECT_EQ(DeviceFileExists(u"\\Data\\new.txt"), !destructive);
+    EXPECT_EQ(roads.WorstReported(), kReportError) << roads.ReportText();
+    EXPECT_TRUE(roads.Reported(kReportError, u"CRC Error for \\Data\\file2.txt")) << roads.ReportText();
+  }
+}
+
+TEST(ImagingTask, FolderCrcMismatchOnRestoreReachesTheReport) {
+  DamagedImage d;
+  d.BackUp(false);
+  EntryPlace folder = PlaceOf(d.roads.g.g_WorkingIndex, u"\\My Documents\\Work");
+  d.Damage(folder.block);  // the attributes
+  TestProgress progress;
+  EXPECT_TRUE(d.roads.Restore(progress));
+  EXPECT_EQ(d.roads.WorstReported(), kReportError) << d.roads.ReportText();
+  EXPECT_TRUE(d.roads.Reported(kReportError, u"CRC Error for directory \\My Documents\\Work"))
+      << d.roads.ReportText();
+  EXPECT_EQ(HostRead(DamagedImage::kOther), d.otherInImage);
+}
+
+TEST(ImagingTask, BodyThatDoesNotInflateOnRestoreKeepsTheFileAndFailsTheRun) {
+  for (bool destructive : {false, true}) {
+    SCOPED_TRACE(destructive ? "destructive" : "non-destructive");
+    DamagedImage d;
+    auto& roads = d.roads;
+    d.BackUp(true);
+    d.Damage(d.Place().data);  // the compressed stream's first byte
+    roads.g.g_RestoreOptions.SetNonDestructiveRestoreFlag(!destructive);
+    TestProgress progress;
+    int kind = -1;
+    EXPECT_FALSE(roads.Restore(progress, &kind));
+    EXPECT_EQ(kind, 0);
+    d.ExpectDamagedFileKept();
+    EXPECT_TRUE(roads.Reported(kReportError, u"Compressed.Uncompress() failed for")) << roads.ReportText();
+  }
+}
+
+// Backup of a file the device cannot read ------------------------------------
+
+TEST(ImagingTask, UnreadableFileIsAWarningOfTheBackup) {
+  TestDevice dev(CardProfile());
+  FillSmallDevice();
+  Roads roads;
+  roads.PrepareBackup(kCardImage, true, CString());
+  int64_t hold = ce::HoldFileOpen(u"\\Data\\file5.txt", GENERIC_READ | GENERIC_WRITE, 0);
+  ASSERT_NE(hold, 0);
+  TestProgress progress;
+  EXPECT_TRUE(roads.Backup(progress));
+  ce::ReleaseHold(hold);
+  EXPECT_EQ(roads.WorstReported(), kReportWarning) << roads.ReportText();
+  EXPECT_TRUE(roads.Reported(kReportWarning, u"\\Data\\file5.txt")) << roads.ReportText();
 }
 
 }  // namespace

@@ -15,7 +15,10 @@
 #include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/shell.h"
+#include "ce/file.h"
+#include "core/RegistrySettings.h"
 #include "engine/Global.h"
+#include "engine/RebootActions.h"
 #include "engine/RebootController.h"
 #include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
@@ -34,6 +37,18 @@ ce::Profile WithCard() {
   ce::Profile p;
   p.cards = {u"Storage Card"};
   return p;
+}
+
+// Leaves slack bytes free on the object store.
+void FillDisk(ULONGLONG slack) {
+  constexpr ULONGLONG kLarge = 1ull << 30;
+  ce::Profile p = ce::Device::Current()->GetProfile();
+  p.capacities = {{u"\\", kLarge}};
+  ce::Device::Current()->SaveProfile(p);
+  ULARGE_INTEGER freeBytes{}, total{}, totalFree{};
+  GetDiskFreeSpaceExW(u"\\", &freeBytes, &total, &totalFree);
+  p.capacities = {{u"\\", kLarge - freeBytes.QuadPart + slack}};
+  ce::Device::Current()->SaveProfile(p);
 }
 
 class RebootControllerTest : public ::testing::Test {
@@ -212,7 +227,7 @@ TEST_F(RebootControllerTest, ResetBetweenStepsNeverResumesHalfPrepared) {
         RebootController::SetStepHookForTest([step](int done) {
           if (done == step) _exit(0);
         });
-        first.PrepareReboot(2001, true);
+        static_cast<void>(first.PrepareReboot(2001, true));  // ends at the step
       }));
     }
     RebootController next;
@@ -274,7 +289,7 @@ TEST_F(RebootControllerTest, LeftoverRebootFolderFailsPreparationAndCleansUp) {
   EXPECT_TRUE(Logged("RebootController couldn't create backup directory."));
   // RequestReboot undoes a failed preparation and returns.
   dev_.MakeDir(kReboot);
-  first.RequestReboot(true);
+  EXPECT_FALSE(first.RequestReboot(true));
   ExpectStartupAsFilled();
 }
 
@@ -284,13 +299,79 @@ TEST_F(RebootControllerTest, RequestedResetWritesTheNextLocation) {
     RebootController first;
     first.AdvanceLocation(RebootController::kOperationLocation);
     first.SaveState();
-    EXPECT_FALSE(ReturnsInChild([&] { first.RequestReboot(true); }));
+    EXPECT_FALSE(ReturnsInChild([&] { (void)first.RequestReboot(true); }));  // resets
   }
   EXPECT_EQ(ce::PendingResets().size(), 1u);
   EXPECT_EQ(Read(u"\\Program Files\\Quilmo Backup\\Reboot\\Location.txt"), "2001\n");
   RebootController next;
   EXPECT_TRUE(next.HasPassedLocation(RebootController::kOperationLocation));
   EXPECT_TRUE(next.IsLoaded());
+  ExpectStartupAsFilled();
+}
+
+// A preparation step whose write fails cancels the reset: nothing is
+// reset, the request reports the failure and the Startup folder is whole.
+TEST_F(RebootControllerTest, FailedWriteOfThePreparationCancelsTheReset) {
+  struct Case {
+    const char* name;
+    int afterStep;
+    std::function<void()> fault;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"state record, disk full", 3, [] { FillDisk(100); }, "PersistantData couldn't write to output file"},
+      {"index, disk full", 3, [] { FillDisk(2420 + 16); }, "Persistant data : Error Saving index"},
+      {"location, disk full", 4, [] { FillDisk(0); }, "RebootController couldn't write to location file"},
+      {"location, read-only file", 4,
+       [] {
+         HANDLE h = CreateFileW(u"\\Program Files\\Quilmo Backup\\Reboot\\Location.txt", GENERIC_WRITE, 0,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
+         CloseHandle(h);
+       },
+       "RebootController couldn't create location file."},
+  };
+  FillStartup();
+  // The log lives on the card: its own writes must not meet the full disk.
+  g_.reset();
+  ASSERT_TRUE(ABackupRegistrySettings(ProductConfigKey).WriteString(u"LogFilePath", u"\\Storage Card"));
+  g_ = std::make_unique<AGlobal>();
+  g_->g_Log.Open(false);
+  const ce::Profile profile = ce::Device::Current()->GetProfile();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      RebootController first;
+      first.AdvanceLocation(RebootController::kOperationLocation);
+      first.SaveState();
+      EXPECT_TRUE(ReturnsInChild([&] {
+        RebootController::SetStepHookForTest([&](int done) {
+          if (done == c.afterStep) c.fault();
+        });
+        if (first.RequestReboot(true)) _exit(3);
+      }));
+    }
+    ASSERT_TRUE(ce::Device::Current()->SaveProfile(profile));
+    EXPECT_TRUE(ce::PendingResets().empty());
+    EXPECT_TRUE(Logged(c.logged)) << LogText();
+    ExpectStartupAsFilled();
+    RebootController next;
+    EXPECT_EQ(next.GetLocation(), 0);
+    EXPECT_FALSE(next.IsLoaded());
+  }
+}
+
+// Boot-time actions that cannot be written: the sequence does not reset
+// and prepares nothing.
+TEST_F(RebootControllerTest, UnwrittenBootActionsCancelTheReset) {
+  FillStartup();
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"init");  // the runner cannot be put into the launch list
+  EXPECT_TRUE(ReturnsInChild([] {
+    RebootActions::Instance().AddRestoreCopy(u"\\temp\\a.datc", u"\\temp\\a.dat", 0);
+    RebootController::Instance().AdvanceLocation(RebootController::kOperationLocation);
+    if (RebootSequence::Instance().ShutdownAndReboot(true, true)) _exit(3);
+  }));
+  EXPECT_TRUE(ce::PendingResets().empty());
+  EXPECT_TRUE(Logged("Couldn't setup launch of QuilmoInit")) << LogText();
   ExpectStartupAsFilled();
 }
 

@@ -224,7 +224,7 @@ TEST_F(RegistryComponentTest, UnknownRootOrTypeFailsTheBackup) {
   index.NodeInfo(index.FirstChild(top)).ComponentType = FILE_ENTRY;
   EXPECT_FALSE(registry.Backup());
   EXPECT_TRUE(Reported(u"Unexpected content type during registry backup"));
-  image.Close();
+  EXPECT_TRUE(image.Close());
 }
 
 
@@ -266,7 +266,7 @@ TEST(RegistryComponentTask, RoadsUseTheRegisteredComponent) {
     AImageFile file(CString(u"\\Reg.qbk"), AImageFile::kRestore);
     ASSERT_TRUE(file.Open());
     ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    file.Close();
+    ASSERT_TRUE(file.Close());
     AImagingTaskClient task(d, &progress);
     EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
   }

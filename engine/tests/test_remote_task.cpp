@@ -4,8 +4,11 @@
 // fails the task with kind 5.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "ce/errors.h"
@@ -17,6 +20,8 @@
 #include "engine/Global.h"
 #include "engine/ImagingTask.h"
 #include "engine/TaskHostLink.h"
+#include "engine/TaskReport.h"
+#include "engine/tests/image_damage_util.h"
 #include "hostlink/HostConnection.h"
 #include "hostlink/KeepAliveConsumer.h"
 #include "image/Cipher.h"
@@ -32,6 +37,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using hosttest::HostServiceProcess;
+using quilmo::test::FlipImageByte;
+using quilmo::test::PlaceOf;
 using quilmo::test::ReadDeviceFile;
 using quilmo::test::TestDevice;
 using quilmo::test::WriteDeviceFile;
@@ -41,8 +48,11 @@ const CString kHostImage = u"Remote Backup.pbf";
 class NullProgress : public ITaskProgress {
  public:
   NullProgress() : ITaskProgress(&record) {}
-  void UpdateProgress(bool) override {}
+  void UpdateProgress(bool) override {
+    if (onUpdate) onUpdate(record);
+  }
   TaskProgressRecord record;
+  std::function<void(const TaskProgressRecord&)> onUpdate;
 };
 
 
@@ -123,20 +133,34 @@ class RemoteTask : public ::testing::Test {
     file.SetFileName(kHostImage);
     ASSERT_TRUE(file.Open());
     ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    file.Close();
+    ASSERT_TRUE(file.Close());
   }
 
-  bool RunTask(int* kind, CString* text) {
+  bool RunTask(int* kind, CString* text, std::function<void(const TaskProgressRecord&)> onUpdate = nullptr) {
     NullProgress progress;
+    progress.onUpdate = std::move(onUpdate);
     AImagingTaskClient task(g.g_Operation, &progress);
     bool ok = task.Run();
     *kind = task.GetFailureKind();
     *text = task.GetFailureText();
+    worstReported = -1;
+    TaskReportItem item;
+    for (int i = 0; i < g.g_TaskReport.GetCount(); ++i)
+      if (g.g_TaskReport.GetItem(item, i)) worstReported = std::max(worstReported, static_cast<int>(item.type));
     return ok;
+  }
+
+  // The device's files below \Notes and nothing else beside them.
+  std::map<std::u16string, std::string> Notes() const {
+    std::map<std::u16string, std::string> out;
+    for (const auto& entry : fs::directory_iterator(device_.Host(u"\\Notes")))
+      out[ce::FromUtf8(entry.path().filename().string())] = ReadDeviceFile(u"\\Notes\\" + ce::FromUtf8(entry.path().filename().string()));
+    return out;
   }
 
   TestDevice device_;
   AGlobal g;
+  int worstReported = -1;  // of the last run's task report: -1 none, 2 an error
 
  private:
   FileSystemContext context_;
@@ -176,6 +200,95 @@ TEST_F(RemoteTask, BackupToHostThenRestoreFromHost) {
   EXPECT_EQ(AHostConnection::GetProcessConnection(), nullptr);
 }
 
+// A damaged host image is refused before the device changes, also by a
+// destructive restore.
+TEST_F(RemoteTask, HostRestoreChecksTheWholeImageFirst) {
+  HostServiceProcess host;
+  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
+  UseHost(host.port());
+  PrepareBackup();
+  int kind = -1;
+  CString text;
+  ASSERT_TRUE(RunTask(&kind, &text)) << ce::ToUtf8(text.view());
+  ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\note2.txt", "changed after the backup"));
+  ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\added.txt", "not in the image"));
+  const auto before = Notes();
+  PrepareRestore();
+  const fs::path image = host.folder() / "Remote Backup.pbf";
+  FlipImageByte(image, PlaceOf(g.g_WorkingIndex, u"\\Notes\\note3.txt").data + 10, false);
+  g.g_RestoreOptions.SetNonDestructiveRestoreFlag(false);
+  EXPECT_FALSE(RunTask(&kind, &text));
+  EXPECT_EQ(text, CString(u"The backup file is corrupt"));
+  EXPECT_EQ(Notes(), before);
+  std::string notices = host.Notices("CM_OPERATIONFAILED operation=2");
+  EXPECT_NE(notices.find("CM_OPERATIONFAILED operation=2"), std::string::npos) << notices;
+}
+
+// Damage that only the entries' own checks find (the image's CRC made to
+// match): the damaged file keeps the device's content, whether its body
+// does not inflate (the run fails) or its CRC does not match (the run ends
+// with an error in its report).
+TEST_F(RemoteTask, HostRestoreKeepsTheFileOfADamagedEntry) {
+  HostServiceProcess host;
+  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
+  UseHost(host.port());
+  const fs::path image = host.folder() / "Remote Backup.pbf";
+  for (bool compressed : {false, true}) {
+    for (bool destructive : {false, true}) {
+      SCOPED_TRACE(std::string(compressed ? "does not inflate, " : "CRC mismatch, ") +
+                   (destructive ? "destructive" : "non-destructive"));
+      PrepareBackup();
+      g.g_BackupOptions.SetCompression(compressed);
+      int kind = -1;
+      CString text;
+      ASSERT_TRUE(RunTask(&kind, &text)) << ce::ToUtf8(text.view());
+      const std::string note1 = ReadDeviceFile(u"\\Notes\\note1.txt");
+      ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\note1.txt", "changed after the backup"));
+      ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\note3.txt", "the device's newer content"));
+      auto expected = Notes();
+      PrepareRestore();
+      quilmo::test::EntryPlace place = PlaceOf(g.g_WorkingIndex, u"\\Notes\\note3.txt");
+      FlipImageByte(image, compressed ? place.data : place.data + place.stored / 2, true);
+      g.g_RestoreOptions.SetNonDestructiveRestoreFlag(!destructive);
+      EXPECT_EQ(RunTask(&kind, &text), !compressed) << ce::ToUtf8(text.view());
+      if (!compressed) {
+        EXPECT_EQ(worstReported, 2);  // an error
+      }
+      expected[u"note1.txt"] = note1;  // restored before the damaged entry
+      EXPECT_EQ(Notes(), expected);
+    }
+  }
+}
+
+// The host goes away in the middle of a file: the file stays as it was
+// and nothing is left beside it.
+TEST_F(RemoteTask, HostLostMidRestoreKeepsTheFile) {
+  std::string big(3 << 20, '\0');
+  uint32_t state = 1;
+  for (char& c : big) c = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
+  ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\big.bin", big));
+  HostServiceProcess host;
+  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
+  UseHost(host.port());
+  PrepareBackup();
+  int kind = -1;
+  CString text;
+  ASSERT_TRUE(RunTask(&kind, &text)) << ce::ToUtf8(text.view());
+  ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\big.bin", "the device's newer content"));
+  const auto before = Notes();
+  PrepareRestore();
+  bool killed = false;
+  EXPECT_FALSE(RunTask(&kind, &text, [&](const TaskProgressRecord& record) {
+    if (!killed && std::u16string_view(record.statusText).find(u"big.bin") != std::u16string_view::npos &&
+        record.bytesWritten > (1u << 20)) {
+      host.Kill();
+      killed = true;
+    }
+  }));
+  EXPECT_TRUE(killed);
+  EXPECT_EQ(Notes(), before);
+}
+
 TEST_F(RemoteTask, HostNotRunningFailsWithKind5) {
   WORD port = 0;
   {
@@ -189,7 +302,7 @@ TEST_F(RemoteTask, HostNotRunningFailsWithKind5) {
   int kind = -1;
   CString text;
   EXPECT_FALSE(RunTask(&kind, &text));
-  EXPECT_EQ(kind, kFailHost);
+  EXPECT_EQ(kind, 5);
   EXPECT_EQ(AHostConnection::GetProcessConnection(), nullptr);
 }
 
@@ -204,7 +317,7 @@ TEST_F(RemoteTask, HostRefusingTheImageGetsOperationFailed) {
   int kind = -1;
   CString text;
   EXPECT_FALSE(RunTask(&kind, &text));
-  EXPECT_EQ(kind, kFailHost);
+  EXPECT_EQ(kind, 5);
   std::string notices = host.Notices("CM_OPERATIONFAILED");
   EXPECT_NE(notices.find("CM_OPERATIONSTART operation=1"), std::string::npos) << notices;
   EXPECT_NE(notices.find("CM_OPERATIONFAILED operation=1 device=0 error=5 text=\"m_ImageFile.Open() failed\""),
@@ -221,7 +334,7 @@ TEST_F(RemoteTask, WithoutHostLinkAHostModeTaskFails) {
   int kind = -1;
   CString text;
   EXPECT_FALSE(RunTask(&kind, &text));
-  EXPECT_EQ(kind, kFailHost);
+  EXPECT_EQ(kind, 5);
 }
 
 }  // namespace

@@ -94,8 +94,7 @@ bool ReadsBack(const std::u16string& devicePath, int nodes) {
   AImageFile image(devicePath, AImageFile::kRestore);
   Index index;
   bool ok = image.Open() && index.Locate(image, false) && index.NodeCount() == nodes;
-  image.Close();
-  return ok;
+  return image.Close() && ok;
 }
 
 const char* const kXmlSeeds[][2] = {

@@ -73,8 +73,7 @@ bool LocateImage(Index& index, bool decipher) {
   AImageFile image(kImage, AImageFile::kRestore);
   if (!image.Open()) return false;
   bool ok = index.Locate(image, decipher);
-  image.Close();
-  return ok;
+  return image.Close() && ok;
 }
 
 // root

@@ -238,7 +238,7 @@ TEST(AMetaData, WriteRefusedWhenNotQueried) {
   AMetaData meta(&image);
   EXPECT_FALSE(meta.Write());
   EXPECT_TRUE(log.Reported(u"AMetaData::Write() AMetaData not Valid"));
-  image.Close();
+  EXPECT_TRUE(image.Close());
   EXPECT_EQ(dev.ReadFile(kImage).size(), 0u);
 }
 

@@ -174,7 +174,7 @@ TEST_F(BootTest, StartupFolderRunsBareQuotedAndPlainPrograms) {
   EXPECT_NE(Pos(log, "QUOTED APP.EXE [] start"), std::string::npos) << log;
   EXPECT_NE(Pos(log, "PLAIN.EXE [] start"), std::string::npos) << log;
   EXPECT_TRUE(HasLine("readme.txt: neither a shortcut nor a program")) << Lines();
-  EXPECT_TRUE(HasLine("Missing.exe could not be started (error 2)")) << Lines();
+  EXPECT_TRUE(HasLine("Missing.exe could not be started: error 2 (the system cannot find the file specified)")) << Lines();
 }
 
 TEST_F(BootTest, PendingSystemHiveReplacementIsAppliedAtBoot) {
@@ -234,7 +234,7 @@ TEST_F(BootTest, ReplacementThatVanishedBeforeTheBootKeepsTheHive) {
   // Overwritten by something that is no hive.
   dev_.PutFile(u"\\temp\\HKLM.img", std::string(8192, '\x5a'));
   ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
-  EXPECT_TRUE(HasLine("is no hive (error 1009): the current hive stays")) << Lines();
+  EXPECT_TRUE(HasLine("is no hive: error 1009 (the configuration registry database is corrupt); the current hive stays")) << Lines();
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, u"Software\\T", u"V"), u"kept");
 }
 
@@ -245,9 +245,9 @@ TEST_F(BootTest, DamagedOrMissingHiveGivesAClearLineNotACrash) {
   ce::RegCloseHives();
   dev_.PutFile(std::u16string(ce::kSystemHivePath), std::string(8192, '\x11'));
   ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
-  EXPECT_TRUE(HasLine("the registry hive \\Documents and Settings\\system.hv cannot be read (error 1009)"))
+  EXPECT_TRUE(HasLine("the registry hive \\Documents and Settings\\system.hv cannot be read: error 1009 (the configuration registry database is corrupt); booting without it"))
       << Lines();
-  EXPECT_TRUE(HasLine("HKLM\\init cannot be read (error 1009): no boot launch list")) << Lines();
+  EXPECT_TRUE(HasLine("HKLM\\init cannot be read: error 1009 (the configuration registry database is corrupt); no boot launch list")) << Lines();
   EXPECT_NE(Log().find("STARTME.EXE [] start"), std::string::npos) << "the shell still ran";
 
   ce::RegCloseHives();
@@ -271,6 +271,9 @@ TEST_F(BootTest, SignalTimeLimitAndRunTimeLimitAreLogged) {
   EXPECT_TRUE(rep_.timedOut);
   ASSERT_EQ(rep_.started.size(), 2u);
   EXPECT_EQ(rep_.started[0].exitCode, std::optional<DWORD>(CE_EXIT_ABNORMAL));
+  EXPECT_EQ(rep_.started[0].endedBy, "the time limit");
+  EXPECT_TRUE(HasLine("ending 1 process(es): pid " + std::to_string(rep_.started[0].pid) +
+                      " \\Windows\\Hang.exe \"21\"")) << Lines();
   EXPECT_TRUE(ce::ListDeviceProcesses().back().resident);
 }
 
@@ -284,9 +287,11 @@ TEST_F(BootTest, RunKeepsTheDeviceGoingThroughAResetUntilIdle) {
   EXPECT_EQ(rep_.boots, 1);
   ASSERT_EQ(rep_.started.size(), 2u);
   EXPECT_EQ(rep_.started[0].origin, "run");
-  EXPECT_EQ(rep_.started[0].exitCode, std::optional<DWORD>(CE_EXIT_ABNORMAL));  // ended by its reset
+  EXPECT_EQ(rep_.started[0].exitCode, std::optional<DWORD>(CE_EXIT_ABNORMAL));
+  EXPECT_EQ(rep_.started[0].endedBy, "reset 1");
   EXPECT_EQ(rep_.started[1].origin, "Launch21");
   EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(9));
+  EXPECT_EQ(rep_.started[1].endedBy, "");
   EXPECT_EQ(rep_.started[1].commandLine, u"21");
 
   rep_ = {};

@@ -357,3 +357,42 @@ TEST(FileCards, EnumerationAndRemoval) {
   EXPECT_EQ(cards(), (std::vector<std::u16string>{u"Storage Card", u"SD Card"}));
   EXPECT_EQ(dev.ReadFile(u"\\Storage Card\\backup.pbf"), "image");
 }
+
+TEST(FileNames, NamesEndingInADotOrABlankAreRefusedWhereTheyWouldBeMade) {
+  TestDevice dev(ce::Profile{});
+  ASSERT_TRUE(PutF(u"\\kept.txt", "x"));
+  for (std::u16string_view bad : {u"\\trailing.dot.", u"\\trailing blank ", u"\\...", u"\\dir.\\file.txt"}) {
+    const std::u16string name(bad);
+    EXPECT_EQ(OpenF(name, GENERIC_WRITE, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE) << ce::ToUtf8(name);
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_NAME)) << ce::ToUtf8(name);
+    EXPECT_FALSE(CreateDirectoryW(name.c_str(), nullptr)) << ce::ToUtf8(name);
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_INVALID_NAME)) << ce::ToUtf8(name);
+    EXPECT_FALSE(MoveFileW(u"\\kept.txt", name.c_str())) << ce::ToUtf8(name);
+    EXPECT_FALSE(CopyFileW(u"\\kept.txt", name.c_str(), FALSE)) << ce::ToUtf8(name);
+  }
+  EXPECT_EQ(AttrsF(u"\\kept.txt"), FILE_ATTRIBUTE_ARCHIVE);
+  // Dots elsewhere in a name are ordinary.
+  EXPECT_TRUE(PutF(u"\\name.with...dots", "y"));
+  EXPECT_TRUE(CreateDirectoryW(u"\\.hidden.folder", nullptr));
+}
+
+TEST(FileNames, ANameTheListingReturnsOpensUnderThatName) {
+  TestDevice dev(ce::Profile{});
+  // Put there from the host side, as a device folder copied in may hold it.
+  dev.PutFile(u"\\Docs\\from the host.", "old");
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW(u"\\Docs\\*", &fd);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  const std::u16string listed = u"\\Docs\\" + std::u16string(fd.cFileName);
+  EXPECT_EQ(listed, u"\\Docs\\from the host.");
+  HANDLE h = OpenF(listed, GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << Err();
+  char buf[8];
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &got, nullptr));
+  EXPECT_EQ(std::string(buf, got), "old");
+  CloseHandle(h);
+  EXPECT_TRUE(PutF(u"\\DOCS\\FROM THE HOST.", "new"));
+  EXPECT_TRUE(DeleteFileW(listed.c_str()));
+}

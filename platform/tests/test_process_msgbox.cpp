@@ -70,9 +70,35 @@ TEST(MessageBoxTest, ReplacedServiceSeesEveryBoxAndCanBeRemoved) {
   ce::SetMessageBoxService(nullptr);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].style, MB_RETRYCANCEL | MB_SETFOREGROUND);
-  EXPECT_TRUE(ce::ReadScreenLog().empty());
-  EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OK), IDOK);
-  EXPECT_EQ(ce::ReadScreenLog().size(), 1u);
+  EXPECT_EQ(MessageBoxW(nullptr, u"t2", u"c2", MB_OK), IDOK);
+  EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST(MessageBoxTest, ScreenLogHoldsTheBoxesOfEveryServiceWithTheirAnswers) {
+  quilmo::test::TestDevice dev;
+  ce::SetOwnProgramForTest(u"\\Windows\\Shower.exe", u"");
+  // A window on the screen or a UI script answers instead of the log.
+  ce::SetMessageBoxService([](const ce::MessageBoxRequest&) { return IDRETRY; });
+  EXPECT_EQ(MessageBoxW(nullptr, u"answered elsewhere", u"c", MB_RETRYCANCEL), IDRETRY);
+  // A box that could not be shown is no box.
+  ce::SetMessageBoxService([](const ce::MessageBoxRequest&) { return 0; });
+  EXPECT_EQ(MessageBoxW(nullptr, u"never shown", u"c", MB_OK), 0);
+  // A service that hands the box on to the headless one: logged once.
+  ce::SetMessageBoxService([](const ce::MessageBoxRequest& r) { return ce::HeadlessMessageBox(r); });
+  EXPECT_EQ(MessageBoxW(nullptr, u"handed on", u"c", MB_OK), IDOK);
+  ce::SetMessageBoxService(nullptr);
+  EXPECT_EQ(MessageBoxW(nullptr, u"headless", u"c", MB_YESNO), IDYES);
+  ce::SetOwnProgramForTest(ce::kDefaultProgramPath, u"");
+
+  auto log = ce::ReadScreenLog();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].text, u"answered elsewhere");
+  EXPECT_EQ(log[0].answer, IDRETRY);
+  EXPECT_EQ(log[0].program, u"\\Windows\\Shower.exe");
+  EXPECT_GT(log[0].timeMs, 1600000000000);
+  EXPECT_EQ(log[1].text, u"handed on");
+  EXPECT_EQ(log[2].text, u"headless");
+  EXPECT_EQ(log[2].answer, IDYES);
 }
 
 TEST(MessageBoxTest, BoxOfAnotherDeviceProcessIsAnsweredFromTheScript) {

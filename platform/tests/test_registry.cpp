@@ -246,6 +246,25 @@ TEST(Registry, SmallBuffersGiveMoreDataWithTheNeededSize) {
   RegCloseKey(k);
 }
 
+TEST(Registry, ValueNamesOverTheLimitAreRefusedAndTheKeyStaysReadable) {
+  TestDevice dev;
+  HKEY k = Create(HKEY_CURRENT_USER, u"Software\\Names");
+  const std::u16string longest(255, u'n');
+  const std::u16string tooLong(256, u'n');
+  SetSz(k, longest.c_str(), u"kept");
+  DWORD v = 1;
+  EXPECT_EQ(RegSetValueExW(k, tooLong.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  const std::u16string longer(16383, u'n');
+  EXPECT_EQ(RegSetValueExW(k, longer.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4),
+            ERROR_INVALID_PARAMETER);
+  // Enumeration with the largest name buffer still walks every value.
+  EXPECT_EQ(ValueNames(k), std::vector<std::u16string>{longest});
+  EXPECT_EQ(Get(k, tooLong.c_str()), "missing");
+  RegCloseKey(k);
+}
+
 TEST(Registry, EnumeratesInCreationOrderAndEndsWithNoMoreItems) {
   TestDevice dev;
   HKEY k = Create(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows CE Services\\Partners");

@@ -5,6 +5,7 @@
 
 #include "ce/errors.h"
 #include "ce/file.h"
+#include "ce/system.h"
 #include "ce/text.h"
 #include "cesim/device.h"
 
@@ -38,7 +39,7 @@ bool MakeFolders(const std::u16string& devicePath, std::string* error) {
   for (size_t pos = devicePath.find(u'\\', 1); pos != std::u16string::npos; pos = devicePath.find(u'\\', pos + 1)) {
     std::u16string folder = devicePath.substr(0, pos);
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      *error = ce::ToUtf8(folder) + ": cannot make the folder (error " + std::to_string(GetLastError()) + ")";
+      *error = ce::ToUtf8(folder) + ": cannot make the folder (" + ce::DescribeError(GetLastError()) + ")";
       return false;
     }
   }
@@ -59,7 +60,7 @@ bool PutFile(const fs::path& host, const Deliverable& d, std::string* error) {
   HANDLE h = CreateFileW(d.devicePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    *error = shown + ": cannot write (error " + std::to_string(GetLastError()) + ")";
+    *error = shown + ": cannot write (" + ce::DescribeError(GetLastError()) + ")";
     return false;
   }
   DWORD written = 0;
@@ -71,7 +72,7 @@ bool PutFile(const fs::path& host, const Deliverable& d, std::string* error) {
     err = GetLastError();
   }
   if (!ok) {
-    *error = shown + ": write failed (error " + std::to_string(err) + ")";
+    *error = shown + ": write failed (" + ce::DescribeError(err) + ")";
     return false;
   }
   ce::ResolvedPath rp;

@@ -7,6 +7,7 @@
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/registry.h"
+#include "ce/system.h"
 #include "ce/time.h"
 
 namespace fs = std::filesystem;
@@ -75,7 +76,7 @@ const char16_t* const kOddNames[] = {
     u"\u65e5\u672c\u8a9e\u306e\u30e1\u30e2.txt",
     u"a very long file name that goes on and on to show how long names are kept by the device.txt",
     u"no extension at all",
-    u"trailing.dot.name.",
+    u"name.with...dots",
     u"UPPER CASE NAME.TXT",
     u"mixed.Case.Extension.TxT",
     u"x",
@@ -90,7 +91,7 @@ struct Writer {
   uint32_t Next(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
 
   bool Fail(const std::string& what, const u16& path) {
-    *error = what + " " + ce::ToUtf8(path) + " failed with error " + std::to_string(GetLastError());
+    *error = what + " " + ce::ToUtf8(path) + " failed with " + ce::DescribeError(GetLastError());
     return false;
   }
 
@@ -213,7 +214,7 @@ bool WithKey(HKEY root, const char16_t* path, std::string* error, Fn fn) {
   DWORD disp = 0;
   LONG rc = RegCreateKeyExW(root, path, 0, nullptr, 0, 0, nullptr, &key, &disp);
   if (rc != ERROR_SUCCESS) {
-    *error = "RegCreateKeyEx " + ce::ToUtf8(path) + " failed with error " + std::to_string(rc);
+    *error = "RegCreateKeyEx " + ce::ToUtf8(path) + " failed with " + ce::DescribeError(static_cast<DWORD>(rc));
     return false;
   }
   bool ok = fn(key);
@@ -324,8 +325,9 @@ ce::Profile SampleProfile() {
 bool CreateSampleDevice(const fs::path& dir, std::string* error) {
   ce::Profile profile = SampleProfile();
   if (!ce::Device::Create(dir, profile, error)) return false;
-  if (!ce::Device::Use(dir)) {
-    *error = "cannot open the new device at " + dir.string();
+  std::string problem;
+  if (!ce::Device::Use(dir, &problem)) {
+    *error = "cannot open the new device: " + problem;
     return false;
   }
   // What lives in ROM or is held open comes with the device, not from a

@@ -1,7 +1,11 @@
 #include "tools/cedev/Screen.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -12,6 +16,7 @@
 #include "ui/qt/ScreenViewer.h"
 // Device declarations after Qt: they are plain macros.
 #include "ce/errors.h"
+#include "ce/system.h"
 #include "ce/window.h"
 #include "cesim/device.h"
 
@@ -34,9 +39,28 @@ int Usage(const char* line) {
 }
 
 ce::Device* Open(const std::string& dir) {
-  ce::Device* d = ce::Device::Use(dir);
-  if (!d) Fail("no device at " + dir);
+  std::string problem;
+  ce::Device* d = ce::Device::Use(dir, &problem);
+  if (!d) Fail(problem);
   return d;
+}
+
+// Writes the whole of data to path; false with a reason when any of it
+// could not be written (a full disk shows only when the file is closed).
+bool WriteHostFile(const std::string& path, const QByteArray& data, std::string* error) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const size_t n = static_cast<size_t>(data.size());
+  const bool written = std::fwrite(data.constData(), 1, n, f) == n;
+  const int writeErr = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (written && closed) return true;
+  *error = "cannot write " + path + ": " + std::strerror(written ? errno : writeErr);
+  return false;
 }
 
 // Reads "--scale N" from argv[from...]; false on anything else.
@@ -61,7 +85,9 @@ int CmdScreenshot(int argc, char** argv) {
   if (!d) return 1;
   const fs::path xml = d->Dir() / ui::screen::kFileName;
   std::error_code ec;
-  if (!fs::exists(xml, ec)) return Fail("the device shows nothing: no program has written " + xml.string());
+  if (!fs::exists(xml, ec))
+    return Fail("the device shows nothing: no program has written " + xml.string() +
+                " (a program run with cedev run --screen shows its windows there while it runs)");
   std::string text, error;
   if (!ui::qt::ReadScreenFile(xml, &text, &error)) return Fail(error);
   ui::qt::ScreenModel model;
@@ -72,7 +98,10 @@ int CmdScreenshot(int argc, char** argv) {
                 std::to_string(model.pid) + ") has ended");
   const QImage image = ui::qt::RenderScreen(model, scale, &error);
   if (image.isNull()) return Fail(error);
-  if (!image.save(QString::fromStdString(argv[3]), "PNG")) return Fail(std::string("cannot write ") + argv[3]);
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return Fail("cannot encode the PNG");
+  if (!WriteHostFile(argv[3], png, &error)) return Fail(error);
   std::cout << "wrote " << argv[3] << " (" << image.width() << "x" << image.height() << ")\n";
   return 0;
 }
@@ -81,14 +110,17 @@ int CmdRotate(int argc, char** argv) {
   if (argc != 3) return Usage("rotate DIR");
   ce::Device* d = Open(argv[2]);
   if (!d) return 1;
-  ce::Profile p = d->GetProfile();
-  std::swap(p.screenWidth, p.screenHeight);
-  if (!d->SaveProfile(p)) return Fail("cannot write the profile of " + d->Dir().string());
+  // Read and written under the profile's lock, so rotations made at once
+  // all count.
+  std::string error;
+  if (!d->UpdateProfile([](ce::Profile& p) { std::swap(p.screenWidth, p.screenHeight); }, &error))
+    return Fail(error);
+  const ce::Profile& p = d->GetProfile();
   // Every top-level window hears of it; the window layer re-reads the
   // profile when this arrives.
   if (!PostMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, kSettingChangeReset, 0))
     return Fail("the screen is " + std::to_string(p.screenWidth) + "x" + std::to_string(p.screenHeight) +
-                " but the windows could not be told (error " + std::to_string(GetLastError()) + ")");
+                " but the windows could not be told (" + ce::DescribeError(GetLastError()) + ")");
   std::cout << "screen is now " << p.screenWidth << "x" << p.screenHeight << "\n";
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "ce/msgbox.h"
 #include "ce/process.h"
 #include "ce/registry.h"
+#include "ce/system.h"
 #include "ce/time.h"
 #include "cesim/boot.h"
 #include "cesim/device.h"
@@ -46,7 +47,9 @@ int Usage() {
                "  boot [OPTIONS] DIR              boot the device and keep it running until idle\n"
                "  run [OPTIONS] DIR PROGRAM [COMMAND-LINE]\n"
                "                                  start a program, perform every reset and boot it asks\n"
-               "                                  for, until the device is idle\n"
+               "                                  for, until the device is idle; COMMAND-LINE is one\n"
+               "                                  argument, passed as it stands:\n"
+               "                                  run DIR PROGRAM 'LocalBackup \"\\Storage Card\\x.pbf\"'\n"
                "  ps DIR                          the device's process table\n"
                "  screenshot DIR FILE [--scale N] draw the device's screen into a PNG file\n"
                "  screen DIR [--scale N]          show the device's screen live (needs a display)\n"
@@ -63,11 +66,12 @@ int Fail(const std::string& msg) {
   return 1;
 }
 
-std::string Err(DWORD code) { return "error " + std::to_string(code); }
+std::string Err(DWORD code) { return ce::DescribeError(code); }
 
 bool OpenDevice(const std::string& dir) {
-  if (!ce::Device::Use(dir)) {
-    std::cerr << "cedev: no device at " << dir << "\n";
+  std::string problem;
+  if (!ce::Device::Use(dir, &problem)) {
+    Fail(problem);
     return false;
   }
   return true;
@@ -164,10 +168,13 @@ int CmdGet(const std::string& path, const std::string& hostFile) {
 }
 
 int CmdPut(const std::string& hostFile, const std::string& path) {
+  std::error_code ec;
+  if (fs::is_directory(hostFile, ec)) return Fail(hostFile + " is a folder: put copies one file");
   std::ifstream f(hostFile, std::ios::binary);
   if (!f) return Fail("cannot read " + hostFile);
   std::stringstream ss;
   ss << f.rdbuf();
+  if (!f && !f.eof()) return Fail("cannot read " + hostFile);
   std::string data = ss.str();
   u16 dev = Arg(path.c_str());
   HANDLE h = CreateFileW(dev.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -412,6 +419,10 @@ bool ParseIso(const std::string& s, SYSTEMTIME* st) {
   char tail = 0;
   int n = sscanf(s.c_str(), "%u-%u-%u%*[T ]%u:%u:%u%c", &y, &mo, &d, &h, &mi, &se, &tail);
   if (n != 3 && n != 6) return false;
+  // Larger numbers would wrap into the 16-bit fields below.
+  for (unsigned v : {y, mo, d, h, mi, se})
+    if (v > 0xFFFF) return false;
+  if (!isdigit(static_cast<unsigned char>(s[0]))) return false;
   *st = SYSTEMTIME{};
   st->wYear = static_cast<WORD>(y);
   st->wMonth = static_cast<WORD>(mo);
@@ -421,6 +432,23 @@ bool ParseIso(const std::string& s, SYSTEMTIME* st) {
   st->wSecond = static_cast<WORD>(se);
   FILETIME ft;
   return SystemTimeToFileTime(st, &ft);
+}
+
+// The device's time secs seconds from now (UTC); false when that is
+// outside the years the clock holds.
+bool AdvancedTime(long long secs, SYSTEMTIME* out) {
+  constexpr long long kTicksPerSecond = 10000000;
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const long long ticks = static_cast<long long>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+  long long delta = 0, target = 0;
+  if (__builtin_mul_overflow(secs, kTicksPerSecond, &delta) || __builtin_add_overflow(ticks, delta, &target) ||
+      target < 0)
+    return false;
+  FILETIME ft{static_cast<DWORD>(target), static_cast<DWORD>(static_cast<uint64_t>(target) >> 32)};
+  // Within the FILETIME range; SetSystemTime then takes the years the
+  // clock holds, as clock set does.
+  return FileTimeToSystemTime(&ft, out) && out->wYear <= 30827;
 }
 
 int CmdClock(int argc, char** argv) {
@@ -436,8 +464,10 @@ int CmdClock(int argc, char** argv) {
     errno = 0;
     long long secs = strtoll(argv[4], &end, 10);
     if (!*argv[4] || *end || errno) return Fail(std::string("bad number of seconds '") + argv[4] + "'");
-    if (!dev->Transaction([&] { return dev->SetClockOffsetMs(dev->ClockOffsetMs() + secs * 1000); }))
-      return Fail("moving the clock failed");
+    SYSTEMTIME st;
+    if (!AdvancedTime(secs, &st))
+      return Fail(std::string("advancing by ") + argv[4] + " s leaves the years the clock holds (1601 to 30827)");
+    if (!SetSystemTime(&st)) return Fail("setting the clock: " + Err(GetLastError()));
   } else if (verb != "show" || argc != 4) {
     return Usage();
   }
@@ -450,10 +480,18 @@ int CmdClock(int argc, char** argv) {
   return 0;
 }
 
+// A device-clock time (ms since 1970 UTC) in the device's local time.
+std::string DeviceTimeText(int64_t unixMs) {
+  constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
+  const uint64_t ticks = kUnixEpochTicks + static_cast<uint64_t>(unixMs) * 10000;
+  return TimeText(FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)});
+}
+
 int CmdScreenLog() {
   for (const auto& e : ce::ReadScreenLog()) {
-    std::cout << ce::ToUtf8(e.program) << ": [" << ce::ToUtf8(e.caption) << "] " << ce::ToUtf8(e.text)
-              << " (style 0x" << std::hex << e.style << std::dec << ", answer " << e.answer << ")\n";
+    std::cout << DeviceTimeText(e.timeMs) << "  pid " << e.pid << "  " << ce::ToUtf8(e.program) << ": ["
+              << ce::ToUtf8(e.caption) << "] " << ce::ToUtf8(e.text) << " (style 0x" << std::hex << e.style
+              << std::dec << ", answer " << e.answer << ")\n";
   }
   return 0;
 }
@@ -498,8 +536,10 @@ bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt, st
   return true;
 }
 
-std::string ExitText(const std::optional<DWORD>& code) {
+std::string ExitText(const ce::StartedProgram& p) {
+  const std::optional<DWORD>& code = p.exitCode;
   if (!code) return "still running";
+  if (!p.endedBy.empty()) return "ended by " + p.endedBy;
   char buf[48];
   if (*code == CE_EXIT_ABNORMAL)
     snprintf(buf, sizeof buf, "exit 0x%08X (ended abnormally)", *code);
@@ -512,7 +552,7 @@ int PrintRun(bool ok, const ce::BootReport& rep) {
   std::cout << "processes started:\n";
   for (const auto& p : rep.started)
     std::cout << "  pid " << p.pid << "  " << ce::ToUtf8(p.program) << " \"" << ce::ToUtf8(p.commandLine)
-              << "\"  [" << p.origin << ", boot " << p.boot << "]  " << ExitText(p.exitCode) << "\n";
+              << "\"  [" << p.origin << ", boot " << p.boot << "]  " << ExitText(p) << "\n";
   std::cout << "boots: " << rep.boots << ", resets: " << rep.resets
             << (rep.resetBudgetSpent ? ", stopped: reset budget spent" : "")
             << (rep.timedOut ? ", stopped: time limit reached" : "") << "\n";
@@ -525,6 +565,15 @@ int CmdBootOrRun(int argc, char** argv) {
   int next = 0;
   std::string uiScript;
   if (!ParseBootOptions(argc, argv, &next, &opt, run ? &uiScript : nullptr)) return Usage();
+  if (run && next + 3 < argc) {
+    // The shell split what was meant as one command line: joining the words
+    // again would lose the quoting of a path with blanks.
+    std::cerr << "cedev: run takes the command line as one argument; quote it:\n"
+                 "usage: cedev run [OPTIONS] DIR PROGRAM 'COMMAND LINE'\n"
+                 "  e.g. cedev run DIR '\\Program Files\\Quilmo Backup\\Quilmo Backup.exe' "
+                 "'LocalBackup \"\\Storage Card\\x.pbf\"'\n";
+    return 2;
+  }
   if (next >= argc || (run && next + 1 >= argc) || (!run && next + 1 != argc)) return Usage();
   if (!uiScript.empty()) {
     // The started program reads its UI script from here (and hides it
@@ -538,11 +587,21 @@ int CmdBootOrRun(int argc, char** argv) {
   opt.onLine = [](const std::string& line) { std::cout << line << std::endl; };
   ce::BootReport rep;
   if (!run) return PrintRun(ce::BootDevice(opt, &rep), rep);
-  std::string cmdLine;
-  for (int i = next + 2; i < argc; ++i) cmdLine += (i > next + 2 ? " " : "") + std::string(argv[i]);
-  bool ok = ce::RunOnDevice(Arg(argv[next + 1]), Arg(cmdLine.c_str()), opt, &rep);
+  const char* cmdLine = next + 2 < argc ? argv[next + 2] : "";
+  bool ok = ce::RunOnDevice(Arg(argv[next + 1]), Arg(cmdLine), opt, &rep);
   if (!ok && rep.started.empty()) return Fail(std::string(argv[next + 1]) + ": " + Err(GetLastError()));
-  return PrintRun(ok, rep);
+  int status = PrintRun(ok, rep);
+  // The program this run started failed: an exit code of its own other
+  // than 0, or an end that no reset or limit of the run explains.
+  for (const auto& p : rep.started) {
+    if (p.origin != "run") continue;
+    if (p.exitCode && *p.exitCode != 0 && p.endedBy.empty()) {
+      std::cout << "run: " << ce::ToUtf8(p.program) << " failed (" << ExitText(p) << ")\n";
+      status = 1;
+    }
+    break;
+  }
+  return status;
 }
 
 int CmdPs() {
@@ -563,6 +622,7 @@ int main(int argc, char** argv) {
   std::string dir = argv[2];
   if (cmd == "create") {
     if (argc != 3) return Usage();
+    if (dir.empty()) return Fail("create needs a folder for the device (DIR is empty)");
     std::string error;
     if (!cedev::CreateSampleDevice(dir, &error)) return Fail(error);
     std::cout << "created the sample device at " << dir << "\n";

@@ -60,8 +60,10 @@ struct MessageBoxRequest {
 };
 
 // Shows a box through the device's message-box service (MessageBoxW fills
-// a request and calls this); returns the button pressed. The service, the
-// screen log and scripted answers are the simulator's: cesim/msgbox.h.
+// a request and calls this); returns the button pressed. Every box shown
+// goes into the device's screen log with its answer, whichever service
+// answered it. The service, the screen log and scripted answers are the
+// simulator's: cesim/msgbox.h.
 int ShowMessageBox(const MessageBoxRequest& request);
 
 }  // namespace ce

@@ -128,7 +128,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                              DWORD milliseconds);
 // Records the exit code in the device's process table and ends the process
-// at once (stdio is flushed; no static destructors run).
+// at once (stdio is flushed and device.db closed; no static destructors
+// run).
 [[noreturn]] void ExitProcess(UINT exitCode);
 // The raw command line this program was started with.
 LPWSTR GetCommandLineW();

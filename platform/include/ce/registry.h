@@ -76,6 +76,7 @@ LONG RegCloseKey(HKEY key);
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize);
 // Stores dataSize raw bytes of any type (REG_SZ callers include the NUL).
+// A value name over 255 characters gives ERROR_INVALID_PARAMETER.
 LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
 LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);

@@ -168,5 +168,8 @@ namespace ce {
 
 // The short English text of a device error number; empty when unknown.
 std::u16string SystemErrorText(DWORD code);
+// An error for people to read: "error 5 (access is denied)", the meaning
+// taken from the texts above ("error 12345" when there is none).
+std::string DescribeError(DWORD code);
 
 }  // namespace ce

@@ -20,6 +20,7 @@
 #include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/shell.h"
+#include "ce/system.h"
 #include "ce/text.h"
 #include "ce/time.h"
 #include "cesim/device.h"
@@ -73,13 +74,18 @@ class Runner {
       : dev_(d), opt_(o), rep_(r), deadline_(Clock::now() + std::chrono::milliseconds(o.runTimeoutMs)) {}
   ~Runner() {
     for (HANDLE h : handles_) CloseHandle(h);
-    if (lockFd_ >= 0) close(lockFd_);
+    if (lockFd_ >= 0) {
+      proc::ClearKernel(dev_, static_cast<int>(getpid()), HostProcessStartTime(getpid()));
+      close(lockFd_);
+    }
   }
 
   // One kernel per device: false (ERROR_LOCK_VIOLATION) while another
   // process runs this device.
   bool TakeKernelLock();
   void HideHost();
+  // Ends what a killed kernel left running; names what runs from before.
+  void TakeOverDevice();
   bool Start(std::u16string_view program, std::u16string_view cmdLine, const std::string& origin,
              size_t* index = nullptr);
   bool Loop(bool bootFirst);
@@ -91,7 +97,11 @@ class Runner {
   }
   std::string BootTag() const { return rep_->boots ? "boot " + std::to_string(rep_->boots) + ": " : ""; }
   bool ResetPending() const { return !PendingResets().empty(); }
-  void EndAll();
+  // Ends every device process; why goes to the report of those it ends.
+  void EndAll(const std::string& why);
+  std::string Describe(const proc::Row& r) const {
+    return "pid " + std::to_string(r.pid) + " " + U8(r.path) + " \"" + U8(r.cmdLine) + "\"";
+  }
   Outcome Boot();
   void ApplyHiveReplacements();
   void CheckHives();
@@ -100,6 +110,13 @@ class Runner {
   Outcome WaitForLaunch(DWORD dep, DWORD waiter, const std::map<DWORD, LaunchEntry>& entries);
   void RunStartupFolder();
   void CollectExitCodes();
+  void NoteWhatEndedThem();
+  void NoteResetVictims(const std::string& why) {
+    for (int64_t pid : boot::ResetVictims(dev_)) endedBy_.emplace(static_cast<DWORD>(pid), why);
+  }
+  // Names the programs the run waits for that were running before it.
+  void NameLeftovers();
+  int64_t RowOf(const proc::Row& r);
   // True when every process this run started has ended (a program records
   // its exit code a moment before it is gone).
   bool AllEnded() const {
@@ -116,6 +133,7 @@ class Runner {
   int lockFd_ = -1;
   int64_t firstRow_ = 0;              // process table rows after this one belong to the run
   std::vector<int64_t> bootRows_;     // the last table row when each boot began
+  std::map<DWORD, std::string> endedBy_;  // pid -> what the run ended it for
   int64_t LastRow();
   void AddOtherProcesses();
 
@@ -130,6 +148,8 @@ bool Runner::TakeKernelLock() {
   lockFd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lockFd_ >= 0 && flock(lockFd_, LOCK_EX | LOCK_NB) == 0) {
     firstRow_ = LastRow();
+    if (!proc::SetKernel(dev_, static_cast<int>(getpid()), HostProcessStartTime(getpid())))
+      Line("run: the kernel could not be recorded in device.db; programs left by this run are not found later");
     return true;
   }
   Line("run: another process is running this device already (" + lock.string() + " is locked)");
@@ -190,7 +210,23 @@ void Runner::HideHost() {
   s.Bind(1, static_cast<int64_t>(getpid())).Bind(2, static_cast<int64_t>(HostProcessStartTime(getpid()))).Run();
 }
 
-void Runner::EndAll() {
+void Runner::TakeOverDevice() {
+  for (const proc::Orphan& o : proc::Orphans(dev_)) {
+    std::string what = Describe(o.row) + " was left running by a run or boot that was killed (host pid " +
+                       std::to_string(o.kernelPid) + ")";
+    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(o.row.pid));
+    const bool ended = h && TerminateProcess(h, CE_EXIT_ABNORMAL);
+    const DWORD err = GetLastError();
+    if (h) CloseHandle(h);
+    if (ended || !HostProcessAlive(o.row.pid, o.row.startTime))  // it may have ended meanwhile
+      Line("run: " + what + ": ended");
+    else
+      Line("run: " + what + " and cannot be ended: " + DescribeError(err));
+  }
+}
+
+void Runner::EndAll(const std::string& why) {
+  for (const proc::Row& r : proc::LiveRows(dev_)) endedBy_.emplace(static_cast<DWORD>(r.pid), why);
   for (int attempt = 0; attempt < 3 && !EndAllDeviceProcesses(false); ++attempt) {
   }
 }
@@ -201,7 +237,7 @@ bool Runner::Start(std::u16string_view program, std::u16string_view cmdLine, con
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(prog.c_str(), cmd.c_str(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi)) {
     DWORD err = GetLastError();
-    Line(BootTag() + origin + ": " + U8(prog) + " could not be started (error " + std::to_string(err) + ")");
+    Line(BootTag() + origin + ": " + U8(prog) + " could not be started: " + DescribeError(err));
     SetLastError(err);
     return false;
   }
@@ -232,7 +268,8 @@ void Runner::ApplyHiveReplacements() {
     HKEY probe = nullptr;
     LONG err = RegOpenHiveFile(path.c_str(), nullptr, &probe);
     if (err != ERROR_SUCCESS) {
-      Line(BootTag() + what + " is no hive (error " + std::to_string(err) + "): the current hive stays");
+      Line(BootTag() + what + " is no hive: " + DescribeError(static_cast<DWORD>(err)) +
+           "; the current hive stays");
       continue;
     }
     RegCloseKey(probe);
@@ -277,8 +314,8 @@ void Runner::CheckHives() {
       RegCloseKey(key);
     }
     if (err != ERROR_SUCCESS)
-      Line(BootTag() + "the registry hive " + U8(h.path) + " cannot be read (error " + std::to_string(err) +
-           "): booting without it");
+      Line(BootTag() + "the registry hive " + U8(h.path) + " cannot be read: " +
+           DescribeError(static_cast<DWORD>(err)) + "; booting without it");
   }
 }
 
@@ -288,7 +325,8 @@ bool Runner::ReadLaunchList(std::map<DWORD, LaunchEntry>* entries) {
   if (err != ERROR_SUCCESS) {
     Line(BootTag() + (err == ERROR_FILE_NOT_FOUND
                           ? std::string("HKLM\\init is missing: no boot launch list")
-                          : "HKLM\\init cannot be read (error " + std::to_string(err) + "): no boot launch list"));
+                          : "HKLM\\init cannot be read: " + DescribeError(static_cast<DWORD>(err)) +
+                                "; no boot launch list"));
     return false;
   }
   for (DWORD i = 0;; ++i) {
@@ -299,7 +337,7 @@ bool Runner::ReadLaunchList(std::map<DWORD, LaunchEntry>* entries) {
     if (err == ERROR_NO_MORE_ITEMS) break;
     if (err == ERROR_MORE_DATA) continue;  // no launch value is that long
     if (err != ERROR_SUCCESS) {
-      Line(BootTag() + "HKLM\\init enumeration stopped (error " + std::to_string(err) + ")");
+      Line(BootTag() + "HKLM\\init enumeration stopped: " + DescribeError(static_cast<DWORD>(err)));
       break;
     }
     std::u16string_view n(name, nameLen);
@@ -432,7 +470,7 @@ void Runner::RunStartupFolder() {
 
 Outcome Runner::Boot() {
   ++rep_->boots;
-  EndAll();
+  EndAll(rep_->resets ? "reset " + std::to_string(rep_->resets) : "the boot");
   boot::LeaveInitPhase(dev_);
   bootRows_.push_back(LastRow());
   if (int stale = boot::TakeResetRequests(dev_))
@@ -470,16 +508,43 @@ void Runner::CollectExitCodes() {
   }
 }
 
+void Runner::NoteWhatEndedThem() {
+  for (StartedProgram& p : rep_->started) {
+    auto it = endedBy_.find(p.pid);
+    // A program that recorded its own code just before keeps its own end.
+    if (it != endedBy_.end() && p.exitCode == CE_EXIT_ABNORMAL) p.endedBy = it->second;
+  }
+}
+
+void Runner::NameLeftovers() {
+  for (const proc::Row& r : proc::LiveRows(dev_)) {
+    if (r.pid == static_cast<int>(getpid())) continue;
+    bool ours = false;
+    for (const StartedProgram& p : rep_->started) ours = ours || p.pid == static_cast<DWORD>(r.pid);
+    if (!ours && RowOf(r) <= firstRow_)
+      Line("run: " + Describe(r) + " was running before this run; the run waits for it to end");
+  }
+}
+
+int64_t Runner::RowOf(const proc::Row& r) {
+  std::lock_guard<std::recursive_mutex> g(dev_->DbLock());
+  Stmt s(dev_->Db(), "SELECT rowid FROM processes WHERE pid = ? AND start_time = ?");
+  return s.Bind(1, r.pid).Bind(2, static_cast<int64_t>(r.startTime)).Step() ? s.Int(0) : 0;
+}
+
 bool Runner::Loop(bool bootFirst) {
   bool ok = true;
+  if (!bootFirst) NameLeftovers();  // a boot ends them
   Outcome o = bootFirst ? Boot() : Outcome::kDone;
   for (;;) {
     if (o == Outcome::kTimeout || Clock::now() >= deadline_) {
-      size_t left = proc::LiveRows(dev_).size();
+      std::vector<proc::Row> left = proc::LiveRows(dev_);
+      std::string names;
+      for (const proc::Row& r : left) names += (names.empty() ? ": " : ", ") + Describe(r);
       Line("run: time limit of " + std::to_string(opt_.runTimeoutMs) + " ms reached; ending " +
-           std::to_string(left) + " process(es)");
+           std::to_string(left.size()) + " process(es)" + names);
       rep_->timedOut = true;
-      EndAll();
+      EndAll("the time limit");
       ok = false;
       break;
     }
@@ -491,12 +556,14 @@ bool Runner::Loop(bool bootFirst) {
         Line("run: " + who + ", but the reset budget of " + std::to_string(opt_.maxResets) +
              " is spent: the device is left off");
         rep_->resetBudgetSpent = true;
-        EndAll();
+        NoteResetVictims("a reset beyond the reset budget");
+        EndAll("a reset beyond the reset budget");
         boot::TakeResetRequests(dev_);
         ok = false;
         break;
       }
       ++rep_->resets;
+      NoteResetVictims("reset " + std::to_string(rep_->resets));
       boot::TakeResetRequests(dev_);  // requests made together are one reset
       Line("reset " + std::to_string(rep_->resets) + ": " + who);
       o = Boot();
@@ -511,6 +578,7 @@ bool Runner::Loop(bool bootFirst) {
   boot::LeaveInitPhase(dev_);  // a run that ended in the launch list leaves it too
   CollectExitCodes();
   AddOtherProcesses();
+  NoteWhatEndedThem();
   return ok;
 }
 
@@ -528,6 +596,7 @@ bool RunAsKernel(const BootOptions& options, BootReport* report, Work work) {
   Runner r(d, options, report ? report : &local);
   if (!r.TakeKernelLock()) return false;
   r.HideHost();
+  r.TakeOverDevice();
   return work(r);
 }
 

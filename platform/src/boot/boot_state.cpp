@@ -12,6 +12,8 @@ const char* kSchema =
     "CREATE TABLE IF NOT EXISTS boot_signal(n INTEGER PRIMARY KEY, pid INTEGER, time_ms INTEGER);"
     "CREATE TABLE IF NOT EXISTS pending_reset(id INTEGER PRIMARY KEY, requested_ms INTEGER, pid INTEGER,"
     " state INTEGER);"
+    "CREATE TABLE IF NOT EXISTS reset_victims(request INTEGER NOT NULL, pid INTEGER NOT NULL,"
+    " start_time INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS boot_phase(id INTEGER PRIMARY KEY CHECK(id = 1), pid INTEGER NOT NULL,"
     " start INTEGER NOT NULL);";
 
@@ -70,9 +72,19 @@ int TakeResetRequests(Device* d) {
   d->Transaction([&] {
     Stmt c(d->Db(), "SELECT count(*) FROM pending_reset");
     n = c.Step() ? static_cast<int>(c.Int(0)) : 0;
-    return Stmt(d->Db(), "DELETE FROM pending_reset").Run();
+    return Stmt(d->Db(), "DELETE FROM pending_reset").Run() && Stmt(d->Db(), "DELETE FROM reset_victims").Run();
   });
   return n;
+}
+
+std::vector<int64_t> ResetVictims(Device* d) {
+  std::vector<int64_t> out;
+  if (!Ensure(d)) return out;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(),
+         "SELECT DISTINCT pid FROM reset_victims WHERE request IN (SELECT id FROM pending_reset) ORDER BY pid");
+  while (s.Step()) out.push_back(s.Int(0));
+  return out;
 }
 
 bool EnterInitPhase(Device* d, int64_t kernelPid, int64_t kernelStart) {

@@ -23,6 +23,8 @@ std::vector<DWORD> Signals(Device* d);
 
 // Deletes every recorded reset request; returns how many there were.
 int TakeResetRequests(Device* d);
+// The host pids of the processes the pending reset requests ended.
+std::vector<int64_t> ResetVictims(Device* d);
 
 // The boot's init phase: from the start of the launch list until the shell
 // runs the Startup folder. The user hive is not loaded then, so the system

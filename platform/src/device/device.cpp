@@ -1,14 +1,19 @@
 #include "cesim/device.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "ce/errors.h"
 
@@ -55,6 +60,58 @@ bool IsBadNameChar(char16_t c) {
   return c < 0x20 || c == u':' || c == u'*' || c == u'?' || c == u'"' || c == u'<' || c == u'>' ||
          c == u'|';
 }
+
+// The device's file system holds no name that ends in a dot or a blank.
+bool IsUnholdableName(std::u16string_view name) {
+  return !name.empty() && (name.back() == u'.' || name.back() == u' ');
+}
+
+// Holds an exclusive lock on the device folder while profile.txt is
+// rewritten, so that writers in several processes take turns.
+class ProfileWriteLock {
+ public:
+  explicit ProfileWriteLock(const fs::path& dir) : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    int rc;
+    do rc = flock(fd_, LOCK_EX);
+    while (rc != 0 && errno == EINTR);
+    locked_ = rc == 0;
+  }
+  ~ProfileWriteLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  ProfileWriteLock(const ProfileWriteLock&) = delete;
+  ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
+  bool locked() const { return locked_; }
+
+ private:
+  int fd_;
+  bool locked_ = false;
+};
+
+bool ReadProfileFile(const fs::path& file, Profile* out, std::string* error) {
+  std::ifstream pf(file, std::ios::binary);
+  if (!pf) {
+    *error = "cannot read " + file.string();
+    return false;
+  }
+  std::stringstream ss;
+  ss << pf.rdbuf();
+  if (!pf && !pf.eof()) {
+    *error = "cannot read " + file.string();
+    return false;
+  }
+  if (!Profile::Parse(ss.str(), out, error)) {
+    *error = file.string() + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+// Closes the device.db connections this process opened, at its end: the
+// last connection of a device to close moves the write-ahead log into
+// device.db and removes it.
+void CloseConnectionsAtExit() { Device::CloseConnections(); }
 
 }  // namespace
 
@@ -159,7 +216,9 @@ Device* Device::Current() {
   return Use(env);
 }
 
-Device* Device::Use(const fs::path& dir) {
+Device* Device::Use(const fs::path& dir) { return Use(dir, nullptr); }
+
+Device* Device::Use(const fs::path& dir, std::string* problem) {
   std::error_code ec;
   fs::path canon = fs::weakly_canonical(dir, ec);
   if (ec) canon = dir;
@@ -171,8 +230,10 @@ Device* Device::Use(const fs::path& dir) {
     d = it->second;
   } else {
     auto* fresh = new Device;
-    if (!fresh->Open(canon)) {
+    std::string why;
+    if (!fresh->Open(canon, &why)) {
       delete fresh;
+      if (problem) *problem = why;
       SetLastError(ERROR_NOT_READY);
       return nullptr;
     }
@@ -186,6 +247,10 @@ Device* Device::Use(const fs::path& dir) {
 
 bool Device::Create(const fs::path& dir, const Profile& profile, std::string* error) {
   std::error_code ec;
+  if (dir.empty()) {
+    if (error) *error = "no folder given for the device";
+    return false;
+  }
   if (fs::exists(dir / "device.db", ec)) {
     if (error) *error = "a device already exists at " + dir.string();
     return false;
@@ -228,17 +293,41 @@ bool Device::Create(const fs::path& dir, const Profile& profile, std::string* er
   return true;
 }
 
-bool Device::Open(const fs::path& dir) {
+bool Device::Open(const fs::path& dir, std::string* problem) {
   std::error_code ec;
-  if (!fs::is_directory(dir / "fs", ec) || !fs::exists(dir / "device.db", ec)) return false;
-  std::ifstream pf(dir / "profile.txt", std::ios::binary);
-  if (!pf) return false;
-  std::stringstream ss;
-  ss << pf.rdbuf();
-  std::string err;
-  if (!Profile::Parse(ss.str(), &profile_, &err)) return false;
+  const bool hasFs = fs::is_directory(dir / "fs", ec);
+  const bool hasDb = fs::exists(dir / "device.db", ec);
+  const bool hasProfile = fs::exists(dir / "profile.txt", ec);
+  if (!hasFs && !hasDb && !hasProfile) {
+    *problem = "no device at " + dir.string();
+    return false;
+  }
+  std::string missing;
+  for (auto [has, part] : {std::pair{hasFs, "fs/ (its file system)"}, std::pair{hasDb, "device.db"},
+                           std::pair{hasProfile, "profile.txt"}}) {
+    if (!has) missing += (missing.empty() ? "" : ", ") + std::string(part);
+  }
+  if (!missing.empty()) {
+    *problem = "the device at " + dir.string() + " is incomplete: missing " + missing;
+    return false;
+  }
+  if (!ReadProfileFile(dir / "profile.txt", &profile_, problem)) return false;
   dir_ = dir;
-  return Db() != nullptr;
+  if (!Db()) {
+    *problem = "cannot open " + (dir / "device.db").string();
+    return false;
+  }
+  // A damaged file opens without complaint; its first read finds out.
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  char* msg = nullptr;
+  if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &msg) != SQLITE_OK) {
+    *problem = (dir / "device.db").string() + " is damaged (" + (msg ? msg : "unreadable") + ")";
+    sqlite3_free(msg);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return false;
+  }
+  return true;
 }
 
 sqlite3* Device::Db() {
@@ -255,35 +344,92 @@ sqlite3* Device::Db() {
     return nullptr;
   }
   sqlite3_busy_timeout(db, 15000);
+  // Fails on a damaged file, which the first read reports (see Open).
   sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
   db_ = db;
   dbPid_ = pid;
   schemasDone_.clear();
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(CloseConnectionsAtExit); });
   return db_;
 }
 
-bool Device::SaveProfile(const Profile& profile) {
-  fs::path tmp = dir_ / "profile.txt.new";
+void Device::CloseConnections() {
+  std::vector<Device*> devices;
+  {
+    Registry& r = Devices();
+    std::unique_lock<std::mutex> g(r.lock, std::try_to_lock);
+    if (!g.owns_lock()) return;  // another thread is opening a device
+    for (auto& [dir, d] : r.devices) devices.push_back(d);
+  }
+  for (Device* d : devices) d->CloseDb();
+}
+
+void Device::CloseDb() {
+  // Another thread may be inside a transaction as the process ends: wait a
+  // little, then leave the connection open (the next process to close one
+  // checkpoints then).
+  std::unique_lock<std::recursive_mutex> g(dbLock_, std::defer_lock);
+  for (int i = 0; i < 100 && !g.try_lock(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!g.owns_lock() || !db_ || dbPid_ != static_cast<int>(getpid())) return;
+  // Fails (and keeps the connection) while a statement is still open.
+  if (sqlite3_close(db_) == SQLITE_OK) {
+    db_ = nullptr;
+    schemasDone_.clear();
+  }
+}
+
+bool Device::WriteProfileFile(const Profile& profile) {
+  // A name of this process's own, so writers never share a half-written file.
+  fs::path tmp = dir_ / ("profile.txt." + std::to_string(getpid()) + ".new");
+  std::error_code ec;
   {
     std::ofstream pf(tmp, std::ios::binary | std::ios::trunc);
     pf << profile.Serialize();
-    if (!pf) return false;
+    pf.close();
+    if (!pf) {
+      fs::remove(tmp, ec);
+      return false;
+    }
   }
-  std::error_code ec;
   fs::rename(tmp, dir_ / "profile.txt", ec);
-  if (ec) return false;
+  if (ec) {
+    fs::remove(tmp, ec);
+    return false;
+  }
+  return true;
+}
+
+bool Device::SaveProfile(const Profile& profile) {
+  ProfileWriteLock lock(dir_);
+  if (!lock.locked() || !WriteProfileFile(profile)) return false;
   profile_ = profile;
   return true;
 }
 
+bool Device::UpdateProfile(const std::function<void(Profile&)>& change, std::string* error) {
+  std::string ignored;
+  if (!error) error = &ignored;
+  ProfileWriteLock lock(dir_);
+  if (!lock.locked()) {
+    *error = "cannot lock " + dir_.string() + " for the profile";
+    return false;
+  }
+  Profile p;
+  if (!ReadProfileFile(dir_ / "profile.txt", &p, error)) return false;
+  change(p);
+  if (!WriteProfileFile(p)) {
+    *error = "cannot write " + (dir_ / "profile.txt").string();
+    return false;
+  }
+  profile_ = std::move(p);
+  return true;
+}
+
 bool Device::ReloadProfile() {
-  std::ifstream pf(dir_ / "profile.txt", std::ios::binary);
-  if (!pf) return false;
-  std::stringstream ss;
-  ss << pf.rdbuf();
   Profile fresh;
   std::string err;
-  if (!Profile::Parse(ss.str(), &fresh, &err)) return false;
+  if (!ReadProfileFile(dir_ / "profile.txt", &fresh, &err)) return false;
   profile_ = std::move(fresh);
   return true;
 }
@@ -389,6 +535,12 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     }
     bool last = i + 1 == parts.size();
     if (last) r.parentExists = r.exists && r.isDirectory;
+    // Such a name is refused where it would be made; one that is there
+    // already (put there from the host side) is still reached by its name.
+    if (!have && IsUnholdableName(want)) {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
     if (have) {
       r.host /= found;
       if (r.device.size() > 1) r.device += u'\\';

@@ -4,6 +4,7 @@
 
 #include "ce/errors.h"
 #include "ce/system.h"
+#include "ce/text.h"
 
 namespace {
 
@@ -79,6 +80,16 @@ std::u16string ce::SystemErrorText(DWORD code) {
     if (e.code == code) return e.text;
   }
   return {};
+}
+
+std::string ce::DescribeError(DWORD code) {
+  std::string text = ToUtf8(SystemErrorText(code));
+  while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
+  // "Access is denied." reads as "access is denied"; "IO ..." stays.
+  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  std::string out = "error " + std::to_string(code);
+  return text.empty() ? out : out + " (" + text + ")";
 }
 
 DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD size, va_list*) {

@@ -218,6 +218,8 @@ void RecordOwnExit(DWORD code) {
 [[noreturn]] void EndSelf(DWORD code) {
   RecordOwnExit(code);
   fflush(nullptr);
+  // _exit skips the handlers that close device.db at a normal end.
+  Device::CloseConnections();
   _exit(static_cast<int>(code));
 }
 
@@ -402,7 +404,8 @@ void RegisterOwnProcess() {
                 .Bind(5, std::u16string_view(cmdLine))
                 .Bind(6, static_cast<int64_t>(getppid()))
                 .Bind(7, proc::DeviceNowMs(d))
-                .Run();
+                .Run() &&
+            proc::NoteKernel(d, pid, start);
   if (ok) {
     reg.db = db;
     reg.generation = generation;

@@ -21,7 +21,11 @@ const char* kSchema =
     " program TEXT NOT NULL, caption TEXT NOT NULL, text TEXT NOT NULL,"
     " style INTEGER NOT NULL, answer INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS msgbox_answers("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT, match TEXT, answer INTEGER NOT NULL);";
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, match TEXT, answer INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS process_kernels("
+    " pid INTEGER NOT NULL, start_time INTEGER NOT NULL,"
+    " kernel_pid INTEGER NOT NULL, kernel_start INTEGER NOT NULL,"
+    " PRIMARY KEY(pid, start_time));";
 
 const char16_t* const kDefaultResident[] = {u"NK.EXE",       u"filesys.exe",  u"device.exe",
                                             u"gwes.exe",     u"services.exe", u"shell32.exe",
@@ -40,18 +44,78 @@ int64_t DeviceNowMs(Device* d) {
 bool Insert(Device* d, const Row& row) {
   if (!EnsureTables(d)) return false;
   int64_t now = DeviceNowMs(d);
+  return d->Transaction([&] {
+    Stmt s(d->Db(),
+           "INSERT INTO processes(pid, start_time, path, exe, cmdline, parent_pid, exit_code,"
+           " started_ms) VALUES(?, ?, ?, ?, ?, ?, NULL, ?) ON CONFLICT(pid, start_time) DO NOTHING");
+    return s.Bind(1, row.pid)
+               .Bind(2, static_cast<int64_t>(row.startTime))
+               .Bind(3, std::u16string_view(row.path))
+               .Bind(4, std::u16string_view(row.exe))
+               .Bind(5, std::u16string_view(row.cmdLine))
+               .Bind(6, row.parentPid)
+               .Bind(7, now)
+               .Run() &&
+           NoteKernel(d, row.pid, row.startTime);
+  });
+}
+
+bool SetKernel(Device* d, int pid, uint64_t start) {
+  if (!EnsureTables(d)) return false;
+  return d->Transaction([&] {
+    Stmt p(d->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('kernel_pid', ?)");
+    Stmt t(d->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('kernel_start', ?)");
+    return p.Bind(1, pid).Run() && t.Bind(1, static_cast<int64_t>(start)).Run();
+  });
+}
+
+void ClearKernel(Device* d, int pid, uint64_t start) {
+  if (!EnsureTables(d)) return;
+  // A failure leaves a record of a process that is gone, which counts as
+  // no kernel (NoteKernel checks that it lives).
+  d->Transaction([&] {
+    Stmt s(d->Db(),
+           "DELETE FROM meta WHERE key IN ('kernel_pid', 'kernel_start') AND"
+           " (SELECT value FROM meta WHERE key = 'kernel_pid') = ? AND"
+           " (SELECT value FROM meta WHERE key = 'kernel_start') = ?");
+    return s.Bind(1, pid).Bind(2, static_cast<int64_t>(start)).Run();
+  });
+}
+
+bool NoteKernel(Device* d, int pid, uint64_t start) {
+  if (!EnsureTables(d)) return false;
+  return d->Transaction([&] {
+    Stmt k(d->Db(),
+           "SELECT (SELECT value FROM meta WHERE key = 'kernel_pid'),"
+           " (SELECT value FROM meta WHERE key = 'kernel_start')");
+    if (!k.Step() || k.IsNull(0) || k.IsNull(1)) return true;
+    const int kernelPid = static_cast<int>(k.Int(0));
+    const uint64_t kernelStart = static_cast<uint64_t>(k.Int(1));
+    if (!HostProcessAlive(kernelPid, kernelStart)) return true;  // left by a kernel that was killed
+    Stmt s(d->Db(),
+           "INSERT OR IGNORE INTO process_kernels(pid, start_time, kernel_pid, kernel_start)"
+           " VALUES(?, ?, ?, ?)");
+    return s.Bind(1, pid)
+        .Bind(2, static_cast<int64_t>(start))
+        .Bind(3, kernelPid)
+        .Bind(4, static_cast<int64_t>(kernelStart))
+        .Run();
+  });
+}
+
+std::vector<Orphan> Orphans(Device* d) {
+  std::vector<Orphan> out;
+  if (!EnsureTables(d)) return out;
+  std::vector<Row> live = LiveRows(d);
   std::lock_guard<std::recursive_mutex> g(d->DbLock());
-  Stmt s(d->Db(),
-         "INSERT INTO processes(pid, start_time, path, exe, cmdline, parent_pid, exit_code,"
-         " started_ms) VALUES(?, ?, ?, ?, ?, ?, NULL, ?) ON CONFLICT(pid, start_time) DO NOTHING");
-  return s.Bind(1, row.pid)
-      .Bind(2, static_cast<int64_t>(row.startTime))
-      .Bind(3, std::u16string_view(row.path))
-      .Bind(4, std::u16string_view(row.exe))
-      .Bind(5, std::u16string_view(row.cmdLine))
-      .Bind(6, row.parentPid)
-      .Bind(7, now)
-      .Run();
+  for (Row& r : live) {
+    Stmt s(d->Db(), "SELECT kernel_pid, kernel_start FROM process_kernels WHERE pid = ? AND start_time = ?");
+    if (!s.Bind(1, r.pid).Bind(2, static_cast<int64_t>(r.startTime)).Step()) continue;
+    const int kernelPid = static_cast<int>(s.Int(0));
+    if (HostProcessAlive(kernelPid, static_cast<uint64_t>(s.Int(1)))) continue;
+    out.push_back({std::move(r), kernelPid});
+  }
+  return out;
 }
 
 std::vector<Row> LiveRows(Device* d) {

@@ -30,6 +30,22 @@ int64_t DeviceNowMs(Device* d);
 bool Insert(Device* d, const Row& row);
 // Rows without an exit code whose host process is alive, in start order.
 std::vector<Row> LiveRows(Device* d);
+
+// The kernel: the host process that runs the device (ce/boot.h). While one
+// runs, every process started on the device is noted as belonging to it;
+// when a kernel ends without ending its processes (killed), the next one
+// finds them by that note.
+bool SetKernel(Device* d, int pid, uint64_t start);
+// Forgets the kernel, if it is still the one given.
+void ClearKernel(Device* d, int pid, uint64_t start);
+// Notes (pid, start) as belonging to the running kernel (none: nothing).
+bool NoteKernel(Device* d, int pid, uint64_t start);
+// Live rows that belong to a kernel whose host process is gone.
+struct Orphan {
+  Row row;
+  int kernelPid = 0;
+};
+std::vector<Orphan> Orphans(Device* d);
 // Stores code unless a code is recorded already; returns the stored code
 // (nullopt when there is no row or the code could not be stored).
 std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code);

@@ -19,6 +19,10 @@ using ce::reg::Hive;
 namespace {
 
 constexpr size_t kMaxKeyNameLen = 255;
+// Values are stored with names up to 255 characters (what enumeration
+// hands back); longer names are still looked up and deleted, since hives
+// written before that limit may hold them.
+constexpr size_t kMaxStoredValueNameLen = 255;
 constexpr size_t kMaxValueNameLen = 16383;
 
 // A key as a handle sees it: its hive, its path of upper-cased names from the
@@ -322,6 +326,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
   if (!data && dataSize) return Done(ERROR_INVALID_PARAMETER);
   std::u16string name;
   if (LONG err = ValueName(valueName, &name)) return Done(err);
+  if (name.size() > kMaxStoredValueNameLen) return Done(ERROR_INVALID_PARAMETER);
   return WithKey(key, true, [&](KeyRef& ref) -> LONG {
     Hive& h = *ref.hive;
     ce::Stmt s(h.Db(),

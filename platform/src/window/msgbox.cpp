@@ -26,6 +26,31 @@ ServiceSlot& Slot() {
   return *s;
 }
 
+// Boxes the headless service logged on this thread (a service that hands
+// a box on to it must not get it logged twice).
+thread_local uint64_t t_headlessLogged = 0;
+
+// Adds a box shown at device time shownMs and its answer to the screen
+// log, in one write transaction with beforeLog (which may change the
+// answer; its false writes nothing).
+template <class BeforeLog>
+bool LogBox(Device* d, const MessageBoxRequest& r, int64_t shownMs, int* answer, BeforeLog beforeLog) {
+  return d->Transaction([&] {
+    if (!beforeLog()) return false;
+    Stmt s(d->Db(),
+           "INSERT INTO screen_log(time_ms, pid, program, caption, text, style, answer)"
+           " VALUES(?, ?, ?, ?, ?, ?, ?)");
+    return s.Bind(1, shownMs)
+        .Bind(2, static_cast<int64_t>(getpid()))
+        .Bind(3, std::u16string_view(OwnProgramPath()))
+        .Bind(4, std::u16string_view(r.caption))
+        .Bind(5, std::u16string_view(r.text))
+        .Bind(6, static_cast<int64_t>(r.style))
+        .Bind(7, *answer)
+        .Run();
+  });
+}
+
 Device* CurrentDevice() {
   DWORD saved = GetLastError();
   Device* d = Device::Current();
@@ -94,26 +119,14 @@ int HeadlessMessageBox(const MessageBoxRequest& r) {
   Device* d = CurrentDevice();
   if (!d || !proc::EnsureTables(d)) return answer;
   std::vector<int> buttons = MessageBoxButtons(r.style);
-  int64_t now = proc::DeviceNowMs(d);
   // Script lookup, answer use and the log line in one write transaction.
-  bool logged = d->Transaction([&] {
-    if (!TakeScriptedAnswer(d, r, buttons, &answer)) return false;
-    Stmt s(d->Db(),
-           "INSERT INTO screen_log(time_ms, pid, program, caption, text, style, answer)"
-           " VALUES(?, ?, ?, ?, ?, ?, ?)");
-    return s.Bind(1, now)
-        .Bind(2, static_cast<int64_t>(getpid()))
-        .Bind(3, std::u16string_view(OwnProgramPath()))
-        .Bind(4, std::u16string_view(r.caption))
-        .Bind(5, std::u16string_view(r.text))
-        .Bind(6, static_cast<int64_t>(r.style))
-        .Bind(7, answer)
-        .Run();
-  });
+  bool logged = LogBox(d, r, proc::DeviceNowMs(d), &answer,
+                       [&] { return TakeScriptedAnswer(d, r, buttons, &answer); });
   if (!logged) {  // the box could not be shown: nothing logged, no answer used
     SetLastError(ERROR_GEN_FAILURE);
     return 0;
   }
+  ++t_headlessLogged;
   return answer;
 }
 
@@ -176,5 +189,15 @@ int ce::ShowMessageBox(const MessageBoxRequest& r) {
     std::lock_guard<std::mutex> g(slot.lock);
     service = slot.service;
   }
-  return service ? service(r) : HeadlessMessageBox(r);
+  if (!service) return HeadlessMessageBox(r);
+  ce::Device* d = ce::CurrentDevice();
+  const int64_t shownMs = d ? ce::proc::DeviceNowMs(d) : 0;
+  const uint64_t loggedBefore = ce::t_headlessLogged;
+  int answer = service(r);
+  // Every box shown goes into the screen log, whoever answered it (a window
+  // on the screen, a UI script). A box that was not shown (0) is not logged;
+  // a log line that cannot be written does not take back the answer.
+  if (d && answer != 0 && ce::t_headlessLogged == loggedBefore && ce::proc::EnsureTables(d))
+    ce::LogBox(d, r, shownMs, &answer, [] { return true; });
+  return answer;
 }

@@ -1,12 +1,18 @@
 // cedev install, boot, run and ps on a sample device.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "CedevRun.h"
+#include "ce/process.h"
+#include "cesim/device.h"
 
 namespace fs = std::filesystem;
 
@@ -43,8 +49,17 @@ class CedevBootTest : public ::testing::Test {
     fclose(f);
     ASSERT_EQ(RunCedev("put " + D() + " '" + cfg + "' '\\boottest.cfg'").status, 0);
   }
+  // Puts a shell script on the device as a program.
+  void PutScript(const std::string& devicePath, const std::string& body) {
+    const std::string host = root_ + "/script.sh";
+    std::ofstream(host, std::ios::binary | std::ios::trunc) << "#!/bin/sh\n" << body;
+    ASSERT_EQ(RunCedev("put " + D() + " '" + host + "' '" + devicePath + "'").status, 0);
+  }
+  bool PsShows(const std::string& name) { return RunCedev("ps " + D()).output.find(name) != std::string::npos; }
   std::string root_, dir_;
 };
+
+bool Has(const Result& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
 
 TEST_F(CedevBootTest, InstallPlacesTheBuiltFilesAndSaysWhatIsNotBuilt) {
   Result r = RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'");
@@ -59,11 +74,11 @@ TEST_F(CedevBootTest, InstallPlacesTheBuiltFilesAndSaysWhatIsNotBuilt) {
 
 TEST_F(CedevBootTest, RunPerformsTheResetAndTheBootAfterIt) {
   PutProgram("\\Windows\\Resetter.exe", "Resetter.exe resetonce\n");
-  Result r = RunCedev("run " + D() + " Resetter.exe hello world");
+  Result r = RunCedev("run " + D() + " Resetter.exe 'hello world'");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("reset 1: reset requested by pid"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("boot 1: Launch20 device.exe: resident"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("Resetter.exe \"hello world\"  [run, boot 0]  exit 0xC0000005"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Resetter.exe \"hello world\"  [run, boot 0]  ended by reset 1"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("boots: 1, resets: 1\n"), std::string::npos) << r.output;
 }
 
@@ -90,7 +105,10 @@ TEST_F(CedevBootTest, PsShowsARunningProgramAndTheTimeLimitEndsIt) {
   EXPECT_NE(ps.output.find("NK.EXE"), std::string::npos) << ps.output;
   Result r = FinishCommand(run);
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("time limit of 3000 ms reached; ending 1 process(es)"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("time limit of 3000 ms reached; ending 1 process(es): pid "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("\\Windows\\closable.exe \"\"  [run, boot 0]  ended by the time limit\n"), std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find("0xC0000005"), std::string::npos) << r.output;
   EXPECT_EQ(RunCedev("ps " + D()).output.find("closable.exe"), std::string::npos);
   EXPECT_EQ(RunCedev("run " + D()).status, 2);
 }
@@ -144,6 +162,95 @@ TEST_F(CedevBootTest, QueuedCopyBackAndUserHiveAreAppliedByTheInstalledRunnerAtB
   Result log = RunCedev("ls " + D() + " '\\QuilmoInitLog.txt'");
   EXPECT_EQ(log.status, 0) << log.output;
   EXPECT_EQ(RunCedev("cat " + D() + " '\\QuilmoInitLog.txt'").output, "");
+}
+
+TEST_F(CedevBootTest, RunTakesTheCommandLineAsOneArgumentAsItStands) {
+  PutScript("\\Windows\\Echo.exe", "printf '%s' \"$QUILMO_CMDLINE\" > \"$QUILMO_DEVICE/cmdline.txt\"\n");
+  Result r = RunCedev("run " + D() + " Echo.exe 'LocalBackup \"\\Storage Card\\x.pbf\"'");
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::ifstream in(dir_ + "/cmdline.txt");
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "LocalBackup \"\\Storage Card\\x.pbf\"");
+  // Words split by the shell are refused, with the quoting to use.
+  r = RunCedev("run " + D() + " Echo.exe LocalBackup '\\Storage Card\\x.pbf'");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_TRUE(Has(r, "one argument")) << r.output;
+  EXPECT_TRUE(Has(r, "'LocalBackup \"\\Storage Card\\x.pbf\"'")) << r.output;
+}
+
+TEST_F(CedevBootTest, RunFailsWhenItsProgramFails) {
+  PutScript("\\Windows\\Fail.exe", "exit 3\n");
+  Result r = RunCedev("run " + D() + " Fail.exe");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_TRUE(Has(r, "\\Windows\\Fail.exe failed (exit 3)")) << r.output;
+  PutScript("\\Windows\\Fine.exe", "exit 0\n");
+  EXPECT_EQ(RunCedev("run " + D() + " Fine.exe").status, 0);
+}
+
+TEST_F(CedevBootTest, UiScriptRunFailsWithItsStepAndItsBoxesAreInTheScreenLog) {
+  ASSERT_EQ(RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'").status, 0);
+  ASSERT_EQ(RunCedev("clock " + D() + " set 2007-08-09T10:11:12").status, 0);
+  // Without the starter the program refuses to start with string 65298;
+  // the dialog the script then waits for never comes.
+  const std::string script = root_ + "/steps.txt";
+  std::ofstream(script) << "box 65298 ok\ndialog 231\n";
+  Result r = RunCedev("run --ui-script '" + script + "' --timeout 60 " + D() +
+                      " '\\Program Files\\Quilmo Backup\\Quilmo Backup.exe'");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_TRUE(Has(r, "Quilmo Backup.exe failed (exit 3)")) << r.output;
+  Result log = RunCedev("screenlog " + D());
+  EXPECT_EQ(log.status, 0);
+  EXPECT_TRUE(Has(log, "2007-08-09 10:11:")) << log.output;
+  EXPECT_TRUE(Has(log, "\\Program Files\\Quilmo Backup\\Quilmo Backup.exe: [")) << log.output;
+  EXPECT_TRUE(Has(log, "answer 1)")) << log.output;
+}
+
+TEST_F(CedevBootTest, ProgramsOfAKilledRunAreEndedByTheNextOne) {
+  ASSERT_EQ(RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'").status, 0);
+  const pid_t run = fork();
+  if (run == 0) {
+    freopen("/dev/null", "w", stdout);
+    execl(QUILMO_BIN_DIR "/cedev", "cedev", "run", "--timeout", "60", dir_.c_str(), "closable.exe", nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(run, 0);
+  for (int i = 0; i < 100 && !PsShows("closable.exe"); ++i) usleep(100000);
+  ASSERT_TRUE(PsShows("closable.exe"));
+  kill(run, SIGKILL);
+  waitpid(run, nullptr, 0);
+
+  PutScript("\\Windows\\Quick.exe", "exit 0\n");
+  const auto start = std::chrono::steady_clock::now();
+  Result r = RunCedev("run --timeout 30 " + D() + " Quick.exe");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << r.output;
+  EXPECT_TRUE(Has(r, "\\Windows\\closable.exe \"\" was left running by a run or boot that was killed (host pid " +
+                     std::to_string(run) + "): ended"))
+      << r.output;
+  EXPECT_FALSE(PsShows("closable.exe"));
+}
+
+TEST_F(CedevBootTest, RunNamesAProgramFromBeforeThatItWaitsFor) {
+  ASSERT_EQ(RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'").status, 0);
+  // Started from the host side, outside any run, by a starter that has
+  // ended since (this process must not become a device process: the run's
+  // time limit ends them all).
+  const std::string dir = dir_;
+  ASSERT_TRUE(quilmo::test::ReturnsInChild([dir] {
+    PROCESS_INFORMATION pi{};
+    if (!ce::Device::Use(dir) ||
+        !CreateProcessW(u"closable.exe", u"", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi))
+      _exit(1);
+  }));
+  ASSERT_TRUE(PsShows("closable.exe"));
+  PutScript("\\Windows\\Quick.exe", "exit 0\n");
+  Result r = RunCedev("run --timeout 2 " + D() + " Quick.exe");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_TRUE(Has(r, " \\Windows\\closable.exe \"\" was running before this run; the run waits for it to end"))
+      << r.output;
+  EXPECT_TRUE(Has(r, "ending 1 process(es): pid ")) << r.output;
+  EXPECT_FALSE(PsShows("closable.exe"));
 }
 
 }  // namespace

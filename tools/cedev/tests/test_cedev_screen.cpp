@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "CedevRun.h"
 #include "testkit/TestDevice.h"
@@ -146,4 +147,38 @@ TEST(CedevScreen, ScreenOptionBelongsToRunOnly) {
   quilmo::test::TestDevice dev;
   EXPECT_EQ(RunCedev("boot --screen " + Q(dev.dir())).status, 2);
   EXPECT_EQ(RunCedev("run --screen").status, 2);
+}
+
+TEST(CedevScreen, ScreenshotReportsAWriteThatFailed) {
+  quilmo::test::TestDevice dev;
+  std::ofstream(dev.dir() / "screen.xml", std::ios::binary) << kScreen;
+  Result r = RunCedev("screenshot " + Q(dev.dir()) + " /dev/full");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("cannot write /dev/full"), std::string::npos) << r.output;
+  r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(dev.dir() / "no folder" / "x.png"));
+  EXPECT_EQ(r.status, 1) << r.output;
+}
+
+TEST(CedevScreen, RotationsMadeAtOnceAllCount) {
+  quilmo::test::TestDevice dev;
+  constexpr int kRotations = 20;
+  std::vector<FILE*> runs;
+  for (int i = 0; i < kRotations; ++i) {
+    FILE* p = popen((cedev_test::Cedev() + "rotate " + Q(dev.dir()) + " 2>&1").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    runs.push_back(p);
+  }
+  int failed = 0;
+  for (FILE* p : runs) {
+    Result r = quilmo::test::FinishCommand(p);
+    failed += r.status != 0;
+    EXPECT_EQ(r.status, 0) << r.output;
+  }
+  EXPECT_EQ(failed, 0);
+  // An even number of swaps: back where it started.
+  ASSERT_TRUE(dev.device()->ReloadProfile());
+  EXPECT_EQ(dev.device()->GetProfile().screenWidth, 240);
+  EXPECT_EQ(dev.device()->GetProfile().screenHeight, 320);
+  for (const auto& e : fs::directory_iterator(dev.dir()))
+    EXPECT_EQ(e.path().filename().string().find("profile.txt."), std::string::npos) << e.path();
 }

@@ -25,7 +25,10 @@
 // reset budget is spent. The host process that runs the boot is the
 // device's kernel: it never appears in the device's process table and
 // survives every reset. One process at a time runs a device (it locks
-// DIR/kernel.lock); another one fails with ERROR_LOCK_VIOLATION.
+// DIR/kernel.lock); another one fails with ERROR_LOCK_VIOLATION. A kernel
+// that starts ends the programs an earlier kernel left running when it was
+// killed, and names the programs it finds running from before (a run waits
+// for them as for its own).
 #pragma once
 
 #include <cstdint>
@@ -56,6 +59,10 @@ struct StartedProgram {
   std::string origin;  // "init 21", "startup \Windows\StartUp\x.lnk", "run"
   int boot = 0;        // the boot it belongs to (0: before the first boot)
   std::optional<DWORD> exitCode;  // empty while still running
+  // What ended it when the run or a reset did ("the time limit", "reset 2",
+  // "a reset beyond the reset budget"); empty when it ended by itself or
+  // still runs.
+  std::string endedBy;
 };
 
 struct BootReport {

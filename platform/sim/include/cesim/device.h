@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -73,8 +74,10 @@ class Device {
   static Device* Current();
   // Switches this process to the device at dir (sets QUILMO_DEVICE too).
   // Used by the device tool and by tests; returns null when dir holds no
-  // device.
+  // device, or an incomplete or damaged one (*problem then names the
+  // missing or damaged part).
   static Device* Use(const std::filesystem::path& dir);
+  static Device* Use(const std::filesystem::path& dir, std::string* problem);
   // Lays out an empty device (fs/, device.db, profile.txt) at dir.
   static bool Create(const std::filesystem::path& dir, const Profile& profile,
                      std::string* error);
@@ -82,8 +85,13 @@ class Device {
   const std::filesystem::path& Dir() const { return dir_; }
   std::filesystem::path FsRoot() const { return dir_ / "fs"; }
   const Profile& GetProfile() const { return profile_; }
-  // Rewrites profile.txt and the in-memory copy.
+  // Rewrites profile.txt and the in-memory copy. Writers in all processes
+  // take turns (a lock on the device folder).
   bool SaveProfile(const Profile& profile);
+  // Reads profile.txt, applies change and writes it back, all under that
+  // lock, so that changes made at once by several processes all last.
+  // False (error set when given) when the profile cannot be read or written.
+  bool UpdateProfile(const std::function<void(Profile&)>& change, std::string* error = nullptr);
   // Re-reads profile.txt (written by another process) into the in-memory
   // copy; false, keeping the old copy, when it is unreadable or malformed.
   bool ReloadProfile();
@@ -113,6 +121,11 @@ class Device {
     return false;
   }
   bool Exec(const char* sql);
+  // Closes this process's connections to device.db (every device it
+  // opened). Runs at the process's end, so that the last process of a
+  // device leaves everything in device.db and no write-ahead log beside
+  // it. A connection in use by another thread stays open.
+  static void CloseConnections();
   // Runs a schema script (CREATE ... IF NOT EXISTS) once per connection,
   // inside one transaction so two processes never both seed a table.
   bool EnsureSchema(const char* schema);
@@ -121,7 +134,9 @@ class Device {
   // empty components and "." are skipped, a trailing backslash is allowed)
   // onto the host folder, resolving every component ignoring case. Fails
   // (last error set) with ERROR_INVALID_NAME for a relative path, "..",
-  // wildcards or characters the device refuses in names, and with
+  // wildcards or characters the device refuses in names, for a component
+  // that ends in a dot or a blank and names nothing there (the device
+  // cannot hold such a name, so none is ever made), and with
   // ERROR_FILENAME_EXCED_RANGE above MAX_PATH characters. A path never
   // leaves fs/. Wildcard patterns: resolve their folder, then match.
   bool Resolve(std::u16string_view devicePath, ResolvedPath* out) const;
@@ -133,7 +148,9 @@ class Device {
 
  private:
   Device() = default;
-  bool Open(const std::filesystem::path& dir);
+  bool Open(const std::filesystem::path& dir, std::string* problem);
+  bool WriteProfileFile(const Profile& profile);
+  void CloseDb();
   std::filesystem::path dir_;
   Profile profile_;
   sqlite3* db_ = nullptr;

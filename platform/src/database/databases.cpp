@@ -126,7 +126,7 @@ CEOID CreateDatabase(int gen, PCEGUID pGuid, const NewInfo& info, const std::vec
   CEOID oid = 0;
   bool ok = WriteTransaction(s, DbCall::kCreate, [&]() -> DWORD {
     if (NameTaken(s, info.name, gen, 0)) return ERROR_ALREADY_EXISTS;
-    DWORD e = s->NewOid(dev, &oid);
+    DWORD e = s->NewOid(dev, t.oidFloor, &oid);
     if (e != ERROR_SUCCESS) return e;
     Query q(s->Prep(
         "INSERT INTO dbase(oid, gen, name, uname, type, flags, sorts, nsort, modified, autoinc)"

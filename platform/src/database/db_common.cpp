@@ -50,6 +50,7 @@ DWORD ResolveTarget(Device* dev, const CEGUID* pGuid, int gen, Target* out) {
   if (!out->store) return err;
   out->objectStore = false;
   out->guid = m.guid;
+  out->oidFloor = m.floor;
   return ERROR_SUCCESS;
 }
 

@@ -38,6 +38,7 @@ struct Target {
   Store* store = nullptr;
   bool objectStore = true;
   CEGUID guid{};  // the volume's GUID; zero for the object store
+  uint64_t oidFloor = 0;  // the mount's OID floor (db_mounts.h)
   // An open by name with the object-store GUID (or none) searches the
   // mounted volumes too.
   bool searchVolumes = false;
@@ -92,6 +93,7 @@ class DbHandle : public HandleObject {
   std::u16string key;
   bool objectStore = true;
   CEGUID guid{};
+  uint64_t oidFloor = 0;
   int gen = 0;
   CEOID oid = 0;
   bool autoIncrement = false;

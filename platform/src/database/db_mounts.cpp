@@ -1,9 +1,10 @@
 #include "database/db_mounts.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <random>
-#include <set>
+#include <map>
 
 #include "ce/bytes.h"
 #include "ce/errors.h"
@@ -16,7 +17,11 @@ namespace {
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS db_mount(seq INTEGER PRIMARY KEY AUTOINCREMENT, guid BLOB NOT NULL UNIQUE,"
     " key TEXT NOT NULL UNIQUE, path TEXT NOT NULL, edb INTEGER NOT NULL, count INTEGER NOT NULL,"
-    " system INTEGER NOT NULL, hold INTEGER NOT NULL);";
+    " system INTEGER NOT NULL, hold INTEGER NOT NULL, floor INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS db_oid_mark(key TEXT PRIMARY KEY, top INTEGER NOT NULL);";
+
+// OIDs a store reserves in device.db at a time.
+constexpr uint64_t kOidBlock = 256;
 
 constexpr auto kCacheLife = std::chrono::milliseconds(100);
 
@@ -30,16 +35,17 @@ Mount RowOf(const Stmt& s) {
   m.count = static_cast<int>(s.Int(5));
   m.system = s.Int(6) != 0;
   m.hold = s.Int(7);
+  m.floor = static_cast<uint64_t>(s.Int(8));
   return m;
 }
 
-constexpr const char* kColumns = "SELECT seq, guid, key, path, edb, count, system, hold FROM db_mount ";
+constexpr const char* kColumns = "SELECT seq, guid, key, path, edb, count, system, hold, floor FROM db_mount ";
 
 struct MountCache {
   std::mutex lock;
   Device* dev = nullptr;
   std::chrono::steady_clock::time_point at;
-  std::set<std::string> guids;
+  std::map<std::string, uint64_t> floors;  // by GUID bytes
   bool valid = false;
 };
 
@@ -104,18 +110,35 @@ bool FindMount(Device* dev, const CEGUID& guid, Mount* out) {
   return true;
 }
 
-bool StillMounted(Device* dev, const CEGUID& guid) {
+bool StillMounted(Device* dev, const CEGUID& guid, uint64_t* floor) {
   MountCache& c = Cache();
   std::lock_guard<std::mutex> g(c.lock);
   const auto now = std::chrono::steady_clock::now();
   if (!c.valid || c.dev != dev || now - c.at > kCacheLife) {
-    c.guids.clear();
-    for (const Mount& m : ReadMounts(dev)) c.guids.insert(GuidBytes(m.guid));
+    c.floors.clear();
+    for (const Mount& m : ReadMounts(dev)) c.floors[GuidBytes(m.guid)] = m.floor;
     c.dev = dev;
     c.at = now;
     c.valid = true;
   }
-  return c.guids.count(GuidBytes(guid)) != 0;
+  auto it = c.floors.find(GuidBytes(guid));
+  if (it == c.floors.end()) return false;
+  if (floor) *floor = it->second;
+  return true;
+}
+
+uint64_t OidMark(Device* dev, const std::u16string& key) {
+  Stmt s(dev->Db(), "SELECT top FROM db_oid_mark WHERE key = ?");
+  return s.Bind(1, std::u16string_view(key)).Step() ? static_cast<uint64_t>(s.Int(0)) : 0;
+}
+
+bool RaiseOidMark(Device* dev, const std::u16string& key, uint64_t atLeast, uint64_t* top) {
+  if (!EnsureMountTable(dev)) return false;
+  return dev->Transaction([&] {
+    *top = std::max(OidMark(dev, key), atLeast) + kOidBlock;
+    Stmt w(dev->Db(), "INSERT OR REPLACE INTO db_oid_mark(key, top) VALUES(?, ?)");
+    return w.Bind(1, std::u16string_view(key)).Bind(2, static_cast<int64_t>(*top)).Run();
+  });
 }
 
 void ForgetMountCache() {
@@ -158,14 +181,15 @@ DWORD MountVolume(Device* dev, const ResolvedPath& path, bool edb, bool forSyste
     }
     const std::string b = GuidBytes(g);
     Stmt ins(dev->Db(),
-             "INSERT INTO db_mount(guid, key, path, edb, count, system, hold) VALUES(?, ?, ?, ?, ?, ?, ?)");
+             "INSERT INTO db_mount(guid, key, path, edb, count, system, hold, floor) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
     ins.BindBlob(1, b.data(), b.size())
         .Bind(2, std::u16string_view(path.key))
         .Bind(3, std::u16string_view(path.device))
         .Bind(4, int64_t{edb})
         .Bind(5, int64_t{forSystem ? 0 : 1})
         .Bind(6, int64_t{forSystem})
-        .Bind(7, hold);
+        .Bind(7, hold)
+        .Bind(8, static_cast<int64_t>(OidMark(dev, path.key)));
     if (!ins.Run()) return false;
     *guid = g;
     return true;

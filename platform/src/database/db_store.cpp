@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "ce/errors.h"
+#include "ce/text.h"
+#include "database/db_mounts.h"
 
 namespace ce::db {
 namespace {
@@ -17,8 +20,6 @@ namespace fs = std::filesystem;
 constexpr int kStoreApplicationId = 0x51564F4C;
 constexpr int kStoreVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
-// OIDs a store reserves in device.db at a time.
-constexpr uint64_t kOidBlock = 256;
 constexpr uint64_t kMaxOid = 0xFFFFFFFFull;
 
 const char* const kSchema =
@@ -39,7 +40,6 @@ const char* const kProbes[] = {
     "SELECT oid, db, data FROM record",
 };
 
-const char* const kDeviceSchema = "CREATE TABLE IF NOT EXISTS db_oid_mark(key TEXT PRIMARY KEY, top INTEGER NOT NULL);";
 
 struct Connections {
   std::mutex lock;
@@ -286,50 +286,22 @@ void Store::Rollback() {
   writing_ = false;
 }
 
-DWORD Store::ReserveOids(Device* dev, uint64_t last, uint64_t* top) {
-  if (!dev->EnsureSchema(kDeviceSchema)) return ERROR_GEN_FAILURE;
-  const std::string key = ToUtf8(key_);
-  bool ok = dev->Transaction([&] {
-    uint64_t mark = 0;
-    {
-      Stmt s(dev->Db(), "SELECT top FROM db_oid_mark WHERE key = ?");
-      if (s.Bind(1, std::string_view(key)).Step()) mark = static_cast<uint64_t>(s.Int(0));
-    }
-    *top = std::max(mark, last) + kOidBlock;
-    Stmt w(dev->Db(), "INSERT OR REPLACE INTO db_oid_mark(key, top) VALUES(?, ?)");
-    return w.Bind(1, std::string_view(key)).Bind(2, static_cast<int64_t>(*top)).Run();
-  });
-  return ok ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
-}
-
-DWORD Store::NewOid(Device* dev, CEOID* out) {
-  uint64_t last = 0, reserved = 0, mark = 0;
+DWORD Store::NewOid(Device* dev, uint64_t floor, CEOID* out) {
+  uint64_t last = 0, reserved = 0;
   {
     Query q(Prep("SELECT (SELECT v FROM meta WHERE k = 'last_oid'), (SELECT v FROM meta WHERE k = 'reserved_oid')"));
     if (!q.Step() || q.IsNull(0) || q.IsNull(1)) return ERROR_FILE_CORRUPT;
     last = static_cast<uint64_t>(q.Int(0));
     reserved = static_cast<uint64_t>(q.Int(1));
   }
-  if (!dev->EnsureSchema(kDeviceSchema)) return ERROR_GEN_FAILURE;
-  {
-    std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-    Stmt s(dev->Db(), "SELECT top FROM db_oid_mark WHERE key = ?");
-    if (s.Bind(1, std::string_view(ToUtf8(key_))).Step()) mark = static_cast<uint64_t>(s.Int(0));
-  }
-  // The file's block is its own only while the device's mark is the one it
-  // reserved: a file put back from an older copy reserves afresh above
-  // every OID the device handed out for this store.
-  if (reserved != mark || last >= reserved) {
-    uint64_t top = 0;
-    DWORD err = ReserveOids(dev, std::max(last, mark), &top);
-    if (err != ERROR_SUCCESS) return err;
-    last = std::max(last, mark);
-    reserved = top;
-    Query r(Prep("UPDATE meta SET v = ? WHERE k = 'reserved_oid'"));
-    if (!r.Bind(1, static_cast<int64_t>(reserved)).Run()) return LastError();
-  }
-  const uint64_t oid = last + 1;
+  const uint64_t oid = std::max(last, floor) + 1;
   if (oid > kMaxOid) return ERROR_DISK_FULL;
+  if (oid > reserved) {
+    uint64_t top = 0;
+    if (!RaiseOidMark(dev, key_, oid, &top)) return ERROR_GEN_FAILURE;
+    Query r(Prep("UPDATE meta SET v = ? WHERE k = 'reserved_oid'"));
+    if (!r.Bind(1, static_cast<int64_t>(top)).Run()) return LastError();
+  }
   Query w(Prep("UPDATE meta SET v = ? WHERE k = 'last_oid'"));
   if (!w.Bind(1, static_cast<int64_t>(oid)).Run()) return LastError();
   *out = static_cast<CEOID>(oid);

@@ -5,8 +5,8 @@
 // Schema (application_id "QVOL", user_version 1):
 //   meta(k PRIMARY KEY, v)      "generation": 0 the object store, 1 CEDB,
 //                               2 EDB; "last_oid": the last OID handed out;
-//                               "reserved_oid": the top of the OID block
-//                               this file reserved in device.db
+//                               "reserved_oid": the top of the last OID
+//                               block this file reserved in device.db
 //   dbase(oid PRIMARY KEY, gen, name, uname, type, flags, sorts, nsort,
 //         modified, autoinc)    one row per database; name and uname (the
 //                               upper-cased name, unique per generation)
@@ -101,8 +101,9 @@ class Store {
   DWORD LastError() const;
 
   // Inside a write transaction: the next OID, above both this file's last
-  // one and the device's high-water mark for the store.
-  DWORD NewOid(Device* dev, CEOID* out);
+  // one and floor (the store's OID mark when it was mounted; see
+  // db_mounts.h), within a block reserved in device.db.
+  DWORD NewOid(Device* dev, uint64_t floor, CEOID* out);
 
   // fsyncs the file.
   bool Flush();
@@ -110,7 +111,6 @@ class Store {
  private:
   bool Exec(const char* sql);
   DWORD Prepare(int gen, bool create);
-  DWORD ReserveOids(Device* dev, uint64_t last, uint64_t* top);
 
   std::filesystem::path host_;
   std::u16string key_;

@@ -37,6 +37,7 @@ HANDLE OpenDatabase(int gen, HANDLE hSession, PCEGUID pGuid, PCEOID pOid, LPWSTR
     handle->key = t.store->Key();
     handle->objectStore = t.objectStore;
     handle->guid = t.guid;
+    handle->oidFloor = t.oidFloor;
   } else if (!byOid && t.searchVolumes) {
     for (const Mount& m : ReadMounts(dev)) {
       if (m.edb != (gen == kGenEdb)) continue;
@@ -50,6 +51,7 @@ HANDLE OpenDatabase(int gen, HANDLE hSession, PCEGUID pGuid, PCEOID pOid, LPWSTR
       handle->key = s->Key();
       handle->objectStore = false;
       handle->guid = m.guid;
+      handle->oidFloor = m.floor;
       break;
     }
   }
@@ -287,7 +289,7 @@ CEOID CeWriteRecordProps(HANDLE hDatabase, CEOID oidRecord, WORD cPropID, CEPROP
         return std::find(deletes.begin(), deletes.end(), p.id) != deletes.end();
       });
     } else {
-      e = s->NewOid(dev, &written);
+      e = s->NewOid(dev, h->oidFloor, &written);
       if (e != ERROR_SUCCESS) return e;
     }
     Merge(&record, std::move(values));

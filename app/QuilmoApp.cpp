@@ -22,6 +22,7 @@
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"
 #include "core/System.h"
+#include "engine/DatabaseComponent.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
 #include "engine/RebootController.h"
@@ -141,6 +142,7 @@ void CQuilmoApp::PrepareProcess() {
   InstallHostLink(g);
   m_bHostLinkInstalled = true;
   GetGlobalFileSystemComponent();
+  RegisterDatabaseComponent();
   RegisterRegistryComponent();
 }
 

@@ -19,6 +19,8 @@
 #include "engine/CeDatabase.h"
 #include "engine/DatabaseComponent.h"
 #include "engine/FileSystemComponent.h"
+#include "engine/Global.h"
+#include "engine/ImagingTask.h"
 #include "image/ImageFile.h"
 
 using namespace dbtest;
@@ -499,6 +501,63 @@ TEST_F(DatabaseComponentTest, DamagedEntriesLeaveTheDevicesDatabaseAsItIs) {
   index.Reset();
   EXPECT_TRUE(Restore());
   EXPECT_EQ(ReadRecords(&pim, u"Mail", true).size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// The imaging task's database step through the registered factory, with a
+// password: the backup road stores the databases, the restore road puts
+// them back.
+TEST(DatabaseComponentTask, RoadsUseTheRegisteredComponent) {
+  quilmo::test::TestDevice dev;
+  AGlobal g;
+  g.g_Log.Open(false);
+  RegisterDatabaseComponent();
+  ASSERT_NE(CreateCedb(CEDB_SYSTEMGUID, u"Roads"), 0u);
+  AddRecords(u"Roads", false, {{Text(1, u"north")}, {Text(1, u"south")}});
+  const std::vector<Record> roads = ReadRecords(nullptr, u"Roads", false);
+
+  OperationDescriptor& d = g.g_Operation;
+  d = OperationDescriptor();
+  d.operationKind = kOperationBackup;
+  d.includeDatabases = 1;
+  d.imagePath.Set(CString(u"\\Db.qbk"), false);
+  g.g_bEncrypt = true;
+  g.SetTaskPassword(u"Secret#2");
+  IncludedKinds kinds{false, false, true, false};
+  g.g_WorkingIndex.Reset();
+  g.g_WorkingIndex.AddTopLevelComponents(&kinds);
+  g.g_WorkingIndex.PopulateSelected();
+  Progress progress;
+  {
+    AImagingTaskClient task(d, &progress);
+    EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
+  }
+  EXPECT_NE(g.g_Log.GetBuffer().find("Databases written - size : "), std::string::npos);
+  ASSERT_TRUE(CeDatabase::DeleteDatabase(nullptr, u"Roads", false));
+
+  d = OperationDescriptor();
+  d.operationKind = kOperationRestore;
+  d.includeDatabases = 1;
+  d.imagePath.Set(CString(u"\\Db.qbk"), false);
+  g.g_bEncrypt = true;
+  g.SetTaskPassword(u"Secret#2");
+  {
+    ASSERT_TRUE(InitCipherKey(true, u"Secret#2"));
+    AImageFile file(CString(u"\\Db.qbk"), AImageFile::kRestore);
+    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
+    ASSERT_TRUE(file.Close());
+    AImagingTaskClient task(d, &progress);
+    EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
+  }
+  EXPECT_NE(g.g_Log.GetBuffer().find("Databases restored - size : "), std::string::npos);
+  EXPECT_EQ(ReadRecords(nullptr, u"Roads", false), Reversed(roads));
+
+  SetTaskComponentFactory(TaskPart::Databases, nullptr);
+  g.g_WorkingIndex.SetComponent(IndexOwner::Databases, nullptr);
 }
 
 }  // namespace

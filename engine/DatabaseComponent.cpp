@@ -28,7 +28,6 @@ enum : DWORD { kStrRecordNotRead = 57740, kStrRecordNotReadIn = 57741 };
 constexpr char16_t kMailVolume[] = u"\\cemail.vol";
 constexpr char16_t kMailVolumeCopy[] = u"\\cemail.volc";
 constexpr char16_t kReplStorVolume[] = u"\\ReplStorVol";
-constexpr DWORD kVolumeWalkChars = 260;
 
 using namespace DatabaseEntryFormat;
 
@@ -289,56 +288,129 @@ bool ADatabase::WriteDefinitions(const std::vector<CEPROPSPEC>& specs, const CSt
   return true;
 }
 
-ADatabase::StepResult ADatabase::BackupRecord(HANDLE database, CEOID id, DWORD walkNumber, const CString& name,
-                                              CeDatabaseCompareBase& selector) {
-  if (!CeSeekDatabaseEx(database, CEDB_SEEK_CEOID, id, 0, nullptr) || !m_Record.Read(database)) {
-    LogWarning(GetLastError(),
-               Localizer::LoadResString(kStrRecordNotRead) + Number(walkNumber) + u" " +
-                   Localizer::LoadResString(kStrRecordNotReadIn) + name,
-               kClass, __LINE__);
-    return StepResult::kDone;
-  }
+ADatabase::RecordVerdict ADatabase::JudgeRecord(CEOID id, CeDatabaseCompareBase& selector, DWORD& crc,
+                                                ULONGLONG& size) {
   const WORD count = m_Record.Count();
-  if (count == 0) {
-    LogWarning(0, CString(u"NumberOfPropertyIDs = 0 for Record ") + Number(id), kClass, __LINE__);
-    return StepResult::kDone;
-  }
-  if (m_Record.Size() == 0) {
-    LogWarning(0, CString(u"BufferSize = 0 for Record ") + Number(id), kClass, __LINE__);
-    return StepResult::kDone;
-  }
-  if (!selector.Accept(id)) return StepResult::kDone;
-
+  if (count == 0) return RecordVerdict::kNoProperties;
+  if (m_Record.Size() == 0) return RecordVerdict::kNoBuffer;
+  if (!selector.Accept(id)) return RecordVerdict::kRejected;
   const CEPROPVAL* properties = m_Record.Properties();
-  DWORD crc = 0;
-  ULONGLONG size = 0;
-  for (WORD i = 0; i < count; ++i) {
-    if (!GetRecordPropertyCRC(properties[i], crc, size)) {
+  crc = 0;
+  size = 0;
+  for (WORD i = 0; i < count; ++i)
+    if (!GetRecordPropertyCRC(properties[i], crc, size)) return RecordVerdict::kCrcFailed;
+  if (size > 0xFFFFFFFFull) {
+    Log(0, CString(u"Record too large for the image: ") + Number(id), kClass, __LINE__);
+    return RecordVerdict::kCrcFailed;
+  }
+  return RecordVerdict::kWrite;
+}
+
+bool ADatabase::AppendRecordBody() {
+  for (WORD i = 0; i < m_Record.Count(); ++i) {
+    if (!WriteRecordProperty(m_Record.Properties()[i])) {
+      LogError(0, u"WriteRecordProperty() failed", kClass, __LINE__);
+      return false;
+    }
+  }
+  return true;
+}
+
+ADatabase::StepResult ADatabase::Conclude(RecordVerdict verdict, CEOID id, DWORD walkNumber, const CString& name) {
+  switch (verdict) {
+    case RecordVerdict::kUnreadable:
+      LogWarning(0,
+                 Localizer::LoadResString(kStrRecordNotRead) + Number(walkNumber) + u" " +
+                     Localizer::LoadResString(kStrRecordNotReadIn) + name,
+                 kClass, __LINE__);
+      return StepResult::kDone;
+    case RecordVerdict::kNoProperties:
+      LogWarning(0, CString(u"NumberOfPropertyIDs = 0 for Record ") + Number(id), kClass, __LINE__);
+      return StepResult::kDone;
+    case RecordVerdict::kNoBuffer:
+      LogWarning(0, CString(u"BufferSize = 0 for Record ") + Number(id), kClass, __LINE__);
+      return StepResult::kDone;
+    case RecordVerdict::kCrcFailed:
       LogError(0, u"GetRecordPropertyCRC() failed", kClass, __LINE__);
       return StepResult::kWarned;
-    }
+    default: return StepResult::kDone;
   }
-  if (size > 0xFFFFFFFFull) {
-    LogError(0, CString(u"Record too large for the image: ") + Number(id), kClass, __LINE__);
-    return StepResult::kWarned;
-  }
-  // The body is built first: nothing reaches the image unless all of it can.
-  m_Body.clear();
-  m_Body.reserve(static_cast<size_t>(size));
-  for (WORD i = 0; i < count; ++i) {
-    if (!WriteRecordProperty(properties[i])) {
-      LogError(0, u"WriteRecordProperty() failed", kClass, __LINE__);
-      return StepResult::kWarned;
-    }
-  }
-  const DWORD bytes = static_cast<DWORD>(m_Body.size());
-  if (!WriteRecordImageHeader(id, count, bytes, crc)) return StepResult::kFailed;
+}
+
+ADatabase::StepResult ADatabase::WriteRecord(CEOID id, WORD count, DWORD crc, const BYTE* body, DWORD size) {
+  if (!WriteRecordImageHeader(id, count, size, crc)) return StepResult::kFailed;
   // One run over the whole body, ended by this write.
-  if (!WriteBody(m_Body.data(), bytes, true, u"Write record property header to image failed")) {
+  if (!WriteBody(body, size, true, u"Write record property header to image failed")) {
     LogError(0, u"WriteRecordProperty() failed", kClass, __LINE__);
     return StepResult::kFailed;
   }
-  Progress(ImageFormat::kHeaderSize + bytes);
+  Progress(ImageFormat::kHeaderSize + size);
+  return StepResult::kDone;
+}
+
+ADatabase::StepResult ADatabase::BackupRecord(HANDLE database, CEOID id, DWORD walkNumber, const CString& name,
+                                              CeDatabaseCompareBase& selector) {
+  DWORD crc = 0;
+  ULONGLONG size = 0;
+  RecordVerdict verdict = RecordVerdict::kUnreadable;
+  if (CeSeekDatabaseEx(database, CEDB_SEEK_CEOID, id, 0, nullptr) && m_Record.Read(database))
+    verdict = JudgeRecord(id, selector, crc, size);
+  if (verdict != RecordVerdict::kWrite) return Conclude(verdict, id, walkNumber, name);
+  // The body is built first: nothing reaches the image unless all of it can.
+  m_Body.clear();
+  m_Body.reserve(static_cast<size_t>(size));
+  if (!AppendRecordBody()) return StepResult::kWarned;
+  return WriteRecord(id, m_Record.Count(), crc, m_Body.data(), static_cast<DWORD>(m_Body.size()));
+}
+
+ADatabase::StepResult ADatabase::BackupWindow(HANDLE database, CEOID start, DWORD first, DWORD length,
+                                              DWORD& taken, const CString& name, CeDatabaseCompareBase& selector) {
+  m_Window.clear();
+  m_Body.clear();
+  bool reread = false;
+  if (!CeSeekDatabaseEx(database, CEDB_SEEK_CEOID, start, 0, nullptr)) {
+    // Gone since the windows were taken: nothing of it can be read.
+    m_Window.assign(length, PendingRecord{});
+  }
+  // Forward, each read moving on by one.
+  while (m_Window.size() < length) {
+    PendingRecord pending;
+    pending.oid = m_Record.Read(database);
+    if (!pending.oid) {
+      if (GetLastError() == ERROR_NO_MORE_ITEMS) break;  // the database ends sooner
+      m_Window.push_back(pending);
+      // Past the unreadable one; at the end the window is complete.
+      if (!CeSeekDatabaseEx(database, CEDB_SEEK_CURRENT, 1, 0, nullptr)) break;
+      continue;
+    }
+    pending.count = m_Record.Count();
+    ULONGLONG size = 0;
+    pending.verdict = JudgeRecord(pending.oid, selector, pending.crc, size);
+    if (pending.verdict == RecordVerdict::kWrite && !reread) {
+      pending.at = m_Body.size();
+      if (!AppendRecordBody()) pending.verdict = RecordVerdict::kBodyFailed;
+      pending.size = static_cast<DWORD>(m_Body.size() - pending.at);
+      // Too much to hold: the window's records are read again one by one.
+      reread = m_Body.size() > kWindowBytes;
+    }
+    m_Window.push_back(pending);
+  }
+  if (taken == 0) taken = first + static_cast<DWORD>(m_Window.size());
+  if (reread) m_Body.clear();
+  for (size_t i = m_Window.size(); i-- > 0 && !m_bCancel;) {
+    const PendingRecord& p = m_Window[i];
+    const DWORD walkNumber = taken - 1 - (first + static_cast<DWORD>(i));
+    StepResult result;
+    if (p.verdict == RecordVerdict::kBodyFailed)
+      result = StepResult::kWarned;
+    else if (p.verdict != RecordVerdict::kWrite)
+      result = Conclude(p.verdict, p.oid, walkNumber, name);
+    else if (reread)
+      result = BackupRecord(database, p.oid, walkNumber, name, selector);
+    else
+      result = WriteRecord(p.oid, p.count, p.crc, m_Body.data() + p.at, p.size);
+    if (result != StepResult::kDone) return result;
+  }
   return StepResult::kDone;
 }
 
@@ -363,14 +435,23 @@ bool ADatabase::BackupDatabase(int node, HANDLE database, const DatabaseInfoReco
   }
   if (edb && !WriteDefinitions(specs, name)) return false;
 
-  const std::vector<CEOID> ids = CeDatabase::SnapshotRecordIds(database, info.numRecords);
-  bool ok = true;
-  for (size_t i = ids.size(); i-- > 0 && !m_bCancel;) {
-    StepResult result = BackupRecord(database, ids[i], static_cast<DWORD>(ids.size() - 1 - i), name, selector);
-    if (result != StepResult::kDone) {
-      ok = false;
-      break;
+  // The record count's records from the beginning, taken from the last to
+  // the first: in windows read forward (one device call a record), each
+  // written from its end.
+  std::vector<CEOID> starts;
+  if (info.numRecords) {
+    CEOID start = CeSeekDatabaseEx(database, CEDB_SEEK_BEGINNING, 0, 0, nullptr);
+    for (DWORD at = 0; start && at < info.numRecords; at += kWindowRecords) {
+      starts.push_back(start);
+      start = CeSeekDatabaseEx(database, CEDB_SEEK_CURRENT, kWindowRecords, 0, nullptr);
     }
+  }
+  bool ok = true;
+  DWORD taken = 0;
+  for (size_t w = starts.size(); ok && w-- > 0 && !m_bCancel;) {
+    const DWORD first = static_cast<DWORD>(w) * kWindowRecords;
+    const DWORD length = std::min(kWindowRecords, info.numRecords - first);
+    ok = BackupWindow(database, starts[w], first, length, taken, name, selector) == StepResult::kDone;
   }
   DWORD end = 0;
   m_pImageFile->GetBytesWritten(&end);
@@ -461,25 +542,36 @@ void ADatabaseComponent::PopulateChildren(Index& index, int node, bool selected)
 
 ULONGLONG ADatabaseComponent::ImageSize(Index& index, int node) {
   if (index.NodeType(node) != TREE_DATABASE) return 0;
-  ULONGLONG total = ImageFormat::kHeaderSize + kInfoSize;
   const bool edb = index.UserData(node) == kDatabaseUserDataEdb;
-  const bool found = CeDatabase::EnumRecordsByName(
-      nullptr, CString(index.NodeName(node)), edb, [&](HANDLE, CEOID, CEPROPVAL* properties, WORD count, void*) {
-        total += ImageFormat::kHeaderSize;
-        for (WORD i = 0; i < count; ++i) {
-          const CEPROPVAL& p = properties[i];
-          const WORD type = TypeFromPropID(p.propid);
-          if (p.wFlags & CEDB_PROPNOTFOUND) continue;
-          if (IsText(type))
-            total += 2 * (TextLength(p) + kEstimateTextExtra);
-          else if (IsBytes(type))
-            total += p.val.blob.dwCount + kEstimateValue;
-          else
-            total += kEstimateValue;
-        }
-        return CeDatabase::kKeepRecord;
-      });
-  return found ? total : 0;
+  DatabaseInfoRecord info;
+  HANDLE database = CeDatabase::OpenDatabaseWithInfo(nullptr, CString(index.NodeName(node)), edb, info);
+  if (database == INVALID_HANDLE_VALUE) return 0;
+  ULONGLONG total = ImageFormat::kHeaderSize + kInfoSize;
+  // The records in their order, each read moving on by one (the order does
+  // not matter to a sum); an unreadable one is passed over.
+  CeRecordBuffer record;
+  DWORD taken = 0;
+  bool more = info.numRecords && CeSeekDatabaseEx(database, CEDB_SEEK_BEGINNING, 0, 0, nullptr);
+  for (; more && taken < info.numRecords; ++taken) {
+    if (!record.Read(database)) {
+      more = GetLastError() != ERROR_NO_MORE_ITEMS && CeSeekDatabaseEx(database, CEDB_SEEK_CURRENT, 1, 0, nullptr);
+      continue;
+    }
+    total += ImageFormat::kHeaderSize;
+    for (WORD i = 0; i < record.Count(); ++i) {
+      const CEPROPVAL& p = record.Properties()[i];
+      const WORD type = TypeFromPropID(p.propid);
+      if (p.wFlags & CEDB_PROPNOTFOUND) continue;
+      if (IsText(type))
+        total += 2 * (TextLength(p) + kEstimateTextExtra);
+      else if (IsBytes(type))
+        total += p.val.blob.dwCount + kEstimateValue;
+      else
+        total += kEstimateValue;
+    }
+  }
+  CeDatabase::CloseDatabase(database);
+  return total;
 }
 
 bool ADatabaseComponent::HasVolumeGroup(Index& index, const CString& name) {

@@ -111,8 +111,34 @@ class ADatabase : public ATaskComponent {
   StepResult BackupNode(int node);
   bool ReadDefinitions(HANDLE database, std::vector<CEPROPSPEC>& specs, std::deque<std::u16string>& names);
   bool WriteDefinitions(const std::vector<CEPROPSPEC>& specs, const CString& name);
+  // What becomes of a record read (m_Record).
+  enum class RecordVerdict { kUnreadable, kNoProperties, kNoBuffer, kRejected, kCrcFailed, kBodyFailed, kWrite };
+  // A record of the window being backed up; its body in m_Body.
+  struct PendingRecord {
+    CEOID oid = 0;
+    RecordVerdict verdict = RecordVerdict::kUnreadable;
+    WORD count = 0;
+    DWORD crc = 0;
+    size_t at = 0;
+    DWORD size = 0;
+  };
+  static constexpr DWORD kWindowRecords = 256;
+  static constexpr size_t kWindowBytes = 4u << 20;
+
+  RecordVerdict JudgeRecord(CEOID id, CeDatabaseCompareBase& selector, DWORD& crc, ULONGLONG& size);
+  // Appends the properties of m_Record to m_Body.
+  bool AppendRecordBody();
+  // The warning (or the failure) of a record that is not written.
+  StepResult Conclude(RecordVerdict verdict, CEOID id, DWORD walkNumber, const CString& name);
+  StepResult WriteRecord(CEOID id, WORD count, DWORD crc, const BYTE* body, DWORD size);
+  // One record by its id (seek, read, write).
   StepResult BackupRecord(HANDLE database, CEOID id, DWORD walkNumber, const CString& name,
                           CeDatabaseCompareBase& selector);
+  // length records from the one at position first (id start), read
+  // forward and written from the last; taken: the walk's record count,
+  // set by its first window (the database's last).
+  StepResult BackupWindow(HANDLE database, CEOID start, DWORD first, DWORD length, DWORD& taken,
+                          const CString& name, CeDatabaseCompareBase& selector);
   bool WriteBody(const void* data, DWORD length, bool last, const CString& failText);
   void Progress(DWORD bytes);
 
@@ -140,7 +166,8 @@ class ADatabase : public ATaskComponent {
   Index& m_Index;
   ITaskProgress* m_pProgress;
   AImageFile* m_pImageFile;
-  std::vector<BYTE> m_Body;  // the record body being written or read
+  std::vector<BYTE> m_Body;  // the record body (or the window's bodies) being written, or read
+  std::vector<PendingRecord> m_Window;
   CeRecordBuffer m_Record;   // the record being backed up
   bool m_bImageFailed = false;
   // Restore: the database being filled and the volume mounted for it.

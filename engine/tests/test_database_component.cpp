@@ -324,8 +324,8 @@ TEST_F(DatabaseComponentTest, BackupEdgeCasesAreWarningsOfTheReport) {
   AddRecords(u"Kept", false, {{I4(1, 1)}, {}, {I4(1, 3)}});
   BuildTree();
   ASSERT_TRUE(CeDatabase::DeleteDatabase(nullptr, u"Gone", false));
-  // The first record taken (the last one) cannot be read.
-  ce::InjectDatabaseFault(ce::DbCall::kRead, ERROR_FILE_CORRUPT);
+  // The first record taken (the last one, the third read) cannot be read.
+  ce::InjectDatabaseFault(ce::DbCall::kRead, ERROR_FILE_CORRUPT, 1, 2);
   ASSERT_TRUE(Backup());
   EXPECT_TRUE(Reported(kLevelWarning, u"Could not find database : Gone"));
   EXPECT_TRUE(Logged(" : Could not find database : Gone 259"));

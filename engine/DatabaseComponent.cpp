@@ -238,6 +238,7 @@ bool ADatabase::WriteDatabaseImageHeader(int node, const DatabaseInfoRecord& inf
     LogError(GetLastError(), u"Write on Header to image file failed", kClass, __LINE__);
     return false;
   }
+  m_bEntryWritten = true;
   Progress(ImageFormat::kHeaderSize);
   if (!WriteBody(&info, kInfoSize, false, CString(u"Write database header to image failed for ") + name))
     return false;
@@ -472,6 +473,8 @@ ADatabase::StepResult ADatabase::BackupNode(int node) {
     if (error == ERROR_NO_MORE_ITEMS) {
       Log(error, CString(u"Could not find database : ") + name, kClass, __LINE__);
       LogWarning(error, CString(u"Could not find database : ") + name, kClass, __LINE__);
+      // The image has no entry for it: the index must not name one.
+      m_Index.SetSelected(node, false);
       return StepResult::kDone;
     }
     LogError(error, CString(u"Opening ") + name, kClass, __LINE__);
@@ -485,8 +488,10 @@ ADatabase::StepResult ADatabase::BackupNode(int node) {
   }
   m_Index.NodeInfo(node).OID = location.oid;
   CeDatabaseCompareBase everyRecord;
+  m_bEntryWritten = false;
   const bool ok = BackupDatabase(node, database, info, everyRecord);
   if (!CeDatabase::CloseDatabase(database)) LogError(GetLastError(), u"CloseHandle() Failed", kClass, __LINE__);
+  if (!m_bEntryWritten) m_Index.SetSelected(node, false);
   if (ok) return StepResult::kDone;
   if (m_bImageFailed) return StepResult::kFailed;
   LogWarning(0, CString(u"BackupDatabase failed for ") + CeDatabase::InfoName(info), kClass, __LINE__);

@@ -55,7 +55,8 @@ class ADatabase : public ATaskComponent {
   // Every selected database below the databases node. A database that is
   // gone is a warning; one that fails part-way is a warning and the backup
   // goes on (its entries so far are whole); a failed image write, or a node
-  // of another type, fails the backup. A cancel stops it with true.
+  // of another type, fails the backup. A cancel stops it with true. A node
+  // whose database left no entry in the image is deselected.
   bool Backup() override;
   // The database entry, then every record the selector accepts, last first.
   // The handle stays open.
@@ -170,6 +171,7 @@ class ADatabase : public ATaskComponent {
   std::vector<PendingRecord> m_Window;
   CeRecordBuffer m_Record;   // the record being backed up
   bool m_bImageFailed = false;
+  bool m_bEntryWritten = false;  // the current database's entry header is in the image
   // Restore: the database being filled and the volume mounted for it.
   HANDLE m_hDatabase = INVALID_HANDLE_VALUE;
   CEGUID m_MountedVolume{};

@@ -517,6 +517,7 @@ TEST(DatabaseComponentTask, RoadsUseTheRegisteredComponent) {
   RegisterDatabaseComponent();
   ASSERT_NE(CreateCedb(CEDB_SYSTEMGUID, u"Roads"), 0u);
   AddRecords(u"Roads", false, {{Text(1, u"north")}, {Text(1, u"south")}});
+  ASSERT_NE(CreateCedb(CEDB_SYSTEMGUID, u"Vanished"), 0u);
   const std::vector<Record> roads = ReadRecords(nullptr, u"Roads", false);
 
   OperationDescriptor& d = g.g_Operation;
@@ -530,10 +531,18 @@ TEST(DatabaseComponentTask, RoadsUseTheRegisteredComponent) {
   g.g_WorkingIndex.Reset();
   g.g_WorkingIndex.AddTopLevelComponents(&kinds);
   g.g_WorkingIndex.PopulateSelected();
+  // Gone between the selection and the backup: a warning of the report.
+  ASSERT_TRUE(CeDatabase::DeleteDatabase(nullptr, u"Vanished", false));
   Progress progress;
   {
     AImagingTaskClient task(d, &progress);
     EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
+    bool warned = false;
+    TaskReportItem item;
+    for (int i = 0; i < g.g_TaskReport.GetCount(); ++i)
+      warned = warned || (g.g_TaskReport.GetItem(item, i) && item.type == TaskReportItem::kWarning &&
+                          std::u16string(item.text) == u"Could not find database : Vanished");
+    EXPECT_TRUE(warned);
   }
   EXPECT_NE(g.g_Log.GetBuffer().find("Databases written - size : "), std::string::npos);
   ASSERT_TRUE(CeDatabase::DeleteDatabase(nullptr, u"Roads", false));

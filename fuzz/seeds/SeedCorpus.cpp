@@ -125,6 +125,19 @@ const char* const kXmlSeeds[][2] = {
      "  <weekly at=\"2:05\" dayofweek=\"3\" filename=\"\\temp\\Backup.pbf\" autoname=\"true\""
      " stopprocesses=\"TRUE\" remotemode=\"x\" inclusionlist=\"\\inclusion.xml\"/>\n"
      "</schedule>\n"},
+    {"schedule-week.xml",
+     "<schedule>\n"
+     "  <weekly at=\"02:00\" dayofweek=\"Sunday\" filename=\"\\temp\\Sun.pbf\" reset=\"TRUE\"/>\n"
+     "  <weekly at=\"23:59\" dayofweek=\"sat\" filename=\"\\temp\\Sat.pbf\"/>\n"
+     "  <daily at=\"0:00\" filename=\"\\temp\\Midnight.pbf\" remotemode=\"true\"/>\n"
+     "  <once at=\"12:00\" on=\"2024-02-29\" filename=\"\\temp\\Leap.pbf\"/>\n"
+     "</schedule>\n"},
+    {"schedule-bad.xml",
+     "<schedule>\n"
+     "  <daily at=\"10:00\" filename=\"\\temp\\a.pbf\"/>\n"
+     "  <once at=\"25:61\" on=\"2024-13-40\" dayofweek=\"x\" filename=\"b\"/>\n"
+     "  text<hourly at=\"1:00\"/>\n"
+     "</schedule>\n"},
     {"customres.xml",
      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<resources>\n"
      "  <string id=\"65300\" value=\"Scheduled backup missed\"/>\n"

@@ -137,17 +137,6 @@ TEST_F(UnattendedOptionsTest, AnEmptyOrMissingInclusionListReadsAsNone) {
   EXPECT_EQ(again.options, 5u);
 }
 
-TEST_F(UnattendedOptionsTest, StoredPathsAreReadBackWithAtMost260Characters) {
-  AUnattendedBackup b;
-  b.UseUnattendedKey();
-  const std::u16string longPath = u"\\" + std::u16string(300, u'p');
-  ASSERT_TRUE(b.StoreScheduledBackupOptions(1, longPath, false, false, longPath));
-  Read r;
-  ASSERT_TRUE(Retrieve(b, r));
-  EXPECT_EQ(r.file.str(), longPath.substr(0, 260));
-  EXPECT_EQ(r.list.str(), longPath.substr(0, 260));
-}
-
 // A command-line backup needs no stored set: option word 719 (715 in kiosk
 // mode), the command line's image path, no reset, no remote mode. What is
 // stored under its key still counts, except the path.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "boot/boot_state.h"
+#include "database/db_boot.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/power.h"
@@ -104,6 +105,9 @@ class Runner {
   }
   Outcome Boot();
   void ApplyHiveReplacements();
+  // Rolls back what the reset left mid-write and ends the old mounts.
+  void RecoverDatabases();
+  void MountSystemVolumes();
   void CheckHives();
   bool ReadLaunchList(std::map<DWORD, LaunchEntry>* entries);
   Outcome RunLaunchList();
@@ -299,6 +303,20 @@ void Runner::ApplyHiveReplacements() {
   if (!pending.empty()) boot::ClearHiveReplacements(dev_);
 }
 
+void Runner::RecoverDatabases() {
+  for (const std::string& line : db::RecoverStores(dev_)) Line(BootTag() + line);
+}
+
+void Runner::MountSystemVolumes() {
+  for (const SystemVolume& v : dev_->GetProfile().systemVolumes) {
+    std::string problem;
+    if (db::MountSystemVolume(dev_, v, &problem))
+      Line(BootTag() + "mounted the system volume " + U8(v.path) + (v.edb ? " (EDB)" : " (CEDB)"));
+    else
+      Line(BootTag() + "the system volume " + U8(v.path) + " cannot be mounted: " + problem);
+  }
+}
+
 void Runner::CheckHives() {
   struct {
     HKEY root;
@@ -481,6 +499,7 @@ Outcome Runner::Boot() {
   launchTime_.clear();
   Line(BootTag() + "starting");
   ApplyHiveReplacements();
+  RecoverDatabases();
   RegCloseHives();  // every hive is read afresh from here on
   MarkDeviceBoot();
   std::string resident;
@@ -495,6 +514,8 @@ Outcome Runner::Boot() {
   if (o != Outcome::kDone) return o;
   if (ResetPending()) return Outcome::kReset;
   boot::LeaveInitPhase(dev_);
+  // The system's volumes: free while the init list ran, held from here on.
+  MountSystemVolumes();
   Line(BootTag() + "shell up, running " + U8(kStartupFolder));
   RunStartupFolder();
   Line(BootTag() + "complete");

@@ -1,100 +1,174 @@
-// Fuzz entry point for the database component's restore. Each input is an
-// image whose first entry is a database entry (its records follow),
-// enciphered with the key table's key as a backup without a password
-// writes it; the component restores it into a scratch device made once
-// per process, through an index that names the entry at offset 0.
-//   FuzzDatabaseEntries: the database entry and its record entries.
-#include <stdlib.h>
+// Fuzz entry points of the property database stores:
+//   FuzzVolumeFile    any bytes as a volume file: it either fails to mount
+//                     (with an error, mounting nothing) or mounts, and then
+//                     every database and record in it reads or fails with
+//                     an error, and it unmounts again;
+//   FuzzStoredRecord  any bytes as one record's stored properties: the read
+//                     fails with ERROR_FILE_CORRUPT or gives properties whose
+//                     texts and blobs lie inside the buffer it handed out.
+// Never a crash, a leak or a hang.
+#include <sqlite3.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "ce/database.h"
-#include "ce/msgbox.h"
-#include "cesim/device.h"
-#include "cesim/msgbox.h"
-#include "engine/DatabaseComponent.h"
-#include "image/Cipher.h"
-#include "image/ImageFile.h"
-#include "image/Index.h"
+#include "ce/errors.h"
+#include "cesim/database.h"
+#include "testkit/TestDevice.h"
 
 namespace {
 
-const WCHAR kImagePath[] = u"\\fuzz.pbf";
-
-class FuzzDevice {
- public:
-  FuzzDevice() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quilmo-fuzzdb-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) abort();
-    dir_ = tmpl;
-    std::string error;
-    if (!ce::Device::Create(dir_, ce::Profile{}, &error) || !ce::Device::Use(dir_)) abort();
-    // Boxes of the log front end answer at once.
-    ce::SetMessageBoxService([](const ce::MessageBoxRequest&) { return IDOK; });
-  }
-  ~FuzzDevice() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  void Put(const uint8_t* data, size_t size) const {
-    std::ofstream f(dir_ / "fs" / "fuzz.pbf", std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-
- private:
-  std::filesystem::path dir_;
-};
-
-const FuzzDevice& Device() {
-  static FuzzDevice device;
-  return device;
+quilmo::test::TestDevice& Device() {
+  static quilmo::test::TestDevice* dev = new quilmo::test::TestDevice();  // one for the whole run
+  return *dev;
 }
 
-// Every database of both object stores goes, so that runs stay small.
-void ClearObjectStores() {
-  for (bool edb : {false, true}) {
-    CEGUID guid = ZERO_CEGUID;
-    HANDLE find = edb ? CeFindFirstDatabaseEx2(&guid, 0) : CeFindFirstDatabaseEx(&guid, 0);
-    if (find == INVALID_HANDLE_VALUE) continue;
-    while (CEOID oid = CeFindNextDatabaseEx(find, nullptr)) {
-      CEGUID store = ZERO_CEGUID;
-      if (edb)
-        CeDeleteDatabaseEx2(&store, oid);
-      else
-        CeDeleteDatabaseEx(&store, oid);
-    }
-    CloseHandle(find);
+bool KnownType(WORD t) {
+  switch (t) {
+    case CEVT_I2: case CEVT_UI2: case CEVT_I4: case CEVT_UI4: case CEVT_R8: case CEVT_BOOL: case CEVT_FILETIME:
+    case CEVT_LPWSTR: case CEVT_BLOB: case CEVT_STREAM: case CEVT_RECID: case CEVT_AUTO_I4: case CEVT_AUTO_I8:
+      return true;
+    default:
+      return false;
   }
+}
+
+// Checks what a successful read handed out: known types, and every text
+// and blob inside the buffer.
+void CheckRead(const BYTE* buf, DWORD size, WORD count) {
+  if (count && !buf) std::abort();
+  if (count && LocalSize(const_cast<BYTE*>(buf)) < size) std::abort();
+  if (static_cast<size_t>(count) * sizeof(CEPROPVAL) > size) std::abort();
+  const auto* vals = reinterpret_cast<const CEPROPVAL*>(buf);
+  const BYTE* end = buf + size;
+  for (WORD i = 0; i < count; ++i) {
+    const CEPROPVAL& v = vals[i];
+    if (!KnownType(TypeFromPropID(v.propid)) || v.wFlags != 0) std::abort();
+    if (TypeFromPropID(v.propid) == CEVT_LPWSTR) {
+      const auto* p = reinterpret_cast<const BYTE*>(v.val.lpwstr);
+      if (p < buf || p >= end) std::abort();
+      const WCHAR* c = v.val.lpwstr;
+      while (reinterpret_cast<const BYTE*>(c + 1) <= end && *c) ++c;
+      if (reinterpret_cast<const BYTE*>(c + 1) > end) std::abort();  // no NUL inside the buffer
+    } else if (TypeFromPropID(v.propid) == CEVT_BLOB || TypeFromPropID(v.propid) == CEVT_STREAM) {
+      if (v.val.blob.dwCount == 0) continue;
+      const BYTE* p = v.val.blob.lpb;
+      if (p < buf || p > end || static_cast<size_t>(end - p) < v.val.blob.dwCount) std::abort();
+    }
+  }
+}
+
+// Reads every record of an open database the way the backup does.
+void ReadAll(HANDLE h) {
+  BY_HANDLE_DB_INFORMATION info{};
+  if (!CeGetDBInformationByHandle(h, &info)) {
+    if (GetLastError() == ERROR_SUCCESS) std::abort();
+    return;
+  }
+  LPBYTE buf = nullptr;
+  DWORD size = 0;
+  CEOID id = CeSeekDatabaseEx(h, CEDB_SEEK_BEGINNING, 0, 0, nullptr);
+  for (DWORD n = 0; id && n < info.infDatabase.dwNumRecords + 1; ++n) {
+    WORD count = 0;
+    if (CeReadRecordPropsEx(h, CEDB_ALLOWREALLOC, &count, nullptr, &buf, &size, nullptr))
+      CheckRead(buf, size, count);
+    else if (GetLastError() == ERROR_SUCCESS)
+      std::abort();
+    id = CeSeekDatabaseEx(h, CEDB_SEEK_CURRENT, 1, 0, nullptr);
+  }
+  LocalFree(buf);
+  WORD defs = 0;
+  if (info.wVersion == 2 && CeGetDatabaseProps(h, &defs, nullptr, nullptr) && defs) {
+    std::vector<CEPROPSPEC> specs(defs);
+    CeGetDatabaseProps(h, &defs, nullptr, specs.data());  // names left out: no buffers given
+  }
+}
+
+void WalkVolume(CEGUID g, bool edb) {
+  HANDLE f = edb ? CeFindFirstDatabaseEx2(&g, 0) : CeFindFirstDatabaseEx(&g, 0);
+  if (f == INVALID_HANDLE_VALUE) return;
+  for (int n = 0; n < 64; ++n) {
+    CEOID oid = CeFindNextDatabaseEx(f, nullptr);
+    if (!oid) break;
+    if (edb) {
+      CEOIDINFOEX oi{};
+      oi.wVersion = CEOIDINFOEX_VERSION;
+      CeOidGetInfoEx2(&g, oid, &oi);
+    } else {
+      CEOIDINFO oi{};
+      CeOidGetInfoEx(&g, oid, &oi);
+    }
+    CEOID open = oid;
+    HANDLE h = edb ? CeOpenDatabaseInSession(nullptr, &g, &open, nullptr, nullptr, 0, nullptr)
+                   : CeOpenDatabaseEx2(&g, &open, nullptr, nullptr, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    ReadAll(h);
+    CloseHandle(h);
+  }
+  CloseHandle(f);
 }
 
 }  // namespace
 
-int FuzzDatabaseEntries(const uint8_t* data, size_t size) {
-  Device().Put(data, size);
-  InitCipherKey(false, nullptr);
-  AImageFile image(kImagePath, AImageFile::kRestore);
-  if (!image.Open()) return 0;
-  Index index;
-  IncludedKinds kinds{false, false, true, false};
-  index.AddTopLevelComponents(&kinds);
-  Index::Item group;
-  group.ComponentType = TREE_DATABASE_GROUP;
-  group.name = u"\\Documents and Settings\\default.vol";
-  index.AddChildren(index.FindChildOfType(TREE_DATABASES), {group});
-  Index::Item database;
-  database.ComponentType = TREE_DATABASE;
-  database.fileOffset = 0;
-  index.AddChildren(index.FirstChild(index.FindChildOfType(TREE_DATABASES)), {database});
+int FuzzVolumeFile(const uint8_t* data, size_t size) {
+  quilmo::test::TestDevice& dev = Device();
   {
-    ADatabase component(index, nullptr, &image);
-    component.Restore();
+    std::ofstream out(dev.Host(u"\\fuzz.vol"), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
-  ClearObjectStores();
-  // A failed close of an image opened for reading loses nothing.
-  (void)image.Close();
+  std::error_code ec;
+  std::filesystem::remove(dev.Host(u"\\fuzz.vol").string() + "-journal", ec);
+  for (bool edb : {false, true}) {
+    CEGUID g{};
+    LPWSTR path = const_cast<LPWSTR>(u"\\fuzz.vol");
+    bool mounted = edb ? CeMountDBVolEx(&g, path, nullptr, OPEN_EXISTING) : CeMountDBVol(&g, path, OPEN_EXISTING);
+    if (!mounted) {
+      if (GetLastError() == ERROR_SUCCESS || !ce::ListMountedVolumes().empty()) std::abort();
+      continue;
+    }
+    WalkVolume(g, edb);
+    if (!CeUnmountDBVol(&g) || !ce::ListMountedVolumes().empty()) std::abort();
+  }
+  return 0;
+}
+
+int FuzzStoredRecord(const uint8_t* data, size_t size) {
+  static sqlite3* raw = nullptr;
+  static HANDLE db = INVALID_HANDLE_VALUE;
+  static CEOID record = 0;
+  if (db == INVALID_HANDLE_VALUE) {
+    Device();
+    CEDBASEINFO info{};
+    info.dwFlags = CEDB_VALIDNAME;
+    std::u16string name = u"Fuzzed";
+    std::copy(name.begin(), name.end(), info.szDbaseName);
+    CEGUID g = CEDB_SYSTEMGUID;
+    CEOID oid = CeCreateDatabaseEx(&g, &info);
+    db = CeOpenDatabaseEx2(&g, &oid, nullptr, nullptr, 0, nullptr);
+    CEPROPVAL v{};
+    v.propid = MAKE_CEPROPID(1, CEVT_I4);
+    record = CeWriteRecordProps(db, 0, 1, &v);
+    if (!record || sqlite3_open((Device().dir() / "objectstore.db").c_str(), &raw) != SQLITE_OK) std::abort();
+  }
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(raw, "UPDATE record SET data = ? WHERE oid = ?", -1, &s, nullptr);
+  sqlite3_bind_blob(s, 1, size ? data : reinterpret_cast<const uint8_t*>(""), static_cast<int>(size), SQLITE_STATIC);
+  sqlite3_bind_int64(s, 2, record);
+  if (sqlite3_step(s) != SQLITE_DONE) std::abort();
+  sqlite3_finalize(s);
+  if (CeSeekDatabaseEx(db, CEDB_SEEK_CEOID, record, 0, nullptr) != record) std::abort();
+  LPBYTE buf = nullptr;
+  DWORD bytes = 0;
+  WORD count = 0;
+  if (CeReadRecordPropsEx(db, CEDB_ALLOWREALLOC, &count, nullptr, &buf, &bytes, nullptr))
+    CheckRead(buf, bytes, count);
+  else if (GetLastError() != ERROR_FILE_CORRUPT)
+    std::abort();
+  LocalFree(buf);
   return 0;
 }

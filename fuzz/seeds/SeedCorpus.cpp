@@ -4,6 +4,8 @@
 //   header/  single 80-byte entry headers
 //   xml/     configuration, inclusion list, schedule, resource XML files and a
 //            dialog template and a screen file
+//   volume/  small database volume files (CEDB and EDB, every value type)
+//   record/  records' stored properties
 // Usage: quilmo_fuzz_seeds OUTPUT_FOLDER. Exit code 0 on success.
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+
+#include "ce/bytes.h"
+#include "ce/database.h"
 #include "ce/file.h"
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
@@ -85,6 +91,70 @@ bool WriteImage(const quilmo::test::TestDevice& dev, const std::u16string& devic
   if (!tail.WritePlain(image) || !image.Close()) return false;
   out->bytes = dev.ReadFile(devicePath);
   return true;
+}
+
+// A volume of one generation holding a database with a record of every
+// type it takes, repacked with small pages so the seed stays small.
+bool WriteVolume(const quilmo::test::TestDevice& dev, const std::u16string& path, bool edb, std::string* out) {
+  const WORD types[] = {CEVT_I2, CEVT_UI2, CEVT_I4, CEVT_UI4, CEVT_R8, CEVT_BOOL, CEVT_FILETIME, CEVT_LPWSTR,
+                        CEVT_BLOB, CEVT_STREAM, CEVT_RECID, CEVT_AUTO_I4, CEVT_AUTO_I8};
+  const size_t n = edb ? std::size(types) : 9;
+  CEGUID g{};
+  LPWSTR p = const_cast<LPWSTR>(path.c_str());
+  if (!(edb ? CeMountDBVolEx(&g, p, nullptr, OPEN_ALWAYS) : CeMountDBVol(&g, p, OPEN_ALWAYS))) return false;
+  std::vector<CEPROPSPEC> defs(n);
+  std::vector<CEPROPVAL> vals(n);
+  std::u16string text = u"seed text \u00e9";
+  std::string blob = "seed blob bytes";
+  for (size_t i = 0; i < n; ++i) {
+    defs[i] = CEPROPSPEC{CEPROPSPEC_VERSION, MAKE_CEPROPID(i + 1, types[i]), 0, nullptr, 0};
+    vals[i] = CEPROPVAL{};
+    vals[i].propid = defs[i].propid;
+    vals[i].val.llVal = static_cast<LONGLONG>(0x0102030405060708ll * static_cast<LONGLONG>(i + 1));
+    if (types[i] == CEVT_LPWSTR) vals[i].val.lpwstr = text.data();
+    if (types[i] == CEVT_BLOB || types[i] == CEVT_STREAM)
+      vals[i].val.blob = {static_cast<DWORD>(blob.size()), reinterpret_cast<LPBYTE>(blob.data())};
+  }
+  CEOID oid = 0;
+  if (edb) {
+    CEDBASEINFOEX info{};
+    info.dwFlags = CEDB_VALIDNAME;
+    std::copy_n(u"Seed", 4, info.szDbaseName);
+    oid = CeCreateDatabaseWithProps(&g, &info, static_cast<DWORD>(n), defs.data());
+  } else {
+    CEDBASEINFO info{};
+    info.dwFlags = CEDB_VALIDNAME;
+    std::copy_n(u"Seed", 4, info.szDbaseName);
+    oid = CeCreateDatabaseEx(&g, &info);
+  }
+  HANDLE h = edb ? CeOpenDatabaseInSession(nullptr, &g, &oid, nullptr, nullptr, 0, nullptr)
+                 : CeOpenDatabaseEx2(&g, &oid, nullptr, nullptr, 0, nullptr);
+  bool ok = h != INVALID_HANDLE_VALUE && CeWriteRecordProps(h, 0, static_cast<WORD>(n), vals.data()) &&
+            CeWriteRecordProps(h, 0, 1, vals.data());
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  ok = CeUnmountDBVol(&g) && ok;
+  sqlite3* db = nullptr;
+  ok = ok && sqlite3_open(dev.Host(path).c_str(), &db) == SQLITE_OK &&
+       sqlite3_exec(db, "PRAGMA page_size=512; VACUUM;", nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  *out = dev.ReadFile(path);
+  return ok;
+}
+
+// A record's stored properties: u32 property id, u32 length, the bytes.
+std::string StoredRecord() {
+  std::string b;
+  auto put = [&](CEPROPID id, const std::string& v) {
+    ce::le::Put32(&b, id);
+    ce::le::Put32(&b, static_cast<uint32_t>(v.size()));
+    b += v;
+  };
+  put(MAKE_CEPROPID(1, CEVT_I4), std::string("\x2a\0\0\0", 4));
+  put(MAKE_CEPROPID(2, CEVT_LPWSTR), std::string("h\0i\0", 4));
+  put(MAKE_CEPROPID(3, CEVT_BLOB), "blob");
+  put(MAKE_CEPROPID(4, CEVT_R8), std::string(8, '\x7f'));
+  put(MAKE_CEPROPID(5, CEVT_UI2), std::string(2, '\xff'));
+  return b;
 }
 
 // The image reads back: it is a backup file and its index is found through
@@ -198,6 +268,10 @@ int main(int argc, char** argv) {
        Put(out / "header" / "metadata.bin", HeaderBytes(AImageFileHeader(
                                                   METADATA_ENTRY, ImageFormat::kMetadataBlockSize, 0, 0, 0, 0)));
   for (const auto& [name, text] : kXmlSeeds) ok = ok && Put(out / "xml" / name, text);
+  std::string cedbVolume, edbVolume;
+  ok = ok && WriteVolume(dev, u"\\temp\\cedb.vol", false, &cedbVolume) &&
+       WriteVolume(dev, u"\\temp\\edb.vol", true, &edbVolume) && Put(out / "volume" / "cedb.vol", cedbVolume) &&
+       Put(out / "volume" / "edb.vol", edbVolume) && Put(out / "record" / "record.bin", StoredRecord());
   if (!ok) {
     std::fprintf(stderr, "writing the seeds into %s failed\n", out.c_str());
     return 1;

@@ -203,16 +203,14 @@ uint64_t NowTicks() {
 DWORD EnterHandle(HANDLE h, std::shared_ptr<DbHandle>* out, Store** store) {
   auto obj = GetHandle<DbHandle>(h);
   if (!obj) return ERROR_INVALID_HANDLE;
-  Device* dev = ApiDevice();
-  if (!dev) return GetLastError();
+  // The handle's open made the tables and checked the store.
+  Device* dev = Device::Current();
+  if (!dev) return ERROR_NOT_READY;
+  if (!obj->objectStore && !StillMounted(dev, obj->guid)) return ERROR_INVALID_HANDLE;
   DWORD err = ERROR_SUCCESS;
-  if (obj->objectStore) {
-    err = OpenObjectStore(dev, store);
-  } else {
-    if (!StillMounted(dev, obj->guid)) return ERROR_INVALID_HANDLE;
-    *store = OpenStore(obj->host, obj->key, obj->gen, false, false, &err);
-  }
-  if (err != ERROR_SUCCESS) return err;
+  *store = OpenStore(obj->host, obj->key, obj->objectStore ? kGenObjectStore : obj->gen, obj->objectStore, false,
+                     &err, /*trusted=*/true);
+  if (!*store) return err;
   *out = std::move(obj);
   return ERROR_SUCCESS;
 }

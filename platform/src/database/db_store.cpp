@@ -1,6 +1,7 @@
 #include "database/db_store.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,12 @@ constexpr int kStoreApplicationId = 0x51564F4C;
 constexpr int kStoreVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
 constexpr uint64_t kMaxOid = 0xFFFFFFFFull;
+// Records the cache reads ahead at a time, and the bytes it keeps per
+// database before it starts afresh.
+constexpr int64_t kReadAhead = 256;
+constexpr size_t kCacheBytes = 16u << 20;
+// Where the database header keeps the file change counter (big-endian).
+constexpr off_t kChangeCounterAt = 24;
 
 const char* const kSchema =
     "CREATE TABLE meta(k TEXT PRIMARY KEY, v INTEGER NOT NULL);"
@@ -51,7 +58,19 @@ Connections& Cache() {
   return *c;
 }
 
+pid_t gPid = 0;
+
+void RenewPid() { gPid = getpid(); }
+
 }  // namespace
+
+pid_t ProcessId() {
+  static const bool registered = [] {
+    RenewPid();
+    return pthread_atfork(nullptr, nullptr, RenewPid) == 0;
+  }();
+  return registered ? gPid : getpid();
+}
 
 DWORD ErrorFromSqlite(int rc) {
   switch (rc & 0xff) {
@@ -142,19 +161,24 @@ Store::Store(fs::path host, std::u16string key) : host_(std::move(host)), key_(s
 Store::~Store() { Close(); }
 
 void Store::Close() {
-  if (db_ && pid_ == getpid()) {
+  if (db_ && pid_ == ProcessId()) {
     for (auto& [sql, s] : stmts_) sqlite3_finalize(s);
     sqlite3_close_v2(db_);
   }
   // A forked child leaves its parent's connection alone.
   stmts_.clear();
+  cache_.clear();
+  if (counterFd_ >= 0) close(counterFd_);
+  counterFd_ = -1;
   db_ = nullptr;
   gen_ = -1;
   writing_ = false;
 }
 
+bool Store::OpenHere() const { return db_ && pid_ == ProcessId(); }
+
 bool Store::SameFile() const {
-  if (!db_ || pid_ != getpid()) return false;
+  if (!db_ || pid_ != ProcessId()) return false;
   struct stat st;
   return stat(host_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_;
 }
@@ -195,7 +219,7 @@ DWORD Store::Open(int gen, bool create, bool check) {
     return ErrorFromSqlite(rc);
   }
   db_ = db;
-  pid_ = getpid();
+  pid_ = ProcessId();
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   DWORD err = Prepare(gen, fresh);
   if (err == ERROR_SUCCESS && check) {
@@ -211,6 +235,8 @@ DWORD Store::Open(int gen, bool create, bool check) {
   }
   dev_ = st.st_dev;
   ino_ = st.st_ino;
+  counterFd_ = open(host_.c_str(), O_RDONLY | O_CLOEXEC);  // without it nothing is kept in the cache
+  CheckCache();
   return ERROR_SUCCESS;
 }
 
@@ -308,6 +334,54 @@ DWORD Store::NewOid(Device* dev, uint64_t floor, CEOID* out) {
   return ERROR_SUCCESS;
 }
 
+void Store::CheckCache() {
+  unsigned char b[4];
+  const bool read = counterFd_ >= 0 && pread(counterFd_, b, 4, kChangeCounterAt) == 4;
+  const uint32_t now = read ? (uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3]) : 0;
+  if (!read || now != counter_) cache_.clear();
+  counter_ = now;
+}
+
+const std::vector<CEOID>* Store::RecordOrder(CEOID db) {
+  DbCache& c = cache_[db];
+  if (c.ordered) return &c.order;
+  c.order.clear();
+  Query q(Prep("SELECT oid FROM record WHERE db = ? ORDER BY oid"));
+  q.Bind(1, db);
+  while (q.Step()) c.order.push_back(static_cast<CEOID>(q.Int(0)));
+  if (q.rc() != SQLITE_DONE) {
+    cache_.erase(db);
+    return nullptr;
+  }
+  c.ordered = counterFd_ >= 0;
+  return &c.order;
+}
+
+const std::string* Store::RecordData(CEOID db, CEOID record, DWORD* error) {
+  DbCache& c = cache_[db];
+  auto it = c.data.find(record);
+  if (it != c.data.end()) return &it->second;
+  if (c.bytes > kCacheBytes) {
+    c.data.clear();
+    c.bytes = 0;
+  }
+  // This record and the ones after it, as a walk reads them next.
+  Query q(Prep("SELECT oid, data FROM record WHERE db = ? AND oid >= ? ORDER BY oid LIMIT ?"));
+  q.Bind(1, db).Bind(2, record).Bind(3, counterFd_ >= 0 ? kReadAhead : 1);
+  while (q.Step()) {
+    auto [slot, fresh] = c.data.emplace(static_cast<CEOID>(q.Int(0)), q.Blob(1));
+    if (fresh) c.bytes += slot->second.size();
+  }
+  if (q.rc() != SQLITE_DONE) {
+    *error = LastError();
+    cache_.erase(db);
+    return nullptr;
+  }
+  it = c.data.find(record);
+  *error = ERROR_SUCCESS;
+  return it == c.data.end() ? nullptr : &it->second;
+}
+
 bool Store::Flush() {
   int fd = open(host_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -318,13 +392,21 @@ bool Store::Flush() {
 
 // ---------------------------------------------------------------- cache
 
-Store* OpenStore(const fs::path& host, const std::u16string& key, int gen, bool create, bool check, DWORD* error) {
+Store* OpenStore(const fs::path& host, const std::u16string& key, int gen, bool create, bool check, DWORD* error,
+                 bool trusted) {
   Connections& c = Cache();
   std::lock_guard<std::mutex> g(c.lock);
   std::unique_ptr<Store>& slot = c.stores[host.string()];
   if (!slot) slot = std::make_unique<Store>(host, key);
   Store* s = slot.get();
-  if (s->SameFile() && !check && (gen < 0 || s->Generation() == gen)) return s;
+  if (trusted && s->IsOpen() && s->OpenHere() && !check && (gen < 0 || s->Generation() == gen)) {
+    s->CheckCache();
+    return s;
+  }
+  if (s->SameFile() && !check && (gen < 0 || s->Generation() == gen)) {
+    s->CheckCache();
+    return s;
+  }
   if (s->SameFile() && !check && gen >= 0 && s->Generation() != gen) {
     *error = ERROR_FILE_CORRUPT;
     return nullptr;

@@ -84,6 +84,8 @@ class Store {
   DWORD Open(int gen, bool create, bool check);
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
+  // Opened by this process (not inherited through a fork).
+  bool OpenHere() const;
   // True while the file at the host path is still the one open here.
   bool SameFile() const;
 
@@ -108,6 +110,19 @@ class Store {
   // fsyncs the file.
   bool Flush();
 
+  // Reads of records go through a cache that lives while the file's
+  // change counter stays as it was: any commit, this connection's or
+  // another process's, drops it (checked on every call through OpenStore).
+  // The counter is read without a lock: an old counter during another
+  // process's commit serves the state just before that commit.
+  void CheckCache();
+  // The OIDs of a database's records in order; null on a read failure
+  // (LastError).
+  const std::vector<CEOID>* RecordOrder(CEOID db);
+  // The stored properties of a record of db; null when it is gone or on a
+  // read failure (*error then set).
+  const std::string* RecordData(CEOID db, CEOID record, DWORD* error);
+
  private:
   bool Exec(const char* sql);
   DWORD Prepare(int gen, bool create);
@@ -121,12 +136,28 @@ class Store {
   int gen_ = -1;
   bool writing_ = false;
   std::map<const char*, sqlite3_stmt*> stmts_;
+
+  struct DbCache {
+    bool ordered = false;
+    std::vector<CEOID> order;
+    std::map<CEOID, std::string> data;
+    size_t bytes = 0;
+  };
+  int counterFd_ = -1;
+  uint32_t counter_ = 0;
+  std::map<CEOID, DbCache> cache_;
 };
 
 // This process's connection to the store at host (opened or reopened as
-// needed: a new process, a replaced file). Null with *error set.
+// needed: a new process, a replaced file). Null with *error set. With
+// trusted set, a connection this process has open is taken without
+// looking at the file again: for handles, whose store was checked when
+// they were opened and cannot be replaced while it stays mounted.
 Store* OpenStore(const std::filesystem::path& host, const std::u16string& key, int gen, bool create, bool check,
-                 DWORD* error);
+                 DWORD* error, bool trusted = false);
+
+// This process's id, kept across calls (and renewed in a forked child).
+pid_t ProcessId();
 // Forgets this process's connection to host (after the last unmount).
 void DropStore(const std::filesystem::path& host);
 

@@ -69,32 +69,10 @@ DWORD MissError(Store* s, const DbHandle& h) {
   return LoadDb(s, h.oid, h.gen, &row) ? ERROR_NO_MORE_ITEMS : ERROR_INVALID_HANDLE;
 }
 
-// The OID `steps` records away from the first record at or above `from`
-// (steps may be negative); 0 when there is none.
-CEOID Step(Store* s, CEOID db, uint64_t from, int64_t steps) {
-  if (steps >= 0) {
-    Query q(s->Prep("SELECT oid FROM record WHERE db = ? AND oid >= ? ORDER BY oid LIMIT 1 OFFSET ?"));
-    return q.Bind(1, db).Bind(2, static_cast<int64_t>(from)).Bind(3, steps).Step() ? static_cast<CEOID>(q.Int(0))
-                                                                                  : 0;
-  }
-  Query q(s->Prep("SELECT oid FROM record WHERE db = ? AND oid < ? ORDER BY oid DESC LIMIT 1 OFFSET ?"));
-  return q.Bind(1, db).Bind(2, static_cast<int64_t>(from)).Bind(3, -steps - 1).Step() ? static_cast<CEOID>(q.Int(0))
-                                                                                     : 0;
-}
-
-CEOID FromEnd(Store* s, CEOID db, int64_t back) {
-  Query q(s->Prep("SELECT oid FROM record WHERE db = ? ORDER BY oid DESC LIMIT 1 OFFSET ?"));
-  return q.Bind(1, db).Bind(2, back).Step() ? static_cast<CEOID>(q.Int(0)) : 0;
-}
-
-bool RecordIn(Store* s, CEOID db, CEOID rec) {
-  Query q(s->Prep("SELECT 1 FROM record WHERE oid = ? AND db = ?"));
-  return q.Bind(1, rec).Bind(2, db).Step();
-}
-
-DWORD IndexOf(Store* s, CEOID db, CEOID rec) {
-  Query q(s->Prep("SELECT count(*) FROM record WHERE db = ? AND oid < ?"));
-  return q.Bind(1, db).Bind(2, rec).Step() ? static_cast<DWORD>(q.Int(0)) : 0;
+// The position of the first record at or above cursor in order.
+int64_t PositionOf(const std::vector<CEOID>& order, uint64_t cursor) {
+  if (cursor > 0xFFFFFFFFull) return static_cast<int64_t>(order.size());
+  return std::lower_bound(order.begin(), order.end(), static_cast<CEOID>(cursor)) - order.begin();
 }
 
 // Puts the read's properties into the caller's buffer, growing it when
@@ -191,20 +169,25 @@ CEOID CeSeekDatabaseEx(HANDLE hDatabase, DWORD dwSeekType, DWORD dwValue, WORD, 
   Store* s = nullptr;
   DWORD err = EnterHandle(hDatabase, &h, &s);
   if (err != ERROR_SUCCESS) return Fail(err, CEOID{0});
-  CEOID reached = 0;
+  const std::vector<CEOID>* order = s->RecordOrder(h->oid);
+  if (!order) return Fail(s->LastError(), CEOID{0});
+  const int64_t size = static_cast<int64_t>(order->size());
+  int64_t at = -1;
   switch (dwSeekType) {
     case CEDB_SEEK_BEGINNING:
-      reached = Step(s, h->oid, 0, dwValue);
+      at = dwValue;
       break;
     case CEDB_SEEK_CURRENT:
-      reached = Step(s, h->oid, h->cursor, static_cast<LONG>(dwValue));
+      at = PositionOf(*order, h->cursor) + static_cast<LONG>(dwValue);
       break;
     case CEDB_SEEK_END:
-      reached = FromEnd(s, h->oid, dwValue);
+      at = size - 1 - static_cast<int64_t>(dwValue);
       break;
-    case CEDB_SEEK_CEOID:
-      reached = dwValue && RecordIn(s, h->oid, dwValue) ? dwValue : 0;
+    case CEDB_SEEK_CEOID: {
+      auto it = std::lower_bound(order->begin(), order->end(), dwValue);
+      at = it != order->end() && *it == dwValue ? it - order->begin() : -1;
       break;
+    }
     case CEDB_SEEK_VALUESMALLER:
     case CEDB_SEEK_VALUEFIRSTEQUAL:
     case CEDB_SEEK_VALUEGREATER:
@@ -215,9 +198,10 @@ CEOID CeSeekDatabaseEx(HANDLE hDatabase, DWORD dwSeekType, DWORD dwValue, WORD, 
     default:
       return Fail(ERROR_INVALID_PARAMETER, CEOID{0});
   }
+  const CEOID reached = at >= 0 && at < size ? (*order)[static_cast<size_t>(at)] : 0;
   if (!reached) return Fail(MissError(s, *h), CEOID{0});
   h->cursor = reached;
-  if (lpdwIndex) *lpdwIndex = IndexOf(s, h->oid, reached);
+  if (lpdwIndex) *lpdwIndex = static_cast<DWORD>(at);
   SetLastError(ERROR_SUCCESS);
   return reached;
 }
@@ -232,17 +216,15 @@ CEOID CeReadRecordPropsEx(HANDLE hDatabase, DWORD dwFlags, LPWORD lpcPropID, CEP
   Store* s = nullptr;
   DWORD err = EnterHandle(hDatabase, &h, &s);
   if (err != ERROR_SUCCESS) return Fail(err, CEOID{0});
-  CEOID rec = 0;
+  const std::vector<CEOID>* order = s->RecordOrder(h->oid);
+  if (!order) return Fail(s->LastError(), CEOID{0});
+  const size_t at = static_cast<size_t>(PositionOf(*order, h->cursor));
+  if (at >= order->size()) return Fail(MissError(s, *h), CEOID{0});
+  const CEOID rec = (*order)[at];
+  const std::string* data = s->RecordData(h->oid, rec, &err);
+  if (!data) return Fail(err != ERROR_SUCCESS ? err : MissError(s, *h), CEOID{0});
   std::vector<Prop> props;
-  {
-    Query q(s->Prep("SELECT oid, data FROM record WHERE db = ? AND oid >= ? ORDER BY oid LIMIT 1"));
-    if (!q.Bind(1, h->oid).Bind(2, static_cast<int64_t>(h->cursor)).Step()) {
-      if (q.rc() != SQLITE_DONE) return Fail(s->LastError(), CEOID{0});
-      return Fail(MissError(s, *h), CEOID{0});
-    }
-    rec = static_cast<CEOID>(q.Int(0));
-    if (!Decode(q.BlobView(1), &props)) return Fail(ERROR_FILE_CORRUPT, CEOID{0});
-  }
+  if (!Decode(*data, &props)) return Fail(ERROR_FILE_CORRUPT, CEOID{0});
   std::vector<const Prop*> chosen;
   std::vector<CEPROPID> ids;
   if (rgPropID) {
@@ -269,8 +251,8 @@ CEOID CeWriteRecordProps(HANDLE hDatabase, CEOID oidRecord, WORD cPropID, CEPROP
   Store* s = nullptr;
   DWORD err = EnterHandle(hDatabase, &h, &s);
   if (err != ERROR_SUCCESS) return Fail(err, CEOID{0});
-  ce::Device* dev = ApiDevice();
-  if (!dev) return 0;
+  ce::Device* dev = ce::Device::Current();
+  if (!dev) return Fail(ERROR_NOT_READY, CEOID{0});
   CEOID written = oidRecord;
   bool ok = WriteTransaction(s, ce::DbCall::kWrite, [&]() -> DWORD {
     DbRow db;

@@ -22,8 +22,10 @@
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"
 #include "core/System.h"
+#include "engine/DatabaseVolumes.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
+#include "engine/MailComponent.h"
 #include "engine/RebootController.h"
 #include "engine/RegistryComponent.h"
 #include "engine/TaskHostLink.h"
@@ -141,6 +143,8 @@ void CQuilmoApp::PrepareProcess() {
   InstallHostLink(g);
   m_bHostLinkInstalled = true;
   GetGlobalFileSystemComponent();
+  RegisterDatabaseVolumesComponent();
+  RegisterMailComponent();
   RegisterRegistryComponent();
 }
 

@@ -166,20 +166,24 @@ bool GetOidInfo(const CEGUID& volume, CEOID oid, bool edb, DatabaseInfoRecord& i
   return true;
 }
 
-bool EnumVolumes(const VolumeCallback& callback) {
+bool EnumVolumesOf(bool edb, const VolumeCallback& callback, bool* stopped) {
+  if (stopped) *stopped = false;
   WCHAR name[kVolumeNameChars] = {};
-  for (bool edb : {true, false}) {
-    CEGUID guid = ObjectStoreGuid(edb);
-    for (;;) {
-      if (!CeEnumDBVolumes(&guid, name, kVolumeNameChars)) {
-        if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
-        return false;
-      }
-      name[kVolumeNameChars - 1] = 0;
-      if (callback(guid, CString(name)) == kStop) return true;
+  CEGUID guid = ObjectStoreGuid(edb);
+  for (;;) {
+    if (!CeEnumDBVolumes(&guid, name, kVolumeNameChars)) return GetLastError() == ERROR_NO_MORE_ITEMS;
+    name[kVolumeNameChars - 1] = 0;
+    if (callback(guid, CString(name)) == kStop) {
+      if (stopped) *stopped = true;
+      return true;
     }
   }
-  return true;
+}
+
+bool EnumVolumes(const VolumeCallback& callback) {
+  bool stopped = false;
+  if (!EnumVolumesOf(true, callback, &stopped)) return false;
+  return stopped || EnumVolumesOf(false, callback);
 }
 
 CEGUID FindVolumeGuid(const CString& name) {
@@ -315,18 +319,10 @@ bool EnumRecordsByName(const CEGUID* volume, const CString& name, bool edb, cons
   return ok;
 }
 
-namespace {
-
-bool DeleteSelectedRecords(const CEGUID* volume, const CString& name, bool edb, CeDatabaseCompareBase& selector) {
+bool DeleteAllRecords(const CString& name, bool edb, CeDatabaseCompareBase& selector, const CEGUID* volume) {
   return EnumRecordsByName(volume, name, edb, [&](HANDLE, CEOID oid, CEPROPVAL*, WORD, void*) {
     return selector.Accept(oid) ? kDeleteRecord : kKeepRecord;
   });
-}
-
-}  // namespace
-
-bool DeleteAllRecords(const CString& name, bool edb, CeDatabaseCompareBase& selector) {
-  return DeleteSelectedRecords(nullptr, name, edb, selector);
 }
 
 bool DeleteDatabase(const CEGUID* volume, const CString& name, bool edb) {
@@ -337,11 +333,10 @@ bool DeleteDatabase(const CEGUID* volume, const CString& name, bool edb) {
   CloseDatabase(h);
   CEGUID guid = location.volume;
   if (edb ? CeDeleteDatabaseEx2(&guid, location.oid) : CeDeleteDatabaseEx(&guid, location.oid)) return true;
-  // The records at least go; the records of the store the database was
-  // found in, not of a namesake elsewhere.
-  // (16 zero bytes: the object store alone).
+  // The records at least go: those of the store the database was found in
+  // (16 zero bytes: the object store alone), not a namesake's elsewhere.
   CeDatabaseCompareBase all;
-  return DeleteSelectedRecords(&location.volume, name, edb, all);
+  return DeleteAllRecords(name, edb, all, &location.volume);
 }
 
 }  // namespace CeDatabase

@@ -84,6 +84,9 @@ bool GetOidInfo(const CEGUID& volume, CEOID oid, bool edb, DatabaseInfoRecord& i
 // callback stopped the walk) from the CEDB one; each walk ends with the
 // object store. False when a walk fails other than at its end.
 bool EnumVolumes(const VolumeCallback& callback);
+// One of those walks: the interface's mounted volumes, then the object
+// store. stopped (when given) tells whether the callback ended it.
+bool EnumVolumesOf(bool edb, const VolumeCallback& callback, bool* stopped = nullptr);
 // The first mounted volume whose name (with a leading backslash added when
 // missing) equals name, ignoring case; 16 zero bytes when none.
 CEGUID FindVolumeGuid(const CString& name);
@@ -114,9 +117,10 @@ bool EnumRecords(HANDLE database, DWORD recordCount, const RecordCallback& callb
 // then close.
 bool EnumRecordsByName(const CEGUID* volume, const CString& name, bool edb, const RecordCallback& callback,
                        void* user = nullptr);
-// Deletes, from the database found by name from the object store, every
-// record that the selector accepts.
-bool DeleteAllRecords(const CString& name, bool edb, CeDatabaseCompareBase& selector);
+// Deletes, from the database found by name in the store (none: from the
+// object store), every record that the selector accepts.
+bool DeleteAllRecords(const CString& name, bool edb, CeDatabaseCompareBase& selector,
+                      const CEGUID* volume = nullptr);
 // Deletes the database; when the device refuses, deletes all its records
 // instead (the database then stays, empty). False when the database cannot
 // be opened or neither succeeds.

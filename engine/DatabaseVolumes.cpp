@@ -44,16 +44,22 @@ std::u16string_view TextOf(const CEPROPVAL& value) {
   return std::u16string_view(value.val.lpwstr);
 }
 
-// The mounted volume files (walks from both object-store GUIDs), each with
-// a leading backslash; false when a walk failed.
+// The mounted volume files, walked from the CEDB object store, then from
+// the EDB one, each with a leading backslash; false when a walk failed.
 bool MountedVolumeFiles(std::vector<CString>& out) {
-  bool ok = CeDatabase::EnumVolumes([&](const CEGUID& guid, const CString& name) {
+  auto take = [&](const CEGUID& guid, const CString& name) {
     if (CeGuidEqual(guid, ZERO_CEGUID)) return CeDatabase::kContinue;
     CString path = WithLeadingBackslash(name);
     if (System::FileExists(path)) out.push_back(path);
     return CeDatabase::kContinue;
-  });
-  if (!ok) Log(GetLastError(), u"CeEnumDBVolumes failed", kClass, __LINE__);
+  };
+  bool ok = true;
+  for (bool edb : {false, true}) {
+    if (!CeDatabase::EnumVolumesOf(edb, take)) {
+      Log(GetLastError(), u"CeEnumDBVolumes failed", kClass, __LINE__);
+      ok = false;
+    }
+  }
   return ok;
 }
 

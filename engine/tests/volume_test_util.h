@@ -246,8 +246,9 @@ class VolumeImageTest : public ::testing::Test {
     index.PopulateSelected();
   }
 
-  // An image of the populated parts: entries, index, tail.
-  bool Backup() {
+  // An image of the populated parts: entries, index, tail (enciphered with
+  // the cipher's current key when enc is set).
+  bool Backup(bool enc = false) {
     AImageFile image(CString(kImage), AImageFile::kBackup);
     if (!image.Open()) return false;
     ADatabaseVolumes volumeComponent(context, &progress, &image);
@@ -256,7 +257,7 @@ class VolumeImageTest : public ::testing::Test {
     bool ok = volumeComponent.Backup() && mailComponent.Backup();
     runningVolumes = nullptr;
     DWORD length = 0;
-    ok = ok && index.Store(image, false, &length);
+    ok = ok && index.Store(image, enc, &length);
     ok = ok && image.FlushWriteBuffer();
     AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
     ok = ok && tail.WritePlain(image);
@@ -264,11 +265,11 @@ class VolumeImageTest : public ::testing::Test {
   }
 
   // Loads the image's index and restores both parts from it.
-  bool Restore() {
+  bool Restore(bool enc = false) {
     AImageFile image(CString(kImage), AImageFile::kRestore);
     if (!image.Open()) return false;
     index.Reset();
-    if (!index.Locate(image, false)) return false;
+    if (!index.Locate(image, enc)) return false;
     ADatabaseVolumes volumeComponent(context, &progress, &image);
     AMail mailComponent(context, &progress, &image);
     bool ok = volumeComponent.Restore() && mailComponent.Restore();

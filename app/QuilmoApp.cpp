@@ -22,6 +22,7 @@
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"
 #include "core/System.h"
+#include "engine/DatabaseComponent.h"
 #include "engine/DatabaseVolumes.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
@@ -144,6 +145,7 @@ void CQuilmoApp::PrepareProcess() {
   m_bHostLinkInstalled = true;
   GetGlobalFileSystemComponent();
   RegisterDatabaseVolumesComponent();
+  RegisterDatabaseComponent();
   RegisterMailComponent();
   RegisterRegistryComponent();
 }

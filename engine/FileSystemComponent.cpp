@@ -1118,6 +1118,8 @@ bool AFileSystemComponent::IsDatabasesChild(const CString& path) {
   if (!index) return false;
   int databases = index->FindChildOfType(TREE_DATABASES);
   if (databases == -1) return false;
+  // The walk may come first: the groups are listed now.
+  if (!index->IsPopulated(databases)) index->PopulateChildren(databases, index->IsSelected(databases));
   for (int c = index->FirstChild(databases); c != -1; c = index->NextSibling(c))
     if (ce::EqualNoCase(index->NodeName(c), path.view())) return true;
   return false;

@@ -228,6 +228,8 @@ class AFileSystemComponent : public IndexComponent {
   bool IsBootCopyOfVolume(const CString& path);
   // the live hive files and "\temp\HKLM.img", "\temp\HKCU.img".
   bool IsHiveFile(const CString& path);
+  // a database group's volume file (the databases node is listed first
+  // when needed).
   bool IsDatabasesChild(const CString& path);
   bool IsProgramCard(const CString& cardFolder);
   void ReadOwnedNames();

@@ -125,6 +125,9 @@ class ADatabase : public ATaskComponent {
   // definitions), then moves the image back.
   bool CheckRecordEntries(const DatabaseBody& body);
   static bool FitsDatabase(const CEPROPVAL& property, const DatabaseBody& body);
+  // The information and definitions are ones the device takes to create
+  // the database (its name, sort orders, distinct definitions of its types).
+  static bool CanCreate(const DatabaseBody& body);
   bool ReadRecordBody(const AImageFileHeader& header, ParsedRecord& record);
   bool ReadRecordProperty(const BYTE* data, DWORD length, DWORD& at, ParsedRecord& record);
   // Mounts the entry's volume (the object store for "SystemHeap") and

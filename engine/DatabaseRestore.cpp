@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "ce/errors.h"
 #include "ce/text.h"
@@ -309,6 +310,26 @@ bool ADatabase::FitsDatabase(const CEPROPVAL& property, const DatabaseBody& body
   }
 }
 
+bool ADatabase::CanCreate(const DatabaseBody& body) {
+  const DatabaseInfoRecord& info = body.info;
+  const CString name = CeDatabase::InfoName(info);
+  const int longest = body.edb ? CEDB_EXMAXDBASENAMELEN - 1 : CEDB_MAXDBASENAMELEN - 1;
+  bool ok = !name.IsEmpty() && name.GetLength() <= longest;
+  if (body.edb) {
+    ok = ok && info.numSortOrders <= CEDB_EXMAXSORTORDER;
+    for (WORD i = 0; ok && i < info.numSortOrders; ++i) ok = info.sortOrders[i].numProperties <= CEDB_MAXSORTPROP;
+    std::set<DWORD> ids;
+    for (const StoredPropertyDefinition& d : body.definitions) {
+      const WORD type = TypeFromPropID(d.propertyId);
+      ok = ok && (IsFixedType(type) || type == CEVT_LPWSTR || type == CEVT_BLOB || type == CEVT_STREAM) &&
+           ids.insert(d.propertyId).second;
+    }
+  }
+  if (!ok)
+    LogError(0, CString(u"The image's information of ") + name + u" cannot make a database", kClass, __LINE__);
+  return ok;
+}
+
 bool ADatabase::CheckRecordEntries(const DatabaseBody& body) {
   AImageFile& image = *m_pImageFile;
   const DWORD start = image.GetPosition();
@@ -433,8 +454,9 @@ bool ADatabase::RestoreDatabase(const AImageFileHeader& header, RestoreMode mode
     m_pProgress->SetStatusText(name.view());
     m_pProgress->UpdateProgress(false);
   }
-  // Nothing on the device changes before the records have been read.
-  if (!CheckRecordEntries(body)) return false;
+  // Nothing on the device changes before the entry and its records have
+  // been read and found fit to make the database again.
+  if (!CanCreate(body) || !CheckRecordEntries(body)) return false;
 
   // The volume first: the database goes, and comes back, in that store.
   const CEGUID store = PrepareVolume(body.volumeName, body.edb);

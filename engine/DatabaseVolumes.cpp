@@ -4,10 +4,10 @@
 
 #include "ce/errors.h"
 #include "ce/file.h"
+#include "ce/notifyqueue.h"
 #include "ce/registry.h"
 #include "ce/text.h"
 #include "ce/time.h"
-#include "ce/notifyqueue.h"
 #include "core/DeviceServices.h"
 #include "core/Log.h"
 #include "core/Path.h"

@@ -9,6 +9,7 @@
 #include "core/System.h"
 #include "engine/DatabaseVolumes.h"
 #include "engine/Global.h"
+#include "engine/GlobalComponents.h"
 #include "engine/RebootActions.h"
 #include "engine/RegistryText.h"
 #include "image/ImageEntryHeader.h"
@@ -171,37 +172,11 @@ void AMailComponent::PopulateChildren(Index& index, int node, bool selected) {
 
 ULONGLONG AMailComponent::ImageSize(Index&, int) { return 0; }
 
-bool AMailComponent::AddBootCopiesForBackup(Index& index, int node) {
-  index.PopulateChildren(node, index.IsSelected(node));
-  QueueVolumeBootCopies(index, node, false);
-  return true;
-}
+ULONGLONG AMailComponent::GetMailSize(const Index& index) { return index.StoredSizeBelow(MailNode(index)); }
 
-bool AMailComponent::AddBootCopiesForRestore(Index& index, int node) {
-  QueueVolumeBootCopies(index, node, true);
-  return true;
-}
-
-ULONGLONG AMailComponent::GetMailSize(const Index& index) {
-  int top = MailNode(index);
-  if (top == -1) return 0;
-  ULONGLONG total = 0;
-  for (int n = index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
-    total += index.NodeInfo(n).sizeInImage;
-  return total;
-}
-
-AMailComponent& GetGlobalMailComponent() {
-  static AMailComponent component;
-  // The newest global state object may change (a task's own): set each time.
-  GetGlobal().g_WorkingIndex.SetComponent(IndexOwner::Mail, &component);
-  return component;
-}
+AMailComponent& GetGlobalMailComponent() { return GlobalIndexOwner<AMailComponent>(IndexOwner::Mail); }
 
 void RegisterMailComponent() {
   GetGlobalMailComponent();
-  SetTaskComponentFactory(TaskPart::Mail, [](AImageFile& image, ITaskProgress* progress) {
-    return std::unique_ptr<ATaskComponent>(
-        std::make_unique<AMail>(MakeFileSystemContext(GetGlobal()), progress, &image));
-  });
+  SetFileSystemTaskComponent<AMail>(TaskPart::Mail);
 }

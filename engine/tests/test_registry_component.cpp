@@ -26,6 +26,7 @@
 #include "image/ImageFile.h"
 #include "image/Index.h"
 #include "registry_test_util.h"
+#include "testkit/ImageTail.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -177,11 +178,7 @@ TEST_F(RegistryComponentTest, DeselectedHiveIsLeftOut) {
     ASSERT_TRUE(image.Open());
     ARegistry registry(context, &progress, &image);
     ASSERT_TRUE(registry.Backup());
-    DWORD length = 0;
-    ASSERT_TRUE(index.Store(image, false, &length));
-    ASSERT_TRUE(image.FlushWriteBuffer());
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ASSERT_TRUE(tail.WritePlain(image));
+    ASSERT_TRUE(quilmo::test::StoreIndexAndTail(image, index, false));
     ASSERT_TRUE(image.Close());
   }
   index.Reset();

@@ -60,6 +60,7 @@
 #include "image/ImageFile.h"
 #include "image/Index.h"
 #include "testkit/DatabaseRecords.h"
+#include "testkit/TaskSetup.h"
 #include "tools/cedev/SampleDevice.h"
 
 namespace {
@@ -167,36 +168,11 @@ class Program {
   }
   // whole: databases, volumes and mail too.
   void PrepareBackup(const CString& password, bool whole = false) {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationBackup;
-    d.includeFileSystem = 1;
-    d.includeDatabases = whole ? 1 : 0;
-    d.includeMail = whole ? 1 : 0;
-    d.imagePath.Set(kImage, false);
     g.g_BackupOptions.SetCompression(true);
-    g.g_bEncrypt = !password.IsEmpty();
-    g.SetTaskPassword(password);
-    g.UpdateExcludeOptions();
-    g.g_WorkingIndex.Reset();
-    IncludedKinds kinds{true, whole, whole, false};
-    g.g_WorkingIndex.AddTopLevelComponents(&kinds);
-    g.g_WorkingIndex.PopulateSelected();
+    quilmo::test::PrepareBackupOperation(g, IncludedKinds{true, whole, whole, false}, kImage, password);
   }
   bool PrepareRestore(const CString& password, bool whole = false) {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationRestore;
-    d.includeFileSystem = 1;
-    d.includeDatabases = whole ? 1 : 0;
-    d.includeMail = whole ? 1 : 0;
-    d.imagePath.Set(kImage, false);
-    g.g_bEncrypt = !password.IsEmpty();
-    g.SetTaskPassword(password);
-    if (!InitCipherKey(g.g_bEncrypt, password.GetString())) return false;
-    AImageFile image(kImage, AImageFile::kRestore);
-    bool ok = image.Open() && g.g_WorkingIndex.Locate(image, true);
-    return image.Close() && ok;
+    return quilmo::test::PrepareRestoreOperation(g, IncludedKinds{true, whole, whole, false}, kImage, password);
   }
   bool Run(CString* failure) {
     class Quiet : public ITaskProgress {

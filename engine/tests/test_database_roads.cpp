@@ -47,6 +47,7 @@
 #include "testkit/DatabaseRecords.h"
 #include "testkit/ResourceLibrary.h"
 #include "testkit/RunCommand.h"
+#include "testkit/TaskSetup.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -56,6 +57,8 @@ using quilmo::test::RunCommand;
 
 const CString kImage = u"\\Storage Card\\Databases.pbf";
 const CString kPassword = u"Pim#2006";
+// Databases, their volumes and mail.
+const IncludedKinds kParts{false, true, true, false};
 
 // The volumes the sample device's system holds.
 const std::vector<std::u16string> kVolumes = {u"\\pim.vol",        u"\\cemail.vol",    u"\\mxip_system.vol",
@@ -174,36 +177,11 @@ class DatabaseRoads {
   }
 
   void PrepareBackup() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationBackup;
-    d.includeDatabases = 1;
-    d.includeMail = 1;
-    d.imagePath.Set(kImage, false);
     g.g_BackupOptions.SetCompression(true);
-    g.g_bEncrypt = true;
-    g.SetTaskPassword(kPassword);
-    g.UpdateExcludeOptions();
-    Index& index = g.g_WorkingIndex;
-    index.Reset();
-    IncludedKinds kinds{false, true, true, false};
-    index.AddTopLevelComponents(&kinds);
-    index.PopulateSelected();
+    quilmo::test::PrepareBackupOperation(g, kParts, kImage, kPassword);
   }
   void PrepareRestore() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationRestore;
-    d.includeDatabases = 1;
-    d.includeMail = 1;
-    d.imagePath.Set(kImage, false);
-    g.g_bEncrypt = true;
-    g.SetTaskPassword(kPassword);
-    ASSERT_TRUE(InitCipherKey(true, kPassword.GetString()));
-    AImageFile file(kImage, AImageFile::kRestore);
-    ASSERT_TRUE(file.Open());
-    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    ASSERT_TRUE(file.Close());
+    ASSERT_TRUE(quilmo::test::PrepareRestoreOperation(g, kParts, kImage, kPassword));
   }
   // Runs the task; the report's texts in *report.
   bool Run(std::string* failure, std::string* report) {

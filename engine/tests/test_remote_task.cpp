@@ -28,6 +28,7 @@
 #include "image/ImageFile.h"
 #include "image/Index.h"
 #include "testkit/ResourceLibrary.h"
+#include "testkit/TaskSetup.h"
 #include "testkit/TestDevice.h"
 
 // The host service runner of the host-link tests.
@@ -44,6 +45,7 @@ using quilmo::test::TestDevice;
 using quilmo::test::WriteDeviceFile;
 
 const CString kHostImage = u"Remote Backup.pbf";
+const IncludedKinds kFileSystem{true, false, false, false};
 
 class NullProgress : public ITaskProgress {
  public:
@@ -101,39 +103,13 @@ class RemoteTask : public ::testing::Test {
   }
 
   void PrepareBackup() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationBackup;
-    d.hostMode = kHostModeRemote;
-    d.includeFileSystem = 1;
-    d.imagePath.Set(kHostImage, false);
-    g.g_bEncrypt = false;
-    g.SetTaskPassword(CString());
-    g.UpdateExcludeOptions();
-    Index& index = g.g_WorkingIndex;
-    index.Reset();
-    IncludedKinds kinds{true, false, false, false};
-    index.AddTopLevelComponents(&kinds);
-    index.PopulateSelected();
+    quilmo::test::PrepareBackupOperation(g, kFileSystem, kHostImage, CString(), kHostModeRemote);
   }
 
   // What the restore pages do for a host image: read its index through
   // the host (the connection stays up for the task).
   void PrepareRestore() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationRestore;
-    d.hostMode = kHostModeRemote;
-    d.includeFileSystem = 1;
-    d.imagePath.Set(kHostImage, false);
-    g.g_bEncrypt = false;
-    g.SetTaskPassword(CString());
-    ASSERT_TRUE(InitCipherKey(false, nullptr));
-    AImageFile file(AImageFile::kRestore, AImageFile::kHost);
-    file.SetFileName(kHostImage);
-    ASSERT_TRUE(file.Open());
-    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    ASSERT_TRUE(file.Close());
+    ASSERT_TRUE(quilmo::test::PrepareRestoreOperation(g, kFileSystem, kHostImage, CString(), kHostModeRemote));
   }
 
   bool RunTask(int* kind, CString* text, std::function<void(const TaskProgressRecord&)> onUpdate = nullptr) {

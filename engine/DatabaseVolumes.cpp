@@ -336,17 +336,7 @@ void ADatabaseVolumesComponent::PopulateChildren(Index& index, int node, bool se
       Log(GetLastError(), CString(u"Couldn't get file information for ") + name, kClass, __LINE__);
       continue;
     }
-    Index::Item item;
-    item.ComponentType = TREE_DBVOLUME_FILE;
-    item.name = name.str();
-    item.attributes = found.dwFileAttributes;
-    item.creationTime = found.ftCreationTime;
-    item.lastAccessTime = found.ftLastAccessTime;
-    item.lastWriteTime = found.ftLastWriteTime;
-    item.fileSize = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-    item.OID = found.dwOID;
-    item.selected = selected ? 1 : 0;
-    items.push_back(std::move(item));
+    items.push_back(ItemFromFindData(TREE_DBVOLUME_FILE, name, found, selected));
   }
   index.AddChildren(node, items);
 }

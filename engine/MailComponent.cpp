@@ -27,17 +27,8 @@ bool SamePath(const CString& a, std::u16string_view b) { return ce::EqualNoCase(
 bool ItemFromPath(const CString& path, DWORD type, bool selected, Index::Item& item) {
   WIN32_FIND_DATAW found;
   if (!GetFindData(path, &found)) return false;
-  item = Index::Item();
   if (type == DIRECTORY_ENTRY && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) type = FILE_ENTRY;
-  item.ComponentType = type;
-  item.name = path.str();
-  item.attributes = found.dwFileAttributes;
-  item.creationTime = found.ftCreationTime;
-  item.lastAccessTime = found.ftLastAccessTime;
-  item.lastWriteTime = found.ftLastWriteTime;
-  item.fileSize = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-  item.OID = found.dwOID;
-  item.selected = selected ? 1 : 0;
+  item = ItemFromFindData(type, path, found, selected);
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "ce/process.h"
 #include "cesim/process.h"
+#include "clock/device_clock.h"
 
 namespace ce::proc {
 namespace {
@@ -103,6 +104,15 @@ bool NoteKernel(Device* d, int pid, uint64_t start) {
   });
 }
 
+void ReleaseFromKernel(Device* d, int pid, uint64_t start) {
+  if (!EnsureTables(d)) return;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(), "DELETE FROM process_kernels WHERE pid = ? AND start_time = ?");
+  // A failure leaves the note: the next run then ends the process as left
+  // by a killed kernel.
+  s.Bind(1, pid).Bind(2, static_cast<int64_t>(start)).Run();
+}
+
 std::vector<Orphan> Orphans(Device* d) {
   std::vector<Orphan> out;
   if (!EnsureTables(d)) return out;
@@ -160,7 +170,8 @@ std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code) 
     if (!s.Bind(1, static_cast<int64_t>(code)).Bind(2, pid).Bind(3, static_cast<int64_t>(start)).Run())
       return false;
     stored = ExitCode(d, pid, start);
-    return true;
+    // Whoever waits for this process may go on.
+    return clock::NoteChange(d);
   });
   return stored;
 }

@@ -40,6 +40,9 @@ bool SetKernel(Device* d, int pid, uint64_t start);
 void ClearKernel(Device* d, int pid, uint64_t start);
 // Notes (pid, start) as belonging to the running kernel (none: nothing).
 bool NoteKernel(Device* d, int pid, uint64_t start);
+// Forgets that (pid, start) belongs to a kernel: a kernel that ends while
+// the process goes on running lets it go.
+void ReleaseFromKernel(Device* d, int pid, uint64_t start);
 // Live rows that belong to a kernel whose host process is gone.
 struct Orphan {
   Row row;

@@ -8,9 +8,13 @@
 #include <mutex>
 #include <thread>
 
+#include <poll.h>
+
 #include "ce/errors.h"
 #include "cesim/device.h"
 #include "cesim/time.h"
+#include "clock/device_clock.h"
+#include "window/window_state.h"
 
 namespace ce {
 namespace {
@@ -476,10 +480,36 @@ DWORD GetTickCount() {
   return static_cast<DWORD>(static_cast<uint64_t>(elapsed + ce::gTickAdjust.load()));
 }
 
+namespace {
+// Sleep while a kernel drives the clock: until the device clock passes the
+// deadline, published so that the clock may jump there.
+void SleepOnDeviceClock(ce::Device* d, ce::clock::LayerWait& layer, DWORD ms) {
+  const int64_t deadline = ms == INFINITE ? ce::clock::kNoDeadline : ce::DeviceNowMs() + ms;
+  const int fd = ce::win::OwnWakeFd(d);
+  for (;;) {
+    layer.BeginRound();
+    if (ce::DeviceNowMs() >= deadline) return;
+    if (!layer.Publish(deadline)) continue;
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, fd >= 0 ? 1 : 0, ce::clock::LayerWait::RoundMs(deadline));
+    ce::win::DrainWake(fd);
+  }
+}
+}  // namespace
+
 void Sleep(DWORD ms) {
   if (ms == 0) {
     std::this_thread::yield();
     return;
+  }
+  {
+    KeepLastError keep;
+    ce::Device* d = ce::Device::Current();
+    ce::clock::LayerWait layer(d);
+    if (layer.Driven()) {
+      SleepOnDeviceClock(d, layer, ms);
+      return;
+    }
   }
   if (ms == INFINITE) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(24));

@@ -113,12 +113,12 @@ bool NoteChange(Device* d) {
 
 LayerWait::LayerWait(Device* d) : d_(d) {
   DWORD saved = GetLastError();
-  driven_ = d_ && clock::Driven(d_);
+  onDeviceClock_ = d_ && EverDriven(d_);
   SetLastError(saved);
 }
 
 LayerWait::~LayerWait() {
-  if (!driven_) return;
+  if (!onDeviceClock_) return;
   DWORD saved = GetLastError();
   std::unique_lock<std::mutex> lock;
   ProcessWaits& w = Waits(&lock);
@@ -129,7 +129,11 @@ LayerWait::~LayerWait() {
 }
 
 void LayerWait::BeginRound() {
+  if (!onDeviceClock_) return;
+  DWORD saved = GetLastError();
+  driven_ = clock::Driven(d_);
   if (driven_) epoch_ = Epoch(d_);
+  SetLastError(saved);
 }
 
 bool LayerWait::Publish(int64_t deadlineMs) {
@@ -196,7 +200,9 @@ Driver::Driver(Device* d) : d_(d) {
   const int64_t pid = getpid();
   const int64_t start = static_cast<int64_t>(HostProcessStartTime(getpid()));
   d_->Transaction([&] {
+    // Waits published for an earlier kernel count only once published anew.
     Stmt clear(d_->Db(), "DELETE FROM clock_waits");
+    if (!NoteChange(d_)) return false;
     Stmt p(d_->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('clock_driver_pid', ?)");
     Stmt t(d_->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('clock_driver_start', ?)");
     Stmt once(d_->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('clock_driven_once', 1)");
@@ -218,7 +224,7 @@ Driver::~Driver() {
     Stmt s(d_->Db(),
            "DELETE FROM meta WHERE key IN ('clock_driver_pid', 'clock_driver_start') AND"
            " (SELECT value FROM meta WHERE key = 'clock_driver_pid') = ?");
-    return clear.Run() && s.Bind(1, pid).Run();
+    return clear.Run() && s.Bind(1, pid).Run() && NoteChange(d_);
   });
   // Waits still in progress go on in host time: wake them to notice.
   for (const proc::Row& r : proc::LiveRows(d_)) win::Wake(d_, win::Owner{r.pid, r.startTime});

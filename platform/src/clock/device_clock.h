@@ -45,8 +45,10 @@ bool EverDriven(Device* d);
 // that may end another process's wait.
 bool NoteChange(Device* d);
 
-// One blocking call of this thread. Each round: BeginRound, look at the
-// condition, and when it is unmet Publish, then sleep at most RoundMs.
+// One blocking call of this thread. On a device that a kernel has driven,
+// the wait counts on the device clock, in rounds: BeginRound, look at the
+// condition, and when it is unmet Publish, then sleep at most RoundMs. On
+// any other device the call keeps its host-time wait.
 class LayerWait {
  public:
   explicit LayerWait(Device* d);
@@ -54,14 +56,15 @@ class LayerWait {
   LayerWait(const LayerWait&) = delete;
   LayerWait& operator=(const LayerWait&) = delete;
 
-  // Whether this wait takes part (a kernel drives the clock).
-  bool Driven() const { return driven_; }
-  // Reads the change count; call before looking at the condition.
+  // Whether this wait counts on the device clock in rounds.
+  bool OnDeviceClock() const { return onDeviceClock_; }
+  // Sees whether a kernel drives the clock now and reads the change count;
+  // call before looking at the condition.
   void BeginRound();
   // Publishes "this process waits until deadlineMs" (device clock,
-  // kNoDeadline for none). False when something changed since BeginRound:
-  // look at the condition again at once. True (publishing nothing) when not
-  // driven.
+  // kNoDeadline for none) while a kernel drives the clock. False when
+  // something changed since BeginRound: look at the condition again at
+  // once.
   bool Publish(int64_t deadlineMs);
   // How long to sleep this round, in host ms, for a deadline on the device
   // clock (kNoDeadline: up to kRoundMs).
@@ -69,7 +72,8 @@ class LayerWait {
 
  private:
   Device* d_;
-  bool driven_ = false;
+  bool onDeviceClock_ = false;
+  bool driven_ = false;  // this round
   int64_t epoch_ = -1;
 };
 

@@ -715,7 +715,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   Device* d = Device::Current();
   SetLastError(saved);
   clock::LayerWait layer(d);
-  if (layer.Driven()) return WaitOnDeviceClock(d, layer, objs, waitAll, ms);
+  if (layer.OnDeviceClock()) return WaitOnDeviceClock(d, layer, objs, waitAll, ms);
   auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   std::vector<pollfd> fds;
   for (;;) {

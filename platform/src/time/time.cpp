@@ -506,7 +506,7 @@ void Sleep(DWORD ms) {
     KeepLastError keep;
     ce::Device* d = ce::Device::Current();
     ce::clock::LayerWait layer(d);
-    if (layer.Driven()) {
+    if (layer.OnDeviceClock()) {
       SleepOnDeviceClock(d, layer, ms);
       return;
     }

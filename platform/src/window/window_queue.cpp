@@ -275,7 +275,7 @@ bool SendOne(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
     if (!HostProcessAlive(row->owner.pid, row->owner.start) || !LoadWindow(d, hwnd))
       return withdraw(ERROR_INVALID_WINDOW_HANDLE);
     int64_t wait = 200;
-    if (layer.Driven()) {
+    if (layer.OnDeviceClock()) {
       // The answer is due on the device clock, which may jump.
       if (DeviceNowMs() >= deviceDeadline) return withdraw(ERROR_TIMEOUT);
       if (!layer.Publish(deviceDeadline)) continue;
@@ -528,7 +528,7 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
       case IdleResult::kWait: break;
     }
     int64_t wait = NextTimerWait(d, f);
-    if (layer.Driven()) {
+    if (layer.OnDeviceClock()) {
       const int64_t due = wait == INT_MAX ? clock::kNoDeadline : DeviceNowMs() + wait;
       if (!layer.Publish(due)) continue;
       wait = clock::LayerWait::RoundMs(due);
@@ -670,7 +670,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
       if (st->quit) return WAIT_OBJECT_0 + count;
     }
     int64_t wait = NextTimerWait(d, all);
-    if (layer.Driven()) {
+    if (layer.OnDeviceClock()) {
       // The time-out and the timers count on the device clock, which may jump.
       if (DeviceNowMs() >= deviceDeadline) return WAIT_TIMEOUT;
       const int64_t due = std::min(deviceDeadline, wait == INT_MAX ? clock::kNoDeadline : DeviceNowMs() + wait);

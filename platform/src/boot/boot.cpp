@@ -71,6 +71,12 @@ Runner::Runner(Device* d, const BootOptions& o, BootReport* r)
 
 Runner::~Runner() {
   driver_.reset();  // gives the clock back before the kernel goes
+  RelayConsole();
+  if (consoleWrite_ >= 0) {
+    proc::SetChildOutput(-1);
+    close(consoleWrite_);
+  }
+  if (consoleRead_ >= 0) close(consoleRead_);
   for (HANDLE h : handles_) CloseHandle(h);
   if (lockFd_ >= 0) {
     proc::ClearKernel(dev_, static_cast<int>(getpid()), HostProcessStartTime(getpid()));

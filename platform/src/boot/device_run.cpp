@@ -1,5 +1,6 @@
 // The run on the device clock: power, wake-ups, notifications, idle-off,
 // the clock's jumps and the report of processes (see cesim/boot.h).
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -47,9 +48,37 @@ std::string ExitText(DWORD code) {
 void Runner::Event(int64_t deviceMs, const std::string& s) { Line(DeviceTimeText(deviceMs) + " " + s); }
 void Runner::Event(const std::string& s) { Event(DeviceNowMs(), s); }
 
+void Runner::OpenConsole() {
+  const std::string path = (dev_->Dir() / "console.log").string();
+  consoleWrite_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (consoleWrite_ < 0) return;  // the programs then write to the kernel's own output
+  // Programs left running by an earlier run append at the new end.
+  if (ftruncate(consoleWrite_, 0) != 0) {
+    close(consoleWrite_);
+    consoleWrite_ = -1;
+    return;
+  }
+  consoleRead_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  proc::SetChildOutput(consoleWrite_);
+}
+
+void Runner::RelayConsole() {
+  if (consoleRead_ < 0) return;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(consoleRead_, buf, sizeof buf)) > 0) {
+    ssize_t w = write(STDOUT_FILENO, buf, static_cast<size_t>(n));
+    if (w < 0) break;  // nobody reads the kernel's output: the programs' goes unread too
+  }
+}
+
 void Runner::StartDriving() {
+  OpenConsole();
   driver_ = std::make_unique<clock::Driver>(dev_);
   reportedRow_ = firstRow_;
+  for (const proc::Row& r : proc::LiveRows(dev_))
+    if (int64_t row = RowOf(r); row > 0 && row <= firstRow_) earlierRows_.push_back(row);
+  std::sort(earlierRows_.begin(), earlierRows_.end());
 }
 
 bool Runner::StartProgram(std::u16string_view program, std::u16string_view commandLine, const std::string& origin,
@@ -98,15 +127,17 @@ void Runner::ReportProcesses() {
     Stmt s(dev_->Db(),
            "SELECT rowid, pid, path, cmdline, parent_pid, exit_code, started_ms FROM processes WHERE rowid > ?"
            " ORDER BY rowid");
-    s.Bind(1, firstRow_);
+    s.Bind(1, earlierRows_.empty() ? firstRow_ : std::min(firstRow_, earlierRows_.front() - 1));
     while (s.Step()) {
+      // Of the rows before the run only those of processes running then.
+      if (s.Int(0) <= firstRow_ && !std::binary_search(earlierRows_.begin(), earlierRows_.end(), s.Int(0))) continue;
       Seen r{s.Int(0), static_cast<DWORD>(s.Int(1)), s.Text16(2), s.Text16(3), s.Int(4), std::nullopt, s.Int(6)};
       if (!s.IsNull(5)) r.exit = static_cast<DWORD>(s.Int(5));
       rows.push_back(std::move(r));
     }
   }
   for (const Seen& r : rows) {
-    if (r.row > reportedRow_) {
+    if (r.row > reportedRow_ && r.row > firstRow_) {
       reportedRow_ = r.row;
       bool ours = false;
       for (const StartedProgram& p : rep_->started) ours = ours || p.pid == r.pid;
@@ -208,6 +239,8 @@ void Runner::DriveClock() {
 }
 
 bool Runner::RunIsOver() {
+  // A reset asked for since the loop looked is carried out first.
+  if (ResetPending()) return false;
   if (!opt_.untilMs) {
     if (!proc::LiveRows(dev_).empty() || !AllEnded()) return false;
     Line("run: the device is idle");
@@ -222,6 +255,7 @@ bool Runner::RunIsOver() {
 }
 
 void Runner::Pause() {
+  RelayConsole();
   if (!driver_ || driver_->WakeFd() < 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));
     return;

@@ -115,6 +115,10 @@ class Runner : private NotificationKernelPort {
   void Pause();
   // Lets the programs still running at the end go on without this kernel.
   void LeaveRunning();
+  // The programs' output: started programs write to DIR/console.log, which
+  // the kernel passes on to its own stdout while it runs.
+  void OpenConsole();
+  void RelayConsole();
   void ReportProcesses();
   bool StartLimitReached();
   void WakeUpStep();
@@ -148,12 +152,14 @@ class Runner : private NotificationKernelPort {
   // The device's state during the run.
   int64_t reportedRow_ = 0;             // process table rows up to here were reported started
   std::set<int64_t> reportedEnded_;     // rows reported ended
+  std::vector<int64_t> earlierRows_;    // rows of processes running from before the run
   int pendingWakeUps_ = 0;
   struct WakeUp {
     bool active = false;
     int64_t untilMs = 0;  // waits for its programs until then
     std::vector<DWORD> pids;
   } wake_;
+  int consoleWrite_ = -1, consoleRead_ = -1;
   std::unique_ptr<clock::Driver> driver_;
 };
 

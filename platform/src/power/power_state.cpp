@@ -132,7 +132,8 @@ Battery ReadBattery(Device* d) {
     b.ac = MetaInt(d, "battery_ac", 1) != 0;
     b.drainPerHour = MetaReal(d, "battery_drain", 0);
     b.percent = MetaReal(d, "battery_ref_percent", 100);
-    if (!b.ac && now > ref) b.percent -= b.drainPerHour * static_cast<double>(now - ref) / 3600000.0;
+    // Drained by whole device seconds, so that a charge just set reads as set.
+    if (!b.ac && now > ref) b.percent -= b.drainPerHour * static_cast<double>((now - ref) / 1000) / 3600.0;
     b.percent = std::clamp(b.percent, 0.0, 100.0);
     return true;
   });

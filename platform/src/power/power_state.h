@@ -57,7 +57,7 @@ struct Battery {
   bool ac = true;
   double drainPerHour = 0;   // percent per device hour while on battery
 };
-// The battery now.
+// The battery now (drained by the whole device seconds since it was set).
 Battery ReadBattery(Device* d);
 // Sets the charge now, the AC line and the drain rate.
 bool WriteBattery(Device* d, const Battery& b);

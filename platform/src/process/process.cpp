@@ -563,6 +563,11 @@ BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR cmdLine, LPVOID, LPVOID, BOOL, DW
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (int out = proc::ChildOutput(); out >= 0) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, out, 2);
+  }
   // The child holds none of this process's files (only stdin/out/err).
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   pid_t pid = 0;

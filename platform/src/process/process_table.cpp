@@ -1,5 +1,6 @@
 #include "process/process_table.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <set>
@@ -184,6 +185,13 @@ void UndoExit(Device* d, int pid, uint64_t start, DWORD code) {
          " AND exit_code = ?");
   s.Bind(1, pid).Bind(2, static_cast<int64_t>(start)).Bind(3, static_cast<int64_t>(code)).Run();
 }
+
+namespace {
+std::atomic<int> gChildOutput{-1};
+}  // namespace
+
+void SetChildOutput(int fd) { gChildOutput = fd; }
+int ChildOutput() { return gChildOutput.load(); }
 
 std::vector<std::u16string> ResidentNames(Device* d) {
   if (d && !d->GetProfile().residentPrograms.empty()) return d->GetProfile().residentPrograms;

@@ -17,6 +17,7 @@
 //                     standing for ";") and waits for it
 //   start PROG [ARGS] the same without waiting
 //   chain             starts itself again with the same command line
+//   waitfile PATH     looks for the device path every 100 ms until it exists
 //   exit N            ends with exit code N
 // NAME is the program's exe name.
 #include <fcntl.h>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "ce/errors.h"
+#include "ce/file.h"
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
@@ -163,6 +165,9 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
       Log("battery " + std::to_string(s.BatteryLifePercent) + " ac " + std::to_string(s.ACLineStatus));
     } else if (verb == "spawn" || verb == "start") {
       StartProgram(arg, verb == "spawn");
+    } else if (verb == "waitfile") {
+      std::u16string wanted = ce::FromUtf8(arg);
+      while (GetFileAttributesW(wanted.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(100);
     } else if (verb == "chain") {
       StartProgram(ce::ToUtf8(path) + " " + line, false);
     } else if (verb == "exit") {

@@ -407,3 +407,37 @@ TEST_F(DeviceClockTest, WaitBegunBetweenRunsTakesPartInTheNextRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DeviceClockTest, LocalTimesOfARunFollowTheZonesDaylightTime) {
+  AppendProfile("timezone = EST5EDT,M3.2.0,M11.1.0");
+  SYSTEMTIME st{2007, 3, 0, 11, 6, 30, 0, 0};  // 01:30 EST
+  ASSERT_TRUE(SetSystemTime(&st));
+  Install(u"\\Windows\\Sleeper.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Sleeper.exe", u"log a; sleep 3600000; log b; key 0xDF", opt_, &rep_)) << Lines();
+  EXPECT_TRUE(Logged("Sleeper.exe 2007-03-11 01:30:00 a")) << LogText();
+  EXPECT_TRUE(Logged("Sleeper.exe 2007-03-11 03:30:00 b")) << LogText();
+  EXPECT_TRUE(HasLine("2007-03-11 03:30:00 power: off (the power key")) << Lines();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeviceClockTest, TimePassedBySettingTheClockFiresLateAtTheNextRun) {
+  Install(u"\\Windows\\Timed.exe");
+  store_.timedProgram = u"Timed.exe";
+  store_.timedCommand = u"log timed";
+  store_.due = {At("2006-03-07 09:30:00")};
+  SYSTEMTIME st{2006, 3, 2, 7, 9, 41, 0, 0};
+  ASSERT_TRUE(SetSystemTime(&st));
+  EXPECT_TRUE(store_.calls.empty());
+  opt_.untilMs = At("2006-03-07 09:41:00");
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(store_.calls, (std::vector<std::string>{"timed"}));
+  EXPECT_TRUE(Logged("Timed.exe 2006-03-07 09:41:00 timed")) << LogText();
+  EXPECT_TRUE(HasLine("2006-03-07 09:41:00 notification fires")) << Lines();
+}
+
+}  // namespace

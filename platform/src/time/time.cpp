@@ -3,6 +3,9 @@
 #include "ce/time.h"
 
 #include <atomic>
+#include <cctype>
+#include <fstream>
+#include <iterator>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -251,6 +254,31 @@ int64_t TimeZone::LocalToUtc(int64_t localSeconds) const {
   return dst ? asDst : asStd;  // neither: inside the gap, read as standard
 }
 
+namespace {
+
+// The POSIX rule at the end of a zone file of the host's time-zone data
+// ("America/New_York"): a TZif file of version 2 or later ends with it
+// between two newlines. False for a name that is no plain zone name or
+// has no such file.
+bool ZoneInfoRule(const std::string& name, std::string* rule) {
+  if (name.empty() || name.size() > 64 || name[0] == '/' || name.find("..") != std::string::npos) return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '/' && c != '_' && c != '-' && c != '+') return false;
+  for (const char* root : {"/usr/share/zoneinfo/", "/usr/lib/zoneinfo/"}) {
+    std::ifstream f(std::string(root) + name, std::ios::binary);
+    if (!f) continue;
+    std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (data.size() < 6 || data.compare(0, 4, "TZif") != 0 || data[4] < '2' || data.back() != '\n') return false;
+    const size_t start = data.rfind('\n', data.size() - 2);
+    if (start == std::string::npos) return false;
+    *rule = data.substr(start + 1, data.size() - start - 2);
+    return !rule->empty();
+  }
+  return false;
+}
+
+}  // namespace
+
 const TimeZone& DeviceTimeZone() {
   static std::mutex lock;
   static std::map<std::string, TimeZone> zones;  // never erased: references stay valid
@@ -262,7 +290,8 @@ const TimeZone& DeviceTimeZone() {
   auto it = zones.find(text);
   if (it == zones.end()) {
     TimeZone z;
-    z.Parse(text);  // an invalid string leaves UTC
+    std::string rule;
+    if (!z.Parse(text) && ZoneInfoRule(text, &rule)) z.Parse(rule);  // neither: UTC
     it = zones.emplace(text, z).first;
   }
   return it->second;

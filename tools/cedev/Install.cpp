@@ -23,6 +23,9 @@ const std::vector<Deliverable>& Deliverables() {
       {{"QuilmoRes.dll"}, u"\\Windows\\QuilmoRes.dll", false},
       // Stand-ins for programs outside the product.
       {{"closable"}, u"\\Windows\\closable.exe", true},
+      {{"Merrow"}, u"\\Windows\\Merrow.exe", true},
+      {{"QuilmoWakeUpService"}, u"\\Windows\\QuilmoWakeUpService.exe", true},
+      {{"recorder"}, u"\\Windows\\recorder.exe", true},
   };
   return kList;
 }

@@ -239,15 +239,19 @@ bool Driver::AllWaiting(int64_t* earliest) {
   std::map<std::pair<int, uint64_t>, Published> rows;
   int64_t epoch = 0;
   std::vector<proc::Row> live;
-  bool read = d_->Transaction([&] {
+  {
+    // One read snapshot: the change count, the published waits and the
+    // live processes agree.
+    std::lock_guard<std::recursive_mutex> g(d_->DbLock());
+    if (!proc::EnsureTables(d_) || !d_->Exec("BEGIN")) return false;
     epoch = MetaInt(d_, "clock_epoch", 0);
     Stmt s(d_->Db(), "SELECT pid, start_time, deadline_ms, epoch FROM clock_waits");
     while (s.Step())
       rows[{static_cast<int>(s.Int(0)), static_cast<uint64_t>(s.Int(1))}] = Published{s.Int(2), s.Int(3)};
+    s.Reset();
     live = proc::LiveRows(d_);
-    return true;
-  });
-  if (!read) return false;
+    d_->Exec("COMMIT");  // a read: nothing to lose
+  }
   // A process gone without its end recorded may end another one's wait.
   std::vector<int> pids;
   for (const proc::Row& r : live) pids.push_back(r.pid);

@@ -35,6 +35,11 @@ bool QueueNotificationEvent(DWORD n) {
 std::vector<DWORD> notify::TakeQueuedEvents(Device* d) {
   std::vector<DWORD> out;
   if (!d || !d->EnsureSchema(kSchema)) return out;
+  {
+    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+    Stmt any(d->Db(), "SELECT 1 FROM notify_events LIMIT 1");
+    if (!any.ok() || !any.Step()) return out;
+  }
   d->Transaction([&] {
     out.clear();
     Stmt s(d->Db(), "SELECT event FROM notify_events ORDER BY id");

@@ -81,6 +81,11 @@ void NoteActivity(Device* d) {
 
 int64_t IdleSinceMs(Device* d) {
   if (!EnsureTables(d)) return DeviceNowMs();
+  {
+    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+    const int64_t stored = MetaInt(d, "idle_since_ms", -1);
+    if (stored >= 0) return stored;
+  }
   int64_t since = DeviceNowMs();
   d->Transaction([&] {
     const int64_t stored = MetaInt(d, "idle_since_ms", -1);
@@ -96,6 +101,12 @@ int64_t IdleSinceMs(Device* d) {
 std::vector<Change> TakeChanges(Device* d) {
   std::vector<Change> out;
   if (!EnsureTables(d)) return out;
+  {
+    // Most looks find nothing: they take no write lock.
+    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+    Stmt any(d->Db(), "SELECT 1 FROM power_changes WHERE taken = 0 LIMIT 1");
+    if (!any.ok() || !any.Step()) return out;
+  }
   d->Transaction([&] {
     out.clear();
     Stmt s(d->Db(), "SELECT ms, is_on, wake_up, cause, pid FROM power_changes WHERE taken = 0 ORDER BY id");

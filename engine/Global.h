@@ -16,6 +16,7 @@
 // core/ProgramGlobals.h.
 #pragma once
 
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "image/Cipher.h"
 #include "image/Compressor.h"
 #include "image/ExclusionList.h"
+#include "image/InclusionList.h"
 #include "image/Index.h"
 #include "image/MetaData.h"
 
@@ -88,6 +90,7 @@ class AGlobal {
   bool g_bCommandLineRestore = false;   // "LocalRestore" / "RemoteRestore"
   bool g_bCommandLineBackup = false;    // "LocalBackup" / "RemoteBackup"
   bool g_bRemote = false;               // the command line asked for the host
+  bool g_bServerBackup = false;         // a command-line backup goes to the desktop agent's server
   CString g_csFirstText;
   CString g_csTaskPassword;
   CDWordArray g_dwArray;
@@ -125,6 +128,9 @@ class AGlobal {
   ARemoteOptionHandler g_RemoteOptions;
   Index g_WorkingIndex;
   AExcludeHandler g_ExcludeHandler;
+  // The inclusion list of an unattended backup (none: everything); set by
+  // the unattended run, whose selection it limits.
+  std::unique_ptr<AInclusionList> g_pInclusionList;
 };
 
 // The newest live AGlobal; when none lives, the process's own, created on

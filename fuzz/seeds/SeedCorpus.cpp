@@ -2,8 +2,13 @@
 //   image/   real small images (an empty one, one with a file entry)
 //   index/   the INDEX_ENTRY block of an image, alone
 //   header/  single 80-byte entry headers
+//   database/ a database entry with its record entries, ended by an index
+//            header (CEDB in the object store; EDB in a volume, with
+//            definitions)
 //   xml/     configuration, inclusion list, schedule, resource XML files and a
 //            dialog template and a screen file
+//   volume/  small database volume files (CEDB and EDB, every value type)
+//   record/  records' stored properties
 // Usage: quilmo_fuzz_seeds OUTPUT_FOLDER. Exit code 0 on success.
 #include <cstdio>
 #include <cstring>
@@ -13,7 +18,14 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+#include <zlib.h>
+
+#include "ce/bytes.h"
+#include "ce/database.h"
 #include "ce/file.h"
+#include "engine/DatabaseEntryFormat.h"
+#include "image/Cipher.h"
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
@@ -87,6 +99,70 @@ bool WriteImage(const quilmo::test::TestDevice& dev, const std::u16string& devic
   return true;
 }
 
+// A volume of one generation holding a database with a record of every
+// type it takes, repacked with small pages so the seed stays small.
+bool WriteVolume(const quilmo::test::TestDevice& dev, const std::u16string& path, bool edb, std::string* out) {
+  const WORD types[] = {CEVT_I2, CEVT_UI2, CEVT_I4, CEVT_UI4, CEVT_R8, CEVT_BOOL, CEVT_FILETIME, CEVT_LPWSTR,
+                        CEVT_BLOB, CEVT_STREAM, CEVT_RECID, CEVT_AUTO_I4, CEVT_AUTO_I8};
+  const size_t n = edb ? std::size(types) : 9;
+  CEGUID g{};
+  LPWSTR p = const_cast<LPWSTR>(path.c_str());
+  if (!(edb ? CeMountDBVolEx(&g, p, nullptr, OPEN_ALWAYS) : CeMountDBVol(&g, p, OPEN_ALWAYS))) return false;
+  std::vector<CEPROPSPEC> defs(n);
+  std::vector<CEPROPVAL> vals(n);
+  std::u16string text = u"seed text \u00e9";
+  std::string blob = "seed blob bytes";
+  for (size_t i = 0; i < n; ++i) {
+    defs[i] = CEPROPSPEC{CEPROPSPEC_VERSION, MAKE_CEPROPID(i + 1, types[i]), 0, nullptr, 0};
+    vals[i] = CEPROPVAL{};
+    vals[i].propid = defs[i].propid;
+    vals[i].val.llVal = static_cast<LONGLONG>(0x0102030405060708ll * static_cast<LONGLONG>(i + 1));
+    if (types[i] == CEVT_LPWSTR) vals[i].val.lpwstr = text.data();
+    if (types[i] == CEVT_BLOB || types[i] == CEVT_STREAM)
+      vals[i].val.blob = {static_cast<DWORD>(blob.size()), reinterpret_cast<LPBYTE>(blob.data())};
+  }
+  CEOID oid = 0;
+  if (edb) {
+    CEDBASEINFOEX info{};
+    info.dwFlags = CEDB_VALIDNAME;
+    std::copy_n(u"Seed", 4, info.szDbaseName);
+    oid = CeCreateDatabaseWithProps(&g, &info, static_cast<DWORD>(n), defs.data());
+  } else {
+    CEDBASEINFO info{};
+    info.dwFlags = CEDB_VALIDNAME;
+    std::copy_n(u"Seed", 4, info.szDbaseName);
+    oid = CeCreateDatabaseEx(&g, &info);
+  }
+  HANDLE h = edb ? CeOpenDatabaseInSession(nullptr, &g, &oid, nullptr, nullptr, 0, nullptr)
+                 : CeOpenDatabaseEx2(&g, &oid, nullptr, nullptr, 0, nullptr);
+  bool ok = h != INVALID_HANDLE_VALUE && CeWriteRecordProps(h, 0, static_cast<WORD>(n), vals.data()) &&
+            CeWriteRecordProps(h, 0, 1, vals.data());
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  ok = CeUnmountDBVol(&g) && ok;
+  sqlite3* db = nullptr;
+  ok = ok && sqlite3_open(dev.Host(path).c_str(), &db) == SQLITE_OK &&
+       sqlite3_exec(db, "PRAGMA page_size=512; VACUUM;", nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  *out = dev.ReadFile(path);
+  return ok;
+}
+
+// A record's stored properties: u32 property id, u32 length, the bytes.
+std::string StoredRecord() {
+  std::string b;
+  auto put = [&](CEPROPID id, const std::string& v) {
+    ce::le::Put32(&b, id);
+    ce::le::Put32(&b, static_cast<uint32_t>(v.size()));
+    b += v;
+  };
+  put(MAKE_CEPROPID(1, CEVT_I4), std::string("\x2a\0\0\0", 4));
+  put(MAKE_CEPROPID(2, CEVT_LPWSTR), std::string("h\0i\0", 4));
+  put(MAKE_CEPROPID(3, CEVT_BLOB), "blob");
+  put(MAKE_CEPROPID(4, CEVT_R8), std::string(8, '\x7f'));
+  put(MAKE_CEPROPID(5, CEVT_UI2), std::string(2, '\xff'));
+  return b;
+}
+
 // The image reads back: it is a backup file and its index is found through
 // the tail with every node written.
 bool ReadsBack(const std::u16string& devicePath, int nodes) {
@@ -95,6 +171,108 @@ bool ReadsBack(const std::u16string& devicePath, int nodes) {
   Index index;
   bool ok = image.Open() && index.Locate(image, false) && index.NodeCount() == nodes;
   return image.Close() && ok;
+}
+
+// One property of a seed record: its value record and what follows it.
+struct SeedProperty {
+  DWORD id = 0;
+  LONGLONG value = 0;  // fixed types
+  std::u16string text;
+  std::string bytes;  // blobs and streams
+};
+
+DWORD Crc(DWORD crc, const void* data, size_t length) {
+  if (length == 0) return crc;
+  return static_cast<DWORD>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(length)));
+}
+
+// A record body as the database component stores it, and its crc.
+std::string RecordBody(const std::vector<SeedProperty>& properties, DWORD* crc) {
+  std::string body;
+  *crc = 0;
+  for (const SeedProperty& p : properties) {
+    StoredPropertyValue stored{};
+    stored.propertyId = p.id;
+    const WORD type = TypeFromPropID(p.id);
+    if (type == CEVT_BLOB || type == CEVT_STREAM) {
+      const DWORD count = static_cast<DWORD>(p.bytes.size());
+      std::memcpy(stored.value, &count, sizeof count);
+    } else if (type != CEVT_LPWSTR) {
+      std::memcpy(stored.value, &p.value, sizeof p.value);
+    }
+    body.append(reinterpret_cast<const char*>(&stored), sizeof stored);
+    *crc = Crc(*crc, &stored, sizeof stored);
+    if (type == CEVT_LPWSTR) {
+      const DWORD length = static_cast<DWORD>((p.text.size() + 1) * 2);
+      body.append(reinterpret_cast<const char*>(&length), sizeof length);
+      body.append(reinterpret_cast<const char*>(p.text.c_str()), length);
+      *crc = Crc(*crc, p.text.data(), p.text.size() * 2);
+    } else if (type == CEVT_BLOB || type == CEVT_STREAM) {
+      body += p.bytes;
+      *crc = Crc(*crc, p.bytes.data(), p.bytes.size());
+    }
+  }
+  return body;
+}
+
+// A database entry and its records, enciphered with the key table's key
+// as the backup writes them, ended by an index header.
+bool WriteDatabaseSeed(const quilmo::test::TestDevice& dev, const std::u16string& devicePath, bool edb,
+                       std::string* out) {
+  using namespace DatabaseEntryFormat;
+  if (!InitCipherKey(false, nullptr)) return false;
+  DatabaseInfoRecord info{};
+  info.version = edb ? kDatabaseInfoVersionEdb : kDatabaseInfoVersionCedb;
+  info.objectType = OBJTYPE_DATABASE;
+  info.infoVersion = info.version;
+  const std::u16string name = edb ? u"Tasks" : u"Contacts";
+  std::copy(name.begin(), name.end(), info.name);
+  info.type = 7;
+  info.numRecords = 2;
+  info.numSortOrders = 1;
+  info.sortOrders[0].numProperties = 1;
+  info.sortOrders[0].propertyIds[0] = MAKE_CEPROPID(1, CEVT_LPWSTR);
+  const std::u16string volume = edb ? u"\\pim.vol" : kSystemHeap;
+  const DWORD nameBytes = static_cast<DWORD>((volume.size() + 1) * 2);
+  const std::vector<std::vector<SeedProperty>> records = {
+      {{MAKE_CEPROPID(1, CEVT_LPWSTR), 0, u"Zo\u00eb", ""},
+       {MAKE_CEPROPID(2, CEVT_BLOB), 0, u"", std::string("\x00\x01\xFF", 3)},
+       {MAKE_CEPROPID(3, CEVT_I4), -7, u"", ""}},
+      {{MAKE_CEPROPID(4, CEVT_R8), 0x7FF8000000000001LL, u"", ""},
+       {MAKE_CEPROPID(2, CEVT_BLOB), 0, u"", ""},
+       {MAKE_CEPROPID(edb ? 5 : 6, edb ? CEVT_AUTO_I4 : CEVT_FILETIME), 1, u"", ""}},
+  };
+  AImageFile image(devicePath, AImageFile::kBackup);
+  if (!image.Open()) return false;
+  bool ok = AImageFileHeader(kDatabaseEntryType, kInfoSize, 0, nameBytes, Crc(0, &info, sizeof info), 0)
+                .WriteEnciphered(image) &&
+            image.Write(&info, kInfoSize, true, false) && image.Write(volume.c_str(), nameBytes, true, !edb);
+  if (edb) {
+    const DWORD ids[] = {MAKE_CEPROPID(1, CEVT_LPWSTR), MAKE_CEPROPID(2, CEVT_BLOB), MAKE_CEPROPID(3, CEVT_I4),
+                         MAKE_CEPROPID(4, CEVT_R8), MAKE_CEPROPID(5, CEVT_AUTO_I4)};
+    const WORD count = static_cast<WORD>(std::size(ids));
+    ok = ok && image.Write(&count, sizeof count, true, false);
+    for (WORD i = 0; ok && i < count; ++i) {
+      const StoredPropertyDefinition definition{1, ids[i], 0, 0, kDefinitionNameCapacity};
+      char16_t nameBuffer[kDefinitionNameBytes / 2] = {u'P', static_cast<char16_t>(u'0' + i)};
+      ok = image.Write(&definition, sizeof definition, true, false) &&
+           image.Write(nameBuffer, kDefinitionNameBytes, true, i + 1 == count);
+    }
+  }
+  DWORD oid = 0x10000;
+  for (const auto& record : records) {
+    DWORD crc = 0;
+    const std::string body = RecordBody(record, &crc);
+    ok = ok &&
+         AImageFileHeader(kRecordEntryType, static_cast<DWORD>(body.size()), static_cast<DWORD>(record.size()), 0,
+                          crc, oid++)
+             .WriteEnciphered(image) &&
+         image.Write(body.data(), static_cast<DWORD>(body.size()), true, true);
+  }
+  ok = ok && AImageFileHeader(INDEX_ENTRY, 0, 0, 0, 0, 0).WriteEnciphered(image);
+  if (!image.Close() || !ok) return false;
+  *out = dev.ReadFile(devicePath);
+  return true;
 }
 
 const char* const kXmlSeeds[][2] = {
@@ -124,6 +302,19 @@ const char* const kXmlSeeds[][2] = {
      "  <!-- weekly -->\n"
      "  <weekly at=\"2:05\" dayofweek=\"3\" filename=\"\\temp\\Backup.pbf\" autoname=\"true\""
      " stopprocesses=\"TRUE\" remotemode=\"x\" inclusionlist=\"\\inclusion.xml\"/>\n"
+     "</schedule>\n"},
+    {"schedule-week.xml",
+     "<schedule>\n"
+     "  <weekly at=\"02:00\" dayofweek=\"Sunday\" filename=\"\\temp\\Sun.pbf\" reset=\"TRUE\"/>\n"
+     "  <weekly at=\"23:59\" dayofweek=\"sat\" filename=\"\\temp\\Sat.pbf\"/>\n"
+     "  <daily at=\"0:00\" filename=\"\\temp\\Midnight.pbf\" remotemode=\"true\"/>\n"
+     "  <once at=\"12:00\" on=\"2024-02-29\" filename=\"\\temp\\Leap.pbf\"/>\n"
+     "</schedule>\n"},
+    {"schedule-bad.xml",
+     "<schedule>\n"
+     "  <daily at=\"10:00\" filename=\"\\temp\\a.pbf\"/>\n"
+     "  <once at=\"25:61\" on=\"2024-13-40\" dayofweek=\"x\" filename=\"b\"/>\n"
+     "  text<hourly at=\"1:00\"/>\n"
      "</schedule>\n"},
     {"customres.xml",
      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<resources>\n"
@@ -198,6 +389,14 @@ int main(int argc, char** argv) {
        Put(out / "header" / "metadata.bin", HeaderBytes(AImageFileHeader(
                                                   METADATA_ENTRY, ImageFormat::kMetadataBlockSize, 0, 0, 0, 0)));
   for (const auto& [name, text] : kXmlSeeds) ok = ok && Put(out / "xml" / name, text);
+  std::string cedb, edb;
+  ok = ok && WriteDatabaseSeed(dev, u"\\temp\\cedb.bin", false, &cedb) &&
+       WriteDatabaseSeed(dev, u"\\temp\\edb.bin", true, &edb) && Put(out / "database" / "cedb.bin", cedb) &&
+       Put(out / "database" / "edb.bin", edb);
+  std::string cedbVolume, edbVolume;
+  ok = ok && WriteVolume(dev, u"\\temp\\cedb.vol", false, &cedbVolume) &&
+       WriteVolume(dev, u"\\temp\\edb.vol", true, &edbVolume) && Put(out / "volume" / "cedb.vol", cedbVolume) &&
+       Put(out / "volume" / "edb.vol", edbVolume) && Put(out / "record" / "record.bin", StoredRecord());
   if (!ok) {
     std::fprintf(stderr, "writing the seeds into %s failed\n", out.c_str());
     return 1;

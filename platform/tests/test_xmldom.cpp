@@ -7,6 +7,7 @@
 
 #include "ce/com.h"
 #include "ce/oleauto.h"
+#include "ce/text.h"
 #include "ce/xmldom.h"
 #include "testkit/TestDevice.h"
 
@@ -207,6 +208,34 @@ TEST(XmlDom, ParseErrorsFailTheLoadWithAReason) {
     LONG code = 0;
     error->get_errorCode(&code);
     EXPECT_NE(code, 0);
+    // Every reason tells where the parser stopped.
+    LONG line = 0, position = 0;
+    error->get_line(&line);
+    error->get_linepos(&position);
+    EXPECT_EQ(line, 1);
+    EXPECT_GE(position, 1);
+    EXPECT_NE(Reason(doc).find(u"(line 1, position "), std::u16string::npos) << ce::ToUtf8(Reason(doc));
+  }
+  // Where a tree rule is broken: the second top-level element, the element
+  // with the repeated attribute, the end of a document without element.
+  struct Located {
+    std::u16string_view text;
+    LONG line, position;
+  } located[] = {
+      {u"<a/>\n  <b/>", 2, 3},
+      {u"<a>\n<b x='1' x='2'/></a>", 2, 1},
+      {u"<!-- none -->\n", 2, 1},
+  };
+  for (const Located& c : located) {
+    SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+    EXPECT_FALSE(LoadText(doc, c.text));
+    CComPtr<IXMLDOMParseError> error;
+    doc->get_parseError(&error);
+    LONG line = 0, position = 0;
+    error->get_line(&line);
+    error->get_linepos(&position);
+    EXPECT_EQ(line, c.line);
+    EXPECT_EQ(position, c.position);
   }
   // Line and position of a mismatch.
   EXPECT_FALSE(LoadText(doc, u"<a>\n  <b>\n</a>"));

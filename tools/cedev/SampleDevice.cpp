@@ -9,6 +9,7 @@
 #include "ce/registry.h"
 #include "ce/system.h"
 #include "ce/time.h"
+#include "tools/cedev/SampleDatabases.h"
 
 namespace fs = std::filesystem;
 
@@ -317,6 +318,7 @@ ce::Profile SampleProfile() {
   p.cards = {u"Storage Card"};
   for (auto* r : kRomFiles) p.romFiles.push_back(r);
   for (auto* h : kHeldOpen) p.heldOpen.push_back(h);
+  p.systemVolumes = SampleSystemVolumes();
   p.capacities = {{u"\\", 256ull << 20}, {u"\\Storage Card", 512ull << 20}};
   p.timeZone = "PST8PDT,M3.2.0,M11.1.0";
   return p;
@@ -384,7 +386,7 @@ bool CreateSampleDevice(const fs::path& dir, std::string* error) {
                                                : u"\\Windows\\Start Menu\\Programs";
     if (!w.WriteFile(folder + u"\\" + l[0] + u".lnk", text, FILE_ATTRIBUTE_ARCHIVE)) return false;
   }
-  return true;
+  return CreateSampleDatabases(error);
 }
 
 }  // namespace cedev

@@ -1,5 +1,6 @@
 // The sample device that `cedev create` lays out: the folders, registry,
-// ROM files, storage card and user files of a used Pocket PC.
+// ROM files, storage card, user files, property databases, database
+// volumes and mail of a used Pocket PC.
 #pragma once
 
 #include <filesystem>

@@ -25,6 +25,7 @@
 #include "cesim/msgbox.h"
 #include "cesim/notifystore.h"
 #include "cesim/power.h"
+#include "tools/cedev/DbCommands.h"
 #include "tools/cedev/Install.h"
 #include "tools/cedev/SampleDevice.h"
 #include "tools/cedev/Screen.h"
@@ -44,6 +45,12 @@ int Usage() {
                "  reg DIR query KEY               show a key's values and subkeys\n"
                "  reg DIR set KEY NAME TYPE DATA  TYPE: sz expand_sz dword binary multi_sz\n"
                "  reg DIR delete KEY [NAME]       delete a key (recursively) or a value\n"
+               "  db DIR volumes                  the mounted database volumes\n"
+               "  db DIR list [VOLUME]            the databases of a volume (of all stores without one)\n"
+               "  db DIR dump VOLUME NAME         a database with its records\n"
+               "  db DIR digest                   a hash per database over its records' properties\n"
+               "                                  VOLUME: a volume's path or SystemHeap; --cedb or --edb\n"
+               "                                  picks the generation\n"
                "  clock DIR show|set ISO-TIME|advance SECONDS\n"
                "                                  set jumps without firing anything; advance runs the\n"
                "                                  device up to now + SECONDS (run --until)\n"
@@ -52,7 +59,7 @@ int Usage() {
                "                                  set the battery from now on\n"
                "  card DIR insert|remove [NAME]   put a storage card in or take it out (default: the\n"
                "                                  profile's first card)\n"
-               "  event DIR N                     signal notification event N and run the device up to now"
+               "  event DIR N                     signal notification event N and run the device up to now\n"
                "  screenlog DIR                   the message boxes shown on the device\n"
                "  install DIR [BINDIR]            put the built deliverables and stand-ins on the device\n"
                "  boot [OPTIONS] DIR              boot the device and keep it running until idle\n"
@@ -808,6 +815,10 @@ int main(int argc, char** argv) {
   if (cmd == "rotate") return cedev::CmdRotate(argc, argv);
   if (!cedev::TakeScreenOption(&argc, argv) || argc < 3) return Usage();
   if (cmd == "boot" || cmd == "run") return CmdBootOrRun(argc, argv);
+  if (cmd == "db") {
+    if (!OpenDevice(dir)) return 1;
+    return cedev::CmdDb(argc, argv);
+  }
   if (cmd == "install") {
     if (argc != 3 && argc != 4) return Usage();
     if (!OpenDevice(dir)) return 1;

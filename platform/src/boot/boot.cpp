@@ -15,6 +15,7 @@
 
 #include "boot/boot_state.h"
 #include "boot/runner.h"
+#include "database/db_boot.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/power.h"
@@ -246,6 +247,20 @@ void Runner::ApplyHiveReplacements() {
   if (!pending.empty()) boot::ClearHiveReplacements(dev_);
 }
 
+void Runner::RecoverDatabases() {
+  for (const std::string& line : db::RecoverStores(dev_)) Line(BootTag() + line);
+}
+
+void Runner::MountSystemVolumes() {
+  for (const SystemVolume& v : dev_->GetProfile().systemVolumes) {
+    std::string problem;
+    if (db::MountSystemVolume(dev_, v, &problem))
+      Line(BootTag() + "mounted the system volume " + U8(v.path) + (v.edb ? " (EDB)" : " (CEDB)"));
+    else
+      Line(BootTag() + "the system volume " + U8(v.path) + " cannot be mounted: " + problem);
+  }
+}
+
 void Runner::CheckHives() {
   struct {
     HKEY root;
@@ -441,6 +456,7 @@ Outcome Runner::Boot() {
   launchTime_.clear();
   Line(BootTag() + "starting");
   ApplyHiveReplacements();
+  RecoverDatabases();
   RegCloseHives();  // every hive is read afresh from here on
   MarkDeviceBoot();
   std::string resident;
@@ -455,6 +471,8 @@ Outcome Runner::Boot() {
   if (o != Outcome::kDone) return o;
   if (ResetPending()) return Outcome::kReset;
   boot::LeaveInitPhase(dev_);
+  // The system's volumes: free while the init list ran, held from here on.
+  MountSystemVolumes();
   Line(BootTag() + "shell up, running " + U8(kStartupFolder));
   RunStartupFolder();
   Line(BootTag() + "complete");

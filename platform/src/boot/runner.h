@@ -83,6 +83,9 @@ class Runner : private NotificationKernelPort {
   void EndAll(const std::string& why);
   Outcome Boot();
   void ApplyHiveReplacements();
+  // Rolls back what the reset left mid-write and ends the old mounts.
+  void RecoverDatabases();
+  void MountSystemVolumes();
   void CheckHives();
   bool ReadLaunchList(std::map<DWORD, LaunchEntry>* entries);
   Outcome RunLaunchList();

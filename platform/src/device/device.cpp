@@ -186,6 +186,13 @@ bool Profile::Parse(std::string_view text, Profile* out, std::string* error) {
       p.romFiles.push_back(NormalizeRoot(FromUtf8(value)));
     } else if (key == "held_open") {
       p.heldOpen.push_back(NormalizeRoot(FromUtf8(value)));
+    } else if (key == "system_volume") {
+      size_t bar = value.rfind('|');
+      std::string gen = bar == std::string::npos ? "" : Trim(value.substr(bar + 1));
+      if (gen != "cedb" && gen != "edb") return fail("system_volume needs <path>|cedb or <path>|edb");
+      std::u16string path = NormalizeRoot(FromUtf8(Trim(value.substr(0, bar))));
+      if (path.size() < 2) return fail("system_volume needs a file path");
+      p.systemVolumes.push_back({path, gen == "edb"});
     } else if (key == "capacity") {
       size_t bar = value.rfind('|');
       if (bar == std::string::npos || !ParseUInt(Trim(value.substr(bar + 1)), &n))
@@ -234,6 +241,7 @@ std::string Profile::Serialize() const {
   for (auto& c : cards) o << "card = " << ToUtf8(c) << "\n";
   for (auto& r : romFiles) o << "rom = " << ToUtf8(r) << "\n";
   for (auto& h : heldOpen) o << "held_open = " << ToUtf8(h) << "\n";
+  for (auto& v : systemVolumes) o << "system_volume = " << ToUtf8(v.path) << "|" << (v.edb ? "edb" : "cedb") << "\n";
   for (auto& c : capacities) o << "capacity = " << ToUtf8(c.root) << "|" << c.bytes << "\n";
   for (auto& r : residentPrograms) o << "resident = " << ToUtf8(r) << "\n";
   return o.str();

@@ -66,6 +66,7 @@ const ErrorText kTexts[] = {
     {1013, u"The configuration registry key could not be written."},
     {1018, u"Illegal operation attempted on a registry key that has been marked for deletion."},
     {1168, u"Element not found."},
+    {1392, u"The file or directory is corrupted and unreadable."},
     {1400, u"Invalid window handle."},
     {1460, u"This operation returned because the timeout period expired."},
     {1812, u"The specified image file did not contain a resource section."},

@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -474,23 +475,36 @@ std::u16string Reason(std::string_view what, const LoadError& e) {
   return ce::FromUtf8(s);
 }
 
+// Where a node starts in the parsed text: an element at its "<" (pugixml
+// tells where its name starts), text at its first character; -1 unknown.
+ptrdiff_t NodeStart(const pugi::xml_node& n) {
+  ptrdiff_t at = n.offset_debug();
+  if (n.type() == pugi::node_element && at > 0) --at;
+  return at;
+}
+
 // The rules pugixml leaves to us: one document element, no text at the
-// top level, no repeated attribute. Iterative over the whole tree.
-bool CheckTree(const pugi::xml_document& doc, std::string* what) {
+// top level, no repeated attribute. Iterative over the whole tree. *offset
+// receives where the offending node starts (the end of the text when the
+// document holds no element; -1 when unknown).
+bool CheckTree(const pugi::xml_document& doc, size_t textSize, std::string* what, ptrdiff_t* offset) {
   int elements = 0;
   for (pugi::xml_node n : doc.children()) {
     if (n.type() == pugi::node_element) ++elements;
     if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) {
       *what = "Text is not allowed at the top level of a document";
+      *offset = NodeStart(n);
+      return false;
+    }
+    if (n.type() == pugi::node_element && elements == 2) {
+      *what = "A document holds only one top-level element";
+      *offset = NodeStart(n);
       return false;
     }
   }
   if (elements == 0) {
     *what = "No document element found";
-    return false;
-  }
-  if (elements > 1) {
-    *what = "A document holds only one top-level element";
+    *offset = static_cast<ptrdiff_t>(textSize);
     return false;
   }
   std::unordered_set<std::string_view> names;
@@ -502,6 +516,7 @@ bool CheckTree(const pugi::xml_document& doc, std::string* what) {
       for (pugi::xml_attribute a : cur.attributes()) {
         if (!names.insert(a.name()).second) {
           *what = std::string("Attribute \"") + a.name() + "\" appears twice";
+          *offset = NodeStart(cur);
           return false;
         }
       }
@@ -719,9 +734,11 @@ class Document final : public IXMLDOMDocument2, public IObjectSafety {
       return Fail(std::move(e), ok);
     }
     std::string what;
-    if (!CheckTree(*doc, &what)) {
+    ptrdiff_t offset = -1;
+    if (!CheckTree(*doc, text.size(), &what, &offset)) {
       e.code = kParseErrorBase + 0x80;
-      e.reason = ce::FromUtf8(what);
+      if (offset >= 0) Locate(text, static_cast<size_t>(offset), &e);
+      e.reason = Reason(what, e);
       return Fail(std::move(e), ok);
     }
     tree_ = std::move(doc);

@@ -11,6 +11,8 @@
 //   spawn PROGRAM  starts PROGRAM with the command line "child", waits for it
 //   copyhive FILE  copies the device file FILE over the live user hive
 //                  (logs "copied" or "copy failed ERROR"), then signals
+//   copyfile FROM>TO  copies the device file FROM over TO (logs "copied" or
+//                  "copy failed ERROR"), then signals
 // Every step is appended to "\boottest.log" as "NAME [CMDLINE] EVENT".
 #include <fcntl.h>
 #include <unistd.h>
@@ -104,6 +106,15 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
     ce::RegCloseHives();
     std::u16string target(ce::kUserHivePath);
     if (CopyFileW(ce::FromUtf8(arg).c_str(), target.c_str(), FALSE))
+      Log("copied");
+    else
+      Log("copy failed " + std::to_string(GetLastError()));
+    Signal();
+  } else if (verb == "copyfile") {
+    const size_t arrow = arg.find('>');
+    std::u16string from = ce::FromUtf8(arg.substr(0, arrow));
+    std::u16string to = arrow == std::string::npos ? u"" : ce::FromUtf8(arg.substr(arrow + 1));
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE))
       Log("copied");
     else
       Log("copy failed " + std::to_string(GetLastError()));

@@ -30,6 +30,12 @@ namespace ce {
 
 inline constexpr const char* kDeviceEnv = "QUILMO_DEVICE";
 
+// A database volume the system keeps mounted (cesim/database.h).
+struct SystemVolume {
+  std::u16string path;  // device path
+  bool edb = false;     // the generation it is mounted with
+};
+
 struct VolumeCapacity {
   std::u16string root;  // "\" for the object store, "\Storage Card" for a card
   ULONGLONG bytes = 0;  // total size of the volume
@@ -48,6 +54,9 @@ struct Profile {
   std::vector<std::u16string> cards;     // card: folder name below "\" (repeatable)
   std::vector<std::u16string> romFiles;  // rom: device path of a ROM file (repeatable)
   std::vector<std::u16string> heldOpen;  // held_open: device path the system keeps open
+  // system_volume: <device path>|cedb or <device path>|edb (repeatable):
+  // mounted by the boot after the init list, held until the next reset.
+  std::vector<SystemVolume> systemVolumes;
   std::vector<VolumeCapacity> capacities;  // capacity: <root>|<bytes> (repeatable)
   std::vector<std::u16string> residentPrograms;  // resident: exe name (repeatable)
   std::u16string peerAddress = u"127.0.0.1";      // peer_address: the desktop's address

@@ -2,8 +2,8 @@
 //
 // The kernel reaches the device's user notifications through
 // ce::NotificationStore (cesim/notifystore.h). The platform's store lives
-// in notify_store.cpp: PlatformNotificationStore() returns it. Until the
-// notification calls keep their entries on the device, it holds none.
+// in notify_store.cpp: PlatformNotificationStore() returns it; it fires the
+// records of the notification queue (notify_queue.h).
 #pragma once
 
 #include "cesim/notifystore.h"

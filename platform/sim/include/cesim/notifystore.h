@@ -68,6 +68,15 @@ NotificationStore& DeviceNotificationStore();
 // keeps it alive while installed.
 void SetNotificationStoreForTest(NotificationStore* store);
 
+// Tests of how a timed notification fires exactly once: a kernel whose
+// environment sets this variable to one of the points below kills itself
+// (SIGKILL) when a firing gets there:
+//   recorded        the firing is recorded, its program not started yet
+//   started         the program has started, the start is not recorded
+//   start-recorded  the start is recorded, the notification still queued
+//   removed         the notification is removed, the firing still recorded
+inline constexpr const char* kNotifyKillEnv = "QUILMO_NOTIFY_KILL_AT";
+
 // Signals event n for the device's notifications: the running kernel, or
 // the next one, fires it. False when it cannot be recorded.
 bool QueueNotificationEvent(DWORD n);

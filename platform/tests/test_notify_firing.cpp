@@ -18,6 +18,7 @@
 #include "ce/process.h"
 #include "ce/text.h"
 #include "ce/time.h"
+#include "cesim/database.h"
 #include "cesim/device.h"
 #include "cesim/notifystore.h"
 #include "testkit/TestDevice.h"
@@ -258,6 +259,24 @@ TEST_F(FiringTest, AFiringClearedBeforeItWasSettledStartsNothing) {
   RecordingPort port;
   Store().AfterBoot(Dev(), port);
   EXPECT_EQ(Started("cleared"), 0);
+  EXPECT_EQ(Store().NextDueMs(Dev()), std::nullopt);
+}
+
+// A started entry that will not leave the queue is not started again while
+// it stays: the next settlings only try to remove it.
+TEST_F(FiringTest, AStartedEntryThatWillNotGoStartsOnce) {
+  AddTimed(u"\\Windows\\rec.exe", u"stuck", At(2024, 5, 6, 9, 0));
+  const int64_t now = UtcMs(2024, 5, 6, 9, 0);
+  RecordingPort port;
+  ce::InjectDatabaseFault(ce::DbCall::kDeleteRecord, ERROR_WRITE_FAULT, 2);
+  Store().FireDue(Dev(), now, port);
+  EXPECT_TRUE(port.Reported("could not be removed")) << port.lines.size();
+  Store().FireDue(Dev(), now, port);
+  ce::ClearDatabaseFaults();
+  EXPECT_EQ(Count(), 1u);
+  Store().FireDue(Dev(), now, port);
+  EXPECT_EQ(Started("stuck"), 1);
+  EXPECT_EQ(Count(), 0u);
   EXPECT_EQ(Store().NextDueMs(Dev()), std::nullopt);
 }
 

@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "ce/errors.h"
 #include "ce/notify.h"
@@ -356,12 +357,16 @@ void PlatformStore::FireDue(Device* d, int64_t nowMs, NotificationKernelPort& po
   std::lock_guard<std::mutex> g(lock_);
   if (!Ready(d)) return;
   Settle(d, port);
+  // A firing settling could not finish (its entry would not go) may have
+  // started its program already: it waits for the next settling.
+  std::set<CEOID> unsettled;
+  for (const Firing& f : Firings(d)) unsettled.insert(f.handle);
   Queue q;
   std::vector<Due> due;
   if (!q.Open() || !TimedEntries(q, &due)) return;
   for (const Due& x : due) {
     if (x.dueMs > nowMs) break;
-    FireTimed(d, q, x, port);
+    if (unsettled.count(x.entry.handle) == 0) FireTimed(d, q, x, port);
   }
   cached_ = false;
 }

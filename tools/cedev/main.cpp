@@ -27,6 +27,7 @@
 #include "cesim/power.h"
 #include "tools/cedev/DbCommands.h"
 #include "tools/cedev/Install.h"
+#include "tools/cedev/NotifyCommands.h"
 #include "tools/cedev/SampleDevice.h"
 #include "tools/cedev/Screen.h"
 
@@ -54,6 +55,8 @@ int Usage() {
                "  clock DIR show|set ISO-TIME|advance SECONDS\n"
                "                                  set jumps without firing anything; advance runs the\n"
                "                                  device up to now + SECONDS (run --until)\n"
+               "  notify DIR list                 the user notifications, in registration order\n"
+               "  notify DIR clear HANDLE         remove one\n"
                "  power DIR on|off                turn the device on (a wake-up) or off\n"
                "  battery DIR PERCENT [--ac on|off] [--drain PERCENT-PER-HOUR]\n"
                "                                  set the battery from now on\n"
@@ -818,6 +821,10 @@ int main(int argc, char** argv) {
   if (cmd == "db") {
     if (!OpenDevice(dir)) return 1;
     return cedev::CmdDb(argc, argv);
+  }
+  if (cmd == "notify") {
+    if (!OpenDevice(dir)) return 1;
+    return cedev::CmdNotify(argc, argv);
   }
   if (cmd == "install") {
     if (argc != 3 && argc != 4) return Usage();

@@ -1,4 +1,5 @@
-// cedev run --until, clock advance as a run, power, battery, card and event.
+// cedev run --until, clock advance as a run, power, battery, card, event and
+// the notifications (list, clear, firing late after the clock was set).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "CedevRun.h"
+#include "ce/notify.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -130,6 +132,57 @@ TEST_F(CedevClockTest, EventIsSignalledThroughTheRun) {
   Result r = Expect("event " + D() + " 5");
   EXPECT_TRUE(Has(r, " event 5 signalled")) << r.output;
   Expect("event " + D() + " five", 1);
+}
+
+// Registers a notification of Clock.exe: timed at a local time, or on an
+// event; returns its handle as cedev prints it.
+std::string Register(DWORD type, DWORD event, const SYSTEMTIME& at, const char16_t* args) {
+  CE_NOTIFICATION_TRIGGER t{};
+  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
+  t.dwType = type;
+  t.dwEvent = event;
+  t.lpszApplication = const_cast<WCHAR*>(u"\\Windows\\Clock.exe");
+  t.lpszArguments = const_cast<WCHAR*>(args);
+  t.stStartTime = t.stEndTime = at;
+  HANDLE h = CeSetUserNotificationEx(nullptr, &t, nullptr);
+  EXPECT_NE(h, nullptr);
+  return std::to_string(reinterpret_cast<uintptr_t>(h));
+}
+
+TEST_F(CedevClockTest, NotificationsListClearAndFireLateAfterTheClockIsSet) {
+  const std::string timed = Register(CNT_TIME, 0, SYSTEMTIME{2006, 3, 2, 7, 10, 0, 0, 0}, u"log timed");
+  const std::string woken = Register(CNT_EVENT, 11, SYSTEMTIME{}, u"log woken");
+  const std::string late = Register(CNT_TIME, 0, SYSTEMTIME{2006, 3, 2, 7, 11, 0, 0, 0}, u"log at boot");
+  Result r = Expect("notify " + D() + " list");
+  EXPECT_TRUE(Has(r, timed + " ")) << r.output;
+  EXPECT_TRUE(Has(r, " time  2006-03-07 10:00:00 ")) << r.output;
+  EXPECT_TRUE(Has(r, " \\Windows\\Clock.exe \"log timed\"\n")) << r.output;
+  EXPECT_TRUE(Has(r, " event 11 (wake-up) ")) << r.output;
+  EXPECT_LT(r.output.find(timed + " "), r.output.find(woken + " ")) << "registration order";
+
+  // Setting the clock past a due time fires nothing; the next run fires it.
+  Expect("clock " + D() + " set 2006-03-07T10:30:00");
+  EXPECT_EQ(Log(), "");
+  r = Expect("clock " + D() + " advance 0");
+  EXPECT_TRUE(Has(r, "notification " + timed + ": \\Windows\\Clock.exe \"log timed\" fires (due 2006-03-07 10:00:00)"))
+      << r.output;
+  EXPECT_EQ(RoughLog(), "Clock.exe 2006-03-07 10:30:0x timed\n");
+  // ... and so does the next boot.
+  Expect("clock " + D() + " set 2006-03-07T12:00:00");
+  r = Expect("boot " + D());
+  EXPECT_TRUE(Has(r, "\"log at boot\" fires (due 2006-03-07 11:00:00)")) << r.output;
+  EXPECT_EQ(Log().find("woken"), std::string::npos) << "a boot is no wake-up\n" << Log();
+
+  r = Expect("notify " + D() + " list");
+  EXPECT_FALSE(Has(r, timed + " ")) << r.output;
+  EXPECT_FALSE(Has(r, late + " ")) << r.output;
+  EXPECT_TRUE(Has(r, woken + " ")) << "event entries stay\n" << r.output;
+  EXPECT_EQ(Expect("notify " + D() + " clear " + woken).output, "notification " + woken + " cleared\n");
+  EXPECT_EQ(Expect("notify " + D() + " list").output, "no notifications\n");
+  Expect("notify " + D() + " clear " + woken, 1);
+  Expect("notify " + D() + " clear 0", 1);
+  Expect("notify " + D() + " clear x1", 1);
+  Expect("notify " + D() + " forget 1", 2);
 }
 
 }  // namespace

@@ -61,6 +61,8 @@ std::string EntryLine(HANDLE h) {
   std::string when;
   if (t.dwType == CNT_TIME) {
     when = "time  " + FieldsText(t.stStartTime);
+  } else if (t.dwType != CNT_EVENT) {
+    when = "type  " + std::to_string(t.dwType);  // kept as found; never fires
   } else {
     when = "event " + std::to_string(t.dwEvent);
     if (t.dwEvent == NOTIFICATION_EVENT_WAKEUP) when += " (wake-up)";

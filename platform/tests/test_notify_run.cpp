@@ -135,6 +135,19 @@ TEST_F(NotifyRunTest, ClockJumpsToEachDueEntryAndTiesFireByHandle) {
   EXPECT_NE(debugLog.find(c + ": Timed.exe \"log c\" started"), std::string::npos) << debugLog;
 }
 
+TEST_F(NotifyRunTest, EntriesProgramsRegisterWhileTheDeviceRunsFireOnTime) {
+  // The kernel has looked at the queue before each program writes to it.
+  opt_.untilMs = Ms(7, 12, 0);
+  ASSERT_TRUE(ce::RunOnDevice(u"Resetter.exe",
+                              u"sleep 60000; notify 3600 Timed.exe log first|notify 600 Timed.exe log second",
+                              opt_, &rep_))
+      << Lines();
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Timed.exe 2006-03-07 10:01:00 first",
+                                             "Timed.exe 2006-03-07 10:11:00 second"}))
+      << Lines();
+  EXPECT_EQ(Count(), 0u);
+}
+
 TEST_F(NotifyRunTest, DueEntryWakesTheDeviceAfterTheWakeUpProgramsEnd) {
   OnWakeUp(u"log woken; sleep 5000; log wake-up done");
   Timed(At(7, 12, 0), u"log timed");

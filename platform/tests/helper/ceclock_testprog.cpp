@@ -18,6 +18,8 @@
 //   start PROG [ARGS] the same without waiting
 //   chain             starts itself again with the same command line
 //   waitfile PATH     looks for the device path every 100 ms until it exists
+//   notify S PROG [ARGS]  registers a timed notification of PROG with ARGS
+//                     ("|" for ";") at the local time S seconds from now
 //   exit N            ends with exit code N
 // NAME is the program's exe name.
 #include <fcntl.h>
@@ -31,6 +33,7 @@
 
 #include "ce/errors.h"
 #include "ce/file.h"
+#include "ce/notify.h"
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
@@ -119,6 +122,32 @@ bool StartProgram(const std::string& rest, bool wait) {
   return true;
 }
 
+// "S PROG [ARGS]": a timed notification S seconds ahead in local time.
+void Notify(const std::string& rest) {
+  const std::string seconds = rest.substr(0, rest.find(' '));
+  const std::string what = rest.size() > seconds.size() ? rest.substr(seconds.size() + 1) : "";
+  std::string prog = what.substr(0, what.find(' '));
+  std::string args = what.size() > prog.size() ? what.substr(prog.size() + 1) : "";
+  for (char& c : args)
+    if (c == '|') c = ';';
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  FILETIME ft{};
+  SystemTimeToFileTime(&st, &ft);
+  uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  ticks += std::strtoull(seconds.c_str(), nullptr, 10) * 10000000ull;
+  ft = FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  FileTimeToSystemTime(&ft, &st);
+  std::u16string p = ce::FromUtf8(prog), a = ce::FromUtf8(args);
+  CE_NOTIFICATION_TRIGGER t{};
+  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
+  t.dwType = CNT_TIME;
+  t.lpszApplication = p.data();
+  t.lpszArguments = a.data();
+  t.stStartTime = t.stEndTime = st;
+  if (!CeSetUserNotificationEx(nullptr, &t, nullptr)) Log("notify failed " + std::to_string(GetLastError()));
+}
+
 }  // namespace
 
 int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
@@ -170,6 +199,8 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
       while (GetFileAttributesW(wanted.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(100);
     } else if (verb == "chain") {
       StartProgram(ce::ToUtf8(path) + " " + line, false);
+    } else if (verb == "notify") {
+      Notify(arg);
     } else if (verb == "exit") {
       return std::atoi(arg.c_str());
     }

@@ -132,6 +132,7 @@ void Notify(const std::string& rest) {
     if (c == '|') c = ';';
   SYSTEMTIME st{};
   GetLocalTime(&st);
+  st.wMilliseconds = 0;  // whole seconds, as a schedule gives them
   FILETIME ft{};
   SystemTimeToFileTime(&st, &ft);
   uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;

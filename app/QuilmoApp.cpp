@@ -22,8 +22,11 @@
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"
 #include "core/System.h"
+#include "engine/DatabaseComponent.h"
+#include "engine/DatabaseVolumes.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
+#include "engine/MailComponent.h"
 #include "engine/RebootController.h"
 #include "engine/RegistryComponent.h"
 #include "engine/TaskHostLink.h"
@@ -141,6 +144,9 @@ void CQuilmoApp::PrepareProcess() {
   InstallHostLink(g);
   m_bHostLinkInstalled = true;
   GetGlobalFileSystemComponent();
+  RegisterDatabaseVolumesComponent();
+  RegisterDatabaseComponent();
+  RegisterMailComponent();
   RegisterRegistryComponent();
 }
 

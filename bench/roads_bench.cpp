@@ -10,6 +10,11 @@
 // The baseline is the honest floor of this image format: it does the same
 // reading, compressing and writing without entries, index or cipher.
 //
+// With --sample the device is then backed up and restored whole: files,
+// databases, database volumes and mail, around the boots that make and put
+// back the volumes' boot-time copies, with records, a database, a volume
+// and the mail changed in between; each check made afterwards is printed.
+//
 //   roads_bench [--files N] [--large N] [--large-mb MB] [--sample]
 //               [--password TEXT] [--reps N] [--dir HOSTDIR] [--keep]
 //
@@ -28,18 +33,28 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "ce/database.h"
 #include "ce/errors.h"
 #include "ce/file.h"
+#include "ce/notifyqueue.h"
 #include "ce/text.h"
+#include "ce/time.h"
+#include "cesim/boot.h"
 #include "cesim/device.h"
 #include "core/Resources.h"
+#include "engine/DatabaseComponent.h"
+#include "engine/DatabaseVolumes.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
 #include "engine/ImagingTask.h"
+#include "engine/MailComponent.h"
+#include "engine/RebootActions.h"
 #include "image/Cipher.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
@@ -169,27 +184,35 @@ class Program {
   Program() : context_(MakeFileSystemContext(g)), fileSystem_(context_) {
     g.g_Log.Open(false);
     fileSystem_.Register();
+    RegisterDatabaseVolumesComponent();
+    RegisterDatabaseComponent();
+    RegisterMailComponent();
   }
-  void PrepareBackup(const CString& password) {
+  // whole: databases, volumes and mail too.
+  void PrepareBackup(const CString& password, bool whole = false) {
     OperationDescriptor& d = g.g_Operation;
     d = OperationDescriptor();
     d.operationKind = kOperationBackup;
     d.includeFileSystem = 1;
+    d.includeDatabases = whole ? 1 : 0;
+    d.includeMail = whole ? 1 : 0;
     d.imagePath.Set(kImage, false);
     g.g_BackupOptions.SetCompression(true);
     g.g_bEncrypt = !password.IsEmpty();
     g.SetTaskPassword(password);
     g.UpdateExcludeOptions();
     g.g_WorkingIndex.Reset();
-    IncludedKinds kinds{true, false, false, false};
+    IncludedKinds kinds{true, whole, whole, false};
     g.g_WorkingIndex.AddTopLevelComponents(&kinds);
     g.g_WorkingIndex.PopulateSelected();
   }
-  bool PrepareRestore(const CString& password) {
+  bool PrepareRestore(const CString& password, bool whole = false) {
     OperationDescriptor& d = g.g_Operation;
     d = OperationDescriptor();
     d.operationKind = kOperationRestore;
     d.includeFileSystem = 1;
+    d.includeDatabases = whole ? 1 : 0;
+    d.includeMail = whole ? 1 : 0;
     d.imagePath.Set(kImage, false);
     g.g_bEncrypt = !password.IsEmpty();
     g.SetTaskPassword(password);
@@ -322,6 +345,284 @@ int CountMismatches(const std::vector<FileCrc>& files) {
   return bad;
 }
 
+// The whole sample device ------------------------------------------------------
+
+// The volumes the sample device's system holds, and the two whose restored
+// copies the restore patches.
+const std::vector<std::u16string> kVolumes = {u"\\pim.vol",        u"\\cemail.vol",    u"\\mxip_system.vol",
+                                              u"\\mxip_initdb.vol", u"\\mxip_lang.vol", u"\\mxip_notify.vol",
+                                              u"\\My Documents\\notes.vol"};
+bool IsPatchedVolume(const std::u16string& path) { return path == u"\\pim.vol" || path == u"\\mxip_notify.vol"; }
+const std::vector<std::u16string> kMailFolders = {u"\\Windows\\Messaging", u"\\My Documents\\MMS"};
+constexpr CEPROPID kSyncCount = 0x0001001F, kSyncName = 0x0002001F, kSyncCountHigh = 0x8001001F;
+
+int g_failedChecks = 0;
+void Check(bool ok, const std::string& what) {
+  std::printf("%s %s\n", ok ? "checked:" : "FAILED: ", what.c_str());
+  if (!ok) ++g_failedChecks;
+}
+
+bool Boot(const char* why, int* boots, int* resets) {
+  ce::BootOptions options;
+  options.runTimeoutMs = 300000;
+  ce::BootReport report;
+  bool ok = ce::BootDevice(options, &report);
+  *boots = report.boots;
+  *resets = report.resets;
+  if (!ok) std::fprintf(stderr, "the boot %s failed\n", why);
+  return ok;
+}
+
+// "store<TAB>kind<TAB>name" -> "count<TAB>hash" of every database, from the
+// device tool beside this program.
+std::map<std::string, std::string> Digest(const fs::path& cedev, const fs::path& dir) {
+  std::map<std::string, std::string> out;
+  std::string command = "'" + cedev.string() + "' db '" + dir.string() + "' digest";
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  std::string text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
+  if (pclose(p) != 0) return {};
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    size_t third = line.find('\t', line.find('\t', line.find('\t') + 1) + 1);
+    if (third != std::string::npos) out[line.substr(0, third)] = line.substr(third + 1);
+  }
+  return out;
+}
+
+std::map<std::u16string, std::string> FolderFiles(const std::u16string& folder) {
+  std::map<std::u16string, std::string> out;
+  fs::path root = ce::Device::Current()->FsRoot();
+  ce::ResolvedPath r;
+  if (!ce::Device::Current()->Resolve(folder, &r) || !r.exists) return out;
+  for (const auto& entry : fs::recursive_directory_iterator(r.host))
+    if (entry.is_regular_file()) {
+      std::ifstream f(entry.path(), std::ios::binary);
+      out[ce::FromUtf8(fs::relative(entry.path(), r.host).string())] = std::string(std::istreambuf_iterator<char>(f), {});
+    }
+  return out;
+}
+
+std::string HostBytes(const std::u16string& devicePath) {
+  ce::ResolvedPath r;
+  if (!ce::Device::Current()->Resolve(devicePath, &r) || !r.exists) return "<missing>";
+  std::ifstream f(r.host, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+using RecordBytes = std::vector<std::pair<CEPROPID, std::string>>;
+
+HANDLE OpenByName(const std::u16string& name, bool edb) {
+  CEGUID store = edb ? EDB_SYSTEMGUID : CEDB_SYSTEMGUID;
+  CEOID oid = 0;
+  std::u16string n(name);
+  return edb ? CeOpenDatabaseInSession(nullptr, &store, &oid, n.data(), nullptr, CEDB_AUTOINCREMENT, nullptr)
+             : CeOpenDatabaseEx2(&store, &oid, n.data(), nullptr, CEDB_AUTOINCREMENT, nullptr);
+}
+
+std::vector<RecordBytes> ReadDatabase(const std::u16string& name, bool edb) {
+  std::vector<RecordBytes> out;
+  HANDLE h = OpenByName(name, edb);
+  if (h == INVALID_HANDLE_VALUE) return out;
+  LPBYTE buffer = nullptr;
+  DWORD size = 0;
+  WORD count = 0;
+  while (CeReadRecordPropsEx(h, CEDB_ALLOWREALLOC, &count, nullptr, &buffer, &size, nullptr)) {
+    RecordBytes record;
+    const auto* values = reinterpret_cast<const CEPROPVAL*>(buffer);
+    for (WORD i = 0; i < count; ++i) {
+      const CEPROPVAL& v = values[i];
+      std::string bytes;
+      if (TypeFromPropID(v.propid) == CEVT_LPWSTR)
+        bytes.assign(reinterpret_cast<const char*>(v.val.lpwstr), std::u16string_view(v.val.lpwstr).size() * 2);
+      else if (TypeFromPropID(v.propid) == CEVT_BLOB || TypeFromPropID(v.propid) == CEVT_STREAM)
+        bytes.assign(reinterpret_cast<const char*>(v.val.blob.lpb), v.val.blob.dwCount);
+      else
+        bytes.assign(reinterpret_cast<const char*>(&v.val), 8);
+      record.emplace_back(v.propid, bytes);
+    }
+    out.push_back(record);
+  }
+  LocalFree(buffer);
+  CloseHandle(h);
+  return out;
+}
+
+std::u16string TextOf(const RecordBytes& record, CEPROPID id) {
+  for (const auto& [pid, bytes] : record)
+    if (pid == id) return std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+  return u"<none>";
+}
+
+ULONGLONG LocalTicks() {
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  FILETIME ft{};
+  SystemTimeToFileTime(&st, &ft);
+  return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+// One record of the database edited, one added, one deleted.
+bool EditAddDelete(const std::u16string& database, bool edb) {
+  HANDLE h = OpenByName(database, edb);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  LPBYTE buffer = nullptr;
+  DWORD size = 0;
+  WORD count = 0;
+  CEOID first = CeReadRecordPropsEx(h, CEDB_ALLOWREALLOC, &count, nullptr, &buffer, &size, nullptr);
+  CEOID second = first ? CeSeekDatabaseEx(h, CEDB_SEEK_CURRENT, 0, 0, nullptr) : 0;
+  bool ok = first && second;
+  if (ok) {
+    auto* values = reinterpret_cast<CEPROPVAL*>(buffer);
+    std::u16string changed = u"changed after the backup";
+    for (WORD i = 0; i < count; ++i)
+      if (TypeFromPropID(values[i].propid) == CEVT_LPWSTR) values[i].val.lpwstr = changed.data();
+    ok = CeWriteRecordProps(h, first, count, values) && CeWriteRecordProps(h, 0, count, values) &&
+         CeDeleteRecord(h, second);
+  }
+  LocalFree(buffer);
+  CloseHandle(h);
+  return ok;
+}
+
+bool DeleteDatabase(const std::u16string& name) {
+  HANDLE h = OpenByName(name, false);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_DB_INFORMATION info{};
+  bool ok = CeGetDBInformationByHandle(h, &info);
+  CloseHandle(h);
+  CEGUID store = CEDB_SYSTEMGUID;
+  return ok && CeDeleteDatabaseEx(&store, info.oidDbase);
+}
+
+// What a copy log names: "Copied <from> to <to>" for each volume.
+int CopiesLogged(bool backward) {
+  std::string log = HostBytes(u"\\QuilmoInitLog.txt");
+  int found = 0;
+  for (const std::u16string& volume : kVolumes) {
+    std::string path = ce::ToUtf8(volume);
+    std::string line = backward ? "Copied " + path + "c to " + path : "Copied " + path + " to " + path + "c";
+    if (log.find(line + "\r\n") != std::string::npos) ++found;
+  }
+  return found;
+}
+
+// Backs the whole device up, changes it, restores it and checks it; the
+// boots make and put back the volumes' boot-time copies.
+bool WholeDeviceRoundTrip(Program& program, const Options& o, const fs::path& binDir) {
+  std::printf("== the whole device: files, databases, database volumes and mail\n");
+  int boots = 0, resets = 0;
+  RebootActions::Instance().Clear();
+  program.PrepareBackup(o.password, true);
+  if (!program.g.g_WorkingIndex.AddBootCopiesForBackup() || !RebootActions::Instance().Apply()) {
+    std::fprintf(stderr, "the boot-time copies could not be queued\n");
+    return false;
+  }
+  RebootActions::Instance().Clear();
+  if (!Boot("before the backup", &boots, &resets)) return false;
+  Check(CopiesLogged(false) == static_cast<int>(kVolumes.size()),
+        "QuilmoInit copied the " + std::to_string(kVolumes.size()) + " volumes aside at the boot before the backup");
+
+  const std::map<std::string, std::string> digest = Digest(binDir / "cedev", o.dir);
+  std::map<std::u16string, std::string> volumeBytes;
+  for (const std::u16string& volume : kVolumes) volumeBytes[volume] = HostBytes(volume + u"c");
+  std::map<std::u16string, std::map<std::u16string, std::string>> mailFiles;
+  size_t mailCount = 0;
+  for (const std::u16string& folder : kMailFolders) mailCount += (mailFiles[folder] = FolderFiles(folder)).size();
+  const std::vector<RecordBytes> contacts = ReadDatabase(u"Contacts Database", false);
+
+  CString failure;
+  double start = WallNow();
+  if (!program.Run(&failure)) {
+    std::fprintf(stderr, "backup failed: %s\n", ce::ToUtf8(failure.view()).c_str());
+    return false;
+  }
+  std::printf("backup of the whole device: %.3f s wall\n", WallNow() - start);
+
+  bool changed = EditAddDelete(u"Contacts Database", false) && EditAddDelete(u"Appointments", true) &&
+                 DeleteDatabase(u"Tasks Database") && EditAddDelete(u"SystemSettings", true) &&
+                 EditAddDelete(u"Messages", false) &&
+                 WriteDeviceFile(u"\\Windows\\Messaging\\signature.txt", "changed") &&
+                 WriteDeviceFile(u"\\Windows\\Messaging\\arrived later.txt", "new");
+  Check(changed && Digest(binDir / "cedev", o.dir) != digest,
+        "records edited, added and deleted, \"Tasks Database\" deleted, a volume and the mail changed");
+
+  if (!program.PrepareRestore(o.password, true)) {
+    std::fprintf(stderr, "index of the image not loaded\n");
+    return false;
+  }
+  const ULONGLONG before = LocalTicks();
+  start = WallNow();
+  if (!program.Run(&failure)) {
+    std::fprintf(stderr, "restore failed: %s\n", ce::ToUtf8(failure.view()).c_str());
+    return false;
+  }
+  std::printf("restore of the whole device: %.3f s wall\n", WallNow() - start);
+  const ULONGLONG after = LocalTicks();
+  if (!program.g.g_WorkingIndex.AddBootCopiesForRestore() || !RebootActions::Instance().Apply()) {
+    std::fprintf(stderr, "the restored volumes could not be queued\n");
+    return false;
+  }
+  RebootActions::Instance().Clear();
+  if (!Boot("after the restore", &boots, &resets)) return false;
+  Check(CopiesLogged(true) == static_cast<int>(kVolumes.size()) && resets == 1,
+        "QuilmoInit put the " + std::to_string(kVolumes.size()) + " restored volumes in place and reset the device");
+
+  const std::map<std::string, std::string> now = Digest(binDir / "cedev", o.dir);
+  int same = 0, differ = 0;
+  for (const auto& [database, hash] : digest) {
+    if (database.ends_with("\tSyncStateKeys") || database.ends_with("\tDB_notify_queue")) continue;
+    auto it = now.find(database);
+    (it != now.end() && it->second == hash ? same : differ) += 1;
+  }
+  Check(!digest.empty() && differ == 0 && now.size() == digest.size(),
+        std::to_string(same) + " databases hold what the backup held (digest; SyncStateKeys and DB_notify_queue patched)");
+  std::vector<RecordBytes> restored = ReadDatabase(u"Contacts Database", false);
+  std::reverse(restored.begin(), restored.end());
+  Check(!contacts.empty() && restored == contacts,
+        "\"Contacts Database\" holds its " + std::to_string(contacts.size()) + " records in reverse order");
+
+  int volumesSame = 0;
+  for (const std::u16string& volume : kVolumes)
+    if (!IsPatchedVolume(volume) && HostBytes(volume) == volumeBytes[volume]) ++volumesSame;
+  Check(volumesSame == static_cast<int>(kVolumes.size()) - 2,
+        std::to_string(volumesSame) + " volume files byte for byte (\\pim.vol and \\mxip_notify.vol patched)");
+  bool mailSame = true;
+  for (const std::u16string& folder : kMailFolders) mailSame = mailSame && FolderFiles(folder) == mailFiles[folder];
+  Check(mailSame, "the mail folders' " + std::to_string(mailCount) + " files byte for byte");
+
+  std::vector<RecordBytes> sync = ReadDatabase(u"SyncStateKeys", true);
+  bool syncOk = !sync.empty();
+  for (const RecordBytes& record : sync) {
+    std::u16string key = TextOf(record, kSyncName);
+    syncOk = syncOk && (key.starts_with(u"FolderSync") || key == u"<<< Collection Counter >>>") &&
+             TextOf(record, kSyncCount) == u"0" && TextOf(record, kSyncCountHigh) == u"0";
+  }
+  Check(syncOk, "SyncStateKeys keeps " + std::to_string(sync.size()) +
+                    " records, FolderSync and the collection counter, their counts \"0\"");
+
+  int dueOk = 0;
+  for (const RecordBytes& record : ReadDatabase(ce::notifyqueue::kDatabaseName, false))
+    for (const auto& [id, bytes] : record) {
+      if (id != ce::notifyqueue::kNotifyEntryProp || bytes.size() < ce::notifyqueue::kHeaderSize) continue;
+      DWORD offset = 0;
+      std::memcpy(&offset, bytes.data(), 4);
+      if (offset >= bytes.size()) continue;
+      std::u16string program;
+      for (size_t i = offset; i + 1 < bytes.size() && (bytes[i] || bytes[i + 1]); i += 2)
+        program += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
+      if (program != u"repllog.exe") continue;
+      ULONGLONG due = 0;
+      std::memcpy(&due, bytes.data() + ce::notifyqueue::kStartTimeAt, 8);
+      if (due >= before + (1ull << 32) && due <= after + (1ull << 32)) ++dueOk;
+    }
+  Check(dueOk == 1, "the \"repllog.exe\" notification is due at the restore's time + 2^32 ticks (about 429.5 s)");
+  return g_failedChecks == 0;
+}
+
 bool ParseArgs(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -381,6 +682,20 @@ int main(int argc, char** argv) {
     }
   }
 
+  const fs::path binDir = fs::absolute(argv[0]).parent_path();
+  if (o.sample) {
+    // The boot-time action runner beside this program, and a first boot:
+    // the system then holds its volumes.
+    std::error_code copyError;
+    fs::copy_file(binDir / "QuilmoInit", ce::Device::Current()->FsRoot() / "Windows" / "QuilmoInit.exe",
+                  fs::copy_options::overwrite_existing, copyError);
+    int boots = 0, resets = 0;
+    if (copyError || !Boot("of the sample device", &boots, &resets)) {
+      std::fprintf(stderr, "QuilmoInit not found beside the program, or the device does not boot\n");
+      return 2;
+    }
+  }
+
   int status = 0;
   {
     Program program;
@@ -418,6 +733,9 @@ int main(int argc, char** argv) {
       if (int bad = CountMismatches(files)) {
         std::fprintf(stderr, "%d files differ after the restore\n", bad);
         status = 1;
+      } else if (r == 0 && o.sample) {
+        std::printf("checked: the %zu files the backup held, overwritten before the restore, byte for byte\n",
+                    files.size());
       }
       Scramble(files);
       if (!Measure(baseRestore, [&] { return BaselineRestore(files); })) {
@@ -441,6 +759,7 @@ int main(int argc, char** argv) {
                 (backup.cpu + walk.cpu) / baseBackup.cpu);
     std::printf("ratio restore/baseline     %6.2f (cpu) %6.2f (wall)\n", restore.cpu / baseRestore.cpu,
                 restore.wall / baseRestore.wall);
+    if (o.sample && !WholeDeviceRoundTrip(program, o, binDir)) status = 1;
   }
   UnloadResourceLibraries(true);
   if (!o.keep) fs::remove_all(o.dir, ec);

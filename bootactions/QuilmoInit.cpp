@@ -6,7 +6,8 @@
 //
 // Command line: the launch number N (decimal); anything else gives N = 0,
 // which touches no launch entry. Log: "\QuilmoInitLog.txt", made afresh on
-// every run (narrow text, line ends written as CR LF like a text-mode file).
+// every run (narrow text, line ends written as CR LF like a text-mode file):
+// each copy made ("Copied <source> to <target>") and every failure.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -211,7 +212,9 @@ bool CopyFileWithTimes(const WCHAR* source, const WCHAR* target, DWORD attribute
 
 void CopyOrLog(const WCHAR* source, const WCHAR* target, DWORD attributes, bool* copied) {
   *copied = CopyFileWithTimes(source, target, attributes);
-  if (!*copied)
+  if (*copied)
+    LogLine("Copied %s to %s\n", Narrow(source).c_str(), Narrow(target).c_str());
+  else
     LogLine("Copy File(%s,%s) failed: %u\n", Narrow(source).c_str(), Narrow(target).c_str(),
             static_cast<unsigned>(GetLastError()));
 }

@@ -18,9 +18,12 @@
 #include "core/RegistrySettings.h"
 #include "core/Resources.h"
 #include "core/System.h"
+#include "engine/DatabaseVolumes.h"
 #include "engine/Global.h"
+#include "engine/MailComponent.h"
 #include "engine/Operation.h"
 #include "engine/RebootActions.h"
+#include "engine/RegistryText.h"
 #include "image/Cipher.h"
 #include "image/ExclusionList.h"
 #include "image/ImageEntryHeader.h"
@@ -63,27 +66,6 @@ DWORD NameBytes(const CString& name) { return 2 * static_cast<DWORD>(name.GetLen
 
 ULONGLONG SizeOf(const WIN32_FIND_DATAW& findData) {
   return (static_cast<ULONGLONG>(findData.nFileSizeHigh) << 32) | findData.nFileSizeLow;
-}
-
-// A string value of a key, at most maxBytes bytes; empty when unreadable.
-CString ReadRegString(HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
-                      DWORD maxBytes = 2 * MAX_PATH) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return CString();
-  std::vector<BYTE> data(maxBytes + 2, 0);
-  DWORD type = 0;
-  DWORD size = maxBytes;
-  LONG r = RegQueryValueExW(key, valueName, nullptr, &type, data.data(), &size);
-  RegCloseKey(key);
-  if (r != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return CString();
-  std::u16string text(size / 2, u'\0');
-  std::copy_n(data.data(), text.size() * 2, reinterpret_cast<BYTE*>(text.data()));
-  return CString(text.c_str());
-}
-
-CString WithLeadingBackslash(const CString& path) {
-  if (path.IsEmpty() || path[0] == u'\\') return path;
-  return CString(u"\\") + path;
 }
 
 bool NoCaseIn(const std::vector<CString>& list, const CString& path) {
@@ -690,6 +672,11 @@ bool ADirectory::RestoreFile(int node) {
   CString path;
   if (!ReadEntryName(nameBytes, path, u"Read on file name failed")) return false;
   m_CurrentFile = path;
+  if (!m_RequiredEntryName.IsEmpty() && !ce::EqualNoCase(path.view(), m_RequiredEntryName.view())) {
+    LogError(ERROR_INVALID_DATA, CString(u"Entry holds ") + path + u" instead of " + m_RequiredEntryName, kClass,
+             __LINE__);
+    return false;
+  }
   if (StartsWithNoCase(path.view(), u"\\T2T") && !System::DirectoryExists(u"\\T2T")) return true;
   FileEntryInfo block;
   if (!ReadBlock(block, u"Read on FFData failed")) return false;
@@ -1061,7 +1048,7 @@ const std::vector<CString>& AFileSystemComponent::GetPotentiallyLockedFiles() {
       {u"History", u"\\History.IE5\\index.dat"},
   };
   for (const auto& [value, suffix] : values) {
-    CString folder = ReadRegString(HKEY_CURRENT_USER, kShellFoldersKey, value);
+    CString folder = ReadRegistryText(HKEY_CURRENT_USER, kShellFoldersKey, value);
     if (folder.IsEmpty()) continue;
     m_LockedFiles.push_back(folder + suffix);
     m_LockedCopies.push_back(folder + suffix + kBootCopySuffix);
@@ -1081,46 +1068,31 @@ bool AFileSystemComponent::IsBootCopyOfLockedFile(const CString& path) {
 void AFileSystemComponent::ReadOwnedNames() {
   if (m_bOwnedNamesRead) return;
   m_bOwnedNamesRead = true;
-  m_MailFolders = {CString(u"\\Windows\\Messaging")};
-  CString mms =
-      ReadRegString(HKEY_LOCAL_MACHINE, u"Software\\Arcsoft\\ArcSoft MMS UA\\Config\\Folder",
-                    u"UAContentsPath", 520);
-  if (!mms.IsEmpty()) m_MailFolders.push_back(mms);
-
-  m_VolumeFiles = {CString(u"\\mxip_system.vol"), CString(u"\\pim.vol")};
-  auto named = [](HKEY root, LPCWSTR key, LPCWSTR value, LPCWSTR fallback) {
-    CString name = ReadRegString(root, key, value, 520);
-    return name.IsEmpty() ? CString(fallback) : WithLeadingBackslash(name);
-  };
-  m_VolumeFiles.push_back(
-      named(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows", u"DbPath", u"\\mxip_initdb.vol"));
-  m_VolumeFiles.push_back(
-      named(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows", u"LangDbPath", u"\\mxip_lang.vol"));
-  m_VolumeFiles.push_back(
-      named(HKEY_LOCAL_MACHINE, u"System\\GWE\\Notify", u"volume", u"\\mxip_notify.vol"));
+  m_MmsFolder = ReadMmsContentsFolder();
+  m_VolumeFiles = NamedVolumeFiles();
 
   m_HiveFiles = {CString(u"\\temp\\HKLM.img"), CString(u"\\temp\\HKCU.img")};
-  CString system = ReadRegString(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"SystemHive");
+  CString system = ReadRegistryText(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"SystemHive");
   if (!system.IsEmpty()) m_HiveFiles.push_back(WithLeadingBackslash(system));
-  CString profile = ReadRegString(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"ProfileDir");
+  CString profile = ReadRegistryText(HKEY_LOCAL_MACHINE, u"init\\BootVars", u"ProfileDir");
   if (!profile.IsEmpty())
     m_HiveFiles.push_back(WithLeadingBackslash(profile) + u"\\default\\user.hv");
 }
 
 bool AFileSystemComponent::IsMailFolder(const CString& path) {
   ReadOwnedNames();
-  return NoCaseIn(m_MailFolders, path);
+  return ::IsMailFolder(path, m_MmsFolder);
 }
 
-bool AFileSystemComponent::IsMailVolume(const CString& path) {
-  return ce::EqualNoCase(path.view(), u"\\cemail.vol") ||
-         ce::EqualNoCase(path.view(), u"\\cemail.volc");
-}
+bool AFileSystemComponent::IsMailVolume(const CString& path) { return ::IsMailVolume(path); }
 
 bool AFileSystemComponent::IsDatabaseVolume(const CString& path) {
+  // The volumes node's children when its owner can list them, else the
+  // named volume files.
   if (Index* index = m_Context.index) {
     int volumes = index->FindChildOfType(TREE_DBVOLUMES);
-    if (volumes != -1 && index->HasChildren(volumes)) {
+    if (volumes != -1) index->PopulateChildren(volumes, index->IsSelected(volumes));
+    if (volumes != -1 && index->IsPopulated(volumes)) {
       for (int c = index->FirstChild(volumes); c != -1; c = index->NextSibling(c))
         if (ce::EqualNoCase(index->NodeName(c), path.view())) return true;
       return false;
@@ -1128,6 +1100,12 @@ bool AFileSystemComponent::IsDatabaseVolume(const CString& path) {
   }
   ReadOwnedNames();
   return NoCaseIn(m_VolumeFiles, path);
+}
+
+bool AFileSystemComponent::IsBootCopyOfVolume(const CString& path) {
+  const int length = path.GetLength();
+  if (length < 2 || !ce::EqualNoCase(path.Mid(length - 1).view(), kBootCopySuffix)) return false;
+  return IsDatabaseVolume(path.Left(length - 1));
 }
 
 bool AFileSystemComponent::IsHiveFile(const CString& path) {
@@ -1140,6 +1118,8 @@ bool AFileSystemComponent::IsDatabasesChild(const CString& path) {
   if (!index) return false;
   int databases = index->FindChildOfType(TREE_DATABASES);
   if (databases == -1) return false;
+  // The walk may come first: the groups are listed now.
+  if (!index->IsPopulated(databases)) index->PopulateChildren(databases, index->IsSelected(databases));
   for (int c = index->FirstChild(databases); c != -1; c = index->NextSibling(c))
     if (ce::EqualNoCase(index->NodeName(c), path.view())) return true;
   return false;
@@ -1210,7 +1190,7 @@ void AFileSystemComponent::PopulateChildren(Index& index, int node, bool selecte
       if (rom && !ce::EqualNoCase(std::u16string_view(entry.cFileName), u"stwater.gif"))
         add = false;
       else if (IsBootCopyOfLockedFile(path) || IsMailVolume(path) || IsDatabaseVolume(path) ||
-               IsHiveFile(path) || IsDatabasesChild(path))
+               IsBootCopyOfVolume(path) || IsHiveFile(path) || IsDatabasesChild(path))
         add = false;
       else if (exclude && exclude->IsExcluded(path))
         add = false;

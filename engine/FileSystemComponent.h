@@ -114,6 +114,9 @@ class ADirectory : public ACompressorIO, public AComponent {
   // at the next start is queued.
   bool RestoreDir(int node);
   bool RestoreFile(int node);
+  // The entry name the next RestoreFile calls must find (ignoring case);
+  // another name fails them. Empty: any name.
+  void SetRequiredEntryName(const CString& name) { m_RequiredEntryName = name; }
   // Deletes the folder's contents ("" is the device root) except what the
   // ROM exclusion protects, ROM files, card folders while cards are left
   // out of backups, "Restore.fdf", the program's executable, its resource
@@ -169,6 +172,7 @@ class ADirectory : public ACompressorIO, public AComponent {
   AFile m_IOFile;
   DWORD m_BytesLeft = 0;
   CString m_CurrentFile;
+  CString m_RequiredEntryName;
   DWORD m_DirectoryType;
   DWORD m_FileType;
   bool m_bRecord;
@@ -217,11 +221,15 @@ class AFileSystemComponent : public IndexComponent {
   bool IsMailFolder(const CString& path);
   // "\cemail.vol" or its boot-time copy;
   bool IsMailVolume(const CString& path);
-  // the children of the database volumes node when it has any, else the
-  // fixed and registry-named volume files;
+  // the children of the database volumes node (populated when its owner is
+  // registered), else the fixed and registry-named volume files, and their
+  // boot-time copies;
   bool IsDatabaseVolume(const CString& path);
+  bool IsBootCopyOfVolume(const CString& path);
   // the live hive files and "\temp\HKLM.img", "\temp\HKCU.img".
   bool IsHiveFile(const CString& path);
+  // a database group's volume file (the databases node is listed first
+  // when needed).
   bool IsDatabasesChild(const CString& path);
   bool IsProgramCard(const CString& cardFolder);
   void ReadOwnedNames();
@@ -232,7 +240,7 @@ class AFileSystemComponent : public IndexComponent {
   std::vector<CString> m_LockedFiles;
   std::vector<CString> m_LockedCopies;  // their boot-time copies
   bool m_bOwnedNamesRead = false;
-  std::vector<CString> m_MailFolders;
+  CString m_MmsFolder;
   std::vector<CString> m_VolumeFiles;
   std::vector<CString> m_HiveFiles;
   std::unique_ptr<ABackupOptionHandler> m_pDefaultOptions;

@@ -75,6 +75,7 @@ class RebootActions {
   // Drops everything queued (copies, registry values, hive paths).
   void Clear();
 
+  const std::vector<RebootAction>& CopyActions() const { return copyActions; }
   const std::u16string& HklmPath() const { return hklmPath; }
   const std::u16string& HkcuPath() const { return hkcuPath; }
 

@@ -19,9 +19,12 @@
 //   DIRECTORY_ENTRY  data enc, one run over the whole stored size, ended by
 //   (and every entry its last write | (no data: no run)
 //   with this body, whatever its type code: mail, registry hives, volumes)
-//   DATABASE_ENTRY,  header enc | then every write of the body (information
-//   RECORD_ENTRY     block, volume name, definitions, each property record
-//                    and its text or bytes) enc and its own run |
+//   database entry   header enc | body enc, one run over the information
+//   (type 30)        block, the volume name and the EDB definitions, ended
+//                    by its last write |
+//   RECORD_ENTRY     header enc | body enc, one run over every property
+//                    record and its text or bytes, ended by its last write |
+//                    (layouts: engine/DatabaseEntryFormat.h)
 //   END_OF_IMAGE     header plain
 //
 // Every entry therefore starts with a fresh run; the image file also ends
@@ -65,7 +68,7 @@ enum ComponentType : DWORD {
   DIRECTORY_ENTRY = 3,
   FILE_ENTRY = 4,
   END_OF_FILESYSTEM = 5,
-  DATABASE_ENTRY = 6,
+  DATABASE_ENTRY = 6,          // defined; database entries carry TREE_DATABASE (30)
   RECORD_ENTRY = 7,
   END_OF_DATABASES = 8,
   FLASH_ENTRY = 9,

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: sets up, builds, creates the sample device and shows it, then
 # backs the sample device up into an image with a password and restores it,
-# checking every file.
+# checking every file, database, database volume and mail folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -19,7 +19,8 @@ echo "== the boot variables in the registry"
 "$bin/cedev" reg "$dev" query 'HKLM\init\BootVars'
 echo "== the device clock"
 "$bin/cedev" clock "$dev" show
-echo "== backup and restore of the sample device (every file checked after the restore)"
+echo "== backup and restore of the sample device: its files, then the whole device with its databases,"
+echo "   database volumes and mail around the boots that copy the volumes (each check printed)"
 "$bin/roads_bench" --sample --password demo --reps 1
 echo "== the main program starts on the device, records itself and quits"
 "$bin/cedev" install "$dev"

@@ -221,7 +221,7 @@ TEST_F(QuilmoInitTest, CopyBackAndUserHiveAreAppliedThenTheLaunchEntryGoesAndThe
   EXPECT_EQ(Raw(HKEY_LOCAL_MACHINE, u"init", u"Depend40"), "<none>");
 
   EXPECT_TRUE(fs::exists(dev_.Host(u"\\QuilmoInitLog.txt")));
-  EXPECT_EQ(Log(), "");
+  EXPECT_EQ(Log(), "Copied \\data\\mail.dbc to \\data\\mail.db\r\n");
 }
 
 TEST_F(QuilmoInitTest, SystemHiveIsReplacedAtTheBootAfterTheRunnerResets) {
@@ -293,6 +293,7 @@ TEST_F(QuilmoInitTest, BackupCopyIsMadeWithItsAttributes) {
   EXPECT_EQ(rep_.resets, 0) << Lines();
   EXPECT_EQ(dev_.ReadFile(u"\\data\\held.dbc"), "live data");
   EXPECT_EQ(GetFileAttributesW(u"\\data\\held.dbc") & FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(Log(), "Copied \\data\\held.db to \\data\\held.dbc\r\n");
   EXPECT_EQ(Raw(HKEY_LOCAL_MACHINE, u"init", u"Launch21"), "<none>");
   std::vector<DWORD> signalled = ce::SignalledLaunches();
   EXPECT_NE(std::find(signalled.begin(), signalled.end(), kN), signalled.end());

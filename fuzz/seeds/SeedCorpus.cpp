@@ -2,6 +2,9 @@
 //   image/   real small images (an empty one, one with a file entry)
 //   index/   the INDEX_ENTRY block of an image, alone
 //   header/  single 80-byte entry headers
+//   database/ a database entry with its record entries, ended by an index
+//            header (CEDB in the object store; EDB in a volume, with
+//            definitions)
 //   xml/     configuration, inclusion list, schedule, resource XML files and a
 //            dialog template and a screen file
 //   volume/  small database volume files (CEDB and EDB, every value type)
@@ -16,10 +19,13 @@
 #include <vector>
 
 #include <sqlite3.h>
+#include <zlib.h>
 
 #include "ce/bytes.h"
 #include "ce/database.h"
 #include "ce/file.h"
+#include "engine/DatabaseEntryFormat.h"
+#include "image/Cipher.h"
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
@@ -167,6 +173,108 @@ bool ReadsBack(const std::u16string& devicePath, int nodes) {
   return image.Close() && ok;
 }
 
+// One property of a seed record: its value record and what follows it.
+struct SeedProperty {
+  DWORD id = 0;
+  LONGLONG value = 0;  // fixed types
+  std::u16string text;
+  std::string bytes;  // blobs and streams
+};
+
+DWORD Crc(DWORD crc, const void* data, size_t length) {
+  if (length == 0) return crc;
+  return static_cast<DWORD>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(length)));
+}
+
+// A record body as the database component stores it, and its crc.
+std::string RecordBody(const std::vector<SeedProperty>& properties, DWORD* crc) {
+  std::string body;
+  *crc = 0;
+  for (const SeedProperty& p : properties) {
+    StoredPropertyValue stored{};
+    stored.propertyId = p.id;
+    const WORD type = TypeFromPropID(p.id);
+    if (type == CEVT_BLOB || type == CEVT_STREAM) {
+      const DWORD count = static_cast<DWORD>(p.bytes.size());
+      std::memcpy(stored.value, &count, sizeof count);
+    } else if (type != CEVT_LPWSTR) {
+      std::memcpy(stored.value, &p.value, sizeof p.value);
+    }
+    body.append(reinterpret_cast<const char*>(&stored), sizeof stored);
+    *crc = Crc(*crc, &stored, sizeof stored);
+    if (type == CEVT_LPWSTR) {
+      const DWORD length = static_cast<DWORD>((p.text.size() + 1) * 2);
+      body.append(reinterpret_cast<const char*>(&length), sizeof length);
+      body.append(reinterpret_cast<const char*>(p.text.c_str()), length);
+      *crc = Crc(*crc, p.text.data(), p.text.size() * 2);
+    } else if (type == CEVT_BLOB || type == CEVT_STREAM) {
+      body += p.bytes;
+      *crc = Crc(*crc, p.bytes.data(), p.bytes.size());
+    }
+  }
+  return body;
+}
+
+// A database entry and its records, enciphered with the key table's key
+// as the backup writes them, ended by an index header.
+bool WriteDatabaseSeed(const quilmo::test::TestDevice& dev, const std::u16string& devicePath, bool edb,
+                       std::string* out) {
+  using namespace DatabaseEntryFormat;
+  if (!InitCipherKey(false, nullptr)) return false;
+  DatabaseInfoRecord info{};
+  info.version = edb ? kDatabaseInfoVersionEdb : kDatabaseInfoVersionCedb;
+  info.objectType = OBJTYPE_DATABASE;
+  info.infoVersion = info.version;
+  const std::u16string name = edb ? u"Tasks" : u"Contacts";
+  std::copy(name.begin(), name.end(), info.name);
+  info.type = 7;
+  info.numRecords = 2;
+  info.numSortOrders = 1;
+  info.sortOrders[0].numProperties = 1;
+  info.sortOrders[0].propertyIds[0] = MAKE_CEPROPID(1, CEVT_LPWSTR);
+  const std::u16string volume = edb ? u"\\pim.vol" : kSystemHeap;
+  const DWORD nameBytes = static_cast<DWORD>((volume.size() + 1) * 2);
+  const std::vector<std::vector<SeedProperty>> records = {
+      {{MAKE_CEPROPID(1, CEVT_LPWSTR), 0, u"Zo\u00eb", ""},
+       {MAKE_CEPROPID(2, CEVT_BLOB), 0, u"", std::string("\x00\x01\xFF", 3)},
+       {MAKE_CEPROPID(3, CEVT_I4), -7, u"", ""}},
+      {{MAKE_CEPROPID(4, CEVT_R8), 0x7FF8000000000001LL, u"", ""},
+       {MAKE_CEPROPID(2, CEVT_BLOB), 0, u"", ""},
+       {MAKE_CEPROPID(edb ? 5 : 6, edb ? CEVT_AUTO_I4 : CEVT_FILETIME), 1, u"", ""}},
+  };
+  AImageFile image(devicePath, AImageFile::kBackup);
+  if (!image.Open()) return false;
+  bool ok = AImageFileHeader(kDatabaseEntryType, kInfoSize, 0, nameBytes, Crc(0, &info, sizeof info), 0)
+                .WriteEnciphered(image) &&
+            image.Write(&info, kInfoSize, true, false) && image.Write(volume.c_str(), nameBytes, true, !edb);
+  if (edb) {
+    const DWORD ids[] = {MAKE_CEPROPID(1, CEVT_LPWSTR), MAKE_CEPROPID(2, CEVT_BLOB), MAKE_CEPROPID(3, CEVT_I4),
+                         MAKE_CEPROPID(4, CEVT_R8), MAKE_CEPROPID(5, CEVT_AUTO_I4)};
+    const WORD count = static_cast<WORD>(std::size(ids));
+    ok = ok && image.Write(&count, sizeof count, true, false);
+    for (WORD i = 0; ok && i < count; ++i) {
+      const StoredPropertyDefinition definition{1, ids[i], 0, 0, kDefinitionNameCapacity};
+      char16_t nameBuffer[kDefinitionNameBytes / 2] = {u'P', static_cast<char16_t>(u'0' + i)};
+      ok = image.Write(&definition, sizeof definition, true, false) &&
+           image.Write(nameBuffer, kDefinitionNameBytes, true, i + 1 == count);
+    }
+  }
+  DWORD oid = 0x10000;
+  for (const auto& record : records) {
+    DWORD crc = 0;
+    const std::string body = RecordBody(record, &crc);
+    ok = ok &&
+         AImageFileHeader(kRecordEntryType, static_cast<DWORD>(body.size()), static_cast<DWORD>(record.size()), 0,
+                          crc, oid++)
+             .WriteEnciphered(image) &&
+         image.Write(body.data(), static_cast<DWORD>(body.size()), true, true);
+  }
+  ok = ok && AImageFileHeader(INDEX_ENTRY, 0, 0, 0, 0, 0).WriteEnciphered(image);
+  if (!image.Close() || !ok) return false;
+  *out = dev.ReadFile(devicePath);
+  return true;
+}
+
 const char* const kXmlSeeds[][2] = {
     {"config.xml",
      "<?xml version=\"1.0\"?>\n<configuration>\n"
@@ -281,6 +389,10 @@ int main(int argc, char** argv) {
        Put(out / "header" / "metadata.bin", HeaderBytes(AImageFileHeader(
                                                   METADATA_ENTRY, ImageFormat::kMetadataBlockSize, 0, 0, 0, 0)));
   for (const auto& [name, text] : kXmlSeeds) ok = ok && Put(out / "xml" / name, text);
+  std::string cedb, edb;
+  ok = ok && WriteDatabaseSeed(dev, u"\\temp\\cedb.bin", false, &cedb) &&
+       WriteDatabaseSeed(dev, u"\\temp\\edb.bin", true, &edb) && Put(out / "database" / "cedb.bin", cedb) &&
+       Put(out / "database" / "edb.bin", edb);
   std::string cedbVolume, edbVolume;
   ok = ok && WriteVolume(dev, u"\\temp\\cedb.vol", false, &cedbVolume) &&
        WriteVolume(dev, u"\\temp\\edb.vol", true, &edbVolume) && Put(out / "volume" / "cedb.vol", cedbVolume) &&

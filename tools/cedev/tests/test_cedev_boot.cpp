@@ -161,7 +161,8 @@ TEST_F(CedevBootTest, QueuedCopyBackAndUserHiveAreAppliedByTheInstalledRunnerAtB
   EXPECT_EQ(queue.output.find("HkcuPath"), std::string::npos) << queue.output;
   Result log = RunCedev("ls " + D() + " '\\QuilmoInitLog.txt'");
   EXPECT_EQ(log.status, 0) << log.output;
-  EXPECT_EQ(RunCedev("cat " + D() + " '\\QuilmoInitLog.txt'").output, "");
+  EXPECT_EQ(RunCedev("cat " + D() + " '\\QuilmoInitLog.txt'").output,
+            "Copied \\temp\\restored.txtc to \\temp\\restored.txt\r\n");
 }
 
 TEST_F(CedevBootTest, RunTakesTheCommandLineAsOneArgumentAsItStands) {

@@ -1,6 +1,6 @@
 // The log front end: what every function of the product reports through
 // (core/Log.h). A program that writes no log links a front end of its own
-// in place of this file (see starter/SilentLog.cpp): it must define every
+// in place of this file (see starter/program/SilentLog.cpp): it must define every
 // function defined here.
 #include "ce/msgbox.h"
 #include "core/Log.h"

@@ -17,6 +17,7 @@ const std::vector<Deliverable>& Deliverables() {
   static const std::vector<Deliverable> kList = {
       {{"Quilmo Backup", "QuilmoBackup"}, u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", true},
       {{"QuilmoStart"}, u"\\Windows\\QuilmoStart.exe", true},
+      {{"QuilmoStart"}, u"\\Program Files\\Quilmo Backup\\QuilmoStart.exe", true},
       {{"QuilmoInit"}, u"\\Windows\\QuilmoInit.exe", true},
       {{"Halvey"}, u"\\Windows\\Halvey.exe", true},
       {{"Ombric"}, u"\\Windows\\Ombric.exe", true},

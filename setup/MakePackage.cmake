@@ -45,8 +45,8 @@ if(KIND STREQUAL "product")
          "guard = \\Windows\\StartUp\\Merrow.lnk\n"
          "guard = \\Windows\\QuilmoRes.dll\n")
 elseif(KIND STREQUAL "maker")
-  set(_manifest "# A device maker's package: its setup library Tarsel chains to the product's\n"
-                "# setup library (installed before) and to the maker's own.\n")
+  string(CONCAT _manifest "# A device maker's package: its setup library Tarsel chains to the product's\n"
+                          "# setup library (installed before) and to the maker's own.\n")
   string(APPEND _manifest "name = Maker Extras\n")
   string(APPEND _manifest "folder = \\Program Files\\Maker Extras\n")
   string(APPEND _manifest "setup = Tarsel.dll\n")

@@ -53,6 +53,12 @@ class InstallTest : public ::testing::Test {
     CommandResult r = Cedev(args);
     ASSERT_EQ(r.status, 0) << r.output;
     ASSERT_NE(ce::Device::Use(dir_), nullptr);
+    // Room in the object store for the programs of a sanitizer build,
+    // several times the size of the others.
+    ASSERT_TRUE(ce::Device::Current()->UpdateProfile([](ce::Profile& p) {
+      for (auto& c : p.capacities)
+        if (c.root == u"\\") c.bytes = 1024ull << 20;
+    }));
   }
 
   CommandResult Cedev(const std::string& args) const {

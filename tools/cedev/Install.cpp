@@ -55,6 +55,20 @@ bool PutFile(const fs::path& host, const Deliverable& d, std::string* error);
 constexpr const char16_t* kInstaller = u"\\Windows\\pkginstall.exe";
 constexpr const char16_t* kPackageDrop = u"\\temp\\Packages";
 
+// Where a package waits while it is installed: on the first storage card
+// when the device has one (as packages usually arrive, and so that the
+// package and what it installs need not both fit the object store), else
+// in "\temp".
+std::u16string PackageDropRoot() {
+  const ce::Device* dev = ce::Device::Current();
+  if (dev && !dev->GetProfile().cards.empty()) {
+    const std::u16string card = u"\\" + dev->GetProfile().cards.front();
+    const DWORD a = GetFileAttributesW(card.c_str());
+    if (a != 0xFFFFFFFFu && (a & FILE_ATTRIBUTE_DIRECTORY)) return card + u"\\Packages";
+  }
+  return kPackageDrop;
+}
+
 // Removes a device folder with everything in it; what cannot go stays.
 void RemoveDeviceTree(const std::u16string& folder) {
   WIN32_FIND_DATAW fd{};
@@ -100,7 +114,8 @@ bool RunPackageInstall(const fs::path& package, unsigned* exitCode, std::string*
   std::error_code ec;
   fs::path leaf = fs::weakly_canonical(package, ec).filename();
   if (leaf.empty()) leaf = "package";
-  const std::u16string drop = std::u16string(kPackageDrop) + u"\\" + ce::FromUtf8(leaf.string());
+  const std::u16string dropRoot = PackageDropRoot();
+  const std::u16string drop = dropRoot + u"\\" + ce::FromUtf8(leaf.string());
   RemoveDeviceTree(drop);
   for (const auto& entry : fs::directory_iterator(package, ec)) {
     if (!entry.is_regular_file()) continue;
@@ -113,7 +128,7 @@ bool RunPackageInstall(const fs::path& package, unsigned* exitCode, std::string*
   }
   const bool ran = RunInstaller(u"install \"" + drop + u"\"", exitCode, error);
   RemoveDeviceTree(drop);
-  (void)RemoveDirectoryW(kPackageDrop);  // only when no other package waits there
+  (void)RemoveDirectoryW(dropRoot.c_str());  // only when no other package waits there
   return ran;
 }
 

@@ -22,8 +22,13 @@ echo "== the device clock"
 echo "== backup and restore of the sample device: its files, then the whole device with its databases,"
 echo "   database volumes and mail around the boots that copy the volumes (each check printed)"
 "$bin/roads_bench" --sample --password demo --reps 1
-echo "== the main program starts on the device, records itself and quits"
+echo "== the product is installed through the device's package installer and its setup library:"
+echo "   quilmobackup.xml seeds the Config key, the main program's path is recorded and Brenwick"
+echo "   picks the resource library for the screen"
 "$bin/cedev" install "$dev"
+"$bin/cedev" reg "$dev" query 'HKLM\SOFTWARE\Quilmo Software\Quilmo Backup\Config'
+"$bin/cedev" reg "$dev" query 'HKLM\SOFTWARE\Quilmo Software\Shared'
+echo "== the main program starts on the device, records itself and quits"
 # The starter is not built yet; start-up only checks that a file of its name is there.
 "$bin/cedev" put "$dev" README.md '\Windows\QuilmoStart.exe'
 "$bin/cedev" run "$dev" '\Program Files\Quilmo Backup\Quilmo Backup.exe'

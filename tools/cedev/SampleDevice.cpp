@@ -325,7 +325,12 @@ ce::Profile SampleProfile() {
 }
 
 bool CreateSampleDevice(const fs::path& dir, std::string* error) {
+  return CreateSampleDevice(dir, SampleProfile().platform, error);
+}
+
+bool CreateSampleDevice(const fs::path& dir, const std::u16string& platformType, std::string* error) {
   ce::Profile profile = SampleProfile();
+  profile.platform = platformType;
   if (!ce::Device::Create(dir, profile, error)) return false;
   std::string problem;
   if (!ce::Device::Use(dir, &problem)) {

@@ -15,5 +15,7 @@ ce::Profile SampleProfile();
 
 // Creates the device at dir and fills it. Returns false with a message.
 bool CreateSampleDevice(const std::filesystem::path& dir, std::string* error);
+// The same with the profile's platform type text replaced.
+bool CreateSampleDevice(const std::filesystem::path& dir, const std::u16string& platformType, std::string* error);
 
 }  // namespace cedev

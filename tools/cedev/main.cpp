@@ -38,7 +38,9 @@ namespace {
 
 int Usage() {
   std::cerr << "usage: cedev COMMAND DIR [ARGS]\n"
-               "  create DIR                      lay out the sample device\n"
+               "  create DIR [--platform-type TEXT]\n"
+               "                                  lay out the sample device (TEXT: its platform type,\n"
+               "                                  PocketPC unless given)\n"
                "  ls DIR PATH                     list a device folder\n"
                "  cat DIR PATH                    print a device file\n"
                "  put DIR HOSTFILE PATH           copy a host file onto the device\n"
@@ -64,7 +66,11 @@ int Usage() {
                "                                  profile's first card)\n"
                "  event DIR N                     signal notification event N and run the device up to now\n"
                "  screenlog DIR                   the message boxes shown on the device\n"
-               "  install DIR [BINDIR]            put the built deliverables and stand-ins on the device\n"
+               "  install DIR [PACKAGE|BINDIR]    place the stand-ins and the package installer, then\n"
+               "                                  install the product's package (build/package/QuilmoBackup,\n"
+               "                                  or BINDIR/../package/QuilmoBackup) or the PACKAGE folder\n"
+               "                                  through the device's package installer\n"
+               "  uninstall DIR NAME              remove the installed package NAME (\"Quilmo Backup\")\n"
                "  boot [OPTIONS] DIR              boot the device and keep it running until idle\n"
                "  run [OPTIONS] DIR [--until ISO-TIME] [PROGRAM [COMMAND-LINE]]\n"
                "                                  start a program (booting the device when it is down),\n"
@@ -551,14 +557,45 @@ int CmdScreenLog() {
 
 // ---------------------------------------------------------------- install, boot, run, ps
 
+std::string InstallerOutcome(unsigned code) {
+  switch (code) {
+    case 0: return "done";
+    case 1: return "cancelled by the setup library";
+    case 2: return "undone at the setup library's request";
+    case 3: return "refused by the setup library";
+    default: return "failed (exit " + std::to_string(code) + ")";
+  }
+}
+
 int CmdInstall(int argc, char** argv) {
-  fs::path bin = argc == 4 ? fs::path(argv[3]) : cedev::OwnBinDir();
+  fs::path bin = cedev::OwnBinDir();
+  fs::path package = cedev::ProductPackage(bin);
+  if (argc == 4) {
+    if (cedev::IsPackageFolder(argv[3])) {
+      package = argv[3];
+    } else {
+      bin = argv[3];
+      package = cedev::ProductPackage(bin);
+    }
+  }
   std::vector<std::string> lines;
   std::string error;
   bool ok = cedev::InstallDeliverables(bin, &lines, &error);
   for (const auto& l : lines) std::cout << l << "\n";
   if (!ok) return Fail(error);
-  return 0;
+  std::cout << "installing the package " << package.string() << std::endl;
+  unsigned code = 0;
+  if (!cedev::RunPackageInstall(package, &code, &error)) return Fail(error);
+  std::cout << "install: " << InstallerOutcome(code) << "\n";
+  return code == 0 ? 0 : 1;
+}
+
+int CmdUninstall(const std::string& name) {
+  unsigned code = 0;
+  std::string error;
+  if (!cedev::RunPackageUninstall(name, &code, &error)) return Fail(error);
+  std::cout << "uninstall: " << InstallerOutcome(code) << "\n";
+  return code == 0 ? 0 : 1;
 }
 
 // Reads leading --options of boot and run; *next is the first other word.
@@ -806,10 +843,21 @@ int main(int argc, char** argv) {
   std::string cmd = argv[1];
   std::string dir = argv[2];
   if (cmd == "create") {
-    if (argc != 3) return Usage();
+    std::string platformType = ce::ToUtf8(cedev::SampleProfile().platform);
+    std::vector<std::string> words;
+    for (int i = 2; i < argc; ++i) {
+      if (strcmp(argv[i], "--platform-type") == 0) {
+        if (i + 1 >= argc) return Usage();
+        platformType = argv[++i];
+      } else {
+        words.push_back(argv[i]);
+      }
+    }
+    if (words.size() != 1) return Usage();
+    dir = words[0];
     if (dir.empty()) return Fail("create needs a folder for the device (DIR is empty)");
     std::string error;
-    if (!cedev::CreateSampleDevice(dir, &error)) return Fail(error);
+    if (!cedev::CreateSampleDevice(dir, Arg(platformType.c_str()), &error)) return Fail(error);
     std::cout << "created the sample device at " << dir << "\n";
     return 0;
   }
@@ -830,6 +878,11 @@ int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) return Usage();
     if (!OpenDevice(dir)) return 1;
     return CmdInstall(argc, argv);
+  }
+  if (cmd == "uninstall") {
+    if (argc != 4) return Usage();
+    if (!OpenDevice(dir)) return 1;
+    return CmdUninstall(argv[3]);
   }
   static const std::map<std::string, int> kArgs = {{"ls", 4},    {"cat", 4},   {"put", 5}, {"get", 5},
                                                    {"ps", 3},    {"power", 4}, {"event", 4}};

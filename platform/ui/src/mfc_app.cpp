@@ -142,6 +142,29 @@ void CWinApp::InitMembers(HINSTANCE instance, LPWSTR commandLine, int show) {
   m_quitSeen = false;
 }
 
+BOOL AfxInitLibraryApp(HINSTANCE module) {
+  if (g_app == nullptr) return TRUE;
+  const bool named = g_app->m_pszAppName != nullptr;
+  g_app->InitMembers(module, nullptr, 0);
+  WCHAR path[MAX_PATH] = {};
+  if (module != nullptr && GetModuleFileNameW(module, path, MAX_PATH) > 0) {
+    std::u16string name(path);
+    const size_t slash = name.rfind(u'\\');
+    if (slash != std::u16string::npos) name.erase(0, slash + 1);
+    const size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot > 0) name.resize(dot);
+    g_app->m_exeNameStore = name;
+    g_app->m_pszExeName = g_app->m_exeNameStore.c_str();
+    if (!named) {
+      g_app->m_appNameStore = name;
+      g_app->m_pszAppName = g_app->m_appNameStore.c_str();
+    }
+  }
+  return g_app->InitInstance();
+}
+
+int AfxTermLibraryApp() { return g_app != nullptr ? g_app->ExitInstance() : 0; }
+
 BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return m_quitSeen ? static_cast<int>(m_msgCur.wParam) : 0; }

@@ -61,15 +61,20 @@ class CedevBootTest : public ::testing::Test {
 
 bool Has(const Result& r, const std::string& text) { return r.output.find(text) != std::string::npos; }
 
-TEST_F(CedevBootTest, InstallPlacesTheBuiltFilesAndSaysWhatIsNotBuilt) {
+TEST_F(CedevBootTest, InstallPlacesTheStandInsAndInstallsTheProductsPackage) {
   Result r = RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'");
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("installed \\Windows\\QuilmoRes.dll"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("installed \\Windows\\closable.exe"), std::string::npos) << r.output;
-  Result ls = RunCedev("ls " + D() + " '\\Windows\\closable.exe'");
-  EXPECT_NE(ls.output.find("closable.exe"), std::string::npos) << ls.output;
-  EXPECT_NE(RunCedev("install " + D() + " '" + root_ + "/nothing'").output.find("not built: QuilmoInit"),
-            std::string::npos);
+  EXPECT_TRUE(Has(r, "installed \\Windows\\closable.exe")) << r.output;
+  EXPECT_TRUE(Has(r, "installed \\Windows\\pkginstall.exe")) << r.output;
+  EXPECT_TRUE(Has(r, "pkginstall: copied QuilmoInit.exe to \\Windows\\QuilmoInit.exe")) << r.output;
+  EXPECT_TRUE(Has(r, "install: done")) << r.output;
+  Result ls = RunCedev("ls " + D() + " '\\Windows'");
+  EXPECT_TRUE(Has(ls, "closable.exe")) << ls.output;
+  EXPECT_TRUE(Has(ls, " QuilmoRes.dll\n")) << ls.output;  // chosen at install from its candidates
+  Result nothing = RunCedev("install " + D() + " '" + root_ + "/nothing'");
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_TRUE(Has(nothing, "not built: closable")) << nothing.output;
+  EXPECT_TRUE(Has(nothing, "no package at")) << nothing.output;
 }
 
 TEST_F(CedevBootTest, RunPerformsTheResetAndTheBootAfterIt) {
@@ -115,7 +120,7 @@ TEST_F(CedevBootTest, PsShowsARunningProgramAndTheTimeLimitEndsIt) {
 
 TEST_F(CedevBootTest, QueuedCopyBackAndUserHiveAreAppliedByTheInstalledRunnerAtBoot) {
   Result inst = RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'");
-  ASSERT_NE(inst.output.find("installed \\Windows\\QuilmoInit.exe"), std::string::npos) << inst.output;
+  ASSERT_NE(inst.output.find("copied QuilmoInit.exe to \\Windows\\QuilmoInit.exe"), std::string::npos) << inst.output;
   auto ok = [&](const std::string& args) {
     Result r = RunCedev(args);
     EXPECT_EQ(r.status, 0) << args << "\n" << r.output;

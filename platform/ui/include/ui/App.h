@@ -91,6 +91,7 @@ class CWinApp {
 
  private:
   friend int AfxWinMain(HINSTANCE, HINSTANCE, LPWSTR, int);
+  friend BOOL AfxInitLibraryApp(HINSTANCE);
   void InitMembers(HINSTANCE instance, LPWSTR commandLine, int show);
   std::u16string m_appNameStore, m_exeNameStore, m_registryKeyStore, m_profileNameStore, m_cmdLineStore;
   bool m_quitSeen = false;
@@ -109,6 +110,15 @@ void AfxPostQuitMessage(int exitCode);
 HINSTANCE AfxGetResourceHandle();
 void AfxSetResourceHandle(HINSTANCE module);
 int AfxWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int show);
+// The application of a code library that another program loads (its
+// library entry calls these): the attach fills the members from the
+// library's module (m_hInstance the library, m_pszExeName its file name
+// without extension, no command line) and runs InitInstance, whose result
+// it returns (FALSE fails the load); the detach runs ExitInstance. TRUE
+// without an application. Each library holds its own class library, so
+// its application is never the loading program's.
+BOOL AfxInitLibraryApp(HINSTANCE module);
+int AfxTermLibraryApp();
 // A box owned by the main window (else the active window) with the
 // application's name as caption. The id form loads the text from the
 // resource module and passes the id on as the request's stringId.

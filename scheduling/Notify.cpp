@@ -37,6 +37,11 @@ CString Text(const ADateTime& t) {
   return s;
 }
 
+bool OutOfRange() {
+  LogError(0, u"ANotify::Reschedule() time out of range", kClass, __LINE__);
+  return false;
+}
+
 // The hours from `from` to `to` on a 24-hour dial, the short way round
 // (-12..12): 0 -> 23 is -1, not 23.
 int HourShift(int from, int to) {
@@ -44,6 +49,28 @@ int HourShift(int from, int to) {
   if (shift > kHoursPerDay / 2) shift -= kHoursPerDay;
   if (shift < -kHoursPerDay / 2) shift += kHoursPerDay;
   return shift;
+}
+
+// The same local time of day `days` calendar days after local.
+bool AddCalendarDays(const SYSTEMTIME& local, int days, SYSTEMTIME* out) {
+  FILETIME ft{};
+  if (!SystemTimeToFileTime(&local, &ft)) return false;
+  const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) +
+                         static_cast<uint64_t>(days) * kSecondsPerDay * 10000000u;
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  return FileTimeToSystemTime(&ft, out);
+}
+
+// The instant from which a scheduled local time counts as passed. A time
+// the clock skips when it springs forward is started by the platform as
+// the clock passes it, so it counts as passed from the change on (the
+// platform's reading of such a time lies an hour after the change).
+ADateTime PassedFrom(const SYSTEMTIME& local) {
+  ADateTime t(local);
+  const int readHour = t.GetHour();
+  if (readHour != local.wHour) t += HourShift(readHour, local.wHour) * kSecondsPerHour;
+  return t;
 }
 
 CString StarterPath() { return CString(nf::kWindowsFolder) + nf::kStarterExe; }
@@ -176,8 +203,10 @@ bool ANotify::NextFromScheduleFile(SYSTEMTIME* time, bool* found) {
 }
 
 bool ANotify::Reschedule() {
-  ADateTime t(m_Value.GetTime());
-  const int hour = m_Value.GetTime().wHour;
+  // at: the next start's local fields; t: the same as an instant, for the
+  // arithmetic of the daily period and the schedule file.
+  SYSTEMTIME at = m_Value.GetTime();
+  ADateTime t(at);
   const ADateTime now = System::GetLocalTimeNow();
   Log(0, CString(u"LastTime: ") + Text(t), kClass, __LINE__);
   Log(0, CString(u"CurrentTime: ") + Text(now), kClass, __LINE__);
@@ -199,21 +228,21 @@ bool ANotify::Reschedule() {
     return false;
   }
 
-  while (t <= now) {
+  while (PassedFrom(at) <= now) {
     Log(0, u"newScheduleTime <= System::GetLocalTime()", kClass, __LINE__);
     if (period == kPeriodWeekly) {
       Log(0, u"WEEKLY Schedule", kClass, __LINE__);
-      t += kSecondsPerWeek;
-      // A daylight-saving change moved the hour: the start keeps its own.
-      const int newHour = t.GetHour();
-      if (newHour != hour) t += HourShift(newHour, hour) * kSecondsPerHour;
-      SYSTEMTIME st{};
-      t.GetAsSystemTime(&st);
+      // A week on in the calendar: the start keeps its hour across a
+      // daylight-saving change, also in an hour the clock skips that day.
+      if (!AddCalendarDays(at, 7, &at)) return OutOfRange();
+      t = ADateTime(at);
       CString text;
-      text.Format(u"Anto: Added 1: %d/%d/%d/%d/%d/%d/%d", st.wHour, st.wMinute, st.wSecond, st.wDay,
-                  st.wDayOfWeek + 1, st.wMonth, st.wYear);
+      text.Format(u"Anto: Added 1: %d/%d/%d/%d/%d/%d/%d", at.wHour, at.wMinute, at.wSecond, at.wDay,
+                  at.wDayOfWeek + 1, at.wMonth, at.wYear);
       Log(0, text, kClass, __LINE__);
-    } else if (period == kPeriodDaily) {
+      continue;
+    }
+    if (period == kPeriodDaily) {
       t += kSecondsPerDay;
       Log(0, u"DAILY Schedule", kClass, __LINE__);
     } else {
@@ -226,13 +255,10 @@ bool ANotify::Reschedule() {
       }
       t = ADateTime(st);
     }
+    if (!t.GetAsSystemTime(&at)) return OutOfRange();
   }
 
-  SYSTEMTIME next{};
-  if (!t.GetAsSystemTime(&next)) {
-    LogError(0, u"ANotify::Reschedule() time out of range", kClass, __LINE__);
-    return false;
-  }
+  const SYSTEMTIME next = at;
   CString text;
   text.Format(u"Determined %04d-%02d-%02d %02d:%02d:%02d", next.wYear, next.wMonth, next.wDay, next.wHour,
               next.wMinute, next.wSecond);

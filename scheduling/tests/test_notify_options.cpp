@@ -158,6 +158,16 @@ TEST_F(DstNotifyOptionsTest, AWeekAtHalfPastMidnightStaysOnItsDayWhenTheClockFal
             std::vector<std::string>{Scheduled("2024-11-04 00:30")});
 }
 
+TEST_F(DstNotifyOptionsTest, AWeekInTheHourTheClockSkipsKeepsItAndCountsAsPassedFromTheChange) {
+  SetClock(2024, 3, 3, 2, 31);
+  EXPECT_EQ(Rescheduled(Schedule(kPeriodWeekly, At(2024, 3, 3, 2, 30))),
+            std::vector<std::string>{Scheduled("2024-03-10 02:30")});
+  // The platform starts 02:30 as the clock springs to 03:00.
+  SetClock(2024, 3, 10, 3, 0);
+  EXPECT_EQ(Rescheduled(Schedule(kPeriodWeekly, At(2024, 3, 10, 2, 30))),
+            std::vector<std::string>{Scheduled("2024-03-17 02:30")});
+}
+
 TEST_F(DstNotifyOptionsTest, ADayMovesWithTheClock) {
   SetClock(2024, 3, 9, 3, 0);
   EXPECT_EQ(Rescheduled(Schedule(kPeriodDaily, At(2024, 3, 9, 2, 0))),

@@ -319,7 +319,9 @@ ce::Profile SampleProfile() {
   for (auto* r : kRomFiles) p.romFiles.push_back(r);
   for (auto* h : kHeldOpen) p.heldOpen.push_back(h);
   p.systemVolumes = SampleSystemVolumes();
-  p.capacities = {{u"\\", 256ull << 20}, {u"\\Storage Card", 512ull << 20}};
+  // Room for the product as this host builds it (sanitizer builds are
+  // several times larger than a device's programs) beside the sample data.
+  p.capacities = {{u"\\", 1024ull << 20}, {u"\\Storage Card", 1024ull << 20}};
   p.timeZone = "PST8PDT,M3.2.0,M11.1.0";
   return p;
 }

@@ -21,6 +21,7 @@
 #include "cesim/database.h"
 #include "cesim/device.h"
 #include "cesim/notifystore.h"
+#include "testkit/LocalTime.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -54,15 +55,7 @@ class RecordingPort : public ce::NotificationKernelPort {
   std::vector<std::string> starts, lines;
 };
 
-SYSTEMTIME At(int y, int mo, int d, int h, int mi) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(y);
-  st.wMonth = static_cast<WORD>(mo);
-  st.wDay = static_cast<WORD>(d);
-  st.wHour = static_cast<WORD>(h);
-  st.wMinute = static_cast<WORD>(mi);
-  return st;
-}
+using quilmo::test::At;
 
 // Device-clock ms of a UTC time.
 int64_t UtcMs(int y, int mo, int d, int h, int mi) {

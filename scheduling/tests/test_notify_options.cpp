@@ -17,6 +17,7 @@
 #include "scheduling/NotifyFormat.h"
 #include "scheduling/UnattendedBackup.h"
 #include "scheduling/WakeUpService.h"
+#include "testkit/LocalTime.h"
 
 namespace {
 
@@ -26,15 +27,7 @@ namespace names = SchedulerNames;
 constexpr char kStarter[] = "\\Windows\\QuilmoStart.exe";
 constexpr const char16_t* kScheduleFile = u"\\My Documents\\schedule.xml";
 
-SYSTEMTIME At(int y, int mo, int d, int h, int mi) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(y);
-  st.wMonth = static_cast<WORD>(mo);
-  st.wDay = static_cast<WORD>(d);
-  st.wHour = static_cast<WORD>(h);
-  st.wMinute = static_cast<WORD>(mi);
-  return st;
-}
+using quilmo::test::At;
 
 std::string Scheduled(const char* when) { return std::string("timed ") + when + " " + kStarter + " ScheduledBackup"; }
 const std::string kWakeUpEntry = std::string("event 11 ") + kStarter + " AppRunAfterWakeup";

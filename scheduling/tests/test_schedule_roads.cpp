@@ -21,6 +21,7 @@
 #include "sched_fixture.h"
 #include "scheduling/Notify.h"
 #include "scheduling/WakeUpService.h"
+#include "testkit/LocalTime.h"
 #include "testkit/RunCommand.h"
 
 namespace fs = std::filesystem;
@@ -35,15 +36,7 @@ constexpr const char16_t* kRecorderLog = u"\\temp\\recorder.log";
 constexpr const char16_t* kStarter = u"\\Windows\\QuilmoStart.exe";
 constexpr const char16_t* kScheduleFile = u"\\My Documents\\schedule.xml";
 
-SYSTEMTIME At(int y, int mo, int d, int h, int mi) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(y);
-  st.wMonth = static_cast<WORD>(mo);
-  st.wDay = static_cast<WORD>(d);
-  st.wHour = static_cast<WORD>(h);
-  st.wMinute = static_cast<WORD>(mi);
-  return st;
-}
+using quilmo::test::At;
 
 // One start as the recorder noted it.
 struct RecordedStart {

@@ -10,8 +10,9 @@
 #include "ce/notify.h"
 #include "scheduling/Notify.h"
 #include "scheduling/UnattendedBackup.h"
-#include "starter/SmartStartFile.h"
 #include "start_fixture.h"
+#include "starter/SmartStartFile.h"
+#include "testkit/LocalTime.h"
 
 namespace {
 
@@ -19,15 +20,7 @@ using startertest::kConfigKey;
 using startertest::kSettingsKey;
 using startertest::SetDword;
 
-SYSTEMTIME At(int y, int mo, int d, int h, int mi) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(y);
-  st.wMonth = static_cast<WORD>(mo);
-  st.wDay = static_cast<WORD>(d);
-  st.wHour = static_cast<WORD>(h);
-  st.wMinute = static_cast<WORD>(mi);
-  return st;
-}
+using quilmo::test::At;
 
 // "YYYY-MM-DD HH:MM" of each timed ScheduledBackup entry.
 std::vector<std::string> ScheduledEntries() {

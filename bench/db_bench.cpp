@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "ce/database.h"
 #include "ce/errors.h"
 #include "ce/text.h"
@@ -57,30 +58,6 @@ struct Options {
   fs::path dir;
   bool keep = false;
 };
-
-struct Times {
-  double cpu = 1e30, wall = 1e30;
-  void Keep(double c, double w) {
-    cpu = std::min(cpu, c);
-    wall = std::min(wall, w);
-  }
-};
-
-double CpuNow() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-double WallNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-template <class Fn>
-bool Measure(Times& times, Fn fn) {
-  double c = CpuNow(), w = WallNow();
-  bool ok = fn();
-  times.Keep(CpuNow() - c, WallNow() - w);
-  return ok;
-}
 
 class Progress : public ITaskProgress {
  public:

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "ce/database.h"
 #include "ce/errors.h"
 #include "ce/file.h"
@@ -58,6 +59,8 @@
 #include "image/Cipher.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/DatabaseRecords.h"
+#include "testkit/TaskSetup.h"
 #include "tools/cedev/SampleDevice.h"
 
 namespace {
@@ -78,31 +81,6 @@ struct Options {
   fs::path dir;
   bool keep = false;
 };
-
-struct Times {
-  double cpu = 1e30;
-  double wall = 1e30;
-  void Keep(double c, double w) {
-    cpu = std::min(cpu, c);
-    wall = std::min(wall, w);
-  }
-};
-
-double CpuNow() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-double WallNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-template <class Fn>
-bool Measure(Times& times, Fn fn) {
-  double c = CpuNow(), w = WallNow();
-  bool ok = fn();
-  times.Keep(CpuNow() - c, WallNow() - w);
-  return ok;
-}
 
 bool WriteDeviceFile(const std::u16string& path, const std::string& bytes) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -190,36 +168,11 @@ class Program {
   }
   // whole: databases, volumes and mail too.
   void PrepareBackup(const CString& password, bool whole = false) {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationBackup;
-    d.includeFileSystem = 1;
-    d.includeDatabases = whole ? 1 : 0;
-    d.includeMail = whole ? 1 : 0;
-    d.imagePath.Set(kImage, false);
     g.g_BackupOptions.SetCompression(true);
-    g.g_bEncrypt = !password.IsEmpty();
-    g.SetTaskPassword(password);
-    g.UpdateExcludeOptions();
-    g.g_WorkingIndex.Reset();
-    IncludedKinds kinds{true, whole, whole, false};
-    g.g_WorkingIndex.AddTopLevelComponents(&kinds);
-    g.g_WorkingIndex.PopulateSelected();
+    quilmo::test::PrepareBackupOperation(g, IncludedKinds{true, whole, whole, false}, kImage, password);
   }
   bool PrepareRestore(const CString& password, bool whole = false) {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationRestore;
-    d.includeFileSystem = 1;
-    d.includeDatabases = whole ? 1 : 0;
-    d.includeMail = whole ? 1 : 0;
-    d.imagePath.Set(kImage, false);
-    g.g_bEncrypt = !password.IsEmpty();
-    g.SetTaskPassword(password);
-    if (!InitCipherKey(g.g_bEncrypt, password.GetString())) return false;
-    AImageFile image(kImage, AImageFile::kRestore);
-    bool ok = image.Open() && g.g_WorkingIndex.Locate(image, true);
-    return image.Close() && ok;
+    return quilmo::test::PrepareRestoreOperation(g, IncludedKinds{true, whole, whole, false}, kImage, password);
   }
   bool Run(CString* failure) {
     class Quiet : public ITaskProgress {
@@ -413,89 +366,17 @@ std::string HostBytes(const std::u16string& devicePath) {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-using RecordBytes = std::vector<std::pair<CEPROPID, std::string>>;
-
-HANDLE OpenByName(const std::u16string& name, bool edb) {
-  CEGUID store = edb ? EDB_SYSTEMGUID : CEDB_SYSTEMGUID;
-  CEOID oid = 0;
-  std::u16string n(name);
-  return edb ? CeOpenDatabaseInSession(nullptr, &store, &oid, n.data(), nullptr, CEDB_AUTOINCREMENT, nullptr)
-             : CeOpenDatabaseEx2(&store, &oid, n.data(), nullptr, CEDB_AUTOINCREMENT, nullptr);
-}
+using quilmo::test::DeleteDatabaseByName;
+using quilmo::test::EditAddDelete;
+using quilmo::test::LocalTicks;
+using quilmo::test::RecordBytes;
+using quilmo::test::TextOf;
 
 std::vector<RecordBytes> ReadDatabase(const std::u16string& name, bool edb) {
   std::vector<RecordBytes> out;
-  HANDLE h = OpenByName(name, edb);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  LPBYTE buffer = nullptr;
-  DWORD size = 0;
-  WORD count = 0;
-  while (CeReadRecordPropsEx(h, CEDB_ALLOWREALLOC, &count, nullptr, &buffer, &size, nullptr)) {
-    RecordBytes record;
-    const auto* values = reinterpret_cast<const CEPROPVAL*>(buffer);
-    for (WORD i = 0; i < count; ++i) {
-      const CEPROPVAL& v = values[i];
-      std::string bytes;
-      if (TypeFromPropID(v.propid) == CEVT_LPWSTR)
-        bytes.assign(reinterpret_cast<const char*>(v.val.lpwstr), std::u16string_view(v.val.lpwstr).size() * 2);
-      else if (TypeFromPropID(v.propid) == CEVT_BLOB || TypeFromPropID(v.propid) == CEVT_STREAM)
-        bytes.assign(reinterpret_cast<const char*>(v.val.blob.lpb), v.val.blob.dwCount);
-      else
-        bytes.assign(reinterpret_cast<const char*>(&v.val), 8);
-      record.emplace_back(v.propid, bytes);
-    }
-    out.push_back(record);
-  }
-  LocalFree(buffer);
-  CloseHandle(h);
+  // A database that cannot be opened reads as empty, which the checks count.
+  (void)quilmo::test::ReadDatabaseRecords(name, edb, &out);
   return out;
-}
-
-std::u16string TextOf(const RecordBytes& record, CEPROPID id) {
-  for (const auto& [pid, bytes] : record)
-    if (pid == id) return std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
-  return u"<none>";
-}
-
-ULONGLONG LocalTicks() {
-  SYSTEMTIME st{};
-  GetLocalTime(&st);
-  FILETIME ft{};
-  SystemTimeToFileTime(&st, &ft);
-  return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-// One record of the database edited, one added, one deleted.
-bool EditAddDelete(const std::u16string& database, bool edb) {
-  HANDLE h = OpenByName(database, edb);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  LPBYTE buffer = nullptr;
-  DWORD size = 0;
-  WORD count = 0;
-  CEOID first = CeReadRecordPropsEx(h, CEDB_ALLOWREALLOC, &count, nullptr, &buffer, &size, nullptr);
-  CEOID second = first ? CeSeekDatabaseEx(h, CEDB_SEEK_CURRENT, 0, 0, nullptr) : 0;
-  bool ok = first && second;
-  if (ok) {
-    auto* values = reinterpret_cast<CEPROPVAL*>(buffer);
-    std::u16string changed = u"changed after the backup";
-    for (WORD i = 0; i < count; ++i)
-      if (TypeFromPropID(values[i].propid) == CEVT_LPWSTR) values[i].val.lpwstr = changed.data();
-    ok = CeWriteRecordProps(h, first, count, values) && CeWriteRecordProps(h, 0, count, values) &&
-         CeDeleteRecord(h, second);
-  }
-  LocalFree(buffer);
-  CloseHandle(h);
-  return ok;
-}
-
-bool DeleteDatabase(const std::u16string& name) {
-  HANDLE h = OpenByName(name, false);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_DB_INFORMATION info{};
-  bool ok = CeGetDBInformationByHandle(h, &info);
-  CloseHandle(h);
-  CEGUID store = CEDB_SYSTEMGUID;
-  return ok && CeDeleteDatabaseEx(&store, info.oidDbase);
 }
 
 // What a copy log names: "Copied <from> to <to>" for each volume.
@@ -543,7 +424,7 @@ bool WholeDeviceRoundTrip(Program& program, const Options& o, const fs::path& bi
   std::printf("backup of the whole device: %.3f s wall\n", WallNow() - start);
 
   bool changed = EditAddDelete(u"Contacts Database", false) && EditAddDelete(u"Appointments", true) &&
-                 DeleteDatabase(u"Tasks Database") && EditAddDelete(u"SystemSettings", true) &&
+                 DeleteDatabaseByName(u"Tasks Database") && EditAddDelete(u"SystemSettings", true) &&
                  EditAddDelete(u"Messages", false) &&
                  WriteDeviceFile(u"\\Windows\\Messaging\\signature.txt", "changed") &&
                  WriteDeviceFile(u"\\Windows\\Messaging\\arrived later.txt", "new");

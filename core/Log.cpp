@@ -217,6 +217,8 @@ ALog* GetRegisteredLog() { return g_registeredLog; }
 
 void SetLogReportSink(LogReportSink sink) { ReportSink() = std::move(sink); }
 
+const LogReportSink& GetLogReportSink() { return ReportSink(); }
+
 // Front end ------------------------------------------------------------------
 
 CString FormatLogText(const CString& text, LPCWSTR className, int line) {
@@ -224,46 +226,4 @@ CString FormatLogText(const CString& text, LPCWSTR className, int line) {
   CString formatted(className);
   formatted.AppendFormat(u" %i : ", line);
   return formatted + text;
-}
-
-namespace {
-
-void Report(int level, DWORD code, const CString& text, LPCWSTR className, int line) {
-  const LogReportSink& sink = ReportSink();
-  if (sink) sink(level, code, text);
-  GetLog().Write(level, code, FormatLogText(text, className, line));
-}
-
-}  // namespace
-
-void Log(DWORD code, const CString& text, LPCWSTR className, int line) {
-  ALog& log = GetLog();
-  if (!log.IsStarted()) {
-    MessageBoxW(nullptr, text, u"Quilmo Backup - Logging not started", MB_OK);
-    return;
-  }
-  log.Write(kLogOrdinary, code, FormatLogText(text, className, line));
-}
-
-void Log(DWORD code, LPCWSTR text, LPCWSTR className, int line) {
-  Log(code, CString(text), className, line);
-}
-
-void LogError(DWORD code, const CString& text, LPCWSTR className, int line) {
-  Report(kLogError, code, text, className, line);
-}
-void LogError(DWORD code, LPCWSTR text, LPCWSTR className, int line) {
-  Report(kLogError, code, CString(text), className, line);
-}
-void LogWarning(DWORD code, const CString& text, LPCWSTR className, int line) {
-  Report(kLogWarning, code, text, className, line);
-}
-void LogWarning(DWORD code, LPCWSTR text, LPCWSTR className, int line) {
-  Report(kLogWarning, code, CString(text), className, line);
-}
-void LogInfo(DWORD code, const CString& text, LPCWSTR className, int line) {
-  Report(kLogInformation, code, text, className, line);
-}
-void LogInfo(DWORD code, LPCWSTR text, LPCWSTR className, int line) {
-  Report(kLogInformation, code, CString(text), className, line);
 }

@@ -110,11 +110,13 @@ ALog* GetRegisteredLog();
 // sink these entries reach only the log.
 using LogReportSink = std::function<void(int level, DWORD code, const CString& text)>;
 void SetLogReportSink(LogReportSink sink);
+const LogReportSink& GetLogReportSink();
 
 // className + " " + line + " : " + text; the text alone without a class.
 CString FormatLogText(const CString& text, LPCWSTR className, int line);
 
-// Ordinary entry ("L"). Before the log is started it shows the message in
+// The front end (core/LogFrontEnd.cpp; a program without a log links its
+// own). Ordinary entry ("L"). Before the log is started it shows the message in
 // the box "Quilmo Backup - Logging not started" instead.
 void Log(DWORD code, const CString& text, LPCWSTR className, int line);
 void Log(DWORD code, LPCWSTR text, LPCWSTR className, int line);

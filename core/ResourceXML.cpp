@@ -26,20 +26,6 @@ bool ParseId(const CString& text, DWORD* id) {
   return true;
 }
 
-// COM for the document, balanced on leaving.
-class ComScope {
- public:
-  ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-  ~ComScope() {
-    if (ok_) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  bool ok_;
-};
-
 }  // namespace
 
 bool AResourceXML::Fail(const CString& text) {

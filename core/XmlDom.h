@@ -11,6 +11,21 @@
 #include "ce/oleauto.h"
 #include "ce/xmldom.h"
 
+// COM on this thread for the documents while the object lives (multi-
+// threaded), balanced on leaving when it came up.
+class ComScope {
+ public:
+  ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
+  ~ComScope() {
+    if (ok_) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  bool ok_;
+};
+
 class AXMLDOMAttribute {
  public:
   AXMLDOMAttribute() = default;

@@ -14,6 +14,7 @@
 #include "core/System.h"
 #include "engine/CeDatabase.h"
 #include "engine/Global.h"
+#include "engine/GlobalComponents.h"
 #include "engine/MailComponent.h"
 #include "engine/RebootActions.h"
 #include "engine/RegistryText.h"
@@ -335,17 +336,7 @@ void ADatabaseVolumesComponent::PopulateChildren(Index& index, int node, bool se
       Log(GetLastError(), CString(u"Couldn't get file information for ") + name, kClass, __LINE__);
       continue;
     }
-    Index::Item item;
-    item.ComponentType = TREE_DBVOLUME_FILE;
-    item.name = name.str();
-    item.attributes = found.dwFileAttributes;
-    item.creationTime = found.ftCreationTime;
-    item.lastAccessTime = found.ftLastAccessTime;
-    item.lastWriteTime = found.ftLastWriteTime;
-    item.fileSize = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-    item.OID = found.dwOID;
-    item.selected = selected ? 1 : 0;
-    items.push_back(std::move(item));
+    items.push_back(ItemFromFindData(TREE_DBVOLUME_FILE, name, found, selected));
   }
   index.AddChildren(node, items);
 }
@@ -357,13 +348,13 @@ ULONGLONG ADatabaseVolumesComponent::ImageSize(Index& index, int node) {
   return item.fileSize + 2 * (item.name.size() + 1) + FileEntryFormat::kEstimateExtra;
 }
 
-bool ADatabaseVolumesComponent::AddBootCopiesForBackup(Index& index, int node) {
+bool AVolumeCopyOwner::AddBootCopiesForBackup(Index& index, int node) {
   index.PopulateChildren(node, index.IsSelected(node));
   QueueVolumeBootCopies(index, node, false);
   return true;
 }
 
-bool ADatabaseVolumesComponent::AddBootCopiesForRestore(Index& index, int node) {
+bool AVolumeCopyOwner::AddBootCopiesForRestore(Index& index, int node) {
   QueueVolumeBootCopies(index, node, true);
   return true;
 }
@@ -378,18 +369,12 @@ bool ADatabaseVolumesComponent::IsVolumeFile(Index& index, const CString& path) 
 }
 
 ADatabaseVolumesComponent& GetGlobalDatabaseVolumesComponent() {
-  static ADatabaseVolumesComponent component;
-  // The newest global state object may change (a task's own): set each time.
-  GetGlobal().g_WorkingIndex.SetComponent(IndexOwner::DatabaseVolumes, &component);
-  return component;
+  return GlobalIndexOwner<ADatabaseVolumesComponent>(IndexOwner::DatabaseVolumes);
 }
 
 void RegisterDatabaseVolumesComponent() {
   GetGlobalDatabaseVolumesComponent();
-  SetTaskComponentFactory(TaskPart::DatabaseVolumes, [](AImageFile& image, ITaskProgress* progress) {
-    return std::unique_ptr<ATaskComponent>(
-        std::make_unique<ADatabaseVolumes>(MakeFileSystemContext(GetGlobal()), progress, &image));
-  });
+  SetFileSystemTaskComponent<ADatabaseVolumes>(TaskPart::DatabaseVolumes);
   SetDatabaseVolumeFlusher([] {
     if (!CeFlushDBVol(nullptr)) Log(GetLastError(), u"CeFlushDBVol failed", kClass, __LINE__);
   });

@@ -80,6 +80,16 @@ bool RestoreVolumeFile(const FileSystemContext& context, ITaskProgress* progress
 // queues nothing.
 void QueueVolumeBootCopies(Index& index, int node, bool forRestore);
 
+// An index owner whose top-level node holds volume files: before a backup
+// it populates the node when needed and queues the boot-time copies of the
+// selected volumes; after a restore it queues the restored copies to
+// replace the volumes at the next start.
+class AVolumeCopyOwner : public IndexComponent {
+ public:
+  bool AddBootCopiesForBackup(Index& index, int node) override;
+  bool AddBootCopiesForRestore(Index& index, int node) override;
+};
+
 // The backup and restore of the database volumes part of the working index.
 class ADatabaseVolumes : public ATaskComponent {
  public:
@@ -113,7 +123,7 @@ class ADatabaseVolumes : public ATaskComponent {
 };
 
 // The index's owner of the database volumes part of the content tree.
-class ADatabaseVolumesComponent : public IndexComponent {
+class ADatabaseVolumesComponent : public AVolumeCopyOwner {
  public:
   // The database volumes node gets one child per volume file (below);
   // other nodes get none. Volume files: the named ones and every mounted
@@ -124,8 +134,6 @@ class ADatabaseVolumesComponent : public IndexComponent {
   // A volume node: the file-system estimate of its copy's name with the
   // node's size; other nodes 0.
   ULONGLONG ImageSize(Index& index, int node) override;
-  bool AddBootCopiesForBackup(Index& index, int node) override;
-  bool AddBootCopiesForRestore(Index& index, int node) override;
 
   // Both volume walks of the last population succeeded.
   bool LastPopulateSucceeded() const { return m_bLastWalksOk; }

@@ -241,6 +241,20 @@ FileEntryInfo ADirectory::BlockFromFindData(const WIN32_FIND_DATAW& findData) {
   return block;
 }
 
+Index::Item ItemFromFindData(DWORD type, const CString& path, const WIN32_FIND_DATAW& found, bool selected) {
+  Index::Item item;
+  item.ComponentType = type;
+  item.name = path.str();
+  item.attributes = found.dwFileAttributes;
+  item.creationTime = found.ftCreationTime;
+  item.lastAccessTime = found.ftLastAccessTime;
+  item.lastWriteTime = found.ftLastWriteTime;
+  item.fileSize = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+  item.OID = found.dwOID;
+  item.selected = selected ? 1 : 0;
+  return item;
+}
+
 void ADirectory::FindDataFromItem(const Index::Item& item, WIN32_FIND_DATAW& findData) {
   findData = WIN32_FIND_DATAW{};
   findData.dwFileAttributes = item.attributes;

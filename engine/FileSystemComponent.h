@@ -60,6 +60,10 @@ struct FileSystemContext {
 // descriptor's upgrade flag.
 FileSystemContext MakeFileSystemContext(AGlobal& global);
 
+// An index item of the type for a path from its find data: attributes,
+// times, size and OID, with the selection given.
+Index::Item ItemFromFindData(DWORD type, const CString& path, const WIN32_FIND_DATAW& found, bool selected);
+
 // The file-system component of the global working index: created on first
 // use over MakeFileSystemContext(GetGlobal()) and registered with
 // g_WorkingIndex. The context's inclusion list may be set through it.

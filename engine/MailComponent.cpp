@@ -9,6 +9,7 @@
 #include "core/System.h"
 #include "engine/DatabaseVolumes.h"
 #include "engine/Global.h"
+#include "engine/GlobalComponents.h"
 #include "engine/RebootActions.h"
 #include "engine/RegistryText.h"
 #include "image/ImageEntryHeader.h"
@@ -26,17 +27,8 @@ bool SamePath(const CString& a, std::u16string_view b) { return ce::EqualNoCase(
 bool ItemFromPath(const CString& path, DWORD type, bool selected, Index::Item& item) {
   WIN32_FIND_DATAW found;
   if (!GetFindData(path, &found)) return false;
-  item = Index::Item();
   if (type == DIRECTORY_ENTRY && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) type = FILE_ENTRY;
-  item.ComponentType = type;
-  item.name = path.str();
-  item.attributes = found.dwFileAttributes;
-  item.creationTime = found.ftCreationTime;
-  item.lastAccessTime = found.ftLastAccessTime;
-  item.lastWriteTime = found.ftLastWriteTime;
-  item.fileSize = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-  item.OID = found.dwOID;
-  item.selected = selected ? 1 : 0;
+  item = ItemFromFindData(type, path, found, selected);
   return true;
 }
 
@@ -171,37 +163,11 @@ void AMailComponent::PopulateChildren(Index& index, int node, bool selected) {
 
 ULONGLONG AMailComponent::ImageSize(Index&, int) { return 0; }
 
-bool AMailComponent::AddBootCopiesForBackup(Index& index, int node) {
-  index.PopulateChildren(node, index.IsSelected(node));
-  QueueVolumeBootCopies(index, node, false);
-  return true;
-}
+ULONGLONG AMailComponent::GetMailSize(const Index& index) { return index.StoredSizeBelow(MailNode(index)); }
 
-bool AMailComponent::AddBootCopiesForRestore(Index& index, int node) {
-  QueueVolumeBootCopies(index, node, true);
-  return true;
-}
-
-ULONGLONG AMailComponent::GetMailSize(const Index& index) {
-  int top = MailNode(index);
-  if (top == -1) return 0;
-  ULONGLONG total = 0;
-  for (int n = index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
-    total += index.NodeInfo(n).sizeInImage;
-  return total;
-}
-
-AMailComponent& GetGlobalMailComponent() {
-  static AMailComponent component;
-  // The newest global state object may change (a task's own): set each time.
-  GetGlobal().g_WorkingIndex.SetComponent(IndexOwner::Mail, &component);
-  return component;
-}
+AMailComponent& GetGlobalMailComponent() { return GlobalIndexOwner<AMailComponent>(IndexOwner::Mail); }
 
 void RegisterMailComponent() {
   GetGlobalMailComponent();
-  SetTaskComponentFactory(TaskPart::Mail, [](AImageFile& image, ITaskProgress* progress) {
-    return std::unique_ptr<ATaskComponent>(
-        std::make_unique<AMail>(MakeFileSystemContext(GetGlobal()), progress, &image));
-  });
+  SetFileSystemTaskComponent<AMail>(TaskPart::Mail);
 }

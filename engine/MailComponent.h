@@ -11,6 +11,7 @@
 
 #include "ce/cstring.h"
 #include "ce/types.h"
+#include "engine/DatabaseVolumes.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/ImagingTask.h"
 #include "image/Index.h"
@@ -62,8 +63,9 @@ class AMail : public ATaskComponent {
   CString m_MmsFolder;
 };
 
-// The index's owner of the mail part of the content tree.
-class AMailComponent : public IndexComponent {
+// The index's owner of the mail part of the content tree; the boot-time
+// copies it queues are those of the mail volume.
+class AMailComponent : public AVolumeCopyOwner {
  public:
   // The mail node gets "\Windows\Messaging" (from its find data), the MMS
   // folder when one is configured, and "\cemail.vol" (TREE_DBVOLUME_FILE),
@@ -74,12 +76,6 @@ class AMailComponent : public IndexComponent {
   void PopulateChildren(Index& index, int node, bool selected) override;
   // Folders, files and the volume are sized by their own owners.
   ULONGLONG ImageSize(Index& index, int node) override;
-  // Populates the mail node when needed; queues the boot-time copy of the
-  // selected mail volume.
-  bool AddBootCopiesForBackup(Index& index, int node) override;
-  // Queues the restored copy of the selected mail volume to replace it at
-  // the next start.
-  bool AddBootCopiesForRestore(Index& index, int node) override;
 
   bool LastPopulateSucceeded() const { return m_bLastPopulateOk; }
 

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/System.h"
 #include "engine/Global.h"
+#include "engine/GlobalComponents.h"
 #include "engine/Operation.h"
 #include "engine/RebootActions.h"
 #include "image/ImageEntryHeader.h"
@@ -267,26 +268,13 @@ bool ARegistryComponent::AddBootCopiesForRestore(Index& index, int node) {
   return true;
 }
 
-ULONGLONG ARegistryComponent::StoredSize(const Index& index) {
-  int top = RegistryNode(index);
-  if (top == -1) return 0;
-  ULONGLONG total = 0;
-  for (int n = index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
-    total += index.NodeInfo(n).sizeInImage;
-  return total;
-}
+ULONGLONG ARegistryComponent::StoredSize(const Index& index) { return index.StoredSizeBelow(RegistryNode(index)); }
 
 ARegistryComponent& GetGlobalRegistryComponent() {
-  static ARegistryComponent component;
-  // The newest global state object may change (a task's own): set each time.
-  GetGlobal().g_WorkingIndex.SetComponent(IndexOwner::Registry, &component);
-  return component;
+  return GlobalIndexOwner<ARegistryComponent>(IndexOwner::Registry);
 }
 
 void RegisterRegistryComponent() {
   GetGlobalRegistryComponent();
-  SetTaskComponentFactory(TaskPart::Registry, [](AImageFile& image, ITaskProgress* progress) {
-    return std::unique_ptr<ATaskComponent>(
-        std::make_unique<ARegistry>(MakeFileSystemContext(GetGlobal()), progress, &image));
-  });
+  SetFileSystemTaskComponent<ARegistry>(TaskPart::Registry);
 }

@@ -4,55 +4,17 @@
 // writes it; the component restores it into a scratch device made once
 // per process, through an index that names the entry at offset 0.
 //   FuzzDatabaseEntries: the database entry and its record entries.
-#include <stdlib.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "ce/database.h"
-#include "ce/msgbox.h"
-#include "cesim/device.h"
-#include "cesim/msgbox.h"
 #include "engine/DatabaseComponent.h"
+#include "fuzz/fuzz_device.h"
 #include "image/Cipher.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
 
 namespace {
-
-const WCHAR kImagePath[] = u"\\fuzz.pbf";
-
-class FuzzDevice {
- public:
-  FuzzDevice() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quilmo-fuzzdb-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) abort();
-    dir_ = tmpl;
-    std::string error;
-    if (!ce::Device::Create(dir_, ce::Profile{}, &error) || !ce::Device::Use(dir_)) abort();
-    // Boxes of the log front end answer at once.
-    ce::SetMessageBoxService([](const ce::MessageBoxRequest&) { return IDOK; });
-  }
-  ~FuzzDevice() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  void Put(const uint8_t* data, size_t size) const {
-    std::ofstream f(dir_ / "fs" / "fuzz.pbf", std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-
- private:
-  std::filesystem::path dir_;
-};
-
-const FuzzDevice& Device() {
-  static FuzzDevice device;
-  return device;
-}
 
 // Every database of both object stores goes, so that runs stay small.
 void ClearObjectStores() {
@@ -74,9 +36,9 @@ void ClearObjectStores() {
 }  // namespace
 
 int FuzzDatabaseEntries(const uint8_t* data, size_t size) {
-  Device().Put(data, size);
+  PutFuzzImage(data, size);
   InitCipherKey(false, nullptr);
-  AImageFile image(kImagePath, AImageFile::kRestore);
+  AImageFile image(kFuzzImagePath, AImageFile::kRestore);
   if (!image.Open()) return 0;
   Index index;
   IncludedKinds kinds{false, false, true, false};

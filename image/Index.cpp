@@ -189,6 +189,13 @@ void Index::PopulateSelected() {
   }
 }
 
+ULONGLONG Index::StoredSizeBelow(int top) const {
+  if (top == -1) return 0;
+  ULONGLONG total = 0;
+  for (int n = NextInSubtree(top, top); n != -1; n = NextInSubtree(top, n)) total += NodeInfo(n).sizeInImage;
+  return total;
+}
+
 ULONGLONG Index::SizeOfSelected(int n) {
   ULONGLONG total = 0;
   for (int m = NextInSubtree(n, n); m != -1; m = NextInSubtree(n, m)) {

@@ -135,6 +135,9 @@ class Index {
   // Sum of the owning components' image sizes over the nodes that
   // NextInSubtree visits below n.
   ULONGLONG SizeOfSelected(int n);
+  // Sum of the stored sizes (sizeInImage) of the nodes that NextInSubtree
+  // visits below top; 0 when top is -1.
+  ULONGLONG StoredSizeBelow(int top) const;
 
   // Appends the five top-level nodes under the root (21, 27, 31, 23, 24),
   // selected by the inclusion list's kinds (null: all selected).

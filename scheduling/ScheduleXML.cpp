@@ -17,20 +17,6 @@ const WCHAR kClass[] = u"AScheduleXML";
 // Any field above this reads as too large for a date or a time.
 constexpr int64_t kNumberLimit = 1000000;
 
-// COM for the document, balanced on leaving.
-class ComScope {
- public:
-  ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-  ~ComScope() {
-    if (ok_) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  bool ok_;
-};
-
 // A decimal number as the C library reads one: blanks, a sign, digits up
 // to the first other character; no digits read as 0. Large values stop
 // growing at kNumberLimit.

@@ -2,7 +2,7 @@
 # Installs every build and test dependency on a fresh Debian 12 machine.
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config zlib1g-dev libsqlite3-dev libpugixml-dev nettle-dev libssl-dev
-      libgtest-dev qt6-base-dev fonts-dejavu-core
+      libgtest-dev qt6-base-dev fonts-dejavu-core tzdata
       clang libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do

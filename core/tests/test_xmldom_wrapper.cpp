@@ -28,12 +28,6 @@ class Entries {
   std::vector<int> levels;
 };
 
-class ComScope {
- public:
-  ComScope() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-  ~ComScope() { CoUninitialize(); }
-};
-
 }  // namespace
 
 TEST(ADOMDocument, FailedCreationMakesEveryCallRefuse) {

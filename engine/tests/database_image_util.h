@@ -17,6 +17,7 @@
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/ImageTail.h"
 #include "testkit/ResourceLibrary.h"
 
 namespace dbtest {
@@ -77,11 +78,7 @@ class DatabaseImageTest : public DatabaseDeviceTest {
       ADatabase database(index, &progress, &image);
       ok = database.Backup();
     }
-    DWORD length = 0;
-    ok = ok && index.Store(image, true, &length);
-    ok = ok && image.FlushWriteBuffer();
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ok = ok && tail.WritePlain(image);
+    ok = ok && quilmo::test::StoreIndexAndTail(image, index, true);
     return image.Close() && ok;
   }
   // The image's databases restored with the index it holds.

@@ -15,6 +15,7 @@
 #include "cesim/database.h"
 #include "core/Log.h"
 #include "engine/CeDatabase.h"
+#include "testkit/PropertyValues.h"
 #include "testkit/TestDevice.h"
 
 namespace dbtest {
@@ -28,74 +29,16 @@ struct Value {
 };
 using Record = std::vector<Value>;
 
-inline std::string Bytes(const void* p, size_t n) { return n ? std::string(static_cast<const char*>(p), n) : ""; }
+using quilmo::test::Blob;
+using quilmo::test::Bytes;
+using quilmo::test::Def;
+using quilmo::test::I2;
+using quilmo::test::I4;
+using quilmo::test::R8;
+using quilmo::test::Text;
+using quilmo::test::Time;
 
-inline Value FromProp(const CEPROPVAL& v) {
-  Value out{v.propid, {}};
-  switch (TypeFromPropID(v.propid)) {
-    case CEVT_I2:
-    case CEVT_UI2: out.bytes = Bytes(&v.val.uiVal, 2); break;
-    case CEVT_I4:
-    case CEVT_UI4:
-    case CEVT_BOOL:
-    case CEVT_RECID:
-    case CEVT_AUTO_I4: out.bytes = Bytes(&v.val.ulVal, 4); break;
-    case CEVT_R8:
-    case CEVT_FILETIME:
-    case CEVT_AUTO_I8: out.bytes = Bytes(&v.val.llVal, 8); break;
-    case CEVT_LPWSTR: out.bytes = Bytes(v.val.lpwstr, 2 * ce::StrLen(v.val.lpwstr)); break;
-    case CEVT_BLOB:
-    case CEVT_STREAM: out.bytes = Bytes(v.val.blob.lpb, v.val.blob.dwCount); break;
-  }
-  return out;
-}
-
-inline CEPROPVAL I2(WORD id, SHORT v) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, CEVT_I2);
-  p.val.iVal = v;
-  return p;
-}
-inline CEPROPVAL I4(WORD id, LONG v, WORD type = CEVT_I4) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, type);
-  p.val.lVal = v;
-  return p;
-}
-inline CEPROPVAL R8(WORD id, double v) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, CEVT_R8);
-  p.val.dblVal = v;
-  return p;
-}
-inline CEPROPVAL Time(WORD id, DWORD low, DWORD high) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, CEVT_FILETIME);
-  p.val.filetime = FILETIME{low, high};
-  return p;
-}
-inline CEPROPVAL Text(WORD id, const char16_t* s) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, CEVT_LPWSTR);
-  p.val.lpwstr = const_cast<LPWSTR>(s);
-  return p;
-}
-inline CEPROPVAL Blob(WORD id, const std::string& b, WORD type = CEVT_BLOB) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, type);
-  p.val.blob.dwCount = static_cast<DWORD>(b.size());
-  p.val.blob.lpb = b.empty() ? nullptr : reinterpret_cast<LPBYTE>(const_cast<char*>(b.data()));
-  return p;
-}
-
-inline CEPROPSPEC Def(CEPROPID id, const char16_t* name = nullptr, DWORD flags = 0) {
-  CEPROPSPEC d{};
-  d.wVersion = CEPROPSPEC_VERSION;
-  d.propid = id;
-  d.dwFlags = flags;
-  d.pwszPropName = const_cast<LPWSTR>(name);
-  return d;
-}
+inline Value FromProp(const CEPROPVAL& v) { return {v.propid, quilmo::test::ValueBytes(v)}; }
 
 inline CEGUID MountCedb(const char16_t* path) {
   CEGUID g{};

@@ -16,6 +16,7 @@
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/ImageTail.h"
 #include "testkit/TestDevice.h"
 
 namespace regtest {
@@ -82,11 +83,7 @@ class RegistryImageTest : public ::testing::Test {
     if (!image.Open()) return false;
     ARegistry registry(context, &progress, &image);
     bool ok = registry.Backup();
-    DWORD length = 0;
-    ok = ok && index.Store(image, false, &length);
-    ok = ok && image.FlushWriteBuffer();
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ok = ok && tail.WritePlain(image);
+    ok = ok && quilmo::test::StoreIndexAndTail(image, index, false);
     return image.Close() && ok;
   }
 

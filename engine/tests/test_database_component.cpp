@@ -22,6 +22,7 @@
 #include "engine/Global.h"
 #include "engine/ImagingTask.h"
 #include "image/ImageFile.h"
+#include "testkit/TaskSetup.h"
 
 using namespace dbtest;
 
@@ -520,22 +521,13 @@ TEST(DatabaseComponentTask, RoadsUseTheRegisteredComponent) {
   ASSERT_NE(CreateCedb(CEDB_SYSTEMGUID, u"Vanished"), 0u);
   const std::vector<Record> roads = ReadRecords(nullptr, u"Roads", false);
 
-  OperationDescriptor& d = g.g_Operation;
-  d = OperationDescriptor();
-  d.operationKind = kOperationBackup;
-  d.includeDatabases = 1;
-  d.imagePath.Set(CString(u"\\Db.qbk"), false);
-  g.g_bEncrypt = true;
-  g.SetTaskPassword(u"Secret#2");
-  IncludedKinds kinds{false, false, true, false};
-  g.g_WorkingIndex.Reset();
-  g.g_WorkingIndex.AddTopLevelComponents(&kinds);
-  g.g_WorkingIndex.PopulateSelected();
+  const IncludedKinds databases{false, false, true, false};
+  quilmo::test::PrepareBackupOperation(g, databases, u"\\Db.qbk", u"Secret#2");
   // Gone between the selection and the backup: a warning of the report.
   ASSERT_TRUE(CeDatabase::DeleteDatabase(nullptr, u"Vanished", false));
   Progress progress;
   {
-    AImagingTaskClient task(d, &progress);
+    AImagingTaskClient task(g.g_Operation, &progress);
     EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
     bool warned = false;
     TaskReportItem item;
@@ -547,19 +539,9 @@ TEST(DatabaseComponentTask, RoadsUseTheRegisteredComponent) {
   EXPECT_NE(g.g_Log.GetBuffer().find("Databases written - size : "), std::string::npos);
   ASSERT_TRUE(CeDatabase::DeleteDatabase(nullptr, u"Roads", false));
 
-  d = OperationDescriptor();
-  d.operationKind = kOperationRestore;
-  d.includeDatabases = 1;
-  d.imagePath.Set(CString(u"\\Db.qbk"), false);
-  g.g_bEncrypt = true;
-  g.SetTaskPassword(u"Secret#2");
   {
-    ASSERT_TRUE(InitCipherKey(true, u"Secret#2"));
-    AImageFile file(CString(u"\\Db.qbk"), AImageFile::kRestore);
-    ASSERT_TRUE(file.Open());
-    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    ASSERT_TRUE(file.Close());
-    AImagingTaskClient task(d, &progress);
+    ASSERT_TRUE(quilmo::test::PrepareRestoreOperation(g, databases, u"\\Db.qbk", u"Secret#2"));
+    AImagingTaskClient task(g.g_Operation, &progress);
     EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
   }
   EXPECT_NE(g.g_Log.GetBuffer().find("Databases restored - size : "), std::string::npos);

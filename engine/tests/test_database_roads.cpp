@@ -44,8 +44,10 @@
 #include "image/Cipher.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/DatabaseRecords.h"
 #include "testkit/ResourceLibrary.h"
 #include "testkit/RunCommand.h"
+#include "testkit/TaskSetup.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -55,6 +57,8 @@ using quilmo::test::RunCommand;
 
 const CString kImage = u"\\Storage Card\\Databases.pbf";
 const CString kPassword = u"Pim#2006";
+// Databases, their volumes and mail.
+const IncludedKinds kParts{false, true, true, false};
 
 // The volumes the sample device's system holds.
 const std::vector<std::u16string> kVolumes = {u"\\pim.vol",        u"\\cemail.vol",    u"\\mxip_system.vol",
@@ -145,88 +149,15 @@ std::map<std::u16string, std::string> FolderFiles(const SampleDevice& device, co
   return out;
 }
 
-// A record's properties: id and value bytes.
-using Record = std::vector<std::pair<CEPROPID, std::string>>;
-
-Record FromValues(const CEPROPVAL* values, WORD count) {
-  Record out;
-  for (WORD i = 0; i < count; ++i) {
-    const CEPROPVAL& v = values[i];
-    std::string bytes;
-    switch (TypeFromPropID(v.propid)) {
-      case CEVT_LPWSTR:
-        bytes.assign(reinterpret_cast<const char*>(v.val.lpwstr), std::u16string_view(v.val.lpwstr).size() * 2);
-        break;
-      case CEVT_BLOB:
-      case CEVT_STREAM:
-        bytes.assign(reinterpret_cast<const char*>(v.val.blob.lpb), v.val.blob.dwCount);
-        break;
-      default:
-        bytes.assign(reinterpret_cast<const char*>(&v.val), 8);
-    }
-    out.emplace_back(v.propid, bytes);
-  }
-  return out;
-}
-
-// Opens a database by name: the object store, then the mounted volumes.
-HANDLE OpenByName(const std::u16string& name, bool edb) {
-  CEGUID store = edb ? EDB_SYSTEMGUID : CEDB_SYSTEMGUID;
-  CEOID oid = 0;
-  std::u16string n(name);
-  return edb ? CeOpenDatabaseInSession(nullptr, &store, &oid, n.data(), nullptr, CEDB_AUTOINCREMENT, nullptr)
-             : CeOpenDatabaseEx2(&store, &oid, n.data(), nullptr, CEDB_AUTOINCREMENT, nullptr);
-}
+using quilmo::test::EditAddDelete;
+using quilmo::test::LocalTicks;
+using quilmo::test::TextOf;
+using Record = quilmo::test::RecordBytes;
 
 std::vector<Record> ReadDatabase(const std::u16string& name, bool edb) {
   std::vector<Record> out;
-  HANDLE h = OpenByName(name, edb);
-  EXPECT_NE(h, INVALID_HANDLE_VALUE) << ce::ToUtf8(name);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  LPBYTE buffer = nullptr;
-  DWORD size = 0;
-  WORD count = 0;
-  while (CeReadRecordPropsEx(h, CEDB_ALLOWREALLOC, &count, nullptr, &buffer, &size, nullptr))
-    out.push_back(FromValues(reinterpret_cast<const CEPROPVAL*>(buffer), count));
-  LocalFree(buffer);
-  CloseHandle(h);
+  EXPECT_TRUE(quilmo::test::ReadDatabaseRecords(name, edb, &out)) << ce::ToUtf8(name);
   return out;
-}
-
-std::u16string TextOf(const Record& record, CEPROPID id) {
-  for (const auto& [pid, bytes] : record)
-    if (pid == id) return std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
-  return u"<none>";
-}
-
-ULONGLONG LocalTicks() {
-  SYSTEMTIME st{};
-  GetLocalTime(&st);
-  FILETIME ft{};
-  SystemTimeToFileTime(&st, &ft);
-  return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-// The device's records change: one edited, one added, one deleted.
-void EditAddDelete(const std::u16string& database, bool edb) {
-  HANDLE h = OpenByName(database, edb);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << ce::ToUtf8(database);
-  LPBYTE buffer = nullptr;
-  DWORD size = 0;
-  WORD count = 0;
-  CEOID first = CeReadRecordPropsEx(h, CEDB_ALLOWREALLOC, &count, nullptr, &buffer, &size, nullptr);
-  ASSERT_NE(first, 0u);
-  CEOID second = CeSeekDatabaseEx(h, CEDB_SEEK_CURRENT, 0, 0, nullptr);
-  ASSERT_NE(second, 0u);
-  auto* values = reinterpret_cast<CEPROPVAL*>(buffer);
-  std::u16string changed = u"changed after the backup";
-  for (WORD i = 0; i < count; ++i)
-    if (TypeFromPropID(values[i].propid) == CEVT_LPWSTR) values[i].val.lpwstr = changed.data();
-  EXPECT_NE(CeWriteRecordProps(h, first, count, values), 0u) << GetLastError();
-  EXPECT_NE(CeWriteRecordProps(h, 0, count, values), 0u) << GetLastError();
-  EXPECT_TRUE(CeDeleteRecord(h, second)) << GetLastError();
-  LocalFree(buffer);
-  CloseHandle(h);
 }
 
 class DatabaseRoads {
@@ -246,36 +177,11 @@ class DatabaseRoads {
   }
 
   void PrepareBackup() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationBackup;
-    d.includeDatabases = 1;
-    d.includeMail = 1;
-    d.imagePath.Set(kImage, false);
     g.g_BackupOptions.SetCompression(true);
-    g.g_bEncrypt = true;
-    g.SetTaskPassword(kPassword);
-    g.UpdateExcludeOptions();
-    Index& index = g.g_WorkingIndex;
-    index.Reset();
-    IncludedKinds kinds{false, true, true, false};
-    index.AddTopLevelComponents(&kinds);
-    index.PopulateSelected();
+    quilmo::test::PrepareBackupOperation(g, kParts, kImage, kPassword);
   }
   void PrepareRestore() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationRestore;
-    d.includeDatabases = 1;
-    d.includeMail = 1;
-    d.imagePath.Set(kImage, false);
-    g.g_bEncrypt = true;
-    g.SetTaskPassword(kPassword);
-    ASSERT_TRUE(InitCipherKey(true, kPassword.GetString()));
-    AImageFile file(kImage, AImageFile::kRestore);
-    ASSERT_TRUE(file.Open());
-    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    ASSERT_TRUE(file.Close());
+    ASSERT_TRUE(quilmo::test::PrepareRestoreOperation(g, kParts, kImage, kPassword));
   }
   // Runs the task; the report's texts in *report.
   bool Run(std::string* failure, std::string* report) {
@@ -334,21 +240,11 @@ TEST(DatabaseRoads, BackupChangeRestoreAndTheBootsBringEverythingBack) {
   for (const std::u16string& volume : kVolumes) EXPECT_FALSE(fs::exists(device.Host(volume + u"c")));
 
   // Everything changes.
-  EditAddDelete(u"Contacts Database", false);
-  EditAddDelete(u"Appointments", true);  // in "\pim.vol"
-  {
-    CEGUID store = CEDB_SYSTEMGUID;
-    CEOID oid = 0;
-    HANDLE h = OpenByName(u"Tasks Database", false);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    BY_HANDLE_DB_INFORMATION info{};
-    ASSERT_TRUE(CeGetDBInformationByHandle(h, &info));
-    oid = info.oidDbase;
-    CloseHandle(h);
-    ASSERT_TRUE(CeDeleteDatabaseEx(&store, oid)) << GetLastError();
-  }
-  EditAddDelete(u"SystemSettings", true);  // "\mxip_system.vol"
-  EditAddDelete(u"Messages", false);       // "\cemail.vol"
+  EXPECT_TRUE(EditAddDelete(u"Contacts Database", false)) << GetLastError();
+  EXPECT_TRUE(EditAddDelete(u"Appointments", true)) << GetLastError();  // in "\pim.vol"
+  ASSERT_TRUE(quilmo::test::DeleteDatabaseByName(u"Tasks Database")) << GetLastError();
+  EXPECT_TRUE(EditAddDelete(u"SystemSettings", true)) << GetLastError();  // "\mxip_system.vol"
+  EXPECT_TRUE(EditAddDelete(u"Messages", false)) << GetLastError();       // "\cemail.vol"
   ASSERT_TRUE(quilmo::test::WriteDeviceFile(u"\\Windows\\Messaging\\signature.txt", "changed"));
   ASSERT_TRUE(quilmo::test::WriteDeviceFile(u"\\Windows\\Messaging\\arrived later.txt", "new"));
   ASSERT_NE(device.Digest(), digest);

@@ -31,6 +31,7 @@
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/ImageTail.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -278,11 +279,7 @@ class FileSystemComponentTest : public ::testing::Test {
     if (!image.Open()) return false;
     ADirectory dir(context, &progress, &image);
     bool ok = dir.Backup();
-    DWORD length = 0;
-    ok = ok && index.Store(image, !password.empty(), &length);
-    ok = ok && image.FlushWriteBuffer();
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ok = ok && tail.WritePlain(image);
+    ok = ok && quilmo::test::StoreIndexAndTail(image, index, !password.empty());
     return image.Close() && ok;
   }
 

@@ -37,6 +37,7 @@
 #include "image/Index.h"
 #include "engine/tests/image_damage_util.h"
 #include "testkit/ResourceLibrary.h"
+#include "testkit/TaskSetup.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -49,6 +50,7 @@ using quilmo::test::ReadDeviceFile;
 using quilmo::test::TestDevice;
 using quilmo::test::WriteDeviceFile;
 
+const IncludedKinds kFileSystem{true, false, false, false};
 const CString kCardImage = u"\\Storage Card\\Sample Backup.pbf";
 // String 130 of the resource library.
 constexpr const char16_t* kLocationMissingText =
@@ -180,20 +182,8 @@ class Roads {
 
   // What the backup pages and the operation do before the task runs.
   void PrepareBackup(const CString& image, bool compress, const CString& password) {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationBackup;
-    d.includeFileSystem = 1;
-    d.imagePath.Set(image, false);
     g.g_BackupOptions.SetCompression(compress);
-    g.g_bEncrypt = !password.IsEmpty();
-    g.SetTaskPassword(password);
-    g.UpdateExcludeOptions();
-    Index& index = g.g_WorkingIndex;
-    index.Reset();
-    IncludedKinds kinds{true, false, false, false};
-    index.AddTopLevelComponents(&kinds);
-    index.PopulateSelected();
+    quilmo::test::PrepareBackupOperation(g, kFileSystem, image, password);
   }
   bool Backup(TestProgress& progress, int* kind = nullptr, CString* text = nullptr) {
     AImagingTaskClient task(g.g_Operation, &progress);
@@ -210,18 +200,7 @@ class Roads {
   // What the restore pages do: key the cipher with the password given,
   // load the image's index, then select.
   void PrepareRestore(const CString& image, const CString& password) {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationRestore;
-    d.includeFileSystem = 1;
-    d.imagePath.Set(image, false);
-    g.g_bEncrypt = !password.IsEmpty();
-    g.SetTaskPassword(password);
-    ASSERT_TRUE(InitCipherKey(g.g_bEncrypt, password.GetString()));
-    AImageFile file(image, AImageFile::kRestore);
-    ASSERT_TRUE(file.Open());
-    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    ASSERT_TRUE(file.Close());
+    ASSERT_TRUE(quilmo::test::PrepareRestoreOperation(g, kFileSystem, image, password));
   }
   bool Restore(TestProgress& progress, int* kind = nullptr, CString* text = nullptr) {
     AImagingTaskClient task(g.g_Operation, &progress);

@@ -26,6 +26,8 @@
 #include "image/ImageFile.h"
 #include "image/Index.h"
 #include "registry_test_util.h"
+#include "testkit/ImageTail.h"
+#include "testkit/TaskSetup.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -177,11 +179,7 @@ TEST_F(RegistryComponentTest, DeselectedHiveIsLeftOut) {
     ASSERT_TRUE(image.Open());
     ARegistry registry(context, &progress, &image);
     ASSERT_TRUE(registry.Backup());
-    DWORD length = 0;
-    ASSERT_TRUE(index.Store(image, false, &length));
-    ASSERT_TRUE(image.FlushWriteBuffer());
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ASSERT_TRUE(tail.WritePlain(image));
+    ASSERT_TRUE(quilmo::test::StoreIndexAndTail(image, index, false));
     ASSERT_TRUE(image.Close());
   }
   index.Reset();
@@ -241,34 +239,19 @@ TEST(RegistryComponentTask, RoadsUseTheRegisteredComponent) {
   RegisterRegistryComponent();
   SetString(HKEY_LOCAL_MACHINE, u"Software\\Sample", u"Colour", u"green");
 
-  OperationDescriptor& d = g.g_Operation;
-  d = OperationDescriptor();
-  d.operationKind = kOperationBackup;
-  d.includeRegistry = 1;
-  d.imagePath.Set(CString(u"\\Reg.qbk"), false);
-  IncludedKinds kinds{false, false, false, true};
-  g.g_WorkingIndex.Reset();
-  g.g_WorkingIndex.AddTopLevelComponents(&kinds);
-  g.g_WorkingIndex.PopulateSelected();
+  const IncludedKinds registry{false, false, false, true};
+  quilmo::test::PrepareBackupOperation(g, registry, u"\\Reg.qbk", CString());
   TestProgress progress;
   {
-    AImagingTaskClient task(d, &progress);
+    AImagingTaskClient task(g.g_Operation, &progress);
     EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
   }
   EXPECT_FALSE(System::FileExists(u"\\temp\\HKLM.img"));
   SetString(HKEY_LOCAL_MACHINE, u"Software\\Sample", u"Colour", u"grey");
 
-  d = OperationDescriptor();
-  d.operationKind = kOperationRestore;
-  d.includeRegistry = 1;
-  d.imagePath.Set(CString(u"\\Reg.qbk"), false);
   {
-    ASSERT_TRUE(InitCipherKey(false, nullptr));
-    AImageFile file(CString(u"\\Reg.qbk"), AImageFile::kRestore);
-    ASSERT_TRUE(file.Open());
-    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    ASSERT_TRUE(file.Close());
-    AImagingTaskClient task(d, &progress);
+    ASSERT_TRUE(quilmo::test::PrepareRestoreOperation(g, registry, u"\\Reg.qbk", CString()));
+    AImagingTaskClient task(g.g_Operation, &progress);
     EXPECT_TRUE(task.Run()) << ce::ToUtf8(task.GetFailureText().view());
   }
   HKEY saved = nullptr;

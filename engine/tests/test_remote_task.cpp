@@ -28,6 +28,7 @@
 #include "image/ImageFile.h"
 #include "image/Index.h"
 #include "testkit/ResourceLibrary.h"
+#include "testkit/TaskSetup.h"
 #include "testkit/TestDevice.h"
 
 // The host service runner of the host-link tests.
@@ -44,6 +45,7 @@ using quilmo::test::TestDevice;
 using quilmo::test::WriteDeviceFile;
 
 const CString kHostImage = u"Remote Backup.pbf";
+const IncludedKinds kFileSystem{true, false, false, false};
 
 class NullProgress : public ITaskProgress {
  public:
@@ -100,40 +102,21 @@ class RemoteTask : public ::testing::Test {
     LoadTaskHostDetails(g);
   }
 
+  // The host service started by the test; false when it did not start.
+  bool UseHost(const HostServiceProcess& host) {
+    if (!host.Started()) return false;
+    UseHost(host.port());
+    return true;
+  }
+
   void PrepareBackup() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationBackup;
-    d.hostMode = kHostModeRemote;
-    d.includeFileSystem = 1;
-    d.imagePath.Set(kHostImage, false);
-    g.g_bEncrypt = false;
-    g.SetTaskPassword(CString());
-    g.UpdateExcludeOptions();
-    Index& index = g.g_WorkingIndex;
-    index.Reset();
-    IncludedKinds kinds{true, false, false, false};
-    index.AddTopLevelComponents(&kinds);
-    index.PopulateSelected();
+    quilmo::test::PrepareBackupOperation(g, kFileSystem, kHostImage, CString(), kHostModeRemote);
   }
 
   // What the restore pages do for a host image: read its index through
   // the host (the connection stays up for the task).
   void PrepareRestore() {
-    OperationDescriptor& d = g.g_Operation;
-    d = OperationDescriptor();
-    d.operationKind = kOperationRestore;
-    d.hostMode = kHostModeRemote;
-    d.includeFileSystem = 1;
-    d.imagePath.Set(kHostImage, false);
-    g.g_bEncrypt = false;
-    g.SetTaskPassword(CString());
-    ASSERT_TRUE(InitCipherKey(false, nullptr));
-    AImageFile file(AImageFile::kRestore, AImageFile::kHost);
-    file.SetFileName(kHostImage);
-    ASSERT_TRUE(file.Open());
-    ASSERT_TRUE(g.g_WorkingIndex.Locate(file, true));
-    ASSERT_TRUE(file.Close());
+    ASSERT_TRUE(quilmo::test::PrepareRestoreOperation(g, kFileSystem, kHostImage, CString(), kHostModeRemote));
   }
 
   bool RunTask(int* kind, CString* text, std::function<void(const TaskProgressRecord&)> onUpdate = nullptr) {
@@ -148,6 +131,15 @@ class RemoteTask : public ::testing::Test {
     for (int i = 0; i < g.g_TaskReport.GetCount(); ++i)
       if (g.g_TaskReport.GetItem(item, i)) worstReported = std::max(worstReported, static_cast<int>(item.type));
     return ok;
+  }
+
+  // A backup of the device's files to the host.
+  ::testing::AssertionResult BackUpToHost() {
+    PrepareBackup();
+    int kind = -1;
+    CString text;
+    if (RunTask(&kind, &text)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "kind " << kind << ": " << ce::ToUtf8(text.view());
   }
 
   // The device's files below \Notes and nothing else beside them.
@@ -169,8 +161,7 @@ class RemoteTask : public ::testing::Test {
 
 TEST_F(RemoteTask, BackupToHostThenRestoreFromHost) {
   HostServiceProcess host;
-  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
-  UseHost(host.port());
+  ASSERT_TRUE(UseHost(host)) << "hostservice not built or did not start";
   const std::u16string note = u"\\Notes\\note2.txt";
   const std::string original = ReadDeviceFile(note);
 
@@ -204,12 +195,10 @@ TEST_F(RemoteTask, BackupToHostThenRestoreFromHost) {
 // destructive restore.
 TEST_F(RemoteTask, HostRestoreChecksTheWholeImageFirst) {
   HostServiceProcess host;
-  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
-  UseHost(host.port());
-  PrepareBackup();
+  ASSERT_TRUE(UseHost(host)) << "hostservice not built or did not start";
+  ASSERT_TRUE(BackUpToHost());
   int kind = -1;
   CString text;
-  ASSERT_TRUE(RunTask(&kind, &text)) << ce::ToUtf8(text.view());
   ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\note2.txt", "changed after the backup"));
   ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\added.txt", "not in the image"));
   const auto before = Notes();
@@ -230,18 +219,16 @@ TEST_F(RemoteTask, HostRestoreChecksTheWholeImageFirst) {
 // with an error in its report).
 TEST_F(RemoteTask, HostRestoreKeepsTheFileOfADamagedEntry) {
   HostServiceProcess host;
-  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
-  UseHost(host.port());
+  ASSERT_TRUE(UseHost(host)) << "hostservice not built or did not start";
   const fs::path image = host.folder() / "Remote Backup.pbf";
   for (bool compressed : {false, true}) {
     for (bool destructive : {false, true}) {
       SCOPED_TRACE(std::string(compressed ? "does not inflate, " : "CRC mismatch, ") +
                    (destructive ? "destructive" : "non-destructive"));
-      PrepareBackup();
       g.g_BackupOptions.SetCompression(compressed);
+      ASSERT_TRUE(BackUpToHost());
       int kind = -1;
       CString text;
-      ASSERT_TRUE(RunTask(&kind, &text)) << ce::ToUtf8(text.view());
       const std::string note1 = ReadDeviceFile(u"\\Notes\\note1.txt");
       ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\note1.txt", "changed after the backup"));
       ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\note3.txt", "the device's newer content"));
@@ -268,12 +255,10 @@ TEST_F(RemoteTask, HostLostMidRestoreKeepsTheFile) {
   for (char& c : big) c = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
   ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\big.bin", big));
   HostServiceProcess host;
-  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
-  UseHost(host.port());
-  PrepareBackup();
+  ASSERT_TRUE(UseHost(host)) << "hostservice not built or did not start";
+  ASSERT_TRUE(BackUpToHost());
   int kind = -1;
   CString text;
-  ASSERT_TRUE(RunTask(&kind, &text)) << ce::ToUtf8(text.view());
   ASSERT_TRUE(WriteDeviceFile(u"\\Notes\\big.bin", "the device's newer content"));
   const auto before = Notes();
   PrepareRestore();
@@ -310,8 +295,7 @@ TEST_F(RemoteTask, HostNotRunningFailsWithKind5) {
 // the host hears CM_OPERATIONFAILED with kind 5 and the failure text.
 TEST_F(RemoteTask, HostRefusingTheImageGetsOperationFailed) {
   HostServiceProcess host;
-  ASSERT_TRUE(host.Started()) << "hostservice not built or did not start";
-  UseHost(host.port());
+  ASSERT_TRUE(UseHost(host)) << "hostservice not built or did not start";
   PrepareBackup();
   g.g_Operation.imagePath.Set(u"\\temp\\.hidden.pbf", false);  // a name the host refuses
   int kind = -1;

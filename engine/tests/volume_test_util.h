@@ -29,6 +29,7 @@
 #include "image/ImageEntryHeader.h"
 #include "image/ImageFile.h"
 #include "image/Index.h"
+#include "testkit/ImageTail.h"
 #include "testkit/TestDevice.h"
 
 namespace voltest {
@@ -256,11 +257,7 @@ class VolumeImageTest : public ::testing::Test {
     runningVolumes = &volumeComponent;
     bool ok = volumeComponent.Backup() && mailComponent.Backup();
     runningVolumes = nullptr;
-    DWORD length = 0;
-    ok = ok && index.Store(image, enc, &length);
-    ok = ok && image.FlushWriteBuffer();
-    AImageFileHeader tail(END_OF_IMAGE, length, 0, 0, image.GetCRC(), 0);
-    ok = ok && tail.WritePlain(image);
+    ok = ok && quilmo::test::StoreIndexAndTail(image, index, enc);
     return image.Close() && ok;
   }
 

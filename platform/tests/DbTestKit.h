@@ -9,6 +9,7 @@
 
 #include "ce/database.h"
 #include "ce/errors.h"
+#include "testkit/PropertyValues.h"
 
 namespace dbtest {
 
@@ -21,60 +22,15 @@ struct Value {
   bool operator==(const Value&) const = default;
 };
 
-inline std::string Bytes(const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); }
+using quilmo::test::Blob;
+using quilmo::test::Bytes;
+using quilmo::test::I4;
+using quilmo::test::Text;
 
+// A property the record lacks (CEDB_PROPNOTFOUND) has no bytes.
 inline Value FromProp(const CEPROPVAL& v) {
-  Value out{v.propid, v.wFlags, {}};
-  if (v.wFlags & CEDB_PROPNOTFOUND) return out;
-  switch (TypeFromPropID(v.propid)) {
-    case CEVT_I2:
-    case CEVT_UI2:
-      out.bytes = Bytes(&v.val.uiVal, 2);
-      break;
-    case CEVT_I4:
-    case CEVT_UI4:
-    case CEVT_BOOL:
-    case CEVT_RECID:
-    case CEVT_AUTO_I4:
-      out.bytes = Bytes(&v.val.ulVal, 4);
-      break;
-    case CEVT_R8:
-    case CEVT_FILETIME:
-    case CEVT_AUTO_I8:
-      out.bytes = Bytes(&v.val.llVal, 8);
-      break;
-    case CEVT_LPWSTR: {
-      size_t n = 0;
-      while (v.val.lpwstr[n]) ++n;
-      out.bytes = Bytes(v.val.lpwstr, n * 2);
-      break;
-    }
-    case CEVT_BLOB:
-    case CEVT_STREAM:
-      out.bytes = Bytes(v.val.blob.lpb, v.val.blob.dwCount);
-      break;
-  }
-  return out;
-}
-
-inline CEPROPVAL I4(WORD id, LONG v) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, CEVT_I4);
-  p.val.lVal = v;
-  return p;
-}
-inline CEPROPVAL Text(WORD id, const char16_t* s) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, CEVT_LPWSTR);
-  p.val.lpwstr = const_cast<LPWSTR>(s);
-  return p;
-}
-inline CEPROPVAL Blob(WORD id, const std::string& b, WORD type = CEVT_BLOB) {
-  CEPROPVAL p{};
-  p.propid = MAKE_CEPROPID(id, type);
-  p.val.blob.dwCount = static_cast<DWORD>(b.size());
-  p.val.blob.lpb = b.empty() ? nullptr : reinterpret_cast<LPBYTE>(const_cast<char*>(b.data()));
-  return p;
+  if (v.wFlags & CEDB_PROPNOTFOUND) return {v.propid, v.wFlags, {}};
+  return {v.propid, v.wFlags, quilmo::test::ValueBytes(v)};
 }
 
 // Reads the current record's properties (every one, reallocating); the
@@ -115,13 +71,7 @@ inline CEDBASEINFOEX EdbInfo(const char16_t* name, DWORD type = 0) {
   return info;
 }
 
-inline CEPROPSPEC Def(CEPROPID id, const char16_t* name = nullptr) {
-  CEPROPSPEC d{};
-  d.wVersion = CEPROPSPEC_VERSION;
-  d.propid = id;
-  d.pwszPropName = const_cast<LPWSTR>(name);
-  return d;
-}
+using quilmo::test::Def;
 
 inline HANDLE OpenCedb(CEGUID guid, const char16_t* name, DWORD flags = CEDB_AUTOINCREMENT) {
   CEOID oid = 0;

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,6 +164,34 @@ TEST(Time, LocalFileTimesUseTheProfileZone) {
   EXPECT_EQ(tzi.DaylightDate.wDay, 2);
   EXPECT_EQ(tzi.StandardDate.wMonth, 11);
   EXPECT_EQ(tzi.StandardDate.wHour, 2);
+}
+
+TEST(Time, ZoneNamesTakeTheRuleOfTheHostsZoneData) {
+  if (!std::filesystem::exists("/usr/share/zoneinfo/America/New_York")) GTEST_SKIP() << "no time-zone data (tzdata)";
+  ce::Profile p;
+  p.timeZone = "America/New_York";
+  TestDevice dev(p);
+  const uint64_t spring = ToFt(St(2024, 3, 10, 7));
+  FILETIME utc = Ft(spring - kSec), local{};
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  EXPECT_EQ(FromFt(U64(local)), "2024-03-10 01:59:59 dow0");
+  utc = Ft(spring);
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  EXPECT_EQ(FromFt(U64(local)), "2024-03-10 03:00:00 dow0");
+  TIME_ZONE_INFORMATION tzi{};
+  GetTimeZoneInformation(&tzi);
+  EXPECT_EQ(tzi.Bias, 300);
+  EXPECT_EQ(std::u16string(tzi.DaylightName), u"EDT");
+
+  // Names that are no zone, or leave the zone data, are UTC.
+  for (const char* name : {"Nowhere/At_All", "../../etc/passwd", "/usr/share/zoneinfo/UTC"}) {
+    ce::Profile bad;
+    bad.timeZone = name;
+    TestDevice other(bad);
+    utc = Ft(spring);
+    ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+    EXPECT_EQ(U64(local), spring) << name;
+  }
 }
 
 TEST(Time, SettingTheClockMovesEveryDeviceProcess) {

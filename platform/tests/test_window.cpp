@@ -425,3 +425,18 @@ TEST_F(WindowTest, EndedProcessesLeaveNoWindowsOrMessages) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommonControls, InitializationChecksItsRecordOnly) {
+  InitCommonControls();
+  INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  EXPECT_TRUE(InitCommonControlsEx(&icc));
+  icc.dwSize = 4;
+  SetLastError(0);
+  EXPECT_FALSE(InitCommonControlsEx(&icc));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(InitCommonControlsEx(nullptr));
+}
+
+}  // namespace

@@ -17,12 +17,16 @@ const std::vector<Deliverable>& Deliverables() {
   static const std::vector<Deliverable> kList = {
       {{"Quilmo Backup", "QuilmoBackup"}, u"\\Program Files\\Quilmo Backup\\Quilmo Backup.exe", true},
       {{"QuilmoStart"}, u"\\Windows\\QuilmoStart.exe", true},
+      {{"QuilmoStart"}, u"\\Program Files\\Quilmo Backup\\QuilmoStart.exe", true},
       {{"QuilmoInit"}, u"\\Windows\\QuilmoInit.exe", true},
       {{"Halvey"}, u"\\Windows\\Halvey.exe", true},
       {{"Ombric"}, u"\\Windows\\Ombric.exe", true},
       {{"QuilmoRes.dll"}, u"\\Windows\\QuilmoRes.dll", false},
       // Stand-ins for programs outside the product.
       {{"closable"}, u"\\Windows\\closable.exe", true},
+      {{"Merrow"}, u"\\Windows\\Merrow.exe", true},
+      {{"QuilmoWakeUpService"}, u"\\Windows\\QuilmoWakeUpService.exe", true},
+      {{"recorder"}, u"\\Windows\\recorder.exe", true},
   };
   return kList;
 }

@@ -10,6 +10,7 @@
 #include "ce/database.h"
 #include "ce/errors.h"
 #include "ce/file.h"
+#include "ce/notify.h"
 #include "ce/notifyqueue.h"
 #include "ce/registry.h"
 #include "ce/system.h"
@@ -575,13 +576,18 @@ bool SystemVolumes(Filler& f) {
              const char16_t* args;
              DWORD trigger;
            };
+           constexpr FILETIME kReplLogDue = {0xFE9D4000u, 0x022E5291u};  // 2099-01-01 00:00 local
            static const Entry kEntries[] = {{u"\\Windows\\calendar.exe", u"AppRunToHandleNotification", 1},
                                             {u"repllog.exe", u"AppRunAtTime", 2},
                                             {u"\\Windows\\clock.exe", u"AppRunAtTime", 1},
                                             {u"\\Windows\\tasks.exe", u"", 1}};
            return f.Cedb(g, ce::notifyqueue::kDatabaseName, 0, {{ce::notifyqueue::kNotifyTimeProp, 0}}, &queue) &&
                   f.Records(g, queue, false, 4, [&](int i, Props& p) {
-                    const FILETIME start = f.When(700 + i);
+                    FILETIME start = f.When(700 + i);
+                    // The timed entry waits far ahead of the device clock: one long
+                    // due would fire at the first boot, and "repllog.exe" is no
+                    // program the device can start, so the boot would drop it.
+                    if (kEntries[i].trigger == CNT_TIME) start = kReplLogDue;
                     p.Time(ce::notifyqueue::kNotifyTimeProp, start)
                         .Blob(ce::notifyqueue::kNotifyEntryProp,
                               NotifyEntry(kEntries[i].program, kEntries[i].args, kEntries[i].trigger, start, start));

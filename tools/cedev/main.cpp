@@ -21,9 +21,13 @@
 #include "ce/time.h"
 #include "cesim/boot.h"
 #include "cesim/device.h"
+#include "cesim/file.h"
 #include "cesim/msgbox.h"
+#include "cesim/notifystore.h"
+#include "cesim/power.h"
 #include "tools/cedev/DbCommands.h"
 #include "tools/cedev/Install.h"
+#include "tools/cedev/NotifyCommands.h"
 #include "tools/cedev/SampleDevice.h"
 #include "tools/cedev/Screen.h"
 
@@ -49,20 +53,32 @@ int Usage() {
                "                                  VOLUME: a volume's path or SystemHeap; --cedb or --edb\n"
                "                                  picks the generation\n"
                "  clock DIR show|set ISO-TIME|advance SECONDS\n"
+               "                                  set jumps without firing anything; advance runs the\n"
+               "                                  device up to now + SECONDS (run --until)\n"
+               "  notify DIR list                 the user notifications, in registration order\n"
+               "  notify DIR clear HANDLE         remove one\n"
+               "  power DIR on|off                turn the device on (a wake-up) or off\n"
+               "  battery DIR PERCENT [--ac on|off] [--drain PERCENT-PER-HOUR]\n"
+               "                                  set the battery from now on\n"
+               "  card DIR insert|remove [NAME]   put a storage card in or take it out (default: the\n"
+               "                                  profile's first card)\n"
+               "  event DIR N                     signal notification event N and run the device up to now\n"
                "  screenlog DIR                   the message boxes shown on the device\n"
                "  install DIR [BINDIR]            put the built deliverables and stand-ins on the device\n"
                "  boot [OPTIONS] DIR              boot the device and keep it running until idle\n"
-               "  run [OPTIONS] DIR PROGRAM [COMMAND-LINE]\n"
-               "                                  start a program, perform every reset and boot it asks\n"
-               "                                  for, until the device is idle; COMMAND-LINE is one\n"
+               "  run [OPTIONS] DIR [--until ISO-TIME] [PROGRAM [COMMAND-LINE]]\n"
+               "                                  start a program (booting the device when it is down),\n"
+               "                                  perform every reset and boot it asks for, until the\n"
+               "                                  device is idle or its clock reaches ISO-TIME (then the\n"
+               "                                  programs still running go on); COMMAND-LINE is one\n"
                "                                  argument, passed as it stands:\n"
                "                                  run DIR PROGRAM 'LocalBackup \"\\Storage Card\\x.pbf\"'\n"
                "  ps DIR                          the device's process table\n"
                "  screenshot DIR FILE [--scale N] draw the device's screen into a PNG file\n"
                "  screen DIR [--scale N]          show the device's screen live (needs a display)\n"
                "  rotate DIR                      swap the screen's width and height\n"
-               "OPTIONS (boot, run): --max-resets N (5), --timeout SECONDS (120),\n"
-               "                     --signal-timeout MS (10000)\n"
+               "OPTIONS (boot, run): --max-resets N (5), --timeout SECONDS (120, host time),\n"
+               "                     --signal-timeout MS (10000), --until ISO-TIME (device time)\n"
                "OPTIONS (run): --ui-script FILE    drive the program's dialogs with a UI script\n"
                "               --screen            show the program's windows (cedev screen DIR)\n";
   return 2;
@@ -458,6 +474,26 @@ bool AdvancedTime(long long secs, SYSTEMTIME* out) {
   return FileTimeToSystemTime(&ft, out) && out->wYear <= 30827;
 }
 
+int64_t MsOfFileTime(const FILETIME& ft) {
+  const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000) - 11644473600000LL;
+}
+
+// Runs the device up to untilMs (booting it when it is down), printing what
+// happens on it. False when the run failed; *busy tells that another
+// process runs the device (which then does the work itself).
+bool RunDeviceUpTo(int64_t untilMs, bool* busy) {
+  ce::BootOptions opt;
+  opt.untilMs = untilMs;
+  opt.onLine = [](const std::string& line) {
+    if (line.rfind("run: the device clock reached ", 0) != 0) std::cout << line << std::endl;
+  };
+  ce::BootReport rep;
+  const bool ok = ce::RunDevice(opt, &rep);
+  *busy = !ok && GetLastError() == ERROR_LOCK_VIOLATION && rep.boots == 0;
+  return ok;
+}
+
 int CmdClock(int argc, char** argv) {
   if (argc < 4) return Usage();
   std::string verb = argv[3];
@@ -474,7 +510,17 @@ int CmdClock(int argc, char** argv) {
     SYSTEMTIME st;
     if (!AdvancedTime(secs, &st))
       return Fail(std::string("advancing by ") + argv[4] + " s leaves the years the clock holds (1601 to 30827)");
-    if (!SetSystemTime(&st)) return Fail("setting the clock: " + Err(GetLastError()));
+    FILETIME ft{};
+    if (secs < 0) {
+      // Back in time: a jump, as clock set.
+      if (!SetSystemTime(&st)) return Fail("setting the clock: " + Err(GetLastError()));
+    } else if (!SystemTimeToFileTime(&st, &ft)) {
+      return Fail("setting the clock: " + Err(GetLastError()));
+    } else {
+      bool busy = false;
+      if (!RunDeviceUpTo(MsOfFileTime(ft), &busy))
+        return Fail(busy ? "the clock stays: another process runs the device" : "the run up to that time failed");
+    }
   } else if (verb != "show" || argc != 4) {
     return Usage();
   }
@@ -516,13 +562,19 @@ int CmdInstall(int argc, char** argv) {
 }
 
 // Reads leading --options of boot and run; *next is the first other word.
-// uiScript (run only, else null) receives the --ui-script file.
-bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt, std::string* uiScript) {
+// uiScript (run only, else null) receives the --ui-script file, until the
+// --until time as given.
+bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt, std::string* uiScript,
+                      std::string* until) {
   int i = 2;
   for (; i + 1 < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
     if (strcmp(argv[i], "--ui-script") == 0) {
       if (!uiScript || !*argv[i + 1]) return false;
       *uiScript = argv[i + 1];
+      continue;
+    }
+    if (strcmp(argv[i], "--until") == 0) {
+      *until = argv[i + 1];
       continue;
     }
     char* end = nullptr;
@@ -562,17 +614,38 @@ int PrintRun(bool ok, const ce::BootReport& rep) {
               << "\"  [" << p.origin << ", boot " << p.boot << "]  " << ExitText(p) << "\n";
   std::cout << "boots: " << rep.boots << ", resets: " << rep.resets
             << (rep.resetBudgetSpent ? ", stopped: reset budget spent" : "")
-            << (rep.timedOut ? ", stopped: time limit reached" : "") << "\n";
+            << (rep.timedOut ? ", stopped: time limit reached" : "")
+            << (rep.startLimitReached ? ", stopped: start limit reached" : "") << "\n";
   return ok ? 0 : 1;
+}
+
+// Device-clock milliseconds (UTC) of a device-local ISO time; false when
+// the text is no time.
+bool DeviceMsOfLocalIso(const std::string& text, int64_t* ms) {
+  SYSTEMTIME st;
+  FILETIME local{}, utc{};
+  if (!ParseIso(text, &st) || !SystemTimeToFileTime(&st, &local) || !LocalFileTimeToFileTime(&local, &utc))
+    return false;
+  const uint64_t ticks = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+  *ms = static_cast<int64_t>(ticks / 10000) - 11644473600000LL;
+  return true;
 }
 
 int CmdBootOrRun(int argc, char** argv) {
   const bool run = strcmp(argv[1], "run") == 0;
   ce::BootOptions opt;
   int next = 0;
-  std::string uiScript;
-  if (!ParseBootOptions(argc, argv, &next, &opt, run ? &uiScript : nullptr)) return Usage();
-  if (run && next + 3 < argc) {
+  std::string uiScript, until;
+  if (!ParseBootOptions(argc, argv, &next, &opt, run ? &uiScript : nullptr, &until)) return Usage();
+  if (next >= argc) return Usage();
+  const int dir = next++;
+  if (next < argc && strcmp(argv[next], "--until") == 0) {
+    if (next + 1 >= argc) return Usage();
+    until = argv[next + 1];
+    next += 2;
+  }
+  const int words = argc - next;  // PROGRAM [COMMAND-LINE]
+  if (run && words > 2) {
     // The shell split what was meant as one command line: joining the words
     // again would lose the quoting of a path with blanks.
     std::cerr << "cedev: run takes the command line as one argument; quote it:\n"
@@ -581,7 +654,7 @@ int CmdBootOrRun(int argc, char** argv) {
                  "'LocalBackup \"\\Storage Card\\x.pbf\"'\n";
     return 2;
   }
-  if (next >= argc || (run && next + 1 >= argc) || (!run && next + 1 != argc)) return Usage();
+  if ((run && words == 0 && until.empty()) || (!run && words != 0)) return Usage();
   if (!uiScript.empty()) {
     // The started program reads its UI script from here (and hides it
     // from the programs it starts).
@@ -590,13 +663,21 @@ int CmdBootOrRun(int argc, char** argv) {
     if (ec || !fs::is_regular_file(script, ec)) return Fail("no UI script file " + uiScript);
     setenv("QUILMO_UI_SCRIPT", script.c_str(), 1);
   }
-  if (!OpenDevice(argv[next])) return 1;
+  if (!OpenDevice(argv[dir])) return 1;
+  if (!until.empty()) {
+    int64_t ms = 0;
+    if (!DeviceMsOfLocalIso(until, &ms)) return Fail("bad time '" + until + "' (want YYYY-MM-DDTHH:MM:SS)");
+    opt.untilMs = ms;
+  }
   opt.onLine = [](const std::string& line) { std::cout << line << std::endl; };
   ce::BootReport rep;
   if (!run) return PrintRun(ce::BootDevice(opt, &rep), rep);
-  const char* cmdLine = next + 2 < argc ? argv[next + 2] : "";
-  bool ok = ce::RunOnDevice(Arg(argv[next + 1]), Arg(cmdLine), opt, &rep);
-  if (!ok && rep.started.empty()) return Fail(std::string(argv[next + 1]) + ": " + Err(GetLastError()));
+  if (words == 0) return PrintRun(ce::RunDevice(opt, &rep), rep);
+  const char* program = argv[next];
+  const char* cmdLine = words == 2 ? argv[next + 1] : "";
+  bool ok = ce::RunOnDevice(Arg(program), Arg(cmdLine), opt, &rep);
+  if (!ok && (rep.started.empty() || rep.programNotStarted))
+    return Fail(std::string(program) + ": " + Err(GetLastError()));
   int status = PrintRun(ok, rep);
   // The program this run started failed: an exit code of its own other
   // than 0, or an end that no reset or limit of the run explains.
@@ -609,6 +690,103 @@ int CmdBootOrRun(int argc, char** argv) {
     break;
   }
   return status;
+}
+
+int CmdPower(const std::string& state) {
+  if (state == "off") {
+    if (!ce::SetDevicePower(false, "cedev power off")) return Fail("turning the device off: " + Err(GetLastError()));
+    std::cout << "power: off\n";
+    return 0;
+  }
+  if (state != "on") return Usage();
+  if (ce::DeviceIsOn()) {
+    std::cout << "power: on already\n";
+    return 0;
+  }
+  if (!ce::SetDevicePower(true, "cedev power on")) return Fail("turning the device on: " + Err(GetLastError()));
+  // The wake-up fires now.
+  bool busy = false;
+  if (RunDeviceUpTo(ce::DeviceNowMs(), &busy)) return 0;
+  if (busy) {
+    std::cout << "power: on; the process that runs the device fires the wake-up\n";
+    return 0;
+  }
+  return Fail("the run after the wake-up failed");
+}
+
+int CmdEvent(const std::string& number) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long n = strtoul(number.c_str(), &end, 10);
+  if (number.empty() || *end || errno || n > 0x7FFFFFFF || number[0] == '-')
+    return Fail("bad event number '" + number + "'");
+  if (!ce::QueueNotificationEvent(static_cast<DWORD>(n))) return Fail("the event could not be recorded");
+  bool busy = false;
+  if (RunDeviceUpTo(ce::DeviceNowMs(), &busy)) return 0;
+  if (busy) {
+    std::cout << "event " << n << ": the process that runs the device fires it\n";
+    return 0;
+  }
+  return Fail("the run after the event failed");
+}
+
+bool ParsePercent(const std::string& text, double max, double* out) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return false;
+  char* end = nullptr;
+  errno = 0;
+  double v = strtod(text.c_str(), &end);
+  if (*end || errno || v > max) return false;
+  *out = v;
+  return true;
+}
+
+int CmdBattery(int argc, char** argv) {
+  double percent = 0, drain = -1;
+  if (!ParsePercent(argv[3], 100, &percent)) return Fail(std::string("bad percent '") + argv[3] + "' (0 to 100)");
+  ce::Device* dev = ce::Device::Current();
+  bool ac = dev->GetProfile().batteryAc;
+  for (int i = 4; i < argc; i += 2) {
+    if (i + 1 >= argc) return Usage();
+    std::string opt = argv[i], value = argv[i + 1];
+    if (opt == "--ac" && (value == "on" || value == "off")) {
+      ac = value == "on";
+    } else if (opt == "--drain") {
+      if (!ParsePercent(value, 100000, &drain)) return Fail("bad drain rate '" + value + "' (percent per hour)");
+    } else {
+      return Usage();
+    }
+  }
+  if (!ce::SetDeviceBattery(percent, ac, drain)) return Fail("setting the battery: " + Err(GetLastError()));
+  std::string error;
+  if (!dev->UpdateProfile(
+          [&](ce::Profile& p) {
+            p.batteryPercent = percent;
+            p.batteryAc = ac;
+            if (drain >= 0) p.batteryDrain = drain;
+          },
+          &error))
+    return Fail("the battery is set, but the profile was not written: " + error);
+  SYSTEM_POWER_STATUS_EX st{};
+  GetSystemPowerStatusEx(&st, TRUE);
+  std::cout << "battery: " << static_cast<int>(st.BatteryLifePercent) << "%, AC " << (ac ? "on" : "off") << "\n";
+  return 0;
+}
+
+int CmdCard(int argc, char** argv) {
+  const std::string verb = argv[3];
+  if (verb != "insert" && verb != "remove") return Usage();
+  u16 name;
+  if (argc == 5) {
+    name = Arg(argv[4]);
+  } else if (!ce::Device::Current()->GetProfile().cards.empty()) {
+    name = ce::Device::Current()->GetProfile().cards.front();
+  } else {
+    return Fail("the device has no storage card: name one");
+  }
+  const bool ok = verb == "insert" ? ce::InsertStorageCard(name) : ce::RemoveStorageCard(name);
+  if (!ok) return Fail("\\" + ce::ToUtf8(name) + ": " + Err(GetLastError()));
+  std::cout << "\\" << ce::ToUtf8(name) << (verb == "insert" ? " inserted" : " removed") << "\n";
+  return 0;
 }
 
 int CmdPs() {
@@ -644,16 +822,28 @@ int main(int argc, char** argv) {
     if (!OpenDevice(dir)) return 1;
     return cedev::CmdDb(argc, argv);
   }
+  if (cmd == "notify") {
+    if (!OpenDevice(dir)) return 1;
+    return cedev::CmdNotify(argc, argv);
+  }
   if (cmd == "install") {
     if (argc != 3 && argc != 4) return Usage();
     if (!OpenDevice(dir)) return 1;
     return CmdInstall(argc, argv);
   }
-  static const std::map<std::string, int> kArgs = {{"ls", 4}, {"cat", 4}, {"put", 5}, {"get", 5}, {"ps", 3}};
+  static const std::map<std::string, int> kArgs = {{"ls", 4},    {"cat", 4},   {"put", 5}, {"get", 5},
+                                                   {"ps", 3},    {"power", 4}, {"event", 4}};
   auto it = kArgs.find(cmd);
   if (it != kArgs.end() && argc != it->second) return Usage();
-  if (it == kArgs.end() && cmd != "reg" && cmd != "clock" && cmd != "screenlog") return Usage();
+  if (it == kArgs.end() && cmd != "reg" && cmd != "clock" && cmd != "screenlog" && cmd != "battery" &&
+      cmd != "card")
+    return Usage();
+  if ((cmd == "battery" && argc < 4) || (cmd == "card" && (argc < 4 || argc > 5))) return Usage();
   if (!OpenDevice(dir)) return 1;
+  if (cmd == "power") return CmdPower(argv[3]);
+  if (cmd == "event") return CmdEvent(argv[3]);
+  if (cmd == "battery") return CmdBattery(argc, argv);
+  if (cmd == "card") return CmdCard(argc, argv);
   if (cmd == "ls") return CmdLs(argv[3]);
   if (cmd == "cat") return CmdCat(argv[3]);
   if (cmd == "put") return CmdPut(argv[3], argv[4]);

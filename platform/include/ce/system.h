@@ -95,6 +95,49 @@ BOOL SetSystemPowerState(LPCWSTR name, DWORD state, DWORD options);
 // Copies the current state's name (cch characters of room) and its
 // POWER_STATE_* bit; "on" / POWER_STATE_ON until something else is set.
 BOOL GetSystemPowerState(LPWSTR name, DWORD cch, DWORD* flags);
+//
+// The device is on or off: the states "suspend" and "off" (and the bits
+// POWER_STATE_SUSPEND, POWER_STATE_OFF) mean off, every other state on.
+// Off stops no program. The power key (keybd_event of VK_POWER, key down)
+// and the idle-off time of the device turn it off, entering "suspend";
+// setting an on-state turns it on again, and every turn-on from off is a
+// wake-up (the device's wake-up event fires).
+
+// ---- battery ----
+#define AC_LINE_OFFLINE 0x00u
+#define AC_LINE_ONLINE 0x01u
+#define AC_LINE_UNKNOWN 0xFFu
+#define BATTERY_FLAG_HIGH 0x01u
+#define BATTERY_FLAG_LOW 0x02u
+#define BATTERY_FLAG_CRITICAL 0x04u
+#define BATTERY_FLAG_CHARGING 0x08u
+#define BATTERY_FLAG_NO_BATTERY 0x80u
+#define BATTERY_FLAG_UNKNOWN 0xFFu
+#define BATTERY_PERCENTAGE_UNKNOWN 0xFFu
+#define BATTERY_LIFE_UNKNOWN 0xFFFFFFFFu
+
+struct SYSTEM_POWER_STATUS_EX {
+  BYTE ACLineStatus;
+  BYTE BatteryFlag;
+  BYTE BatteryLifePercent;
+  BYTE Reserved1;
+  DWORD BatteryLifeTime;      // seconds left; BATTERY_LIFE_UNKNOWN on AC or without drain
+  DWORD BatteryFullLifeTime;  // seconds a full battery lasts
+  BYTE Reserved2;
+  BYTE BackupBatteryFlag;
+  BYTE BackupBatteryLifePercent;
+  BYTE Reserved3;
+  DWORD BackupBatteryLifeTime;
+  DWORD BackupBatteryFullLifeTime;
+};
+typedef SYSTEM_POWER_STATUS_EX* PSYSTEM_POWER_STATUS_EX;
+static_assert(sizeof(SYSTEM_POWER_STATUS_EX) == 24);
+// The device's battery: its charge in whole percent (rounded down),
+// draining with device time at the device's rate while the AC line is off,
+// the AC line, and the flags of that charge (high above 66, low below 33,
+// critical below 5, charging on AC below 100). update is ignored. FALSE
+// with ERROR_INVALID_PARAMETER for a null record.
+BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX status, BOOL update);
 
 // ---- debug output, memory ----
 // Appends the text as one UTF-8 line to DIR/debug.log (a trailing line end
@@ -131,10 +174,14 @@ HLOCAL LocalReAlloc(HLOCAL mem, size_t bytes, UINT flags);
 HLOCAL LocalFree(HLOCAL mem);
 size_t LocalSize(HLOCAL mem);
 
-// ---- input (recorded no-ops) ----
+// ---- input ----
 #define KEYEVENTF_KEYUP 0x0002u
 #define KEYEVENTF_SILENT 0x0004u
+#define VK_POWER 0xDFu
+// Recorded; every key restarts the idle-off time, and VK_POWER going down
+// turns the device off (see the power states above).
 void keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extraInfo);
+// Recorded; restarts the idle-off time.
 void SystemIdleTimerReset();
 
 // ---- system error texts ----

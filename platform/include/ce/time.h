@@ -4,8 +4,10 @@
 // The device clock is the host clock plus the device's clock offset (kept
 // in device.db, so every device process sees the same time). Local time
 // follows the profile's POSIX TZ string ("EST5EDT,M3.2.0,M11.1.0"), parsed
-// here and independent of the host process's TZ. A process without a
-// device uses the host clock and UTC.
+// here and independent of the host process's TZ, or a zone name of the
+// host's time-zone data ("America/New_York": the zone's current rule, the
+// POSIX string its file ends with, taken for every year). A process
+// without a device uses the host clock and UTC.
 #pragma once
 
 #include <cstdint>

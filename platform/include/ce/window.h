@@ -245,6 +245,25 @@ ATOM RegisterClassW(const WNDCLASSW* wc);
 // ERROR_CLASS_DOES_NOT_EXIST, ERROR_CLASS_HAS_WINDOWS while windows use it.
 BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 
+// ---- common controls ----
+#define ICC_LISTVIEW_CLASSES 0x00000001u
+#define ICC_TREEVIEW_CLASSES 0x00000002u
+#define ICC_BAR_CLASSES 0x00000004u
+#define ICC_TAB_CLASSES 0x00000008u
+#define ICC_UPDOWN_CLASS 0x00000010u
+#define ICC_PROGRESS_CLASS 0x00000020u
+#define ICC_DATE_CLASSES 0x00000100u
+struct INITCOMMONCONTROLSEX {
+  DWORD dwSize;  // sizeof(INITCOMMONCONTROLSEX)
+  DWORD dwICC;   // ICC_* classes wanted
+};
+typedef INITCOMMONCONTROLSEX* LPINITCOMMONCONTROLSEX;
+// The built-in classes below are always registered: both calls only check
+// their argument. InitCommonControlsEx fails with ERROR_INVALID_PARAMETER
+// for a null record or a dwSize other than 8.
+void InitCommonControls();
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc);
+
 // ---- windows ----
 // className: a registered class name or atom, or a built-in class
 // ("STATIC", "BUTTON", "EDIT", "COMBOBOX", "LISTBOX", "msctls_progress32",

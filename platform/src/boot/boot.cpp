@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "boot/boot_state.h"
+#include "boot/runner.h"
 #include "database/db_boot.h"
 #include "ce/errors.h"
 #include "ce/file.h"
@@ -29,17 +30,18 @@
 #include "cesim/process.h"
 #include "cesim/registry.h"
 #include "cesim/time.h"
+#include "notify/notify_store.h"
+#include "power/power_state.h"
 #include "process/process_table.h"
 
 namespace ce {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+using boot::Clock;
+using boot::U8;
 
 constexpr auto kPoll = std::chrono::milliseconds(10);
-
-std::string U8(std::u16string_view s) { return ToUtf8(s); }
 
 const char* HowText(DWORD how) {
   switch (how) {
@@ -61,91 +63,33 @@ DWORD LaunchNumber(std::u16string_view name, std::u16string_view prefix) {
   return n <= 0xFFFF ? n : 0;
 }
 
-struct LaunchEntry {
-  std::u16string program;
-  bool hasProgram = false;
-  std::vector<DWORD> waitsFor;
-};
+}  // namespace
 
-enum class Outcome { kDone, kReset, kTimeout };
+namespace boot {
 
-class Runner {
- public:
-  Runner(Device* d, const BootOptions& o, BootReport* r)
-      : dev_(d), opt_(o), rep_(r), deadline_(Clock::now() + std::chrono::milliseconds(o.runTimeoutMs)) {}
-  ~Runner() {
-    for (HANDLE h : handles_) CloseHandle(h);
-    if (lockFd_ >= 0) {
-      proc::ClearKernel(dev_, static_cast<int>(getpid()), HostProcessStartTime(getpid()));
-      close(lockFd_);
-    }
+Runner::Runner(Device* d, const BootOptions& o, BootReport* r)
+    : dev_(d), opt_(o), rep_(r), deadline_(Clock::now() + std::chrono::milliseconds(o.runTimeoutMs)) {}
+
+Runner::~Runner() {
+  driver_.reset();  // gives the clock back before the kernel goes
+  RelayConsole();
+  if (consoleWrite_ >= 0) {
+    proc::SetChildOutput(-1);
+    close(consoleWrite_);
   }
-
-  // One kernel per device: false (ERROR_LOCK_VIOLATION) while another
-  // process runs this device.
-  bool TakeKernelLock();
-  void HideHost();
-  // Ends what a killed kernel left running; names what runs from before.
-  void TakeOverDevice();
-  bool Start(std::u16string_view program, std::u16string_view cmdLine, const std::string& origin,
-             size_t* index = nullptr);
-  bool Loop(bool bootFirst);
-
- private:
-  void Line(const std::string& s) {
-    rep_->lines.push_back(s);
-    if (opt_.onLine) opt_.onLine(s);
+  if (consoleRead_ >= 0) close(consoleRead_);
+  for (HANDLE h : handles_) CloseHandle(h);
+  if (lockFd_ >= 0) {
+    proc::ClearKernel(dev_, static_cast<int>(getpid()), HostProcessStartTime(getpid()));
+    close(lockFd_);
   }
-  std::string BootTag() const { return rep_->boots ? "boot " + std::to_string(rep_->boots) + ": " : ""; }
-  bool ResetPending() const { return !PendingResets().empty(); }
-  // Ends every device process; why goes to the report of those it ends.
-  void EndAll(const std::string& why);
-  std::string Describe(const proc::Row& r) const {
-    return "pid " + std::to_string(r.pid) + " " + U8(r.path) + " \"" + U8(r.cmdLine) + "\"";
-  }
-  Outcome Boot();
-  void ApplyHiveReplacements();
-  // Rolls back what the reset left mid-write and ends the old mounts.
-  void RecoverDatabases();
-  void MountSystemVolumes();
-  void CheckHives();
-  bool ReadLaunchList(std::map<DWORD, LaunchEntry>* entries);
-  Outcome RunLaunchList();
-  Outcome WaitForLaunch(DWORD dep, DWORD waiter, const std::map<DWORD, LaunchEntry>& entries);
-  void RunStartupFolder();
-  void CollectExitCodes();
-  void NoteWhatEndedThem();
-  void NoteResetVictims(const std::string& why) {
-    for (int64_t pid : boot::ResetVictims(dev_)) endedBy_.emplace(static_cast<DWORD>(pid), why);
-  }
-  // Names the programs the run waits for that were running before it.
-  void NameLeftovers();
-  int64_t RowOf(const proc::Row& r);
-  // True when every process this run started has ended (a program records
-  // its exit code a moment before it is gone).
-  bool AllEnded() const {
-    for (HANDLE h : handles_)
-      if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) return false;
-    return true;
-  }
+}
 
-  Device* dev_;
-  const BootOptions& opt_;
-  BootReport* rep_;
-  Clock::time_point deadline_;
-  std::vector<HANDLE> handles_;  // parallel to rep_->started
-  int lockFd_ = -1;
-  int64_t firstRow_ = 0;              // process table rows after this one belong to the run
-  std::vector<int64_t> bootRows_;     // the last table row when each boot began
-  std::map<DWORD, std::string> endedBy_;  // pid -> what the run ended it for
-  int64_t LastRow();
-  void AddOtherProcesses();
-
-  // Launch list state of the current boot.
-  std::set<DWORD> done_;                // signalled, resident, or given up on
-  std::map<DWORD, size_t> launched_;    // launch number -> index in started
-  std::map<DWORD, Clock::time_point> launchTime_;
-};
+bool Runner::AllEnded() const {
+  for (HANDLE h : handles_)
+    if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) return false;
+  return true;
+}
 
 bool Runner::TakeKernelLock() {
   fs::path lock = dev_->Dir() / "kernel.lock";
@@ -418,6 +362,7 @@ Outcome Runner::WaitForLaunch(DWORD dep, DWORD waiter, const std::map<DWORD, Lau
       return Outcome::kDone;
     }
     if (Clock::now() >= deadline_) return Outcome::kTimeout;
+    DriveClock();  // a launch entry may wait for a time
     std::this_thread::sleep_for(kPoll);
   }
 }
@@ -489,6 +434,18 @@ void Runner::RunStartupFolder() {
 Outcome Runner::Boot() {
   ++rep_->boots;
   EndAll(rep_->resets ? "reset " + std::to_string(rep_->resets) : "the boot");
+  SetDown(false);
+  // A boot leaves the device on, and is no wake-up: what happened to the
+  // power before it is over.
+  power::DropChanges(dev_);
+  if (!power::IsOn(dev_)) {
+    power::Switch(dev_, true, "the boot", 0);
+    power::DropChanges(dev_);
+    Event("power: on (the boot)");
+  }
+  power::NoteActivity(dev_);
+  pendingWakeUps_ = 0;
+  wake_ = WakeUp{};
   boot::LeaveInitPhase(dev_);
   bootRows_.push_back(LastRow());
   if (int stale = boot::TakeResetRequests(dev_))
@@ -519,7 +476,21 @@ Outcome Runner::Boot() {
   Line(BootTag() + "shell up, running " + U8(kStartupFolder));
   RunStartupFolder();
   Line(BootTag() + "complete");
+  DeviceNotificationStore().AfterBoot(dev_, *this);
   return Outcome::kDone;
+}
+
+void Runner::SetDown(bool down) {
+  std::lock_guard<std::recursive_mutex> g(dev_->DbLock());
+  Stmt s(dev_->Db(), down ? "INSERT OR REPLACE INTO meta(key, value) VALUES('device_down', 1)"
+                          : "DELETE FROM meta WHERE key = 'device_down'");
+  s.Run();  // a failure to mark it down only skips the boot of the next run
+}
+
+bool Runner::DeviceDown() {
+  std::lock_guard<std::recursive_mutex> g(dev_->DbLock());
+  Stmt s(dev_->Db(), "SELECT 1 FROM meta WHERE key = 'device_down'");
+  return s.ok() && s.Step();
 }
 
 void Runner::CollectExitCodes() {
@@ -553,10 +524,13 @@ int64_t Runner::RowOf(const proc::Row& r) {
   return s.Bind(1, r.pid).Bind(2, static_cast<int64_t>(r.startTime)).Step() ? s.Int(0) : 0;
 }
 
-bool Runner::Loop(bool bootFirst) {
+bool Runner::Loop(bool bootFirst, const RunProgram* program) {
   bool ok = true;
-  if (!bootFirst) NameLeftovers();  // a boot ends them
-  Outcome o = bootFirst ? Boot() : Outcome::kDone;
+  const bool down = !bootFirst && DeviceDown();
+  if (down) Line("run: the device is down (a spent reset budget left it off): booting it");
+  if (!bootFirst && !down) NameLeftovers();  // a boot ends them
+  Outcome o = bootFirst || down ? Boot() : Outcome::kDone;
+  bool startPending = program != nullptr;
   for (;;) {
     if (o == Outcome::kTimeout || Clock::now() >= deadline_) {
       std::vector<proc::Row> left = proc::LiveRows(dev_);
@@ -580,6 +554,7 @@ bool Runner::Loop(bool bootFirst) {
         NoteResetVictims("a reset beyond the reset budget");
         EndAll("a reset beyond the reset budget");
         boot::TakeResetRequests(dev_);
+        SetDown(true);
         ok = false;
         break;
       }
@@ -590,22 +565,38 @@ bool Runner::Loop(bool bootFirst) {
       o = Boot();
       continue;
     }
-    if (proc::LiveRows(dev_).empty() && AllEnded()) {
-      Line("run: the device is idle");
+    if (startPending) {
+      startPending = false;
+      if (!Start(program->program, program->commandLine, "run")) {
+        rep_->programNotStarted = true;
+        const DWORD err = GetLastError();
+        EndAll("the run, whose program could not start");
+        SetLastError(err);
+        ok = false;
+        break;
+      }
+    }
+    if (!DeviceStep()) {
+      ok = false;
       break;
     }
-    std::this_thread::sleep_for(kPoll);
+    if (RunIsOver()) break;
+    DriveClock();
+    Pause();
   }
+  const DWORD err = GetLastError();
   boot::LeaveInitPhase(dev_);  // a run that ended in the launch list leaves it too
+  LeaveRunning();
   CollectExitCodes();
   AddOtherProcesses();
   NoteWhatEndedThem();
+  SetLastError(err);
   return ok;
 }
 
-// Runs the device as its kernel: takes the kernel lock, hides the host and
-// hands the runner to work. False (last error set) without a device or the
-// lock.
+// Runs the device as its kernel: takes the kernel lock, hides the host,
+// takes the clock and hands the runner to work. False (last error set)
+// without a device or the lock.
 template <typename Work>
 bool RunAsKernel(const BootOptions& options, BootReport* report, Work work) {
   Device* d = Device::Current();
@@ -618,20 +609,37 @@ bool RunAsKernel(const BootOptions& options, BootReport* report, Work work) {
   if (!r.TakeKernelLock()) return false;
   r.HideHost();
   r.TakeOverDevice();
+  r.StartDriving();
   return work(r);
 }
 
-}  // namespace
+}  // namespace boot
 
 bool BootDevice(const BootOptions& options, BootReport* report) {
-  return RunAsKernel(options, report, [](Runner& r) { return r.Loop(true); });
+  return boot::RunAsKernel(options, report, [](boot::Runner& r) { return r.Loop(true); });
 }
 
 bool RunOnDevice(std::u16string_view program, std::u16string_view commandLine, const BootOptions& options,
                  BootReport* report) {
-  return RunAsKernel(options, report, [&](Runner& r) {
+  return boot::RunAsKernel(options, report, [&](boot::Runner& r) {
+    if (r.DeviceDown()) {
+      const boot::RunProgram run{std::u16string(program), std::u16string(commandLine)};
+      return r.Loop(false, &run);
+    }
     return r.Start(program, commandLine, "run") && r.Loop(false);
   });
+}
+
+bool RunDevice(const BootOptions& options, BootReport* report) {
+  return boot::RunAsKernel(options, report, [](boot::Runner& r) { return r.Loop(false); });
+}
+
+bool DeviceIsDown() {
+  Device* d = Device::Current();
+  if (!d) return false;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(), "SELECT 1 FROM meta WHERE key = 'device_down'");
+  return s.ok() && s.Step();
 }
 
 std::vector<DeviceProcess> ListDeviceProcesses() {

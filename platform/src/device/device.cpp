@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -37,6 +38,29 @@ bool ParseUInt(const std::string& v, unsigned long long* out) {
   if (errno || *end || v[0] == '-') return false;
   *out = n;
   return true;
+}
+
+// A plain decimal number without sign or exponent ("2", "0.5").
+bool ParseDecimal(const std::string& v, double* out) {
+  if (v.empty() || v.find_first_not_of("0123456789.") != std::string::npos || v.find('.') != v.rfind('.') ||
+      v == ".")
+    return false;
+  char* end = nullptr;
+  errno = 0;
+  double d = strtod(v.c_str(), &end);
+  if (errno || *end) return false;
+  *out = d;
+  return true;
+}
+
+// The form ParseDecimal reads back ("2", "0.5"; six decimals at most).
+std::string FormatDecimal(double v) {
+  char buf[64];
+  snprintf(buf, sizeof buf, "%.6f", v);
+  std::string t = buf;
+  while (t.back() == '0') t.pop_back();
+  if (t.back() == '.') t.pop_back();
+  return t;
 }
 
 std::u16string NormalizeRoot(std::u16string p) {
@@ -179,6 +203,17 @@ bool Profile::Parse(std::string_view text, Profile* out, std::string* error) {
       p.residentPrograms.push_back(FromUtf8(value));
     } else if (key == "peer_address") {
       p.peerAddress = FromUtf8(value);
+    } else if (key == "idle_off_minutes") {
+      if (!ParseUInt(value, &n) || n > 0xFFFFFFFF) return fail("bad number for " + key);
+      p.idleOffMinutes = static_cast<DWORD>(n);
+    } else if (key == "battery_percent" || key == "battery_drain") {
+      double v = 0;
+      if (!ParseDecimal(value, &v) || (key == "battery_percent" && v > 100) || v > 100000)
+        return fail("bad number for " + key);
+      (key == "battery_percent" ? p.batteryPercent : p.batteryDrain) = v;
+    } else if (key == "battery_ac") {
+      if (value != "on" && value != "off") return fail("battery_ac is on or off");
+      p.batteryAc = value == "on";
     } else {
       return fail("unknown key " + key);
     }
@@ -199,6 +234,10 @@ std::string Profile::Serialize() const {
   o << "oem = " << ToUtf8(oemInfo) << "\n";
   o << "timezone = " << timeZone << "\n";
   o << "peer_address = " << ToUtf8(peerAddress) << "\n";
+  o << "idle_off_minutes = " << idleOffMinutes << "\n";
+  o << "battery_percent = " << FormatDecimal(batteryPercent) << "\n";
+  o << "battery_ac = " << (batteryAc ? "on" : "off") << "\n";
+  o << "battery_drain = " << FormatDecimal(batteryDrain) << "\n";
   for (auto& c : cards) o << "card = " << ToUtf8(c) << "\n";
   for (auto& r : romFiles) o << "rom = " << ToUtf8(r) << "\n";
   for (auto& h : heldOpen) o << "held_open = " << ToUtf8(h) << "\n";

@@ -25,9 +25,12 @@
 #include <vector>
 
 #include "ce/errors.h"
+#include "ce/time.h"
 #include "cesim/device.h"
 #include "cesim/process.h"
+#include "clock/device_clock.h"
 #include "process/process_table.h"
+#include "window/window_state.h"
 
 extern char** environ;
 
@@ -160,8 +163,10 @@ class ProcessObject : public Waitable {
   }
   bool Signalled() override {
     if (kind != kHost) return false;
-    if (pidfd >= 0) return PollReadable(pidfd);
-    return !HostProcessAlive(pid, start);
+    if (pidfd >= 0 ? PollReadable(pidfd) : !HostProcessAlive(pid, start)) return true;
+    // A program that has recorded its exit code has ended for the device,
+    // even while its host process winds down.
+    return device && proc::ExitCode(device, pid, start).has_value();
   }
 };
 
@@ -206,6 +211,42 @@ bool WaitUntil(ProcessObject& obj, Clock::time_point deadline) {
     }
   }
   return true;
+}
+
+// WaitForMultipleObjects while a kernel drives the clock: the time-out
+// counts on the device clock, and the wait is published so that the
+// clock may jump.
+DWORD WaitOnDeviceClock(Device* d, clock::LayerWait& layer, const std::vector<std::shared_ptr<Waitable>>& objs,
+                        BOOL waitAll, DWORD ms) {
+  const int64_t deadline = ms == INFINITE ? clock::kNoDeadline : DeviceNowMs() + ms;
+  const int wakeFd = win::OwnWakeFd(d);
+  std::vector<pollfd> fds;
+  for (;;) {
+    layer.BeginRound();
+    fds.clear();
+    bool pollState = false, allSignalled = true;
+    for (size_t i = 0; i < objs.size(); ++i) {
+      if (objs[i]->Signalled()) {
+        if (!waitAll) return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+        continue;
+      }
+      allSignalled = false;
+      int fd = objs[i]->WaitFd();
+      if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+      else if (fd == Waitable::kPollState) pollState = true;
+    }
+    if (allSignalled) return WAIT_OBJECT_0;
+    if (DeviceNowMs() >= deadline) return WAIT_TIMEOUT;
+    if (!layer.Publish(deadline)) continue;
+    int timeout = clock::LayerWait::RoundMs(deadline);
+    if (pollState) timeout = std::min(timeout, 10);
+    if (wakeFd >= 0) fds.push_back({wakeFd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+      SetLastError(ErrorFromErrno(errno));
+      return WAIT_FAILED;
+    }
+    win::DrainWake(wakeFd);
+  }
 }
 
 // Records this process's exit code (first recorded code wins).
@@ -522,6 +563,11 @@ BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR cmdLine, LPVOID, LPVOID, BOOL, DW
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (int out = proc::ChildOutput(); out >= 0) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, out, 2);
+  }
   // The child holds none of this process's files (only stdin/out/err).
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   pid_t pid = 0;
@@ -670,6 +716,11 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     }
     objs.push_back(std::move(w));
   }
+  DWORD saved = GetLastError();
+  Device* d = Device::Current();
+  SetLastError(saved);
+  clock::LayerWait layer(d);
+  if (layer.OnDeviceClock()) return WaitOnDeviceClock(d, layer, objs, waitAll, ms);
   auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   std::vector<pollfd> fds;
   for (;;) {

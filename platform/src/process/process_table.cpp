@@ -1,11 +1,13 @@
 #include "process/process_table.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <set>
 
 #include "ce/process.h"
 #include "cesim/process.h"
+#include "clock/device_clock.h"
 
 namespace ce::proc {
 namespace {
@@ -103,6 +105,15 @@ bool NoteKernel(Device* d, int pid, uint64_t start) {
   });
 }
 
+void ReleaseFromKernel(Device* d, int pid, uint64_t start) {
+  if (!EnsureTables(d)) return;
+  std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  Stmt s(d->Db(), "DELETE FROM process_kernels WHERE pid = ? AND start_time = ?");
+  // A failure leaves the note: the next run then ends the process as left
+  // by a killed kernel.
+  s.Bind(1, pid).Bind(2, static_cast<int64_t>(start)).Run();
+}
+
 std::vector<Orphan> Orphans(Device* d) {
   std::vector<Orphan> out;
   if (!EnsureTables(d)) return out;
@@ -160,7 +171,8 @@ std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code) 
     if (!s.Bind(1, static_cast<int64_t>(code)).Bind(2, pid).Bind(3, static_cast<int64_t>(start)).Run())
       return false;
     stored = ExitCode(d, pid, start);
-    return true;
+    // Whoever waits for this process may go on.
+    return clock::NoteChange(d);
   });
   return stored;
 }
@@ -173,6 +185,13 @@ void UndoExit(Device* d, int pid, uint64_t start, DWORD code) {
          " AND exit_code = ?");
   s.Bind(1, pid).Bind(2, static_cast<int64_t>(start)).Bind(3, static_cast<int64_t>(code)).Run();
 }
+
+namespace {
+std::atomic<int> gChildOutput{-1};
+}  // namespace
+
+void SetChildOutput(int fd) { gChildOutput = fd; }
+int ChildOutput() { return gChildOutput.load(); }
 
 std::vector<std::u16string> ResidentNames(Device* d) {
   if (d && !d->GetProfile().residentPrograms.empty()) return d->GetProfile().residentPrograms;

@@ -40,6 +40,9 @@ bool SetKernel(Device* d, int pid, uint64_t start);
 void ClearKernel(Device* d, int pid, uint64_t start);
 // Notes (pid, start) as belonging to the running kernel (none: nothing).
 bool NoteKernel(Device* d, int pid, uint64_t start);
+// Forgets that (pid, start) belongs to a kernel: a kernel that ends while
+// the process goes on running lets it go.
+void ReleaseFromKernel(Device* d, int pid, uint64_t start);
 // Live rows that belong to a kernel whose host process is gone.
 struct Orphan {
   Row row;
@@ -52,6 +55,12 @@ std::optional<DWORD> RecordExit(Device* d, int pid, uint64_t start, DWORD code);
 std::optional<DWORD> ExitCode(Device* d, int pid, uint64_t start);
 // Removes a code that RecordExit stored when the kill failed.
 void UndoExit(Device* d, int pid, uint64_t start, DWORD code);
+// Where the programs this process starts write their stdout and stderr
+// (a descriptor of this process; -1: they inherit this process's own, with
+// its stdin). The kernel sets it, so that programs that outlive it hold
+// none of its output.
+void SetChildOutput(int fd);
+int ChildOutput();
 // The device's resident programs (profile, else the default set).
 std::vector<std::u16string> ResidentNames(Device* d);
 // Last component of a device path.

@@ -15,6 +15,7 @@
 #include "cesim/device.h"
 #include "cesim/power.h"
 #include "cesim/system.h"
+#include "power/power_state.h"
 
 namespace {
 
@@ -162,12 +163,10 @@ BOOL SetSystemPowerState(LPCWSTR name, DWORD state, DWORD) {
     // too); the boot emulation acts on the request.
     ok = ce::RequestDeviceReset(POWER_STATE_RESET);
   } else {
-    ok = dev->Transaction([&] {
-      ce::Stmt n(dev->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('power_state_name', ?)");
-      ce::Stmt f(dev->Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('power_state_flags', ?)");
-      return n.Bind(1, std::u16string_view(target->name)).Run() &&
-             f.Bind(1, static_cast<int64_t>(target->flag)).Run();
-    });
+    ok = ce::power::SetState(dev, target->name, target->flag,
+                             "SetSystemPowerState \"" + ce::ToUtf8(target->name) + "\" by pid " +
+                                 std::to_string(getpid()),
+                             getpid());
   }
   return ok ? TRUE : Fail(ERROR_GEN_FAILURE);
 }
@@ -265,9 +264,50 @@ HLOCAL LocalFree(HLOCAL mem) {
 
 size_t LocalSize(HLOCAL mem) { return mem ? LocalHeader(mem) : 0; }
 
-void keybd_event(BYTE vk, BYTE, DWORD flags, ULONG_PTR) { RecordInput("key", vk, flags); }
+void keybd_event(BYTE vk, BYTE, DWORD flags, ULONG_PTR) {
+  RecordInput("key", vk, flags);
+  KeepLastError keep;
+  ce::Device* dev = CurrentDevice();
+  if (!dev) return;
+  ce::power::NoteActivity(dev);
+  // The power key turns the device off when it goes down; it never turns
+  // it on (the device wakes through other means).
+  if (vk == VK_POWER && !(flags & KEYEVENTF_KEYUP))
+    ce::power::Switch(dev, false, "the power key, pressed by pid " + std::to_string(getpid()), getpid());
+}
 
-void SystemIdleTimerReset() { RecordInput("idle", 0, 0); }
+void SystemIdleTimerReset() {
+  RecordInput("idle", 0, 0);
+  KeepLastError keep;
+  if (ce::Device* dev = CurrentDevice()) ce::power::NoteActivity(dev);
+}
+
+BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX status, BOOL) {
+  if (!status) return Fail(ERROR_INVALID_PARAMETER);
+  ce::Device* dev = CurrentDevice();
+  ce::power::Battery b;
+  if (dev) b = ce::power::ReadBattery(dev);
+  const BYTE percent = static_cast<BYTE>(b.percent);  // whole percent, rounded down
+  *status = SYSTEM_POWER_STATUS_EX{};
+  status->ACLineStatus = b.ac ? AC_LINE_ONLINE : AC_LINE_OFFLINE;
+  status->BatteryFlag = percent < 5    ? BATTERY_FLAG_CRITICAL
+                        : percent < 33 ? BATTERY_FLAG_LOW
+                        : percent > 66 ? BATTERY_FLAG_HIGH
+                                       : 0;
+  if (b.ac && percent < 100) status->BatteryFlag |= BATTERY_FLAG_CHARGING;
+  status->BatteryLifePercent = percent;
+  status->BatteryLifeTime = BATTERY_LIFE_UNKNOWN;
+  status->BatteryFullLifeTime = BATTERY_LIFE_UNKNOWN;
+  if (!b.ac && b.drainPerHour > 0) {
+    status->BatteryLifeTime = static_cast<DWORD>(b.percent / b.drainPerHour * 3600.0);
+    status->BatteryFullLifeTime = static_cast<DWORD>(100.0 / b.drainPerHour * 3600.0);
+  }
+  status->BackupBatteryFlag = BATTERY_FLAG_HIGH;
+  status->BackupBatteryLifePercent = 100;
+  status->BackupBatteryLifeTime = BATTERY_LIFE_UNKNOWN;
+  status->BackupBatteryFullLifeTime = BATTERY_LIFE_UNKNOWN;
+  return TRUE;
+}
 
 namespace ce {
 

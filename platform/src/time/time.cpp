@@ -3,14 +3,21 @@
 #include "ce/time.h"
 
 #include <atomic>
+#include <cctype>
+#include <fstream>
+#include <iterator>
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <thread>
 
+#include <poll.h>
+
 #include "ce/errors.h"
 #include "cesim/device.h"
 #include "cesim/time.h"
+#include "clock/device_clock.h"
+#include "window/window_state.h"
 
 namespace ce {
 namespace {
@@ -247,6 +254,31 @@ int64_t TimeZone::LocalToUtc(int64_t localSeconds) const {
   return dst ? asDst : asStd;  // neither: inside the gap, read as standard
 }
 
+namespace {
+
+// The POSIX rule at the end of a zone file of the host's time-zone data
+// ("America/New_York"): a TZif file of version 2 or later ends with it
+// between two newlines. False for a name that is no plain zone name or
+// has no such file.
+bool ZoneInfoRule(const std::string& name, std::string* rule) {
+  if (name.empty() || name.size() > 64 || name[0] == '/' || name.find("..") != std::string::npos) return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '/' && c != '_' && c != '-' && c != '+') return false;
+  for (const char* root : {"/usr/share/zoneinfo/", "/usr/lib/zoneinfo/"}) {
+    std::ifstream f(std::string(root) + name, std::ios::binary);
+    if (!f) continue;
+    std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (data.size() < 6 || data.compare(0, 4, "TZif") != 0 || data[4] < '2' || data.back() != '\n') return false;
+    const size_t start = data.rfind('\n', data.size() - 2);
+    if (start == std::string::npos) return false;
+    *rule = data.substr(start + 1, data.size() - start - 2);
+    return !rule->empty();
+  }
+  return false;
+}
+
+}  // namespace
+
 const TimeZone& DeviceTimeZone() {
   static std::mutex lock;
   static std::map<std::string, TimeZone> zones;  // never erased: references stay valid
@@ -258,7 +290,8 @@ const TimeZone& DeviceTimeZone() {
   auto it = zones.find(text);
   if (it == zones.end()) {
     TimeZone z;
-    z.Parse(text);  // an invalid string leaves UTC
+    std::string rule;
+    if (!z.Parse(text) && ZoneInfoRule(text, &rule)) z.Parse(rule);  // neither: UTC
     it = zones.emplace(text, z).first;
   }
   return it->second;
@@ -476,10 +509,36 @@ DWORD GetTickCount() {
   return static_cast<DWORD>(static_cast<uint64_t>(elapsed + ce::gTickAdjust.load()));
 }
 
+namespace {
+// Sleep while a kernel drives the clock: until the device clock passes the
+// deadline, published so that the clock may jump there.
+void SleepOnDeviceClock(ce::Device* d, ce::clock::LayerWait& layer, DWORD ms) {
+  const int64_t deadline = ms == INFINITE ? ce::clock::kNoDeadline : ce::DeviceNowMs() + ms;
+  const int fd = ce::win::OwnWakeFd(d);
+  for (;;) {
+    layer.BeginRound();
+    if (ce::DeviceNowMs() >= deadline) return;
+    if (!layer.Publish(deadline)) continue;
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, fd >= 0 ? 1 : 0, ce::clock::LayerWait::RoundMs(deadline));
+    ce::win::DrainWake(fd);
+  }
+}
+}  // namespace
+
 void Sleep(DWORD ms) {
   if (ms == 0) {
     std::this_thread::yield();
     return;
+  }
+  {
+    KeepLastError keep;
+    ce::Device* d = ce::Device::Current();
+    ce::clock::LayerWait layer(d);
+    if (layer.OnDeviceClock()) {
+      SleepOnDeviceClock(d, layer, ms);
+      return;
+    }
   }
   if (ms == INFINITE) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(24));

@@ -799,3 +799,13 @@ void Notify(HWND h, int code) {
 }
 
 }  // namespace ce::win
+
+void InitCommonControls() {}
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc) {
+  if (!icc || icc->dwSize != sizeof(INITCOMMONCONTROLSEX)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -20,6 +20,8 @@
 #include "ce/text.h"
 #include "ce/time.h"
 #include "cesim/process.h"
+#include "clock/device_clock.h"
+#include "power/power_state.h"
 #include "window/window_state.h"
 
 namespace ce::win {
@@ -74,11 +76,10 @@ int RunSentMessages(Device* d) {
     if (!found) return count;
     if (!taken) continue;
     LRESULT result = CallOwn(d, ToHwnd(hwnd), msg, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
-    {
-      std::lock_guard<std::recursive_mutex> g(d->DbLock());
+    d->Transaction([&] {
       Stmt done(d->Db(), "UPDATE window_messages SET state = 2, result = ? WHERE id = ?");
-      done.Bind(1, static_cast<int64_t>(result)).Bind(2, id).Run();
-    }
+      return done.Bind(1, static_cast<int64_t>(result)).Bind(2, id).Run() && clock::NoteChange(d);
+    });
     Wake(d, sender);
     ++count;
   }
@@ -211,9 +212,9 @@ bool SendOne(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
     return true;
   }
   int fd = OwnWakeFd(d);
-  int64_t id;
-  {
-    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+  int64_t id = 0;
+  const int64_t tick = GetTickCount();
+  bool inserted = d->Transaction([&] {
     Stmt s(d->Db(),
            "INSERT INTO window_messages(pid, start_time, hwnd, msg, wparam, lparam, time, kind,"
            " sender_pid, sender_start, state) VALUES(?, ?, ?, ?, ?, ?, ?, 1, ?, ?, 0)");
@@ -223,15 +224,17 @@ bool SendOne(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
                   .Bind(4, static_cast<int64_t>(msg))
                   .Bind(5, static_cast<int64_t>(wParam))
                   .Bind(6, static_cast<int64_t>(lParam))
-                  .Bind(7, static_cast<int64_t>(GetTickCount()))
+                  .Bind(7, tick)
                   .Bind(8, self.pid)
                   .Bind(9, static_cast<int64_t>(self.start))
                   .Run();
-    if (!ok) {
-      SetLastError(ERROR_GEN_FAILURE);
-      return false;
-    }
+    if (!ok) return false;
     id = sqlite3_last_insert_rowid(d->Db());
+    return clock::NoteChange(d);
+  });
+  if (!inserted) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return false;
   }
   Wake(d, row->owner);
   auto withdraw = [&](DWORD error) {
@@ -242,7 +245,10 @@ bool SendOne(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
     return false;
   };
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout == INFINITE ? 0 : timeout);
+  clock::LayerWait layer(d);
+  const int64_t deviceDeadline = timeout == INFINITE ? clock::kNoDeadline : DeviceNowMs() + timeout;
   for (;;) {
+    layer.BeginRound();
     DrainWake(fd);
     RunSentMessages(d);  // answer whoever is sending to us meanwhile
     int64_t state = -1, answer = 0;
@@ -269,7 +275,12 @@ bool SendOne(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
     if (!HostProcessAlive(row->owner.pid, row->owner.start) || !LoadWindow(d, hwnd))
       return withdraw(ERROR_INVALID_WINDOW_HANDLE);
     int64_t wait = 200;
-    if (timeout != INFINITE) {
+    if (layer.OnDeviceClock()) {
+      // The answer is due on the device clock, which may jump.
+      if (DeviceNowMs() >= deviceDeadline) return withdraw(ERROR_TIMEOUT);
+      if (!layer.Publish(deviceDeadline)) continue;
+      wait = clock::LayerWait::RoundMs(deviceDeadline);
+    } else if (timeout != INFINITE) {
       int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return withdraw(ERROR_TIMEOUT);
       wait = std::min(wait, left);
@@ -343,13 +354,14 @@ bool Enqueue(Device* d, const Owner& owner, int64_t hwnd, UINT msg, WPARAM wPara
            "INSERT INTO window_messages(pid, start_time, hwnd, msg, wparam, lparam, time, kind)"
            " VALUES(?, ?, ?, ?, ?, ?, ?, 0)");
     return s.Bind(1, owner.pid)
-        .Bind(2, static_cast<int64_t>(owner.start))
-        .Bind(3, hwnd)
-        .Bind(4, static_cast<int64_t>(msg))
-        .Bind(5, static_cast<int64_t>(wParam))
-        .Bind(6, static_cast<int64_t>(lParam))
-        .Bind(7, static_cast<int64_t>(tick))
-        .Run();
+               .Bind(2, static_cast<int64_t>(owner.start))
+               .Bind(3, hwnd)
+               .Bind(4, static_cast<int64_t>(msg))
+               .Bind(5, static_cast<int64_t>(wParam))
+               .Bind(6, static_cast<int64_t>(lParam))
+               .Bind(7, static_cast<int64_t>(tick))
+               .Run() &&
+           clock::NoteChange(d);
   });
   if (!ok) {
     SetLastError(error);
@@ -457,6 +469,8 @@ UINT RegisterWindowMessageW(LPCWSTR name) {
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   Device* d = DeviceOrFail();
   if (!d) return FALSE;
+  // Taps and keys (what the screen posts) restart the idle-off time.
+  if ((msg >= WM_KEYDOWN && msg <= 0x0109u) || (msg >= 0x0200u && msg <= 0x020Eu)) power::NoteActivity(d);
   if (hwnd == HWND_BROADCAST) {
     for (const Row& w : TopLevelWindows(d)) Enqueue(d, w.owner, w.hwnd, msg, wParam, lParam);
     SetLastError(ERROR_SUCCESS);
@@ -502,7 +516,9 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
   if (!d) return -1;
   Filter f;
   if (!MakeFilter(d, hwnd, filterMin, filterMax, &f)) return -1;
+  clock::LayerWait layer(d);
   for (;;) {
+    layer.BeginRound();
     if (Peek(d, f, true, msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
     switch (RunIdleHandler()) {
       case IdleResult::kProgress: continue;
@@ -511,7 +527,13 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
         return FALSE;
       case IdleResult::kWait: break;
     }
-    ce::win::Nap(OwnWakeFd(d), {}, NextTimerWait(d, f));
+    int64_t wait = NextTimerWait(d, f);
+    if (layer.OnDeviceClock()) {
+      const int64_t due = wait == INT_MAX ? clock::kNoDeadline : DeviceNowMs() + wait;
+      if (!layer.Publish(due)) continue;
+      wait = clock::LayerWait::RoundMs(due);
+    }
+    ce::win::Nap(OwnWakeFd(d), {}, wait);
   }
 }
 
@@ -625,7 +647,10 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
   }
   Filter all;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  clock::LayerWait layer(d);
+  const int64_t deviceDeadline = milliseconds == INFINITE ? clock::kNoDeadline : DeviceNowMs() + milliseconds;
   for (;;) {
+    layer.BeginRound();
     for (DWORD i = 0; i < count; ++i)
       if (objs[i]->Signalled()) return WAIT_OBJECT_0 + i;
     int fd = OwnWakeFd(d);
@@ -645,7 +670,13 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
       if (st->quit) return WAIT_OBJECT_0 + count;
     }
     int64_t wait = NextTimerWait(d, all);
-    if (milliseconds != INFINITE) {
+    if (layer.OnDeviceClock()) {
+      // The time-out and the timers count on the device clock, which may jump.
+      if (DeviceNowMs() >= deviceDeadline) return WAIT_TIMEOUT;
+      const int64_t due = std::min(deviceDeadline, wait == INT_MAX ? clock::kNoDeadline : DeviceNowMs() + wait);
+      if (!layer.Publish(due)) continue;
+      wait = clock::LayerWait::RoundMs(due);
+    } else if (milliseconds != INFINITE) {
       int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                          .count();
       if (left <= 0) return WAIT_TIMEOUT;

@@ -9,6 +9,7 @@
 #include "ce/text.h"
 #include "ce/time.h"
 #include "ce/window.h"
+#include "cesim/clock.h"
 #include "cesim/device.h"
 #include "cesim/msgbox.h"
 #include "cesim/window.h"
@@ -106,6 +107,12 @@ HWND MatchDialog(HWND top, int templateId) {
 bool MoveClockTo(int64_t targetMs) {
   ce::Device* dev = ce::Device::Current();
   if (!dev) return false;
+  if (ce::DeviceClockEverDriven()) {
+    // The device's kernel moves the clock: wait until it gets there.
+    const int64_t left = targetMs - ce::DeviceNowMs();
+    if (left > 0) Sleep(static_cast<DWORD>(std::min<int64_t>(left, INFINITE - 1)));
+    return true;
+  }
   return dev->Transaction([&] {
     int64_t now = ce::DeviceNowMs();
     return targetMs <= now || dev->SetClockOffsetMs(dev->ClockOffsetMs() + (targetMs - now));

@@ -126,6 +126,7 @@ const std::map<std::string, Syntax>& Commands() {
       {"expect-visible", {Kind::ExpectVisible, "ID 0|1"}},
       {"expect-enabled", {Kind::ExpectEnabled, "ID 0|1"}},
       {"screenshot", {Kind::Screenshot, "NAME"}},
+      {"card", {Kind::Card, "insert|remove NAME"}},
   };
   return k;
 }
@@ -150,7 +151,7 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
   }
   step->kind = syn.kind;
   const bool needsDialog = syn.kind != Kind::Dialog && syn.kind != Kind::Box && syn.kind != Kind::BoxText &&
-                           syn.kind != Kind::Advance && syn.kind != Kind::Screenshot;
+                           syn.kind != Kind::Advance && syn.kind != Kind::Screenshot && syn.kind != Kind::Card;
   if (needsDialog && !haveDialog) {
     *error = "'" + w[0] + "' before any 'dialog' step";
     return false;
@@ -209,6 +210,13 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
       }
       step->text = ce::FromUtf8(w[1]);
       return true;
+    case Kind::Card:
+      if (w[1] != "insert" && w[1] != "remove") {
+        *error = "bad card action '" + w[1] + "' (insert remove)";
+        return false;
+      }
+      step->value = w[1] == "insert";
+      return text(2);
   }
   return false;
 }

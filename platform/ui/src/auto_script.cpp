@@ -11,6 +11,7 @@
 #include "ce/controls.h"
 #include "ce/text.h"
 #include "cesim/device.h"
+#include "cesim/file.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
 #include "ui/ScreenFile.h"
@@ -91,6 +92,12 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
         });
         break;
       }
+      case Kind::Card:
+        a.Do([name = s.text, insert = s.value != 0](Automation& self) {
+          if (!(insert ? ce::InsertStorageCard(name) : ce::RemoveStorageCard(name)))
+            self.Fail("card: \\" + ce::ToUtf8(name) + " could not be " + (insert ? "inserted" : "removed"));
+        });
+        break;
       case Kind::Screenshot:
         a.Do([name = ce::ToUtf8(s.text)](Automation& self) {
           ce::Device* dev = ce::Device::Current();

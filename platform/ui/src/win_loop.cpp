@@ -10,6 +10,7 @@
 #include "ce/errors.h"
 #include "ce/time.h"
 #include "ce/window.h"
+#include "cesim/clock.h"
 #include "cesim/device.h"
 #include "ui/Loop.h"
 #include "win_internal.h"
@@ -23,6 +24,10 @@ constexpr int kMaxClockJumps = 10000;
 constexpr int64_t kMaxJumpedMs = 24LL * 3600 * 1000;
 
 std::atomic<int> g_workers{0};
+// While workers run, the process counts as working for a kernel that
+// drives the clock.
+std::mutex g_workerHoldLock;
+std::unique_ptr<ce::ClockBusy> g_workerHold;
 
 // Waits in real time for input or the next timer, at most maxWaitMs.
 void WaitForInput(int maxWaitMs) {
@@ -111,14 +116,24 @@ bool Idle(int maxWaitMs) {
   }
   int64_t due;
   if (d && ce::NextTimerDue(&due)) {
-    std::lock_guard<std::recursive_mutex> g(L.m);
+    std::unique_lock<std::recursive_mutex> g(L.m);
     int64_t step = std::max<int64_t>(0, due - ce::DeviceNowMs());
     if (++L.jumps <= kMaxClockJumps && (L.jumpedMs += step) <= kMaxJumpedMs) {
+      if (ce::DeviceClockEverDriven()) {
+        // The device's kernel moves the clock: wait for the timer (or a
+        // message) in the layer, where a running kernel sees the wait.
+        g.unlock();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ce::DeviceClockDriven() ? INFINITE : static_cast<DWORD>(
+                                                         std::clamp<int64_t>(step, 0, std::max(0, maxWaitMs))),
+                                  QS_ALLINPUT);
+        return true;
+      }
       if (step > 0) d->SetClockOffsetMs(d->ClockOffsetMs() + step);
       return true;
     }
     L.jumps = 0;
     L.jumpedMs = 0;
+    g.unlock();
     Stall("no progress: only timers keep firing");
     return false;
   }
@@ -126,8 +141,14 @@ bool Idle(int maxWaitMs) {
   return false;
 }
 
-WorkInProgress::WorkInProgress() { ++g_workers; }
-WorkInProgress::~WorkInProgress() { --g_workers; }
+WorkInProgress::WorkInProgress() {
+  std::lock_guard<std::mutex> g(g_workerHoldLock);
+  if (g_workers++ == 0) g_workerHold = std::make_unique<ce::ClockBusy>();
+}
+WorkInProgress::~WorkInProgress() {
+  std::lock_guard<std::mutex> g(g_workerHoldLock);
+  if (--g_workers == 0) g_workerHold.reset();
+}
 
 int ModalDepth() {
   std::lock_guard<std::recursive_mutex> g(Loops().m);

@@ -1,7 +1,10 @@
 // The loop mode and its hooks (see ui/Loop.h).
 #include <mutex>
 
+#include <memory>
+
 #include "ce/msgbox.h"
+#include "cesim/clock.h"
 #include "cesim/msgbox.h"
 #include "ui/Loop.h"
 #include "win_internal.h"
@@ -11,6 +14,9 @@ namespace {
 struct ModeState {
   std::mutex m;
   Mode mode = Mode::Headless;
+  // Screen mode runs in real time: a kernel never moves the clock under a
+  // user who looks at the screen.
+  std::unique_ptr<ce::ClockBusy> realTime;
   IdleDriver driver;
   StallHandler stall;
 };
@@ -33,6 +39,8 @@ void SetMode(Mode mode) {
     std::lock_guard<std::mutex> g(State().m);
     old = State().mode;
     State().mode = mode;
+    if (mode == Mode::Screen && !State().realTime) State().realTime = std::make_unique<ce::ClockBusy>();
+    if (mode != Mode::Screen) State().realTime.reset();
   }
   // Screen mode shows boxes as windows; leaving it restores the headless service.
   if (mode == Mode::Screen && old != Mode::Screen) ce::SetMessageBoxService(detail::WindowMessageBox);

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "auto_test_dialog.h"
+#include "ce/file.h"
 #include "testkit/TestDevice.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
@@ -100,6 +101,33 @@ TEST(UiScriptParse, ErrorsNameTheLine) {
   EXPECT_EQ(ParseError("dialog 1\nset 5 \"\xff\"\n"), "line 2: text is not valid UTF-8");
   EXPECT_EQ(ParseError(std::string("dialog 1\0\n", 10)), "line 1: control character in line");
   EXPECT_EQ(ParseError("\"dialog\" 1\n"), "line 1: a step starts with its name, not with quoted text");
+  EXPECT_EQ(ParseError("card shuffle x\n"), "line 1: bad card action 'shuffle' (insert remove)");
+  EXPECT_EQ(ParseError("card insert\n"), "line 1: 'card' takes insert|remove NAME");
+}
+
+TEST(UiScriptCard, ACardComesAndGoesAtItsStep) {
+  ce::Profile p;
+  p.cards.push_back(u"Storage Card");
+  quilmo::test::TestDevice device(p);
+  std::vector<ScriptStep> steps;
+  std::string error;
+  ASSERT_TRUE(ui::test::ParseScript("card remove \"Storage Card\"\ncard insert \"Storage Card\"\n"
+                                    "card insert \"Storage Card\"\n",
+                                    &steps, &error))
+      << error;
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[0].kind, Kind::Card);
+  EXPECT_EQ(steps[0].value, 0);
+  EXPECT_EQ(steps[1].text, u"Storage Card");
+  Automation a;
+  ui::test::AddScriptSteps(a, steps);
+  ASSERT_TRUE(ui::Idle());
+  EXPECT_EQ(GetFileAttributesW(u"\\Storage Card"), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(ui::Idle());
+  EXPECT_NE(GetFileAttributesW(u"\\Storage Card"), INVALID_FILE_ATTRIBUTES);
+  ui::Idle();  // in already: a failure
+  ASSERT_EQ(a.Failures().size(), 1u);
+  EXPECT_EQ(a.Failures()[0], "line 3: card: \\Storage Card could not be inserted");
 }
 
 class UiScriptRun : public ::testing::Test {

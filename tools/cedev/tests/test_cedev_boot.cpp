@@ -194,6 +194,8 @@ TEST_F(CedevBootTest, UiScriptRunFailsWithItsStepAndItsBoxesAreInTheScreenLog) {
   ASSERT_EQ(RunCedev("clock " + D() + " set 2007-08-09T10:11:12").status, 0);
   // Without the starter the program refuses to start with string 65298;
   // the dialog the script then waits for never comes.
+  std::filesystem::remove(dir_ + "/fs/Windows/QuilmoStart.exe");
+  std::filesystem::remove(dir_ + "/fs/Program Files/Quilmo Backup/QuilmoStart.exe");
   const std::string script = root_ + "/steps.txt";
   std::ofstream(script) << "box 65298 ok\ndialog 231\n";
   Result r = RunCedev("run --ui-script '" + script + "' --timeout 60 " + D() +

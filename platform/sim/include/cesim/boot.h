@@ -22,7 +22,31 @@
 //     without a command line.
 // A program may reset the device at any moment, also during the boot: the
 // run then ends everything, counts the reset and boots again, until the
-// reset budget is spent. The host process that runs the boot is the
+// reset budget is spent (the device is then down: the next run boots it).
+//
+// The run drives the device clock (cesim/clock.h): device time passes with
+// the host's while a device process works; when every device process waits
+// in the device API, the clock jumps to the earliest of their deadlines,
+// the next timed notification, the idle-off time and the end of the run.
+// Without an end time (BootOptions::untilMs) the run lasts until no device
+// process is left and moves the clock only while some process waits for a
+// time; with one it lasts until the device clock reaches it and every
+// process waits, and the programs still running go on without the kernel
+// (the next run finds them as running from before). Meanwhile the run
+//   - prints what happens on the device, after its device time: programs
+//     started and ended (with exit codes), power changes, wake-ups, events
+//     and notification firings;
+//   - turns the device off after the profile's idle-off minutes without
+//     input (idle_off_minutes, 0 = never);
+//   - on every turn-on from off (a wake-up) fires event 11 of the
+//     notification store (cesim/notifystore.h) and waits for the programs
+//     it starts, at most 30 s of device time, before timed notifications
+//     fire; a timed notification that falls due while the device is off
+//     turns it on first; a boot is no wake-up;
+//   - fires the events queued by QueueNotificationEvent;
+//   - stops (failing) when more than maxStartsPerMinute programs start
+//     within one minute of device time: a program that keeps starting
+//     programs. The host process that runs the boot is the
 // device's kernel: it never appears in the device's process table and
 // survives every reset. One process at a time runs a device (it locks
 // DIR/kernel.lock); another one fails with ERROR_LOCK_VIOLATION. A kernel
@@ -47,7 +71,11 @@ inline constexpr const char16_t* kStartupFolder = u"\\Windows\\StartUp";
 struct BootOptions {
   DWORD signalTimeoutMs = 10000;  // per launch entry that others wait for
   int maxResets = 5;              // resets in one run before it gives up
-  DWORD runTimeoutMs = 120000;    // the whole run, until the device is idle
+  DWORD runTimeoutMs = 120000;    // the whole run in host time, until it is over
+  // Device time (ms since 1970 UTC) at which the run ends; empty: when no
+  // device process is left.
+  std::optional<int64_t> untilMs;
+  int maxStartsPerMinute = 100;   // program starts within one minute of device time
   // Receives every report line as it happens (may be empty).
   std::function<void(const std::string&)> onLine;
 };
@@ -70,6 +98,10 @@ struct BootReport {
   int resets = 0;  // resets performed during the run
   bool resetBudgetSpent = false;
   bool timedOut = false;
+  bool startLimitReached = false;  // too many programs started within a device minute
+  bool programNotStarted = false;  // the run's program could not start (RunOnDevice)
+  bool reachedEnd = false;         // the device clock reached untilMs
+  int leftRunning = 0;             // device processes still running at the end
   std::vector<std::string> lines;  // UTF-8, in the order they happened
   std::vector<StartedProgram> started;
 };
@@ -80,12 +112,17 @@ struct BootReport {
 // (ERROR_NOT_READY).
 bool BootDevice(const BootOptions& options, BootReport* report);
 
-// Starts program with the raw commandLine on the running device, then keeps
-// the device running until idle, performing every reset and the boot after
-// it. False as for BootDevice, or when the program cannot be started (the
-// last error is CreateProcessW's).
+// Starts program with the raw commandLine on the running device (booting
+// it first when it is down), then keeps the device running, performing
+// every reset and the boot after it. False as for BootDevice, or when the
+// program cannot be started (the last error is CreateProcessW's).
 bool RunOnDevice(std::u16string_view program, std::u16string_view commandLine, const BootOptions& options,
                  BootReport* report);
+// Keeps the device running (booting it first when it is down) without
+// starting a program: with an end time, the device clock runs up to it.
+bool RunDevice(const BootOptions& options, BootReport* report);
+// Whether the device is down: the next run boots it first.
+bool DeviceIsDown();
 
 // A live entry of the device's process table (resident programs first).
 struct DeviceProcess {

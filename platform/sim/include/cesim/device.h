@@ -60,6 +60,11 @@ struct Profile {
   std::vector<VolumeCapacity> capacities;  // capacity: <root>|<bytes> (repeatable)
   std::vector<std::u16string> residentPrograms;  // resident: exe name (repeatable)
   std::u16string peerAddress = u"127.0.0.1";      // peer_address: the desktop's address
+  DWORD idleOffMinutes = 0;         // idle_off_minutes: off after that long without input (0 = never)
+  // The battery of a fresh device (cedev battery changes the running one).
+  double batteryPercent = 100;      // battery_percent: charge, 0 to 100
+  bool batteryAc = true;            // battery_ac: on | off (the AC line)
+  double batteryDrain = 0;          // battery_drain: percent per device hour while on battery
 
   // Parses profile text; unknown keys are kept out, bad values fail.
   static bool Parse(std::string_view text, Profile* out, std::string* error);

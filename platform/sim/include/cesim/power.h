@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ce/power.h"
@@ -23,5 +24,16 @@ struct ResetRequest {
 };
 // The recorded reset requests, oldest first.
 std::vector<ResetRequest> PendingResets();
+
+// ---- power and battery (see ce/system.h) ----
+// Turns the current device on or off as a user would; cause goes into the
+// run's report ("cedev power on"). A turn-on from off is a wake-up: the
+// running kernel, or the next one, fires the wake-up event. False when
+// there is no device or the change cannot be recorded.
+bool SetDevicePower(bool on, const std::string& cause);
+bool DeviceIsOn();
+// The battery from now on: its charge, the AC line and the drain rate in
+// percent per device hour (negative: unchanged).
+bool SetDeviceBattery(double percent, bool ac, double drainPerHour = -1);
 
 }  // namespace ce

@@ -149,16 +149,17 @@ class Automation {
 //   advance MS              move the device clock
 //   expect-text ID "TEXT" | expect-visible ID 0|1 | expect-enabled ID 0|1
 //   screenshot NAME         writes DIR/NAME.screen.xml (NAME: letters, digits, - _ .)
+//   card insert|remove NAME a storage card arrives or goes ("Storage Card")
 struct ScriptStep {
   enum class Kind {
     Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
-    ExpectText, ExpectVisible, ExpectEnabled, Screenshot
+    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card
   };
   Kind kind = Kind::Dialog;
   int line = 0;
   int64_t id = 0;     // template, control or string id; VK; ms for advance
-  int64_t value = 0;  // check state, index, answer, expected 0/1
-  std::u16string text;  // set/expect-text text, boxtext part, screenshot name
+  int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert
+  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name
 };
 
 // Parses a script; false with "line N: reason" in *error.

@@ -1,0 +1,443 @@
+// The kernel's run on the device clock: jumps when every device process
+// waits, never while one works or has a message waiting; power, wake-ups,
+// idle-off, the battery, notifications through the store, the end time and
+// the start limit. Every check is on device time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ce/errors.h"
+#include "ce/process.h"
+#include "ce/system.h"
+#include "ce/text.h"
+#include "ce/time.h"
+#include "ce/window.h"
+#include "cesim/boot.h"
+#include "cesim/clock.h"
+#include "cesim/notifystore.h"
+#include "cesim/power.h"
+#include "testkit/RunCommand.h"
+#include "testkit/TestDevice.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Device ms of a UTC time "YYYY-MM-DD HH:MM:SS" (the test devices run on UTC).
+int64_t At(const char* text) {
+  SYSTEMTIME st{};
+  unsigned y, mo, d, h, mi, s;
+  sscanf(text, "%u-%u-%u %u:%u:%u", &y, &mo, &d, &h, &mi, &s);
+  st.wYear = static_cast<WORD>(y);
+  st.wMonth = static_cast<WORD>(mo);
+  st.wDay = static_cast<WORD>(d);
+  st.wHour = static_cast<WORD>(h);
+  st.wMinute = static_cast<WORD>(mi);
+  st.wSecond = static_cast<WORD>(s);
+  FILETIME ft{};
+  SystemTimeToFileTime(&st, &ft);
+  const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000) - 11644473600000LL;
+}
+
+// Records what the kernel asks of the notification store, and fires
+// programs as a store would.
+class FakeStore : public ce::NotificationStore {
+ public:
+  std::vector<int64_t> due;  // timed entries, earliest first
+  std::u16string timedProgram, timedCommand;
+  std::u16string eventProgram, eventCommand;  // started on every event
+  std::vector<std::string> calls;
+
+  std::optional<int64_t> NextDueMs(ce::Device*) override {
+    if (due.empty()) return std::nullopt;
+    return due.front();
+  }
+  void FireDue(ce::Device*, int64_t now, ce::NotificationKernelPort& port) override {
+    while (!due.empty() && due.front() <= now) {
+      due.erase(due.begin());
+      calls.push_back("timed");
+      DWORD pid = 0;
+      port.Report("notification fires");
+      port.StartProgram(timedProgram, timedCommand, "notification", &pid);
+    }
+  }
+  std::vector<DWORD> FireEvent(ce::Device*, DWORD n, ce::NotificationKernelPort& port) override {
+    calls.push_back("event " + std::to_string(n));
+    DWORD pid = 0;
+    if (eventProgram.empty() || !port.StartProgram(eventProgram, eventCommand, "event", &pid)) return {};
+    return {pid};
+  }
+  void AfterBoot(ce::Device*, ce::NotificationKernelPort&) override { calls.push_back("boot"); }
+};
+
+class DeviceClockTest : public ::testing::Test {
+ protected:
+  DeviceClockTest() {
+    dev_.MakeDir(u"\\Windows\\StartUp");
+    opt_.runTimeoutMs = 60000;
+    SYSTEMTIME st{2006, 3, 2, 7, 9, 0, 0, 0};
+    SetSystemTime(&st);
+    ce::SetNotificationStoreForTest(&store_);
+  }
+  ~DeviceClockTest() override { ce::SetNotificationStoreForTest(nullptr); }
+
+  void Install(std::u16string_view devicePath) {
+    fs::path host = dev_.Host(devicePath);
+    fs::create_directories(host.parent_path());
+    fs::copy_file(CECLOCK_TESTPROG, host, fs::copy_options::overwrite_existing);
+  }
+  // Lines of the test log, each "NAME YYYY-MM-DD HH:MM:SS TEXT".
+  std::vector<std::string> Log() const {
+    std::ifstream f(dev_.Host(u"\\clocktest.log"));
+    std::vector<std::string> out;
+    for (std::string l; std::getline(f, l);) out.push_back(l);
+    return out;
+  }
+  std::string LogText() const {
+    std::string all;
+    for (const auto& l : Log()) all += l + "\n";
+    return all;
+  }
+  bool Logged(const std::string& line) const {
+    auto log = Log();
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+  std::string Lines() const {
+    std::string all;
+    for (const auto& l : rep_.lines) all += l + "\n";
+    return all;
+  }
+  bool HasLine(const std::string& part) const {
+    for (const auto& l : rep_.lines)
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
+  void AppendProfile(const std::string& line) {
+    std::ofstream(dev_.dir() / "profile.txt", std::ios::app) << line << "\n";
+    ASSERT_TRUE(dev_.device()->ReloadProfile());
+  }
+
+  quilmo::test::TestDevice dev_;
+  ce::BootOptions opt_;
+  ce::BootReport rep_;
+  FakeStore store_;
+};
+
+TEST_F(DeviceClockTest, SleepOfAllProcessesJumpsTheClock) {
+  Install(u"\\Windows\\Sleeper.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Sleeper.exe", u"log a; sleep 3600000; log b; sleep 86400000; log c", opt_, &rep_))
+      << Lines();
+  EXPECT_TRUE(Logged("Sleeper.exe 2006-03-07 09:00:00 a")) << LogText();
+  EXPECT_TRUE(Logged("Sleeper.exe 2006-03-07 10:00:00 b")) << LogText();
+  EXPECT_TRUE(Logged("Sleeper.exe 2006-03-08 10:00:00 c")) << LogText();
+  EXPECT_TRUE(ce::DeviceClockEverDriven());
+  EXPECT_FALSE(ce::DeviceClockDriven()) << "the clock is still taken after the run";
+}
+
+TEST_F(DeviceClockTest, ClockWaitsWhileAnyProcessWorks) {
+  Install(u"\\Windows\\Sleeper.exe");
+  Install(u"\\Windows\\Worker.exe");
+  // The sleeper's hour passes only once the worker waits too; the worker's
+  // own second of sleep then comes first.
+  ASSERT_TRUE(ce::RunOnDevice(u"Sleeper.exe",
+                              u"start Worker.exe work 700|log worked|sleep 1000|log slept; sleep 3600000; log woke",
+                              opt_, &rep_))
+      << Lines();
+  EXPECT_TRUE(Logged("Worker.exe 2006-03-07 09:00:00 worked")) << LogText();
+  EXPECT_TRUE(Logged("Worker.exe 2006-03-07 09:00:01 slept")) << LogText();
+  EXPECT_TRUE(Logged("Sleeper.exe 2006-03-07 10:00:00 woke")) << LogText();
+}
+
+TEST_F(DeviceClockTest, PostedMessageIsHandledBeforeTheClockMoves) {
+  // The poster sleeps an hour right after each broadcast: every listener
+  // still gets it at the time it was posted (a jump taken while a message
+  // waits would show the later hour).
+  Install(u"\\Windows\\Poster.exe");
+  std::u16string steps;
+  for (int i = 1; i <= 8; ++i) {
+    const std::u16string name = u"L" + ce::FromUtf8(std::to_string(i)) + u".exe";
+    Install(u"\\Windows\\" + name);
+    steps += u"start " + name + u" window ClockTestGo|window ClockTestGo|window ClockTestGo; ";
+  }
+  steps += u"sleep 2000; post ClockTestGo; sleep 3600000; post ClockTestGo; sleep 3600000; post ClockTestGo";
+  ASSERT_TRUE(ce::RunOnDevice(u"Poster.exe", steps, opt_, &rep_)) << Lines();
+  for (int i = 1; i <= 8; ++i) {
+    const std::string name = "L" + std::to_string(i) + ".exe ";
+    EXPECT_TRUE(Logged(name + "2006-03-07 09:00:02 got ClockTestGo")) << LogText();
+    EXPECT_TRUE(Logged(name + "2006-03-07 10:00:02 got ClockTestGo")) << LogText();
+    EXPECT_TRUE(Logged(name + "2006-03-07 11:00:02 got ClockTestGo")) << LogText();
+  }
+}
+
+TEST_F(DeviceClockTest, TimersAndWaitsForProcessesCountOnTheDeviceClock) {
+  Install(u"\\Windows\\Timer.exe");
+  Install(u"\\Windows\\Parent.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Parent.exe", u"spawn Timer.exe timer 600000 3; log child ended", opt_, &rep_))
+      << Lines();
+  EXPECT_TRUE(Logged("Timer.exe 2006-03-07 09:10:00 tick 1")) << LogText();
+  EXPECT_TRUE(Logged("Timer.exe 2006-03-07 09:30:00 tick 3")) << LogText();
+  EXPECT_TRUE(Logged("Parent.exe 2006-03-07 09:30:00 child ended")) << LogText();
+  EXPECT_TRUE(HasLine("2006-03-07 09:00:00 pid ")) << Lines();
+  EXPECT_TRUE(HasLine("\\Windows\\Timer.exe ended: exit 0")) << Lines();
+}
+
+TEST_F(DeviceClockTest, RunUntilAnEndTimeLeavesWaitingProgramsRunning) {
+  Install(u"\\Windows\\Stays.exe");
+  opt_.untilMs = At("2006-03-14 09:00:00");
+  ASSERT_TRUE(ce::RunOnDevice(u"Stays.exe", u"log up; window ClockTestQuit", opt_, &rep_)) << Lines();
+  EXPECT_TRUE(rep_.reachedEnd);
+  EXPECT_EQ(rep_.leftRunning, 1);
+  EXPECT_TRUE(HasLine("run: the device clock reached 2006-03-14 09:00:00")) << Lines();
+  EXPECT_TRUE(HasLine("1 process(es) go on running: pid ")) << Lines();
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  EXPECT_EQ(now.wDay, 14);
+  EXPECT_EQ(now.wHour, 9);
+
+  // The next run finds it running from before, and the message ends it.
+  rep_ = {};
+  opt_.untilMs = At("2006-03-14 10:00:00");
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_TRUE(HasLine("Stays.exe \"log up; window ClockTestQuit\" was running before this run")) << Lines();
+  EXPECT_EQ(rep_.leftRunning, 1);
+  ASSERT_TRUE(PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(u"ClockTestQuit"), 0, 0));
+  rep_ = {};
+  opt_.untilMs.reset();
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_TRUE(HasLine("run: the device is idle")) << Lines();
+  EXPECT_TRUE(Logged("Stays.exe 2006-03-14 10:00:00 got ClockTestQuit")) << LogText();
+}
+
+TEST_F(DeviceClockTest, WithoutAnEndTimeAWaitForEverKeepsHostTime) {
+  Install(u"\\Windows\\Forever.exe");
+  opt_.runTimeoutMs = 1500;
+  EXPECT_FALSE(ce::RunOnDevice(u"Forever.exe", u"window ClockTestNever", opt_, &rep_));
+  EXPECT_TRUE(rep_.timedOut);
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  EXPECT_EQ(now.wHour, 9);
+  EXPECT_EQ(now.wMinute, 0);
+}
+
+TEST_F(DeviceClockTest, PowerKeyTurnsOffAndAnOnStateWakesUp) {
+  Install(u"\\Windows\\Keys.exe");
+  Install(u"\\Windows\\Woken.exe");
+  store_.eventProgram = u"Woken.exe";
+  store_.eventCommand = u"log woken";
+  ASSERT_TRUE(ce::RunOnDevice(u"Keys.exe",
+                              u"key 0xDF up; sleep 1000; key 0xDF; sleep 1000; key 0xDF; sleep 1000; power on;"
+                              u" sleep 1000; power suspend; sleep 1000; power useridle; sleep 1000",
+                              opt_, &rep_))
+      << Lines();
+  std::string lines = Lines();
+  // Key up does nothing; the second press finds the device off already.
+  const std::string pressed = "2006-03-07 09:00:01 power: off (the power key, pressed by pid ";
+  size_t off = lines.find(pressed);
+  ASSERT_NE(off, std::string::npos) << lines;
+  EXPECT_EQ(lines.find("power: off (the power key", off + pressed.size()), std::string::npos) << lines;
+  EXPECT_TRUE(HasLine("2006-03-07 09:00:03 power: on (SetSystemPowerState \"on\" by pid ")) << lines;
+  EXPECT_TRUE(HasLine("2006-03-07 09:00:04 power: off (SetSystemPowerState \"suspend\" by pid ")) << lines;
+  EXPECT_TRUE(HasLine("2006-03-07 09:00:05 power: on (SetSystemPowerState \"useridle\" by pid ")) << lines;
+  EXPECT_EQ(std::count(store_.calls.begin(), store_.calls.end(), "event 11"), 2) << lines;
+  EXPECT_TRUE(Logged("Woken.exe 2006-03-07 09:00:03 woken")) << LogText();
+  EXPECT_TRUE(Logged("Woken.exe 2006-03-07 09:00:05 woken")) << LogText();
+}
+
+TEST_F(DeviceClockTest, DueNotificationWakesTheDeviceAndWaitsForTheWakeUpPrograms) {
+  Install(u"\\Windows\\Keys.exe");
+  Install(u"\\Windows\\Woken.exe");
+  Install(u"\\Windows\\Timed.exe");
+  store_.eventProgram = u"Woken.exe";
+  store_.eventCommand = u"log woken; sleep 5000; log wake-up done";
+  store_.timedProgram = u"Timed.exe";
+  store_.timedCommand = u"log timed";
+  store_.due = {At("2006-03-08 02:00:00"), At("2006-03-09 02:00:00")};
+  opt_.untilMs = At("2006-03-09 12:00:00");
+  ASSERT_TRUE(ce::RunOnDevice(u"Keys.exe", u"key 0xDF", opt_, &rep_)) << Lines();
+  EXPECT_TRUE(HasLine("2006-03-08 02:00:00 power: on (a timed notification is due)")) << Lines();
+  EXPECT_TRUE(Logged("Woken.exe 2006-03-08 02:00:00 woken")) << LogText();
+  EXPECT_TRUE(Logged("Timed.exe 2006-03-08 02:00:05 timed")) << LogText();
+  // On the second day the device is on: no wake-up.
+  EXPECT_TRUE(Logged("Timed.exe 2006-03-09 02:00:00 timed")) << LogText();
+  EXPECT_EQ(store_.calls, (std::vector<std::string>{"event 11", "timed", "timed"}));
+}
+
+TEST_F(DeviceClockTest, WakeUpWaitsAtMostThirtySecondsForItsPrograms) {
+  Install(u"\\Windows\\Woken.exe");
+  Install(u"\\Windows\\Timed.exe");
+  store_.eventProgram = u"Woken.exe";
+  store_.eventCommand = u"sleep 600000; log wake-up done";
+  store_.timedProgram = u"Timed.exe";
+  store_.timedCommand = u"log timed";
+  store_.due = {At("2006-03-07 12:00:00")};
+  ASSERT_TRUE(ce::SetDevicePower(false, "the test"));
+  opt_.untilMs = At("2006-03-07 13:00:00");
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_TRUE(Logged("Timed.exe 2006-03-07 12:00:30 timed")) << LogText();
+  EXPECT_TRUE(Logged("Woken.exe 2006-03-07 12:10:00 wake-up done")) << LogText();
+  EXPECT_TRUE(HasLine("2006-03-07 12:00:30 wake-up: the programs of event 11 still run after 30 s")) << Lines();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeviceClockTest, IdleOffTurnsTheDeviceOffAndInputRestartsIt) {
+  AppendProfile("idle_off_minutes = 3");
+  Install(u"\\Windows\\Keys.exe");
+  opt_.untilMs = At("2006-03-07 09:30:00");
+  ASSERT_TRUE(ce::RunOnDevice(u"Keys.exe", u"sleep 120000; key 1; sleep 600000; power on; sleep 60000; idlereset",
+                              opt_, &rep_))
+      << Lines();
+  // 09:02 key, off at 09:05; on at 09:12, reset at 09:13, off at 09:16.
+  EXPECT_TRUE(HasLine("2006-03-07 09:05:00 power: off (idle for 3 minutes)")) << Lines();
+  EXPECT_TRUE(HasLine("2006-03-07 09:12:00 power: on (SetSystemPowerState \"on\" by pid")) << Lines();
+  EXPECT_TRUE(HasLine("2006-03-07 09:16:00 power: off (idle for 3 minutes)")) << Lines();
+  EXPECT_FALSE(ce::DeviceIsOn());
+}
+
+TEST_F(DeviceClockTest, BatteryDrainsWithDeviceTimeInWholePercent) {
+  AppendProfile("battery_percent = 40");
+  AppendProfile("battery_ac = off");
+  AppendProfile("battery_drain = 2");
+  Install(u"\\Windows\\Meter.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Meter.exe",
+                              u"battery; sleep 1740000; battery; sleep 120000; battery; sleep 19800000; battery", opt_,
+                              &rep_))
+      << Lines();
+  EXPECT_TRUE(Logged("Meter.exe 2006-03-07 09:00:00 battery 40 ac 0")) << LogText();
+  EXPECT_TRUE(Logged("Meter.exe 2006-03-07 09:29:00 battery 39 ac 0")) << LogText();  // 39.03
+  EXPECT_TRUE(Logged("Meter.exe 2006-03-07 09:31:00 battery 38 ac 0")) << LogText();  // 38.97: rounded down
+  EXPECT_TRUE(Logged("Meter.exe 2006-03-07 15:01:00 battery 27 ac 0")) << LogText();
+
+  // On AC the charge stands still.
+  ASSERT_TRUE(ce::SetDeviceBattery(50, true));
+  rep_ = {};
+  ASSERT_TRUE(ce::RunOnDevice(u"Meter.exe", u"sleep 36000000; battery", opt_, &rep_)) << Lines();
+  EXPECT_TRUE(Logged("Meter.exe 2006-03-08 01:01:00 battery 50 ac 1")) << LogText();
+  SYSTEM_POWER_STATUS_EX s{};
+  EXPECT_FALSE(GetSystemPowerStatusEx(nullptr, TRUE));
+  ASSERT_TRUE(GetSystemPowerStatusEx(&s, TRUE));
+  EXPECT_EQ(s.BatteryFlag, BATTERY_FLAG_CHARGING);
+  EXPECT_EQ(s.BatteryLifeTime, BATTERY_LIFE_UNKNOWN);
+  ASSERT_TRUE(ce::SetDeviceBattery(3, false, 1));
+  ASSERT_TRUE(GetSystemPowerStatusEx(&s, TRUE));
+  EXPECT_EQ(s.BatteryFlag, BATTERY_FLAG_CRITICAL);
+  EXPECT_EQ(s.BatteryLifeTime, 3u * 3600);
+  EXPECT_EQ(s.BatteryFullLifeTime, 100u * 3600);
+}
+
+TEST_F(DeviceClockTest, RunStopsPastOneHundredStartsInADeviceMinute) {
+  Install(u"\\Windows\\Chain.exe");
+  EXPECT_FALSE(ce::RunOnDevice(u"Chain.exe", u"chain", opt_, &rep_));
+  EXPECT_TRUE(rep_.startLimitReached);
+  EXPECT_TRUE(HasLine(" programs started within one minute of device time (since 2006-03-07 09:00:00), "
+                      "more than 100: a program keeps starting programs; the run stops"))
+      << Lines();
+  EXPECT_TRUE(ce::ListDeviceProcesses().back().resident) << "a device process outlived the run";
+
+  // A hundred starts spread over more than a minute are fine.
+  rep_ = {};
+  opt_.maxStartsPerMinute = 3;
+  Install(u"\\Windows\\Short.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Short.exe", u"start Short.exe|exit 0; sleep 30000; start Short.exe|exit 0;"
+                                            u" sleep 31000; start Short.exe|exit 0",
+                              opt_, &rep_))
+      << Lines();
+  EXPECT_FALSE(rep_.startLimitReached);
+}
+
+TEST_F(DeviceClockTest, QueuedEventsFireAndABootTellsTheStore) {
+  Install(u"\\Windows\\Woken.exe");
+  store_.eventProgram = u"Woken.exe";
+  store_.eventCommand = u"log event";
+  ASSERT_TRUE(ce::QueueNotificationEvent(10));
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(store_.calls, (std::vector<std::string>{"event 10"}));
+  EXPECT_TRUE(HasLine("2006-03-07 09:00:00 event 10 signalled")) << Lines();
+  EXPECT_TRUE(Logged("Woken.exe 2006-03-07 09:00:00 event")) << LogText();
+
+  // A boot is no wake-up, even from off.
+  store_.calls.clear();
+  ASSERT_TRUE(ce::SetDevicePower(false, "the test"));
+  rep_ = {};
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(store_.calls, (std::vector<std::string>{"boot"}));
+  EXPECT_TRUE(HasLine("power: on (the boot)")) << Lines();
+  EXPECT_TRUE(ce::DeviceIsOn());
+}
+
+TEST_F(DeviceClockTest, DeviceLeftDownBySpentResetBudgetBootsBeforeTheNextRun) {
+  Install(u"\\Windows\\Resetter.exe");
+  Install(u"\\Windows\\Later.exe");
+  opt_.maxResets = 0;
+  EXPECT_FALSE(ce::RunOnDevice(u"Resetter.exe", u"power reset", opt_, &rep_));
+  EXPECT_TRUE(rep_.resetBudgetSpent);
+  EXPECT_TRUE(ce::DeviceIsDown());
+  rep_ = {};
+  ASSERT_TRUE(ce::RunOnDevice(u"Later.exe", u"log after", opt_, &rep_)) << Lines();
+  EXPECT_EQ(rep_.boots, 1);
+  EXPECT_TRUE(HasLine("run: the device is down (a spent reset budget left it off): booting it")) << Lines();
+  EXPECT_FALSE(ce::DeviceIsDown());
+  ASSERT_FALSE(rep_.started.empty());
+  EXPECT_EQ(rep_.started.back().program, u"\\Windows\\Later.exe");
+  EXPECT_EQ(rep_.started.back().boot, 1);
+  EXPECT_TRUE(Logged("Later.exe 2006-03-07 09:00:00 after")) << LogText();
+}
+
+TEST_F(DeviceClockTest, WaitBegunBetweenRunsTakesPartInTheNextRun) {
+  Install(u"\\Windows\\Boot.exe");
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_));  // the device's clock has been driven
+  // Started from the host side between runs, it sleeps an hour.
+  const std::u16string cmd = u"sleep 3600000; log woke";
+  Install(u"\\Windows\\Between.exe");
+  ASSERT_TRUE(quilmo::test::ReturnsInChild([cmd] {
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(u"Between.exe", cmd.c_str(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi))
+      _exit(1);
+  }));
+  rep_ = {};
+  opt_.untilMs = At("2006-03-07 11:00:00");
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_TRUE(Logged("Between.exe 2006-03-07 10:00:00 woke")) << LogText();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeviceClockTest, LocalTimesOfARunFollowTheZonesDaylightTime) {
+  AppendProfile("timezone = EST5EDT,M3.2.0,M11.1.0");
+  SYSTEMTIME st{2007, 3, 0, 11, 6, 30, 0, 0};  // 01:30 EST
+  ASSERT_TRUE(SetSystemTime(&st));
+  Install(u"\\Windows\\Sleeper.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Sleeper.exe", u"log a; sleep 3600000; log b; key 0xDF", opt_, &rep_)) << Lines();
+  EXPECT_TRUE(Logged("Sleeper.exe 2007-03-11 01:30:00 a")) << LogText();
+  EXPECT_TRUE(Logged("Sleeper.exe 2007-03-11 03:30:00 b")) << LogText();
+  EXPECT_TRUE(HasLine("2007-03-11 03:30:00 power: off (the power key")) << Lines();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeviceClockTest, TimePassedBySettingTheClockFiresLateAtTheNextRun) {
+  Install(u"\\Windows\\Timed.exe");
+  store_.timedProgram = u"Timed.exe";
+  store_.timedCommand = u"log timed";
+  store_.due = {At("2006-03-07 09:30:00")};
+  SYSTEMTIME st{2006, 3, 2, 7, 9, 41, 0, 0};
+  ASSERT_TRUE(SetSystemTime(&st));
+  EXPECT_TRUE(store_.calls.empty());
+  opt_.untilMs = At("2006-03-07 09:41:00");
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(store_.calls, (std::vector<std::string>{"timed"}));
+  EXPECT_TRUE(Logged("Timed.exe 2006-03-07 09:41:00 timed")) << LogText();
+  EXPECT_TRUE(HasLine("2006-03-07 09:41:00 notification fires")) << Lines();
+}
+
+}  // namespace

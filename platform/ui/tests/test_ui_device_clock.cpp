@@ -1,0 +1,42 @@
+// The layer's loops on a device whose clock a kernel drives: they wait for
+// their timers in the layer instead of moving the clock themselves.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ce/time.h"
+#include "cesim/boot.h"
+#include "testkit/TestDevice.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Install(const quilmo::test::TestDevice& dev, std::u16string_view path, const char* from) {
+  fs::path host = dev.Host(path);
+  fs::create_directories(host.parent_path());
+  fs::copy_file(from, host, fs::copy_options::overwrite_existing);
+}
+
+TEST(UiDeviceClock, LoopWaitsForItsTimerWhileAnotherProgramWorks) {
+  quilmo::test::TestDevice dev;
+  Install(dev, u"\\Windows\\Ticker.exe", CEUI_TIMERPROG);
+  Install(dev, u"\\Windows\\Worker.exe", CECLOCK_TESTPROG);
+  SYSTEMTIME st{2006, 3, 2, 7, 9, 0, 0, 0};
+  ASSERT_TRUE(SetSystemTime(&st));
+  ce::BootOptions opt;
+  opt.runTimeoutMs = 60000;
+  ce::BootReport rep;
+  // The worker works 1.5 s of host time; a loop that jumped to its timers
+  // would have passed all three ticks by then.
+  ASSERT_TRUE(ce::RunOnDevice(u"Worker.exe", u"start Ticker.exe 1000 3; work 1500; log worked", opt, &rep));
+  EXPECT_EQ(dev.ReadFile(u"\\uiclock.log"), "tick 1 09:00:01\ntick 2 09:00:02\ntick 3 09:00:03\n");
+  EXPECT_EQ(dev.ReadFile(u"\\clocktest.log"), "Worker.exe 2006-03-07 09:00:01 worked\n");
+
+  // With nothing else working, the ticks take no host time to speak of.
+  ASSERT_TRUE(ce::RunOnDevice(u"Ticker.exe", u"3600000 2", opt, &rep));
+  EXPECT_EQ(dev.ReadFile(u"\\uiclock.log"),
+            "tick 1 09:00:01\ntick 2 09:00:02\ntick 3 09:00:03\ntick 1 10:00:03\ntick 2 11:00:03\n");
+}
+
+}  // namespace

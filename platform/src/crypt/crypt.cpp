@@ -50,6 +50,10 @@ struct Hash {
 struct Key {
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx{nullptr,
                                                                      EVP_CIPHER_CTX_free};
+  // The state as the key sets it, kept to start each run from: a copy of
+  // it is far cheaper than running the key schedule again.
+  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> keyed{nullptr,
+                                                                       EVP_CIPHER_CTX_free};
   BYTE key[kMaxRc4KeySize] = {};
   DWORD keyLength = 0;
   bool running = false;  // a run is open: the state is no longer the key's
@@ -108,7 +112,7 @@ bool FinishHash(Hash& hash) {
 // Sets the RC4 state back to the key.
 bool Rekey(Key& key) {
   key.running = false;
-  return EVP_EncryptInit_ex(key.ctx.get(), nullptr, nullptr, key.key, nullptr) == 1;
+  return EVP_CIPHER_CTX_copy(key.ctx.get(), key.keyed.get()) == 1;
 }
 
 BOOL MakeKey(const BYTE* bytes, DWORD length, HCRYPTKEY* phKey) {
@@ -116,12 +120,14 @@ BOOL MakeKey(const BYTE* bytes, DWORD length, HCRYPTKEY* phKey) {
   if (!lib.rc4) return Fail(NTE_FAIL);
   auto key = std::make_shared<Key>();
   key->ctx.reset(EVP_CIPHER_CTX_new());
-  if (!key->ctx) return Fail(NTE_NO_MEMORY);
+  key->keyed.reset(EVP_CIPHER_CTX_new());
+  if (!key->ctx || !key->keyed) return Fail(NTE_NO_MEMORY);
   std::memcpy(key->key, bytes, length);
   key->keyLength = length;
-  if (EVP_EncryptInit_ex(key->ctx.get(), lib.rc4, nullptr, nullptr, nullptr) != 1 ||
-      EVP_CIPHER_CTX_set_key_length(key->ctx.get(), static_cast<int>(length)) != 1 ||
-      !Rekey(*key))
+  EVP_CIPHER_CTX* keyed = key->keyed.get();
+  if (EVP_EncryptInit_ex(keyed, lib.rc4, nullptr, nullptr, nullptr) != 1 ||
+      EVP_CIPHER_CTX_set_key_length(keyed, static_cast<int>(length)) != 1 ||
+      EVP_EncryptInit_ex(keyed, nullptr, nullptr, key->key, nullptr) != 1 || !Rekey(*key))
     return Fail(NTE_FAIL);
   *phKey = Add(key);
   return TRUE;

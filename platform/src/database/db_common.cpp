@@ -145,12 +145,9 @@ std::vector<DefRow> LoadDefs(Store* s, CEOID db) {
 }
 
 void CountRecords(Store* s, CEOID db, DWORD* count, DWORD* bytes) {
-  Query q(s->Prep("SELECT count(*), coalesce(sum(length(data)), 0) FROM record WHERE db = ?"));
+  if (s->RecordStats(db, count, bytes)) return;
   *count = 0;
   *bytes = 0;
-  if (!q.Bind(1, db).Step()) return;
-  *count = static_cast<DWORD>(q.Int(0));
-  *bytes = static_cast<DWORD>(std::min<int64_t>(q.Int(1), 0xFFFFFFFF));
 }
 
 namespace {

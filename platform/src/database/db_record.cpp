@@ -13,7 +13,7 @@ constexpr size_t kAlign = 8;
 size_t Aligned(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
 // Bytes a value takes in the data part of the read buffer.
-size_t DataBytes(const Prop& p) {
+size_t DataBytes(const PropView& p) {
   switch (TypeFromPropID(p.id)) {
     case CEVT_LPWSTR:
       return Aligned(p.value.size() + sizeof(WCHAR));
@@ -75,12 +75,12 @@ bool TypeAllowed(WORD type, bool edb) {
 
 bool IsAutoType(WORD type) { return type == CEVT_AUTO_I4 || type == CEVT_AUTO_I8; }
 
-bool Decode(std::string_view blob, std::vector<Prop>* out) {
+bool DecodeViews(std::string_view blob, std::vector<PropView>* out) {
   out->clear();
   size_t at = 0;
   while (at < blob.size()) {
     if (blob.size() - at < 8) return false;
-    Prop p;
+    PropView p;
     p.id = le::Get32(blob, at);
     const uint32_t n = le::Get32(blob, at + 4);
     at += 8;
@@ -89,10 +89,19 @@ bool Decode(std::string_view blob, std::vector<Prop>* out) {
     if (fixed < 0 || (fixed > 0 && n != static_cast<uint32_t>(fixed))) return false;
     if (TypeFromPropID(p.id) == CEVT_LPWSTR && n % 2) return false;
     if (out->size() == 0xFFFF) return false;  // more than a WORD can count
-    p.value.assign(blob.substr(at, n));
+    p.value = blob.substr(at, n);
     at += n;
-    out->push_back(std::move(p));
+    out->push_back(p);
   }
+  return true;
+}
+
+bool Decode(std::string_view blob, std::vector<Prop>* out) {
+  out->clear();
+  std::vector<PropView> views;
+  if (!DecodeViews(blob, &views)) return false;
+  out->reserve(views.size());
+  for (const PropView& v : views) out->push_back(Prop{v.id, std::string(v.value)});
   return true;
 }
 
@@ -162,19 +171,19 @@ bool FromValue(const CEPROPVAL& v, Prop* out, DWORD* error) {
   return false;
 }
 
-size_t BufferSize(const std::vector<const Prop*>& props) {
+size_t BufferSize(const std::vector<const PropView*>& props) {
   size_t n = Aligned(props.size() * sizeof(CEPROPVAL));
-  for (const Prop* p : props)
+  for (const PropView* p : props)
     if (p) n += DataBytes(*p);
   return n;
 }
 
-void FillBuffer(const std::vector<const Prop*>& props, const std::vector<CEPROPID>& ids, BYTE* buffer) {
+void FillBuffer(const std::vector<const PropView*>& props, const std::vector<CEPROPID>& ids, BYTE* buffer) {
   auto* vals = reinterpret_cast<CEPROPVAL*>(buffer);
   BYTE* data = buffer + Aligned(props.size() * sizeof(CEPROPVAL));
   for (size_t i = 0; i < props.size(); ++i) {
     CEPROPVAL v{};
-    const Prop* p = props[i];
+    const PropView* p = props[i];
     if (!p) {
       v.propid = ids[i];
       v.wFlags = CEDB_PROPNOTFOUND;
@@ -182,7 +191,7 @@ void FillBuffer(const std::vector<const Prop*>& props, const std::vector<CEPROPI
       continue;
     }
     v.propid = p->id;
-    const std::string& b = p->value;
+    const std::string_view b = p->value;
     switch (TypeFromPropID(p->id)) {
       case CEVT_I2:
         v.val.iVal = static_cast<SHORT>(le::Get16(b, 0));

@@ -27,6 +27,12 @@ struct Prop {
   std::string value;  // the stored value bytes
 };
 
+// A property as it lies in a stored record (valid while the record is).
+struct PropView {
+  CEPROPID id = 0;
+  std::string_view value;
+};
+
 // Size of a fixed value type in bytes; 0 for texts and blobs, -1 for a type
 // no generation knows.
 int FixedSize(WORD type);
@@ -36,6 +42,8 @@ bool IsAutoType(WORD type);
 
 // Parses a stored record; false when it is malformed.
 bool Decode(std::string_view blob, std::vector<Prop>* out);
+// The same without copying the values out of the record.
+bool DecodeViews(std::string_view blob, std::vector<PropView>* out);
 std::string Encode(const std::vector<Prop>& props);
 
 // A caller's value as stored bytes; false (with *error) for a value that
@@ -45,7 +53,7 @@ bool FromValue(const CEPROPVAL& v, Prop* out, DWORD* error);
 // The read buffer: the CEPROPVAL array followed by the data its texts and
 // blobs point to, each piece 8-byte aligned. A null props[i] makes entry i
 // a not-found entry for ids[i] (ids may be empty when none is null).
-size_t BufferSize(const std::vector<const Prop*>& props);
-void FillBuffer(const std::vector<const Prop*>& props, const std::vector<CEPROPID>& ids, BYTE* buffer);
+size_t BufferSize(const std::vector<const PropView*>& props);
+void FillBuffer(const std::vector<const PropView*>& props, const std::vector<CEPROPID>& ids, BYTE* buffer);
 
 }  // namespace ce::db

@@ -382,6 +382,20 @@ const std::string* Store::RecordData(CEOID db, CEOID record, DWORD* error) {
   return it == c.data.end() ? nullptr : &it->second;
 }
 
+bool Store::RecordStats(CEOID db, DWORD* count, DWORD* bytes) {
+  DbCache& c = cache_[db];
+  if (!c.counted) {
+    Query q(Prep("SELECT count(*), coalesce(sum(length(data)), 0) FROM record WHERE db = ?"));
+    if (!q.Bind(1, db).Step()) return false;
+    c.recordCount = static_cast<DWORD>(q.Int(0));
+    c.recordBytes = static_cast<DWORD>(std::min<int64_t>(q.Int(1), 0xFFFFFFFF));
+    c.counted = counterFd_ >= 0;
+  }
+  *count = c.recordCount;
+  *bytes = c.recordBytes;
+  return true;
+}
+
 bool Store::Flush() {
   int fd = open(host_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;

@@ -28,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ce/database.h"
@@ -122,6 +123,9 @@ class Store {
   // The stored properties of a record of db; null when it is gone or on a
   // read failure (*error then set).
   const std::string* RecordData(CEOID db, CEOID record, DWORD* error);
+  // The record count and stored bytes of a database; false on a read
+  // failure.
+  bool RecordStats(CEOID db, DWORD* count, DWORD* bytes);
 
  private:
   bool Exec(const char* sql);
@@ -140,8 +144,11 @@ class Store {
   struct DbCache {
     bool ordered = false;
     std::vector<CEOID> order;
-    std::map<CEOID, std::string> data;
+    std::unordered_map<CEOID, std::string> data;
     size_t bytes = 0;
+    bool counted = false;
+    DWORD recordCount = 0;
+    DWORD recordBytes = 0;
   };
   int counterFd_ = -1;
   uint32_t counter_ = 0;

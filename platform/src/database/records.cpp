@@ -77,7 +77,7 @@ int64_t PositionOf(const std::vector<CEOID>& order, uint64_t cursor) {
 
 // Puts the read's properties into the caller's buffer, growing it when
 // allowed.
-bool DeliverBuffer(const std::vector<const Prop*>& props, const std::vector<CEPROPID>& ids, DWORD dwFlags,
+bool DeliverBuffer(const std::vector<const PropView*>& props, const std::vector<CEPROPID>& ids, DWORD dwFlags,
                    LPBYTE* lplpBuffer, LPDWORD lpcbBuffer) {
   const size_t need = BufferSize(props);
   if (need > 0xFFFFFFFFu) return Fail(ERROR_OUTOFMEMORY, false);
@@ -223,18 +223,19 @@ CEOID CeReadRecordPropsEx(HANDLE hDatabase, DWORD dwFlags, LPWORD lpcPropID, CEP
   const CEOID rec = (*order)[at];
   const std::string* data = s->RecordData(h->oid, rec, &err);
   if (!data) return Fail(err != ERROR_SUCCESS ? err : MissError(s, *h), CEOID{0});
-  std::vector<Prop> props;
-  if (!Decode(*data, &props)) return Fail(ERROR_FILE_CORRUPT, CEOID{0});
-  std::vector<const Prop*> chosen;
+  std::vector<PropView> props;
+  if (!DecodeViews(*data, &props)) return Fail(ERROR_FILE_CORRUPT, CEOID{0});
+  std::vector<const PropView*> chosen;
   std::vector<CEPROPID> ids;
   if (rgPropID) {
     ids.assign(rgPropID, rgPropID + *lpcPropID);
     for (CEPROPID id : ids) {
-      auto it = std::find_if(props.begin(), props.end(), [&](const Prop& p) { return p.id == id; });
+      auto it = std::find_if(props.begin(), props.end(), [&](const PropView& p) { return p.id == id; });
       chosen.push_back(it == props.end() ? nullptr : &*it);
     }
   } else {
-    for (const Prop& p : props) chosen.push_back(&p);
+    chosen.reserve(props.size());
+    for (const PropView& p : props) chosen.push_back(&p);
   }
   if (!chosen.empty() && !DeliverBuffer(chosen, ids, dwFlags, lplpBuffer, lpcbBuffer)) return 0;
   *lpcPropID = static_cast<WORD>(chosen.size());

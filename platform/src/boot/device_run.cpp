@@ -175,10 +175,15 @@ bool Runner::StartLimitReached() {
   return true;
 }
 
+bool Runner::WakeUpProgramsEnded() const {
+  for (DWORD pid : wake_.pids)
+    if (!Ended(pid)) return false;
+  return true;
+}
+
 void Runner::WakeUpStep() {
   if (wake_.active) {
-    bool allEnded = true;
-    for (DWORD pid : wake_.pids) allEnded = allEnded && Ended(pid);
+    const bool allEnded = WakeUpProgramsEnded();
     if (allEnded || DeviceNowMs() >= wake_.untilMs) {
       if (!allEnded) Event("wake-up: the programs of event 11 still run after 30 s; the timed notifications go on");
       wake_ = WakeUp{};
@@ -216,7 +221,10 @@ void Runner::IdleOffStep() {
 int64_t Runner::KernelDeadline() {
   int64_t due = clock::kNoDeadline;
   if (wake_.active) {
-    due = wake_.untilMs;
+    // Programs that ended since the last step (a quick one may end before
+    // the kernel first sees it live) leave no process to wait for: the
+    // timed notifications are due now, not at the end of the wait.
+    due = WakeUpProgramsEnded() ? DeviceNowMs() : wake_.untilMs;
   } else if (pendingWakeUps_ == 0) {
     if (std::optional<int64_t> next = DeviceNotificationStore().NextDueMs(dev_)) due = std::min(due, *next);
   }

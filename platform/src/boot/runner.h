@@ -125,6 +125,8 @@ class Runner : private NotificationKernelPort {
   void ReportProcesses();
   bool StartLimitReached();
   void WakeUpStep();
+  // Whether every program the active wake-up started has ended.
+  bool WakeUpProgramsEnded() const;
   void TimedNotificationStep();
   void IdleOffStep();
   // The kernel's own next deadline: a notification, idle-off, the end of

@@ -2,19 +2,16 @@
 // device's notification queue, and how a timed notification fires exactly
 // once across resets and a killed kernel.
 //
-// Firing a timed notification, in this order:
-//   1. record the firing in device.db (notify_firing: the handle, its due
-//      time, the program and command line, and the last row of the
-//      process table);
-//   2. start the program;
-//   3. record the start (started = 1);
-//   4. remove the notification from the queue;
-//   5. forget the firing.
-// A kernel that stopped between 1 and 5 leaves the firing recorded. The
-// next boot, and the next firing, settle it first: when the program was
-// started (the start recorded, or a row for that program and command line
-// after the recorded last row of the process table) the notification is
-// only removed; otherwise it fires once now, unless it was cleared since.
+// Firing a timed notification records the firing in device.db first
+// (notify_firing: the handle, its due time, the program and command line,
+// and the last row of the process table), then starts the program, marks
+// the firing started, removes the notification from the queue and only
+// then forgets the firing. A kernel that stopped anywhere in between leaves
+// the firing recorded; the next boot, and the next firing, settle it first.
+// When the program was started (the start recorded, or a row for that
+// program and command line after the recorded last row of the process
+// table) the notification is only removed; otherwise it fires once now,
+// unless it was cleared since.
 #include "notify/notify_store.h"
 
 #include <fcntl.h>

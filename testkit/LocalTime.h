@@ -5,13 +5,14 @@
 
 namespace quilmo::test {
 
-inline SYSTEMTIME At(int y, int mo, int d, int h, int mi) {
+inline SYSTEMTIME At(int y, int mo, int d, int h, int mi, int s = 0) {
   SYSTEMTIME st{};
   st.wYear = static_cast<WORD>(y);
   st.wMonth = static_cast<WORD>(mo);
   st.wDay = static_cast<WORD>(d);
   st.wHour = static_cast<WORD>(h);
   st.wMinute = static_cast<WORD>(mi);
+  st.wSecond = static_cast<WORD>(s);
   return st;
 }
 

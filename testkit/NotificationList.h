@@ -1,4 +1,4 @@
-// The device's user notifications as the scheduling tests look at them.
+// The device's user notifications as tests register and look at them.
 #pragma once
 
 #include <cstdio>
@@ -8,7 +8,30 @@
 #include "ce/notify.h"
 #include "ce/text.h"
 
-namespace schedtest {
+namespace quilmo::test {
+
+// Triggers as the product fills them: a timed one (start = end) and an
+// event one.
+inline CE_NOTIFICATION_TRIGGER TimedTrigger(const char16_t* app, const char16_t* args, const SYSTEMTIME& at) {
+  CE_NOTIFICATION_TRIGGER t{};
+  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
+  t.dwType = CNT_TIME;
+  t.lpszApplication = const_cast<WCHAR*>(app);
+  t.lpszArguments = const_cast<WCHAR*>(args);
+  t.stStartTime = t.stEndTime = at;
+  return t;
+}
+
+inline CE_NOTIFICATION_TRIGGER EventTrigger(const char16_t* app, const char16_t* args, DWORD event) {
+  CE_NOTIFICATION_TRIGGER t{};
+  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
+  t.dwType = CNT_EVENT;
+  t.dwEvent = event;
+  t.lpszApplication = const_cast<WCHAR*>(app);
+  t.lpszArguments = const_cast<WCHAR*>(args);
+  return t;
+}
+
 
 struct Notification {
   HANDLE handle = nullptr;
@@ -60,4 +83,4 @@ inline std::vector<std::string> NotificationTexts() {
   return out;
 }
 
-}  // namespace schedtest
+}  // namespace quilmo::test

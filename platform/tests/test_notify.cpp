@@ -18,6 +18,8 @@
 #include "ce/text.h"
 #include "ce/time.h"
 #include "cesim/database.h"
+#include "testkit/LocalTime.h"
+#include "testkit/NotificationList.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -25,36 +27,10 @@ namespace nq = ce::notifyqueue;
 
 namespace {
 
-SYSTEMTIME At(int y, int mo, int d, int h, int mi, int s = 0) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(y);
-  st.wMonth = static_cast<WORD>(mo);
-  st.wDay = static_cast<WORD>(d);
-  st.wHour = static_cast<WORD>(h);
-  st.wMinute = static_cast<WORD>(mi);
-  st.wSecond = static_cast<WORD>(s);
-  return st;
-}
+using quilmo::test::At;
 
-CE_NOTIFICATION_TRIGGER Timed(const char16_t* app, const char16_t* args, const SYSTEMTIME& at) {
-  CE_NOTIFICATION_TRIGGER t{};
-  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
-  t.dwType = CNT_TIME;
-  t.lpszApplication = const_cast<WCHAR*>(app);
-  t.lpszArguments = const_cast<WCHAR*>(args);
-  t.stStartTime = t.stEndTime = at;
-  return t;
-}
-
-CE_NOTIFICATION_TRIGGER Event(const char16_t* app, const char16_t* args, DWORD event) {
-  CE_NOTIFICATION_TRIGGER t{};
-  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
-  t.dwType = CNT_EVENT;
-  t.dwEvent = event;
-  t.lpszApplication = const_cast<WCHAR*>(app);
-  t.lpszArguments = const_cast<WCHAR*>(args);
-  return t;
-}
+using quilmo::test::EventTrigger;
+using quilmo::test::TimedTrigger;
 
 uintptr_t Id(HANDLE h) { return reinterpret_cast<uintptr_t>(h); }
 HANDLE Handle(uintptr_t id) { return reinterpret_cast<HANDLE>(id); }
@@ -120,8 +96,8 @@ class NotifyTest : public ::testing::Test {
 
 TEST_F(NotifyTest, RegistersTimedAndEventEntriesAndReadsThemBack) {
   const SYSTEMTIME at = At(2024, 5, 6, 2, 0);
-  CE_NOTIFICATION_TRIGGER timed = Timed(u"\\Windows\\QuilmoStart.exe", u"ScheduledBackup", at);
-  CE_NOTIFICATION_TRIGGER event = Event(u"\\Windows\\QuilmoStart.exe", u"AppRunAfterWakeup", 11);
+  CE_NOTIFICATION_TRIGGER timed = TimedTrigger(u"\\Windows\\QuilmoStart.exe", u"ScheduledBackup", at);
+  CE_NOTIFICATION_TRIGGER event = EventTrigger(u"\\Windows\\QuilmoStart.exe", u"AppRunAfterWakeup", 11);
   event.stStartTime = At(2024, 1, 1, 1, 1);  // an event's times are not kept
   HANDLE h1 = CeSetUserNotificationEx(nullptr, &timed, nullptr);
   HANDLE h2 = CeSetUserNotificationEx(nullptr, &event, nullptr);
@@ -169,15 +145,15 @@ TEST_F(NotifyTest, RefusesWhatItDoesNotKeep) {
     const char* what;
     CE_NOTIFICATION_TRIGGER t;
   } cases[] = {
-      {"periodic", Timed(u"\\a.exe", u"", at)},
-      {"classic time", Timed(u"\\a.exe", u"", at)},
-      {"size 40", Timed(u"\\a.exe", u"", at)},
-      {"month 13", Timed(u"\\a.exe", u"", At(2024, 13, 1, 0, 0))},
-      {"30 February", Timed(u"\\a.exe", u"", At(2024, 2, 30, 0, 0))},
-      {"a bad end time", Timed(u"\\a.exe", u"", at)},
-      {"event 0", Event(u"\\a.exe", u"", 0)},
-      {"no application", Timed(nullptr, u"", at)},
-      {"an empty application", Timed(u"", u"", at)},
+      {"periodic", TimedTrigger(u"\\a.exe", u"", at)},
+      {"classic time", TimedTrigger(u"\\a.exe", u"", at)},
+      {"size 40", TimedTrigger(u"\\a.exe", u"", at)},
+      {"month 13", TimedTrigger(u"\\a.exe", u"", At(2024, 13, 1, 0, 0))},
+      {"30 February", TimedTrigger(u"\\a.exe", u"", At(2024, 2, 30, 0, 0))},
+      {"a bad end time", TimedTrigger(u"\\a.exe", u"", at)},
+      {"event 0", EventTrigger(u"\\a.exe", u"", 0)},
+      {"no application", TimedTrigger(nullptr, u"", at)},
+      {"an empty application", TimedTrigger(u"", u"", at)},
   };
   cases[0].t.dwType = CNT_PERIOD;
   cases[1].t.dwType = CNT_CLASSICTIME;
@@ -194,11 +170,11 @@ TEST_F(NotifyTest, RefusesWhatItDoesNotKeep) {
   EXPECT_TRUE(Handles().empty());
 
   // The host's own size of the record is taken too.
-  CE_NOTIFICATION_TRIGGER native = Timed(u"\\a.exe", u"", at);
+  CE_NOTIFICATION_TRIGGER native = TimedTrigger(u"\\a.exe", u"", at);
   native.dwSize = sizeof(CE_NOTIFICATION_TRIGGER);
   EXPECT_NE(CeSetUserNotificationEx(nullptr, &native, nullptr), nullptr);
   // A zero end time is the start time.
-  CE_NOTIFICATION_TRIGGER noEnd = Timed(u"\\a.exe", u"", at);
+  CE_NOTIFICATION_TRIGGER noEnd = TimedTrigger(u"\\a.exe", u"", at);
   noEnd.stEndTime = SYSTEMTIME{};
   HANDLE h = CeSetUserNotificationEx(nullptr, &noEnd, nullptr);
   Read r;
@@ -207,7 +183,7 @@ TEST_F(NotifyTest, RefusesWhatItDoesNotKeep) {
 }
 
 TEST_F(NotifyTest, StaleAndUnknownHandlesFailWithInvalidParameter) {
-  CE_NOTIFICATION_TRIGGER t = Timed(u"\\a.exe", u"x", At(2024, 5, 6, 2, 0));
+  CE_NOTIFICATION_TRIGGER t = TimedTrigger(u"\\a.exe", u"x", At(2024, 5, 6, 2, 0));
   HANDLE h = CeSetUserNotificationEx(nullptr, &t, nullptr);
   ASSERT_NE(h, nullptr);
   ASSERT_TRUE(CeClearUserNotification(h));
@@ -227,11 +203,11 @@ TEST_F(NotifyTest, StaleAndUnknownHandlesFailWithInvalidParameter) {
 }
 
 TEST_F(NotifyTest, ReplacingKeepsHandleAndPlaceAndHandlesAreNeverReused) {
-  CE_NOTIFICATION_TRIGGER a = Timed(u"\\a.exe", u"a", At(2024, 5, 6, 2, 0));
-  CE_NOTIFICATION_TRIGGER b = Timed(u"\\b.exe", u"b", At(2024, 5, 7, 2, 0));
+  CE_NOTIFICATION_TRIGGER a = TimedTrigger(u"\\a.exe", u"a", At(2024, 5, 6, 2, 0));
+  CE_NOTIFICATION_TRIGGER b = TimedTrigger(u"\\b.exe", u"b", At(2024, 5, 7, 2, 0));
   HANDLE ha = CeSetUserNotificationEx(nullptr, &a, nullptr);
   HANDLE hb = CeSetUserNotificationEx(nullptr, &b, nullptr);
-  CE_NOTIFICATION_TRIGGER a2 = Event(u"\\c.exe", u"c", 11);
+  CE_NOTIFICATION_TRIGGER a2 = EventTrigger(u"\\c.exe", u"c", 11);
   EXPECT_EQ(CeSetUserNotificationEx(ha, &a2, nullptr), ha);
   EXPECT_EQ(Handles(), (std::vector<HANDLE>{ha, hb}));
   Read r;
@@ -306,7 +282,7 @@ TEST_F(NotifyTest, EntriesAreRecordsOfTheQueueInTheVolumeTheRegistryNames) {
             ERROR_SUCCESS);
   RegCloseKey(key);
   const SYSTEMTIME at = At(2024, 5, 6, 2, 30, 15);
-  CE_NOTIFICATION_TRIGGER t = Timed(u"repllog.exe", u"AppRunAtTime", at);
+  CE_NOTIFICATION_TRIGGER t = TimedTrigger(u"repllog.exe", u"AppRunAtTime", at);
   HANDLE h = CeSetUserNotificationEx(nullptr, &t, nullptr);
   ASSERT_NE(h, nullptr);
   // Nothing stays mounted between calls: the file can be moved.
@@ -378,7 +354,7 @@ TEST_F(NotifyTest, EntriesAreRecordsOfTheQueueInTheVolumeTheRegistryNames) {
 }
 
 TEST_F(NotifyTest, AVolumeHeldByAnotherProgramFailsTheCallsAndChangesNothing) {
-  CE_NOTIFICATION_TRIGGER t = Timed(u"\\a.exe", u"", At(2024, 5, 6, 2, 0));
+  CE_NOTIFICATION_TRIGGER t = TimedTrigger(u"\\a.exe", u"", At(2024, 5, 6, 2, 0));
   HANDLE h = CeSetUserNotificationEx(nullptr, &t, nullptr);
   ASSERT_NE(h, nullptr);
   HANDLE hold = CreateFileW(u"\\mxip_notify.vol", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -22,6 +22,7 @@
 #include "cesim/device.h"
 #include "cesim/notifystore.h"
 #include "testkit/LocalTime.h"
+#include "testkit/NotificationList.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -64,24 +65,14 @@ int64_t UtcMs(int y, int mo, int d, int h, int mi) {
 }
 
 HANDLE AddTimed(const char16_t* app, const char16_t* args, const SYSTEMTIME& at) {
-  CE_NOTIFICATION_TRIGGER t{};
-  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
-  t.dwType = CNT_TIME;
-  t.lpszApplication = const_cast<WCHAR*>(app);
-  t.lpszArguments = const_cast<WCHAR*>(args);
-  t.stStartTime = t.stEndTime = at;
+  CE_NOTIFICATION_TRIGGER t = quilmo::test::TimedTrigger(app, args, at);
   HANDLE h = CeSetUserNotificationEx(nullptr, &t, nullptr);
   EXPECT_NE(h, nullptr);
   return h;
 }
 
 HANDLE AddEvent(const char16_t* app, const char16_t* args, DWORD event) {
-  CE_NOTIFICATION_TRIGGER t{};
-  t.dwSize = CE_NOTIFICATION_TRIGGER_SIZE;
-  t.dwType = CNT_EVENT;
-  t.dwEvent = event;
-  t.lpszApplication = const_cast<WCHAR*>(app);
-  t.lpszArguments = const_cast<WCHAR*>(args);
+  CE_NOTIFICATION_TRIGGER t = quilmo::test::EventTrigger(app, args, event);
   HANDLE h = CeSetUserNotificationEx(nullptr, &t, nullptr);
   EXPECT_NE(h, nullptr);
   return h;

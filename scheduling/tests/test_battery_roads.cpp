@@ -20,7 +20,7 @@
 #include "cesim/msgbox.h"
 #include "cesim/power.h"
 #include "core/Localizer.h"
-#include "notify_list.h"
+#include "testkit/NotificationList.h"
 #include "testkit/ResourceLibrary.h"
 #include "testkit/TestDevice.h"
 
@@ -150,7 +150,7 @@ TEST_F(BatteryRoadTest, TwelveHoursOnBatteryGiveHourlyChecksAndOneBackup) {
   EXPECT_EQ(ReadOr(u"\\Recorder.log"), "2006-03-07 14:00:50 \\Program Files\\Quilmo Backup\\Quilmo Backup.exe "
                                        "\"MerrowAutoBackup\" power=on\n")
       << Lines();
-  EXPECT_EQ(schedtest::NotificationTexts(),
+  EXPECT_EQ(quilmo::test::NotificationTexts(),
             (std::vector<std::string>{"event 11 \\Windows\\QuilmoStart.exe AppRunAfterWakeup",
                                       "timed 2006-03-07 21:01 \\Windows\\QuilmoStart.exe BatteryForceCheck"}));
 
@@ -168,7 +168,7 @@ TEST_F(BatteryRoadTest, TwelveHoursOnBatteryGiveHourlyChecksAndOneBackup) {
   EXPECT_EQ(MerrowLines("QuilmoMerrowQuit").size(), 1u) << Lines();
   EXPECT_NE(Lines().find("\\Windows\\Merrow.exe ended: exit 0"), std::string::npos) << Lines();
   EXPECT_FALSE(fs::exists(dev_.Host(kShortcut)));
-  EXPECT_TRUE(schedtest::NotificationTexts().empty());
+  EXPECT_TRUE(quilmo::test::NotificationTexts().empty());
 }
 
 // A scheduled start the device was woken for, with the main program on a

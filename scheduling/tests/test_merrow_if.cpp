@@ -15,15 +15,15 @@
 #include "cesim/msgbox.h"
 #include "core/RegistrySettings.h"
 #include "merrow_standin.h"
-#include "notify_list.h"
 #include "sched_fixture.h"
 #include "scheduling/MerrowIF.h"
 #include "scheduling/NotifyFormat.h"
+#include "testkit/NotificationList.h"
 #include "testkit/ResourceLibrary.h"
 
 namespace {
 
-using schedtest::NotificationTexts;
+using quilmo::test::NotificationTexts;
 namespace mn = MerrowNames;
 
 constexpr const char16_t* kShortcut = u"\\Windows\\StartUp\\Merrow.lnk";

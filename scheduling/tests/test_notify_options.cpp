@@ -11,17 +11,17 @@
 #include "core/OptionHandlers.h"
 #include "core/ProgramGlobals.h"
 #include "core/RegistrySettings.h"
-#include "notify_list.h"
 #include "sched_fixture.h"
 #include "scheduling/Notify.h"
 #include "scheduling/NotifyFormat.h"
 #include "scheduling/UnattendedBackup.h"
 #include "scheduling/WakeUpService.h"
 #include "testkit/LocalTime.h"
+#include "testkit/NotificationList.h"
 
 namespace {
 
-using schedtest::NotificationTexts;
+using quilmo::test::NotificationTexts;
 namespace names = SchedulerNames;
 
 constexpr char kStarter[] = "\\Windows\\QuilmoStart.exe";

@@ -17,11 +17,11 @@
 #include "ce/errors.h"
 #include "ce/registry.h"
 #include "cesim/msgbox.h"
-#include "notify_list.h"
 #include "sched_fixture.h"
 #include "scheduling/Notify.h"
 #include "scheduling/WakeUpService.h"
 #include "testkit/LocalTime.h"
+#include "testkit/NotificationList.h"
 #include "testkit/RunCommand.h"
 
 namespace fs = std::filesystem;

@@ -11,30 +11,22 @@
 #include "core/ProgramGlobals.h"
 #include "core/RegistrySettings.h"
 #include "merrow_standin.h"
-#include "notify_list.h"
 #include "sched_fixture.h"
 #include "scheduling/Notify.h"
 #include "scheduling/NotifyFormat.h"
 #include "scheduling/WakeUpService.h"
+#include "testkit/LocalTime.h"
+#include "testkit/NotificationList.h"
 
 namespace {
 
-using schedtest::NotificationTexts;
+using quilmo::test::NotificationTexts;
 namespace wn = WakeUpNames;
 
 constexpr char kStarter[] = "\\Windows\\QuilmoStart.exe";
 const std::string kWakeUpEntry = std::string("event 11 ") + kStarter + " AppRunAfterWakeup";
 
-SYSTEMTIME At(int y, int mo, int d, int h, int mi, int s = 0) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(y);
-  st.wMonth = static_cast<WORD>(mo);
-  st.wDay = static_cast<WORD>(d);
-  st.wHour = static_cast<WORD>(h);
-  st.wMinute = static_cast<WORD>(mi);
-  st.wSecond = static_cast<WORD>(s);
-  return st;
-}
+using quilmo::test::At;
 
 class WakeUpServiceTest : public schedtest::DeviceTest {
  protected:

@@ -13,6 +13,7 @@
 #include "start_fixture.h"
 #include "starter/SmartStartFile.h"
 #include "testkit/LocalTime.h"
+#include "testkit/NotificationList.h"
 
 namespace {
 
@@ -25,20 +26,11 @@ using quilmo::test::At;
 // "YYYY-MM-DD HH:MM" of each timed ScheduledBackup entry.
 std::vector<std::string> ScheduledEntries() {
   std::vector<std::string> out;
-  DWORD n = 0;
-  CeGetUserNotificationHandles(nullptr, 0, &n);
-  std::vector<HANDLE> handles(n);
-  if (n == 0 || !CeGetUserNotificationHandles(handles.data(), n, &n)) return out;
-  for (HANDLE h : handles) {
-    DWORD needed = 0;
-    CeGetUserNotification(h, 0, &needed, nullptr);
-    std::vector<BYTE> buf(needed);
-    if (!CeGetUserNotification(h, needed, &needed, buf.data())) continue;
-    const auto* t = reinterpret_cast<const CE_NOTIFICATION_INFO_HEADER*>(buf.data())->pcent;
-    if (t->dwType != CNT_TIME || ce::ToUtf8(t->lpszArguments) != "ScheduledBackup") continue;
+  for (const quilmo::test::Notification& n : quilmo::test::Notifications()) {
+    if (n.type != CNT_TIME || n.args != "ScheduledBackup") continue;
     char when[32];
-    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u", t->stStartTime.wYear, t->stStartTime.wMonth,
-                  t->stStartTime.wDay, t->stStartTime.wHour, t->stStartTime.wMinute);
+    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u", n.start.wYear, n.start.wMonth, n.start.wDay,
+                  n.start.wHour, n.start.wMinute);
     out.push_back(when);
   }
   return out;

@@ -19,6 +19,7 @@
 #include "cesim/clock.h"
 #include "cesim/notifystore.h"
 #include "cesim/power.h"
+#include "cesim/process.h"
 #include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
 
@@ -221,6 +222,33 @@ TEST_F(DeviceClockTest, WithoutAnEndTimeAWaitForEverKeepsHostTime) {
   GetSystemTime(&now);
   EXPECT_EQ(now.wHour, 9);
   EXPECT_EQ(now.wMinute, 0);
+}
+
+TEST_F(DeviceClockTest, WaitsOnEventsCountOnTheDeviceClockAndEndWhenAnotherProgramSetsThem) {
+  Install(u"\\Windows\\Waiter.exe");
+  Install(u"\\Windows\\Setter.exe");
+  ASSERT_TRUE(ce::RunOnDevice(u"Waiter.exe",
+                              u"event Go; event Never; start Setter.exe sleep 3600000|setevent Go; "
+                              u"waitevent Go 86400000; waitevent Never 7200000; waitevent Gone 10",
+                              opt_, &rep_))
+      << Lines();
+  EXPECT_TRUE(Logged("Waiter.exe 2006-03-07 10:00:00 Go signalled")) << LogText();
+  EXPECT_TRUE(Logged("Waiter.exe 2006-03-07 12:00:00 Never timeout")) << LogText();
+  EXPECT_TRUE(Logged("Waiter.exe 2006-03-07 12:00:00 Gone missing")) << LogText();
+}
+
+TEST_F(DeviceClockTest, AWaitWithoutLimitOnAnEventNobodySetsEndsWithTheRun) {
+  Install(u"\\Windows\\Stuck.exe");
+  opt_.runTimeoutMs = 1500;
+  EXPECT_FALSE(ce::RunOnDevice(u"Stuck.exe", u"event Never; waitevent Never inf", opt_, &rep_));
+  EXPECT_TRUE(rep_.timedOut) << Lines();
+  rep_ = {};
+  opt_.runTimeoutMs = 60000;
+  opt_.untilMs = At("2006-03-08 09:00:00");
+  ASSERT_TRUE(ce::RunOnDevice(u"Stuck.exe", u"event Never; waitevent Never inf", opt_, &rep_)) << Lines();
+  EXPECT_TRUE(rep_.reachedEnd);
+  EXPECT_EQ(rep_.leftRunning, 1);
+  EXPECT_TRUE(ce::EndAllDeviceProcesses(false));
 }
 
 TEST_F(DeviceClockTest, PowerKeyTurnsOffAndAnOnStateWakesUp) {

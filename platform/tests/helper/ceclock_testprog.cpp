@@ -20,6 +20,11 @@
 //   waitfile PATH     looks for the device path every 100 ms until it exists
 //   notify S PROG [ARGS]  registers a timed notification of PROG with ARGS
 //                     ("|" for ";") at the local time S seconds from now
+//   event NAME        creates the auto-reset event NAME and holds it
+//   setevent NAME     opens the event NAME and sets it
+//   waitevent NAME MS opens the event NAME and waits for it MS ("inf": no
+//                     limit); logs "NAME signalled", "NAME timeout" or
+//                     "NAME missing"
 //   exit N            ends with exit code N
 // NAME is the program's exe name.
 #include <fcntl.h>
@@ -32,6 +37,7 @@
 #include <vector>
 
 #include "ce/errors.h"
+#include "ce/event.h"
 #include "ce/file.h"
 #include "ce/notify.h"
 #include "ce/process.h"
@@ -179,6 +185,24 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
       HWND w = MakeWindow();
       SetTimer(w, 1, static_cast<UINT>(std::atoi(arg.c_str())), nullptr);
       RunLoop();
+    } else if (verb == "event") {
+      if (!CreateEventW(nullptr, FALSE, FALSE, ce::FromUtf8(arg).c_str())) Log("event failed");
+    } else if (verb == "setevent") {
+      HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, ce::FromUtf8(arg).c_str());
+      if (!h || !SetEvent(h)) Log("setevent failed " + std::to_string(GetLastError()));
+      if (h) CloseHandle(h);
+    } else if (verb == "waitevent") {
+      const std::string name = arg.substr(0, arg.find(' '));
+      const std::string limit = arg.substr(arg.find(' ') + 1);
+      HANDLE h = OpenEventW(SYNCHRONIZE, FALSE, ce::FromUtf8(name).c_str());
+      if (!h) {
+        Log(name + " missing");
+      } else {
+        DWORD ms = limit == "inf" ? INFINITE : static_cast<DWORD>(std::strtoul(limit.c_str(), nullptr, 10));
+        DWORD r = WaitForSingleObject(h, ms);
+        Log(name + (r == WAIT_OBJECT_0 ? " signalled" : r == WAIT_TIMEOUT ? " timeout" : " failed"));
+        CloseHandle(h);
+      }
     } else if (verb == "post") {
       PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(ce::FromUtf8(arg).c_str()), 0, 0);
     } else if (verb == "key") {

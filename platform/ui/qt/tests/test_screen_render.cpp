@@ -328,3 +328,27 @@ TEST(ScreenRender, PagesAreBackgroundAndTabsShowTheirItems) {
   EXPECT_TRUE(Drawn(tabs.pixel(200, 290)));
   EXPECT_EQ(FindInk(tabs, 1, 130, 292, 110, 22, Drawn).count, 0);
 }
+
+namespace {
+
+TEST(ScreenRender, ABubbleIsDrawnOverTheWindowsAndLeavesTheTopBarToThem) {
+  const std::string below = ScreenXml();
+  std::string withBubble = below;
+  withBubble.insert(withBubble.rfind("</screen>"),
+                    " <window hwnd=\"65540\" class=\"SHNotificationBubble\" id=\"0\" title=\"Restore\" x=\"0\""
+                    " y=\"26\" width=\"240\" height=\"60\" style=\"0x90800000\" focus=\"0\" active=\"0\">\n"
+                    "  <control hwnd=\"20\" class=\"STATIC\" id=\"65521\" x=\"4\" y=\"30\" width=\"232\""
+                    " height=\"14\" style=\"0x50000000\" text=\"The restore is done.\" visible=\"1\" enabled=\"1\"/>\n"
+                    "  <control hwnd=\"21\" class=\"BUTTON\" id=\"123\" x=\"4\" y=\"52\" width=\"60\" height=\"20\""
+                    " style=\"0x50010000\" text=\"Report\" visible=\"1\" enabled=\"1\" checked=\"0\"/>\n"
+                    " </window>\n");
+  const QImage plain = Render(below), img = Render(withBubble);
+  // Its ground, away from its text and button.
+  EXPECT_EQ(img.pixel(200, 80), qRgb(0xFF, 0xFB, 0xE0));
+  EXPECT_NE(plain.pixel(200, 80), img.pixel(200, 80));
+  // The top bar still names the dialog below.
+  EXPECT_TRUE(SameRegion(plain, img, 0, 0, 240, 26));
+  EXPECT_GT(Colours(img, 4, 30, 120, 14), 2u);  // the text is drawn
+}
+
+}  // namespace

@@ -155,16 +155,12 @@ class NamedEvent : public EventObject {
   NamedEvent(Device* d, int64_t id) : d_(d), id_(id) {}
   int WaitFd() const override { return kPollState; }
   bool Signalled() override {
+    // A wait polls this: only a set auto-reset event costs a write.
+    bool manual = false;
+    if (!Look(&manual)) return false;
+    if (manual) return true;
     bool taken = false;
     d_->Transaction([&] {
-      Stmt s(d_->Db(), "SELECT manual, signalled FROM events WHERE id = ?");
-      s.Bind(1, id_);
-      if (!s.Step() || s.Int(1) == 0) return true;
-      if (s.Int(0) != 0) {
-        taken = true;
-        return true;
-      }
-      s.Reset();
       Stmt take(d_->Db(), "UPDATE events SET signalled = 0 WHERE id = ? AND signalled = 1");
       taken = take.Bind(1, id_).Run() && sqlite3_changes(d_->Db()) == 1;
       return taken;
@@ -172,10 +168,8 @@ class NamedEvent : public EventObject {
     return taken;
   }
   bool Peek() override {
-    std::lock_guard<std::recursive_mutex> g(d_->DbLock());
-    Stmt s(d_->Db(), "SELECT signalled FROM events WHERE id = ?");
-    s.Bind(1, id_);
-    return s.Step() && s.Int(0) != 0;
+    bool manual = false;
+    return Look(&manual);
   }
   bool Set() override {
     if (!Store(1)) return false;
@@ -198,6 +192,15 @@ class NamedEvent : public EventObject {
   }
 
  private:
+  // Whether the event is set (a read only); *manual: its kind.
+  bool Look(bool* manual) {
+    std::lock_guard<std::recursive_mutex> g(d_->DbLock());
+    Stmt s(d_->Db(), "SELECT manual, signalled FROM events WHERE id = ?");
+    s.Bind(1, id_);
+    if (!s.Step()) return false;
+    *manual = s.Int(0) != 0;
+    return s.Int(1) != 0;
+  }
   bool Store(int signalled) {
     bool found = false;
     bool ok = d_->Transaction([&] {

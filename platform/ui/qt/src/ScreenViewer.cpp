@@ -9,6 +9,8 @@
 #include "ui/qt/Screen.h"
 // Device declarations after Qt: they are plain macros.
 #include "ce/controls.h"
+#include "ce/shell.h"
+#include "ce/text.h"
 #include "ce/window.h"
 
 namespace ui::qt {
@@ -36,7 +38,7 @@ bool ScreenViewer::Refresh() {
     haveFile_ = false;
     lastXml_.clear();
     picture_ = QImage();
-    target_ = 0;
+    targets_.clear();
     problem_ = std::move(problem);
     return changed;
   }
@@ -44,8 +46,8 @@ bool ScreenViewer::Refresh() {
     // The same picture; it goes stale when its program ends.
     ScreenModel writer;
     writer.pid = writerPid_;
-    if (!target_ || WriterAlive(writer)) return false;
-    target_ = 0;
+    if (targets_.empty() || WriterAlive(writer)) return false;
+    targets_.clear();
     problem_ = "The program that drew this has ended";
     return true;
   }
@@ -56,7 +58,7 @@ bool ScreenViewer::Refresh() {
   if (!ParseScreen(lastXml_, &m, &error)) {
     // A file caught half-written is drawn once its content changes.
     picture_ = QImage();
-    target_ = 0;
+    targets_.clear();
     problem_ = error;
     return true;
   }
@@ -68,7 +70,12 @@ bool ScreenViewer::Refresh() {
              : m.windows.empty() ? "The device shows no window"
              : !alive            ? "The program that drew this has ended"
                                  : "";
-  target_ = m.windows.empty() || !alive ? 0 : m.windows.back().hwnd;
+  targets_.clear();
+  if (alive) {
+    for (const auto& w : m.windows)
+      targets_.push_back(Target{w.hwnd, w.x, w.y, w.width, w.height,
+                                ce::EqualNoCase(w.className, kNotificationBubbleClass)});
+  }
   // Only a screen that could be drawn resizes the window (rotated): a size
   // the renderer refused would ask for a huge window.
   if (!image.isNull() && (m.width != deviceWidth_ || m.height != deviceHeight_)) {
@@ -96,19 +103,30 @@ intptr_t ScreenViewer::PointParam(const QPoint& p) const {
   return MAKELPARAM(x, y);
 }
 
-bool ScreenViewer::Post(unsigned message, uintptr_t wParam, intptr_t lParam) {
-  if (!target_) return false;
-  return PostMessageW(reinterpret_cast<HWND>(static_cast<uintptr_t>(target_)), message, wParam, lParam) != FALSE;
+uint64_t ScreenViewer::TargetAt(int x, int y) const {
+  if (targets_.empty()) return 0;
+  for (auto t = targets_.rbegin(); t != targets_.rend(); ++t) {
+    if (x < 0 ? !t->bubble : x >= t->x && x < t->x + t->width && y >= t->y && y < t->y + t->height)
+      return t->hwnd;
+  }
+  return targets_.back().hwnd;
+}
+
+bool ScreenViewer::Post(uint64_t target, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (!target) return false;
+  return PostMessageW(reinterpret_cast<HWND>(static_cast<uintptr_t>(target)), message, wParam, lParam) != FALSE;
 }
 
 void ScreenViewer::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  Post(WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, PointParam(event->position().toPoint()));
+  const intptr_t at = PointParam(event->position().toPoint());
+  Post(TargetAt(LOWORD(at), HIWORD(at)), WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, at);
 }
 
 void ScreenViewer::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  Post(WM_LBUTTONUP, 0, PointParam(event->position().toPoint()));
+  const intptr_t at = PointParam(event->position().toPoint());
+  Post(TargetAt(LOWORD(at), HIWORD(at)), WM_LBUTTONUP, 0, at);
 }
 
 void ScreenViewer::keyPressEvent(QKeyEvent* event) {
@@ -128,12 +146,12 @@ void ScreenViewer::keyPressEvent(QKeyEvent* event) {
     default: break;
   }
   if (vk) {
-    Post(WM_KEYDOWN, static_cast<uintptr_t>(vk), 1);
+    PostKey(WM_KEYDOWN, static_cast<uintptr_t>(vk), 1);
     return;
   }
   // Typed characters (no control characters: those come as keys above).
   for (const QChar ch : event->text())
-    if (ch.unicode() >= 0x20 && ch.unicode() != 0x7F) Post(WM_CHAR, ch.unicode(), 1);
+    if (ch.unicode() >= 0x20 && ch.unicode() != 0x7F) PostKey(WM_CHAR, ch.unicode(), 1);
 }
 
 }  // namespace ui::qt

@@ -163,3 +163,36 @@ TEST_F(ViewerTest, AFileLeftByAnEndedProgramIsStale) {
   QCoreApplication::sendEvent(&viewer, &press);
   EXPECT_TRUE(Next(top_, &m));
 }
+
+TEST_F(ViewerTest, ATapGoesToTheWindowUnderItAndKeysPassOverABubble) {
+  const fs::path file = dev_.dir() / "screen.xml";
+  // The bottom window fills the work area; a bubble (top) covers its upper part.
+  const std::string bubble = "<window hwnd=\"" + std::to_string(reinterpret_cast<uintptr_t>(top_)) +
+                             "\" class=\"SHNotificationBubble\" title=\"Restore\" x=\"0\" y=\"26\" width=\"240\""
+                             " height=\"60\"/>";
+  const std::string below = "<window hwnd=\"" + std::to_string(reinterpret_cast<uintptr_t>(bottom_)) +
+                            "\" class=\"#32770\" title=\"Dialog\" x=\"0\" y=\"26\" width=\"240\" height=\"268\"/>";
+  WriteScreen(file, 240, 320, below + bubble);
+  ui::qt::ScreenViewer viewer(file, 1);
+  auto tap = [&](int x, int y) {
+    const QPointF at(x, y);
+    QMouseEvent press(QEvent::MouseButtonPress, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&viewer, &press);
+  };
+  tap(50, 40);   // on the bubble
+  tap(50, 200);  // below it, on the dialog
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+  QCoreApplication::sendEvent(&viewer, &enter);
+
+  MSG m;
+  ASSERT_TRUE(Next(top_, &m));
+  EXPECT_EQ(m.message, WM_LBUTTONDOWN);
+  EXPECT_EQ(m.lParam, MAKELPARAM(50, 40));
+  EXPECT_FALSE(Next(top_, &m));
+  ASSERT_TRUE(Next(bottom_, &m));
+  EXPECT_EQ(m.message, WM_LBUTTONDOWN);
+  EXPECT_EQ(m.lParam, MAKELPARAM(50, 200));
+  ASSERT_TRUE(Next(bottom_, &m));
+  EXPECT_EQ(m.message, WM_KEYDOWN);
+  EXPECT_FALSE(Next(bottom_, &m));
+}

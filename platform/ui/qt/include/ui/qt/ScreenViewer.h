@@ -1,6 +1,8 @@
 // The live screen window: shows DIR/screen.xml as it changes (polled every
-// 100 ms) and posts the user's clicks and keys to the device program's
-// topmost window. It keeps nothing but the last picture it drew.
+// 100 ms) and posts the user's clicks to the device program's topmost
+// window under them (else its topmost window), and keys to its topmost
+// window that is no notification bubble. It keeps nothing but the last
+// picture it drew and where its windows are.
 #pragma once
 
 #include <QImage>
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace ui::qt {
 
@@ -30,7 +33,15 @@ class ScreenViewer : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  bool Post(unsigned message, uintptr_t wParam, intptr_t lParam);
+  struct Target {
+    uint64_t hwnd = 0;
+    int x = 0, y = 0, width = 0, height = 0;  // device pixels
+    bool bubble = false;
+  };
+  // The window a click at device pixel (x, y) goes to; keys: x < 0.
+  uint64_t TargetAt(int x, int y) const;
+  bool Post(uint64_t target, unsigned message, uintptr_t wParam, intptr_t lParam);
+  bool PostKey(unsigned message, uintptr_t wParam, intptr_t lParam) { return Post(TargetAt(-1, -1), message, wParam, lParam); }
   intptr_t PointParam(const QPoint& p) const;
 
   std::filesystem::path file_;
@@ -40,7 +51,7 @@ class ScreenViewer : public QWidget {
   bool haveFile_ = false;
   QImage picture_;
   std::string problem_;
-  uint64_t target_ = 0;   // the topmost window's device handle
+  std::vector<Target> targets_;  // bottom to top; empty: post nothing
   int64_t writerPid_ = 0;  // host process that wrote the file (0: unknown)
   int deviceWidth_ = 240, deviceHeight_ = 320;
 };

@@ -30,7 +30,8 @@ const CLSID kClsid{0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
 struct SinkLog {
   std::vector<std::string> lines;
   LRESULT notifyAnswer = 0;
-  bool quitOnCommand = false;  // as a program whose work ends with the answer
+  bool quitOnCommand = false;    // as a program whose work ends with the answer
+  bool removeOnCommand = false;  // takes the bubble down while its button is pressed
 };
 SinkLog& Sink() {
   static SinkLog s;
@@ -50,6 +51,7 @@ LRESULT SinkProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_COMMAND) {
     Sink().lines.push_back("command " + std::to_string(LOWORD(wParam)));
     if (Sink().quitOnCommand) PostQuitMessage(0);
+    if (Sink().removeOnCommand) SHNotificationRemove(&kClsid, 7);
     return 0;
   }
   return DefWindowProcW(h, msg, wParam, lParam);
@@ -164,8 +166,12 @@ TEST_F(BubbleTest, ATapOnItsButtonPressesIt) {
   const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
   PostMessageW(bubble, WM_LBUTTONDOWN, 0, at);
   PostMessageW(bubble, WM_LBUTTONUP, 0, at);
+  Sink().removeOnCommand = true;
   ui::PumpMessages();
   EXPECT_EQ(Sink().lines, (std::vector<std::string>{"notify -1000 id 7 lParam 42 cmd:124", "command 124"}));
+  EXPECT_FALSE(IsWindow(bubble));
+  EXPECT_TRUE(ce::OwnNotificationBubbles().empty());
+  EXPECT_TRUE(IsWindow(sink_));
 }
 
 TEST_F(BubbleTest, ItGoesWithItsSinkAndWhenItsTimeRunsOutOnTheDeviceClock) {

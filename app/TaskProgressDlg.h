@@ -3,8 +3,8 @@
 // writes into the backup history folder.
 //
 // The dialog shows what will be done, waits for the user or counts down to
-// the start, runs the imaging task on its own thread of control (the task
-// gives the window its turn through UpdateProgress), shows progress,
+// the start, runs the imaging task inside its start handler (the task gives
+// the window its turn through UpdateProgress), shows progress,
 // elapsed time and the current item, writes the report, offers the report
 // viewer and afterwards arranges the post-boot message and the reset of the
 // device. It is the task's ITaskProgress and, while it lives, the newest
@@ -182,6 +182,8 @@ class CTaskProgressDlg : public CDynamicDialog, public ITaskProgress, public Kee
   void SetStatus(const CString& text);
   void SetStatus(DWORD stringId);
   CString ElapsedText(int64_t seconds) const;
+  // Status and post-boot text of a finished run by report result.
+  DWORD OutcomeText() const;
   void ShowControl(int id, bool show);
   void EnableControl(int id, bool enable);
 
@@ -202,6 +204,9 @@ class CTaskProgressDlg : public CDynamicDialog, public ITaskProgress, public Kee
   int m_nReportResult = 0;
   bool m_bCloseWhenDone = false;
   bool m_bSucceeded = false;
+  bool m_bRan = false;              // the task was started
+  bool m_bCancelRequested = false;  // the user cancelled the running backup
+  bool m_bCancelledRun = false;     // the run ended cancelled
   DWORD m_dwLastRefresh = 0;
   bool m_bRefreshed = false;
   CFont m_SecondFont;

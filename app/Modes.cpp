@@ -1,6 +1,10 @@
 // The dispatch of the main program's modes, after the start-up: the resumed
 // operation, the permission checks, kiosk deployments, and the scheduling,
 // scheduled, command-line and interactive modes. Log class "CQuilmoApp".
+#include <memory>
+
+#include "app/ConfirmScheduledBackupDlg.h"
+#include "app/Operations.h"
 #include "app/QuilmoApp.h"
 #include "ce/errors.h"
 #include "ce/file.h"
@@ -85,7 +89,13 @@ bool CQuilmoApp::ResumeOperation() {
   }
   Log(0, u"about to set options key", kClass, __LINE__);
   RestoreHostOfOperation(g.g_Operation);
-  Log(0, u"The operations are not built yet", kClass, __LINE__);
+  std::unique_ptr<AOperation> operation;
+  if (kind == kOperationRestore)
+    operation = std::make_unique<ARestoreOperation>();
+  else
+    operation = std::make_unique<ABackupOperation>();
+  operation->Execute();
+  operation.reset();
   ForgetFinishedCommandLineWork(g);
   return true;
 }
@@ -101,6 +111,15 @@ bool CQuilmoApp::PrepareKiosk() {
 
 void CQuilmoApp::RunScheduledBackup() {
   AGlobal& g = GetGlobal();
+  ConfirmScheduledBackupDlg confirm;
+  if (confirm.DoModal() != IDOK) {
+    Log(0, u"Scheduled Backup cancelled", kClass, __LINE__);
+    return;
+  }
+  const bool powerOff = confirm.GetCheck() == 1;
+  g.g_Operation.turnOffAfterPopup = powerOff ? 1 : 0;
+  Log(0, powerOff ? u"Device will be powered off after scheduled backup" : u"Device will be left on after scheduled backup",
+      kClass, __LINE__);
   AUnattendedBackup backup;
   if (g.g_bBatteryTriggered) {
     Log(0, u"Merrow Autobackup starting", kClass, __LINE__);

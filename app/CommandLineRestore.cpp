@@ -190,7 +190,9 @@ bool CommandLineRestore::LoadWorkingIndex() {
   if (!InitCipherKey(m_G.g_bEncrypt, m_G.g_bEncrypt ? m_G.g_csTaskPassword.GetString() : nullptr))
     LogError(0, u"InitCipherKey failed", kClass, __LINE__);
   if (!m_pImage->Open()) return ImageOpenFailed();
-  const bool loaded = m_G.g_WorkingIndex.Locate(*m_pImage, m_G.g_bEncrypt);
+  // The image's entries are always enciphered (the key table, and the
+  // password when there is one).
+  const bool loaded = m_G.g_WorkingIndex.Locate(*m_pImage, true);
   if (!m_pImage->Close()) LogError(GetLastError(), u"Closing the image failed", kClass, __LINE__);
   if (!loaded) {
     LogError(0, u"Global.g_WorkingIndex.Load() failed", kClass, __LINE__);

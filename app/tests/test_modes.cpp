@@ -41,7 +41,7 @@ class ModesTest : public ::testing::Test {
     Copy(BinFile("QuilmoBackup"), kProgram, true);
     Copy(BinFile("QuilmoRes.dll"), u"\\Windows\\QuilmoRes.dll", false);
     Copy(BinFile("QuilmoStart"), u"\\Windows\\QuilmoStart.exe", true);
-    dev_.PutFile(u"\\Windows\\QuilmoInit.exe", "boot actions");
+    Copy(BinFile("QuilmoInit"), u"\\Windows\\QuilmoInit.exe", true);
     opt_.runTimeoutMs = 120000;
   }
 
@@ -81,11 +81,12 @@ class ModesTest : public ::testing::Test {
     return false;
   }
 
-  // The texts of the boxes shown since the last MarkBoxes.
+  // The texts of the boxes shown since the last MarkBoxes (sounds left out).
   std::string BoxTexts() const {
     std::string all;
     const std::vector<ce::ScreenLogEntry> boxes = ce::ReadScreenLog();
-    for (size_t i = seenBoxes_; i < boxes.size(); ++i) all += ce::ToUtf8(boxes[i].text) + "\n";
+    for (size_t i = seenBoxes_; i < boxes.size(); ++i)
+      if (boxes[i].caption != u"PlaySound") all += ce::ToUtf8(boxes[i].text) + "\n";
     return all;
   }
   void MarkBoxes() { seenBoxes_ = ce::ReadScreenLog().size(); }
@@ -248,6 +249,38 @@ TEST_F(ModesTest, AResumeWithoutAnOperationEndsTheRun) {
   EXPECT_TRUE(Logged("detected that have done PRE_OPERATION")) << LogText();
   EXPECT_TRUE(Logged("No valid operation set", 'E')) << LogText();
   EXPECT_FALSE(Logged("Command Line Backup starting"));
+  EXPECT_EQ(BoxTexts(), "");
+}
+
+// A command-line backup and restore, each across the resets it makes: the
+// restore puts back what was changed in between, and the Startup folder
+// holds what it held before (and the popup's shortcut).
+TEST_F(ModesTest, ACommandLineBackupAndRestoreRunAcrossTheirResets) {
+  Allow(u"AllowLocalCommandLineOps");
+  // The command-line options without a password: no dialog to answer.
+  SetDword((std::u16string(kSettingsKey) + u"\\CommandLine").c_str(), u"dwUnattendedOptions", 715);
+  dev_.MakeDir(u"\\Windows\\StartUp");
+  dev_.PutFile(u"\\Windows\\StartUp\\user.lnk", "#12#\\Windows\\user.exe");
+  dev_.PutFile(u"\\My Documents\\letter.txt", "the backed-up letter");
+  dev_.MakeDir(u"\\Backups");
+  SetDword(u"init", u"Launch10", 0);  // the boot's launch list (empty)
+
+  Run(u"LocalBackup \\Backups\\device.pbf");
+  EXPECT_EQ(rep_.resets, 2) << LogText();
+  EXPECT_EQ(Starts(), 2);
+  EXPECT_TRUE(Logged("detected that have done PRE_OPERATION")) << LogText();
+  ASSERT_TRUE(Exists(u"\\Backups\\device.pbf"));
+  EXPECT_TRUE(Exists(u"\\Program Files\\Quilmo Backup\\Quilmo Backup History\\BackupReport.txt"));
+  EXPECT_EQ(Value(kSettingsKey, u"csDefaultBackupFilename"), "sz \\Backups\\device.pbf");
+  EXPECT_EQ(BoxTexts(), "");
+
+  dev_.PutFile(u"\\My Documents\\letter.txt", "changed after the backup");
+  Run(u"LocalRestore \\Backups\\device.pbf");
+  EXPECT_EQ(rep_.resets, 2) << LogText();
+  EXPECT_EQ(dev_.ReadFile(u"\\My Documents\\letter.txt"), "the backed-up letter");
+  EXPECT_TRUE(Exists(u"\\Windows\\StartUp\\user.lnk"));
+  EXPECT_FALSE(Exists(u"\\Windows\\StartUp\\DeployRB.lnk"));
+  EXPECT_FALSE(Exists(u"\\Program Files\\Quilmo Backup\\Reboot"));
   EXPECT_EQ(BoxTexts(), "");
 }
 

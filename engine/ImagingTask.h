@@ -235,6 +235,8 @@ class AImagingTaskClient : public AImagingTask {
   bool StopCorvane();
   bool RestoreComponents();
   bool CloseRestoreImage(DWORD restoredBefore, ULONGLONG estimate);
+  // Queues what the next boot puts in place (hives, volumes, files in use).
+  bool QueueBootActionsForRestore();
   bool FinishRestore();
 
   // Both roads: the host hears that the operation completed.

@@ -5,10 +5,12 @@
 
 #include "app/ConfirmScheduledBackupDlg.h"
 #include "app/Operations.h"
+#include "app/PasswordDlg.h"
 #include "app/QuilmoApp.h"
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/time.h"
+#include "core/DeployOptions.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/OptionHandlers.h"
@@ -101,10 +103,30 @@ bool CQuilmoApp::ResumeOperation() {
 }
 
 bool CQuilmoApp::PrepareKiosk() {
+  AGlobal& g = GetGlobal();
   const CString path = System::GetProgramPath(false) + kDeployOptionsFile;
   if (!System::FileExists(path)) {
     Localizer::TextMessageBox(kNoDeployOptionsText, MB_OK);
     return false;
+  }
+  ADeployOptions options(path);
+  if (options.GetAutorun()) {
+    g.g_bKioskAutoRestore = true;
+    g.g_nKioskMinutes = options.GetMinutesBetween();
+    g.g_nKioskHours = options.GetHoursBetween();
+    g.g_csKioskFileName = options.GetBackupFileName();
+    g.g_csKioskLogin = options.GetLogin();
+    g.g_Operation.imagePath.Set(g.g_csKioskFileName, false);
+    Log(0, g.g_csKioskFileName, kClass, __LINE__);
+    Log(0, u"Kiosk mode: AutoRestore set to true.", kClass, __LINE__);
+  }
+  DisplayKioskPassword();
+  if (g.g_bKioskPasswordCorrect) {
+    g.g_bKioskAutoRestore = false;
+    Log(0, u"password correct and auto restore set to false", kClass, __LINE__);
+  } else {
+    Log(0, u"password wrong and auto restore set to true", kClass, __LINE__);
+    g.g_bCommandLineRestore = true;
   }
   return true;
 }

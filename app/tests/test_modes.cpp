@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -222,6 +224,37 @@ TEST_F(ModesTest, KioskModeNeedsItsOptionsFileExceptForACommandLineBackup) {
   EXPECT_TRUE(Logged("Command Line Backup starting")) << LogText();
 }
 
+// A kiosk deployment that restores its file unless the kiosk password is
+// given: the countdown of the password dialog runs out, or the password is
+// typed in.
+TEST_F(ModesTest, KioskModeRestoresItsFileUnlessThePasswordIsGiven) {
+  SetDword(kConfigKey, u"KioskModeEnabled", 1);
+  dev_.PutFile(u"\\Program Files\\Quilmo Backup\\DeployOptions.txt",
+               "AUTORUN=TRUE\r\nKIOSKPWD=letmein\r\nBACKUPFILENAME=\\temp\\kiosk.pbf\r\n");
+  Run();
+  EXPECT_TRUE(Logged("Kiosk mode: AutoRestore set to true.")) << LogText();
+  EXPECT_TRUE(Logged("password wrong and auto restore set to true"));
+  EXPECT_TRUE(Logged("Starting Command Line Restore"));
+  EXPECT_TRUE(Logged(R"(Peforming metadata check)") || Logged(R"(pathImageFile.Open\(\) failed -?\d+)", 'E'))
+      << LogText();
+  EXPECT_NE(LogText().find("\\temp\\kiosk.pbf"), std::string::npos);
+  EXPECT_EQ(BoxTexts(), "The backup file could not be opened.\n");
+
+  MarkBoxes();
+  const fs::path script = dev_.dir() / "kiosk.ui";
+  {
+    std::ofstream f(script);
+    f << "dialog 231\nset 2018 letmein\nclick 1\n";
+  }
+  setenv("QUILMO_UI_SCRIPT", script.c_str(), 1);
+  Run();
+  unsetenv("QUILMO_UI_SCRIPT");
+  EXPECT_TRUE(Logged("password correct and auto restore set to false")) << LogText();
+  EXPECT_FALSE(Logged("Starting Command Line Restore"));
+  EXPECT_TRUE(Logged("The interactive main window is not built yet"));
+  EXPECT_EQ(BoxTexts(), "");
+}
+
 TEST_F(ModesTest, ARestoreOfAMissingImageEndsBeforeItsReset) {
   Allow(u"AllowLocalCommandLineOps");
   Run(u"LocalRestore \"\\Storage Card\\none.pbf\"");
@@ -265,6 +298,7 @@ TEST_F(ModesTest, ACommandLineBackupAndRestoreRunAcrossTheirResets) {
   dev_.MakeDir(u"\\Backups");
   SetDword(u"init", u"Launch10", 0);  // the boot's launch list (empty)
 
+  SetDword(u"Software\\Sample", u"Colour", 1);
   Run(u"LocalBackup \\Backups\\device.pbf");
   EXPECT_EQ(rep_.resets, 2) << LogText();
   EXPECT_EQ(Starts(), 2);
@@ -275,9 +309,12 @@ TEST_F(ModesTest, ACommandLineBackupAndRestoreRunAcrossTheirResets) {
   EXPECT_EQ(BoxTexts(), "");
 
   dev_.PutFile(u"\\My Documents\\letter.txt", "changed after the backup");
+  SetDword(u"Software\\Sample", u"Colour", 2);
   Run(u"LocalRestore \\Backups\\device.pbf");
-  EXPECT_EQ(rep_.resets, 2) << LogText();
+  // The boot-time runner resets once more after it put the hives in place.
+  EXPECT_EQ(rep_.resets, 3) << LogText();
   EXPECT_EQ(dev_.ReadFile(u"\\My Documents\\letter.txt"), "the backed-up letter");
+  EXPECT_EQ(Value(u"Software\\Sample", u"Colour"), "dword 1");
   EXPECT_TRUE(Exists(u"\\Windows\\StartUp\\user.lnk"));
   EXPECT_FALSE(Exists(u"\\Windows\\StartUp\\DeployRB.lnk"));
   EXPECT_FALSE(Exists(u"\\Program Files\\Quilmo Backup\\Reboot"));

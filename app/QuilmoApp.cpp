@@ -121,7 +121,7 @@ BOOL CQuilmoApp::InitInstance() {
   Log(0, u"Parsed commandline", kClass, __LINE__);
   ShowMainFrame(frame);
 
-  // The modes are dispatched by a later stage; the start-up ends here.
+  DispatchModes();
   Quit();
   DestroyMainFrame();
   return FALSE;

@@ -41,6 +41,12 @@ class CQuilmoApp : public CWinApp {
   static constexpr DWORD kStrResourcesMissing = 65298;
   static constexpr DWORD kStrUnsupportedSecurityAgent = 134;
   static constexpr UINT kMainFrameResource = 128;
+  // The signature that lifts the permission checks of command-line work.
+  static constexpr const WCHAR* kAccessCode = u"3E9A7041C2B5F";
+  static constexpr const WCHAR* kInvalidCommandLineText = u"Invalid command line parameter";
+  static constexpr const WCHAR* kNoDeployOptionsText = u"Unable to find DeployOptions";
+  static constexpr const WCHAR* kDeployOptionsFile = u"DeployOptions.txt";
+  static constexpr const WCHAR* kOldRegistryImage = u"\\temp\\registry.img";
   static constexpr int kOutOfMemoryExitCode = 11;
 
   // Clears the flags and the signature and switches the device power on.
@@ -63,6 +69,14 @@ class CQuilmoApp : public CWinApp {
   bool StoreExePathInRegistry();
   // Logs the operating-system version and the hardware text.
   void LogSystemInfo();
+
+  // What this run is, after the start-up: the second half of an operation
+  // resumed after its reset, then one of the command-line, scheduled,
+  // scheduling and interactive modes. Every mode ends with the quit posted.
+  void DispatchModes();
+  // The interactive main window. Its property sheet is not built yet: logs
+  // so and returns.
+  virtual void RunMainSheet();
 
   // Set by the command line ------------------------------------------------
   bool m_bEnableFileScheduling = false;  // "EnableFileScheduling"
@@ -109,6 +123,27 @@ class CQuilmoApp : public CWinApp {
   // Shows a resource string as an error box; when the string cannot be
   // found (its library did not load) the built-in fallback text instead.
   static void ShowResErrorBox(DWORD stringId, LPCWSTR fallbackText);
+
+  // Modes (app/Modes.cpp) --------------------------------------------------
+  void CleanUpOldRegistryFile();
+  // The operation whose pre-operation reset has happened: false (logged)
+  // when the state names no operation.
+  bool ResumeOperation();
+  // The permission settings against the command line (the access code
+  // lifts them); false after the refusal was shown.
+  bool CommandLineWorkPermitted();
+  // The kiosk deployment's options and password; false after a failure was
+  // shown (the run ends).
+  bool PrepareKiosk();
+  void EnableFileScheduling();
+  void DisableFileScheduling();
+  void RunScheduledBackup();
+  void RunCommandLineBackup();
+  void StartScheduling();
+  void RunInteractive();
+  // The command-line restore up to its reset (app/CommandLineRestore.cpp);
+  // the interactive mode follows a reset request.
+  void RunCommandLineRestore();
 
   CString m_csAppName;  // what m_pszAppName shows
   int m_nWSAResult = -1;

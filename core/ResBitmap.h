@@ -20,6 +20,8 @@ class AResBitmap {
   LONG GetWidth() const;
   LONG GetHeight() const;
   WORD GetBitCount() const;
+  // The packed bitmap (empty when none is loaded).
+  const std::string& Dib() const { return m_Dib; }
 
   // Bitmap resource `id` of the class library's current resource module
   // (ce::GetResourceModule). On failure the bitmap is unchanged and the

@@ -113,6 +113,10 @@ class AGlobal {
   DWORD g_dwPasswordCheck = 0;          // check value of the task password
   CString g_csKioskLogin;               // the deploy options' "login"
   bool g_bKioskPasswordCorrect = false; // the kiosk password dialog accepted it
+  bool g_bKioskAutoRestore = false;     // kiosk "autorun": restore the kiosk file unless the password is right
+  int g_nKioskMinutes = 0;              // the deploy options' "minutesbetween"
+  int g_nKioskHours = 0;                // the deploy options' "hoursbetween"
+  CString g_csKioskFileName;            // the deploy options' "backupfilename"
   DWORD g_dwValue2 = 0;
   DWORD g_dwValue3 = 0;
   DWORD g_dwTaskValue = 0;              // saved with the persisted state

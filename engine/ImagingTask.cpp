@@ -985,6 +985,15 @@ bool AImagingTaskClient::CloseRestoreImage(DWORD restoredBefore, ULONGLONG estim
   return false;
 }
 
+bool AImagingTaskClient::QueueBootActionsForRestore() {
+  // The restored hives, volumes and files in use are only restored copies
+  // until the next boot puts them in place.
+  if (G().g_WorkingIndex.AddBootCopiesForRestore()) return true;
+  TERROR(GetLastError(), u"Boot-time actions of the restore could not be queued");
+  Fail(kFailGeneral, false, u"Boot-time actions of the restore could not be queued");
+  return false;
+}
+
 bool AImagingTaskClient::FinishRestore() {
   if (!EndAgent(false)) return false;
   Status(kStrRestoreComplete);
@@ -1018,7 +1027,7 @@ bool AImagingTaskClient::RunRestore() {
   bool ok = RestoreComponents() && CloseRestoreImage(restoredBefore, estimate) && CompleteHostOperation(false);
   // Started again also after a failure: this run stopped it.
   if (corvaneStopped) g_pCorvane->Start();
-  return ok && FinishRestore();
+  return ok && QueueBootActionsForRestore() && FinishRestore();
 }
 
 DWORD AImagingTaskClient::CheckMetaData() {

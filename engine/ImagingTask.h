@@ -168,6 +168,9 @@ class AImagingTaskClient : public AImagingTask {
   // Clears the global task report.
   ~AImagingTaskClient() override;
 
+  // The progress window, once it exists (the task is made before it).
+  // Takes effect for the next run.
+  void SetProgress(ITaskProgress* progress) { m_pProgress = progress; }
   // Sets the cancel flags of the task and of the running component.
   void Cancel() override;
   bool RunBackup() override;
@@ -232,6 +235,8 @@ class AImagingTaskClient : public AImagingTask {
   bool StopCorvane();
   bool RestoreComponents();
   bool CloseRestoreImage(DWORD restoredBefore, ULONGLONG estimate);
+  // Queues what the next boot puts in place (hives, volumes, files in use).
+  bool QueueBootActionsForRestore();
   bool FinishRestore();
 
   // Both roads: the host hears that the operation completed.

@@ -411,6 +411,33 @@ int CmdDump(const std::vector<std::string>& args, int gen) {
   return Fail("no database " + args[1] + " in " + args[0]);
 }
 
+// Deletes one record (by its oid) of a database, as a user's program would.
+int CmdDelete(const std::vector<std::string>& args, int gen) {
+  if (args.size() != 3) return Usage();
+  std::vector<Store> stores;
+  std::string error;
+  if (!StoresOf(args[0], gen, &stores, &error)) return Fail(error);
+  const u16 wanted = ce::FromUtf8(args[1]);
+  char* end = nullptr;
+  const unsigned long record = strtoul(args[2].c_str(), &end, 0);
+  if (args[2].empty() || *end != '\0') return Fail("bad record oid " + args[2]);
+  for (const Store& s : stores) {
+    std::vector<DbEntry> dbs;
+    if (!Databases(s, &dbs, &error)) return Fail(error);
+    for (const DbEntry& e : dbs) {
+      if (!ce::EqualNoCase(e.info.infDatabase.szDbaseName, wanted)) continue;
+      HANDLE h = OpenByOid(s, e.oid);
+      if (h == INVALID_HANDLE_VALUE) return Fail("cannot open " + args[1] + ": " + ce::DescribeError(GetLastError()));
+      const bool deleted = CeDeleteRecord(h, static_cast<CEOID>(record));
+      const DWORD code = GetLastError();
+      CloseHandle(h);
+      if (!deleted) return Fail("record " + args[2] + " not deleted: " + ce::DescribeError(code));
+      return 0;
+    }
+  }
+  return Fail("no database " + args[1] + " in " + args[0]);
+}
+
 int CmdDigest() {
   std::vector<Store> stores;
   std::string error;
@@ -447,6 +474,7 @@ int CmdDb(int argc, char** argv) {
   if (verb == "list") return CmdList(args, gen);
   if (verb == "dump") return CmdDump(args, gen);
   if (verb == "digest" && args.empty()) return CmdDigest();
+  if (verb == "delete") return CmdDelete(args, gen);
   return Usage();
 }
 

@@ -52,6 +52,7 @@ int Usage() {
                "  db DIR list [VOLUME]            the databases of a volume (of all stores without one)\n"
                "  db DIR dump VOLUME NAME         a database with its records\n"
                "  db DIR digest                   a hash per database over its records' properties\n"
+               "  db DIR delete VOLUME NAME OID   delete one record of a database\n"
                "                                  VOLUME: a volume's path or SystemHeap; --cedb or --edb\n"
                "                                  picks the generation\n"
                "  clock DIR show|set ISO-TIME|advance SECONDS\n"

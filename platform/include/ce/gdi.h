@@ -203,6 +203,12 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
 // bottom are set to fit the text (DT_WORDBREAK wraps at blanks within the
 // rectangle's width).
 int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format);
+// Copies a packed bitmap (info header, colour masks and table, pixel rows:
+// the form of a bitmap resource) to (x, y), width x height pixels from its
+// top-left corner. A drawing call (recorded; the screen does not draw
+// bitmaps yet). FALSE for a bad DC, or ERROR_INVALID_PARAMETER for a null
+// bitmap or one shorter than its info header.
+BOOL DrawPackedDib(HDC hdc, int x, int y, int width, int height, const void* packedDib, DWORD size);
 
 // ---- text metrics (see the top of this file) ----
 BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, LPSIZE size);

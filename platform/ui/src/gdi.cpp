@@ -415,6 +415,15 @@ BOOL ExtTextOutW(HDC hdc, int, int, UINT, const RECT*, LPCWSTR, UINT, const int*
   return CountDraw(hdc) ? TRUE : FALSE;
 }
 
+BOOL DrawPackedDib(HDC hdc, int, int, int, int, const void* packedDib, DWORD size) {
+  constexpr DWORD kInfoHeaderSize = 40;
+  if (packedDib == nullptr || size < kInfoHeaderSize) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return CountDraw(hdc) ? TRUE : FALSE;
+}
+
 int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
   if (rect == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);

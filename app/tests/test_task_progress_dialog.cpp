@@ -12,7 +12,9 @@
 
 #include "app/TaskProgressDlg.h"
 #include "ce/file.h"
+#include "ce/process.h"
 #include "ce/time.h"
+#include "cesim/gdi.h"
 #include "cesim/msgbox.h"
 #include "core/Localizer.h"
 #include "core/System.h"
@@ -21,6 +23,7 @@
 #include "engine/HalveyIF.h"
 #include "engine/ImagingTask.h"
 #include "engine/TaskReport.h"
+#include "testkit/Closable.h"
 #include "testkit/TaskSetup.h"
 #include "ui/Automation.h"
 
@@ -457,6 +460,56 @@ TEST_F(TaskProgressTest, KeepAliveReportsAQuitAndPostsItAgain) {
   Run(dlg, a);
   MSG quit;
   EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// The viewer starts through the starter program when there is one, else
+// straight from the program folder, with the report path in quotes.
+TEST_F(TaskProgressTest, ReportViewerGetsTheQuotedReportPath) {
+  quilmo::test::InstallClosable(dev_, u"\\Program Files\\Quilmo Backup\\Ombric.exe");
+  global_.g_Operation.operationKind = kOperationNotSet;
+  Automation a;
+  a.OnDialog(kDlg, [](Dialog& d) { d.Click(1002); });
+  a.AdvanceClock(100);
+  a.InDialog([](Dialog& d) { d.Click(2097); });
+  a.InDialog([](Dialog& d) { d.Click(1002); });
+  a.ExpectBox(65310, IDCANCEL);
+  CTaskProgressDlg dlg(kStartWaitForUser, nullptr, nullptr);
+  AImagingTaskClient task(global_.g_Operation, &dlg);
+  dlg.SetTask(&task);
+  EXPECT_EQ(Run(dlg, a), IDOK);
+  std::vector<std::pair<std::u16string, int>> started;
+  {
+    ce::Device* d = dev_.device();
+    std::lock_guard<std::recursive_mutex> g(d->DbLock());
+    ce::Stmt s(d->Db(), "SELECT cmdline, pid FROM processes WHERE exe = 'Ombric.exe' ORDER BY rowid");
+    while (s.Step()) started.emplace_back(s.Text16(0), static_cast<int>(s.Int(1)));
+  }
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0].first, u"\"" + std::u16string(kReport) + u"\"");
+  if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(started[0].second))) {
+    TerminateProcess(p, 0);
+    CloseHandle(p);
+  }
+  EXPECT_NE(LogText().find("Launching report viewer \\Program Files\\Quilmo Backup\\Ombric.exe"),
+            std::string::npos);
+}
+
+// The pictures are copied into their frames whenever the window paints.
+TEST_F(TaskProgressTest, PaintingCopiesBothPictures) {
+  Automation a;
+  CTaskProgressDlg dlg(kStartWaitForUser, nullptr, nullptr);
+  a.OnDialog(kDlg, [&](Dialog& d) {
+    const uint64_t before = ce::GdiDrawCallCount();
+    InvalidateRect(d.Hwnd(), nullptr, TRUE);
+    UpdateWindow(d.Hwnd());
+    // The separator's line and the two pictures.
+    EXPECT_EQ(ce::GdiDrawCallCount() - before, 3u);
+    d.Click(2013);
+  });
+  a.AdvanceClock(100);
+  a.InDialog([](Dialog& d) { d.Click(1002); });
+  EXPECT_EQ(Run(dlg, a), IDOK);
+  EXPECT_TRUE(dlg.HasPictures());
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "core/System.h"
 #include "dlg_fixture.h"
 #include "engine/BackupHistory.h"
+#include "engine/FileSystemComponent.h"
 #include "engine/HalveyIF.h"
 #include "engine/ImagingTask.h"
 #include "engine/TaskReport.h"
@@ -61,7 +62,8 @@ std::u16string FromUtf16(const std::string& bytes) {
 
 class TaskProgressTest : public dlgtest::DialogTest {
  protected:
-  TaskProgressTest() {
+  TaskProgressTest() : context_(MakeFileSystemContext(global_)), fileSystem_(context_) {
+    fileSystem_.Register();
     CTaskProgressDlg::SetResetFunctionForTest([this] { ++resets_; });
     dev_.PutFile(u"\\My Documents\\note.txt", std::string(3000, 'n'));
     dev_.MakeDir(u"\\Program Files\\Quilmo Backup");
@@ -104,6 +106,8 @@ class TaskProgressTest : public dlgtest::DialogTest {
   }
 
   int resets_ = 0;
+  FileSystemContext context_;
+  AFileSystemComponent fileSystem_;
 };
 
 // ------------------------------------------------------------ the report
@@ -256,17 +260,20 @@ TEST_F(TaskProgressTest, BackupWaitsForStartRunsAndEndsWithReportPopupAndReset) 
   EXPECT_EQ(Run(dlg, a), IDOK);
   EXPECT_TRUE(a.Boxes().empty());
   EXPECT_EQ(dlg.GetState(), CTaskProgressDlg::kFinished);
-  EXPECT_EQ(dlg.GetReportResult(), kReportClean);
+  // The running hives cannot be read: warnings of the run.
+  EXPECT_EQ(dlg.GetReportResult(), kReportWarnings);
   EXPECT_EQ(dlg.GetReportPath().str(), kReport);
   EXPECT_NE(dlg.GetInformationText().str().find(Res(65242) + u"\\temp\\progress.pbf"), std::u16string::npos);
   EXPECT_TRUE(dlg.HasPictures());
   const std::u16string report = FromUtf16(dev_.ReadFile(kReport).substr(2));
   EXPECT_EQ(report.substr(0, report.find(u"\r\n")), u"Result : Backup succeeded");
-  EXPECT_EQ(PopupMessage(), Res(65144));
+  EXPECT_NE(report.find(u"\r\nWarning : " + Res(57734) + u"\\Documents and Settings\\system.hv\r\n"),
+            std::u16string::npos);
+  EXPECT_EQ(PopupMessage(), Res(65145));
   EXPECT_EQ(resets_, 1);
   EXPECT_EQ(Sounds(), 1);
-  EXPECT_EQ(Setting(u"dwLastBackupResult"), 1u);
-  EXPECT_GT(Setting(u"dwLastBackupSize"), 0u);  // bytes written to the (compressed) image
+  EXPECT_EQ(Setting(u"dwLastBackupResult"), 2u);
+  EXPECT_GT(Setting(u"dwLastBackupSize"), 1528u);  // more than the metadata: the note is in
   EXPECT_NE(Setting(u"dwLastBackupHigh"), 0xDEADBEEF);
   EXPECT_NE(Setting(u"dwLastBackupLow"), 0xDEADBEEF);
   EXPECT_NE(LogText().find("Waiting for user input to start"), std::string::npos);

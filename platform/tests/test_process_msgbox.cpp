@@ -6,7 +6,6 @@
 #include "ce/errors.h"
 #include "ce/msgbox.h"
 #include "ce/process.h"
-#include "ce/sound.h"
 #include "cesim/msgbox.h"
 #include "cesim/process.h"
 #include "testkit/ScopedState.h"
@@ -27,26 +26,6 @@ TEST(MessageBoxTest, DefaultButtonFollowsStyle) {
   // A default button the box does not have falls back to the first one.
   EXPECT_EQ(ce::DefaultMessageBoxAnswer(MB_OK | MB_DEFBUTTON3), IDOK);
   EXPECT_EQ(ce::DefaultMessageBoxAnswer(MB_YESNO | MB_DEFBUTTON4), IDYES);
-}
-
-// A played sound is a line of the screen log of its own, between the boxes,
-// and uses no scripted answer.
-TEST(MessageBoxTest, PlayedSoundsAreScreenLogLinesWithoutAnswers) {
-  quilmo::test::TestDevice dev;
-  ASSERT_TRUE(ce::AddMessageBoxAnswer(u"", IDCANCEL));
-  EXPECT_TRUE(PlaySoundW(u"notify.wav", nullptr, SND_FILENAME | SND_ASYNC));
-  EXPECT_TRUE(PlaySoundW(nullptr, nullptr, 0));  // stops: nothing to record
-  EXPECT_FALSE(PlaySoundW(u"", nullptr, SND_FILENAME));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(ce::PendingMessageBoxAnswers(), 1u);
-  EXPECT_EQ(MessageBoxW(nullptr, u"After the sound", u"Quilmo", MB_OKCANCEL), IDCANCEL);
-  auto log = ce::ReadScreenLog();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0].caption, u"PlaySound");
-  EXPECT_EQ(log[0].text, u"notify.wav");
-  EXPECT_EQ(log[0].style, 0u);
-  EXPECT_EQ(log[0].answer, 0);
-  EXPECT_EQ(log[1].text, u"After the sound");
 }
 
 TEST(MessageBoxTest, BoxesAreLoggedAndScriptedAnswersConsumedInOrder) {

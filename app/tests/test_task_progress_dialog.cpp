@@ -96,7 +96,7 @@ class TaskProgressTest : public dlgtest::DialogTest {
   }
   static int Sounds() {
     int n = 0;
-    for (const auto& e : ce::ReadScreenLog()) n += e.caption == u"PlaySound" && e.text == u"notify.wav";
+    for (const auto& e : ce::ReadScreenLog()) n += e.caption == u"sound" && e.text == u"notify.wav";
     return n;
   }
   static DWORD Setting(LPCWSTR name) {

@@ -430,10 +430,10 @@ void CTaskProgressDlg::OnCountdownTick() {
   // itself rather than pressing a button no one may press.
   if (m_nState == kStartingAtOnce) {
     OnStart();
-  } else {
-    SendMessage(WM_COMMAND, MAKEWPARAM(kStartId, BN_CLICKED),
-                reinterpret_cast<LPARAM>(GetDlgItem(kStartId) ? GetDlgItem(kStartId)->m_hWnd : nullptr));
+    return;
   }
+  CWnd* start = GetDlgItem(kStartId);
+  SendMessage(WM_COMMAND, MAKEWPARAM(kStartId, BN_CLICKED), reinterpret_cast<LPARAM>(start ? start->m_hWnd : nullptr));
 }
 
 // ------------------------------------------------------------- commands

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "app/DynamicDialog.h"
 #include "ce/cstring.h"

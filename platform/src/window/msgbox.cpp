@@ -1,5 +1,4 @@
-// MessageBoxW and the headless message-box service; PlaySoundW, which
-// records in the same screen log.
+// MessageBoxW and the headless message-box service.
 #include "ce/msgbox.h"
 
 #include <unistd.h>
@@ -10,7 +9,6 @@
 
 #include "ce/errors.h"
 #include "ce/process.h"
-#include "ce/sound.h"
 #include "cesim/device.h"
 #include "cesim/msgbox.h"
 #include "process/process_table.h"
@@ -211,29 +209,4 @@ int ce::ShowMessageBox(const MessageBoxRequest& r) {
   if (d && answer != 0 && ce::t_headlessLogged == loggedBefore && ce::proc::EnsureTables(d))
     ce::LogBox(d, r, shownMs, &answer, [] { return true; });
   return answer;
-}
-
-BOOL PlaySoundW(LPCWSTR sound, HMODULE, DWORD) {
-  if (sound == nullptr) return TRUE;  // stops what plays: nothing plays here
-  if (*sound == 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  ce::Device* d = ce::CurrentDevice();
-  if (!d || !ce::proc::EnsureTables(d)) {
-    SetLastError(ERROR_NOT_READY);
-    return FALSE;
-  }
-  // Recorded as a screen-log line of its own: caption "PlaySound", the
-  // sound as text, no buttons and no answer.
-  ce::MessageBoxRequest r;
-  r.caption = u"PlaySound";
-  r.text = sound;
-  r.style = 0;
-  int answer = 0;
-  if (!ce::LogBox(d, r, ce::proc::DeviceNowMs(d), &answer, [] { return true; })) {
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-  }
-  return TRUE;
 }

@@ -86,7 +86,20 @@ int Usage() {
                "OPTIONS (boot, run): --max-resets N (5), --timeout SECONDS (120, host time),\n"
                "                     --signal-timeout MS (10000), --until ISO-TIME (device time)\n"
                "OPTIONS (run): --ui-script FILE    drive the program's dialogs with a UI script\n"
-               "               --screen            show the program's windows (cedev screen DIR)\n";
+               "               --screen            show the program's windows (cedev screen DIR)\n"
+               "               --count-calls       count the calls of the run's programs that change the\n"
+               "                                   device, and print the count\n"
+               "               --reset-after N[:KIND]\n"
+               "                                   reset the device right after the Nth such call, counted\n"
+               "                                   over the whole run (every program, every boot; the call\n"
+               "                                   completes, nothing after it runs), then boot and go on;\n"
+               "                                   KIND: file (CreateFileW creating or truncating, WriteFile,\n"
+               "                                   SetEndOfFile, SetFileTime, SetFileAttributesW, Create/\n"
+               "                                   RemoveDirectoryW, DeleteFileW, MoveFileW, CopyFileW), reg\n"
+               "                                   (RegCreateKeyExW creating, RegSetValueExW, RegDeleteValueW,\n"
+               "                                   RegDeleteKeyW, RegSaveKeyW, RegReplaceKeyW), process\n"
+               "                                   (CreateProcessW), any (the default); only calls that\n"
+               "                                   succeed count\n";
   return 2;
 }
 
@@ -598,13 +611,38 @@ int CmdUninstall(const std::string& name) {
   return code == 0 ? 0 : 1;
 }
 
+// Reads "N" or "N:KIND" (KIND: file, reg, process or any), N at least 1.
+bool ParseResetAfter(const std::string& text, ce::BootOptions* opt) {
+  const size_t colon = text.find(':');
+  const std::string number = text.substr(0, colon);
+  ce::ResetAfter r;
+  if (colon != std::string::npos && !ce::ParseCallKind(text.substr(colon + 1), &r.kind)) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long n = strtoll(number.c_str(), &end, 10);
+  if (number.empty() || *end || errno || n < 1) return false;
+  r.n = n;
+  opt->resetAfter = r;
+  return true;
+}
+
 // Reads leading --options of boot and run; *next is the first other word.
 // uiScript (run only, else null) receives the --ui-script file, until the
 // --until time as given.
 bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt, std::string* uiScript,
                       std::string* until) {
   int i = 2;
-  for (; i + 1 < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+  for (; i < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+    if (strcmp(argv[i], "--count-calls") == 0) {  // the one option without a value
+      opt->countCalls = true;
+      --i;
+      continue;
+    }
+    if (i + 1 >= argc) break;
+    if (strcmp(argv[i], "--reset-after") == 0) {
+      if (!ParseResetAfter(argv[i + 1], opt)) return false;
+      continue;
+    }
     if (strcmp(argv[i], "--ui-script") == 0) {
       if (!uiScript || !*argv[i + 1]) return false;
       *uiScript = argv[i + 1];

@@ -46,6 +46,7 @@ int Usage() {
                "  put DIR HOSTFILE PATH           copy a host file onto the device\n"
                "  get DIR PATH HOSTFILE           copy a device file to the host\n"
                "  reg DIR query KEY               show a key's values and subkeys\n"
+               "  reg DIR dump KEY                show a key's values and every subkey's, recursively\n"
                "  reg DIR set KEY NAME TYPE DATA  TYPE: sz expand_sz dword binary multi_sz\n"
                "  reg DIR delete KEY [NAME]       delete a key (recursively) or a value\n"
                "  db DIR volumes                  the mounted database volumes\n"
@@ -314,7 +315,9 @@ std::string ValueText(DWORD type, const std::vector<BYTE>& data) {
   return out;
 }
 
-int CmdRegQuery(HKEY root, const u16& sub, const std::string& shown) {
+// Shows a key's values, then its subkeys: by name, or (recursive) each
+// shown the same way in turn.
+int CmdRegQuery(HKEY root, const u16& sub, const std::string& shown, bool recursive = false) {
   HKEY key = nullptr;
   LONG rc = RegOpenKeyExW(root, sub.c_str(), 0, 0, &key);
   if (rc != ERROR_SUCCESS) return Fail(shown + ": " + Err(static_cast<DWORD>(rc)));
@@ -348,7 +351,16 @@ int CmdRegQuery(HKEY root, const u16& sub, const std::string& shown) {
       RegCloseKey(key);
       return Fail("enumerating subkeys: " + Err(static_cast<DWORD>(rc)));
     }
-    std::cout << shown << "\\" << ce::ToUtf8(u16(name, nameLen)) << "\n";
+    const std::string child = shown + "\\" + ce::ToUtf8(u16(name, nameLen));
+    if (!recursive) {
+      std::cout << child << "\n";
+      continue;
+    }
+    const u16 childSub = (sub.empty() ? u16() : sub + u"\\") + u16(name, nameLen);
+    if (int status = CmdRegQuery(root, childSub, child, true); status != 0) {
+      RegCloseKey(key);
+      return status;
+    }
   }
   RegCloseKey(key);
   return 0;
@@ -422,6 +434,7 @@ int CmdReg(int argc, char** argv) {
   if (!SplitKey(argv[4], &root, &sub, &rootName)) return Fail(std::string("unknown registry root in ") + argv[4]);
   std::string shown = rootName + (sub.empty() ? "" : "\\" + ce::ToUtf8(sub));
   if (verb == "query" && argc == 5) return CmdRegQuery(root, sub, shown);
+  if (verb == "dump" && argc == 5) return CmdRegQuery(root, sub, shown, true);
   if (verb == "set" && argc == 8) {
     DWORD type = 0;
     std::vector<BYTE> data;

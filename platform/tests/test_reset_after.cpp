@@ -100,6 +100,10 @@ TEST_F(ResetAfterTest, StrikesRightAfterTheNthCallAndTheNextCallNeverRuns) {
   EXPECT_EQ(rep_.strike->program, "\\Windows\\trapper.exe");
   EXPECT_TRUE(HasLine("reset-after: call 5 (any) was WriteFile, a file call, in pid")) << Lines();
   EXPECT_TRUE(HasLine("through the reset-after trap")) << Lines();
+  std::ifstream debugLog(dev_.dir() / "debug.log");
+  std::stringstream debug;
+  debug << debugLog.rdbuf();
+  EXPECT_NE(debug.str().find("reset-after: call 5 (any) was WriteFile"), std::string::npos) << debug.str();
   ASSERT_FALSE(rep_.started.empty());
   EXPECT_EQ(rep_.started.front().endedBy, "reset 1");
   ASSERT_TRUE(rep_.calls);

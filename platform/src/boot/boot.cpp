@@ -516,9 +516,11 @@ void Runner::NoteTrapStrike() {
   if (rep_->strike) return;  // the trap strikes once
   std::optional<TrapStrike> s = trap::Strike();
   if (!s) return;
-  Line("reset-after: call " + std::to_string(s->n) + " (" + CallKindName(s->kind) + ") was " + s->call + ", a " +
-       CallKindName(s->callKind) + " call, in pid " + std::to_string(s->pid) + " " + s->program + " \"" +
-       s->commandLine + "\": the device resets");
+  const std::string where = "reset-after: call " + std::to_string(s->n) + " (" + CallKindName(s->kind) + ") was " +
+                            s->call + ", a " + CallKindName(s->callKind) + " call, in pid " + std::to_string(s->pid) +
+                            " " + s->program + " \"" + s->commandLine + "\": the device resets";
+  Line(where);
+  OutputDebugStringW(FromUtf8(where).c_str());  // the device's own log keeps it too
   rep_->strike = std::move(s);
 }
 

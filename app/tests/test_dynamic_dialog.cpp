@@ -16,7 +16,6 @@
 #include "cesim/sip.h"
 #include "core/Localizer.h"
 #include "dlg_fixture.h"
-#include "testkit/Closable.h"
 #include "testkit/ScopedState.h"
 #include "ui/Automation.h"
 
@@ -270,12 +269,13 @@ TEST_F(DynamicDialogTest, ClosingWithTheFocusInARegisteredFieldLowersTheInputPan
 
 class HelpTest : public DynamicDialogTest {
  protected:
-  // The closable stand-in plays the help viewer (a build dependency of
-  // these tests).
+  // The help viewer's stand-in (a build dependency of these tests).
   void InstallViewer() {
-    const fs::path standin = fs::path(QUILMO_BIN_DIR) / "closable";
+    const fs::path standin = fs::path(QUILMO_BIN_DIR) / "peghelp";
     ASSERT_TRUE(fs::exists(standin)) << standin << " is missing";
-    quilmo::test::InstallClosable(dev_, u"\\Windows\\peghelp.exe");
+    const fs::path host = dev_.Host(u"\\Windows\\peghelp.exe");
+    fs::create_directories(host.parent_path());
+    fs::copy_file(standin, host, fs::copy_options::overwrite_existing);
   }
   // Command lines of the viewers started so far; ends them.
   std::vector<std::u16string> ViewerCommandLines() {

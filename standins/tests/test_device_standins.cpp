@@ -5,12 +5,16 @@
 #include <filesystem>
 #include <string>
 
+#include "ce/event.h"
+#include "ce/handle.h"
 #include "ce/module.h"
+#include "ce/process.h"
 #include "ce/registry.h"
 #include "ce/text.h"
 #include "ce/time.h"
 #include "ce/window.h"
 #include "cesim/boot.h"
+#include "cesim/msgbox.h"
 #include "cesim/power.h"
 #include "testkit/TestDevice.h"
 
@@ -65,6 +69,21 @@ class StandinTest : public ::testing::Test {
   bool Run(const char16_t* program, const char16_t* cmd) {
     rep_ = {};
     return ce::RunOnDevice(program, cmd, opt_, &rep_);
+  }
+  // Runs the device until a local time ("2006-03-07 12:00"), starting a
+  // program first when one is given.
+  bool RunUntil(const char* until, const char16_t* program = nullptr, const char16_t* cmd = u"") {
+    unsigned y, mo, d, h, mi;
+    sscanf(until, "%u-%u-%u %u:%u", &y, &mo, &d, &h, &mi);
+    SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
+                  static_cast<WORD>(mi), 0, 0};
+    FILETIME local{}, utc{};
+    SystemTimeToFileTime(&st, &local);
+    LocalFileTimeToFileTime(&local, &utc);
+    const uint64_t ticks = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+    opt_.untilMs = static_cast<int64_t>(ticks / 10000) - 11644473600000LL;
+    rep_ = {};
+    return program ? ce::RunOnDevice(program, cmd, opt_, &rep_) : ce::RunDevice(opt_, &rep_);
   }
   std::optional<DWORD> ExitOf(const std::u16string& program) const {
     for (const auto& p : rep_.started)
@@ -137,21 +156,6 @@ class MerrowTest : public StandinTest {
   }
   std::string Log() const { return dev_.ReadFile(u"\\Windows\\Merrow.log"); }
   std::string Starts() const { return dev_.ReadFile(u"\\Recorder.log"); }
-  // Runs the device until a local time ("2006-03-07 12:00"), starting a
-  // program first when one is given.
-  bool RunUntil(const char* until, const char16_t* program = nullptr, const char16_t* cmd = u"") {
-    unsigned y, mo, d, h, mi;
-    sscanf(until, "%u-%u-%u %u:%u", &y, &mo, &d, &h, &mi);
-    SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
-                  static_cast<WORD>(mi), 0, 0};
-    FILETIME local{}, utc{};
-    SystemTimeToFileTime(&st, &local);
-    LocalFileTimeToFileTime(&local, &utc);
-    const uint64_t ticks = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
-    opt_.untilMs = static_cast<int64_t>(ticks / 10000) - 11644473600000LL;
-    rep_ = {};
-    return program ? ce::RunOnDevice(program, cmd, opt_, &rep_) : ce::RunDevice(opt_, &rep_);
-  }
   std::u16string merrow_;
 };
 
@@ -223,4 +227,80 @@ TEST_F(MerrowTest, CarriesAVersionResource) {
   FreeLibrary(m);
 }
 
+// ---- Lissent, Corvane and the help viewer ----
+
+class AgentTest : public StandinTest {
+ protected:
+  AgentTest() {
+    Install("Lissent", u"\\Windows\\Lissent.exe");
+    Install("Corvane", u"\\Windows\\Corvane.exe");
+    Install("peghelp", u"\\Windows\\peghelp.exe");
+    Install("ceclock_testprog", u"\\Windows\\Poster.exe");
+  }
+  // The screen log as "CAPTION: TEXT" lines, of one caption when given.
+  static std::string ScreenLog(const std::string& caption = "") {
+    std::string all;
+    for (const auto& e : ce::ReadScreenLog())
+      if (caption.empty() || ce::ToUtf8(e.caption) == caption)
+        all += ce::ToUtf8(e.caption) + ": " + ce::ToUtf8(e.text) + "\n";
+    return all;
+  }
+  static bool InitCompleteIsSet() {
+    HANDLE h = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Lissent/SystemInitComplete");
+    if (!h) return false;
+    const bool set = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return set;
+  }
+};
+
+TEST_F(AgentTest, EachRunsUntilItsOwnQuitMessageAndLissentSignalsItsInit) {
+  ASSERT_TRUE(RunUntil("2006-03-07 09:00", u"\\Windows\\Lissent.exe", u"-initial")) << Lines();
+  EXPECT_EQ(rep_.leftRunning, 1) << Lines();
+  EXPECT_TRUE(InitCompleteIsSet());
+  ASSERT_TRUE(RunUntil("2006-03-07 09:01", u"\\Windows\\Corvane.exe", u"")) << Lines();
+  EXPECT_EQ(rep_.leftRunning, 2) << Lines();
+
+  // A second Lissent ends at once; the broadcast quit of Lissent leaves Corvane running.
+  ASSERT_TRUE(RunUntil("2006-03-07 09:02", u"\\Windows\\Poster.exe",
+                       u"spawn \\Windows\\Lissent.exe; post QuilmoLissentQuit"))
+      << Lines();
+  EXPECT_NE(Lines().find("\\Windows\\Lissent.exe ended: exit 0"), std::string::npos) << Lines();
+  EXPECT_EQ(rep_.leftRunning, 1) << Lines();
+  EXPECT_FALSE(InitCompleteIsSet()) << "the event outlived Lissent";
+
+  opt_.untilMs.reset();
+  rep_ = {};
+  ASSERT_TRUE(ce::RunOnDevice(u"\\Windows\\Poster.exe", u"post QuilmoCorvaneQuit", opt_, &rep_)) << Lines();
+  EXPECT_EQ(rep_.leftRunning, 0) << Lines();
+  EXPECT_EQ(FindWindowW(u"Corvane", nullptr), nullptr) << Lines();
+  // The two programs take a broadcast in either order.
+  EXPECT_EQ(ScreenLog("Lissent"),
+            "Lissent: started \"-initial\"\n"
+            "Lissent: already running\n"
+            "Lissent: QuilmoLissentQuit: quitting\n");
+  EXPECT_EQ(ScreenLog("Corvane"),
+            "Corvane: started \"\"\n"
+            "Corvane: QuilmoLissentQuit: not mine\n"
+            "Corvane: QuilmoCorvaneQuit: quitting\n");
+}
+
+TEST_F(AgentTest, CloseEndsAnAgentToo) {
+  ASSERT_TRUE(RunUntil("2006-03-07 09:00", u"\\Windows\\Corvane.exe", u"")) << Lines();
+  HWND w = FindWindowW(u"Corvane", nullptr);
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(PostMessageW(w, WM_CLOSE, 0, 0));
+  opt_.untilMs.reset();
+  rep_ = {};
+  ASSERT_TRUE(ce::RunDevice(opt_, &rep_)) << Lines();
+  EXPECT_EQ(ScreenLog(), "Corvane: started \"\"\nCorvane: WM_CLOSE: quitting\n");
+}
+
+TEST_F(AgentTest, HelpViewerRecordsItsCommandLineAndEnds) {
+  ASSERT_TRUE(Run(u"\\Windows\\peghelp.exe", u"\\Windows\\QuilmoBackup.htm#report")) << Lines();
+  EXPECT_EQ(ExitOf(u"\\Windows\\peghelp.exe"), std::optional<DWORD>(0));
+  EXPECT_EQ(ScreenLog(), "peghelp: \\Windows\\QuilmoBackup.htm#report\n");
+}
+
 }  // namespace
+

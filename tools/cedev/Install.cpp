@@ -22,6 +22,9 @@ const std::vector<Deliverable>& Deliverables() {
       {{"Merrow"}, u"\\Windows\\Merrow.exe", true},
       {{"QuilmoWakeUpService"}, u"\\Windows\\QuilmoWakeUpService.exe", true},
       {{"recorder"}, u"\\Windows\\recorder.exe", true},
+      {{"Lissent"}, u"\\Windows\\Lissent.exe", true},
+      {{"Corvane"}, u"\\Windows\\Corvane.exe", true},
+      {{"peghelp"}, u"\\Windows\\peghelp.exe", true},
       {{"CeSetup.dll"}, u"\\Tools\\CeSetup.dll", false},
       // Credant's security library, on devices whose profile has
       // credant_library = on (the main program refuses to run beside it).

@@ -146,14 +146,17 @@ bool TakeScreenOption(int* argc, char** argv) {
   bool found = false;
   int out = 2;
   int i = 2;
-  // Leading options only: "--screen" stands alone, every other takes a value.
+  // Leading options only: "--screen" and "--count-calls" stand alone, every
+  // other takes a value.
   while (i < *argc && std::strncmp(argv[i], "--", 2) == 0) {
     if (std::strcmp(argv[i], "--screen") == 0) {
       found = true;
       ++i;
       continue;
     }
+    const bool alone = std::strcmp(argv[i], "--count-calls") == 0;
     argv[out++] = argv[i++];
+    if (alone) continue;
     if (i < *argc) argv[out++] = argv[i++];
   }
   while (i < *argc) argv[out++] = argv[i++];

@@ -46,6 +46,7 @@ int Usage() {
                "  put DIR HOSTFILE PATH           copy a host file onto the device\n"
                "  get DIR PATH HOSTFILE           copy a device file to the host\n"
                "  reg DIR query KEY               show a key's values and subkeys\n"
+               "  reg DIR dump KEY                show a key's values and every subkey's, recursively\n"
                "  reg DIR set KEY NAME TYPE DATA  TYPE: sz expand_sz dword binary multi_sz\n"
                "  reg DIR delete KEY [NAME]       delete a key (recursively) or a value\n"
                "  db DIR volumes                  the mounted database volumes\n"
@@ -88,7 +89,20 @@ int Usage() {
                "OPTIONS (boot, run): --max-resets N (5), --timeout SECONDS (120, host time),\n"
                "                     --signal-timeout MS (10000), --until ISO-TIME (device time)\n"
                "OPTIONS (run): --ui-script FILE    drive the program's dialogs with a UI script\n"
-               "               --screen            show the program's windows (cedev screen DIR)\n";
+               "               --screen            show the program's windows (cedev screen DIR)\n"
+               "               --count-calls       count the calls of the run's programs that change the\n"
+               "                                   device, and print the count\n"
+               "               --reset-after N[:KIND]\n"
+               "                                   reset the device right after the Nth such call, counted\n"
+               "                                   over the whole run (every program, every boot; the call\n"
+               "                                   completes, nothing after it runs), then boot and go on;\n"
+               "                                   KIND: file (CreateFileW creating or truncating, WriteFile,\n"
+               "                                   SetEndOfFile, SetFileTime, SetFileAttributesW, Create/\n"
+               "                                   RemoveDirectoryW, DeleteFileW, MoveFileW, CopyFileW), reg\n"
+               "                                   (RegCreateKeyExW creating, RegSetValueExW, RegDeleteValueW,\n"
+               "                                   RegDeleteKeyW, RegSaveKeyW, RegReplaceKeyW), process\n"
+               "                                   (CreateProcessW), any (the default); only calls that\n"
+               "                                   succeed count\n";
   return 2;
 }
 
@@ -302,7 +316,9 @@ std::string ValueText(DWORD type, const std::vector<BYTE>& data) {
   return out;
 }
 
-int CmdRegQuery(HKEY root, const u16& sub, const std::string& shown) {
+// Shows a key's values, then its subkeys: by name, or (recursive) each
+// shown the same way in turn.
+int CmdRegQuery(HKEY root, const u16& sub, const std::string& shown, bool recursive = false) {
   HKEY key = nullptr;
   LONG rc = RegOpenKeyExW(root, sub.c_str(), 0, 0, &key);
   if (rc != ERROR_SUCCESS) return Fail(shown + ": " + Err(static_cast<DWORD>(rc)));
@@ -336,7 +352,16 @@ int CmdRegQuery(HKEY root, const u16& sub, const std::string& shown) {
       RegCloseKey(key);
       return Fail("enumerating subkeys: " + Err(static_cast<DWORD>(rc)));
     }
-    std::cout << shown << "\\" << ce::ToUtf8(u16(name, nameLen)) << "\n";
+    const std::string child = shown + "\\" + ce::ToUtf8(u16(name, nameLen));
+    if (!recursive) {
+      std::cout << child << "\n";
+      continue;
+    }
+    const u16 childSub = (sub.empty() ? u16() : sub + u"\\") + u16(name, nameLen);
+    if (int status = CmdRegQuery(root, childSub, child, true); status != 0) {
+      RegCloseKey(key);
+      return status;
+    }
   }
   RegCloseKey(key);
   return 0;
@@ -410,6 +435,7 @@ int CmdReg(int argc, char** argv) {
   if (!SplitKey(argv[4], &root, &sub, &rootName)) return Fail(std::string("unknown registry root in ") + argv[4]);
   std::string shown = rootName + (sub.empty() ? "" : "\\" + ce::ToUtf8(sub));
   if (verb == "query" && argc == 5) return CmdRegQuery(root, sub, shown);
+  if (verb == "dump" && argc == 5) return CmdRegQuery(root, sub, shown, true);
   if (verb == "set" && argc == 8) {
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -600,13 +626,38 @@ int CmdUninstall(const std::string& name) {
   return code == 0 ? 0 : 1;
 }
 
+// Reads "N" or "N:KIND" (KIND: file, reg, process or any), N at least 1.
+bool ParseResetAfter(const std::string& text, ce::BootOptions* opt) {
+  const size_t colon = text.find(':');
+  const std::string number = text.substr(0, colon);
+  ce::ResetAfter r;
+  if (colon != std::string::npos && !ce::ParseCallKind(text.substr(colon + 1), &r.kind)) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long n = strtoll(number.c_str(), &end, 10);
+  if (number.empty() || *end || errno || n < 1) return false;
+  r.n = n;
+  opt->resetAfter = r;
+  return true;
+}
+
 // Reads leading --options of boot and run; *next is the first other word.
 // uiScript (run only, else null) receives the --ui-script file, until the
 // --until time as given.
 bool ParseBootOptions(int argc, char** argv, int* next, ce::BootOptions* opt, std::string* uiScript,
                       std::string* until) {
   int i = 2;
-  for (; i + 1 < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+  for (; i < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+    if (strcmp(argv[i], "--count-calls") == 0) {  // the one option without a value
+      opt->countCalls = true;
+      --i;
+      continue;
+    }
+    if (i + 1 >= argc) break;
+    if (strcmp(argv[i], "--reset-after") == 0) {
+      if (!ParseResetAfter(argv[i + 1], opt)) return false;
+      continue;
+    }
     if (strcmp(argv[i], "--ui-script") == 0) {
       if (!uiScript || !*argv[i + 1]) return false;
       *uiScript = argv[i + 1];

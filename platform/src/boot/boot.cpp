@@ -35,6 +35,7 @@
 #include "notify/notify_store.h"
 #include "power/power_state.h"
 #include "process/process_table.h"
+#include "trap/call_trap.h"
 
 namespace ce {
 namespace {
@@ -49,6 +50,7 @@ const char* HowText(DWORD how) {
   switch (how) {
     case EWX_REBOOT: return "ExitWindowsEx";
     case IOCTL_HAL_REBOOT: return "KernelIoControl";
+    case kResetByTrap: return "the reset-after trap";
     default: return "SetSystemPowerState";
   }
 }
@@ -442,6 +444,7 @@ void Runner::RunStartupFolder() {
 Outcome Runner::Boot() {
   ++rep_->boots;
   EndAll(rep_->resets ? "reset " + std::to_string(rep_->resets) : "the boot");
+  trap::EndStrike();  // what a strike stopped is gone now
   SetDown(false);
   if (!event::ClearAll(dev_)) Line(BootTag() + "the named events of the last boot could not be cleared");
   // A boot leaves the device on, and is no wake-up: what happened to the
@@ -495,6 +498,43 @@ void Runner::SetDown(bool down) {
   Stmt s(dev_->Db(), down ? "INSERT OR REPLACE INTO meta(key, value) VALUES('device_down', 1)"
                           : "DELETE FROM meta WHERE key = 'device_down'");
   s.Run();  // a failure to mark it down only skips the boot of the next run
+}
+
+void Runner::ArmCallTrap() {
+  if (!opt_.countCalls && !opt_.resetAfter) return;
+  if (!trap::Arm(dev_, opt_.resetAfter)) {
+    Line("run: the call counter cannot be set up (" + DescribeError(GetLastError()) +
+         "): the run's calls are not counted");
+    return;
+  }
+  if (opt_.resetAfter)
+    Line("run: the device resets after call " + std::to_string(opt_.resetAfter->n) + " (" +
+         CallKindName(opt_.resetAfter->kind) + ")");
+}
+
+void Runner::NoteTrapStrike() {
+  if (rep_->strike) return;  // the trap strikes once
+  std::optional<TrapStrike> s = trap::Strike();
+  if (!s) return;
+  const std::string where = "reset-after: call " + std::to_string(s->n) + " (" + CallKindName(s->kind) + ") was " +
+                            s->call + ", a " + CallKindName(s->callKind) + " call, in pid " + std::to_string(s->pid) +
+                            " " + s->program + " \"" + s->commandLine + "\": the device resets";
+  Line(where);
+  OutputDebugStringW(FromUtf8(where).c_str());  // the device's own log keeps it too
+  rep_->strike = std::move(s);
+}
+
+void Runner::EndCallTrap() {
+  if (!trap::Armed()) return;
+  const CallCounts c = trap::Counts();
+  rep_->calls = c;
+  Line("run: calls counted: " + std::to_string(c.Total()) + " (file " + std::to_string(c.file) + ", reg " +
+       std::to_string(c.reg) + ", process " + std::to_string(c.process) + ")");
+  if (opt_.resetAfter && !trap::Struck())
+    Line("run: the reset after call " + std::to_string(opt_.resetAfter->n) + " (" +
+         CallKindName(opt_.resetAfter->kind) + ") did not strike: the run made " +
+         std::to_string(c.Of(opt_.resetAfter->kind)) + " such calls");
+  trap::Disarm();
 }
 
 bool Runner::DeviceDown() {
@@ -556,6 +596,7 @@ bool Runner::Loop(bool bootFirst, const RunProgram* program) {
     std::vector<ResetRequest> resets = PendingResets();
     if (!resets.empty()) {
       const ResetRequest& r = resets.front();
+      NoteTrapStrike();
       std::string who = "reset requested by pid " + std::to_string(r.pid) + " through " + HowText(r.how);
       if (rep_->resets >= opt_.maxResets) {
         Line("run: " + who + ", but the reset budget of " + std::to_string(opt_.maxResets) +
@@ -620,7 +661,12 @@ bool RunAsKernel(const BootOptions& options, BootReport* report, Work work) {
   r.HideHost();
   r.TakeOverDevice();
   r.StartDriving();
-  return work(r);
+  r.ArmCallTrap();
+  const bool ok = work(r);
+  const DWORD err = GetLastError();
+  r.EndCallTrap();
+  SetLastError(err);
+  return ok;
 }
 
 }  // namespace boot

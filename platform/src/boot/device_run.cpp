@@ -251,6 +251,9 @@ bool Runner::RunIsOver() {
   if (ResetPending()) return false;
   if (!opt_.untilMs) {
     if (!proc::LiveRows(dev_).empty() || !AllEnded()) return false;
+    // A program records its reset request before it ends: one that did so
+    // since the look above is carried out, not lost.
+    if (ResetPending()) return false;
     Line("run: the device is idle");
     return true;
   }

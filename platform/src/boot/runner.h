@@ -62,6 +62,10 @@ class Runner : private NotificationKernelPort {
   // Whether the device must boot before it runs (a spent reset budget left
   // it off).
   bool DeviceDown();
+  // The call counter and reset trap of the run (cesim/calltrap.h): armed
+  // before the run's first start, reported and removed at its end.
+  void ArmCallTrap();
+  void EndCallTrap();
 
  private:
   // ---- the report ----
@@ -96,6 +100,8 @@ class Runner : private NotificationKernelPort {
   void RunStartupFolder();
   void CollectExitCodes();
   void NoteWhatEndedThem();
+  // Reports a strike of the reset trap behind the reset being performed.
+  void NoteTrapStrike();
   void NoteResetVictims(const std::string& why) {
     for (int64_t pid : boot::ResetVictims(dev_)) endedBy_.emplace(static_cast<DWORD>(pid), why);
   }

@@ -8,6 +8,7 @@
 #include "ce/errors.h"
 #include "ce/handle.h"
 #include "files/filestate.h"
+#include "trap/call_trap.h"
 
 #ifndef ERROR_NEGATIVE_SEEK
 #define ERROR_NEGATIVE_SEEK 131L
@@ -95,6 +96,7 @@ using namespace ce::filestate;
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE) {
+  trap::BeforeCall();
   Device* dev = Dev();
   if (!dev) return INVALID_HANDLE_VALUE;
   ResolvedPath r;
@@ -181,6 +183,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
   HANDLE h = AddHandle(f);
   bool reportExisting = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  if (!existed || truncate) trap::AfterCall(CallKind::kFile, "CreateFileW");
   return h;
 }
 
@@ -211,7 +214,7 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED)
   return TRUE;
 }
 
-BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+static BOOL WriteToFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
   auto f = GetFile(h);
   if (written) *written = 0;
   if (!f) return FALSE;
@@ -250,6 +253,13 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERL
   return TRUE;
 }
 
+BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+  trap::BeforeCall();
+  const BOOL ok = WriteToFile(h, buffer, toWrite, written);
+  if (ok && toWrite) trap::AfterCall(CallKind::kFile, "WriteFile");
+  return ok;
+}
+
 DWORD SetFilePointer(HANDLE h, LONG distance, PLONG distanceHigh, DWORD method) {
   auto f = GetFile(h);
   if (!f) return INVALID_SET_FILE_POINTER;
@@ -284,7 +294,7 @@ DWORD SetFilePointer(HANDLE h, LONG distance, PLONG distanceHigh, DWORD method) 
   return low;
 }
 
-BOOL SetEndOfFile(HANDLE h) {
+static BOOL SetEndOfOpenFile(HANDLE h) {
   auto f = GetFile(h);
   if (!f) return FALSE;
   std::lock_guard<std::mutex> g(f->lock);
@@ -299,6 +309,13 @@ BOOL SetEndOfFile(HANDLE h) {
   AddUsed(f->dev, f->volume, static_cast<int64_t>(f->pos) - static_cast<int64_t>(size));
   f->dirty = true;
   return TRUE;
+}
+
+BOOL SetEndOfFile(HANDLE h) {
+  trap::BeforeCall();
+  const BOOL ok = SetEndOfOpenFile(h);
+  if (ok) trap::AfterCall(CallKind::kFile, "SetEndOfFile");
+  return ok;
 }
 
 DWORD GetFileSize(HANDLE h, LPDWORD sizeHigh) {
@@ -325,8 +342,8 @@ BOOL GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIM
   return TRUE;
 }
 
-BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess,
-                 const FILETIME* lastWrite) {
+static BOOL SetOpenFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess,
+                            const FILETIME* lastWrite) {
   auto f = GetFile(h);
   if (!f) return FALSE;
   std::lock_guard<std::mutex> g(f->lock);
@@ -340,6 +357,13 @@ BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess,
   if (lastWrite) f->fixedWrite = true;
   if (lastAccess) f->fixedAccess = true;
   return TRUE;
+}
+
+BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite) {
+  trap::BeforeCall();
+  const BOOL ok = SetOpenFileTime(h, creation, lastAccess, lastWrite);
+  if (ok) trap::AfterCall(CallKind::kFile, "SetFileTime");
+  return ok;
 }
 
 BOOL FlushFileBuffers(HANDLE h) {

@@ -8,6 +8,7 @@
 
 #include "ce/errors.h"
 #include "files/filestate.h"
+#include "trap/call_trap.h"
 
 using namespace ce;
 using namespace ce::filestate;
@@ -95,7 +96,7 @@ DWORD GetFileAttributesW(LPCWSTR name) {
   return e.attributes;
 }
 
-BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
+static BOOL SetAttributes(LPCWSTR name, DWORD attributes) {
   Device* dev = Dev();
   ResolvedPath r;
   if (!dev || !ResolveExisting(dev, name, &r)) return FALSE;
@@ -117,7 +118,7 @@ BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
   return ok ? TRUE : Fail(error);
 }
 
-BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
+static BOOL CreateFolder(LPCWSTR name) {
   Device* dev = Dev();
   ResolvedPath r;
   if (!dev || !ResolveArg(dev, name, &r)) return FALSE;
@@ -136,7 +137,7 @@ BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
   return TRUE;
 }
 
-BOOL RemoveDirectoryW(LPCWSTR name) {
+static BOOL RemoveFolder(LPCWSTR name) {
   Device* dev = Dev();
   ResolvedPath r;
   EntryInfo e;
@@ -150,7 +151,7 @@ BOOL RemoveDirectoryW(LPCWSTR name) {
   return DeleteMetaTree(dev, r.key) ? TRUE : Fail(ERROR_GEN_FAILURE);
 }
 
-BOOL DeleteFileW(LPCWSTR name) {
+static BOOL DeleteOneFile(LPCWSTR name) {
   Device* dev = Dev();
   ResolvedPath r;
   EntryInfo e;
@@ -166,7 +167,7 @@ BOOL DeleteFileW(LPCWSTR name) {
   return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
-BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
+static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
   Device* dev = Dev();
   ResolvedPath src, dst;
   EntryInfo e;
@@ -223,7 +224,7 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
   return ok ? TRUE : FALSE;
 }
 
-BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+static BOOL CopyOneFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   Device* dev = Dev();
   ResolvedPath src, dst;
   EntryInfo se, de;
@@ -264,4 +265,49 @@ BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   ok = ok && released;
   InvalidateUsed();
   return ok ? TRUE : FALSE;
+}
+
+// The calls that change the device's files count for the run's call
+// counter (cesim/calltrap.h).
+
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
+  trap::BeforeCall();
+  const BOOL ok = SetAttributes(name, attributes);
+  if (ok) trap::AfterCall(CallKind::kFile, "SetFileAttributesW");
+  return ok;
+}
+
+BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
+  trap::BeforeCall();
+  const BOOL ok = CreateFolder(name);
+  if (ok) trap::AfterCall(CallKind::kFile, "CreateDirectoryW");
+  return ok;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR name) {
+  trap::BeforeCall();
+  const BOOL ok = RemoveFolder(name);
+  if (ok) trap::AfterCall(CallKind::kFile, "RemoveDirectoryW");
+  return ok;
+}
+
+BOOL DeleteFileW(LPCWSTR name) {
+  trap::BeforeCall();
+  const BOOL ok = DeleteOneFile(name);
+  if (ok) trap::AfterCall(CallKind::kFile, "DeleteFileW");
+  return ok;
+}
+
+BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
+  trap::BeforeCall();
+  const BOOL ok = MoveEntry(from, to);
+  if (ok) trap::AfterCall(CallKind::kFile, "MoveFileW");
+  return ok;
+}
+
+BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+  trap::BeforeCall();
+  const BOOL ok = CopyOneFile(from, to, failIfExists);
+  if (ok) trap::AfterCall(CallKind::kFile, "CopyFileW");
+  return ok;
 }

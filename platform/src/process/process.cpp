@@ -30,6 +30,7 @@
 #include "cesim/process.h"
 #include "clock/device_clock.h"
 #include "process/process_table.h"
+#include "trap/call_trap.h"
 #include "window/window_state.h"
 
 extern char** environ;
@@ -345,7 +346,7 @@ std::vector<std::string> ChildEnvironment(Device* d, const std::u16string& progr
                                           const std::u16string& cmdLine) {
   std::vector<std::string> env;
   auto ours = [](const char* entry) {
-    for (const char* key : {kDeviceEnv, kProgramEnv, kCmdLineEnv}) {
+    for (const char* key : {kDeviceEnv, kProgramEnv, kCmdLineEnv, trap::kTrapEnv}) {
       size_t n = strlen(key);
       if (strncmp(entry, key, n) == 0 && entry[n] == '=') return true;
     }
@@ -357,6 +358,8 @@ std::vector<std::string> ChildEnvironment(Device* d, const std::u16string& progr
   env.push_back(std::string(kDeviceEnv) + "=" + d->Dir().string());
   env.push_back(std::string(kProgramEnv) + "=" + ToUtf8(program));
   env.push_back(std::string(kCmdLineEnv) + "=" + ToUtf8(cmdLine));
+  if (std::string trapPath = trap::PathForChildren(); !trapPath.empty())
+    env.push_back(std::string(trap::kTrapEnv) + "=" + trapPath);
   return env;
 }
 
@@ -540,8 +543,7 @@ HANDLE GetCurrentProcess() { return kCurrentProcessPseudo; }
 
 void ExitProcess(UINT exitCode) { EndSelf(exitCode); }
 
-BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR cmdLine, LPVOID, LPVOID, BOOL, DWORD, LPVOID,
-                    LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION pi) {
+static BOOL StartProcess(LPCWSTR imageName, LPCWSTR cmdLine, LPPROCESS_INFORMATION pi) {
   if (!imageName || !*imageName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -640,6 +642,14 @@ BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR cmdLine, LPVOID, LPVOID, BOOL, DW
   }
   SetLastError(ERROR_SUCCESS);
   return TRUE;
+}
+
+BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR cmdLine, LPVOID, LPVOID, BOOL, DWORD, LPVOID,
+                    LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION pi) {
+  trap::BeforeCall();
+  const BOOL ok = StartProcess(imageName, cmdLine, pi);
+  if (ok) trap::AfterCall(CallKind::kProcess, "CreateProcessW");
+  return ok;
 }
 
 HANDLE OpenProcess(DWORD, BOOL, DWORD pid) {

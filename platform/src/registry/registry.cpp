@@ -13,6 +13,7 @@
 #include "cesim/registry.h"
 #include "boot/boot_state.h"
 #include "registry/registry_hive.h"
+#include "trap/call_trap.h"
 
 using ce::reg::Hive;
 
@@ -244,6 +245,7 @@ LONG DeleteTree(Hive& h, int64_t id) {
 
 LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPVOID, HKEY* result,
                      LPDWORD disposition) {
+  ce::trap::BeforeCall();
   if (!result) return Done(ERROR_INVALID_PARAMETER);
   std::vector<std::u16string> names;
   if (LONG err = SplitPath(subKey, &names)) return Done(err);
@@ -268,9 +270,12 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPV
     return ERROR_SUCCESS;
   });
   if (err != ERROR_SUCCESS) return err;
-  std::lock_guard<std::mutex> g(S().lock);
-  *result = AddHandle(std::move(made));
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    *result = AddHandle(std::move(made));
+  }
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (created) ce::trap::AfterCall(ce::CallKind::kReg, "RegCreateKeyExW");
   return Done(ERROR_SUCCESS);
 }
 
@@ -322,7 +327,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE
   });
 }
 
-LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+static LONG SetValue(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD dataSize) {
   if (!data && dataSize) return Done(ERROR_INVALID_PARAMETER);
   std::u16string name;
   if (LONG err = ValueName(valueName, &name)) return Done(err);
@@ -338,7 +343,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
   });
 }
 
-LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
+static LONG DeleteValue(HKEY key, LPCWSTR valueName) {
   std::u16string name;
   if (LONG err = ValueName(valueName, &name)) return Done(err);
   return WithKey(key, true, [&](KeyRef& ref) -> LONG {
@@ -349,7 +354,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
   });
 }
 
-LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+static LONG DeleteKey(HKEY key, LPCWSTR subKey) {
   std::vector<std::u16string> names;
   if (LONG err = SplitPath(subKey, &names)) return Done(err);
   return WithKey(key, true, [&](KeyRef& ref) -> LONG {
@@ -434,7 +439,7 @@ LONG RegFlushKey(HKEY key) {
   return WithKey(key, false, [](KeyRef&) -> LONG { return ERROR_SUCCESS; });
 }
 
-LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPVOID) {
+static LONG SaveKey(HKEY key, LPCWSTR file) {
   if (!file || !*file) return Done(ERROR_INVALID_PARAMETER);
   ce::Device* dev = ce::Device::Current();
   if (!dev) return Done(ERROR_NOT_READY);
@@ -462,7 +467,7 @@ LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPVOID) {
   return Done(ERROR_SUCCESS);
 }
 
-LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) {
+static LONG ReplaceKey(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) {
   if (key != HKEY_LOCAL_MACHINE || (subKey && *subKey) || (oldFile && *oldFile) || !newFile || !*newFile)
     return Done(ERROR_INVALID_PARAMETER);
   ce::Device* dev = ce::Device::Current();
@@ -480,6 +485,44 @@ LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) 
   }
   if (!ce::boot::RecordHiveReplacement(dev, path.device)) return Done(ERROR_CANTWRITE);
   return Done(ERROR_SUCCESS);
+}
+
+// The calls that change a hive count for the run's call counter
+// (cesim/calltrap.h).
+
+LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+  ce::trap::BeforeCall();
+  const LONG err = SetValue(key, valueName, type, data, dataSize);
+  if (err == ERROR_SUCCESS) ce::trap::AfterCall(ce::CallKind::kReg, "RegSetValueExW");
+  return err;
+}
+
+LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
+  ce::trap::BeforeCall();
+  const LONG err = DeleteValue(key, valueName);
+  if (err == ERROR_SUCCESS) ce::trap::AfterCall(ce::CallKind::kReg, "RegDeleteValueW");
+  return err;
+}
+
+LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+  ce::trap::BeforeCall();
+  const LONG err = DeleteKey(key, subKey);
+  if (err == ERROR_SUCCESS) ce::trap::AfterCall(ce::CallKind::kReg, "RegDeleteKeyW");
+  return err;
+}
+
+LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPVOID) {
+  ce::trap::BeforeCall();
+  const LONG err = SaveKey(key, file);
+  if (err == ERROR_SUCCESS) ce::trap::AfterCall(ce::CallKind::kReg, "RegSaveKeyW");
+  return err;
+}
+
+LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) {
+  ce::trap::BeforeCall();
+  const LONG err = ReplaceKey(key, subKey, newFile, oldFile);
+  if (err == ERROR_SUCCESS) ce::trap::AfterCall(ce::CallKind::kReg, "RegReplaceKeyW");
+  return err;
 }
 
 namespace ce {

@@ -63,6 +63,7 @@
 
 #include "ce/boot.h"
 #include "ce/types.h"
+#include "cesim/calltrap.h"
 
 namespace ce {
 
@@ -78,6 +79,11 @@ struct BootOptions {
   int maxStartsPerMinute = 100;   // program starts within one minute of device time
   // Receives every report line as it happens (may be empty).
   std::function<void(const std::string&)> onLine;
+  // Counts the calls of the run's programs that change the device
+  // (cesim/calltrap.h); resetAfter counts them too and resets the device
+  // right after the Nth.
+  bool countCalls = false;
+  std::optional<ResetAfter> resetAfter;
 };
 
 struct StartedProgram {
@@ -104,6 +110,8 @@ struct BootReport {
   int leftRunning = 0;             // device processes still running at the end
   std::vector<std::string> lines;  // UTF-8, in the order they happened
   std::vector<StartedProgram> started;
+  std::optional<CallCounts> calls;   // when counted (countCalls, resetAfter)
+  std::optional<TrapStrike> strike;  // where the reset trap struck
 };
 
 // Boots the current device and keeps it running until no device process

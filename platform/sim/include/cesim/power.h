@@ -16,11 +16,13 @@ namespace ce {
 // when the request cannot be recorded it returns false with
 // ERROR_GEN_FAILURE and ends nothing.
 bool RequestDeviceReset(DWORD how);
+// The `how` of a reset made by the run's reset trap (cesim/calltrap.h).
+inline constexpr DWORD kResetByTrap = 0x54524150u;
 
 struct ResetRequest {
   int64_t requestedMs = 0;  // device clock
   int64_t pid = 0;
-  DWORD how = 0;  // POWER_STATE_RESET, EWX_REBOOT or IOCTL_HAL_REBOOT
+  DWORD how = 0;  // POWER_STATE_RESET, EWX_REBOOT, IOCTL_HAL_REBOOT or kResetByTrap
 };
 // The recorded reset requests, oldest first.
 std::vector<ResetRequest> PendingResets();

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The reset sweep (scripts/reset-sweep.sh) over the operations that run on
+# the sample device today, each on a fresh installed sample device:
+#   - the main program's command-line backup start ("LocalBackup" with an
+#     image on the storage card; its log may hold anything afterwards);
+#   - the boot-time action runner QuilmoInit from the boot launch list,
+#     carrying out a queued restore copy of a 90000-byte file over a
+#     100000-byte one (the copy goes in several writes: a reset between them
+#     must leave the launch entry for the next boot to finish the copy).
+#
+#   scripts/reset-sweep-samples.sh [--short] [--bin DIR]
+#
+# --short resets after 4 calls of each operation, spread from the first to
+# one past the last (the CTest entry reset_sweep_short); without it every
+# call is swept (the long form).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+bin="$here/../build/bin"
+form=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --short) form=(--spread 4); shift ;;
+    --bin) bin="$2"; shift 2 ;;
+    *) echo "usage: $0 [--short] [--bin DIR]" >&2; exit 2 ;;
+  esac
+done
+cedev="$bin/cedev"
+work="$(mktemp -d "${TMPDIR:-/tmp}/reset-samples.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+"$cedev" create "$work/sample" >/dev/null
+"$cedev" install "$work/sample" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; exit 1; }
+
+status=0
+"$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]+"${form[@]}"}" --vary 'temp/BackupLog.txt' \
+  '\Program Files\Quilmo Backup\Quilmo Backup.exe' 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
+
+cp -a "$work/sample" "$work/actions"
+head -c 100000 /dev/urandom >"$work/old.bin"
+head -c 90000 /dev/urandom >"$work/new.bin"
+"$cedev" put "$work/actions" "$work/old.bin" '\My Documents\sweep.bin'
+"$cedev" put "$work/actions" "$work/new.bin" '\temp\sweep.new'
+key='HKLM\Software\Quilmo Software\RebootActions\CopyFile0'
+"$cedev" reg "$work/actions" set "$key" Operation dword 2
+"$cedev" reg "$work/actions" set "$key" ActualPath sz '\My Documents\sweep.bin'
+"$cedev" reg "$work/actions" set "$key" BackupPath sz '\temp\sweep.new'
+"$cedev" reg "$work/actions" set "$key" Attributes dword 32
+"$cedev" reg "$work/actions" set 'HKLM\init' Launch90 sz '\Windows\QuilmoInit.exe'
+"$here/reset-sweep.sh" --bin "$bin" --device "$work/actions" "${form[@]+"${form[@]}"}" --vary 'QuilmoInitLog.txt' \
+  '\Windows\QuilmoInit.exe' 90 || status=1
+exit $status

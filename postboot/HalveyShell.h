@@ -1,0 +1,36 @@
+// The device shell as the post-boot popup meets it: the named events a
+// starting device sets when its window system and shell are up, and the
+// notification bubble that shows the message.
+#pragma once
+
+#include "ce/controls.h"
+#include "ce/cstring.h"
+#include "ce/window.h"
+
+// What the bubble sends its sink with WM_NOTIFY: the header (code -1000
+// for a tap on a link or button), the bubble's own value and the answer
+// the sink gives back.
+struct HalveyBubbleNotify {
+  NMHDR hdr;
+  LPARAM lParam;
+  DWORD dwReturn;
+};
+
+// One bubble as the popup fills it.
+struct HalveyBubble {
+  DWORD id = 0;
+  DWORD priority = 0;
+  DWORD durationSeconds = 0;
+  DWORD flags = 0;
+  HICON icon = nullptr;
+  HWND sink = nullptr;
+  CString html;
+  CString title;
+};
+
+// For each of halvey::kReadyEvents that can be opened: waits for it
+// without limit and closes it. Events that do not exist are skipped.
+void WaitForReadyEvents();
+
+// Shows the bubble; false when the shell refused it.
+bool AddHalveyBubble(const HalveyBubble& bubble);

@@ -17,6 +17,8 @@
 #include "ce/shell.h"
 #include "ce/text.h"
 #include "cesim/boot.h"
+#include "ce/event.h"
+#include "cesim/event.h"
 #include "cesim/registry.h"
 #include "testkit/TestDevice.h"
 
@@ -158,6 +160,34 @@ TEST_F(BootTest, ResetBudgetStopsAProgramThatResetsOnEveryBoot) {
   EXPECT_EQ(rep_.boots, 3);
   EXPECT_TRUE(HasLine("reset budget of 2 is spent")) << Lines();
   EXPECT_TRUE(ce::ListDeviceProcesses().back().resident) << "a device process outlived the run";
+}
+
+TEST_F(BootTest, ShellEventsAreSetOnceTheShellIsUpAndABootStartsWithNoOtherEvents) {
+  Install(u"\\Windows\\early.exe");
+  Install(u"\\Windows\\StartUp\\late.exe");
+  Config("early.exe events\nlate.exe events\n");
+  SetLaunch(50, u"early.exe");
+  Install(u"\\Windows\\after.exe");
+  SetLaunch(60, u"after.exe", {50});  // the boot waits for early.exe's signal
+  HANDLE stale = CreateEventW(nullptr, TRUE, TRUE, u"Test/BeforeBoot");
+  ASSERT_NE(stale, nullptr);
+  ASSERT_TRUE(ce::BootDevice(opt_, &rep_)) << Lines();
+  EXPECT_NE(Log().find("EARLY.EXE [50] events missing missing"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("LATE.EXE [] events set set"), std::string::npos) << Log();
+
+  // Held by the booted device, not by a process: a later program finds them.
+  std::vector<ce::NamedEventInfo> events = ce::ListNamedEvents();
+  ASSERT_EQ(events.size(), 2u);
+  for (const auto& e : events) {
+    EXPECT_TRUE(e.heldByBoot && e.manualReset && e.signalled) << ce::ToUtf8(e.name);
+    EXPECT_NE(e.name, u"Test/BeforeBoot");
+  }
+  HANDLE shell = OpenEventW(SYNCHRONIZE, FALSE, kShellApiReadyEvent);
+  ASSERT_NE(shell, nullptr);
+  EXPECT_EQ(WaitForSingleObject(shell, 0), WAIT_OBJECT_0);
+  CloseHandle(shell);
+  EXPECT_EQ(ce::ListNamedEvents().size(), 2u);  // closing a handle does not end them
+  CloseHandle(stale);
 }
 
 TEST_F(BootTest, StartupFolderRunsBareQuotedAndPlainPrograms) {

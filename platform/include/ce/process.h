@@ -124,6 +124,8 @@ HANDLE GetCurrentProcess();
 // Process and thread handles are signalled when the process has ended.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 // waitAll FALSE: WAIT_OBJECT_0 + the lowest index of a signalled handle.
+// waitAll TRUE: the wait ends (and takes what it waits for) only when
+// every handle is signalled at once.
 // count 0 or above MAXIMUM_WAIT_OBJECTS fails with ERROR_INVALID_PARAMETER.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                              DWORD milliseconds);
@@ -152,7 +154,11 @@ class Waitable : public HandleObject {
   // A descriptor that becomes readable once the object is signalled, or
   // one of the values above.
   virtual int WaitFd() const = 0;
+  // Whether the object is signalled; an object that a wait takes (an
+  // auto-reset event) is taken by this call when it is.
   virtual bool Signalled() = 0;
+  // Whether the object is signalled, taking nothing.
+  virtual bool Peek() { return Signalled(); }
 };
 
 inline constexpr const char16_t* kDefaultProgramPath =

@@ -16,7 +16,9 @@
 #include "boot/boot_state.h"
 #include "boot/runner.h"
 #include "database/db_boot.h"
+#include "kernel/event_table.h"
 #include "ce/errors.h"
+#include "ce/event.h"
 #include "ce/file.h"
 #include "ce/power.h"
 #include "ce/process.h"
@@ -399,6 +401,12 @@ Outcome Runner::RunLaunchList() {
   return Outcome::kDone;
 }
 
+void Runner::RaiseShellEvents() {
+  for (const char16_t* name : {kGweApiSetReadyEvent, kShellApiReadyEvent})
+    if (!event::HoldForBoot(dev_, name, true, true))
+      Line(BootTag() + "the event " + U8(name) + " could not be set");
+}
+
 void Runner::RunStartupFolder() {
   std::u16string folder = kStartupFolder;
   WIN32_FIND_DATAW fd{};
@@ -435,6 +443,7 @@ Outcome Runner::Boot() {
   ++rep_->boots;
   EndAll(rep_->resets ? "reset " + std::to_string(rep_->resets) : "the boot");
   SetDown(false);
+  if (!event::ClearAll(dev_)) Line(BootTag() + "the named events of the last boot could not be cleared");
   // A boot leaves the device on, and is no wake-up: what happened to the
   // power before it is over.
   power::DropChanges(dev_);
@@ -473,6 +482,7 @@ Outcome Runner::Boot() {
   boot::LeaveInitPhase(dev_);
   // The system's volumes: free while the init list ran, held from here on.
   MountSystemVolumes();
+  RaiseShellEvents();
   Line(BootTag() + "shell up, running " + U8(kStartupFolder));
   RunStartupFolder();
   Line(BootTag() + "complete");

@@ -90,6 +90,9 @@ class Runner : private NotificationKernelPort {
   bool ReadLaunchList(std::map<DWORD, LaunchEntry>* entries);
   Outcome RunLaunchList();
   Outcome WaitForLaunch(DWORD dep, DWORD waiter, const std::map<DWORD, LaunchEntry>& entries);
+  // Sets the shell's events ("SYSTEM/GweApiSetReady", "SYSTEM/ShellAPIReady"),
+  // held by the device until the next boot.
+  void RaiseShellEvents();
   void RunStartupFolder();
   void CollectExitCodes();
   void NoteWhatEndedThem();

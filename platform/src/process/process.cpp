@@ -213,6 +213,31 @@ bool WaitUntil(ProcessObject& obj, Clock::time_point deadline) {
   return true;
 }
 
+// One look at the objects of a wait: the wait's result when it is over,
+// else the descriptors to sleep on (*pollState: some object is polled).
+// With waitAll nothing is taken until every object is signalled at once.
+std::optional<DWORD> LookOnce(const std::vector<std::shared_ptr<Waitable>>& objs, BOOL waitAll,
+                              std::vector<pollfd>* fds, bool* pollState) {
+  bool allSignalled = true;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    if (waitAll ? objs[i]->Peek() : objs[i]->Signalled()) {
+      if (!waitAll) return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+      continue;
+    }
+    allSignalled = false;
+    int fd = objs[i]->WaitFd();
+    if (fd >= 0) fds->push_back({fd, POLLIN, 0});
+    else if (fd == Waitable::kPollState) *pollState = true;
+  }
+  if (!allSignalled) return std::nullopt;
+  // Another process may take an auto-reset event between the look and the
+  // take: the wait then goes on, and what it took before stays taken.
+  for (size_t i = 0; i < objs.size(); ++i) {
+    if (!objs[i]->Signalled()) return std::nullopt;
+  }
+  return WAIT_OBJECT_0;
+}
+
 // WaitForMultipleObjects while a kernel drives the clock: the time-out
 // counts on the device clock, and the wait is published so that the
 // clock may jump.
@@ -224,18 +249,8 @@ DWORD WaitOnDeviceClock(Device* d, clock::LayerWait& layer, const std::vector<st
   for (;;) {
     layer.BeginRound();
     fds.clear();
-    bool pollState = false, allSignalled = true;
-    for (size_t i = 0; i < objs.size(); ++i) {
-      if (objs[i]->Signalled()) {
-        if (!waitAll) return WAIT_OBJECT_0 + static_cast<DWORD>(i);
-        continue;
-      }
-      allSignalled = false;
-      int fd = objs[i]->WaitFd();
-      if (fd >= 0) fds.push_back({fd, POLLIN, 0});
-      else if (fd == Waitable::kPollState) pollState = true;
-    }
-    if (allSignalled) return WAIT_OBJECT_0;
+    bool pollState = false;
+    if (std::optional<DWORD> r = LookOnce(objs, waitAll, &fds, &pollState)) return *r;
     if (DeviceNowMs() >= deadline) return WAIT_TIMEOUT;
     if (!layer.Publish(deadline)) continue;
     int timeout = clock::LayerWait::RoundMs(deadline);
@@ -725,18 +740,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   std::vector<pollfd> fds;
   for (;;) {
     fds.clear();
-    bool pollState = false, allSignalled = true;
-    for (DWORD i = 0; i < count; ++i) {
-      if (objs[i]->Signalled()) {
-        if (!waitAll) return WAIT_OBJECT_0 + i;
-        continue;
-      }
-      allSignalled = false;
-      int fd = objs[i]->WaitFd();
-      if (fd >= 0) fds.push_back({fd, POLLIN, 0});
-      else if (fd == Waitable::kPollState) pollState = true;
-    }
-    if (allSignalled) return WAIT_OBJECT_0;
+    bool pollState = false;
+    if (std::optional<DWORD> r = LookOnce(objs, waitAll, &fds, &pollState)) return *r;
     int timeout = -1;
     if (ms != INFINITE) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());

@@ -153,6 +153,15 @@ std::vector<ScreenLogEntry> ReadScreenLog() {
   return log;
 }
 
+bool AddScreenLogEntry(std::u16string_view caption, std::u16string_view text, int answer) {
+  Device* d = CurrentDevice();
+  if (!d || !proc::EnsureTables(d)) return false;
+  MessageBoxRequest r;
+  r.caption = caption;
+  r.text = text;
+  return LogBox(d, r, proc::DeviceNowMs(d), &answer, [] { return true; });
+}
+
 bool AddMessageBoxAnswer(std::u16string_view match, int answer) {
   Device* d = CurrentDevice();
   if (!d || !proc::EnsureTables(d)) return false;

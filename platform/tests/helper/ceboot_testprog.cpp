@@ -7,6 +7,8 @@
 //   nosignal       ends at once with exit code 3
 //   resetonce      resets the device the first time, signals after that
 //   resetalways    resets the device every time
+//   events         logs "events A B": the states of the shell's two events
+//                  (missing, set, unset), then signals
 //   exit N         ends with exit code N
 //   spawn PROGRAM  starts PROGRAM with the command line "child", waits for it
 //   copyhive FILE  copies the device file FILE over the live user hive
@@ -25,6 +27,7 @@
 #include "ce/boot.h"
 #include "cesim/device.h"
 #include "ce/errors.h"
+#include "ce/event.h"
 #include "ce/file.h"
 #include "ce/registry.h"
 #include "ce/process.h"
@@ -57,6 +60,15 @@ void Signal() {
   Log("signalled");
 }
 
+// "missing", "set" or "unset" (a look that takes nothing: both are manual-reset).
+std::string EventState(const char16_t* name) {
+  HANDLE h = OpenEventW(SYNCHRONIZE, FALSE, name);
+  if (!h) return "missing";
+  const bool set = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+  CloseHandle(h);
+  return set ? "set" : "unset";
+}
+
 void Reset() {
   Log("reset");
   SetSystemPowerState(nullptr, POWER_STATE_RESET, 0);
@@ -78,7 +90,10 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
     words >> verb >> arg;
   }
   Log("start");
-  if (verb == "sleepsignal") {
+  if (verb == "events") {
+    Log("events " + EventState(kGweApiSetReadyEvent) + " " + EventState(kShellApiReadyEvent));
+    Signal();
+  } else if (verb == "sleepsignal") {
     usleep(static_cast<useconds_t>(std::atoi(arg.c_str())) * 1000);
     Signal();
   } else if (verb == "hang") {

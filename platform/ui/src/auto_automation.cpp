@@ -12,6 +12,7 @@
 #include "cesim/clock.h"
 #include "cesim/device.h"
 #include "cesim/msgbox.h"
+#include "cesim/notification.h"
 #include "cesim/window.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
@@ -22,7 +23,7 @@ namespace {
 // Device time a step may wait while the clock keeps jumping to timers.
 constexpr int64_t kMaxWaitMs = 60 * 60 * 1000;
 
-enum class StepKind { Dialog, InDialog, Do, Box, BoxText, Advance };
+enum class StepKind { Dialog, InDialog, Do, Box, BoxText, Advance, Bubble };
 
 struct Step {
   StepKind kind = StepKind::Do;
@@ -50,8 +51,18 @@ std::string Describe(const Step& st) {
       return "box \"" + ce::ToUtf8(st.text) + "\"";
     case StepKind::Advance:
       return "advance " + std::to_string(st.ms);
+    case StepKind::Bubble:
+      return "bubble " + std::to_string(st.answer);
   }
   return "step";
+}
+
+// Whether a bubble of this process has the button of that command.
+bool BubbleHas(int command) {
+  for (const ce::NotificationBubble& b : ce::OwnNotificationBubbles())
+    for (const auto& [cmd, label] : b.buttons)
+      if (cmd == command) return true;
+  return false;
 }
 
 bool IsDialogWindow(HWND h) {
@@ -283,6 +294,18 @@ struct Automation::State {
       case StepKind::BoxText:
         g.unlock();
         return Wait(index);  // the box comes through the service
+      case StepKind::Bubble: {
+        g.unlock();
+        if (!BubbleHas(st.answer)) return Wait(index);
+        g.lock();
+        next = index + 1;
+        g.unlock();
+        RunAs(st.label, [&] {
+          if (!ce::PressNotificationButton(st.answer))
+            Fail("the bubble's button " + std::to_string(st.answer) + " could not be pressed");
+        });
+        return true;
+      }
       case StepKind::Advance: {
         int64_t now = ce::DeviceNowMs();
         if (!advancing) {
@@ -419,6 +442,13 @@ Automation& Automation::ExpectBoxText(std::u16string textPart, int answer) {
   st.kind = StepKind::BoxText;
   st.text = std::move(textPart);
   st.answer = answer;
+  return Add(*this, s_, std::move(st));
+}
+
+Automation& Automation::AnswerBubble(int command) {
+  Step st;
+  st.kind = StepKind::Bubble;
+  st.answer = command;
   return Add(*this, s_, std::move(st));
 }
 

@@ -127,6 +127,7 @@ const std::map<std::string, Syntax>& Commands() {
       {"expect-enabled", {Kind::ExpectEnabled, "ID 0|1"}},
       {"screenshot", {Kind::Screenshot, "NAME"}},
       {"card", {Kind::Card, "insert|remove NAME"}},
+      {"bubble", {Kind::Bubble, "COMMAND"}},
   };
   return k;
 }
@@ -151,7 +152,8 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
   }
   step->kind = syn.kind;
   const bool needsDialog = syn.kind != Kind::Dialog && syn.kind != Kind::Box && syn.kind != Kind::BoxText &&
-                           syn.kind != Kind::Advance && syn.kind != Kind::Screenshot && syn.kind != Kind::Card;
+                           syn.kind != Kind::Advance && syn.kind != Kind::Screenshot && syn.kind != Kind::Card &&
+                           syn.kind != Kind::Bubble;
   if (needsDialog && !haveDialog) {
     *error = "'" + w[0] + "' before any 'dialog' step";
     return false;
@@ -210,6 +212,8 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
       }
       step->text = ce::FromUtf8(w[1]);
       return true;
+    case Kind::Bubble:
+      return num(1, 0, kMaxId, &step->id, "command");
     case Kind::Card:
       if (w[1] != "insert" && w[1] != "remove") {
         *error = "bad card action '" + w[1] + "' (insert remove)";

@@ -71,6 +71,9 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
       case Kind::Advance:
         a.AdvanceClock(s.id);
         break;
+      case Kind::Bubble:
+        a.AnswerBubble(id);
+        break;
       case Kind::ExpectText:
         a.InDialog([id, want = s.text, &a](Dialog& d) {
           if (!d.FindControl(id)) return a.Fail("expect-text: no control " + std::to_string(id));

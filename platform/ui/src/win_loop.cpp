@@ -12,6 +12,7 @@
 #include "ce/window.h"
 #include "cesim/clock.h"
 #include "cesim/device.h"
+#include "cesim/notification.h"
 #include "ui/Loop.h"
 #include "win_internal.h"
 
@@ -137,7 +138,10 @@ bool Idle(int maxWaitMs) {
     Stall("no progress: only timers keep firing");
     return false;
   }
-  Stall("no progress: nothing queued, no timer, no driver step");
+  // A bubble nobody answers is the usual cause in a headless run: say so.
+  Stall(ce::OwnNotificationBubbles().empty()
+            ? "no progress: nothing queued, no timer, no driver step"
+            : "no progress: a notification bubble waits for an answer, nothing queued, no timer, no driver step");
   return false;
 }
 

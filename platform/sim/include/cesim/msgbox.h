@@ -44,6 +44,11 @@ struct ScreenLogEntry {
 // Every box of the current device, oldest first (empty without a device).
 std::vector<ScreenLogEntry> ReadScreenLog();
 
+// Adds a line that is no message box to the screen log (sounds, the
+// notification bubble): shown now by this program, style 0. False when it
+// cannot be written (or without a device).
+bool AddScreenLogEntry(std::u16string_view caption, std::u16string_view text, int answer = 0);
+
 // Adds a scripted answer to the current device. Boxes take the oldest
 // entry whose answer is one of their buttons and whose match is empty or
 // found in their text or caption; the entry is used up.

@@ -12,6 +12,10 @@
 //   Do(fn)                runs fn (a check, a screenshot ...);
 //   AdvanceClock(ms)      moves the device clock ms forward, stopping at
 //                         each timer due on the way so it fires;
+//   AnswerBubble(command)  waits until a notification bubble of this
+//                         process has the button of that command, then
+//                         presses it (the sink hears WM_NOTIFY, then
+//                         WM_COMMAND command);
 //   ExpectBox(stringId, answer) / ExpectBoxText(part, answer)
 //                         the next message box must come from that
 //                         resource string / contain that text; it gets
@@ -111,6 +115,7 @@ class Automation {
   Automation& ExpectBox(DWORD stringId, int answer);
   Automation& ExpectBoxText(std::u16string textPart, int answer);
   Automation& AdvanceClock(int64_t ms);
+  Automation& AnswerBubble(int command);
   // Names the step added last in failure texts ("line 4"); default
   // "step N (what)".
   Automation& Label(std::string label);
@@ -147,17 +152,18 @@ class Automation {
 //   boxtext "PART" ANSWER   the next box contains PART
 //                           ANSWER: ok cancel yes no abort retry ignore or a number
 //   advance MS              move the device clock
+//   bubble COMMAND          press the button of that command on the notification bubble
 //   expect-text ID "TEXT" | expect-visible ID 0|1 | expect-enabled ID 0|1
 //   screenshot NAME         writes DIR/NAME.screen.xml (NAME: letters, digits, - _ .)
 //   card insert|remove NAME a storage card arrives or goes ("Storage Card")
 struct ScriptStep {
   enum class Kind {
     Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
-    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card
+    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble
   };
   Kind kind = Kind::Dialog;
   int line = 0;
-  int64_t id = 0;     // template, control or string id; VK; ms for advance
+  int64_t id = 0;     // template, control or string id; VK; ms for advance; bubble command
   int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert
   std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name
 };

@@ -16,6 +16,7 @@
 #include "ui/qt/Screen.h"
 // Device constants after Qt: they are plain macros.
 #include "ce/controls.h"
+#include "ce/shell.h"
 #include "ce/window.h"
 
 namespace ui::qt {
@@ -30,6 +31,8 @@ std::u16string Upper(std::u16string s) {
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
   return s;
 }
+
+bool IsBubble(const ScreenWindow& w) { return Upper(w.className) == Upper(kNotificationBubbleClass); }
 
 class Painter {
  public:
@@ -62,7 +65,13 @@ class Painter {
     g.setColorAt(0, QColor(0x2A, 0x5C, 0xAA));
     g.setColorAt(1, QColor(0x0A, 0x24, 0x6A));
     p_->fillRect(strip, g);
-    std::u16string title = m_.windows.empty() ? std::u16string() : m_.windows.back().title;
+    // The top bar names the topmost window that is no notification bubble.
+    std::u16string title;
+    for (auto w = m_.windows.rbegin(); w != m_.windows.rend(); ++w) {
+      if (IsBubble(*w)) continue;
+      title = w->title;
+      break;
+    }
     QFont bold = font_;
     bold.setBold(true);
     p_->setFont(bold);
@@ -78,7 +87,7 @@ class Painter {
     if (r.isEmpty()) return;
     p_->save();
     p_->setClipRect(r);
-    p_->fillRect(r, Qt::white);
+    p_->fillRect(r, IsBubble(w) ? QColor(0xFF, 0xFB, 0xE0) : QColor(Qt::white));
     if (w.style & (WS_BORDER | WS_DLGFRAME)) {
       p_->setPen(QColor(0x40, 0x40, 0x40));
       p_->drawRect(r.adjusted(0, 0, -1, -1));

@@ -1,0 +1,17 @@
+// PlaySoundW: recorded in the screen log (ce/sound.h).
+#include "ce/sound.h"
+
+#include <string>
+
+#include "ce/errors.h"
+#include "cesim/msgbox.h"
+
+BOOL PlaySoundW(LPCWSTR sound, HMODULE, DWORD flags) {
+  if (!sound) return TRUE;  // stops what plays: nothing does
+  const std::u16string name = (flags & SND_MEMORY) == SND_MEMORY ? u"(a sound in memory)" : std::u16string(sound);
+  if (!ce::AddScreenLogEntry(u"sound", name)) {
+    SetLastError(ERROR_NOT_READY);
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -101,11 +101,14 @@ LRESULT HalveyWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_NOTIFY: {
-      auto* nm = reinterpret_cast<HalveyBubbleNotify*>(lParam);
+      auto* nm = reinterpret_cast<NMSHN*>(lParam);
       if (nm && nm->hdr.code == static_cast<UINT>(halvey::kBubbleLinkSelected)) {
         nm->dwReturn = halvey::kBubbleAnswer;
         return 1;
       }
+      // A bubble whose time ran out leaves nothing to answer: the popup
+      // ends rather than wait hidden until the next reset.
+      if (nm && nm->hdr.code == SHNN_DISMISS) DestroyWindow(hwnd);
       break;
     }
     case WM_TIMER:

@@ -3,6 +3,7 @@
 // registers and starts. Data only.
 #pragma once
 
+#include "ce/com.h"
 #include "ce/types.h"
 
 namespace halvey {
@@ -39,6 +40,8 @@ inline constexpr UINT kStrDismissButton = 57702;
 inline constexpr WCHAR kBubbleHtmlFormat[] =
     u"<html><body>%s.<br><form method=\"POST\" action=> <p align=right>"
     u"<input type=button name='cmd:123'value='%s'><input type=button name='cmd:124'value='%s'></p></body></html>";
+// The popup's own bubble class, with the identifier naming one bubble.
+inline constexpr CLSID kBubbleClass = {0x5D2C4A71, 0x3B9E, 0x4F1A, {0x9C, 0x42, 0x61, 0x0E, 0x7B, 0xA3, 0x15, 0xD8}};
 // The shell's notification code for a tap on a link or button.
 inline constexpr int kBubbleLinkSelected = -1000;
 inline constexpr LRESULT kBubbleAnswer = 2;

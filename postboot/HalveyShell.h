@@ -3,18 +3,8 @@
 // notification bubble that shows the message.
 #pragma once
 
-#include "ce/controls.h"
 #include "ce/cstring.h"
 #include "ce/window.h"
-
-// What the bubble sends its sink with WM_NOTIFY: the header (code -1000
-// for a tap on a link or button), the bubble's own value and the answer
-// the sink gives back.
-struct HalveyBubbleNotify {
-  NMHDR hdr;
-  LPARAM lParam;
-  DWORD dwReturn;
-};
 
 // One bubble as the popup fills it.
 struct HalveyBubble {

@@ -8,6 +8,7 @@
 #include "ce/errors.h"
 #include "ce/file.h"
 #include "ce/process.h"
+#include "ce/shell.h"
 #include "ce/system.h"
 #include "ce/window.h"
 #include "postboot/Halvey.h"
@@ -146,12 +147,12 @@ TEST_F(HalveyWindowTest, AHiddenWindowOfItsClassAndTitle) {
 }
 
 TEST_F(HalveyWindowTest, ATapInTheBubbleIsAnsweredTwoAndOne) {
-  HalveyBubbleNotify nm{};
+  NMSHN nm{};
   nm.hdr.hwndFrom = nullptr;
   nm.hdr.code = static_cast<UINT>(-1000);
   EXPECT_EQ(SendMessageW(hwnd_, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&nm)), 1);
   EXPECT_EQ(nm.dwReturn, 2u);
-  HalveyBubbleNotify other{};
+  NMSHN other{};
   other.hdr.code = static_cast<UINT>(-1001);
   EXPECT_EQ(SendMessageW(hwnd_, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&other)), 0);
   EXPECT_EQ(other.dwReturn, 0u);

@@ -3,7 +3,10 @@
 // kiosk restart after a restore.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "ce/time.h"
 #include "cesim/boot.h"
 #include "cesim/clock.h"
+#include "cesim/msgbox.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -78,6 +82,26 @@ class HalveyOnDeviceTest : public ::testing::Test {
       if (p.program == kHalvey && p.exitCode) return static_cast<long>(*p.exitCode);
     return -1;
   }
+  // The popup's screen-log lines: "<time from the start in s> <text>".
+  std::vector<std::string> PopupLog() const {
+    std::vector<std::string> out;
+    for (const auto& e : ce::ReadScreenLog())
+      if (e.program == kHalvey)
+        out.push_back(std::to_string((e.timeMs - startMs_) / 1000) + " " + ce::ToUtf8(e.caption) + ": " +
+                      ce::ToUtf8(e.text));
+    return out;
+  }
+  // The device time (seconds, read as UTC) of the first report line that
+  // holds `part`; -1 without one.
+  long LineTime(const std::string& part) const {
+    for (const auto& l : rep_.lines) {
+      if (l.find(part) == std::string::npos) continue;
+      std::tm t{};
+      if (!strptime(l.c_str(), "%Y-%m-%d %H:%M:%S", &t)) return -1;
+      return static_cast<long>(timegm(&t));
+    }
+    return -1;
+  }
   bool Exists(std::u16string_view path) const { return fs::exists(dev_.Host(path)); }
   // The programs started by the popup, as "<path> <command line>".
   std::vector<std::u16string> StartedByPopup() const {
@@ -87,19 +111,59 @@ class HalveyOnDeviceTest : public ::testing::Test {
     return out;
   }
 
+  // The popup's answers come from a UI script (as `cedev run --ui-script`).
+  void Script(const std::string& steps) {
+    const fs::path file = dev_.dir() / "halvey.script";
+    std::ofstream(file) << steps;
+    setenv("QUILMO_UI_SCRIPT", file.c_str(), 1);
+  }
+  void TearDown() override { unsetenv("QUILMO_UI_SCRIPT"); }
+
   quilmo::test::TestDevice dev_;
   ce::BootOptions opt_;
   ce::BootReport rep_;
   int64_t startMs_ = 0;
 };
 
-TEST_F(HalveyOnDeviceTest, TakesTheMessageAndRemovesItsShortcut) {
+TEST_F(HalveyOnDeviceTest, ShowsTheMessageAndItsFirstButtonOpensTheReport) {
+  Script("bubble 123\n");
   EXPECT_EQ(Run(kLine), 0);
   EXPECT_FALSE(Exists(kMessage));
   EXPECT_FALSE(Exists(kShortcut));
-  EXPECT_TRUE(StartedByPopup().empty());
+  const std::vector<std::string> log = PopupLog();
+  ASSERT_EQ(log.size(), 3u) << ::testing::PrintToString(log);
   // The shell was given 20 s to settle first.
-  EXPECT_GE(ce::DeviceNowMs() - startMs_, 20000);
+  EXPECT_EQ(log[0], "20 Quilmo Backup: notification 0 shown: The backup completed successfully. [View report] [OK]");
+  EXPECT_NE(log[1].find("(cmd:123) pressed; the sink answered 1"), std::string::npos) << log[1];
+  EXPECT_NE(log[2].find("gone"), std::string::npos) << log[2];
+  EXPECT_EQ(StartedByPopup(), std::vector<std::u16string>{
+                                  u"\\Windows\\Ombric.exe \"\\Program Files\\Quilmo Backup\\Quilmo Backup History\\BackupReport.txt\""});
+}
+
+TEST_F(HalveyOnDeviceTest, TheSecondButtonOnlyCloses) {
+  Script("bubble 124\n");
+  EXPECT_EQ(Run(kLine), 0);
+  EXPECT_TRUE(StartedByPopup().empty());
+  EXPECT_EQ(PopupLog().size(), 3u) << ::testing::PrintToString(PopupLog());
+}
+
+TEST_F(HalveyOnDeviceTest, ABubbleLeftUnansweredEndsThePopupWhenItsDayIsOver) {
+  EXPECT_EQ(Run(kLine), 0);
+  const std::vector<std::string> log = PopupLog();
+  ASSERT_EQ(log.size(), 2u) << ::testing::PrintToString(log);
+  EXPECT_EQ(log[1].rfind("86420 Quilmo Backup: notification 0 gone", 0), 0u) << log[1];
+  EXPECT_TRUE(StartedByPopup().empty());
+}
+
+TEST_F(HalveyOnDeviceTest, AMessageFileOf521BytesShowsItsFirst260Characters) {
+  std::u16string text;
+  for (int i = 0; i < 300; ++i) text.push_back(static_cast<char16_t>(u'a' + i % 26));
+  dev_.PutFile(kMessage, Utf16(text).substr(0, 521));
+  Script("bubble 124\n");
+  EXPECT_EQ(Run(kLine), 0);
+  const std::vector<std::string> log = PopupLog();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log[0], "20 Quilmo Backup: notification 0 shown: " + ce::ToUtf8(text.substr(0, 260)) + ". [View report] [OK]");
 }
 
 TEST_F(HalveyOnDeviceTest, KioskModeKeepsTheShortcutAndShowsNothing) {
@@ -116,7 +180,17 @@ TEST_F(HalveyOnDeviceTest, TurnOffSuspendsTheDeviceFiveSecondsLater) {
   WCHAR name[32] = {};
   ASSERT_TRUE(GetSystemPowerState(name, 32, &state));
   EXPECT_EQ(state, POWER_STATE_SUSPEND);
-  EXPECT_GE(ce::DeviceNowMs() - startMs_, 25000);
+  // The run's lines carry device times: the suspend falls 5 s after the
+  // bubble (shown 20 s after the start), the popup ends when the bubble's
+  // day is over.
+  const long suspended = LineTime("power: off (SetSystemPowerState \"suspend\"");
+  const long ended = LineTime("Halvey.exe ended");
+  ASSERT_GE(suspended, 0);
+  ASSERT_GE(ended, 0);
+  EXPECT_EQ(ended - suspended, 86420 - 25);
+  const std::vector<std::string> log = PopupLog();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log[0].rfind("20 ", 0), 0u) << log[0];
 }
 
 TEST_F(HalveyOnDeviceTest, ARestoreInKioskModeStartsTheMainProgramAgain) {

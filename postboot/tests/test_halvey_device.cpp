@@ -20,6 +20,7 @@
 #include "cesim/boot.h"
 #include "cesim/clock.h"
 #include "cesim/msgbox.h"
+#include "testkit/NotificationList.h"
 #include "testkit/TestDevice.h"
 
 namespace {
@@ -197,9 +198,22 @@ TEST_F(HalveyOnDeviceTest, ARestoreInKioskModeStartsTheMainProgramAgain) {
   SetConfig(u"KioskModeEnabled", 1);
   dev_.PutFile(std::u16string(kFolder) + u"DeployOptions.txt",
                "AUTORUN=TRUE\r\nHOURSBETWEENDEPLOYS=0\r\nMINUTESBETWEENDEPLOYS=2\r\n");
+  // A timed start of the main program left from before goes; others stay.
+  SYSTEMTIME later{};
+  GetLocalTime(&later);
+  later.wYear += 1;
+  CE_NOTIFICATION_TRIGGER timed = quilmo::test::TimedTrigger(kMain, u"", later);
+  ASSERT_NE(CeSetUserNotificationEx(nullptr, &timed, nullptr), nullptr);
+  CE_NOTIFICATION_TRIGGER other = quilmo::test::TimedTrigger(u"\\Windows\\QuilmoStart.exe", u"ScheduledBackup", later);
+  ASSERT_NE(CeSetUserNotificationEx(nullptr, &other, nullptr), nullptr);
+
   EXPECT_EQ(Run(std::u16string(kLine) + u" /restore"), 0);
   EXPECT_EQ(StartedByPopup(), std::vector<std::u16string>{std::u16string(kMain) + u" "});
   EXPECT_TRUE(Exists(kShortcut));
+  const std::vector<std::string> left = quilmo::test::NotificationTexts();
+  ASSERT_EQ(left.size(), 2u) << ::testing::PrintToString(left);
+  EXPECT_NE(left[0].find("\\Windows\\QuilmoStart.exe ScheduledBackup"), std::string::npos) << left[0];
+  EXPECT_EQ(left[1].rfind("event 10 AppRunAfterRestore", 0), 0u) << left[1];
 }
 
 TEST_F(HalveyOnDeviceTest, ARestoreOutsideKioskModeStartsNothing) {

@@ -1,6 +1,5 @@
 #include "postboot/Halvey.h"
 
-#include "ce/file.h"
 #include "ce/gdi.h"
 #include "ce/module.h"
 #include "ce/msgbox.h"
@@ -21,7 +20,6 @@
 #include "postboot/HalveyFormat.h"
 #include "postboot/HalveyMessage.h"
 #include "scheduling/Notify.h"
-#include "ui/Loop.h"
 
 namespace {
 

@@ -173,6 +173,7 @@ TEST_F(HalveyOnDeviceTest, KioskModeKeepsTheShortcutAndShowsNothing) {
   EXPECT_FALSE(Exists(kMessage));
   EXPECT_TRUE(Exists(kShortcut));
   EXPECT_TRUE(StartedByPopup().empty());
+  EXPECT_TRUE(PopupLog().empty()) << ::testing::PrintToString(PopupLog());
 }
 
 TEST_F(HalveyOnDeviceTest, TurnOffSuspendsTheDeviceFiveSecondsLater) {

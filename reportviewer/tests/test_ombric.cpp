@@ -113,12 +113,17 @@ TEST_F(OmbricDialogTest, ShowsTheReportWithoutItsMarkFittedToTheWorkArea) {
   Automation a;
   std::u16string shown, title;
   RECT dialogRect{}, editRect{};
+  DWORD styleAfterChange = WS_VSCROLL;
   a.OnDialog(102, [&](Dialog& d) {
     shown = d.Text(129);
     title.resize(64);
     title.resize(static_cast<size_t>(GetWindowTextW(d.Hwnd(), title.data(), 64)));
     GetWindowRect(d.Hwnd(), &dialogRect);
     editRect = d.Rect(129);
+    // A rotation refits the dialog and drops its vertical scroll style.
+    SetWindowLongW(d.Hwnd(), GWL_STYLE, GetWindowLongW(d.Hwnd(), GWL_STYLE) | WS_VSCROLL);
+    SendMessageW(d.Hwnd(), WM_SETTINGCHANGE, 0, 0);
+    styleAfterChange = static_cast<DWORD>(GetWindowLongW(d.Hwnd(), GWL_STYLE));
     d.Click(IDOK);
   });
   dlg.DoModal();
@@ -132,6 +137,7 @@ TEST_F(OmbricDialogTest, ShowsTheReportWithoutItsMarkFittedToTheWorkArea) {
   EXPECT_EQ(dialogRect.bottom - dialogRect.top, work.bottom - 2 * work.top);
   EXPECT_EQ(editRect.left, dialogRect.left);
   EXPECT_EQ(editRect.right - editRect.left, work.right);
+  EXPECT_EQ(styleAfterChange & WS_VSCROLL, 0u);
 }
 
 TEST_F(OmbricDialogTest, AReportThatDoesNotOpenLeavesTheDialogEmptyAfterItsBox) {

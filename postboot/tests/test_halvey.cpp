@@ -52,6 +52,15 @@ TEST(HalveyCommandLineTest, QuotedWordsKeepTheirBlanksAndSwitchesAreSkipped) {
   EXPECT_TRUE(open.GetReportFile().IsEmpty());
 }
 
+TEST(HalveyCommandLineTest, TheStartersQuotedWordsReadTheSame) {
+  // The starter hands the words on each in double quotes, after a blank.
+  const HalveyCommandLine words(u" \"\\temp\\popupMessage.txt\" \"\\h\\BackupReport.txt\" \"/restore\" \"/turnOff\"");
+  EXPECT_EQ(words.GetMessageFile(), CString(u"\\temp\\popupMessage.txt"));
+  EXPECT_EQ(words.GetReportFile(), CString(u"\\h\\BackupReport.txt"));
+  EXPECT_TRUE(words.IsRestore());
+  EXPECT_TRUE(words.IsTurnOff());
+}
+
 TEST(HalveyCommandLineTest, ASwitchAtTheVeryFirstCharacterIsNotHonoured) {
   EXPECT_FALSE(HalveyCommandLine(u"/restore \"m\" \"r\"").IsRestore());
   EXPECT_FALSE(HalveyCommandLine(u"/turnOff \"m\" \"r\"").IsTurnOff());

@@ -9,7 +9,7 @@ seconds="${QUILMO_FUZZ_SECONDS:-20}"
 build=build-fuzz
 # The entry points the readers provide; one missing is reported and skipped.
 expected=(FuzzHeaderCheck FuzzIndexLoad FuzzDatabaseEntries FuzzXmlReaders FuzzDialogTemplate FuzzUiScript FuzzScreenFile FuzzVolumeFile
-          FuzzStoredRecord FuzzScheduleReader FuzzConfiguration)
+          FuzzStoredRecord FuzzScheduleReader FuzzConfiguration FuzzDeployOptions)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)"

@@ -9,6 +9,7 @@
 //            dialog template and a screen file
 //   volume/  small database volume files (CEDB and EDB, every value type)
 //   record/  records' stored properties
+//   deploy/  a kiosk deployment's options file
 // Usage: quilmo_fuzz_seeds OUTPUT_FOLDER. Exit code 0 on success.
 #include <cstdio>
 #include <cstring>
@@ -397,6 +398,10 @@ int main(int argc, char** argv) {
   ok = ok && WriteVolume(dev, u"\\temp\\cedb.vol", false, &cedbVolume) &&
        WriteVolume(dev, u"\\temp\\edb.vol", true, &edbVolume) && Put(out / "volume" / "cedb.vol", cedbVolume) &&
        Put(out / "volume" / "edb.vol", edbVolume) && Put(out / "record" / "record.bin", StoredRecord());
+  ok = ok && Put(out / "deploy" / "DeployOptions.txt",
+                 "// kiosk\r\nAUTORUN=TRUE\r\nAUTORESET=FALSE\r\nUSEMARKERFILE=FALSE\r\nCONFIRMTEXT=<DEFAULT>\r\n"
+                 "SUCCESSTEXT=Done\\nThanks\r\nBACKUPFILENAME=\\Storage Card\\kiosk.pbf\r\nKIOSKPWD=secret\r\n"
+                 "HOURSBETWEENDEPLOYS=0\r\nMINUTESBETWEENDEPLOYS=30\r\nKIOSKDEMOAPP=demo.exe\r\n");
   if (!ok) {
     std::fprintf(stderr, "writing the seeds into %s failed\n", out.c_str());
     return 1;

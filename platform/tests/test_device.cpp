@@ -59,6 +59,30 @@ TEST(Device, ProfileRoundTripsAndRejectsNonsense) {
   EXPECT_FALSE(ce::Profile::Parse("no equals sign\n", &q, &err));
 }
 
+TEST(Device, ProfileCarriesTheSecurityAgentsAnswers) {
+  ce::Profile p;
+  EXPECT_EQ(p.credantAnswers[0].code, 3);
+  p.credantLibrary = true;
+  p.credantAnswers[1] = {0, 500};
+  p.credantAnswers[2] = {0, std::nullopt};
+  p.credantAnswers[3] = {-7, std::nullopt};
+  ce::Profile q;
+  std::string err;
+  ASSERT_TRUE(ce::Profile::Parse(p.Serialize(), &q, &err)) << err;
+  EXPECT_TRUE(q.credantLibrary);
+  EXPECT_EQ(q.credantAnswers[0], ce::CredantAnswer());
+  EXPECT_EQ(q.credantAnswers[1], (ce::CredantAnswer{0, 500}));
+  EXPECT_EQ(q.credantAnswers[2], (ce::CredantAnswer{0, std::nullopt}));
+  EXPECT_EQ(q.credantAnswers[3].code, -7);
+  ASSERT_TRUE(ce::Profile::Parse("credant_request_4 = 1\n", &q, &err)) << err;
+  EXPECT_FALSE(q.credantLibrary);
+  EXPECT_EQ(q.credantAnswers[3].code, 1);
+  for (const char* bad : {"credant_request_5 = 3\n", "credant_request_1 = soon\n", "credant_request_1 = 0 reply\n",
+                          "credant_request_1 = 0 reply -1\n", "credant_request_1 = 0 after 5\n",
+                          "credant_request_1 = 0 reply 5 more\n", "credant_library = yes\n"})
+    EXPECT_FALSE(ce::Profile::Parse(bad, &q, &err)) << bad;
+}
+
 TEST(Device, ClockOffsetIsKeptWithTheDevice) {
   TestDevice dev;
   EXPECT_EQ(dev.device()->ClockOffsetMs(), 0);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -141,6 +142,28 @@ void CloseConnectionsAtExit() { Device::CloseConnections(); }
 
 // ---------------------------------------------------------------- Profile
 
+namespace {
+
+// "CODE" or "CODE reply MS": a signed result code, then the reply's delay.
+bool ParseCredantAnswer(const std::string& value, CredantAnswer* out) {
+  std::istringstream in(value);
+  long long code = 0;
+  if (!(in >> code) || code < INT32_MIN || code > INT32_MAX) return false;
+  CredantAnswer a;
+  a.code = static_cast<int>(code);
+  std::string word;
+  if (in >> word) {
+    long long ms = -1;
+    if (word != "reply" || !(in >> ms) || ms < 0 || ms > 0x7FFFFFFF) return false;
+    a.replyMs = static_cast<DWORD>(ms);
+    if (in >> word) return false;
+  }
+  *out = a;
+  return true;
+}
+
+}  // namespace
+
 bool Profile::Parse(std::string_view text, Profile* out, std::string* error) {
   Profile p;
   p.cards.clear();
@@ -211,6 +234,13 @@ bool Profile::Parse(std::string_view text, Profile* out, std::string* error) {
       if (!ParseDecimal(value, &v) || (key == "battery_percent" && v > 100) || v > 100000)
         return fail("bad number for " + key);
       (key == "battery_percent" ? p.batteryPercent : p.batteryDrain) = v;
+    } else if (key == "credant_library") {
+      if (value != "on" && value != "off") return fail("credant_library is on or off");
+      p.credantLibrary = value == "on";
+    } else if (key.size() == 17 && key.compare(0, 16, "credant_request_") == 0 && key[16] >= '1' &&
+               key[16] <= '4') {
+      if (!ParseCredantAnswer(value, &p.credantAnswers[key[16] - '1']))
+        return fail(key + " needs CODE or CODE reply MS");
     } else if (key == "battery_ac") {
       if (value != "on" && value != "off") return fail("battery_ac is on or off");
       p.batteryAc = value == "on";
@@ -244,6 +274,14 @@ std::string Profile::Serialize() const {
   for (auto& v : systemVolumes) o << "system_volume = " << ToUtf8(v.path) << "|" << (v.edb ? "edb" : "cedb") << "\n";
   for (auto& c : capacities) o << "capacity = " << ToUtf8(c.root) << "|" << c.bytes << "\n";
   for (auto& r : residentPrograms) o << "resident = " << ToUtf8(r) << "\n";
+  if (credantLibrary) o << "credant_library = on\n";
+  for (int i = 0; i < 4; ++i) {
+    const CredantAnswer& a = credantAnswers[i];
+    if (a == CredantAnswer()) continue;
+    o << "credant_request_" << (i + 1) << " = " << a.code;
+    if (a.replyMs) o << " reply " << *a.replyMs;
+    o << "\n";
+  }
   return o.str();
 }
 

@@ -41,6 +41,15 @@ struct VolumeCapacity {
   ULONGLONG bytes = 0;  // total size of the volume
 };
 
+// The answer of the device-security agent's library stand-in to one
+// request (standins/cmglib.cpp): its result code and, when set, the delay
+// after which it posts the request's reply message.
+struct CredantAnswer {
+  int code = 3;                   // 3 done at once, 0 pending, other values fail
+  std::optional<DWORD> replyMs;   // reply message after that many ms of device time
+  bool operator==(const CredantAnswer&) const = default;
+};
+
 // The device profile. Missing keys take the defaults below.
 struct Profile {
   int screenWidth = 240;                 // screen_width
@@ -65,6 +74,12 @@ struct Profile {
   double batteryPercent = 100;      // battery_percent: charge, 0 to 100
   bool batteryAc = true;            // battery_ac: on | off (the AC line)
   double batteryDrain = 0;          // battery_drain: percent per device hour while on battery
+  // The device-security agent: `cedev install` places its library's
+  // stand-in as "\Windows\CMGLib.dll" (credant_library: on | off), which
+  // answers request N (1 backup start, 2 backup end, 3 restore start, 4
+  // restore end) as credant_request_N = CODE [reply MS] says (default 3).
+  bool credantLibrary = false;
+  CredantAnswer credantAnswers[4];
 
   // Parses profile text; unknown keys are kept out, bad values fail.
   static bool Parse(std::string_view text, Profile* out, std::string* error);

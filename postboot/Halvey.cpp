@@ -8,10 +8,7 @@
 #include "ce/shell.h"
 #include "ce/system.h"
 #include "ce/time.h"
-#if __has_include("core/DeployOptions.h")
 #include "core/DeployOptions.h"
-#define HALVEY_HAVE_DEPLOY_OPTIONS 1
-#endif
 #include "core/ProductSettings.h"
 #include "core/Resources.h"
 #include "core/System.h"
@@ -182,12 +179,8 @@ bool DeployRestart() {
   if (!GetKioskModeEnabled()) return false;
   const CString path = System::GetProgramPath(true);
   const CString folder = path.Left(path.ReverseFind(u'\\') + 1);
-#ifdef HALVEY_HAVE_DEPLOY_OPTIONS
   ADeployOptions options(folder + halvey::kDeployOptionsFile);
   const DWORD interval = DeployIntervalMs(options.GetHoursBetween(), options.GetMinutesBetween());
-#else
-  const DWORD interval = 0;
-#endif
   const CString mainProgram = folder + halvey::kMainProgramName;
   // None registered is the usual case.
   AUserNotification::RemoveScheduledApp(mainProgram, u"", CNT_TIME, 0);

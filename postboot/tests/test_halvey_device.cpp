@@ -210,6 +210,9 @@ TEST_F(HalveyOnDeviceTest, ARestoreInKioskModeStartsTheMainProgramAgain) {
 
   EXPECT_EQ(Run(std::u16string(kLine) + u" /restore"), 0);
   EXPECT_EQ(StartedByPopup(), std::vector<std::u16string>{std::u16string(kMain) + u" "});
+  // 20 s for the shell, then the 2 minutes between deploys.
+  EXPECT_GE(ce::DeviceNowMs() - startMs_, 140000);
+  EXPECT_LT(ce::DeviceNowMs() - startMs_, 150000);
   EXPECT_TRUE(Exists(kShortcut));
   const std::vector<std::string> left = quilmo::test::NotificationTexts();
   ASSERT_EQ(left.size(), 2u) << ::testing::PrintToString(left);

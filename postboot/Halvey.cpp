@@ -217,7 +217,9 @@ int RunHalvey(LPCWSTR commandLine) {
   const CString title = GetApplicationName();
 
   if (words.IsRestore()) {
-    // A main program that does not start again shows nothing.
+    // A main program that does not start again shows nothing, and a
+    // registration the device refuses leaves only the end-of-restore start
+    // out: neither has anyone to tell.
     DeployRestart();
     CeRunAppAtEvent(const_cast<WCHAR*>(halvey::kRunAfterRestore), halvey::kRestoreEndEvent);
   }

@@ -13,9 +13,6 @@
 
 namespace {
 
-// The class library's one-name command line: the first plain parameter.
-class COmbricCommandLineInfo : public CCommandLineInfo {};
-
 // Text of one block: its bytes as UTF-16, an odd last byte dropped.
 CString BlockText(const unsigned char* bytes, DWORD count) {
   std::u16string text;
@@ -118,7 +115,8 @@ bool COmbricDlg::OnHelp() {
 }
 
 BOOL COmbricApp::InitInstance() {
-  COmbricCommandLineInfo info;
+  // The class library's parsing: the first plain parameter, unquoted.
+  CCommandLineInfo info;
   ParseCommandLine(info);
   CString path;
   if (!ResolveReportPath(info.m_strFileName, &path)) {

@@ -4,6 +4,8 @@
 // double quotes; a bare name is looked up in the history folder.
 #pragma once
 
+#include <functional>
+
 #include "ce/cstring.h"
 #include "ui/Mfc.h"
 

@@ -304,3 +304,11 @@ void CPasswordDlg::OnDestroy() {
   StopCountdown();
   CDynamicDialog::OnDestroy();
 }
+
+bool DisplayKioskPassword(CWnd* parent) {
+  Log(0, u" Function Entry: DisplayKioskPassword()", nullptr, __LINE__);
+  GetGlobal().g_bKioskPasswordCorrect = false;
+  CPasswordDlg dlg(false, true, parent);
+  dlg.DoModal();  // the outcome is the flag the dialog sets
+  return true;
+}

@@ -86,3 +86,9 @@ class CPasswordDlg : public CDynamicDialog {
   bool m_bFilling = false;  // the dialog itself is setting field texts
   bool m_bTimerRunning = false;
 };
+
+// The kiosk login: logs its entry (without a class name), clears the
+// global flag of an accepted kiosk password (AGlobal::g_bKioskPasswordCorrect,
+// which the dialog sets again on a correct login) and shows the password
+// dialog modally in kiosk mode. Always true: the outcome is the flag.
+bool DisplayKioskPassword(CWnd* parent = nullptr);

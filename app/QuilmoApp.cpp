@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/CommandLine.h"
+#include "app/CredantIF.h"
 #include "app/MainFrame.h"
 #include "ce/com.h"
 #include "ce/errors.h"
@@ -23,6 +24,7 @@
 #include "core/Resources.h"
 #include "core/System.h"
 #include "engine/DatabaseComponent.h"
+#include "engine/CorvaneIF.h"
 #include "engine/DatabaseVolumes.h"
 #include "engine/FileSystemComponent.h"
 #include "engine/Global.h"
@@ -34,14 +36,10 @@
 namespace {
 
 constexpr const WCHAR* kClass = u"CQuilmoApp";
-constexpr const WCHAR* kAgentClass = u"ACredantIF";
 constexpr WORD kWinsockVersion = 0x0101;
 constexpr int kResumeLocation = 2000;
 constexpr int kHardwareTextChars = 512;
 constexpr DWORD kMainFrameStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE;  // 0x00CF8000
-constexpr const WCHAR* kSecurityAgentFile = u"\\windows\\CMGLib.dll";
-constexpr const WCHAR* kSecurityAgentLibrary = u"CMGLIB.DLL";
-constexpr const char* kSecurityAgentEntry = "CMG_Request";
 // Given back to the allocator first when memory runs out, so that the
 // handler can still log and show its box.
 constexpr size_t kMemoryReserveBytes = 64 * 1024;
@@ -148,6 +146,8 @@ void CQuilmoApp::PrepareProcess() {
   RegisterDatabaseComponent();
   RegisterMailComponent();
   RegisterRegistryComponent();
+  SetSecurityAgentFactory(ACredantIF::MakeFactory());
+  SetCorvaneControl(&CorvaneTaskControl());
 }
 
 void CQuilmoApp::StartLog() {
@@ -347,21 +347,8 @@ bool CQuilmoApp::StoreExePathInRegistry() {
 }
 
 bool CQuilmoApp::SecurityAgentDetected() {
-  if (!System::FileExists(kSecurityAgentFile)) return false;
-  Log(0, u"Credant DLL Exists", kAgentClass, __LINE__);
-  HMODULE library = LoadLibraryW(kSecurityAgentLibrary);
-  if (!library) {
-    LogError(GetLastError(), u"Error loading CMGLIB.DLL", kAgentClass, __LINE__);
-    return false;
-  }
-  Log(0, u"Credant library loaded", kAgentClass, __LINE__);
-  const bool entryFound = GetProcAddress(library, kSecurityAgentEntry) != nullptr;
-  if (!entryFound)
-    LogError(GetLastError(), u"Error retrieving CMG_Request entry point", kAgentClass, __LINE__);
-  else
-    Log(0, u"Retrieved CMG_Request funtion entry point", kAgentClass, __LINE__);
-  FreeLibrary(library);
-  return entryFound;
+  ACredantIF agent(nullptr);
+  return agent.LoadLibrary();
 }
 
 void CQuilmoApp::OnOutOfMemory() {
@@ -417,6 +404,8 @@ int CQuilmoApp::ExitInstance() {
   DestroyMainFrame();
   AfxSetResourceHandle(nullptr);
   UnloadResourceLibraries(true);
+  SetSecurityAgentFactory(nullptr);
+  SetCorvaneControl(nullptr);
   if (m_bHostLinkInstalled) {
     UninstallHostLink();
     m_bHostLinkInstalled = false;

@@ -78,7 +78,7 @@ class CQuilmoApp : public CWinApp {
   // Posts the quit message with code 0.
   static void Quit();
   // The memory handler, the shell's controls, the component object library,
-  // sockets 1.1 and the engine's host link and components.
+  // sockets 1.1 and the engine's host link, components and outside agents.
   void PrepareProcess();
   // Opens the log (when enabled) and logs the sockets' start, the system
   // and the power state.
@@ -100,7 +100,7 @@ class CQuilmoApp : public CWinApp {
   // was shown and the quit posted.
   bool PrepareSupportFiles();
   // The security agent's library loads and offers its request entry
-  // (logged as the agent's interface does).
+  // (ACredantIF::LoadLibrary).
   bool SecurityAgentDetected();
   void LogPowerState();
   // Destroys the main frame (and its object) when there is one.

@@ -321,3 +321,34 @@ TEST_F(KioskDlgTest, WithoutALoginTheDialogCancelsItselfAfterTwentyOneSeconds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KioskDlgTest, TheKioskLoginClearsAnEarlierAcceptanceAndRecordsTheNewOutcome) {
+  GetGlobal().g_bKioskPasswordCorrect = true;  // accepted at an earlier login
+  {
+    Automation a;
+    a.OnDialog(kDlg, [](Dialog& d) {
+      EXPECT_FALSE(d.IsVisible(2021));  // kiosk login over an image-mode dialog
+      EXPECT_FALSE(GetGlobal().g_bKioskPasswordCorrect);
+      d.Click(IDCANCEL);
+    });
+    EXPECT_TRUE(DisplayKioskPassword());
+    EXPECT_TRUE(a.Failures().empty()) << a.Failures().front();
+    EXPECT_FALSE(GetGlobal().g_bKioskPasswordCorrect);
+  }
+  {
+    Automation a;
+    a.OnDialog(kDlg, [](Dialog& d) {
+      d.SetText(2018, u"kiosk-7");
+      d.Click(IDOK);
+    });
+    EXPECT_TRUE(DisplayKioskPassword());
+    EXPECT_TRUE(a.Failures().empty()) << a.Failures().front();
+    EXPECT_TRUE(GetGlobal().g_bKioskPasswordCorrect);
+  }
+  const std::string log = LogText();
+  EXPECT_EQ(Count(log, "L  Function Entry: DisplayKioskPassword()\r\n"), 2) << log;
+}
+
+}  // namespace

@@ -291,7 +291,7 @@ TEST_F(StartupTest, AResumedRunSkipsTheSupportFilesAndWritesTheRecord) {
 
 TEST_F(StartupTest, AnUnsupportedSecurityAgentStopsTheStartWithString134) {
   PutSupportFiles(u"\\Windows\\");
-  Copy(BinFile("app_cmglib_standin.so"), u"\\Windows\\CMGLib.dll", false);
+  Copy(BinFile("CMGLib.dll"), u"\\Windows\\CMGLib.dll", false);
   EXPECT_EQ(Run(), 0);
   std::vector<ce::ScreenLogEntry> boxes = Boxes();
   ASSERT_EQ(boxes.size(), 1u) << BoxTexts();

@@ -23,6 +23,10 @@ const std::vector<Deliverable>& Deliverables() {
       {{"QuilmoWakeUpService"}, u"\\Windows\\QuilmoWakeUpService.exe", true},
       {{"recorder"}, u"\\Windows\\recorder.exe", true},
       {{"CeSetup.dll"}, u"\\Tools\\CeSetup.dll", false},
+      // Credant's security library, on devices whose profile has
+      // credant_library = on (the main program refuses to run beside it).
+      {{"CMGLib.dll"}, u"\\Windows\\CMGLib.dll", false,
+       [](const ce::Profile& profile) { return profile.credantLibrary; }},
   };
   return kList;
 }
@@ -182,7 +186,9 @@ bool PutFile(const fs::path& host, const Deliverable& d, std::string* error) {
 }  // namespace
 
 bool InstallDeliverables(const fs::path& binDir, std::vector<std::string>* lines, std::string* error) {
+  const ce::Device* dev = ce::Device::Current();
   for (const auto& d : Deliverables()) {
+    if (d.wanted && !(dev && d.wanted(dev->GetProfile()))) continue;
     fs::path found;
     for (const auto& name : d.hostNames) {
       std::error_code ec;

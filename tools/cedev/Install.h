@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "cesim/device.h"
+
 namespace cedev {
 
 struct Deliverable {
   std::vector<std::string> hostNames;  // built file names in the bin folder, first found wins
   std::u16string devicePath;
   bool program;  // started on the device: keeps its host execute permission
+  // Placed only when the device's profile asks for it (null: always).
+  bool (*wanted)(const ce::Profile& profile) = nullptr;
 };
 
 // What is placed directly: the package installer and the stand-ins for

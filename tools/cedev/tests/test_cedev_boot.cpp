@@ -71,6 +71,11 @@ TEST_F(CedevBootTest, InstallPlacesTheStandInsAndInstallsTheProductsPackage) {
   Result ls = RunCedev("ls " + D() + " '\\Windows'");
   EXPECT_TRUE(Has(ls, "closable.exe")) << ls.output;
   EXPECT_TRUE(Has(ls, " QuilmoRes.dll\n")) << ls.output;  // chosen at install from its candidates
+  // The security agent's library comes only on a device whose profile asks for it.
+  EXPECT_FALSE(Has(r, "CMGLib")) << r.output;
+  std::ofstream(dir_ + "/profile.txt", std::ios::app) << "credant_library = on\ncredant_request_2 = 0 reply 500\n";
+  Result agent = RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'");
+  EXPECT_TRUE(Has(agent, "installed \\Windows\\CMGLib.dll")) << agent.output;
   Result nothing = RunCedev("install " + D() + " '" + root_ + "/nothing'");
   EXPECT_EQ(nothing.status, 1);
   EXPECT_TRUE(Has(nothing, "not built: closable")) << nothing.output;

@@ -58,6 +58,11 @@ COmbricDlg::~COmbricDlg() {
   if (m_hIcon) DestroyIcon(m_hIcon);
 }
 
+void COmbricDlg::DoDataExchange(CDataExchange* dx) {
+  CDialog::DoDataExchange(dx);
+  DDX_Control(dx, ombric::kEditId, m_Edit);
+}
+
 BOOL COmbricDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   m_hIcon = LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCE(ombric::kIconId));
@@ -70,11 +75,10 @@ BOOL COmbricDlg::OnInitDialog() {
 }
 
 void COmbricDlg::LoadReport() {
-  auto* edit = static_cast<CEdit*>(GetDlgItem(ombric::kEditId));
-  if (!edit) return;
-  edit->SetSel(0, -1);
-  edit->SendMessage(EM_SCROLLCARET);
-  const bool opened = ReadReportBlocks(m_ReportPath, [edit](const CString& text) { edit->ReplaceSel(text); });
+  if (!m_Edit.m_hWnd) return;
+  m_Edit.SetSel(0, -1);
+  m_Edit.SendMessage(EM_SCROLLCARET);
+  const bool opened = ReadReportBlocks(m_ReportPath, [this](const CString& text) { m_Edit.ReplaceSel(text); });
   if (!opened) {
     CString text;
     if (!text.LoadString(ombric::kStrOpenError)) text = u"Ombric: Error opening report file";
@@ -83,9 +87,9 @@ void COmbricDlg::LoadReport() {
     AfxMessageBox(text, MB_OK);
     return;
   }
-  edit->SetSel(0, 0);
-  edit->SendMessage(EM_SCROLLCARET);
-  edit->SetSel(0, 0);
+  m_Edit.SetSel(0, 0);
+  m_Edit.SendMessage(EM_SCROLLCARET);
+  m_Edit.SetSel(0, 0);
 }
 
 void COmbricDlg::FitToWorkArea() {

@@ -27,6 +27,7 @@ class COmbricDlg : public CDialog {
   ~COmbricDlg() override;
 
   BOOL OnInitDialog() override;
+  void DoDataExchange(CDataExchange* dx) override;
   void OnSettingChange(UINT flags, LPCWSTR section) override;
   BOOL OnHelpInfo(HELPINFO* info) override;
   // Starts the help viewer at the report topic; true when it started.
@@ -43,6 +44,7 @@ class COmbricDlg : public CDialog {
 
   CString m_ReportPath;
   HICON m_hIcon = nullptr;
+  CEdit m_Edit;  // control 129
 };
 
 class COmbricApp : public CWinApp {

@@ -198,7 +198,9 @@ TEST_F(HalveyOnDeviceTest, TurnOffSuspendsTheDeviceFiveSecondsLater) {
   const long ended = LineTime("Halvey.exe ended");
   ASSERT_GE(suspended, 0) << ::testing::PrintToString(rep_.lines);
   // A run that a loaded host cut short has no end line to measure from.
-  if (ended >= 0) EXPECT_NEAR(ended - suspended, 86400 - 5, 2);
+  if (ended >= 0) {
+    EXPECT_NEAR(ended - suspended, 86400 - 5, 2);
+  }
   std::vector<long> at;
   ASSERT_FALSE(PopupLog(&at).empty());
   EXPECT_GE(at[0], 20);

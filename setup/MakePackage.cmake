@@ -34,7 +34,12 @@ if(KIND STREQUAL "product")
   # The starter lies beside the main program too.
   add_file(${BIN}/QuilmoStart "QuilmoStart.exe" "%InstallDir%\\QuilmoStart.exe" OPTIONAL)
   add_file(${BIN}/QuilmoInit "QuilmoInit.exe" "\\Windows\\QuilmoInit.exe" OPTIONAL)
-  add_file(${BIN}/Halvey "Halvey.exe" "\\Windows\\Halvey.exe" OPTIONAL)
+  # The post-boot popup and the report viewer lie beside the main program
+  # (the popup's kiosk restart starts "Quilmo Backup.exe" from its own
+  # folder); the popup starts the viewer by bare name, which the device
+  # looks up in "\Windows", so the viewer has a copy there too.
+  add_file(${BIN}/Halvey "Halvey.exe" "%InstallDir%\\Halvey.exe" OPTIONAL)
+  add_file(${BIN}/Ombric "Ombric.exe" "%InstallDir%\\Ombric.exe" OPTIONAL)
   add_file(${BIN}/Ombric "Ombric.exe" "\\Windows\\Ombric.exe" OPTIONAL)
   # The resource library ships as the two candidates the detector chooses from.
   add_file(${BIN}/QuilmoRes.dll "QuilmoResQVGA.dll" "\\Windows\\QuilmoResQVGA.dll")

@@ -36,6 +36,24 @@ TEST_F(InstallTest, ProductInstallSeedsConfigRecordsThePathAndPicksTheScreensLib
   EXPECT_EQ(ScreenLog().find("Quilmo Backup Install"), std::string::npos) << ScreenLog();
 }
 
+TEST_F(InstallTest, PopupAndViewerLieBesideTheMainProgramAndTheViewerInWindowsToo) {
+  Create();
+  CommandResult r = Install();
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Exists(kInstallFolder + u"\\Halvey.exe"));
+  EXPECT_TRUE(Exists(kInstallFolder + u"\\Ombric.exe"));
+  // The popup starts the viewer by bare name: the device looks in \Windows.
+  EXPECT_TRUE(Exists(u"\\Windows\\Ombric.exe"));
+  // A popup in \Windows would be found first by the starter's search and
+  // look for the main program there.
+  EXPECT_FALSE(Exists(u"\\Windows\\Halvey.exe"));
+
+  r = Uninstall();
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_FALSE(Exists(kInstallFolder + u"\\Halvey.exe"));
+  EXPECT_FALSE(Exists(u"\\Windows\\Ombric.exe"));
+}
+
 TEST_F(InstallTest, NonPocketPcDeviceRefusesWithTheBoxAndKeepsNothing) {
   Create("Smartphone");
   CommandResult r = Install();

@@ -168,6 +168,15 @@ DWORD GetObjectType(HGDIOBJ object);  // OBJ_*; 0 for none
 COLORREF GetSysColor(int index);
 HBRUSH GetSysColorBrush(int index);
 
+// ---- icons ----
+// An icon is a record of its module's RT_GROUP_ICON resource: the window
+// icon and the bubble's icon are bookkeeping, nothing is drawn. Null with
+// FindResourceW's last error when the module has no such icon.
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
+// FALSE with ERROR_INVALID_HANDLE for an icon that is not live.
+BOOL DestroyIcon(HICON icon);
+#define LoadIcon LoadIconW
+
 // ---- device contexts ----
 // A DC for a window of this process (null: the screen). Released by
 // ReleaseDC (1) or, for BeginPaint, by EndPaint. A new DC has the window's

@@ -29,6 +29,7 @@ typedef void (*FARPROC)();
 #define RT_DIALOG MAKEINTRESOURCE(5)
 #define RT_STRING MAKEINTRESOURCE(6)
 #define RT_RCDATA MAKEINTRESOURCE(10)
+#define RT_GROUP_ICON MAKEINTRESOURCE(14)
 #define RT_VERSION MAKEINTRESOURCE(16)
 // Our own dialog descriptions (readable templates for the window layer).
 #define RT_TEMPLATE MAKEINTRESOURCE(256)

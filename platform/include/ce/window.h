@@ -77,6 +77,10 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
 
+// Class styles (kept with the class; every window redraws as a whole).
+#define CS_VREDRAW 0x0001u
+#define CS_HREDRAW 0x0002u
+
 struct WNDCLASSW {
   UINT style;
   WNDPROC lpfnWndProc;
@@ -136,6 +140,11 @@ typedef MSG* LPMSG;
 #define WM_SHOWWINDOW 0x0018u
 #define WM_SETTINGCHANGE 0x001Au
 #define WM_NOTIFY 0x004Eu
+// wParam ICON_SMALL or ICON_BIG, lParam the HICON; kept by DefWindowProcW
+// only as far as answering 0.
+#define WM_SETICON 0x0080u
+#define ICON_SMALL 0
+#define ICON_BIG 1
 #define WM_KEYDOWN 0x0100u
 #define WM_KEYUP 0x0101u
 #define WM_CHAR 0x0102u

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ce/errors.h"
+#include "ce/module.h"
 #include "cesim/gdi.h"
 
 namespace {
@@ -528,4 +529,40 @@ int MulDiv(int number, int numerator, int denominator) {
   long long r = ((p < 0) != (denominator < 0)) ? -((std::llabs(p) + half) / std::llabs(static_cast<long long>(denominator)))
                                                : (std::llabs(p) + half) / std::llabs(static_cast<long long>(denominator));
   return static_cast<int>(r);
+}
+
+// ---- icons ----
+namespace {
+
+struct IconTable {
+  std::mutex m;
+  std::map<uintptr_t, HRSRC> live;  // handle -> the resource it was loaded from
+  uintptr_t next = 0x1C000001;
+};
+
+IconTable& Icons() {
+  static IconTable table;
+  return table;
+}
+
+}  // namespace
+
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name) {
+  HRSRC resource = FindResourceW(instance, name, RT_GROUP_ICON);
+  if (!resource) return nullptr;
+  IconTable& t = Icons();
+  std::lock_guard<std::mutex> g(t.m);
+  const uintptr_t key = t.next++;
+  t.live[key] = resource;
+  return reinterpret_cast<HICON>(key);
+}
+
+BOOL DestroyIcon(HICON icon) {
+  IconTable& t = Icons();
+  std::lock_guard<std::mutex> g(t.m);
+  if (t.live.erase(reinterpret_cast<uintptr_t>(icon)) == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
 }

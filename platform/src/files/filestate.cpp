@@ -101,6 +101,14 @@ bool IsSystemHeld(Device* dev, const std::u16string& key) {
 
 std::u16string TreePrefix(const std::u16string& key) { return key == u"\\" ? key : key + u'\\'; }
 
+// The first key after every key that starts with prefix (which ends in
+// '\'): '\' is 0x5C and ']' 0x5D, so the keys below a folder are one range
+// of the key index, [prefix, TreeEnd(prefix)).
+std::u16string TreeEnd(std::u16string prefix) {
+  prefix.back() = u']';
+  return prefix;
+}
+
 struct UsedCache {
   std::mutex lock;
   struct Entry {
@@ -206,11 +214,8 @@ bool ReadMetaRow(Device* dev, const std::u16string& key, MetaRow* row) {
 
 bool ReadMetaRowsBelow(Device* dev, const std::u16string& folderKey,
                        std::unordered_map<std::u16string, MetaRow>* rows) {
-  // Keys below the folder sort between "<folder>\" and "<folder>]" ('\'
-  // is 0x5C, ']' 0x5D), so the primary key's index finds them in one range.
   std::u16string prefix = TreePrefix(folderKey);
-  std::u16string end = prefix;
-  end.back() = u']';
+  std::u16string end = TreeEnd(prefix);
   std::lock_guard<std::recursive_mutex> g(dev->DbLock());
   Stmt s(dev, "SELECT key, attributes, ctime, atime, wtime FROM file_meta WHERE key>=?1 AND key<?2");
   s.Bind(1, std::u16string_view(prefix)).Bind(2, std::u16string_view(end));
@@ -322,8 +327,10 @@ bool SetMetaTimes(Device* dev, const ResolvedPath& r, const uint64_t* ctime, con
 bool DeleteMetaTree(Device* dev, const std::u16string& key) {
   std::lock_guard<std::recursive_mutex> g(dev->DbLock());
   std::u16string prefix = TreePrefix(key);
-  Stmt s(dev, "DELETE FROM file_meta WHERE key=?1 OR substr(key, 1, length(?2))=?2");
-  s.Bind(1, std::u16string_view(key)).Bind(2, std::u16string_view(prefix));
+  Stmt s(dev, "DELETE FROM file_meta WHERE key=?1 OR (key>=?2 AND key<?3)");
+  s.Bind(1, std::u16string_view(key))
+      .Bind(2, std::u16string_view(prefix))
+      .Bind(3, std::u16string_view(TreeEnd(prefix)));
   return s.Run();
 }
 
@@ -334,10 +341,11 @@ bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16stri
     std::u16string prefix = TreePrefix(fromKey);
     Stmt s(dev,
            "UPDATE file_meta SET key = ?3 || substr(key, length(?1) + 1)"
-           " WHERE key=?1 OR substr(key, 1, length(?2))=?2");
+           " WHERE key=?1 OR (key>=?2 AND key<?4)");
     s.Bind(1, std::u16string_view(fromKey))
         .Bind(2, std::u16string_view(prefix))
-        .Bind(3, std::u16string_view(toKey));
+        .Bind(3, std::u16string_view(toKey))
+        .Bind(4, std::u16string_view(TreeEnd(prefix)));
     return s.Run();
   });
 }
@@ -423,8 +431,10 @@ bool IsOpenBelow(Device* dev, const std::u16string& key) {
     std::vector<int64_t> dead;
     {
       Stmt s(dev,
-             "SELECT id, pid, start, key FROM file_open WHERE key=?1 OR substr(key, 1, length(?2))=?2");
-      s.Bind(1, std::u16string_view(key)).Bind(2, std::u16string_view(prefix));
+             "SELECT id, pid, start, key FROM file_open WHERE key=?1 OR (key>=?2 AND key<?3)");
+      s.Bind(1, std::u16string_view(key))
+          .Bind(2, std::u16string_view(prefix))
+          .Bind(3, std::u16string_view(TreeEnd(prefix)));
       while (s.Step()) {
         if (Alive(s.Int(1), s.Int(2))) live = true;
         else dead.push_back(s.Int(0));

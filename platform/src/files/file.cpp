@@ -46,7 +46,9 @@ class FileObject : public HandleObject {
     bool released = dev->Transaction([&] {
       // A stamp that fails still lets the release commit.
       if (!StampTimes()) stampError = GetLastError();
-      return !openId || DeleteOpenRow(dev, openId);
+      if (openId && !DeleteOpenRow(dev, openId)) return false;
+      KillPoint("close");
+      return true;
     });
     if (!released) {
       // Nothing of the transaction stands: the release on its own.
@@ -198,8 +200,12 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
     } else if (truncate) {
       recorded = SetMetaTimes(dev, r, nullptr, &now, &now);
     }
-    if (!recorded) error = GetLastError();
-    return recorded;
+    if (!recorded) {
+      error = GetLastError();
+      return false;
+    }
+    KillPoint("open");
+    return true;
   });
   if (!ok || error != ERROR_SUCCESS) {
     if (fd >= 0) {
@@ -381,9 +387,12 @@ BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess,
     f->PendingTimes(&now, &pa, &pw);
     if (lastAccess) pa = &a;
     if (lastWrite) pw = &w;
-    if (SetMetaTimes(f->dev, f->path, creation ? &c : nullptr, pa, pw)) return true;
-    error = GetLastError();
-    return false;
+    if (!SetMetaTimes(f->dev, f->path, creation ? &c : nullptr, pa, pw)) {
+      error = GetLastError();
+      return false;
+    }
+    KillPoint("times");
+    return true;
   });
   if (!ok) {
     SetLastError(error);

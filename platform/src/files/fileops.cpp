@@ -169,7 +169,9 @@ BOOL DeleteFileW(LPCWSTR name) {
       err = ErrorFromErrno(errno);
       return true;
     }
-    return DeleteMetaTree(dev, r.key);
+    if (!DeleteMetaTree(dev, r.key)) return false;
+    KillPoint("delete");
+    return true;
   });
   if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
   InvalidateUsed();
@@ -215,9 +217,12 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
       if (!CopyBytes(src.host, target)) return refuse(GetLastError());
       if (unlink(src.host.c_str()) != 0) return refuse(ErrorFromErrno(errno));
     }
-    if (sameEntry || MoveMetaTree(dev, src.key, dst.key)) return true;
-    err = ERROR_GEN_FAILURE;
-    return false;
+    if (!sameEntry && !MoveMetaTree(dev, src.key, dst.key)) {
+      err = ERROR_GEN_FAILURE;
+      return false;
+    }
+    KillPoint("move");
+    return true;
   });
   if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
   InvalidateUsed();

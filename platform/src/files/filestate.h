@@ -13,6 +13,9 @@
 
 namespace ce::filestate {
 
+// Ends this process at a kill point named in kFilesKillEnv (cesim/file.h).
+void KillPoint(const char* point);
+
 // Bits a caller may set; everything else is derived.
 inline constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                              FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |

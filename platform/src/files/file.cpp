@@ -191,7 +191,8 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
       error = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
       return false;
     }
-    uint64_t now = NowTicks(dev);
+    // An open of an existing file as it stands writes no times.
+    uint64_t now = existed && !truncate ? 0 : NowTicks(dev);
     bool recorded = true;
     if (!existed) {
       recorded = PutMeta(dev, r.key, attrs, now, now, now);

@@ -227,7 +227,9 @@ bool ReadMetaRowsBelow(Device* dev, const std::u16string& folderKey,
   std::lock_guard<std::recursive_mutex> g(dev->DbLock());
   Stmt s(dev, "SELECT key, attributes, ctime, atime, wtime FROM file_meta WHERE key>=?1 AND key<?2");
   s.Bind(1, std::u16string_view(prefix)).Bind(2, std::u16string_view(end));
-  while (s.Step()) {
+  if (!s.ok()) return false;
+  int rc;
+  while ((rc = sqlite3_step(s.raw())) == SQLITE_ROW) {
     std::u16string key = s.Text16(0);
     if (key.size() <= prefix.size() || key.find(u'\\', prefix.size()) != std::u16string::npos) continue;
     MetaRow& row = (*rows)[key.substr(prefix.size())];
@@ -236,7 +238,7 @@ bool ReadMetaRowsBelow(Device* dev, const std::u16string& folderKey,
     row.atime = static_cast<uint64_t>(s.Int(3));
     row.wtime = static_cast<uint64_t>(s.Int(4));
   }
-  return sqlite3_errcode(dev->Db()) == SQLITE_DONE || sqlite3_errcode(dev->Db()) == SQLITE_OK;
+  return rc == SQLITE_DONE;
 }
 
 EntryInfo EntryFromStat(Device* dev, const std::u16string& key, const struct stat& st, const MetaRow* row) {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,6 +138,9 @@ bool ReadProfileFile(const fs::path& file, Profile* out, std::string* error) {
 // last connection of a device to close moves the write-ahead log into
 // device.db and removes it.
 void CloseConnectionsAtExit() { Device::CloseConnections(); }
+
+int gPid = 0;
+void RenewPid() { gPid = static_cast<int>(getpid()); }
 
 }  // namespace
 
@@ -415,12 +419,21 @@ bool Device::Open(const fs::path& dir, std::string* problem) {
   return true;
 }
 
+int Device::ProcessId() {
+  static const bool registered = [] {
+    RenewPid();
+    return pthread_atfork(nullptr, nullptr, RenewPid) == 0;
+  }();
+  return registered ? gPid : static_cast<int>(getpid());
+}
+
 sqlite3* Device::Db() {
   std::lock_guard<std::recursive_mutex> g(dbLock_);
-  int pid = static_cast<int>(getpid());
+  int pid = ProcessId();
   if (db_ && dbPid_ == pid) return db_;
   // A connection inherited through fork is left alone (closing it could
-  // disturb the parent's locks); the child opens its own.
+  // disturb the parent's locks), its statements too; the child opens its own.
+  DropStatements(false);
   db_ = nullptr;
   sqlite3* db = nullptr;
   if (sqlite3_open_v2((dir_ / "device.db").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
@@ -456,12 +469,45 @@ void Device::CloseDb() {
   // checkpoints then).
   std::unique_lock<std::recursive_mutex> g(dbLock_, std::defer_lock);
   for (int i = 0; i < 100 && !g.try_lock(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (!g.owns_lock() || !db_ || dbPid_ != static_cast<int>(getpid())) return;
+  if (!g.owns_lock() || !db_ || dbPid_ != ProcessId()) return;
+  for (const auto& [sql, kept] : statements_)
+    if (kept.busy) return;  // in use by a caller still: the connection stays
+  DropStatements(true);
   // Fails (and keeps the connection) while a statement is still open.
   if (sqlite3_close(db_) == SQLITE_OK) {
     db_ = nullptr;
     schemasDone_.clear();
   }
+}
+
+void Device::DropStatements(bool finalize) {
+  if (finalize)
+    for (auto& [sql, kept] : statements_) sqlite3_finalize(kept.stmt);
+  statements_.clear();
+}
+
+sqlite3_stmt* Device::Prepared(const char* sql) {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  sqlite3* db = Db();
+  if (!db) return nullptr;
+  auto [it, fresh] = statements_.try_emplace(sql);
+  Kept& kept = it->second;
+  if (fresh && sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &kept.stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(kept.stmt);
+    statements_.erase(it);
+    return nullptr;
+  }
+  if (kept.busy) return nullptr;
+  kept.busy = true;
+  return kept.stmt;
+}
+
+void Device::Unprepare(const char* sql, sqlite3_stmt* stmt) {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  auto it = statements_.find(sql);
+  if (it != statements_.end() && it->second.stmt == stmt) it->second.busy = false;
 }
 
 bool Device::WriteProfileFile(const Profile& profile) {
@@ -537,16 +583,21 @@ bool Device::Exec(const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+bool Device::ExecKept(const char* sql) {
+  std::lock_guard<std::recursive_mutex> g(dbLock_);
+  return Stmt(this, sql).Run();
+}
+
 LONGLONG Device::ClockOffsetMs() {
   std::lock_guard<std::recursive_mutex> g(dbLock_);
-  Stmt s(Db(), "SELECT value FROM meta WHERE key='clock_offset_ms'");
+  Stmt s(this, "SELECT value FROM meta WHERE key='clock_offset_ms'");
   if (s.ok() && s.Step()) return s.Int(0);
   return 0;
 }
 
 bool Device::SetClockOffsetMs(LONGLONG ms) {
   std::lock_guard<std::recursive_mutex> g(dbLock_);
-  Stmt s(Db(), "INSERT OR REPLACE INTO meta(key, value) VALUES('clock_offset_ms', ?)");
+  Stmt s(this, "INSERT OR REPLACE INTO meta(key, value) VALUES('clock_offset_ms', ?)");
   return s.Bind(1, static_cast<int64_t>(ms)).Run();
 }
 
@@ -597,12 +648,14 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     const std::u16string& want = parts[i];
     std::string found;
     bool have = false;
+    struct stat st;
+    bool haveStat = false;  // st holds the entry's own stat (not a link's)
     if (r.exists && r.isDirectory) {
       std::string exact = ToUtf8(want);
-      struct stat st;
       if (lstat((r.host / exact).c_str(), &st) == 0) {
         found = exact;
         have = true;
+        haveStat = !S_ISLNK(st.st_mode);
       } else {
         std::u16string up = DeviceUpper(want);
         if (DIR* d = opendir(r.host.c_str())) {
@@ -630,8 +683,7 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
       r.host /= found;
       if (r.device.size() > 1) r.device += u'\\';
       r.device += FromUtf8(found);
-      struct stat st;
-      r.exists = stat(r.host.c_str(), &st) == 0;
+      r.exists = haveStat || stat(r.host.c_str(), &st) == 0;
       r.isDirectory = r.exists && S_ISDIR(st.st_mode);
     } else {
       r.host /= ToUtf8(want);
@@ -655,7 +707,23 @@ Stmt::Stmt(sqlite3* db, const char* sql) {
   }
 }
 
-Stmt::~Stmt() { sqlite3_finalize(stmt_); }
+Stmt::Stmt(Device* dev, const char* sql) {
+  if (!dev) return;
+  stmt_ = dev->Prepared(sql);
+  if (stmt_) {
+    keptBy_ = dev;
+    sql_ = sql;
+  }
+  else if (sqlite3* db = dev->Db(); !db || sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+  }
+}
+
+Stmt::~Stmt() {
+  if (keptBy_) keptBy_->Unprepare(sql_, stmt_);
+  else sqlite3_finalize(stmt_);
+}
 
 Stmt& Stmt::Bind(int i, int64_t v) {
   if (stmt_) sqlite3_bind_int64(stmt_, i, v);

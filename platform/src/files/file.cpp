@@ -36,14 +36,40 @@ class FileObject : public HandleObject {
   ~FileObject() override { Release(); }
 
   // False (last error set) when the times or the release could not be
-  // recorded; the handle is gone either way.
+  // recorded; the handle is gone either way. The pending times and the
+  // release are one transaction.
   bool Close() override {
     std::lock_guard<std::mutex> g(lock);
-    bool stamped = StampTimes();
-    DWORD error = GetLastError();
-    if (!Release()) return false;
-    if (!stamped) SetLastError(error);
-    return stamped;
+    if (fd >= 0) close(fd);
+    fd = -1;
+    DWORD stampError = ERROR_SUCCESS;
+    const bool pending = dirty;
+    bool released = dev->Transaction([&] {
+      // A stamp that fails still lets the release commit.
+      if (!StampTimes()) stampError = GetLastError();
+      if (openId && !DeleteOpenRow(dev, openId)) return false;
+      KillPoint("close");
+      return true;
+    });
+    if (!released) {
+      // Nothing of the transaction stands: the release on its own.
+      if (pending && stampError == ERROR_SUCCESS) stampError = ERROR_GEN_FAILURE;
+      released = UnregisterOpen(dev, openId);
+    }
+    openId = 0;
+    if (!released) return false;
+    if (stampError != ERROR_SUCCESS) SetLastError(stampError);
+    return stampError == ERROR_SUCCESS;
+  }
+
+  // The times a stamp now writes: last write and last access become now
+  // unless SetFileTime chose them; null where nothing is pending.
+  void PendingTimes(uint64_t* now, const uint64_t** atime, const uint64_t** wtime) {
+    *atime = *wtime = nullptr;
+    if (!dirty) return;
+    *now = NowTicks(dev);
+    if (!fixedAccess) *atime = now;
+    if (!fixedWrite) *wtime = now;
   }
 
   // Writes the pending last-write/last-access times of this handle; false
@@ -51,8 +77,10 @@ class FileObject : public HandleObject {
   // removed behind the device's back has nothing left to stamp.
   bool StampTimes() {
     if (!dirty) return true;
-    uint64_t now = NowTicks(dev);
-    if (!SetMetaTimes(dev, path, nullptr, fixedAccess ? nullptr : &now, fixedWrite ? nullptr : &now)) {
+    uint64_t now = 0;
+    const uint64_t *atime, *wtime;
+    PendingTimes(&now, &atime, &wtime);
+    if ((atime || wtime) && !SetMetaTimes(dev, path, nullptr, atime, wtime)) {
       DWORD err = GetLastError();
       if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND) return false;
     }
@@ -130,25 +158,64 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
   }
   bool existed = r.exists;
   bool truncate = existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
-  EntryInfo before;
-  if (existed) {
-    if (!GetEntryInfo(dev, r, &before)) return INVALID_HANDLE_VALUE;
-    if ((before.attributes & FILE_ATTRIBUTE_READONLY) && ((access & GENERIC_WRITE) || truncate)) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  int64_t openId = RegisterOpen(dev, r.key, access, share);
-  if (!openId) return INVALID_HANDLE_VALUE;
+  DWORD attrs = flagsAndAttributes & kSettableAttributes;
+  if (!attrs) attrs = FILE_ATTRIBUTE_ARCHIVE;
 
-  int flags = O_CLOEXEC | (truncate ? O_TRUNC : 0) | (existed ? 0 : O_CREAT | O_EXCL);
-  int fd = open(r.host.c_str(), O_RDWR | flags, 0666);
-  if (fd < 0 && errno == EACCES && !(access & GENERIC_WRITE) && !truncate)
-    fd = open(r.host.c_str(), O_RDONLY | flags, 0666);
-  if (fd < 0) {
-    int err = errno;
-    UnregisterOpen(dev, openId);
-    SetLastError(err == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(err));
+  // The checks, the share row, the host open and the file's row are one
+  // transaction: another process sees all of it or none.
+  EntryInfo before;
+  int fd = -1;
+  int64_t openId = 0;
+  DWORD error = ERROR_SUCCESS;
+  bool ok = dev->Transaction([&] {
+    if (existed) {
+      if (!GetEntryInfo(dev, r, &before)) {
+        error = GetLastError();
+        return false;
+      }
+      if ((before.attributes & FILE_ATTRIBUTE_READONLY) && ((access & GENERIC_WRITE) || truncate)) {
+        error = ERROR_ACCESS_DENIED;
+        return false;
+      }
+    }
+    bool conflict = false;
+    if (!CheckShare(dev, r.key, access, share, &conflict)) return false;
+    if (conflict) {
+      error = ERROR_SHARING_VIOLATION;
+      return true;  // keeps the removal of dead holders' rows
+    }
+    if (!(openId = InsertOpen(dev, r.key, access, share, false))) return false;
+    int flags = O_CLOEXEC | (truncate ? O_TRUNC : 0) | (existed ? 0 : O_CREAT | O_EXCL);
+    fd = open(r.host.c_str(), O_RDWR | flags, 0666);
+    if (fd < 0 && errno == EACCES && !(access & GENERIC_WRITE) && !truncate)
+      fd = open(r.host.c_str(), O_RDONLY | flags, 0666);
+    if (fd < 0) {
+      error = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
+      return false;
+    }
+    // An open of an existing file as it stands writes no times.
+    uint64_t now = existed && !truncate ? 0 : NowTicks(dev);
+    bool recorded = true;
+    if (!existed) {
+      recorded = PutMeta(dev, r.key, attrs, now, now, now);
+    } else if (disposition == CREATE_ALWAYS) {
+      recorded = PutMeta(dev, r.key, attrs, before.ctime, now, now);
+    } else if (truncate) {
+      recorded = SetMetaTimes(dev, r, nullptr, &now, &now);
+    }
+    if (!recorded) {
+      error = GetLastError();
+      return false;
+    }
+    KillPoint("open");
+    return true;
+  });
+  if (!ok || error != ERROR_SUCCESS) {
+    if (fd >= 0) {
+      close(fd);
+      if (!existed) unlink(r.host.c_str());  // no new file without its row
+    }
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
     return INVALID_HANDLE_VALUE;
   }
 
@@ -160,25 +227,6 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
   f->volume = VolumeOf(dev, r);
   f->access = access;
   f->openId = openId;
-
-  uint64_t now = NowTicks(dev);
-  DWORD attrs = flagsAndAttributes & kSettableAttributes;
-  if (!attrs) attrs = FILE_ATTRIBUTE_ARCHIVE;
-  bool recorded = true;
-  if (!existed) {
-    recorded = PutMeta(dev, r.key, attrs, now, now, now);
-  } else if (disposition == CREATE_ALWAYS) {
-    recorded = PutMeta(dev, r.key, attrs, before.ctime, now, now);
-  } else if (truncate) {
-    recorded = SetMetaTimes(dev, f->path, nullptr, &now, &now);
-  }
-  if (!recorded) {
-    DWORD err = GetLastError();
-    if (!existed) unlink(r.host.c_str());  // no new file without its row
-    f->Close();
-    SetLastError(err);
-    return INVALID_HANDLE_VALUE;
-  }
   if (truncate) AddUsed(dev, f->volume, -static_cast<int64_t>(before.size));
   HANDLE h = AddHandle(f);
   bool reportExisting = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
@@ -348,12 +396,27 @@ static BOOL SetOpenFileTime(HANDLE h, const FILETIME* creation, const FILETIME* 
   if (!f) return FALSE;
   std::lock_guard<std::mutex> g(f->lock);
   if (!NeedAccess(*f, GENERIC_WRITE)) return FALSE;
-  if (!f->StampTimes()) return FALSE;
+  // The times pending from writes go into the same one write.
   uint64_t c = creation ? Ticks(*creation) : 0, a = lastAccess ? Ticks(*lastAccess) : 0,
-           w = lastWrite ? Ticks(*lastWrite) : 0;
-  if (!SetMetaTimes(f->dev, f->path, creation ? &c : nullptr, lastAccess ? &a : nullptr,
-                    lastWrite ? &w : nullptr))
+           w = lastWrite ? Ticks(*lastWrite) : 0, now = 0;
+  DWORD error = ERROR_GEN_FAILURE;
+  bool ok = f->dev->Transaction([&] {
+    const uint64_t *pa, *pw;
+    f->PendingTimes(&now, &pa, &pw);
+    if (lastAccess) pa = &a;
+    if (lastWrite) pw = &w;
+    if (!SetMetaTimes(f->dev, f->path, creation ? &c : nullptr, pa, pw)) {
+      error = GetLastError();
+      return false;
+    }
+    KillPoint("times");
+    return true;
+  });
+  if (!ok) {
+    SetLastError(error);
     return FALSE;
+  }
+  f->dirty = false;
   if (lastWrite) f->fixedWrite = true;
   if (lastAccess) f->fixedAccess = true;
   return TRUE;

@@ -157,12 +157,24 @@ static BOOL DeleteOneFile(LPCWSTR name) {
   EntryInfo e;
   if (!dev || !ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
   if (r.isDirectory || (e.attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-  int64_t id = RegisterOpen(dev, r.key, kAccessDelete, 0);
-  if (!id) return FALSE;
-  bool ok = unlink(r.host.c_str()) == 0;
-  DWORD err = ok ? ERROR_SUCCESS : ErrorFromErrno(errno);
-  if (ok && !DeleteMetaTree(dev, r.key)) err = ERROR_GEN_FAILURE;
-  if (!UnregisterOpen(dev, id) && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
+  // One transaction: no open can start between the check and the unlink.
+  DWORD err = ERROR_SUCCESS;
+  bool ok = dev->Transaction([&] {
+    bool conflict = false;
+    if (!CheckShare(dev, r.key, kAccessDelete, 0, &conflict)) return false;
+    if (conflict) {
+      err = ERROR_SHARING_VIOLATION;
+      return true;  // keeps the removal of dead holders' rows
+    }
+    if (unlink(r.host.c_str()) != 0) {
+      err = ErrorFromErrno(errno);
+      return true;
+    }
+    if (!DeleteMetaTree(dev, r.key)) return false;
+    KillPoint("delete");
+    return true;
+  });
+  if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
   InvalidateUsed();
   return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
@@ -178,50 +190,44 @@ static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
   bool sameEntry = dst.key == src.key;  // a change of letter case only
   if (!sameEntry && dst.key.rfind(src.key + u'\\', 0) == 0) return Fail(ERROR_ACCESS_DENIED);
 
-  int64_t dstId = RegisterOpen(dev, dst.key, kAccessDelete, 0);
-  if (!dstId) return FALSE;
-  int64_t srcId = 0;
-  auto release = [&] {  // false (last error set) when a row stayed behind
-    bool a = UnregisterOpen(dev, dstId);
-    return UnregisterOpen(dev, srcId) && a;
+  // The checks, the rename and the rows are one transaction, so no open
+  // starts in between (a copy across volumes holds it for the copy).
+  DWORD err = ERROR_SUCCESS;
+  auto refuse = [&](DWORD error) {
+    err = error;
+    return true;  // keeps the removal of dead holders' rows
   };
-  if (dst.exists && !sameEntry) {
-    release();
-    return Fail(ERROR_ALREADY_EXISTS);
-  }
-  if (src.isDirectory) {
-    if (IsOpenBelow(dev, src.key)) {
-      release();
-      return Fail(ERROR_ACCESS_DENIED);
+  bool ok = dev->Transaction([&] {
+    bool conflict = false;
+    if (!CheckShare(dev, dst.key, kAccessDelete, 0, &conflict)) return false;
+    if (conflict) return refuse(ERROR_SHARING_VIOLATION);
+    if (dst.exists && !sameEntry) return refuse(ERROR_ALREADY_EXISTS);
+    if (src.isDirectory) {
+      if (IsOpenBelow(dev, src.key)) return refuse(ERROR_ACCESS_DENIED);
+    } else if (!sameEntry) {
+      if (!CheckShare(dev, src.key, kAccessDelete, 0, &conflict)) return false;
+      if (conflict) return refuse(ERROR_SHARING_VIOLATION);
+      Volume sv = VolumeOf(dev, src), dv = VolumeOf(dev, dst);
+      if (sv.key != dv.key && !CheckRoom(dev, dv, e.size)) return refuse(GetLastError());
     }
-  } else if (!sameEntry) {
-    srcId = RegisterOpen(dev, src.key, kAccessDelete, 0);
-    if (!srcId) {
-      DWORD err = GetLastError();
-      release();
-      return Fail(err);
+    std::filesystem::path target = dst.host.parent_path() / ToUtf8(LastComponent(to));
+    if (rename(src.host.c_str(), target.c_str()) != 0) {
+      int error = errno;
+      if (error != EXDEV || src.isDirectory)
+        return refuse(error == EXDEV ? ERROR_ACCESS_DENIED : ErrorFromErrno(error));
+      if (!CopyBytes(src.host, target)) return refuse(GetLastError());
+      if (unlink(src.host.c_str()) != 0) return refuse(ErrorFromErrno(errno));
     }
-    Volume sv = VolumeOf(dev, src), dv = VolumeOf(dev, dst);
-    if (sv.key != dv.key && !CheckRoom(dev, dv, e.size)) {
-      release();
-      return FALSE;
+    if (!sameEntry && !MoveMetaTree(dev, src.key, dst.key)) {
+      err = ERROR_GEN_FAILURE;
+      return false;
     }
-  }
-  std::filesystem::path target = dst.host.parent_path() / ToUtf8(LastComponent(to));
-  bool ok = true;
-  if (rename(src.host.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    if (err == EXDEV && !src.isDirectory) {
-      ok = CopyBytes(src.host, target);
-      if (ok && unlink(src.host.c_str()) != 0) ok = Fail(ErrorFromErrno(errno));
-    } else {
-      ok = Fail(err == EXDEV ? ERROR_ACCESS_DENIED : ErrorFromErrno(err));
-    }
-  }
-  if (ok && !sameEntry && !MoveMetaTree(dev, src.key, dst.key)) ok = Fail(ERROR_GEN_FAILURE);
-  if (!release() && ok) ok = false;
+    KillPoint("move");
+    return true;
+  });
+  if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
   InvalidateUsed();
-  return ok ? TRUE : FALSE;
+  return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
 static BOOL CopyOneFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {

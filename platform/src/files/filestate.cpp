@@ -3,16 +3,20 @@
 #include "files/filestate.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include "boot/boot_state.h"
 #include "ce/errors.h"
@@ -59,7 +63,7 @@ Self CurrentProcess() {
   static std::mutex m;
   static Self cached{-1, -1};
   std::lock_guard<std::mutex> g(m);
-  int64_t pid = getpid();
+  int64_t pid = Device::ProcessId();
   if (cached.pid != pid) cached = {pid, ProcessStart(pid)};  // refreshed after fork
   return cached;
 }
@@ -90,15 +94,23 @@ bool UserHiveHeld(Device* dev) {
 
 // The files the system keeps open with no sharing.
 bool IsSystemHeld(Device* dev, const std::u16string& key) {
-  if (key == DeviceUpper(kSystemHivePath)) return true;
-  if (key == DeviceUpper(kUserHivePath)) return UserHiveHeld(dev);
+  if (EqualNoCase(kSystemHivePath, key)) return true;
+  if (EqualNoCase(kUserHivePath, key)) return UserHiveHeld(dev);
   for (const auto& p : dev->GetProfile().heldOpen) {
-    if (DeviceUpper(p) == key) return true;
+    if (EqualNoCase(p, key)) return true;
   }
   return false;
 }
 
 std::u16string TreePrefix(const std::u16string& key) { return key == u"\\" ? key : key + u'\\'; }
+
+// The first key after every key that starts with prefix (which ends in
+// '\'): '\' is 0x5C and ']' 0x5D, so the keys below a folder are one range
+// of the key index, [prefix, TreeEnd(prefix)).
+std::u16string TreeEnd(std::u16string prefix) {
+  prefix.back() = u']';
+  return prefix;
+}
 
 struct UsedCache {
   std::mutex lock;
@@ -135,13 +147,18 @@ uint64_t WalkBytes(const fs::path& root, Device* dev, bool skipCards) {
 
 }  // namespace
 
+void KillPoint(const char* point) {
+  static const char* const at = getenv(kFilesKillEnv);  // read once: this runs on every call
+  if (at && std::strcmp(at, point) == 0) kill(getpid(), SIGKILL);
+}
+
 Device* Dev() {
   Device* dev = Device::Current();
   if (!dev) return nullptr;
   static std::mutex m;
   static std::set<std::pair<Device*, int64_t>> ready;
   std::lock_guard<std::mutex> g(m);
-  auto id = std::make_pair(dev, static_cast<int64_t>(getpid()));
+  auto id = std::make_pair(dev, static_cast<int64_t>(Device::ProcessId()));
   if (!ready.count(id)) {
     std::lock_guard<std::recursive_mutex> dg(dev->DbLock());
     if (!dev->Exec(kSchema)) {
@@ -174,7 +191,7 @@ bool ResolveArg(Device* dev, LPCWSTR path, ResolvedPath* out) {
 
 bool IsRomFile(Device* dev, const std::u16string& key) {
   for (const auto& p : dev->GetProfile().romFiles) {
-    if (DeviceUpper(p) == key) return true;
+    if (EqualNoCase(p, key)) return true;
   }
   return false;
 }
@@ -182,7 +199,7 @@ bool IsRomFile(Device* dev, const std::u16string& key) {
 bool IsCardRoot(Device* dev, const std::u16string& key) {
   if (key.size() < 2 || key[0] != u'\\' || key.find(u'\\', 1) != std::u16string::npos) return false;
   for (const auto& c : dev->GetProfile().cards) {
-    if (DeviceUpper(c) == std::u16string_view(key).substr(1)) return true;
+    if (EqualNoCase(c, std::u16string_view(key).substr(1))) return true;
   }
   return false;
 }
@@ -191,56 +208,87 @@ bool IsMountRoot(Device* dev, const std::u16string& key) {
   return key == u"\\NETWORK" || IsCardRoot(dev, key);
 }
 
-bool GetEntryInfo(Device* dev, const ResolvedPath& r, EntryInfo* info) {
-  struct stat st;
-  if (stat(r.host.c_str(), &st) != 0) {
-    SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-    return false;
+bool ReadMetaRow(Device* dev, const std::u16string& key, MetaRow* row) {
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  Stmt s(dev, "SELECT attributes, ctime, atime, wtime FROM file_meta WHERE key=?");
+  s.Bind(1, std::u16string_view(key));
+  if (!s.Step()) return false;
+  row->attributes = static_cast<DWORD>(s.Int(0));
+  row->ctime = static_cast<uint64_t>(s.Int(1));
+  row->atime = static_cast<uint64_t>(s.Int(2));
+  row->wtime = static_cast<uint64_t>(s.Int(3));
+  return true;
+}
+
+bool ReadMetaRowsBelow(Device* dev, const std::u16string& folderKey,
+                       std::unordered_map<std::u16string, MetaRow>* rows) {
+  std::u16string prefix = TreePrefix(folderKey);
+  std::u16string end = TreeEnd(prefix);
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  Stmt s(dev, "SELECT key, attributes, ctime, atime, wtime FROM file_meta WHERE key>=?1 AND key<?2");
+  s.Bind(1, std::u16string_view(prefix)).Bind(2, std::u16string_view(end));
+  if (!s.ok()) return false;
+  int rc;
+  while ((rc = sqlite3_step(s.raw())) == SQLITE_ROW) {
+    std::u16string key = s.Text16(0);
+    if (key.size() <= prefix.size() || key.find(u'\\', prefix.size()) != std::u16string::npos) continue;
+    MetaRow& row = (*rows)[key.substr(prefix.size())];
+    row.attributes = static_cast<DWORD>(s.Int(1));
+    row.ctime = static_cast<uint64_t>(s.Int(2));
+    row.atime = static_cast<uint64_t>(s.Int(3));
+    row.wtime = static_cast<uint64_t>(s.Int(4));
   }
+  return rc == SQLITE_DONE;
+}
+
+EntryInfo EntryFromStat(Device* dev, const std::u16string& key, const struct stat& st, const MetaRow* row) {
   EntryInfo e;
   bool dir = S_ISDIR(st.st_mode);
   e.size = dir ? 0 : static_cast<uint64_t>(st.st_size);
   e.oid = static_cast<DWORD>(st.st_ino);
   uint64_t mtime = TicksFromTimespec(st.st_mtim);
   e.ctime = e.atime = e.wtime = mtime;
-  bool haveRow = false;
   DWORD stored = 0;
-  {
-    std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-    Stmt s(dev->Db(), "SELECT attributes, ctime, atime, wtime FROM file_meta WHERE key=?");
-    s.Bind(1, std::u16string_view(r.key));
-    if (s.Step()) {
-      haveRow = true;
-      stored = static_cast<DWORD>(s.Int(0));
-      e.ctime = static_cast<uint64_t>(s.Int(1));
-      e.atime = static_cast<uint64_t>(s.Int(2));
-      e.wtime = static_cast<uint64_t>(s.Int(3));
-    }
+  if (row) {
+    stored = row->attributes;
+    e.ctime = row->ctime;
+    e.atime = row->atime;
+    e.wtime = row->wtime;
   }
   if (dir) {
-    e.mountRoot = IsMountRoot(dev, r.key);
+    e.mountRoot = IsMountRoot(dev, key);
     e.attributes = e.mountRoot ? (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY)
                                : (FILE_ATTRIBUTE_DIRECTORY | (stored & kSettableAttributes));
-  } else if (IsRomFile(dev, r.key)) {
+  } else if (IsRomFile(dev, key)) {
     e.rom = true;
     e.attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_INROM;
-    std::u16string ext = r.key.size() > 4 ? r.key.substr(r.key.size() - 4) : u"";
+    std::u16string ext = key.size() > 4 ? key.substr(key.size() - 4) : u"";
     if (ext == u".EXE" || ext == u".DLL") e.attributes |= FILE_ATTRIBUTE_ROMMODULE;
-  } else if (!haveRow) {
+  } else if (!row) {
     e.attributes = FILE_ATTRIBUTE_ARCHIVE;
   } else {
     stored &= kSettableAttributes;
     e.attributes = stored ? stored : FILE_ATTRIBUTE_NORMAL;
   }
-  *info = e;
+  return e;
+}
+
+bool GetEntryInfo(Device* dev, const ResolvedPath& r, EntryInfo* info) {
+  struct stat st;
+  if (stat(r.host.c_str(), &st) != 0) {
+    SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  MetaRow row;
+  bool haveRow = ReadMetaRow(dev, r.key, &row);
+  *info = EntryFromStat(dev, r.key, st, haveRow ? &row : nullptr);
   return true;
 }
 
 bool PutMeta(Device* dev, const std::u16string& key, DWORD attributes, uint64_t ctime,
              uint64_t atime, uint64_t wtime) {
   std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-  Stmt s(dev->Db(),
-         "INSERT OR REPLACE INTO file_meta(key, attributes, ctime, atime, wtime) VALUES(?,?,?,?,?)");
+  Stmt s(dev, "INSERT OR REPLACE INTO file_meta(key, attributes, ctime, atime, wtime) VALUES(?,?,?,?,?)");
   s.Bind(1, std::u16string_view(key))
       .Bind(2, static_cast<int64_t>(attributes & kSettableAttributes))
       .Bind(3, static_cast<int64_t>(ctime))
@@ -255,29 +303,44 @@ bool PutMeta(Device* dev, const std::u16string& key, DWORD attributes, uint64_t 
 
 bool SetMetaTimes(Device* dev, const ResolvedPath& r, const uint64_t* ctime, const uint64_t* atime,
                   const uint64_t* wtime) {
-  // Read and rewrite in one write transaction: another process may change
-  // the attributes or other times of the row meanwhile.
-  DWORD error = ERROR_GEN_FAILURE;
-  bool ok = dev->Transaction([&] {
-    EntryInfo e;
-    if (!GetEntryInfo(dev, r, &e)) {
-      error = GetLastError();
-      return false;
-    }
-    DWORD stored = e.attributes & kSettableAttributes;
-    if (e.rom) stored = 0;
-    return PutMeta(dev, r.key, stored, ctime ? *ctime : e.ctime, atime ? *atime : e.atime,
-                   wtime ? *wtime : e.wtime);
-  });
-  if (!ok) SetLastError(error);
-  return ok;
+  // One statement, so one write: a missing row is made from the entry as it
+  // stands, an existing one keeps what this call does not set (another
+  // process may set its attributes or other times meanwhile).
+  struct stat st;
+  if (stat(r.host.c_str(), &st) != 0) {
+    SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  EntryInfo e = EntryFromStat(dev, r.key, st, nullptr);
+  DWORD stored = e.rom ? 0 : e.attributes & kSettableAttributes;
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  Stmt s(dev,
+         "INSERT INTO file_meta(key, attributes, ctime, atime, wtime) VALUES(?1,?2,?3,?4,?5)"
+         " ON CONFLICT(key) DO UPDATE SET ctime=CASE WHEN ?6 THEN excluded.ctime ELSE ctime END,"
+         " atime=CASE WHEN ?7 THEN excluded.atime ELSE atime END,"
+         " wtime=CASE WHEN ?8 THEN excluded.wtime ELSE wtime END");
+  s.Bind(1, std::u16string_view(r.key))
+      .Bind(2, static_cast<int64_t>(stored))
+      .Bind(3, static_cast<int64_t>(ctime ? *ctime : e.ctime))
+      .Bind(4, static_cast<int64_t>(atime ? *atime : e.atime))
+      .Bind(5, static_cast<int64_t>(wtime ? *wtime : e.wtime))
+      .Bind(6, int64_t{ctime != nullptr})
+      .Bind(7, int64_t{atime != nullptr})
+      .Bind(8, int64_t{wtime != nullptr});
+  if (!s.Run()) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return false;
+  }
+  return true;
 }
 
 bool DeleteMetaTree(Device* dev, const std::u16string& key) {
   std::lock_guard<std::recursive_mutex> g(dev->DbLock());
   std::u16string prefix = TreePrefix(key);
-  Stmt s(dev->Db(), "DELETE FROM file_meta WHERE key=?1 OR substr(key, 1, length(?2))=?2");
-  s.Bind(1, std::u16string_view(key)).Bind(2, std::u16string_view(prefix));
+  Stmt s(dev, "DELETE FROM file_meta WHERE key=?1 OR (key>=?2 AND key<?3)");
+  s.Bind(1, std::u16string_view(key))
+      .Bind(2, std::u16string_view(prefix))
+      .Bind(3, std::u16string_view(TreeEnd(prefix)));
   return s.Run();
 }
 
@@ -286,14 +349,51 @@ bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16stri
     // Rows left behind at the target by files removed outside the device.
     if (!DeleteMetaTree(dev, toKey)) return false;
     std::u16string prefix = TreePrefix(fromKey);
-    Stmt s(dev->Db(),
+    Stmt s(dev,
            "UPDATE file_meta SET key = ?3 || substr(key, length(?1) + 1)"
-           " WHERE key=?1 OR substr(key, 1, length(?2))=?2");
+           " WHERE key=?1 OR (key>=?2 AND key<?4)");
     s.Bind(1, std::u16string_view(fromKey))
         .Bind(2, std::u16string_view(prefix))
-        .Bind(3, std::u16string_view(toKey));
+        .Bind(3, std::u16string_view(toKey))
+        .Bind(4, std::u16string_view(TreeEnd(prefix)));
     return s.Run();
   });
+}
+
+bool CheckShare(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool* conflict) {
+  *conflict = false;
+  if (IsSystemHeld(dev, key)) {
+    *conflict = true;
+    return true;
+  }
+  std::vector<int64_t> dead;
+  {
+    Stmt s(dev, "SELECT id, pid, start, access, share FROM file_open WHERE key=?");
+    s.Bind(1, std::u16string_view(key));
+    while (s.Step()) {
+      if (!Conflicts(access, share, static_cast<DWORD>(s.Int(3)), static_cast<DWORD>(s.Int(4)))) continue;
+      if (Alive(s.Int(1), s.Int(2))) {
+        *conflict = true;
+      } else {
+        dead.push_back(s.Int(0));
+      }
+    }
+  }
+  for (int64_t d : dead)
+    if (!Stmt(dev, "DELETE FROM file_open WHERE id=?").Bind(1, d).Run()) return false;
+  return true;
+}
+
+int64_t InsertOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool forSystem) {
+  Self self = CurrentProcess();
+  Stmt ins(dev, "INSERT INTO file_open(pid, start, key, access, share) VALUES(?,?,?,?,?)");
+  ins.Bind(1, forSystem ? 0 : self.pid)
+      .Bind(2, forSystem ? 0 : self.start)
+      .Bind(3, std::u16string_view(key))
+      .Bind(4, static_cast<int64_t>(access))
+      .Bind(5, static_cast<int64_t>(share));
+  if (!ins.Run()) return 0;
+  return sqlite3_last_insert_rowid(dev->Db());
 }
 
 int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share,
@@ -302,36 +402,12 @@ int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD
     SetLastError(ERROR_SHARING_VIOLATION);
     return 0;
   }
-  Self self = CurrentProcess();
   bool conflict = false;
   int64_t id = 0;
   bool ok = dev->Transaction([&] {
-    std::vector<int64_t> dead;
-    {
-      Stmt s(dev->Db(), "SELECT id, pid, start, access, share FROM file_open WHERE key=?");
-      s.Bind(1, std::u16string_view(key));
-      while (s.Step()) {
-        if (!Conflicts(access, share, static_cast<DWORD>(s.Int(3)), static_cast<DWORD>(s.Int(4))))
-          continue;
-        if (Alive(s.Int(1), s.Int(2))) {
-          conflict = true;
-        } else {
-          dead.push_back(s.Int(0));
-        }
-      }
-    }
-    for (int64_t d : dead)
-      if (!Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run()) return false;
+    if (!CheckShare(dev, key, access, share, &conflict)) return false;
     if (conflict) return true;
-    Stmt ins(dev->Db(), "INSERT INTO file_open(pid, start, key, access, share) VALUES(?,?,?,?,?)");
-    ins.Bind(1, forSystem ? 0 : self.pid)
-        .Bind(2, forSystem ? 0 : self.start)
-        .Bind(3, std::u16string_view(key))
-        .Bind(4, static_cast<int64_t>(access))
-        .Bind(5, static_cast<int64_t>(share));
-    if (!ins.Run()) return false;
-    id = sqlite3_last_insert_rowid(dev->Db());
-    return true;
+    return (id = InsertOpen(dev, key, access, share, forSystem)) != 0;
   });
   if (!ok) {
     SetLastError(ERROR_GEN_FAILURE);
@@ -344,10 +420,14 @@ int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD
   return id;
 }
 
+bool DeleteOpenRow(Device* dev, int64_t id) {
+  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+  return Stmt(dev, "DELETE FROM file_open WHERE id=?").Bind(1, id).Run();
+}
+
 bool UnregisterOpen(Device* dev, int64_t id) {
   if (id <= 0) return true;
-  std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-  if (!Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, id).Run()) {
+  if (!DeleteOpenRow(dev, id)) {
     SetLastError(ERROR_GEN_FAILURE);
     return false;
   }
@@ -360,16 +440,18 @@ bool IsOpenBelow(Device* dev, const std::u16string& key) {
   bool ok = dev->Transaction([&] {
     std::vector<int64_t> dead;
     {
-      Stmt s(dev->Db(),
-             "SELECT id, pid, start, key FROM file_open WHERE key=?1 OR substr(key, 1, length(?2))=?2");
-      s.Bind(1, std::u16string_view(key)).Bind(2, std::u16string_view(prefix));
+      Stmt s(dev,
+             "SELECT id, pid, start, key FROM file_open WHERE key=?1 OR (key>=?2 AND key<?3)");
+      s.Bind(1, std::u16string_view(key))
+          .Bind(2, std::u16string_view(prefix))
+          .Bind(3, std::u16string_view(TreeEnd(prefix)));
       while (s.Step()) {
         if (Alive(s.Int(1), s.Int(2))) live = true;
         else dead.push_back(s.Int(0));
       }
     }
     for (int64_t d : dead)
-      if (!Stmt(dev->Db(), "DELETE FROM file_open WHERE id=?").Bind(1, d).Run()) return false;
+      if (!DeleteOpenRow(dev, d)) return false;
     return true;
   });
   if (live || !ok) return true;  // unknown counts as open
@@ -461,7 +543,7 @@ bool ReleaseHold(int64_t holdId) {
   Device* dev = Dev();
   if (!dev) return false;
   std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-  Stmt s(dev->Db(), "DELETE FROM file_open WHERE id=?");
+  Stmt s(dev, "DELETE FROM file_open WHERE id=?");
   if (!s.Bind(1, holdId).Run() || sqlite3_changes(dev->Db()) == 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;

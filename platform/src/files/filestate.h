@@ -6,11 +6,15 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "ce/file.h"
 #include "cesim/device.h"
 
 namespace ce::filestate {
+
+// Ends this process at a kill point named in kFilesKillEnv (cesim/file.h).
+void KillPoint(const char* point);
 
 // Bits a caller may set; everything else is derived.
 inline constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
@@ -50,6 +54,20 @@ struct EntryInfo {
 };
 // Fills info for an existing resolved path (false + last error otherwise).
 bool GetEntryInfo(Device* dev, const ResolvedPath& r, EntryInfo* info);
+
+// A file_meta row: the stored settable attribute bits and the three times.
+struct MetaRow {
+  DWORD attributes = 0;
+  uint64_t ctime = 0, atime = 0, wtime = 0;
+};
+// The row of key; false when there is none (or it cannot be read).
+bool ReadMetaRow(Device* dev, const std::u16string& key, MetaRow* row);
+// The rows of a folder's direct entries, by upper-cased name, in one read;
+// false when they could not be read.
+bool ReadMetaRowsBelow(Device* dev, const std::u16string& folderKey,
+                       std::unordered_map<std::u16string, MetaRow>* rows);
+// What the device reports for an entry of that stat and row (null: none).
+EntryInfo EntryFromStat(Device* dev, const std::u16string& key, const struct stat& st, const MetaRow* row);
 bool IsRomFile(Device* dev, const std::u16string& key);
 // A card folder (by profile) or "\Network": a direct child of "\" only.
 bool IsMountRoot(Device* dev, const std::u16string& key);
@@ -65,7 +83,15 @@ bool SetMetaTimes(Device* dev, const ResolvedPath& r, const uint64_t* ctime,
 bool DeleteMetaTree(Device* dev, const std::u16string& key);
 bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16string& toKey);
 
-// Share table. Registers an open of key with access/share; 0 with
+// Share table. Inside a transaction: whether an open of key with
+// access/share conflicts with a live open or hold (dead processes'
+// conflicting rows are removed); false on a database failure.
+bool CheckShare(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool* conflict);
+// Inside a transaction: adds the open's row; its id, 0 on a failure.
+int64_t InsertOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool forSystem);
+// Removes an open's row (joins a transaction under way); false on failure.
+bool DeleteOpenRow(Device* dev, int64_t id);
+// Registers an open of key with access/share; 0 with
 // ERROR_SHARING_VIOLATION on a conflict (dead processes' rows are purged
 // first). pid 0 rows are system holds.
 int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share,

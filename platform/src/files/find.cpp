@@ -1,8 +1,10 @@
 // FindFirstFile/FindNextFile/FindClose and the storage card enumeration.
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "ce/errors.h"
@@ -14,9 +16,16 @@ using namespace ce::filestate;
 
 namespace {
 
+// What a find returns for one entry; the record is filled as it is handed
+// out, so that a walk keeps little per entry.
+struct FindItem {
+  EntryInfo info;
+  std::u16string name;
+};
+
 class FindObject : public HandleObject {
  public:
-  std::vector<WIN32_FIND_DATAW> entries;
+  std::vector<FindItem> entries;
   size_t next = 0;
 };
 
@@ -66,14 +75,14 @@ bool Match(std::u16string_view p, std::u16string_view n) {
   return false;
 }
 
-HANDLE Start(std::vector<WIN32_FIND_DATAW> entries, LPWIN32_FIND_DATAW data) {
+HANDLE Start(std::vector<FindItem> entries, LPWIN32_FIND_DATAW data) {
   if (entries.empty()) {
     SetLastError(ERROR_NO_MORE_FILES);
     return INVALID_HANDLE_VALUE;
   }
   auto f = std::make_shared<FindObject>();
   f->entries = std::move(entries);
-  *data = f->entries[0];
+  Fill(f->entries[0].info, f->entries[0].name, data);
   f->next = 1;
   return AddHandle(f);
 }
@@ -89,7 +98,8 @@ BOOL Next(HANDLE h, LPWIN32_FIND_DATAW data) {
     SetLastError(ERROR_NO_MORE_FILES);
     return FALSE;
   }
-  *data = f->entries[f->next++];
+  const FindItem& item = f->entries[f->next++];
+  Fill(item.info, item.name, data);
   return TRUE;
 }
 
@@ -126,8 +136,8 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
       return INVALID_HANDLE_VALUE;
     }
     if (!GetEntryInfo(dev, r, &e)) return INVALID_HANDLE_VALUE;
-    std::vector<WIN32_FIND_DATAW> one(1);
-    Fill(e, FromUtf8(r.host.filename().string()), &one[0]);
+    std::vector<FindItem> one;
+    one.push_back(FindItem{e, FromUtf8(r.host.filename().string())});
     return Start(std::move(one), data);
   }
   for (char16_t c : name) {
@@ -146,38 +156,41 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
   }
   struct Found {
     std::u16string upper;
-    WIN32_FIND_DATAW data;
+    FindItem item;
   };
   std::vector<Found> found;
-  if (DIR* d = opendir(folder.host.c_str())) {
-    while (dirent* de = readdir(d)) {
-      if (!std::strcmp(de->d_name, ".") || !std::strcmp(de->d_name, "..")) continue;
-      std::u16string n = FromUtf8(de->d_name);
-      if (!Match(name, n)) continue;
-      ResolvedPath r;
-      r.host = folder.host / de->d_name;
-      r.device = (folder.device == u"\\" ? folder.device : folder.device + u'\\') + n;
-      r.key = DeviceUpper(r.device);
-      r.exists = r.parentExists = true;
-      EntryInfo e;
-      if (!GetEntryInfo(dev, r, &e)) continue;  // vanished meanwhile
-      r.isDirectory = (e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      Found f{DeviceUpper(n), {}};
-      Fill(e, n, &f.data);
-      found.push_back(std::move(f));
-    }
-    closedir(d);
-  } else {
+  DIR* d = opendir(folder.host.c_str());
+  if (!d) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  // The folder's rows in one read, the entries from the host listing.
+  std::unordered_map<std::u16string, MetaRow> rows;
+  if (!ReadMetaRowsBelow(dev, folder.key, &rows)) {
+    closedir(d);
+    SetLastError(ERROR_GEN_FAILURE);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::u16string prefix = folder.key == u"\\" ? folder.key : folder.key + u'\\';
+  while (dirent* de = readdir(d)) {
+    if (!std::strcmp(de->d_name, ".") || !std::strcmp(de->d_name, "..")) continue;
+    std::u16string n = FromUtf8(de->d_name);
+    if (!Match(name, n)) continue;
+    struct stat st;
+    if (fstatat(dirfd(d), de->d_name, &st, 0) != 0) continue;  // vanished meanwhile
+    std::u16string upper = DeviceUpper(n);
+    auto row = rows.find(upper);
+    EntryInfo e = EntryFromStat(dev, prefix + upper, st, row == rows.end() ? nullptr : &row->second);
+    found.push_back(Found{std::move(upper), FindItem{e, std::move(n)}});
+  }
+  closedir(d);
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
     if (a.upper != b.upper) return a.upper < b.upper;
-    return std::u16string_view(a.data.cFileName) < std::u16string_view(b.data.cFileName);
+    return a.item.name < b.item.name;
   });
-  std::vector<WIN32_FIND_DATAW> entries;
+  std::vector<FindItem> entries;
   entries.reserve(found.size());
-  for (auto& f : found) entries.push_back(f.data);
+  for (auto& f : found) entries.push_back(std::move(f.item));
   return Start(std::move(entries), data);
 }
 
@@ -196,14 +209,12 @@ HANDLE FindFirstFlashCard(LPWIN32_FIND_DATAW data) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  std::vector<WIN32_FIND_DATAW> entries;
+  std::vector<FindItem> entries;
   for (const auto& card : dev->GetProfile().cards) {
     ResolvedPath r;
     EntryInfo e;
     if (!dev->Resolve(u"\\" + card, &r) || !r.isDirectory || !GetEntryInfo(dev, r, &e)) continue;
-    WIN32_FIND_DATAW d;
-    Fill(e, r.device.substr(1), &d);
-    entries.push_back(d);
+    entries.push_back(FindItem{e, r.device.substr(1)});
   }
   return Start(std::move(entries), data);
 }

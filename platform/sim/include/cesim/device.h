@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -144,12 +145,22 @@ class Device {
     sqlite3* db = Db();
     if (!db) return false;
     if (!sqlite3_get_autocommit(db)) return fn();
-    if (!Exec("BEGIN IMMEDIATE")) return false;
-    if (fn() && Exec("COMMIT")) return true;
-    if (!sqlite3_get_autocommit(db)) Exec("ROLLBACK");
+    if (!ExecKept("BEGIN IMMEDIATE")) return false;
+    if (fn() && ExecKept("COMMIT")) return true;
+    if (!sqlite3_get_autocommit(db)) ExecKept("ROLLBACK");
     return false;
   }
   bool Exec(const char* sql);
+  // Exec of one statement through a kept prepared statement.
+  bool ExecKept(const char* sql);
+  // This connection's prepared statement for sql, prepared on first use and
+  // kept until the connection closes; null when it does not prepare or is
+  // in use already (Stmt then prepares one of its own). Callers hold
+  // DbLock() and give it back with Unprepare; Stmt(Device*, sql) does both.
+  sqlite3_stmt* Prepared(const char* sql);
+  void Unprepare(const char* sql, sqlite3_stmt* stmt);
+  // getpid() without a system call; right in a forked child too.
+  static int ProcessId();
   // Closes this process's connections to device.db (every device it
   // opened). Runs at the process's end, so that the last process of a
   // device leaves everything in device.db and no write-ahead log beside
@@ -180,11 +191,18 @@ class Device {
   bool Open(const std::filesystem::path& dir, std::string* problem);
   bool WriteProfileFile(const Profile& profile);
   void CloseDb();
+  void DropStatements(bool finalize);
+  struct Kept {
+    sqlite3_stmt* stmt = nullptr;
+    bool busy = false;
+  };
   std::filesystem::path dir_;
   Profile profile_;
   sqlite3* db_ = nullptr;
   int dbPid_ = 0;
   std::vector<const char*> schemasDone_;  // for the current connection
+  // Prepared statements of the current connection, by their SQL text.
+  std::unordered_map<std::string, Kept> statements_;
   std::recursive_mutex dbLock_;
 };
 
@@ -192,6 +210,9 @@ class Device {
 class Stmt {
  public:
   Stmt(sqlite3* db, const char* sql);
+  // The device connection's kept statement for sql (see Device::Prepared);
+  // the caller holds dev->DbLock() for the Stmt's whole life.
+  Stmt(Device* dev, const char* sql);
   ~Stmt();
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
@@ -213,6 +234,8 @@ class Stmt {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  Device* keptBy_ = nullptr;  // set when stmt_ goes back to that device's cache
+  const char* sql_ = nullptr;
 };
 
 

@@ -25,4 +25,14 @@ bool ReleaseHold(int64_t holdId);
 bool RemoveStorageCard(std::u16string_view name);
 bool InsertStorageCard(std::u16string_view name);
 
+// Kill points (tests of a kill mid-transaction): a device process whose
+// environment names one in this variable kills itself there, inside the
+// call's device.db transaction after its writes and before its commit.
+//   open    CreateFileW: the share row, host open and file row are written
+//   times   SetFileTime: the times are written
+//   close   CloseHandle of a file: pending times and the release are written
+//   delete  DeleteFileW: the host file is gone, its rows deleted
+//   move    MoveFileW: the host entry is renamed, its rows moved
+inline constexpr const char* kFilesKillEnv = "QUILMO_FILES_KILL_AT";
+
 }  // namespace ce

@@ -88,7 +88,7 @@ class ModesTest : public ::testing::Test {
     std::string all;
     const std::vector<ce::ScreenLogEntry> boxes = ce::ReadScreenLog();
     for (size_t i = seenBoxes_; i < boxes.size(); ++i)
-      if (boxes[i].caption != u"PlaySound") all += ce::ToUtf8(boxes[i].text) + "\n";
+      if (boxes[i].caption != u"sound") all += ce::ToUtf8(boxes[i].text) + "\n";
     return all;
   }
   void MarkBoxes() { seenBoxes_ = ce::ReadScreenLog().size(); }

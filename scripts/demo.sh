@@ -115,8 +115,11 @@ check "the restore run went through its two resets and the boot-time runner's" \
   grep -q '^boots: 3, resets: 3' "$work/restore.out"
 cedev cat "$dev" "$history\\BackupReport.txt" | utf16 >"$work/restore-report.txt" || true
 check "the report says the restore succeeded" grep -q '^Result : Restore succeeded' "$work/restore-report.txt"
-check "the post-boot popup's shortcut is in the Startup folder" test -f "$dev/fs/Windows/StartUp/Halvey.lnk"
-check "the post-boot popup's message file is written" test -s "$dev/fs/temp/popupMessage.txt"
+cedev screenlog "$dev" >"$work/screenlog.txt"
+check "the post-boot popup showed the restore's outcome" \
+  grep -q 'Halvey.exe: \[Quilmo Backup\] notification .* shown: The restore finished' "$work/screenlog.txt"
+check "the popup ran once: its shortcut and message file are gone" \
+  test ! -e "$dev/fs/Windows/StartUp/Halvey.lnk" -a ! -e "$dev/fs/temp/popupMessage.txt"
 check "the Startup folder holds no resume shortcut" test ! -e "$dev/fs/Windows/StartUp/DeployRB.lnk"
 snapshot after
 check "every file equals the backed-up state" diff "$work/before/files" "$work/after/files"

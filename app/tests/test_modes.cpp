@@ -23,6 +23,8 @@
 #include "testkit/NotificationList.h"
 #include "testkit/TestDevice.h"
 
+#include "program_on_device.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,7 +34,7 @@ constexpr const char16_t* kConfigKey = u"SOFTWARE\\Quilmo Software\\Quilmo Backu
 constexpr const char16_t* kSettingsKey = u"SOFTWARE\\Quilmo Software\\Quilmo Backup\\Settings";
 constexpr const char16_t* kAccessCode = u"3E9A7041C2B5F";
 
-fs::path BinFile(const char* name) { return fs::path(QUILMO_BIN_DIR) / name; }
+using quilmo::test::BinFile;
 
 class ModesTest : public ::testing::Test {
  protected:
@@ -48,10 +50,7 @@ class ModesTest : public ::testing::Test {
   }
 
   void Copy(const fs::path& from, std::u16string_view devicePath, bool program) {
-    fs::path to = dev_.Host(devicePath);
-    fs::create_directories(to.parent_path());
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    if (program) fs::permissions(to, fs::perms::owner_exec | fs::perms::group_exec, fs::perm_options::add);
+    quilmo::test::CopyToDevice(dev_, from, devicePath, program);
   }
 
   // Runs the program, and whatever the device does after it, to the end.
@@ -66,14 +65,7 @@ class ModesTest : public ::testing::Test {
   }
 
   std::string LogText() const { return dev_.ReadFile(u"\\temp\\BackupLog.txt"); }
-  std::vector<std::string> LogLines() const {
-    std::vector<std::string> lines;
-    std::string text = LogText();
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-      if (end > start) lines.push_back(text.substr(start, end - start));
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return quilmo::test::CrLfLines(LogText()); }
   // Whether a line of the log matches the whole pattern after the log's
   // "L CQuilmoApp <line> : " (or "E ...") prefix.
   bool Logged(const std::string& text, char level = 'L', const char* cls = "CQuilmoApp") const {

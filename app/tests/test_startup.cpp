@@ -23,6 +23,8 @@
 #include "engine/RebootController.h"
 #include "testkit/TestDevice.h"
 
+#include "program_on_device.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -35,7 +37,7 @@ constexpr const char16_t* kSharedKey = u"SOFTWARE\\Quilmo Software\\Shared";
 constexpr const char* kResourcesMissingText =
     "The program's resources could not be loaded. Please reinstall the program.";
 
-fs::path BinFile(const char* name) { return fs::path(QUILMO_BIN_DIR) / name; }
+using quilmo::test::BinFile;
 
 class StartupTest : public ::testing::Test {
  protected:
@@ -47,10 +49,7 @@ class StartupTest : public ::testing::Test {
   }
 
   void Copy(const fs::path& from, std::u16string_view devicePath, bool program) {
-    fs::path to = dev_.Host(devicePath);
-    fs::create_directories(to.parent_path());
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    if (program) fs::permissions(to, fs::perms::owner_exec | fs::perms::group_exec, fs::perm_options::add);
+    quilmo::test::CopyToDevice(dev_, from, devicePath, program);
   }
   // The resource library and the two support programs in a folder ("\Windows\" or the program's).
   void PutSupportFiles(const std::u16string& folder) {
@@ -71,14 +70,7 @@ class StartupTest : public ::testing::Test {
 
   std::string LogText() const { return dev_.ReadFile(u"\\temp\\BackupLog.txt"); }
   // The lines of the log (split at CR LF; empty lines dropped).
-  std::vector<std::string> LogLines() const {
-    std::vector<std::string> lines;
-    std::string text = LogText();
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-      if (end > start) lines.push_back(text.substr(start, end - start));
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return quilmo::test::CrLfLines(LogText()); }
   // The first log line that matches the whole pattern, or "".
   std::string FindLine(const std::string& pattern) const {
     std::regex re(pattern);

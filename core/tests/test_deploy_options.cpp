@@ -13,6 +13,7 @@
 #include "core/DeployOptions.h"
 #include "core/DeployOptionsFormat.h"
 #include "core/Log.h"
+#include "testkit/EntryCapture.h"
 #include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
 
@@ -23,28 +24,7 @@ using quilmo::test::TestDevice;
 
 constexpr const WCHAR* kOptionsFile = u"\\Program Files\\Quilmo Backup\\DeployOptions.txt";
 
-// Ordinary log entries show as boxes while no log is started; errors reach
-// the report sink. Both are collected.
-class LogLines {
- public:
-  LogLines() {
-    ce::SetMessageBoxService([this](const ce::MessageBoxRequest& r) {
-      texts.push_back(r.text);
-      return IDOK;
-    });
-    SetLogReportSink([this](int, DWORD, const CString& t) { texts.push_back(t.str()); });
-  }
-  ~LogLines() {
-    ce::SetMessageBoxService(nullptr);
-    SetLogReportSink(nullptr);
-  }
-  bool Has(std::u16string_view text) const {
-    for (const auto& t : texts)
-      if (t == text) return true;
-    return false;
-  }
-  std::vector<std::u16string> texts;
-};
+using quilmo::test::EntryCapture;
 
 struct KioskValue {
   bool found = false;
@@ -102,7 +82,7 @@ TEST(DeployOptionEntries, CommentsLineEndsAndTheFirstLineWithoutAnEqualsSign) {
 }
 
 TEST_F(DeployOptionsTest, EveryKnownOptionIsCopiedIntoTheKioskKey) {
-  LogLines log;
+  EntryCapture log;
   dev_.PutFile(kOptionsFile,
                "AUTORUN=TRUE\r\nAUTORESET=FALSE\r\nUSEMARKERFILE=TRUE\r\nCONFIRMTEXT=<DEFAULT>\r\n"
                "SUCCESSTEXT=All done\\nThanks\r\nBACKUPFILENAME=\\Storage Card\\new\\kiosk.pbf\r\n"
@@ -185,7 +165,7 @@ TEST_F(DeployOptionsTest, AFileOfExactly32KBIsReadAndOneByteMoreEndsTheProgram) 
 TEST_F(DeployOptionsTest, AUnicodeFileEndsTheProgram) {
   quilmo::test::ChildExit exit = ReadInChild(std::string("\xFF\xFE" "A\0=\0", 6));
   EXPECT_TRUE(exit.ExitedWith(ADeployOptions::kBadFileExitCode)) << exit.Describe();
-  LogLines log;
+  EntryCapture log;
   ADeployOptions options;
   EXPECT_FALSE(options.Apply(std::string("\xFF\xFE", 2)));
   EXPECT_TRUE(log.Has(u"Options File is Unicode - plain text is expected"));
@@ -207,7 +187,7 @@ TEST_F(DeployOptionsTest, ABadFlagValueEndsTheProgramAndKeepsWhatWasWrittenBefor
       {"USEMARKERFILE=TRUE!", u"Unknown UseMarkerFile value in deploy options file"},
   };
   for (const auto& c : cases) {
-    LogLines log;
+    EntryCapture log;
     ADeployOptions options;
     EXPECT_FALSE(options.Apply(c.entry)) << c.entry;
     EXPECT_TRUE(log.Has(c.line)) << c.entry;
@@ -215,7 +195,7 @@ TEST_F(DeployOptionsTest, ABadFlagValueEndsTheProgramAndKeepsWhatWasWrittenBefor
 }
 
 TEST_F(DeployOptionsTest, GettersReadTheKeyBack) {
-  LogLines log;
+  EntryCapture log;
   ADeployOptions options;
   EXPECT_FALSE(options.GetAutorun());
   EXPECT_TRUE(log.Has(u"autorun cant read"));
@@ -239,7 +219,7 @@ TEST_F(DeployOptionsTest, GettersReadTheKeyBack) {
 }
 
 TEST_F(DeployOptionsTest, AFileThatCannotBeReadAppliesNothing) {
-  LogLines log;
+  EntryCapture log;
   ADeployOptions options(u"\\nowhere\\DeployOptions.txt");
   EXPECT_TRUE(log.Has(u"Deploy Options Found"));
   EXPECT_FALSE(ReadKiosk(u"autorun").found);

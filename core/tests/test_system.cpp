@@ -22,7 +22,7 @@
 #include "core/DateTime.h"
 #include "core/Log.h"
 #include "core/System.h"
-#include "testkit/ScopedState.h"
+#include "testkit/EntryCapture.h"
 #include "testkit/ScopedState.h"
 #include "testkit/TestDevice.h"
 
@@ -30,28 +30,7 @@ using quilmo::test::TestDevice;
 
 namespace {
 
-// Collects the texts of ordinary log entries (shown as boxes while the log
-// is not started) and of error entries (the report sink).
-class LogCapture {
- public:
-  LogCapture() {
-    ce::SetMessageBoxService([this](const ce::MessageBoxRequest& r) {
-      texts.push_back(r.text);
-      return IDOK;
-    });
-    SetLogReportSink([this](int, DWORD, const CString& t) { texts.push_back(t.str()); });
-  }
-  ~LogCapture() {
-    ce::SetMessageBoxService(nullptr);
-    SetLogReportSink(nullptr);
-  }
-  bool Has(std::u16string_view text) const {
-    for (const auto& t : texts)
-      if (t == text) return true;
-    return false;
-  }
-  std::vector<std::u16string> texts;
-};
+using quilmo::test::EntryCapture;
 
 std::u16string S(const CString& s) { return s.str(); }
 
@@ -284,7 +263,7 @@ TEST(SystemPlatformVersion, CodesAndCaching) {
     EXPECT_EQ(System::GetPlatformVersionCode(), c.code)
         << ce::ToUtf8(c.platform) << " " << c.major << "." << c.minor;
   }
-  LogCapture log;
+  EntryCapture log;
   p.platform = u"Jupiter";
   ASSERT_TRUE(dev.device()->SaveProfile(p));
   System::ResetPlatformVersionCode();
@@ -338,7 +317,7 @@ TEST(SystemStorage, BuiltInStorageFromRegistryOnlyWhenItIsACard) {
 
 TEST(SystemStorage, NoBuiltInStorageAndCards) {
   TestDevice dev(ProfileWithCards({u"Storage Card", u"SD Card"}));
-  LogCapture log;
+  EntryCapture log;
   CString n[4];
   EXPECT_FALSE(System::GetBuiltInStorageName(n[0], n[1], n[2], n[3], true));
   EXPECT_TRUE(log.Has(u"System::GetBuiltInStorageName(): Unable to open Built-in flash drive Key"));
@@ -377,7 +356,7 @@ TEST(SystemPaths, ProgramPathsAndCompanionSearchOrder) {
   EXPECT_EQ(S(System::GetProgramPath(false)), u"\\Program Files\\Quilmo Backup\\");
   EXPECT_EQ(S(System::GetWindowsFolder()), u"\\Windows\\");
 
-  LogCapture log;
+  EntryCapture log;
   EXPECT_EQ(S(System::GetQuilmoProgramPath(u"X.exe")), u"X.exe");
   EXPECT_TRUE(log.Has(u"GetQuilmoProgramPath : Couldn't find X.exe"));
 
@@ -403,7 +382,7 @@ TEST(SystemCopies, CopyNeverOverwritesAndStopsAtFirstFailure) {
   for (const char16_t* f : {u"Quilmo Backup.exe", u"Halvey.exe", u"QuilmoBackup.xml", u"Ombric.exe"})
     dev.PutFile(std::u16string(u"\\src\\") + f, "new");
   dev.PutFile(u"\\dst\\Halvey.exe", "old");
-  LogCapture log;
+  EntryCapture log;
   ASSERT_TRUE(System::CopyProgramFiles(u"\\src\\", u"\\dst\\"));
   EXPECT_EQ(dev.ReadFile(u"\\dst\\Halvey.exe"), "old");
   EXPECT_EQ(dev.ReadFile(u"\\dst\\Ombric.exe"), "new");
@@ -426,7 +405,7 @@ TEST(SystemCopies, CopyNeverOverwritesAndStopsAtFirstFailure) {
 
 TEST(SystemCopies, StorageCardCopyWithoutCard) {
   TestDevice dev;
-  LogCapture log;
+  EntryCapture log;
   EXPECT_TRUE(System::CopyProgramToStorageCard());
   EXPECT_TRUE(System::RemoveProgramFromStorageCard());
   EXPECT_EQ(log.texts.size(), 2u);
@@ -440,7 +419,7 @@ TEST(SystemCopies, StorageCardCopyAndRemoval) {
     dev.PutFile(std::u16string(u"\\Windows\\") + f, "s");
   for (const char16_t* f : {u"Quilmo Backup.exe", u"Halvey.exe", u"QuilmoBackup.xml", u"Ombric.exe"})
     dev.PutFile(std::u16string(u"\\Program Files\\Quilmo Backup\\") + f, "p");
-  LogCapture log;
+  EntryCapture log;
   ASSERT_TRUE(System::CopyProgramToStorageCard());
   const std::u16string target = u"\\Storage Card\\Program Files\\Quilmo Backup\\";
   EXPECT_TRUE(System::FileExists(target + u"QuilmoInit.exe"));
@@ -458,7 +437,7 @@ TEST(SystemCopies, RunningFromCardCopiesOnlySupportFiles) {
   for (const char16_t* f : {u"QuilmoRes.dll", u"QuilmoStart.exe", u"QuilmoInit.exe"})
     dev.PutFile(std::u16string(u"\\Windows\\") + f, "s");
   dev.MakeDir(target);
-  LogCapture log;
+  EntryCapture log;
   EXPECT_TRUE(System::CopyProgramToStorageCard());
   EXPECT_TRUE(System::FileExists(target + u"QuilmoStart.exe"));
   EXPECT_FALSE(System::FileExists(target + u"Halvey.exe"));
@@ -488,7 +467,7 @@ TEST(SystemStarter, StartupShortcutTargetsTheStarter) {
   TestDevice dev;
   dev.PutFile(u"\\Windows\\QuilmoStart.exe", "s");
   dev.MakeDir(u"\\Windows\\StartUp");
-  LogCapture log;
+  EntryCapture log;
   ASSERT_TRUE(System::CreateQuilmoStartupShortcut(u"\\Windows\\StartUp\\Halvey.lnk",
                                                   u"\\Windows\\Halvey.exe", u"/restore", false));
   std::u16string target;
@@ -505,7 +484,7 @@ TEST(SystemStarter, StartupShortcutTargetsTheStarter) {
 
 TEST(SystemStarter, RunCommandReportsMissingStarter) {
   TestDevice dev;
-  LogCapture log;
+  EntryCapture log;
   EXPECT_FALSE(System::RunQuilmoCommand(u"Ombric.exe", u"\"r.txt\"", false));
   EXPECT_TRUE(log.Has(u"Error running : QuilmoStart.exe - cannot find Ombric"));
 }
@@ -515,7 +494,7 @@ TEST(SystemProcesses, FindsResidentProgramsIgnoringCase) {
   EXPECT_TRUE(System::IsProcessRunning(u"nk.exe"));
   EXPECT_TRUE(System::FindProcess(u"GWES.EXE"));
   EXPECT_FALSE(System::IsProcessRunning(u"Hopper.exe"));
-  LogCapture log;
+  EntryCapture log;
   EXPECT_FALSE(System::IsHopperRunning());
   EXPECT_TRUE(log.Has(u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Hopper key not found"));
   HKEY key = nullptr;
@@ -531,7 +510,7 @@ TEST(SystemSpace, FreeSpaceOfTheObjectStore) {
   p.capacities.push_back({u"\\", 1000000});
   TestDevice dev(p);
   dev.PutFile(u"\\temp\\a.bin", std::string(1000, 'a'));
-  LogCapture log;
+  EntryCapture log;
   ULONGLONG free = 0;
   ASSERT_TRUE(System::CheckFreeSpace(free));
   // The registry hive lies in the object store too, so compare with what

@@ -8,7 +8,13 @@
 #     100000-byte one (the copy goes in several writes: a reset between them
 #     must leave the launch entry for the next boot to finish the copy).
 #
-#   scripts/reset-sweep-samples.sh [--short] [--bin DIR]
+# With --roads it sweeps instead the main program's whole command-line
+# backup ("LocalBackup", stored options without a password) and the
+# command-line restore ("LocalRestore") of its image, each through its
+# resets; the product's own log, history, popup files and image may hold
+# anything afterwards.
+#
+#   scripts/reset-sweep-samples.sh [--short] [--roads] [--bin DIR]
 #
 # --short resets after 4 calls of each operation, spread from the first to
 # one past the last (the CTest entry reset_sweep_short); without it every
@@ -17,11 +23,13 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="$here/../build/bin"
 form=()
+roads=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --short) form=(--spread 4); shift ;;
+    --roads) roads=1; shift ;;
     --bin) bin="$2"; shift 2 ;;
-    *) echo "usage: $0 [--short] [--bin DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--short] [--roads] [--bin DIR]" >&2; exit 2 ;;
   esac
 done
 cedev="$bin/cedev"
@@ -32,6 +40,24 @@ trap 'rm -rf "$work"' EXIT
 "$cedev" install "$work/sample" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; exit 1; }
 
 status=0
+program='\Program Files\Quilmo Backup\Quilmo Backup.exe'
+if [ -n "$roads" ]; then
+  product='HKLM\SOFTWARE\Quilmo Software\Quilmo Backup'
+  "$cedev" reg "$work/sample" set "$product\Config" AllowLocalCommandLineOps dword 1 >/dev/null
+  # The command-line options without the password, so no dialog waits.
+  "$cedev" reg "$work/sample" set "$product\Settings\CommandLine" dwUnattendedOptions dword 715 >/dev/null
+  productFiles=(--vary 'temp/BackupLog*.txt' --vary 'QuilmoInitLog.txt' --vary 'temp/popupMessage.txt'
+    --vary 'Program Files/Quilmo Backup/Quilmo Backup History/*' --vary 'temp/HK*.img' --vary 'Storage Card/sweep.pbf')
+  cp -a "$work/sample" "$work/restore"
+  "$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]+"${form[@]}"}" "${productFiles[@]}" \
+    "$program" 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
+  "$cedev" run "$work/restore" "$program" 'LocalBackup "\Storage Card\sweep.pbf"' >"$work/backup.log" 2>&1 ||
+    { cat "$work/backup.log" >&2; exit 1; }
+  "$here/reset-sweep.sh" --bin "$bin" --device "$work/restore" "${form[@]+"${form[@]}"}" "${productFiles[@]}" \
+    "$program" 'LocalRestore "\Storage Card\sweep.pbf"' || status=1
+  exit $status
+fi
+
 "$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]+"${form[@]}"}" --vary 'temp/BackupLog.txt' \
   '\Program Files\Quilmo Backup\Quilmo Backup.exe' 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
 

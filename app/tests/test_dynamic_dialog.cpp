@@ -16,6 +16,7 @@
 #include "cesim/sip.h"
 #include "core/Localizer.h"
 #include "dlg_fixture.h"
+#include "testkit/Closable.h"
 #include "testkit/ScopedState.h"
 #include "ui/Automation.h"
 
@@ -278,24 +279,7 @@ class HelpTest : public DynamicDialogTest {
     fs::copy_file(standin, host, fs::copy_options::overwrite_existing);
   }
   // Command lines of the viewers started so far; ends them.
-  std::vector<std::u16string> ViewerCommandLines() {
-    std::vector<std::pair<std::u16string, int>> rows;
-    {
-      ce::Device* d = dev_.device();
-      std::lock_guard<std::recursive_mutex> g(d->DbLock());
-      ce::Stmt s(d->Db(), "SELECT cmdline, pid FROM processes WHERE exe = 'peghelp.exe' ORDER BY rowid");
-      while (s.Step()) rows.emplace_back(s.Text16(0), static_cast<int>(s.Int(1)));
-    }
-    std::vector<std::u16string> lines;
-    for (auto& [line, pid] : rows) {
-      lines.push_back(line);
-      if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
-        TerminateProcess(p, 0);
-        CloseHandle(p);
-      }
-    }
-    return lines;
-  }
+  std::vector<std::u16string> ViewerCommandLines() { return quilmo::test::StartedAs(dev_, "peghelp.exe"); }
 };
 
 TEST_F(HelpTest, HelpArgumentJoinsFolderAndFileWithOneBackslash) {

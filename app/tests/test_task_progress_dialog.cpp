@@ -484,19 +484,9 @@ TEST_F(TaskProgressTest, ReportViewerGetsTheQuotedReportPath) {
   AImagingTaskClient task(global_.g_Operation, &dlg);
   dlg.SetTask(&task);
   EXPECT_EQ(Run(dlg, a), IDOK);
-  std::vector<std::pair<std::u16string, int>> started;
-  {
-    ce::Device* d = dev_.device();
-    std::lock_guard<std::recursive_mutex> g(d->DbLock());
-    ce::Stmt s(d->Db(), "SELECT cmdline, pid FROM processes WHERE exe = 'Ombric.exe' ORDER BY rowid");
-    while (s.Step()) started.emplace_back(s.Text16(0), static_cast<int>(s.Int(1)));
-  }
+  const std::vector<std::u16string> started = quilmo::test::StartedAs(dev_, "Ombric.exe");
   ASSERT_EQ(started.size(), 1u);
-  EXPECT_EQ(started[0].first, u"\"" + std::u16string(kReport) + u"\"");
-  if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(started[0].second))) {
-    TerminateProcess(p, 0);
-    CloseHandle(p);
-  }
+  EXPECT_EQ(started[0], u"\"" + std::u16string(kReport) + u"\"");
   EXPECT_NE(LogText().find("Launching report viewer \\Program Files\\Quilmo Backup\\Ombric.exe"),
             std::string::npos);
 }

@@ -173,28 +173,7 @@ TEST_F(HalveyWindowTest, DismissClosesTheWindowAndEndsTheLoop) {
   EXPECT_TRUE(QuitPosted());
 }
 
-// Command lines of the programs started as exe, which are then ended.
-std::vector<std::u16string> StartedAs(const quilmo::test::TestDevice& dev, const char* exe) {
-  std::vector<std::u16string> lines;
-  std::vector<int> pids;
-  {
-    ce::Device* d = dev.device();
-    std::lock_guard<std::recursive_mutex> g(d->DbLock());
-    ce::Stmt s(d->Db(), "SELECT cmdline, pid FROM processes WHERE exe = ? ORDER BY rowid");
-    s.Bind(1, std::string_view(exe));
-    while (s.Step()) {
-      lines.push_back(s.Text16(0));
-      pids.push_back(static_cast<int>(s.Int(1)));
-    }
-  }
-  for (int pid : pids) {
-    if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
-      TerminateProcess(p, 0);
-      CloseHandle(p);
-    }
-  }
-  return lines;
-}
+using quilmo::test::StartedAs;
 
 TEST_F(HalveyWindowTest, ViewReportStartsTheViewerByNameWithTheReportInQuotes) {
   GetHalveyWindowState().reportFile = u"\\My Documents\\Quilmo Backup History\\BackupReport.txt";

@@ -159,23 +159,7 @@ TEST_F(OmbricDialogTest, HelpStartsTheViewerOnTheReportTopic) {
   EXPECT_FALSE(dlg.OnHelp());  // no viewer on the device
   quilmo::test::InstallClosable(dev_, u"\\Windows\\peghelp.exe");
   ASSERT_TRUE(dlg.OnHelp());
-  std::vector<std::u16string> lines;
-  std::vector<int> pids;
-  {
-    ce::Device* d = dev_.device();
-    std::lock_guard<std::recursive_mutex> g(d->DbLock());
-    ce::Stmt s(d->Db(), "SELECT cmdline, pid FROM processes WHERE exe = 'peghelp.exe'");
-    while (s.Step()) {
-      lines.push_back(s.Text16(0));
-      pids.push_back(static_cast<int>(s.Int(1)));
-    }
-  }
-  for (int pid : pids) {
-    if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
-      TerminateProcess(p, 0);
-      CloseHandle(p);
-    }
-  }
+  const std::vector<std::u16string> lines = quilmo::test::StartedAs(dev_, "peghelp.exe");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], u"\\Windows\\QuilmoBackup.htm#report");
 }

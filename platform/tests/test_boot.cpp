@@ -80,16 +80,8 @@ class BootTest : public ::testing::Test {
                    static_cast<DWORD>((t.size() + 1) * 2));
     RegCloseKey(key);
   }
-  bool HasLine(const std::string& part) const {
-    for (const auto& l : rep_.lines)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-  std::string Lines() const {
-    std::string all;
-    for (const auto& l : rep_.lines) all += l + "\n";
-    return all;
-  }
+  bool HasLine(const std::string& part) const { return rep_.HasLine(part); }
+  std::string Lines() const { return rep_.Text(); }
   static size_t Pos(const std::string& hay, const std::string& needle) { return hay.find(needle); }
 
   quilmo::test::TestDevice dev_;

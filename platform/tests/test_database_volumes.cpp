@@ -260,12 +260,8 @@ class SystemVolumeTest : public VolumeTest {
     }
     RegCloseKey(key);
   }
-  std::string Lines() const {
-    std::string all;
-    for (const auto& l : rep_.lines) all += l + "\n";
-    return all;
-  }
-  bool HasLine(const std::string& part) const { return Lines().find(part) != std::string::npos; }
+  std::string Lines() const { return rep_.Text(); }
+  bool HasLine(const std::string& part) const { return rep_.HasLine(part); }
 
   ce::BootOptions opt_;
   ce::BootReport rep_;

@@ -107,16 +107,8 @@ class DeviceClockTest : public ::testing::Test {
     auto log = Log();
     return std::find(log.begin(), log.end(), line) != log.end();
   }
-  std::string Lines() const {
-    std::string all;
-    for (const auto& l : rep_.lines) all += l + "\n";
-    return all;
-  }
-  bool HasLine(const std::string& part) const {
-    for (const auto& l : rep_.lines)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
+  std::string Lines() const { return rep_.Text(); }
+  bool HasLine(const std::string& part) const { return rep_.HasLine(part); }
   void AppendProfile(const std::string& line) {
     std::ofstream(dev_.dir() / "profile.txt", std::ios::app) << line << "\n";
     ASSERT_TRUE(dev_.device()->ReloadProfile());

@@ -103,12 +103,8 @@ class NotifyRunTest : public ::testing::Test {
     auto log = Log();
     return std::find(log.begin(), log.end(), line) != log.end();
   }
-  std::string Lines() const {
-    std::string all;
-    for (const auto& l : rep_.lines) all += l + "\n";
-    return all;
-  }
-  bool HasLine(const std::string& part) const { return Lines().find(part) != std::string::npos; }
+  std::string Lines() const { return rep_.Text(); }
+  bool HasLine(const std::string& part) const { return rep_.HasLine(part); }
   std::vector<std::string> Origins() const {
     std::vector<std::string> out;
     for (const auto& p : rep_.started) out.push_back(p.origin);

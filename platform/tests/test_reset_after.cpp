@@ -51,16 +51,8 @@ class ResetAfterTest : public ::testing::Test {
     RegCloseKey(key);
     return found;
   }
-  bool HasLine(const std::string& part) const {
-    for (const auto& l : rep_.lines)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-  std::string Lines() const {
-    std::string all;
-    for (const auto& l : rep_.lines) all += l + "\n";
-    return all;
-  }
+  bool HasLine(const std::string& part) const { return rep_.HasLine(part); }
+  std::string Lines() const { return rep_.Text(); }
 
   quilmo::test::TestDevice dev_;
   ce::BootOptions opt_;

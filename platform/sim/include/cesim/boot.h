@@ -59,6 +59,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ce/boot.h"
@@ -112,6 +113,19 @@ struct BootReport {
   std::vector<StartedProgram> started;
   std::optional<CallCounts> calls;   // when counted (countCalls, resetAfter)
   std::optional<TrapStrike> strike;  // where the reset trap struck
+
+  // The lines, each ended by "\n".
+  std::string Text() const {
+    std::string all;
+    for (const auto& l : lines) all += l + "\n";
+    return all;
+  }
+  // Whether some line contains part.
+  bool HasLine(std::string_view part) const {
+    for (const auto& l : lines)
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
 };
 
 // Boots the current device and keeps it running until no device process

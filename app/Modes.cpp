@@ -11,6 +11,7 @@
 #include "ce/file.h"
 #include "ce/time.h"
 #include "core/DeployOptions.h"
+#include "core/DeployOptionsFormat.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/OptionHandlers.h"
@@ -104,7 +105,7 @@ bool CQuilmoApp::ResumeOperation() {
 
 bool CQuilmoApp::PrepareKiosk() {
   AGlobal& g = GetGlobal();
-  const CString path = System::GetProgramPath(false) + kDeployOptionsFile;
+  const CString path = System::GetProgramPath(false) + deploy::kFileName;
   if (!System::FileExists(path)) {
     Localizer::TextMessageBox(kNoDeployOptionsText, MB_OK);
     return false;

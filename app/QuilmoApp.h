@@ -45,7 +45,6 @@ class CQuilmoApp : public CWinApp {
   static constexpr const WCHAR* kAccessCode = u"3E9A7041C2B5F";
   static constexpr const WCHAR* kInvalidCommandLineText = u"Invalid command line parameter";
   static constexpr const WCHAR* kNoDeployOptionsText = u"Unable to find DeployOptions";
-  static constexpr const WCHAR* kDeployOptionsFile = u"DeployOptions.txt";
   static constexpr const WCHAR* kOldRegistryImage = u"\\temp\\registry.img";
   static constexpr int kOutOfMemoryExitCode = 11;
 

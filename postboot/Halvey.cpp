@@ -9,6 +9,7 @@
 #include "ce/system.h"
 #include "ce/time.h"
 #include "core/DeployOptions.h"
+#include "core/DeployOptionsFormat.h"
 #include "core/ProductSettings.h"
 #include "core/Resources.h"
 #include "core/System.h"
@@ -179,7 +180,7 @@ bool DeployRestart() {
   if (!GetKioskModeEnabled()) return false;
   const CString path = System::GetProgramPath(true);
   const CString folder = path.Left(path.ReverseFind(u'\\') + 1);
-  ADeployOptions options(folder + halvey::kDeployOptionsFile);
+  ADeployOptions options(folder + deploy::kFileName);
   const DWORD interval = DeployIntervalMs(options.GetHoursBetween(), options.GetMinutesBetween());
   const CString mainProgram = folder + halvey::kMainProgramName;
   // None registered is the usual case.

@@ -51,9 +51,9 @@ inline constexpr const WCHAR* kReadyEvents[] = {u"SYSTEM/GweApiSetReady", u"SYST
                                                 u"Lissent/SystemInitComplete"};
 inline constexpr DWORD kSettleMs = 20000;
 
-// Kiosk restart after a restore: the options file and the program beside
-// the popup, and the text registered for the end of a restore.
-inline constexpr WCHAR kDeployOptionsFile[] = u"DeployOptions.txt";
+// Kiosk restart after a restore: the program beside the popup (the options
+// file beside it is core/DeployOptionsFormat.h's), and the text registered
+// for the end of a restore.
 inline constexpr WCHAR kMainProgramName[] = u"Quilmo Backup.exe";
 inline constexpr WCHAR kRunAfterRestore[] = u"AppRunAfterRestore";
 inline constexpr LONG kRestoreEndEvent = 10;

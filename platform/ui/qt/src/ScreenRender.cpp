@@ -373,7 +373,7 @@ class Painter {
         const int side = std::min(9 * s, h - 2);
         const QRect box(x - t.indent + (t.indent - side) / 2, y + (h - side) / 2, side, side);
         p_->fillRect(box, Qt::white);
-        p_->setPen(palette_.color(QPalette::Dark));
+        p_->setPen(QColor(0x50, 0x50, 0x50));
         p_->drawRect(box.adjusted(0, 0, -1, -1));
         const QPoint mid = box.center();
         const int arm = std::max(1, side / 2 - 2 * s);

@@ -120,6 +120,10 @@ class Automation {
   // "step N (what)".
   Automation& Label(std::string label);
 
+  // Told the count of used steps each time it grows, before the action of
+  // the step just used runs (a script's progress across resets).
+  Automation& OnProgress(std::function<void(size_t used)> fn);
+
   // Records a failure of the running step (for Do functions).
   void Fail(const std::string& reason);
   // Told of every failure as it is recorded (script mode prints them).
@@ -156,16 +160,21 @@ class Automation {
 //   expect-text ID "TEXT" | expect-visible ID 0|1 | expect-enabled ID 0|1
 //   screenshot NAME         writes DIR/NAME.screen.xml (NAME: letters, digits, - _ .)
 //   card insert|remove NAME a storage card arrives or goes ("Storage Card")
+//   program NAME            the steps up to the next 'program' line drive the
+//                           next start of the program file NAME (case ignored,
+//                           "Halvey.exe"); see ui/ScriptScope.h. A script with
+//                           'program' lines begins with one.
 struct ScriptStep {
   enum class Kind {
     Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
-    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble
+    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble,
+    Program  // starts a section (ui/ScriptScope.h); no step of its own
   };
   Kind kind = Kind::Dialog;
   int line = 0;
   int64_t id = 0;     // template, control or string id; VK; ms for advance; bubble command
   int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert
-  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name
+  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name, program name
 };
 
 // Parses a script; false with "line N: reason" in *error.

@@ -121,6 +121,8 @@ check "the report says the restore succeeded" grep -q '^Result : Restore succeed
 cedev screenlog "$dev" >"$work/screenlog.txt"
 check "the post-boot popup showed the restore's outcome" \
   grep -q 'Halvey.exe: \[Quilmo Backup\] notification .* shown: The restore finished' "$work/screenlog.txt"
+check "the popup's bubble was dismissed with its OK button" \
+  grep -q 'Halvey.exe: \[Quilmo Backup\] notification .* button "OK" (cmd:124) pressed' "$work/screenlog.txt"
 check "the popup ran once: its shortcut and message file are gone" \
   test ! -e "$dev/fs/Windows/StartUp/Halvey.lnk" -a ! -e "$dev/fs/temp/popupMessage.txt"
 check "the Startup folder holds no resume shortcut" test ! -e "$dev/fs/Windows/StartUp/DeployRB.lnk"

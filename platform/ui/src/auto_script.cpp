@@ -105,7 +105,7 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
             self.Fail("card: \\" + ce::ToUtf8(name) + " could not be " + (insert ? "inserted" : "removed"));
         });
         break;
-      case Kind::Program:
+      case Kind::Program:  // skipped above
         break;
       case Kind::Screenshot:
         a.Do([name = ce::ToUtf8(s.text)](Automation& self) {

@@ -33,12 +33,17 @@ finish() {
   echo "all checks passed"
 }
 
-# new_device DIR: the sample device with the product installed; the
+# new_device DIR: the sample device with the product installed (a copy of
+# E2E_DEVICE_TEMPLATE when that names one: scripts/e2e-template.sh); the
 # command-line options without the password, so no dialog waits unless a
 # run asks for one.
 new_device() {
-  cedev create "$1" >/dev/null
-  cedev install "$1" >/dev/null
+  if [[ -n ${E2E_DEVICE_TEMPLATE:-} && -d ${E2E_DEVICE_TEMPLATE:-} ]]; then
+    cp -a "$E2E_DEVICE_TEMPLATE" "$1"
+  else
+    cedev create "$1" >/dev/null
+    cedev install "$1" >/dev/null
+  fi
   cedev reg "$1" set "$product\\Config" AllowLocalCommandLineOps dword 1 >/dev/null
   cedev reg "$1" set "$product\\Config" AllowRemoteCommandLineOps dword 1 >/dev/null
   cedev reg "$1" set "$product\\Settings\\CommandLine" dwUnattendedOptions dword 715 >/dev/null

@@ -73,7 +73,10 @@ cedev reg "$dev" set "$product\\Config" AllowLocalCommandLineOps dword 1
 echo "command-line work allowed: $product\\Config AllowLocalCommandLineOps = 1"
 
 echo "== LocalBackup to \"$image\" with a password, through the reset before the backup and the one after it"
-printf 'dialog 231\nset 2018 %s\nset 2021 %s\nclick 1\n' "$password" "$password" >"$work/backup.ui"
+# The main program's first start asks for the password; the post-boot
+# popup's bubble is dismissed (its second button) once it shows.
+printf 'program "Quilmo Backup.exe"\ndialog 231\nset 2018 %s\nset 2021 %s\nclick 1\nprogram Halvey.exe\nbubble 124\n' \
+  "$password" "$password" >"$work/backup.ui"
 cedev run --ui-script "$work/backup.ui" "$dev" "$program" "LocalBackup \"$image\"" | tee "$work/backup.out" |
   grep -E '^(run:|reset|boots:)'
 check "the backup run went through two resets" grep -q '^boots: 2, resets: 2' "$work/backup.out"
@@ -107,7 +110,7 @@ check "the changed registry differs" bash -c "! cmp -s '$work/before/registry' '
 check "the changed databases differ" bash -c "! cmp -s '$work/before/databases' '$work/changed/databases'"
 
 echo "== LocalRestore of \"$image\", the image's password given, through both resets"
-printf 'dialog 231\nset 2018 %s\nclick 1\n' "$password" >"$work/restore.ui"
+printf 'program "Quilmo Backup.exe"\ndialog 231\nset 2018 %s\nclick 1\nprogram Halvey.exe\nbubble 124\n' "$password" >"$work/restore.ui"
 cedev run --ui-script "$work/restore.ui" "$dev" "$program" "LocalRestore \"$image\"" | tee "$work/restore.out" |
   grep -E '^(run:|reset|boots:)'
 # The boot-time runner resets once more after it put the hives in place.
@@ -118,6 +121,8 @@ check "the report says the restore succeeded" grep -q '^Result : Restore succeed
 cedev screenlog "$dev" >"$work/screenlog.txt"
 check "the post-boot popup showed the restore's outcome" \
   grep -q 'Halvey.exe: \[Quilmo Backup\] notification .* shown: The restore finished' "$work/screenlog.txt"
+check "the popup's bubble was dismissed with its OK button" \
+  grep -q 'Halvey.exe: \[Quilmo Backup\] notification .* button "OK" (cmd:124) pressed' "$work/screenlog.txt"
 check "the popup ran once: its shortcut and message file are gone" \
   test ! -e "$dev/fs/Windows/StartUp/Halvey.lnk" -a ! -e "$dev/fs/temp/popupMessage.txt"
 check "the Startup folder holds no resume shortcut" test ! -e "$dev/fs/Windows/StartUp/DeployRB.lnk"

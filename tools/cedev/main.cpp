@@ -30,6 +30,7 @@
 #include "tools/cedev/NotifyCommands.h"
 #include "tools/cedev/SampleDevice.h"
 #include "tools/cedev/Screen.h"
+#include "ui/ScriptScope.h"
 
 namespace fs = std::filesystem;
 using u16 = std::u16string;
@@ -88,7 +89,14 @@ int Usage() {
                "  rotate DIR                      swap the screen's width and height\n"
                "OPTIONS (boot, run): --max-resets N (5), --timeout SECONDS (120, host time),\n"
                "                     --signal-timeout MS (10000), --until ISO-TIME (device time)\n"
-               "OPTIONS (run): --ui-script FILE    drive the program's dialogs with a UI script\n"
+               "OPTIONS (run): --ui-script FILE    drive the programs' dialogs with a UI script: without\n"
+               "                                   'program' lines every program started by the device\n"
+               "                                   runs it from its first step; with them (the script\n"
+               "                                   begins with 'program NAME') the steps after a\n"
+               "                                   'program NAME' line drive the next start of NAME\n"
+               "                                   (\"Halvey.exe\"), the steps a start leaves unused\n"
+               "                                   wait for the next start of NAME, and the run fails\n"
+               "                                   when steps are left at its end\n"
                "               --screen            show the program's windows (cedev screen DIR)\n"
                "               --count-calls       count the calls of the run's programs that change the\n"
                "                                   device, and print the count\n"
@@ -721,11 +729,29 @@ bool DeviceMsOfLocalIso(const std::string& text, int64_t* ms) {
   return true;
 }
 
+// A scoped UI script's progress over the run's programs: an empty file in
+// the device folder, named to them in the environment.
+bool StartScriptProgress(const char* deviceDir, std::string* file) {
+  *file = (fs::absolute(deviceDir) / "ui-script.progress").string();
+  std::ofstream out(*file, std::ios::trunc);
+  if (!out) return false;
+  setenv(ui::test::kScriptStateEnv, file->c_str(), 1);
+  return true;
+}
+
+// The sections of a scoped UI script that the run's programs left unused;
+// false when there are any.
+bool ReportUnusedScriptSteps(const std::string& script, const std::string& progressFile) {
+  const std::vector<std::string> unused = ui::test::UnusedScriptSections(script, progressFile);
+  for (const std::string& line : unused) std::cout << "ui script: " << line << "\n";
+  return unused.empty();
+}
+
 int CmdBootOrRun(int argc, char** argv) {
   const bool run = strcmp(argv[1], "run") == 0;
   ce::BootOptions opt;
   int next = 0;
-  std::string uiScript, until;
+  std::string uiScript, until, progressFile;
   if (!ParseBootOptions(argc, argv, &next, &opt, run ? &uiScript : nullptr, &until)) return Usage();
   if (next >= argc) return Usage();
   const int dir = next++;
@@ -752,8 +778,11 @@ int CmdBootOrRun(int argc, char** argv) {
     fs::path script = fs::absolute(uiScript, ec);
     if (ec || !fs::is_regular_file(script, ec)) return Fail("no UI script file " + uiScript);
     setenv("QUILMO_UI_SCRIPT", script.c_str(), 1);
+    uiScript = script.string();
   }
   if (!OpenDevice(argv[dir])) return 1;
+  if (!uiScript.empty() && !StartScriptProgress(argv[dir], &progressFile))
+    return Fail("cannot write " + progressFile);
   if (!until.empty()) {
     int64_t ms = 0;
     if (!DeviceMsOfLocalIso(until, &ms)) return Fail("bad time '" + until + "' (want YYYY-MM-DDTHH:MM:SS)");
@@ -769,6 +798,7 @@ int CmdBootOrRun(int argc, char** argv) {
   if (!ok && (rep.started.empty() || rep.programNotStarted))
     return Fail(std::string(program) + ": " + Err(GetLastError()));
   int status = PrintRun(ok, rep);
+  if (!uiScript.empty() && !ReportUnusedScriptSteps(uiScript, progressFile)) status = 1;
   // The program this run started failed: an exit code of its own other
   // than 0, or an end that no reset or limit of the run explains.
   for (const auto& p : rep.started) {

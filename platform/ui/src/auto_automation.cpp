@@ -156,6 +156,8 @@ struct Automation::State {
   int64_t waitStartMs = 0;
   HWND cancelled = nullptr;  // unexpected dialog sent IDCANCEL
   int cancelTries = 0;
+  std::function<void(size_t)> onProgress;
+  size_t toldUsed = 0;  // the count of used steps last told to onProgress
   IdleDriver prevDriver;
   StallHandler prevStall;
   ce::MessageBoxService prevBoxes;
@@ -187,13 +189,29 @@ struct Automation::State {
     Fail(reason, label);
   }
 
-  // Runs fn with `label` as the label of failures it records.
+  // Tells onProgress when more steps are used than it was last told.
+  void TellProgress() {
+    std::function<void(size_t)> cb;
+    size_t used = 0;
+    {
+      std::lock_guard<std::recursive_mutex> g(m);
+      if (next == toldUsed || !onProgress) return;
+      used = toldUsed = next;
+      cb = onProgress;
+    }
+    cb(used);
+  }
+
+  // Runs fn with `label` as the label of failures it records. The step
+  // that runs is used already: progress is told before the action (which
+  // may never return, when it resets the device).
   template <class Fn>
   void RunAs(const std::string& label, Fn&& fn) {
     {
       std::lock_guard<std::recursive_mutex> g(m);
       running.push_back(label);
     }
+    TellProgress();
     fn();
     std::lock_guard<std::recursive_mutex> g(m);
     running.pop_back();
@@ -367,6 +385,7 @@ struct Automation::State {
       boxes.push_back(shown);
     }
     if (!failure.empty()) Fail(failure, label);
+    TellProgress();
     return shown.answer;
   }
 
@@ -387,7 +406,11 @@ Automation::Automation() : s_(std::make_shared<State>()) {
   s_->prevStall = GetStallHandler();
   s_->prevBoxes = ce::GetMessageBoxService();
   std::shared_ptr<State> s = s_;
-  SetIdleDriver([s] { return s->Idle(s); });
+  SetIdleDriver([s] {
+    const bool acted = s->Idle(s);
+    s->TellProgress();
+    return acted;
+  });
   SetStallHandler([s](const std::string& what) { s->Stall(what); });
   ce::SetMessageBoxService([s](const ce::MessageBoxRequest& r) { return s->Box(r); });
 }
@@ -405,6 +428,13 @@ static Automation& Add(Automation& a, std::shared_ptr<Automation::State>& s, Ste
   st.label = "step " + std::to_string(s->steps.size() + 1) + " (" + Describe(st) + ")";
   s->steps.push_back(std::move(st));
   return a;
+}
+
+Automation& Automation::OnProgress(std::function<void(size_t used)> fn) {
+  std::lock_guard<std::recursive_mutex> g(s_->m);
+  s_->onProgress = std::move(fn);
+  s_->toldUsed = s_->next;
+  return *this;
 }
 
 Automation& Automation::OnDialog(int templateId, DialogAction action) {

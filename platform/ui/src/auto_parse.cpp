@@ -125,6 +125,13 @@ bool TreeStateWord(std::string w, int64_t* out, std::string* error) {
   return false;
 }
 
+// A program's file name: no folder, nothing empty.
+bool ProgramName(const std::string& w, std::string* error) {
+  if (!w.empty() && w.find_first_of("\\/") == std::string::npos && w != "." && w != "..") return true;
+  *error = "bad program name '" + w + "' (a file name such as \"Halvey.exe\")";
+  return false;
+}
+
 struct Syntax {
   Kind kind;
   const char* usage;  // the words after the command
@@ -152,6 +159,7 @@ const std::map<std::string, Syntax>& Commands() {
       {"tree-expand", {Kind::TreeExpand, "ID PATH"}},
       {"tree-select", {Kind::TreeSelect, "ID PATH"}},
       {"expect-tree", {Kind::ExpectTree, "ID PATH STATE"}},
+      {"program", {Kind::Program, "NAME"}},
   };
   return k;
 }
@@ -177,7 +185,7 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
   step->kind = syn.kind;
   const bool needsDialog = syn.kind != Kind::Dialog && syn.kind != Kind::Box && syn.kind != Kind::BoxText &&
                            syn.kind != Kind::Advance && syn.kind != Kind::Screenshot && syn.kind != Kind::Card &&
-                           syn.kind != Kind::Bubble;
+                           syn.kind != Kind::Bubble && syn.kind != Kind::Program;
   if (needsDialog && !haveDialog) {
     *error = "'" + w[0] + "' before any 'dialog' step";
     return false;
@@ -245,6 +253,8 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
     case Kind::ExpectTree:
       return num(1, 0, kMaxId, &step->id, "control id") && text(2) && TreePath(step->text, error) &&
              TreeStateWord(w[3], &step->value, error);
+    case Kind::Program:
+      return ProgramName(w[1], error) && text(1);
     case Kind::Card:
       if (w[1] != "insert" && w[1] != "remove") {
         *error = "bad card action '" + w[1] + "' (insert remove)";
@@ -261,6 +271,7 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
 bool ParseScript(std::string_view text, std::vector<ScriptStep>* steps, std::string* error) {
   steps->clear();
   bool haveDialog = false;
+  bool unscopedSteps = false;  // steps before any 'program' line
   int lineNo = 0;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -282,9 +293,20 @@ bool ParseScript(std::string_view text, std::vector<ScriptStep>* steps, std::str
       if (quoted[0])
         why = "a step starts with its name, not with quoted text";
       else if (ParseLine(words, haveDialog, &step, &why)) {
-        haveDialog = haveDialog || step.kind == ScriptStep::Kind::Dialog;
-        steps->push_back(std::move(step));
-        continue;
+        if (step.kind == ScriptStep::Kind::Program) {
+          if (unscopedSteps) {
+            why = "'program' after steps that name no program (a scoped script begins with 'program')";
+          } else {
+            haveDialog = false;  // a new program's dialogs
+            steps->push_back(std::move(step));
+            continue;
+          }
+        } else {
+          unscopedSteps = unscopedSteps || steps->empty();
+          haveDialog = haveDialog || step.kind == ScriptStep::Kind::Dialog;
+          steps->push_back(std::move(step));
+          continue;
+        }
       }
     }
     *error = "line " + std::to_string(lineNo) + ": " + why;

@@ -6,15 +6,18 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 
 #include "ce/controls.h"
+#include "ce/process.h"
 #include "ce/text.h"
 #include "cesim/device.h"
 #include "cesim/file.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
 #include "ui/ScreenFile.h"
+#include "ui/ScriptScope.h"
 
 namespace ui {
 namespace test {
@@ -56,6 +59,7 @@ Automation::DialogAction DialogStep(const ScriptStep& s) {
 void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
   for (const ScriptStep& s : steps) {
     const int id = static_cast<int>(s.id);
+    if (s.kind == Kind::Program) continue;  // a section's head: no step
     switch (s.kind) {
       case Kind::Dialog:
         a.OnDialog(id);
@@ -119,6 +123,8 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
             self.Fail("card: \\" + ce::ToUtf8(name) + " could not be " + (insert ? "inserted" : "removed"));
         });
         break;
+      case Kind::Program:  // skipped above
+        break;
       case Kind::Screenshot:
         a.Do([name = ce::ToUtf8(s.text)](Automation& self) {
           ce::Device* dev = ce::Device::Current();
@@ -140,6 +146,9 @@ struct ScriptRun {
   std::mutex m;
   test::Automation* automation = nullptr;  // lives to the end of the program
   bool reported = false;
+  // A scoped script: the section this start runs (its steps left at the
+  // end wait for the next start instead of failing this one).
+  std::unique_ptr<test::SectionClaim> claim;
 };
 ScriptRun& Run() {
   static ScriptRun* r = new ScriptRun;
@@ -152,8 +161,13 @@ int ScriptExitCode() {
   ScriptRun& r = Run();
   std::lock_guard<std::mutex> g(r.m);
   if (!r.automation) return 0;
-  std::vector<std::string> remaining = r.automation->Remaining();
   const bool stepFailed = !r.automation->Failures().empty();
+  if (r.claim) {
+    if (!r.reported) r.claim->Release();
+    r.reported = true;
+    return stepFailed ? 3 : 0;
+  }
+  std::vector<std::string> remaining = r.automation->Remaining();
   // After a failure the steps left are dropped; only say so otherwise.
   if (!r.reported && !stepFailed && !remaining.empty()) {
     std::cerr << "ui script: " << remaining.front() << ": step not reached (" << remaining.size()
@@ -165,12 +179,28 @@ int ScriptExitCode() {
 
 namespace detail {
 
+// A scoped script's section for this start: the claim and the section's
+// steps from the first unused one; no claim when no section waits.
+bool ClaimSection(const std::vector<test::ScriptSection>& sections, std::unique_ptr<test::SectionClaim>* claim,
+                  std::vector<test::ScriptStep>* steps) {
+  const char* progress = getenv(test::kScriptStateEnv);
+  auto taken = std::make_unique<test::SectionClaim>();
+  std::string error;
+  if (!taken->Take(sections, ce::OwnProgramPath(), progress ? progress : "", &error)) {
+    if (error.empty()) return true;  // nothing for this program
+    std::cerr << "ui script: " << error << std::endl;
+    return false;
+  }
+  const std::vector<test::ScriptStep>& all = sections[taken->Section()].steps;
+  steps->assign(all.begin() + static_cast<std::ptrdiff_t>(taken->FirstStep()), all.end());
+  *claim = std::move(taken);
+  return true;
+}
+
 bool LoadScriptFromEnvironment() {
   const char* env = getenv("QUILMO_UI_SCRIPT");
   if (!env || !*env) return true;
-  // The script is for this program only, not for the programs it starts.
   const std::string file = env;
-  unsetenv("QUILMO_UI_SCRIPT");
   env = file.c_str();
   constexpr size_t kMaxScript = 1 << 20;
   std::ifstream f(env, std::ios::binary);
@@ -191,6 +221,17 @@ bool LoadScriptFromEnvironment() {
     std::cerr << "ui script: " << error << std::endl;
     return false;
   }
+  // An unscoped script is for this program only, not for the programs it
+  // starts; a scoped one reaches them all and picks its section per start.
+  const std::vector<test::ScriptSection> sections = test::ScriptSections(steps);
+  std::unique_ptr<test::SectionClaim> claim;
+  if (sections.empty()) {
+    unsetenv("QUILMO_UI_SCRIPT");
+  } else {
+    steps.clear();
+    if (!ClaimSection(sections, &claim, &steps)) return false;
+    if (!claim) return true;  // this start runs as without a script
+  }
   ScriptRun& r = Run();
   std::lock_guard<std::mutex> g(r.m);
   if (r.automation) {
@@ -200,9 +241,17 @@ bool LoadScriptFromEnvironment() {
   // Never destroyed: the hooks must outlive every loop of the program.
   auto* a = new test::Automation;
   a->SetStopOnFailure(true);
-  a->OnFailure([](const std::string& failure) { std::cerr << "ui script: " << failure << std::endl; });
+  test::SectionClaim* section = claim.get();
+  const size_t sectionSize = steps.size();
+  a->OnFailure([section, sectionSize](const std::string& failure) {
+    std::cerr << "ui script: " << failure << std::endl;
+    // The failure ends the section: its steps left are dropped.
+    if (section) section->Used(sectionSize);
+  });
+  if (section) a->OnProgress([section](size_t used) { section->Used(used); });
   test::AddScriptSteps(*a, steps);
   r.automation = a;
+  r.claim = std::move(claim);
   SetMode(Mode::Script);
   return true;
 }

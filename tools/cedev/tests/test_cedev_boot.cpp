@@ -219,6 +219,27 @@ TEST_F(CedevBootTest, UiScriptRunFailsWithItsStepAndItsBoxesAreInTheScreenLog) {
   EXPECT_TRUE(Has(log, "answer 1)")) << log.output;
 }
 
+TEST_F(CedevBootTest, AScopedUiScriptDrivesItsProgramAndTheRunFailsOnSectionsLeftUnused) {
+  ASSERT_EQ(RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'").status, 0);
+  std::filesystem::remove(dir_ + "/fs/Windows/QuilmoStart.exe");
+  std::filesystem::remove(dir_ + "/fs/Program Files/Quilmo Backup/QuilmoStart.exe");
+  const std::string script = root_ + "/scoped.txt";
+  // The main program's section is used by its one start; nothing else
+  // reads the script.
+  std::ofstream(script) << "program \"Quilmo Backup.exe\"\nbox 65298 ok\n";
+  Result r = RunCedev("run --ui-script '" + script + "' --timeout 60 " + D() +
+                      " '\\Program Files\\Quilmo Backup\\Quilmo Backup.exe'");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_FALSE(Has(r, "ui script:")) << r.output;
+  // A section whose program never starts fails the run and is named.
+  std::ofstream(script) << "program \"Quilmo Backup.exe\"\nbox 65298 ok\nprogram Halvey.exe\nbubble 124\n";
+  r = RunCedev("run --ui-script '" + script + "' --timeout 60 " + D() +
+               " '\\Program Files\\Quilmo Backup\\Quilmo Backup.exe'");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_TRUE(Has(r, "ui script: program Halvey.exe (line 3): line 4: step not reached (1 step(s) left)")) << r.output;
+  EXPECT_FALSE(Has(r, "Quilmo Backup.exe (line 1)")) << r.output;
+}
+
 TEST_F(CedevBootTest, ProgramsOfAKilledRunAreEndedByTheNextOne) {
   ASSERT_EQ(RunCedev("install " + D() + " '" QUILMO_BIN_DIR "'").status, 0);
   const pid_t run = fork();

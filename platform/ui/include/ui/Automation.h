@@ -133,6 +133,10 @@ class Automation {
   // "step N (what)".
   Automation& Label(std::string label);
 
+  // Told the count of used steps each time it grows, before the action of
+  // the step just used runs (a script's progress across resets).
+  Automation& OnProgress(std::function<void(size_t used)> fn);
+
   // Records a failure of the running step (for Do functions).
   void Fail(const std::string& reason);
   // Told of every failure as it is recorded (script mode prints them).
@@ -172,17 +176,23 @@ class Automation {
 //   tree-check ID "PATH"    tap the state icon of a tree view's item (PATH: texts joined by '/')
 //   tree-expand ID "PATH" | tree-select ID "PATH"   open the item's branch / tap its label
 //   expect-tree ID "PATH" STATE   STATE: unchecked checked partial none or the state image index
+//   program NAME            the steps up to the next 'program' line drive the
+//                           next start of the program file NAME (case ignored,
+//                           "Halvey.exe"); see ui/ScriptScope.h. A script with
+//                           'program' lines begins with one.
 struct ScriptStep {
   enum class Kind {
     Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
     ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble,
-    TreeCheck, TreeExpand, TreeSelect, ExpectTree
+    TreeCheck, TreeExpand, TreeSelect, ExpectTree,
+    Program  // starts a section (ui/ScriptScope.h); no step of its own
   };
   Kind kind = Kind::Dialog;
   int line = 0;
   int64_t id = 0;     // template, control or string id; VK; ms for advance; bubble command
   int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert, tree state
-  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name, tree path
+  // set/expect-text text, boxtext part, screenshot name, card name, tree path, program name
+  std::u16string text;
 };
 
 // Parses a script; false with "line N: reason" in *error.

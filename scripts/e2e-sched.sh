@@ -24,7 +24,8 @@ fi
 scenarios=("$@")
 [[ ${#scenarios[@]} -gt 0 ]] || scenarios=(scheduled merrow modes cancel reset)
 work="$(mktemp -d "${TMPDIR:-/tmp}/e2e-sched.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+# E2E_KEEP=1 keeps the devices and outputs for a look afterwards.
+if [[ -z ${E2E_KEEP:-} ]]; then trap 'rm -rf "$work"' EXIT; else echo "work folder: $work"; fi
 
 cedev() { "$bin/cedev" "$@"; }
 program='\Program Files\Quilmo Backup\Quilmo Backup.exe'
@@ -60,6 +61,13 @@ collect() {
 }
 # A log line after its "L CLASS LINE : " prefix.
 logged() { grep -q -E "^[LWEI] $1 [0-9]+ : $2\$" "$work/log.txt"; }
+# The boot-time copies of the volumes ("\*.volc") that the reset before an
+# operation makes for its task.
+no_volume_copies() {
+  local list
+  list=$(cedev ls "$dev" '\'; cedev ls "$dev" '\My Documents')
+  ! grep -q -i '\.volc$' <<<"$list"
+}
 startup_clean() {
   local list
   list=$(cedev ls "$dev" '\Windows\StartUp')
@@ -229,6 +237,7 @@ scenario_cancel() {
   check "backup: the device still resets after the cancel" grep -q '^boots: 2, resets: 2' "$work/backup.out"
   check "backup: the popup tells that the backup was cancelled (string 65377)" \
     grep -q -E 'Halvey.exe: \[Quilmo Backup\] notification .* shown: The backup was cancelled' "$work/screenlog.txt"
+  check "backup: no boot-time copy of a volume is left behind" no_volume_copies
   check "backup: no image is written" bash -c "! '$bin/cedev' ls '$dev' '\\Storage Card' | grep -q Cancelled"
   check "backup: the Startup folder holds neither the resume nor the popup shortcut" startup_clean
 
@@ -249,6 +258,7 @@ scenario_cancel() {
     "! grep -E 'Quilmo Backup.exe ended: exit [1-9]' '$work/restore.out'"
   check "restore: no post-boot popup, no new message" bash -c \
     "! grep -q Halvey '$work/restore.out' && cmp -s '$work/screenlog-before.txt' '$work/screenlog.txt'"
+  check "restore: no boot-time copy of a volume is left behind" no_volume_copies
   check "restore: nothing restored (the changed file stays)" bash -c \
     "'$bin/cedev' cat '$dev' '\\My Documents\\changed.txt' | grep -qx 'changed after the backup'"
   check "restore: the Startup folder holds neither the resume nor the popup shortcut" startup_clean

@@ -306,6 +306,7 @@ scenario_reset() {
     grep -q 'ignored the state of an unfinished reboot preparation' "$work/log.txt"
   check "the reboot folder and key are gone" bash -c \
     "test ! -e '$dev/fs/Program Files/Quilmo Backup/Reboot' && ! '$bin/cedev' reg '$dev' query '$product\\Reboot'"
+  check "no boot-time copy of a volume is left behind" no_volume_copies
   check "the Startup folder holds what it held" bash -c \
     "[[ \"\$('$bin/cedev' ls '$dev' '\\Windows\\StartUp' | sort)\" == \"$before\" ]]"
   check "no image is left as if it were good" bash -c "! '$bin/cedev' ls '$dev' '\\Storage Card' | grep -q Reset"

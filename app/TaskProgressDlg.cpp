@@ -17,6 +17,7 @@
 #include "core/Resources.h"
 #include "core/System.h"
 #include "engine/BackupHistory.h"
+#include "engine/DatabaseVolumes.h"
 #include "engine/Global.h"
 #include "engine/HalveyIF.h"
 #include "engine/ImagingTask.h"
@@ -500,6 +501,8 @@ void CTaskProgressDlg::OnCancelButton() {
   if (m_nState > kRunning) return;
   KillTimer(kCountdownTimer);
   Log(0, u"Operation cancelled", kClass, __LINE__);
+  // No task reads the copies the reset before the operation made.
+  DiscardVolumeBootCopies(GetGlobal().g_WorkingIndex);
   m_nState = kCancelled;
   ShowControl(kStatusId, true);
   SetStatus(kStrCancelled);
@@ -539,6 +542,8 @@ void CTaskProgressDlg::RunTask() {
   }
   m_EndTime = System::GetLocalTimeNow();
   if (m_EndTime < m_StartTime) m_EndTime = m_StartTime;
+  // A backup that failed or was cancelled did not read every copy.
+  if (IsBackup()) DiscardVolumeBootCopies(GetGlobal().g_WorkingIndex);
   // A cancel reaches the task as the failure kind "cancelled": the run
   // counts as succeeded but cancelled.
   m_bCancelledRun = m_bCancelRequested || (m_pTask && m_pTask->GetFailureKind() == kFailCancelled);

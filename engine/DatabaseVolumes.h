@@ -79,6 +79,13 @@ bool RestoreVolumeFile(const FileSystemContext& context, ITaskProgress* progress
 // node's attributes; a restored copy that is missing is a warning and
 // queues nothing.
 void QueueVolumeBootCopies(Index& index, int node, bool forRestore);
+// Deletes the boot-time copies (path + "c") of the selected volume files
+// below the index's selected top-level nodes: the copies that the reset
+// before an operation made and no task read, so that none is left behind
+// for a later run to take as current. Only for an operation that did not
+// run, or a backup after its task: a restore's copies hold restored data
+// that the next start puts in place. Returns how many it deleted.
+int DiscardVolumeBootCopies(Index& index);
 
 // An index owner whose top-level node holds volume files: before a backup
 // it populates the node when needed and queues the boot-time copies of the

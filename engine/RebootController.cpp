@@ -15,6 +15,7 @@
 #include "core/Log.h"
 #include "core/ProductSettings.h"
 #include "core/System.h"
+#include "engine/DatabaseVolumes.h"
 #include "engine/Global.h"
 #include "engine/OperationFormat.h"
 #include "engine/RebootActions.h"
@@ -391,6 +392,7 @@ void RebootController::LoadPersistedState() {
   if (!m_bResumePending) {
     // No location file: the preparation did not finish; its state is void.
     Log(0, u"RebootController ignored the state of an unfinished reboot preparation.", kClass, __LINE__);
+    DiscardCopiesOfVoidOperation();
     return;
   }
   Log(0, CString(u"Load options from ") + m_RebootFolder, kClass, __LINE__);
@@ -407,6 +409,18 @@ void RebootController::LoadPersistedState() {
     m_Location = 0;
   }
   m_bResumePending = false;
+}
+
+// The boot-time copies that the void operation's reset made are read by no
+// task: they go, found through the saved selection. Its boot actions were
+// backup copies only (a restore's copies are queued after its task).
+void RebootController::DiscardCopiesOfVoidOperation() {
+  AImageFile image(m_RebootFolder + kIndexFile, AImageFile::kRestore);
+  if (!image.Open()) return;  // no selection saved: nothing known to discard
+  Index selection;
+  const bool loaded = selection.Load(image, false);
+  static_cast<void>(image.Close());  // only read: a failing close loses nothing
+  if (loaded) DiscardVolumeBootCopies(selection);
 }
 
 void RebootController::DeleteFolderTree(const CString& folder) {

@@ -101,6 +101,7 @@ class RebootController {
   void DeleteResumeShortcut();
   [[nodiscard]] bool SavePersistedState();
   void LoadPersistedState();
+  void DiscardCopiesOfVoidOperation();
   void DeleteFolderTree(const CString& folder);
 
   // Tests: called after each finished step of PrepareReboot (1 folder, 2

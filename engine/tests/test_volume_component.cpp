@@ -251,6 +251,30 @@ TEST_F(VolumeComponentTest, CancelEndsTheBackupAfterTheCurrentFile) {
   EXPECT_EQ(dev.ReadFile(names[0] + u"c"), bytes);
 }
 
+// An operation that does not run leaves no copy behind: the copies of the
+// selected volumes go, the live volumes and what is not a copy of a
+// selected volume stay.
+TEST_F(VolumeComponentTest, UnusedBootCopiesOfTheSelectedVolumesAreDiscarded) {
+  MakeVolumes();
+  BuildIndex(true, false);
+  ASSERT_TRUE(index.AddBootCopiesForBackup());
+  MakeBootCopies();
+  RebootActions::Instance().Clear();
+  std::vector<std::u16string> names = VolumeNames();
+  ASSERT_EQ(names.size(), 4u);
+  const std::u16string kept = names[1];
+  index.SetSelected(NodeNamed(kept), false);
+  std::map<std::u16string, std::string> live;
+  for (const auto& name : names) live[name] = dev.ReadFile(name);
+
+  EXPECT_EQ(DiscardVolumeBootCopies(index), 3);
+  for (const auto& name : names) {
+    EXPECT_EQ(fs::exists(dev.Host(name + u"c")), name == kept) << ce::ToUtf8(name);
+    EXPECT_EQ(dev.ReadFile(name), live[name]) << ce::ToUtf8(name);
+  }
+  EXPECT_EQ(DiscardVolumeBootCopies(index), 0);
+}
+
 // A patch that cannot mount its copy is logged; the restore goes on. An
 // entry that holds another file than the node's copy is refused and
 // writes nothing.

@@ -62,7 +62,8 @@ int Usage() {
                "                                  device up to now + SECONDS (run --until)\n"
                "  notify DIR list                 the user notifications, in registration order\n"
                "  notify DIR clear HANDLE         remove one\n"
-               "  power DIR on|off                turn the device on (a wake-up) or off\n"
+               "  power DIR on|off|show           turn the device on (a wake-up) or off, or show\n"
+               "                                  whether it is on\n"
                "  battery DIR PERCENT [--ac on|off] [--drain PERCENT-PER-HOUR]\n"
                "                                  set the battery from now on\n"
                "  card DIR insert|remove [NAME]   put a storage card in or take it out (default: the\n"
@@ -813,6 +814,10 @@ int CmdBootOrRun(int argc, char** argv) {
 }
 
 int CmdPower(const std::string& state) {
+  if (state == "show") {  // only tells; nothing changes
+    std::cout << (ce::DeviceIsOn() ? "power: on\n" : "power: off\n");
+    return 0;
+  }
   if (state == "off") {
     if (!ce::SetDevicePower(false, "cedev power off")) return Fail("turning the device off: " + Err(GetLastError()));
     std::cout << "power: off\n";

@@ -81,8 +81,10 @@ TEST_F(CedevClockTest, BadEndTimesAndMissingProgramsAreRefused) {
 }
 
 TEST_F(CedevClockTest, PowerOffAndOnWithItsWakeUp) {
+  EXPECT_EQ(Expect("power " + D() + " show").output, "power: on\n");
   Result r = Expect("power " + D() + " off");
   EXPECT_EQ(r.output, "power: off\n");
+  EXPECT_EQ(Expect("power " + D() + " show").output, "power: off\n");
   r = Expect("power " + D() + " on");
   EXPECT_TRUE(Has(r, " power: off (cedev power off)\n")) << r.output;
   EXPECT_TRUE(Has(r, " power: on (cedev power on)\n")) << r.output;

@@ -14,14 +14,15 @@
 # resets; the product's own log, history, popup files and image may hold
 # anything afterwards.
 #
-#   scripts/reset-sweep-samples.sh [--short | --sample] [--roads [--road backup|restore]]
+#   scripts/reset-sweep-samples.sh [--short | --ci | --sample] [--roads [--road backup|restore]]
 #                                  [--jobs J] [--bin DIR] [-- SWEEP-OPTIONS...]
 #
 # --short resets after 4 calls of each operation, spread from the first to
-# one past the last (the CTest entry reset_sweep_short); --sample resets
-# after every 37th call and the first and last 10 (with --roads the CTest
-# entry reset_sweep_roads); without either every call is swept, stepping by
-# a prime where that is more than 400 runs (the long form). --road sweeps
+# one past the last (the CTest entry reset_sweep_short); --ci after 5 calls
+# spread so and the last one (with --roads the CTest entry
+# reset_sweep_roads); --sample after every 37th call and the first and last
+# 10; without any of them every call is swept, stepping by a prime where
+# that is more than 400 runs (the long form). --road sweeps
 # one road only; options after "--" go to reset-sweep.sh as they are (for
 # example --only 1489 or --keep DIR).
 set -euo pipefail
@@ -34,12 +35,13 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --short) form=(--spread 4); shift ;;
     --sample) form=(--step 37 --ends 10); shift ;;
+    --ci) form=(--spread 5 --ends 1); shift ;;
     --roads) roads=1; shift ;;
     --road) road="$2"; shift 2 ;;
     --jobs) jobs="$2"; shift 2 ;;
     --bin) bin="$2"; shift 2 ;;
     --) shift; extra=("$@"); break ;;
-    *) echo "usage: $0 [--short | --sample] [--roads [--road backup|restore]] [--jobs J] [--bin DIR] [-- OPTIONS]" >&2
+    *) echo "usage: $0 [--short | --ci | --sample] [--roads [--road backup|restore]] [--jobs J] [--bin DIR] [-- OPTIONS]" >&2
        exit 2 ;;
   esac
 done

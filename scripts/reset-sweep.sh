@@ -22,9 +22,9 @@
 #               anything, such as logs), and none of those two is lost;
 #   hives       both hives open and read (cedev reg dump HKLM and HKCU);
 #   rerun       a later plain run of the same operation exits 0, and the
-#               checks above hold after it too; a boot-time copy ("<file>c"
-#               beside its file) that the reset left may stay until then,
-#               not after it.
+#               checks above hold after it too; a boot-time copy ("<file>c")
+#               or a restore's staging file ("<file>~qr") beside its file
+#               that the reset left may stay until then, not after it.
 # The hive files and the device's databases are checked by reading them,
 # not by their bytes.
 #
@@ -167,8 +167,9 @@ fi
 
 # Checks one device after its reset run (mode "reset") or after the plain
 # run that follows it (mode "rerun"); prints the problems found. A boot-time
-# copy ("<file>c" beside its file) that a cut-short operation left may stay
-# until the next operation starts, not after it.
+# copy ("<file>c") or a restore's staging file ("<file>~qr") beside its file
+# that a cut-short operation left may stay until the next operation, not
+# after it.
 check() {
   local dir="$1" mode="$2" hash path
   [ "$(startup "$dir")" = "$startupBefore" ] || echo "the Startup folder changed"
@@ -179,6 +180,7 @@ check() {
     if [ "${before[$path]:-}" != "$hash" ] && [ "${after[$path]:-}" != "$hash" ]; then
       if [ -z "${before[$path]:-}" ] && [ -z "${after[$path]:-}" ]; then
         [ "$mode" = reset ] && [[ "$path" == *c ]] && [ -f "$dir/fs/${path%c}" ] && continue
+        [ "$mode" = reset ] && [[ "$path" == *~qr ]] && [ -f "$dir/fs/${path%~qr}" ] && continue
         echo "torn: \\${path//\//\\} is left over (in neither state)"
       else
         echo "torn: \\${path//\//\\} is neither its old nor its new content"

@@ -12,6 +12,7 @@
 #include "core/ProductSettings.h"
 #include "engine/Global.h"
 #include "engine/ImagingTask.h"
+#include "engine/LeftoverCopies.h"
 #include "engine/RebootController.h"
 #include "hostlink/HostConnection.h"
 #include "image/Cipher.h"
@@ -211,6 +212,7 @@ void CommandLineRestore::RequestOperationReset() {
   RebootController& controller = RebootController::Instance();
   if (controller.HasPassedLocation(RebootController::kOperationLocation)) return;
   controller.AdvanceLocation(RebootController::kOperationLocation);
+  RemoveLeftoverBootCopies();
   // Files whose copy could not be queued are restored while they are in use.
   if (!m_G.g_WorkingIndex.AddBootCopiesForBackup())
     LogError(0, u"Boot-time copies not registered", kClass, __LINE__);

@@ -333,6 +333,17 @@ void ADatabaseVolumes::PatchREPLLOGTimeKeys(const CString& volumeCopy) {
     PatchLog(GetLastError(), u"Unable to process SyncStateKeys database, PatchingSyncKeys()");
 }
 
+std::vector<CString> DeviceVolumeFiles(bool* walksOk) {
+  std::vector<CString> names = NamedVolumeFiles();
+  const bool ok = MountedVolumeFiles(names);
+  if (walksOk) *walksOk = ok;
+  std::stable_sort(names.begin(), names.end(), NoCaseLess);
+  names.erase(std::unique(names.begin(), names.end(),
+                          [](const CString& a, const CString& b) { return ce::EqualNoCase(a.view(), b.view()); }),
+              names.end());
+  return names;
+}
+
 // ADatabaseVolumesComponent ----------------------------------------------------
 
 void ADatabaseVolumesComponent::PopulateChildren(Index& index, int node, bool selected) {
@@ -341,12 +352,7 @@ void ADatabaseVolumesComponent::PopulateChildren(Index& index, int node, bool se
     index.SetPopulated(node);
     return;
   }
-  std::vector<CString> names = NamedVolumeFiles();
-  m_bLastWalksOk = MountedVolumeFiles(names);
-  std::stable_sort(names.begin(), names.end(), NoCaseLess);
-  names.erase(std::unique(names.begin(), names.end(),
-                          [](const CString& a, const CString& b) { return ce::EqualNoCase(a.view(), b.view()); }),
-              names.end());
+  std::vector<CString> names = DeviceVolumeFiles(&m_bLastWalksOk);
   names.erase(std::remove_if(names.begin(), names.end(), [](const CString& name) { return IsMailVolume(name); }),
               names.end());
 

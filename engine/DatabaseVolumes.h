@@ -61,6 +61,11 @@ CString NotificationVolumePath();
 // The fixed and the registry-named volume files (defaults for missing
 // values), in that order.
 std::vector<CString> NamedVolumeFiles();
+// Every volume file of the device: the named ones and each mounted volume
+// with a non-zero GUID whose file exists (the mail volume among them),
+// sorted by name ignoring case, without duplicates. walksOk (when given):
+// both volume walks succeeded.
+std::vector<CString> DeviceVolumeFiles(bool* walksOk = nullptr);
 
 // Stores one volume node (file type TREE_DBVOLUME_FILE) from its boot-time
 // copy, through the file-system component's backup of a potentially locked

@@ -101,13 +101,15 @@ void CloseQuietly(AFile& file) {
 // only when complete and checked. The name beside it: path + "~qr" (and a
 // number when that is taken), or "~qr<n>.tmp" in the file's folder or in
 // the root where the longer name would not fit. Empty when all are taken.
+constexpr WCHAR kStagingSuffix[] = u"~qr";
+
 CString FreeNameBeside(const CString& path) {
   int slash = path.ReverseFind(u'\\');
   CString folder = slash > 0 ? path.Left(slash) : CString();
   for (int n = 0; n < 100; ++n) {
     CString number;
     if (n > 0) number.Format(u"%d", n);
-    CString name = path + u"~qr" + number;
+    CString name = path + kStagingSuffix + number;
     if (name.GetLength() > MAX_PATH) name = folder + u"\\~qr" + number + u".tmp";
     if (name.GetLength() > MAX_PATH) name = CString(u"\\~qr") + number + u".tmp";
     if (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) continue;
@@ -118,11 +120,12 @@ CString FreeNameBeside(const CString& path) {
   return CString();
 }
 
-// Puts the file from in the place of to. A file at to moves aside first and
-// is deleted once from took its place; it moves back when from cannot. A
-// folder at to is refused (ERROR_ACCESS_DENIED). False with the last error
-// of the step that failed; a file that another program holds fails with
-// ERROR_SHARING_VIOLATION and stays untouched.
+// Puts the file from in the place of to, in one step (a reset finds the
+// old file or the new one, never neither). A read-only file at to loses
+// that attribute first: the restored file brings its own. A folder at to is
+// refused (ERROR_ACCESS_DENIED). False with the last error; a file that
+// another program holds fails with ERROR_SHARING_VIOLATION and stays
+// untouched.
 bool MoveOver(const CString& from, const CString& to) {
   DWORD existing = GetFileAttributesW(to);
   if (existing == INVALID_FILE_ATTRIBUTES) return MoveFileW(from, to) != FALSE;
@@ -130,24 +133,9 @@ bool MoveOver(const CString& from, const CString& to) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  CString aside = FreeNameBeside(to);
-  if (aside.IsEmpty()) {
-    SetLastError(ERROR_FILE_EXISTS);
-    return false;
-  }
-  if (!MoveFileW(to, aside)) return false;
-  if (!MoveFileW(from, to)) {
-    DWORD error = GetLastError();
-    if (!MoveFileW(aside, to))
-      LogError(GetLastError(), CString(u"The file stays under its temporary name ") + aside, kClass,
-               __LINE__);
-    SetLastError(error);
-    return false;
-  }
-  SetFileAttributesW(aside, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
-  if (!::DeleteFileW(aside))
-    Log(GetLastError(), CString(u"Delete() failed for ") + aside, kClass, __LINE__);
-  return true;
+  if (existing & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesW(to, existing & ~FILE_ATTRIBUTE_READONLY);  // a failure shows in the replace
+  return DeleteAndRenameFile(to, from) != FALSE;
 }
 
 // Text formatting without passing class objects through "...".
@@ -750,6 +738,14 @@ bool ADirectory::RestoreFile(int node) {
 
 bool ADirectory::OpenStaging(const CString& path, DWORD attributes, CString& staging) {
   CloseQuietly(m_IOFile);
+  // The staging file of a restore that a reset cut short goes first.
+  const CString leftover = path + kStagingSuffix;
+  const DWORD leftoverAttributes = GetFileAttributesW(leftover);
+  if (leftoverAttributes != INVALID_FILE_ATTRIBUTES && !(leftoverAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetFileAttributesW(leftover, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
+    if (!::DeleteFileW(leftover))
+      Log(GetLastError(), CString(u"Delete() failed for ") + leftover, kClass, __LINE__);
+  }
   staging = FreeNameBeside(path);
   if (staging.IsEmpty()) {
     m_IOFile.SetError(ERROR_FILE_EXISTS);

@@ -14,24 +14,38 @@
 # resets; the product's own log, history, popup files and image may hold
 # anything afterwards.
 #
-#   scripts/reset-sweep-samples.sh [--short] [--roads] [--bin DIR]
+#   scripts/reset-sweep-samples.sh [--short | --ci | --sample] [--roads [--road backup|restore]]
+#                                  [--jobs J] [--bin DIR] [-- SWEEP-OPTIONS...]
 #
 # --short resets after 4 calls of each operation, spread from the first to
-# one past the last (the CTest entry reset_sweep_short); without it every
-# call is swept (the long form).
+# one past the last (the CTest entry reset_sweep_short); --ci after 5 calls
+# spread so and the last one (with --roads the CTest entry
+# reset_sweep_roads); --sample after every 37th call and the first and last
+# 10; without any of them every call is swept, stepping by a prime where
+# that is more than 400 runs (the long form). --road sweeps
+# one road only; options after "--" go to reset-sweep.sh as they are (for
+# example --only 1489 or --keep DIR).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="$here/../build/bin"
 form=()
-roads=""
+roads="" road="" jobs=1
+extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --short) form=(--spread 4); shift ;;
+    --sample) form=(--step 37 --ends 10); shift ;;
+    --ci) form=(--spread 5 --ends 1); shift ;;
     --roads) roads=1; shift ;;
+    --road) road="$2"; shift 2 ;;
+    --jobs) jobs="$2"; shift 2 ;;
     --bin) bin="$2"; shift 2 ;;
-    *) echo "usage: $0 [--short] [--roads] [--bin DIR]" >&2; exit 2 ;;
+    --) shift; extra=("$@"); break ;;
+    *) echo "usage: $0 [--short | --ci | --sample] [--roads [--road backup|restore]] [--jobs J] [--bin DIR] [-- OPTIONS]" >&2
+       exit 2 ;;
   esac
 done
+form+=(--jobs "$jobs" "${extra[@]+"${extra[@]}"}")
 cedev="$bin/cedev"
 work="$(mktemp -d "${TMPDIR:-/tmp}/reset-samples.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -49,16 +63,20 @@ if [ -n "$roads" ]; then
   productFiles=(--vary 'temp/BackupLog*.txt' --vary 'QuilmoInitLog.txt' --vary 'temp/popupMessage.txt'
     --vary 'Program Files/Quilmo Backup/Quilmo Backup History/*' --vary 'temp/HK*.img' --vary 'Storage Card/sweep.pbf')
   cp -a "$work/sample" "$work/restore"
-  "$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]+"${form[@]}"}" "${productFiles[@]}" \
-    "$program" 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
-  "$cedev" run "$work/restore" "$program" 'LocalBackup "\Storage Card\sweep.pbf"' >"$work/backup.log" 2>&1 ||
-    { cat "$work/backup.log" >&2; exit 1; }
-  "$here/reset-sweep.sh" --bin "$bin" --device "$work/restore" "${form[@]+"${form[@]}"}" "${productFiles[@]}" \
-    "$program" 'LocalRestore "\Storage Card\sweep.pbf"' || status=1
+  if [ "$road" != restore ]; then
+    "$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" "${productFiles[@]}" \
+      "$program" 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
+  fi
+  if [ "$road" != backup ]; then
+    "$cedev" run "$work/restore" "$program" 'LocalBackup "\Storage Card\sweep.pbf"' >"$work/backup.log" 2>&1 ||
+      { cat "$work/backup.log" >&2; exit 1; }
+    "$here/reset-sweep.sh" --bin "$bin" --device "$work/restore" "${form[@]}" "${productFiles[@]}" \
+      "$program" 'LocalRestore "\Storage Card\sweep.pbf"' || status=1
+  fi
   exit $status
 fi
 
-"$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]+"${form[@]}"}" --vary 'temp/BackupLog.txt' \
+"$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" --vary 'temp/BackupLog.txt' \
   '\Program Files\Quilmo Backup\Quilmo Backup.exe' 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
 
 cp -a "$work/sample" "$work/actions"
@@ -72,6 +90,6 @@ key='HKLM\Software\Quilmo Software\RebootActions\CopyFile0'
 "$cedev" reg "$work/actions" set "$key" BackupPath sz '\temp\sweep.new'
 "$cedev" reg "$work/actions" set "$key" Attributes dword 32
 "$cedev" reg "$work/actions" set 'HKLM\init' Launch90 sz '\Windows\QuilmoInit.exe'
-"$here/reset-sweep.sh" --bin "$bin" --device "$work/actions" "${form[@]+"${form[@]}"}" --vary 'QuilmoInitLog.txt' \
+"$here/reset-sweep.sh" --bin "$bin" --device "$work/actions" "${form[@]}" --vary 'QuilmoInitLog.txt' \
   '\Windows\QuilmoInit.exe' 90 || status=1
 exit $status

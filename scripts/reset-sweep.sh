@@ -21,7 +21,10 @@
 #               after the plain run (--vary names files whose content may be
 #               anything, such as logs), and none of those two is lost;
 #   hives       both hives open and read (cedev reg dump HKLM and HKCU);
-#   rerun       a later plain run of the same operation exits 0.
+#   rerun       a later plain run of the same operation exits 0, and the
+#               checks above hold after it too; a boot-time copy ("<file>c")
+#               or a restore's staging file ("<file>~qr") beside its file
+#               that the reset left may stay until then, not after it.
 # The hive files and the device's databases are checked by reading them,
 # not by their bytes.
 #
@@ -37,12 +40,17 @@
 #   --vary PATH      a device path, "/" for "\", relative to the root, that may
 #                    hold any content afterwards; shell patterns, case
 #                    ignored (repeatable)
+#   --ends K         with the step or --spread: also the first K and the last K
+#                    values of N
+#   --step P         every Pth N from 1 (in place of the smallest prime that fits
+#                    --max-runs)
+#   --jobs J         J reset runs at once (1)
 #   --keep DIR       keep the copies of failed runs in DIR
 # Prints one line per N and a summary; exits 1 when any check failed.
 set -uo pipefail
 
 bin="$(cd "$(dirname "$0")/.." && pwd)/build/bin"
-device="" only="" spread="" maxRuns=400 timeout=120 keep=""
+device="" only="" spread="" maxRuns=400 timeout=120 keep="" ends=0 step="" jobs=1
 vary=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -54,6 +62,9 @@ while [ $# -gt 0 ]; do
     --timeout) timeout="$2"; shift 2 ;;
     --vary) vary+=("$2"); shift 2 ;;
     --keep) keep="$2"; shift 2 ;;
+    --ends) ends="$2"; shift 2 ;;
+    --step) step="$2"; shift 2 ;;
+    --jobs) jobs="$2"; shift 2 ;;
     --*) echo "reset-sweep: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
@@ -127,29 +138,40 @@ startupBefore="$(startup "$device")"
 
 # The N to reset after.
 points=()
+last=$((total + 1))
 if [ -n "$only" ]; then
   IFS=, read -r -a points <<<"$only"
 elif [ -n "$spread" ]; then
-  last=$((total + 1))
   for ((k = 0; k < spread; k++)); do
-    n=$((spread > 1 ? 1 + k * (last - 1) / (spread - 1) : 1))
-    [ "${#points[@]}" -gt 0 ] && [ "${points[-1]}" -eq "$n" ] && continue
-    points+=("$n")
+    points+=($((spread > 1 ? 1 + k * (last - 1) / (spread - 1) : 1)))
   done
 else
-  last=$((total + 1)) step=1
-  if [ "$last" -gt "$maxRuns" ]; then
-    isPrime() { local n=$1 d; for ((d = 2; d * d <= n; d++)); do ((n % d)) || return 1; done; return 0; }
-    step=2
-    while ! isPrime $step || [ $(((last + step - 1) / step)) -gt "$maxRuns" ]; do step=$((step + 1)); done
+  if [ -z "$step" ]; then
+    step=1
+    if [ "$last" -gt "$maxRuns" ]; then
+      isPrime() { local n=$1 d; for ((d = 2; d * d <= n; d++)); do ((n % d)) || return 1; done; return 0; }
+      step=2
+      while ! isPrime $step || [ $(((last + step - 1) / step)) -gt "$maxRuns" ]; do step=$((step + 1)); done
+    fi
   fi
   for ((n = 1; n <= last; n += step)); do points+=("$n"); done
-  echo "reset-sweep: ${#points[@]} reset runs, N from 1 to $last step $step"
+fi
+if [ -z "$only" ] && [ "$ends" -gt 0 ]; then
+  for ((n = 1; n <= ends && n <= last; n++)); do points+=("$n"); done
+  for ((n = last - ends + 1; n <= last; n++)); do [ $n -ge 1 ] && points+=("$n"); done
+fi
+mapfile -t points < <(printf '%s\n' "${points[@]}" | sort -n -u)
+if [ -z "$only" ]; then
+  echo "reset-sweep: ${#points[@]} reset runs, N from 1 to $last${step:+ step $step}${spread:+ spread $spread}$([ "$ends" -gt 0 ] && echo ", ends $ends")"
 fi
 
-# Checks one device after its reset run; prints the problems found.
+# Checks one device after its reset run (mode "reset") or after the plain
+# run that follows it (mode "rerun"); prints the problems found. A boot-time
+# copy ("<file>c") or a restore's staging file ("<file>~qr") beside its file
+# that a cut-short operation left may stay until the next operation, not
+# after it.
 check() {
-  local dir="$1" hash path
+  local dir="$1" mode="$2" hash path
   [ "$(startup "$dir")" = "$startupBefore" ] || echo "the Startup folder changed"
   declare -A seen=()
   while read -r hash path; do
@@ -157,6 +179,8 @@ check() {
     varies "$path" && continue
     if [ "${before[$path]:-}" != "$hash" ] && [ "${after[$path]:-}" != "$hash" ]; then
       if [ -z "${before[$path]:-}" ] && [ -z "${after[$path]:-}" ]; then
+        [ "$mode" = reset ] && [[ "$path" == *c ]] && [ -f "$dir/fs/${path%c}" ] && continue
+        [ "$mode" = reset ] && [[ "$path" == *~qr ]] && [ -f "$dir/fs/${path%~qr}" ] && continue
         echo "torn: \\${path//\//\\} is left over (in neither state)"
       else
         echo "torn: \\${path//\//\\} is neither its old nor its new content"
@@ -171,44 +195,73 @@ check() {
   done
 }
 
-failed=0 struck=0
-start=$SECONDS
-for n in "${points[@]}"; do
-  dev="$work/dev"
-  rm -rf "$dev"
+# One reset run and its checks, in its own folder; writes its report to
+# $work/out/N (first line "ok" or "FAILED", then "where" and the problems).
+sweepOne() {
+  local n="$1" dir="$work/run$1" status where line
+  local dev="$dir/dev" problems=()
+  mkdir -p "$dir"
   cp -a "$device" "$dev"
-  problems=()
-  run "$dev" "$work/run.log" --reset-after "$n"
+  run "$dev" "$dir/run.log" --reset-after "$n"
   status=$?
   if [ $status -eq 124 ] || [ $status -eq 137 ]; then
     problems+=("hang: the reset run did not end within $timeout s")
   elif [ $status -ne 0 ]; then
-    problems+=("the reset run failed (exit $status): $(grep -E '^run: |failed' "$work/run.log" | tail -1)")
+    problems+=("the reset run failed (exit $status): $(grep -E '^run: |failed' "$dir/run.log" | tail -1)")
   fi
-  if grep -q 'ended abnormally' "$work/run.log"; then
-    problems+=("crash: $(grep 'ended abnormally' "$work/run.log" | head -1)")
+  if grep -q 'ended abnormally' "$dir/run.log"; then
+    problems+=("crash: $(grep 'ended abnormally' "$dir/run.log" | head -1)")
   fi
   where=$(sed -n 's/^reset-after: call [0-9]* ([a-z]*) was \([A-Za-z]*\), a [a-z]* call, in pid [0-9]* \([^"]*\) ".*/\1 in \2/p' \
-    "$work/run.log" | head -1)
-  if [ -n "$where" ]; then struck=$((struck + 1)); else where="no reset (past the end)"; fi
-  while IFS= read -r line; do [ -n "$line" ] && problems+=("$line"); done < <(check "$dev")
-  run "$dev" "$work/rerun.log"
+    "$dir/run.log" | head -1)
+  while IFS= read -r line; do [ -n "$line" ] && problems+=("$line"); done < <(check "$dev" reset)
+  run "$dev" "$dir/rerun.log"
   status=$?
-  [ $status -eq 0 ] || problems+=("rerun: the plain run after it failed (exit $status): $(tail -1 "$work/rerun.log")")
-  if [ ${#problems[@]} -eq 0 ]; then
+  if [ $status -ne 0 ]; then
+    problems+=("rerun: the plain run after it failed (exit $status): $(grep -E '^run: |failed' "$dir/rerun.log" | tail -1)")
+  else
+    while IFS= read -r line; do [ -n "$line" ] && problems+=("rerun: $line"); done < <(check "$dev" rerun)
+  fi
+  {
+    if [ ${#problems[@]} -eq 0 ]; then echo ok; else echo FAILED; fi
+    echo "${where:-}"
+    for line in "${problems[@]+"${problems[@]}"}"; do echo "$line"; done
+  } >"$work/out/$n.tmp"
+  if [ ${#problems[@]} -gt 0 ] && [ -n "$keep" ]; then
+    mkdir -p "$keep"
+    rm -rf "$keep/N$n"
+    mv "$dev" "$keep/N$n"
+    cp "$dir/run.log" "$keep/N$n.run.log"
+    cp "$dir/rerun.log" "$keep/N$n.rerun.log"
+  fi
+  rm -rf "$dir"
+  mv "$work/out/$n.tmp" "$work/out/$n"
+}
+
+# Prints the report of N (in the order of the points) once it is there.
+report() {
+  local n="$1" verdict where
+  { read -r verdict; read -r where; } <"$work/out/$n"
+  if [ -n "$where" ]; then struck=$((struck + 1)); else where="no reset (past the end)"; fi
+  if [ "$verdict" = ok ]; then
     echo "N=$n: $where: ok"
   else
     failed=$((failed + 1))
     echo "N=$n: $where: FAILED"
-    printf '    %s\n' "${problems[@]}"
-    if [ -n "$keep" ]; then
-      mkdir -p "$keep"
-      rm -rf "$keep/N$n"
-      mv "$dev" "$keep/N$n"
-      cp "$work/run.log" "$keep/N$n.run.log"
-      cp "$work/rerun.log" "$keep/N$n.rerun.log"
-    fi
+    tail -n +3 "$work/out/$n" | sed 's/^/    /'
   fi
+}
+
+failed=0 struck=0
+start=$SECONDS
+mkdir -p "$work/out"
+next=0  # the first point not yet reported
+for ((i = 0; i < ${#points[@]}; i++)); do
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
+  sweepOne "${points[$i]}" &
+  while [ $next -le $i ] && [ -f "$work/out/${points[$next]}" ]; do report "${points[$next]}"; next=$((next + 1)); done
 done
+wait
+while [ $next -lt ${#points[@]} ]; do report "${points[$next]}"; next=$((next + 1)); done
 echo "reset-sweep: ${#points[@]} runs ($struck reset), $failed failed, $((SECONDS - start)) s"
 [ $failed -eq 0 ]

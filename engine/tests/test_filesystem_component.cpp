@@ -491,6 +491,20 @@ TEST_F(FileSystemComponentTest, ReplacedFilesLeaveNothingBeside) {
   }
 }
 
+// A restore that a reset cut short leaves its staging file beside the
+// file; the next restore of that file takes it away.
+TEST_F(FileSystemComponentTest, AStagingFileACutShortRestoreLeftGoesWithTheNextRestore) {
+  MakeDirs(u"\\Data");
+  WriteFile(u"\\Data\\doc.txt", "image content");
+  ASSERT_TRUE(Backup(u"\\temp\\b.pbf"));
+  WriteFile(u"\\Data\\doc.txt", "device content");
+  WriteFile(u"\\Data\\doc.txt~qr", "half of a restored copy");
+  ASSERT_TRUE(Restore(u"\\temp\\b.pbf"));
+  EXPECT_EQ(dev.ReadFile(u"\\Data\\doc.txt"), "image content");
+  for (const auto& entry : std::filesystem::directory_iterator(dev.Host(u"\\Data")))
+    EXPECT_EQ(entry.path().filename().string().find("~qr"), std::string::npos) << entry.path();
+}
+
 TEST_F(FileSystemComponentTest, RomFilesAreSkippedExceptTheWaterBitmap) {
   ASSERT_TRUE(Backup(u"\\temp\\b.pbf"));
   EXPECT_EQ(Find(u"\\Windows\\rom.dll"), -1);

@@ -282,6 +282,50 @@ TEST(FileCopy, CarriesAttributesAndTimes) {
   EXPECT_EQ(dev.ReadFile(u"\\a.txt"), "replaced");
 }
 
+// The replacement of a file by another in one step: what a restore needs
+// so that a reset never finds the file missing.
+TEST(FileReplace, DeleteAndRenameFilePutsTheSourceInTheDestsPlace) {
+  ce::Profile p;
+  p.cards = {u"Storage Card"};
+  TestDevice dev(p);
+  ASSERT_TRUE(PutF(u"\\doc.txt", "old"));
+  ASSERT_TRUE(PutF(u"\\doc.txt~qr", "restored"));
+  HANDLE h = OpenF(u"\\doc.txt~qr", GENERIC_WRITE, 0);
+  FILETIME w{7, 0x01c00002};
+  ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &w));
+  CloseHandle(h);
+  ASSERT_TRUE(SetFileAttributesW(u"\\doc.txt~qr", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(DeleteAndRenameFile(u"\\DOC.TXT", u"\\doc.txt~qr"));
+  EXPECT_EQ(dev.ReadFile(u"\\doc.txt"), "restored");
+  EXPECT_EQ(AttrsF(u"\\doc.txt~qr"), INVALID_FILE_ATTRIBUTES);
+  WIN32_FIND_DATAW fd;
+  FindClose(FindFirstFileW(u"\\doc.txt", &fd));
+  EXPECT_EQ(fd.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(fd.ftLastWriteTime.dwLowDateTime, 7u);
+
+  // Refused, leaving both files as they were.
+  ASSERT_TRUE(PutF(u"\\new.txt", "new"));
+  EXPECT_FALSE(DeleteAndRenameFile(u"\\absent.txt", u"\\new.txt"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  HANDLE held = OpenF(u"\\doc.txt", GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(DeleteAndRenameFile(u"\\doc.txt", u"\\new.txt"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(held);
+  ASSERT_TRUE(SetFileAttributesW(u"\\doc.txt", FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(DeleteAndRenameFile(u"\\doc.txt", u"\\new.txt"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ASSERT_TRUE(CreateDirectoryW(u"\\folder", nullptr));
+  EXPECT_FALSE(DeleteAndRenameFile(u"\\folder", u"\\new.txt"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ASSERT_TRUE(PutF(u"\\Storage Card\\doc.txt", "on the card"));
+  EXPECT_FALSE(DeleteAndRenameFile(u"\\Storage Card\\doc.txt", u"\\new.txt"));
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+  EXPECT_EQ(dev.ReadFile(u"\\doc.txt"), "restored");
+  EXPECT_EQ(dev.ReadFile(u"\\new.txt"), "new");
+  EXPECT_EQ(dev.ReadFile(u"\\Storage Card\\doc.txt"), "on the card");
+}
+
 TEST(FileSpace, CapacityMakesTheDiskFull) {
   ce::Profile p;
   p.cards = {u"Storage Card"};

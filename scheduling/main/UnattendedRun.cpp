@@ -10,6 +10,7 @@
 #include "core/ProductSettings.h"
 #include "core/System.h"
 #include "engine/Global.h"
+#include "engine/LeftoverCopies.h"
 #include "engine/RebootController.h"
 #include "engine/TaskHostLink.h"
 #include "hostlink/HostConnection.h"
@@ -160,6 +161,7 @@ bool RequestOperationReset(AGlobal& g) {
   RebootController& controller = RebootController::Instance();
   if (controller.HasPassedLocation(RebootController::kOperationLocation)) return true;
   controller.AdvanceLocation(RebootController::kOperationLocation);
+  RemoveLeftoverBootCopies();
   // Files whose copy could not be queued are left out as locked ones.
   if (!g.g_WorkingIndex.AddBootCopiesForBackup())
     LogError(0, u"AUnattendedBackup : Run - boot-time copies not registered", kClass, __LINE__);

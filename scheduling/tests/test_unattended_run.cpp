@@ -317,4 +317,30 @@ TEST_F(UnattendedRunTest, ARunAfterTheOperationsResetDoesNotResetAgain) {
   EXPECT_EQ(ce::PendingResets().size(), 1u);
 }
 
+// Volume copies that a run cut short by a reset left behind go before the
+// next run queues its own; the copies the boot made for the run after the
+// reset stay for that run.
+TEST_F(UnattendedRunTest, LeftoverVolumeCopiesGoBeforeTheResetButNotAfterIt) {
+  dev_.PutFile(u"\\pim.vol", "volume");
+  dev_.PutFile(u"\\pim.volc", "stale copy of an interrupted backup");
+  dev_.PutFile(u"\\mxip_lang.volc", "stale copy of an interrupted restore");
+  dev_.PutFile(u"\\My Documents\\plan.volc", "the user's own file");
+  Store(&AUnattendedBackup::UseUnattendedKey, 0x24B, u"\\temp\\a.pbf", false, false, u"");
+
+  RunInChild(&AUnattendedBackup::UseUnattendedKey);
+  ASSERT_EQ(ce::PendingResets().size(), 1u) << FileLog();
+  EXPECT_FALSE(Exists(u"\\pim.volc")) << FileLog();
+  EXPECT_FALSE(Exists(u"\\mxip_lang.volc"));
+  EXPECT_TRUE(Exists(u"\\pim.vol"));
+  EXPECT_TRUE(Exists(u"\\My Documents\\plan.volc"));
+  EXPECT_TRUE(InLog("Removed the leftover boot copy \\pim.volc"));
+
+  dev_.PutFile(u"\\pim.volc", "made at boot for the run");
+  const ChildExit again = RunInChild(&AUnattendedBackup::UseUnattendedKey, [] {
+    if (!RebootController::Instance().HasPassedLocation(RebootController::kOperationLocation)) _exit(20);
+  });
+  EXPECT_TRUE(again.ExitedWith(kRunTrue)) << again.Describe() << FileLog();
+  EXPECT_TRUE(Exists(u"\\pim.volc"));
+}
+
 }  // namespace

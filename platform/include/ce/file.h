@@ -148,6 +148,14 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
 // existing target with failIfExists: ERROR_FILE_EXISTS; a read-only
 // target: ERROR_ACCESS_DENIED.
 BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
+// Puts the file source in the place of the existing file dest in one step:
+// dest then holds source's content, attributes and times, and source is
+// gone; a reset finds either the old dest and source or the new dest. Both
+// must be files on the same volume: a folder, a ROM file or a read-only
+// dest ERROR_ACCESS_DENIED, a missing one ERROR_FILE_NOT_FOUND, different
+// volumes ERROR_NOT_SAME_DEVICE, either held open without delete sharing
+// ERROR_SHARING_VIOLATION.
+BOOL DeleteAndRenameFile(LPCWSTR dest, LPCWSTR source);
 
 // Free space of the volume holding path (a card when its first component is
 // a card folder, else the object store). With a capacity in the profile the

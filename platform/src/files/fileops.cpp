@@ -230,6 +230,45 @@ static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
   return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
+static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
+  Device* dev = Dev();
+  ResolvedPath src, dst;
+  EntryInfo se, de;
+  if (!dev || !ResolveExisting(dev, source, &src) || !GetEntryInfo(dev, src, &se)) return FALSE;
+  if (!ResolveExisting(dev, dest, &dst) || !GetEntryInfo(dev, dst, &de)) return FALSE;
+  if (src.isDirectory || dst.isDirectory || se.mountRoot || de.mountRoot || se.rom || de.rom || src.key == dst.key ||
+      (de.attributes & FILE_ATTRIBUTE_READONLY))
+    return Fail(ERROR_ACCESS_DENIED);
+  if (VolumeOf(dev, src).key != VolumeOf(dev, dst).key) return Fail(ERROR_NOT_SAME_DEVICE);
+
+  // As a move: the checks, the rename over dest and the rows are one
+  // transaction.
+  DWORD err = ERROR_SUCCESS;
+  bool ok = dev->Transaction([&] {
+    bool conflict = false;
+    for (const std::u16string* key : {&dst.key, &src.key}) {
+      if (!CheckShare(dev, *key, kAccessDelete, 0, &conflict)) return false;
+      if (conflict) {
+        err = ERROR_SHARING_VIOLATION;
+        return true;
+      }
+    }
+    if (rename(src.host.c_str(), dst.host.c_str()) != 0) {
+      err = ErrorFromErrno(errno);
+      return true;
+    }
+    if (!MoveMetaTree(dev, src.key, dst.key)) {
+      err = ERROR_GEN_FAILURE;
+      return false;
+    }
+    KillPoint("replace");
+    return true;
+  });
+  if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
+  InvalidateUsed();
+  return err == ERROR_SUCCESS ? TRUE : Fail(err);
+}
+
 static BOOL CopyOneFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   Device* dev = Dev();
   ResolvedPath src, dst;
@@ -308,6 +347,13 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
   trap::BeforeCall();
   const BOOL ok = MoveEntry(from, to);
   if (ok) trap::AfterCall(CallKind::kFile, "MoveFileW");
+  return ok;
+}
+
+BOOL DeleteAndRenameFile(LPCWSTR dest, LPCWSTR source) {
+  trap::BeforeCall();
+  const BOOL ok = ReplaceFile(dest, source);
+  if (ok) trap::AfterCall(CallKind::kFile, "DeleteAndRenameFile");
   return ok;
 }
 

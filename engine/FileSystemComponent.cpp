@@ -144,7 +144,9 @@ bool MoveOver(const CString& from, const CString& to) {
     SetLastError(error);
     return false;
   }
-  SetFileAttributesW(aside, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
+  // Only a read-only file refuses the delete (a failure shows there); the
+  // others go without one more write of their attributes.
+  if (existing & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(aside, FILE_ATTRIBUTE_NORMAL);
   if (!::DeleteFileW(aside))
     Log(GetLastError(), CString(u"Delete() failed for ") + aside, kClass, __LINE__);
   return true;

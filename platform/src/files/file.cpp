@@ -96,8 +96,14 @@ class FileObject : public HandleObject {
   }
 
  private:
+  // The bits go explicitly: a child forked without an exec shares this
+  // descriptor's open file description, and either copy's close ends the
+  // open's share, as a close ends it for the handle's one owner.
   void Release() {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) {
+      DropBits(fd);
+      close(fd);
+    }
     fd = -1;
   }
 };

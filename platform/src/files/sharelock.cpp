@@ -166,6 +166,11 @@ bool TakeBits(int fd, DWORD access, DWORD share) {
   return true;
 }
 
+void DropBits(int fd) {
+  // A failure leaves the bits to the descriptor's close.
+  Lock(fd, F_UNLCK, kFirstBit, kBitCount, false);
+}
+
 bool AnyBitsBelow(const std::filesystem::path& folder) {
   std::error_code ec;
   namespace fs = std::filesystem;

@@ -92,6 +92,9 @@ bool BitsConflict(int fd, DWORD access, DWORD share, bool* conflict);
 // Under the file's guard: takes the bits of an open with access/share on
 // fd; they go when fd (and every copy of it) is closed. False on failure.
 bool TakeBits(int fd, DWORD access, DWORD share);
+// Removes an open's bits from fd's open file description (every copy of
+// it, in this process or a forked child).
+void DropBits(int fd);
 // Whether some regular file in the host folder's tree carries an open's
 // bits (or cannot be checked). Hold the tree lock alone for an answer
 // that stands.

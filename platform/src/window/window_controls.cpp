@@ -12,6 +12,7 @@
 #include "ce/errors.h"
 #include "ce/text.h"
 #include "window/window_state.h"
+#include "window/window_treeview.h"
 
 namespace ce::win {
 namespace {
@@ -780,6 +781,7 @@ WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical) {
       {u"LISTBOX", ListBoxProc},
       {u"msctls_progress32", ProgressProc},
       {u"msctls_updown32", UpDownProc},
+      {WC_TREEVIEWW, TreeViewProc},
       {u"#32770", DefDlgProcW},
   };
   for (const auto& c : kClasses) {

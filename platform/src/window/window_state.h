@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -54,6 +55,8 @@ void PurgeOwner(Device* d, const Owner& owner);
 inline constexpr int64_t kLocalBase = 0x40000000;
 inline bool IsLocalId(int64_t id) { return id >= kLocalBase; }
 
+struct TreeViewState;  // window_treeview.h
+
 // State of the built-in controls (only the fields of the window's class
 // are used).
 struct ControlState {
@@ -73,6 +76,8 @@ struct ControlState {
   bool dropped = false;
   int pos = 0, min = 0, max = 100, step = 10;  // progress; up-down (min 100, max 0)
   int64_t buddy = 0;
+  // Tree views: items, caret, image lists (made at WM_CREATE).
+  std::shared_ptr<TreeViewState> tree;
 };
 
 struct LocalWindow {

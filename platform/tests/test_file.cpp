@@ -98,6 +98,22 @@ TEST(File, OpensIgnoringCaseAndReportsDispositions) {
   EXPECT_EQ(List(u"\\My Documents\\*"), Names{u"Notes.TXT"});
 }
 
+// Names are matched under the device's upper-casing whether or not they
+// are plain ASCII: accented letters fold, and no accented letter stands in
+// for a plain one.
+TEST(File, MatchesNamesBeyondAsciiIgnoringCase) {
+  TestDevice dev;
+  ASSERT_TRUE(Put(u"\\Menu \u00e4\u0107.txt", "accented"));
+  ASSERT_TRUE(Put(u"\\plain.txt", "plain"));
+  EXPECT_EQ(Get(u"\\MENU \u00c4\u0106.TXT"), "accented");
+  EXPECT_EQ(Get(u"\\PLAIN.TXT"), "plain");
+  // A dotless i upper-cases to itself, never to "I".
+  EXPECT_EQ(Open(u"\\pla\u0131n.txt", GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Open(u"\\PLAIN.TX", GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(List(u"\\*.txt"), (Names{u"Menu \u00e4\u0107.txt", u"plain.txt"}));
+}
+
 TEST(File, ReadWriteSeekAndTruncate) {
   TestDevice dev;
   HANDLE h = Open(u"\\data.bin", kRW, 0, CREATE_ALWAYS);

@@ -1,6 +1,7 @@
-// A writer killed inside the device.db transaction of a file call: the
-// bookkeeping stays whole, nothing of the call's rows stands, and the dead
-// writer's opens stop no one.
+// A writer killed inside the device.db transaction of a file call, or while
+// it holds a file's guard with its share taken: the bookkeeping stays
+// whole, nothing of the call's rows stands, and the dead writer's opens
+// stop no one.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -47,6 +48,10 @@ void ChildAction(const std::string& action) {
     FILETIME t = Ft(kNewTime);
     if (action == "times") SetFileTime(h, &t, &t, &t);
     CloseHandle(h);
+  } else if (action == "share") {
+    Open(u"\\data.bin", GENERIC_READ, 0, OPEN_EXISTING);
+  } else if (action == "create") {
+    Open(u"\\new.bin", GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_SYSTEM);
   } else if (action == "delete") {
     DeleteFileW(u"\\data.bin");
   } else if (action == "move") {
@@ -108,7 +113,7 @@ TEST_P(FileKill, MidTransactionLeavesTheBookkeepingWhole) {
   ASSERT_EQ(end.signal, SIGKILL) << end.Describe();
 
   EXPECT_EQ(IntegrityOf(dev), "ok");
-  if (action == "open" || action == "times" || action == "close") {
+  if (action == "open" || action == "times" || action == "close" || action == "share") {
     // The call's rows are rolled back: the attributes and times stand as
     // they were (the host file's bytes are the host's).
     EXPECT_EQ(GetFileAttributesW(u"\\data.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
@@ -120,6 +125,15 @@ TEST_P(FileKill, MidTransactionLeavesTheBookkeepingWhole) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(GetFileAttributesW(u"\\data.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  } else if (action == "create") {
+    // The new file was named but its row rolled back: it reads as a file
+    // without a row, and the dead writer's exclusive open stops no one.
+    EXPECT_EQ(GetFileAttributesW(u"\\new.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    HANDLE h = Open(u"\\new.bin", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_TRUE(DeleteFileW(u"\\new.bin")) << GetLastError();
+    ExpectTimes(u"\\data.bin", kOldTime);
   } else if (action == "move") {
     // The host entry moved, its rows did not: the moved file reads as one
     // without a row, and moving it back does not take up the old row.
@@ -134,6 +148,6 @@ TEST_P(FileKill, MidTransactionLeavesTheBookkeepingWhole) {
   EXPECT_TRUE(DeleteFileW(u"\\data.bin")) << GetLastError();
 }
 
-INSTANTIATE_TEST_SUITE_P(Points, FileKill, ::testing::Values("open", "times", "close", "delete", "move"));
+INSTANTIATE_TEST_SUITE_P(Points, FileKill, ::testing::Values("open", "times", "close", "delete", "move", "share", "create"));
 
 }  // namespace

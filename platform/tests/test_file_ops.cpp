@@ -175,6 +175,71 @@ TEST(FileShare, ConflictsAcrossProcessesAndDeadHoldersDoNotCount) {
   CloseHandle(h);
 }
 
+TEST(FileShare, AnotherProcessesOpenBlocksFolderMovesAndCopies) {
+  TestDevice dev;
+  ASSERT_TRUE(CreateDirectoryW(u"\\Work", nullptr));
+  ASSERT_TRUE(PutF(u"\\Work\\deep.txt", "deep"));
+  ASSERT_TRUE(PutF(u"\\src.txt", "src"));
+  ASSERT_TRUE(PutF(u"\\busy.txt", "busy"));
+  {
+    Child child([] {
+      return OpenF(u"\\Work\\deep.txt", GENERIC_READ, kShareRW) != INVALID_HANDLE_VALUE &&
+             OpenF(u"\\busy.txt", GENERIC_READ, 0) != INVALID_HANDLE_VALUE;
+    });
+    ASSERT_TRUE(child.ready());
+    // The folder of a file open elsewhere stays where it is.
+    EXPECT_FALSE(MoveFileW(u"\\Work", u"\\Moved"));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(AttrsF(u"\\Work\\deep.txt"), FILE_ATTRIBUTE_ARCHIVE);
+    // A copy meets the other process's share mode at either end.
+    EXPECT_FALSE(CopyFileW(u"\\src.txt", u"\\busy.txt", FALSE));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(CopyFileW(u"\\busy.txt", u"\\copy.txt", FALSE));
+    EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(AttrsF(u"\\copy.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(dev.ReadFile(u"\\busy.txt"), "busy");
+  }
+  EXPECT_TRUE(MoveFileW(u"\\Work", u"\\Moved")) << Err();
+  EXPECT_EQ(dev.ReadFile(u"\\Moved\\deep.txt"), "deep");
+  EXPECT_TRUE(CopyFileW(u"\\src.txt", u"\\busy.txt", FALSE)) << Err();
+  EXPECT_EQ(dev.ReadFile(u"\\busy.txt"), "src");
+}
+
+// Two processes take turns at one file through exclusive opens that make
+// it when missing: every turn reads, adds one and writes back, so a turn
+// let in beside another loses a count.
+TEST(FileShare, ExclusiveOpensAcrossProcessesTakeTurns) {
+  TestDevice dev;
+  constexpr int kTurns = 150;
+  auto turns = [] {
+    int done = 0;
+    while (done < kTurns) {
+      HANDLE h = OpenF(u"\\count.txt", kRW, 0, OPEN_ALWAYS);
+      if (h == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
+        continue;
+      }
+      char buf[16] = {};
+      DWORD n = 0;
+      if (!ReadFile(h, buf, sizeof buf - 1, &n, nullptr)) return false;
+      std::string next = std::to_string(atoi(buf) + 1);
+      if (SetFilePointer(h, 0, nullptr, FILE_BEGIN) != 0 ||
+          !WriteFile(h, next.data(), static_cast<DWORD>(next.size()), &n, nullptr) || !CloseHandle(h))
+        return false;
+      ++done;
+    }
+    return true;
+  };
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(turns() ? 0 : 1);
+  EXPECT_TRUE(turns());
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(dev.ReadFile(u"\\count.txt"), std::to_string(2 * kTurns));
+}
+
 TEST(FileShare, SystemHeldFilesAndHolds) {
   ce::Profile p;
   p.heldOpen = {u"\\cemail.vol"};

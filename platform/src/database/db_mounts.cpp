@@ -167,7 +167,7 @@ DWORD MountVolume(Device* dev, const ResolvedPath& path, bool edb, bool forSyste
       }
     }
     const int64_t hold =
-        filestate::RegisterOpen(dev, path.key, GENERIC_READ | GENERIC_WRITE, 0, /*forSystem=*/true);
+        filestate::RegisterOpen(dev, path, GENERIC_READ | GENERIC_WRITE, 0, /*forSystem=*/true);
     if (!hold) {
       err = GetLastError();
       return false;

@@ -601,6 +601,27 @@ bool Device::SetClockOffsetMs(LONGLONG ms) {
   return s.Bind(1, static_cast<int64_t>(ms)).Run();
 }
 
+namespace {
+
+bool IsAscii(std::string_view s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// Equal under the device's upper-casing, for an ASCII b.
+bool AsciiEqualNoCase(const char* a, std::string_view b) {
+  auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+  size_t i = 0;
+  for (; a[i]; ++i) {
+    unsigned char c = static_cast<unsigned char>(a[i]);
+    if (i >= b.size() || c >= 0x80 || upper(c) != upper(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return i == b.size();
+}
+
+}  // namespace
+
 bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
   if (devicePath.size() > MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -658,10 +679,14 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
         haveStat = !S_ISLNK(st.st_mode);
       } else {
         std::u16string up = DeviceUpper(want);
+        const bool wantAscii = IsAscii(exact);
         if (DIR* d = opendir(r.host.c_str())) {
           while (dirent* e = readdir(d)) {
             if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-            if (DeviceUpper(FromUtf8(e->d_name)) == up) {
+            // Upper-casing keeps ASCII in ASCII and everything else out of
+            // it, so an ASCII name is compared without converting entries.
+            bool same = wantAscii ? AsciiEqualNoCase(e->d_name, exact) : DeviceUpper(FromUtf8(e->d_name)) == up;
+            if (same) {
               found = e->d_name;
               have = true;
               break;

@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include "ce/errors.h"
 #include "ce/handle.h"
 #include "files/filestate.h"
+#include "files/sharelock.h"
 #include "trap/call_trap.h"
 
 #ifndef ERROR_NEGATIVE_SEEK
@@ -26,7 +29,6 @@ class FileObject : public HandleObject {
   ResolvedPath path;
   Volume volume;
   DWORD access = 0;
-  int64_t openId = 0;
   uint64_t pos = 0;
   bool dirty = false;        // written since the times were last stamped
   bool fixedWrite = false;   // SetFileTime chose the last-write time
@@ -35,29 +37,24 @@ class FileObject : public HandleObject {
 
   ~FileObject() override { Release(); }
 
-  // False (last error set) when the times or the release could not be
-  // recorded; the handle is gone either way. The pending times and the
-  // release are one transaction.
+  // False (last error set) when the pending times could not be recorded;
+  // the handle and its share bits are gone either way. The times are
+  // written before the descriptor (and with it the share) goes.
   bool Close() override {
     std::lock_guard<std::mutex> g(lock);
-    if (fd >= 0) close(fd);
-    fd = -1;
     DWORD stampError = ERROR_SUCCESS;
-    const bool pending = dirty;
-    bool released = dev->Transaction([&] {
-      // A stamp that fails still lets the release commit.
-      if (!StampTimes()) stampError = GetLastError();
-      if (openId && !DeleteOpenRow(dev, openId)) return false;
-      KillPoint("close");
-      return true;
-    });
-    if (!released) {
-      // Nothing of the transaction stands: the release on its own.
-      if (pending && stampError == ERROR_SUCCESS) stampError = ERROR_GEN_FAILURE;
-      released = UnregisterOpen(dev, openId);
+    if (dirty) {
+      bool stamped = dev->Transaction([&] {
+        if (!StampTimes()) {
+          stampError = GetLastError();
+          return false;
+        }
+        KillPoint("close");
+        return true;
+      });
+      if (!stamped && stampError == ERROR_SUCCESS) stampError = ERROR_GEN_FAILURE;
     }
-    openId = 0;
-    if (!released) return false;
+    Release();
     if (stampError != ERROR_SUCCESS) SetLastError(stampError);
     return stampError == ERROR_SUCCESS;
   }
@@ -99,12 +96,15 @@ class FileObject : public HandleObject {
   }
 
  private:
-  bool Release() {
-    if (fd >= 0) close(fd);
+  // The bits go explicitly: a child forked without an exec shares this
+  // descriptor's open file description, and either copy's close ends the
+  // open's share, as a close ends it for the handle's one owner.
+  void Release() {
+    if (fd >= 0) {
+      DropBits(fd);
+      close(fd);
+    }
     fd = -1;
-    bool ok = !openId || UnregisterOpen(dev, openId);
-    openId = 0;
-    return ok;
   }
 };
 
@@ -122,116 +122,250 @@ bool NeedAccess(const FileObject& f, DWORD bit) {
 using namespace ce;
 using namespace ce::filestate;
 
+namespace ce::filestate {
+namespace {
+
+// How one try at an open ended: kRetry when the entry changed under it
+// (removed, replaced or made by another process) and the path must be
+// resolved again.
+enum class OpenTry { kOpened, kFailed, kRetry };
+
+struct OpenRequest {
+  DWORD access = 0;
+  DWORD share = 0;
+  DWORD disposition = 0;
+  DWORD attrs = 0;  // for a new or replaced file
+};
+
+// Opens an existing host file: under its guard, the read-only check, the
+// holds, the other opens' bits; then this open's bits, and the truncation
+// with its rows in one transaction.
+OpenTry OpenExisting(Device* dev, const ResolvedPath& r, const OpenRequest& q, OpenedFile* out,
+                     DWORD* error) {
+  const bool truncate = q.disposition == CREATE_ALWAYS || q.disposition == TRUNCATE_EXISTING;
+  UniqueFd fd(open(r.host.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.valid() && errno == EACCES && !(q.access & GENERIC_WRITE) && !truncate)
+    fd = UniqueFd(open(r.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return OpenTry::kRetry;
+    *error = errno == EISDIR ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno);
+    return OpenTry::kFailed;
+  }
+  FileGuard guard(fd.get());
+  if (!guard.ok()) {
+    *error = ERROR_GEN_FAILURE;
+    return OpenTry::kFailed;
+  }
+  struct stat st;
+  if (!SameFile(fd.get(), r.host, &st)) return OpenTry::kRetry;
+  MetaRow row;
+  bool haveRow = ReadMetaRow(dev, r.key, &row);
+  out->before = EntryFromStat(dev, r.key, st, haveRow ? &row : nullptr);
+  if ((out->before.attributes & FILE_ATTRIBUTE_READONLY) && ((q.access & GENERIC_WRITE) || truncate)) {
+    *error = ERROR_ACCESS_DENIED;
+    return OpenTry::kFailed;
+  }
+  bool conflict = false;
+  {
+    std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+    if (!CheckShare(dev, r.key, q.access, q.share, &conflict)) {
+      *error = ERROR_GEN_FAILURE;
+      return OpenTry::kFailed;
+    }
+  }
+  if (!conflict && !BitsConflict(fd.get(), q.access, q.share, &conflict)) {
+    *error = ERROR_GEN_FAILURE;
+    return OpenTry::kFailed;
+  }
+  if (conflict) {
+    *error = ERROR_SHARING_VIOLATION;
+    return OpenTry::kFailed;
+  }
+  if (!TakeBits(fd.get(), q.access, q.share)) {
+    *error = ERROR_GEN_FAILURE;
+    return OpenTry::kFailed;
+  }
+  KillPoint("share");
+  if (truncate) {
+    if (ftruncate(fd.get(), 0) != 0) {
+      *error = ErrorFromErrno(errno);
+      return OpenTry::kFailed;
+    }
+    const uint64_t now = NowTicks(dev);
+    bool recorded = dev->Transaction([&] {
+      bool done = q.disposition == CREATE_ALWAYS
+                      ? PutMeta(dev, r.key, q.attrs, out->before.ctime, now, now)
+                      : SetMetaTimes(dev, r, nullptr, &now, &now);
+      if (!done) {
+        *error = GetLastError();
+        return false;
+      }
+      KillPoint("open");
+      return true;
+    });
+    if (!recorded) {
+      if (*error == ERROR_SUCCESS) *error = ERROR_GEN_FAILURE;
+      return OpenTry::kFailed;
+    }
+  }
+  out->fd = std::move(fd);
+  return OpenTry::kOpened;
+}
+
+// Links a new file made nameless (O_TMPFILE) at host.
+bool LinkAt(int fd, const std::filesystem::path& host) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, host.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Makes a new file: nameless in its folder with this open's bits and
+// guard, then its row and its name in one transaction, so that another
+// process finds the file only with its row and its share mode in place.
+// Host folders that cannot hold a nameless file get the file by name in
+// the transaction instead.
+OpenTry CreateNew(Device* dev, const ResolvedPath& r, const OpenRequest& q, OpenedFile* out,
+                  DWORD* error) {
+  const std::filesystem::path folder = r.host.parent_path();
+  UniqueFd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  const bool nameless = fd.valid();
+  if (!nameless && errno == ENOENT) return OpenTry::kRetry;  // the folder went
+  std::unique_ptr<FileGuard> guard;
+  if (nameless) {
+    guard = std::make_unique<FileGuard>(fd.get());
+    if (!guard->ok() || !TakeBits(fd.get(), q.access, q.share)) {
+      *error = ERROR_GEN_FAILURE;
+      return OpenTry::kFailed;
+    }
+  }
+  const uint64_t now = NowTicks(dev);
+  bool named = false;
+  bool ok = dev->Transaction([&] {
+    bool conflict = false;
+    if (!CheckShare(dev, r.key, q.access, q.share, &conflict)) return false;
+    if (conflict) {
+      *error = ERROR_SHARING_VIOLATION;
+      return false;
+    }
+    if (!PutMeta(dev, r.key, q.attrs, now, now, now)) {
+      *error = GetLastError();
+      return false;
+    }
+    if (nameless) {
+      named = LinkAt(fd.get(), r.host);
+    } else {
+      fd = UniqueFd(open(r.host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      named = fd.valid();
+      if (named) {
+        guard = std::make_unique<FileGuard>(fd.get());
+        if (!guard->ok() || !TakeBits(fd.get(), q.access, q.share)) {
+          *error = ERROR_GEN_FAILURE;
+          return false;
+        }
+      }
+    }
+    if (!named) {
+      *error = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
+      return false;
+    }
+    KillPoint("create");
+    return true;
+  });
+  if (!ok) {
+    if (named) unlink(r.host.c_str());  // no new file without its row
+    if (*error == ERROR_FILE_EXISTS && q.disposition != CREATE_NEW) {
+      *error = ERROR_SUCCESS;
+      return OpenTry::kRetry;  // made by another process meanwhile
+    }
+    if (*error == ERROR_SUCCESS) *error = ERROR_GEN_FAILURE;
+    return OpenTry::kFailed;
+  }
+  out->fd = std::move(fd);
+  return OpenTry::kOpened;
+}
+
+}  // namespace
+
+bool OpenHostFile(Device* dev, LPCWSTR name, DWORD access, DWORD share, DWORD disposition, DWORD attrs,
+                  OpenedFile* out) {
+  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  OpenRequest q{access & kAccessMask, share, disposition, attrs & kSettableAttributes};
+  if (!q.attrs) q.attrs = FILE_ATTRIBUTE_ARCHIVE;
+  if (disposition == TRUNCATE_EXISTING && !(q.access & GENERIC_WRITE)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  TreeLock tree(dev, false);
+  if (!tree.ok()) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return false;
+  }
+  // Another process may remove, replace or make the entry between the
+  // resolve and the open: a few tries, each from a fresh resolve.
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    ResolvedPath r;
+    if (!ResolveArg(dev, name, &r)) return false;
+    if (r.exists && disposition == CREATE_NEW) {
+      SetLastError(ERROR_FILE_EXISTS);
+      return false;
+    }
+    if (r.isDirectory) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    if (!r.exists) {
+      if (!r.parentExists) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+      }
+      if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+      }
+    }
+    error = ERROR_SUCCESS;
+    out->existed = r.exists;
+    out->before = EntryInfo{};
+    OpenTry t = r.exists ? OpenExisting(dev, r, q, out, &error) : CreateNew(dev, r, q, out, &error);
+    if (t == OpenTry::kRetry) continue;
+    if (t == OpenTry::kFailed) {
+      SetLastError(error);
+      return false;
+    }
+    out->path = r;
+    out->path.exists = true;
+    out->access = q.access;
+    return true;
+  }
+  SetLastError(error != ERROR_SUCCESS ? error : ERROR_SHARING_VIOLATION);
+  return false;
+}
+
+}  // namespace ce::filestate
+
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE) {
   trap::BeforeCall();
   Device* dev = Dev();
   if (!dev) return INVALID_HANDLE_VALUE;
-  ResolvedPath r;
-  if (!ResolveArg(dev, name, &r)) return INVALID_HANDLE_VALUE;
-  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  OpenedFile o;
+  if (!OpenHostFile(dev, name, access, share, disposition, flagsAndAttributes, &o))
     return INVALID_HANDLE_VALUE;
-  }
-  access &= kAccessMask;
-  if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (r.exists && disposition == CREATE_NEW) {
-    SetLastError(ERROR_FILE_EXISTS);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (r.isDirectory) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!r.exists) {
-    if (!r.parentExists) {
-      SetLastError(ERROR_PATH_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  bool existed = r.exists;
-  bool truncate = existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
-  DWORD attrs = flagsAndAttributes & kSettableAttributes;
-  if (!attrs) attrs = FILE_ATTRIBUTE_ARCHIVE;
-
-  // The checks, the share row, the host open and the file's row are one
-  // transaction: another process sees all of it or none.
-  EntryInfo before;
-  int fd = -1;
-  int64_t openId = 0;
-  DWORD error = ERROR_SUCCESS;
-  bool ok = dev->Transaction([&] {
-    if (existed) {
-      if (!GetEntryInfo(dev, r, &before)) {
-        error = GetLastError();
-        return false;
-      }
-      if ((before.attributes & FILE_ATTRIBUTE_READONLY) && ((access & GENERIC_WRITE) || truncate)) {
-        error = ERROR_ACCESS_DENIED;
-        return false;
-      }
-    }
-    bool conflict = false;
-    if (!CheckShare(dev, r.key, access, share, &conflict)) return false;
-    if (conflict) {
-      error = ERROR_SHARING_VIOLATION;
-      return true;  // keeps the removal of dead holders' rows
-    }
-    if (!(openId = InsertOpen(dev, r.key, access, share, false))) return false;
-    int flags = O_CLOEXEC | (truncate ? O_TRUNC : 0) | (existed ? 0 : O_CREAT | O_EXCL);
-    fd = open(r.host.c_str(), O_RDWR | flags, 0666);
-    if (fd < 0 && errno == EACCES && !(access & GENERIC_WRITE) && !truncate)
-      fd = open(r.host.c_str(), O_RDONLY | flags, 0666);
-    if (fd < 0) {
-      error = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
-      return false;
-    }
-    // An open of an existing file as it stands writes no times.
-    uint64_t now = existed && !truncate ? 0 : NowTicks(dev);
-    bool recorded = true;
-    if (!existed) {
-      recorded = PutMeta(dev, r.key, attrs, now, now, now);
-    } else if (disposition == CREATE_ALWAYS) {
-      recorded = PutMeta(dev, r.key, attrs, before.ctime, now, now);
-    } else if (truncate) {
-      recorded = SetMetaTimes(dev, r, nullptr, &now, &now);
-    }
-    if (!recorded) {
-      error = GetLastError();
-      return false;
-    }
-    KillPoint("open");
-    return true;
-  });
-  if (!ok || error != ERROR_SUCCESS) {
-    if (fd >= 0) {
-      close(fd);
-      if (!existed) unlink(r.host.c_str());  // no new file without its row
-    }
-    SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
-    return INVALID_HANDLE_VALUE;
-  }
-
+  const bool truncate = o.existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
   auto f = std::make_shared<FileObject>();
   f->dev = dev;
-  f->fd = fd;
-  f->path = r;
-  f->path.exists = true;
-  f->volume = VolumeOf(dev, r);
-  f->access = access;
-  f->openId = openId;
-  if (truncate) AddUsed(dev, f->volume, -static_cast<int64_t>(before.size));
+  f->fd = o.fd.Release();
+  f->path = o.path;
+  f->volume = VolumeOf(dev, o.path);
+  f->access = o.access;
+  if (truncate) AddUsed(dev, f->volume, -static_cast<int64_t>(o.before.size));
   HANDLE h = AddHandle(f);
-  bool reportExisting = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
+  bool reportExisting = o.existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  if (!existed || truncate) trap::AfterCall(CallKind::kFile, "CreateFileW");
+  if (!o.existed || truncate) trap::AfterCall(CallKind::kFile, "CreateFileW");
   return h;
 }
 

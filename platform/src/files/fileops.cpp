@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "ce/errors.h"
 #include "files/filestate.h"
+#include "files/sharelock.h"
 #include "trap/call_trap.h"
 
 using namespace ce;
@@ -44,45 +46,53 @@ bool IsEmptyFolder(const std::filesystem::path& p) {
   return std::filesystem::directory_iterator(p, ec) == std::filesystem::directory_iterator() && !ec;
 }
 
-// Copies the bytes of one host file over another; the target is removed
-// when the copy fails.
-bool CopyBytes(const std::filesystem::path& from, const std::filesystem::path& to) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return Fail(ErrorFromErrno(errno));
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (out < 0) {
-    int err = errno;
-    close(in);
-    return Fail(ErrorFromErrno(err));
-  }
+// Copies what is left of in to out; the first error is reported.
+bool CopyFd(int in, int out) {
   std::vector<char> buf(1 << 16);
-  int err = 0;
   for (;;) {
     ssize_t n = read(in, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      err = errno;
-      break;
-    }
-    if (n == 0) break;
+    if (n < 0) return Fail(ErrorFromErrno(errno));
+    if (n == 0) return true;
     for (ssize_t off = 0; off < n;) {
       ssize_t w = write(out, buf.data() + off, static_cast<size_t>(n - off));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        err = w < 0 ? errno : ENOSPC;
-        break;
-      }
+      if (w <= 0) return Fail(ErrorFromErrno(w < 0 ? errno : ENOSPC));
       off += w;
     }
-    if (err) break;
   }
-  close(in);
-  if (close(out) != 0 && !err) err = errno;
-  if (err) {
-    unlink(to.c_str());
-    return Fail(ErrorFromErrno(err));
-  }
-  return true;
+}
+
+// Copies the bytes of one host file over another; the target is removed
+// when the copy fails.
+bool CopyBytes(const std::filesystem::path& from, const std::filesystem::path& to) {
+  UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid()) return Fail(ErrorFromErrno(errno));
+  UniqueFd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!out.valid()) return Fail(ErrorFromErrno(errno));
+  bool ok = CopyFd(in.get(), out.get());
+  if (close(out.Release()) != 0 && ok) ok = Fail(ErrorFromErrno(errno));
+  if (!ok) unlink(to.c_str());
+  return ok;
+}
+
+// A descriptor on an existing host file for its guard and its opens'
+// bits (writable where the host allows, for an exclusive guard); invalid
+// with errno set when it cannot be opened.
+UniqueFd OpenToCheck(const std::filesystem::path& host) {
+  UniqueFd fd(open(host.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.valid() && errno == EACCES) fd = UniqueFd(open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  return fd;
+}
+
+// Under fd's guard: whether the host file is still the one resolved and no
+// open of it is live; false with the last error set otherwise.
+bool FreeToChange(int fd, const ResolvedPath& r) {
+  struct stat st;
+  if (!SameFile(fd, r.host, &st)) return Fail(ERROR_FILE_NOT_FOUND);
+  bool conflict = false;
+  if (!BitsConflict(fd, kAccessDelete, 0, &conflict)) return Fail(ERROR_GEN_FAILURE);
+  return conflict ? Fail(ERROR_SHARING_VIOLATION) : true;
 }
 
 }  // namespace
@@ -153,11 +163,20 @@ static BOOL RemoveFolder(LPCWSTR name) {
 
 static BOOL DeleteOneFile(LPCWSTR name) {
   Device* dev = Dev();
+  if (!dev) return FALSE;
+  TreeLock tree(dev, false);
+  if (!tree.ok()) return Fail(ERROR_GEN_FAILURE);
   ResolvedPath r;
   EntryInfo e;
-  if (!dev || !ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
+  if (!ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
   if (r.isDirectory || (e.attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-  // One transaction: no open can start between the check and the unlink.
+  UniqueFd fd = OpenToCheck(r.host);
+  if (!fd.valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+  // Under the file's guard and in one transaction: no open can start
+  // between the check and the unlink.
+  FileGuard guard(fd.get());
+  if (!guard.ok()) return Fail(ERROR_GEN_FAILURE);
+  if (!FreeToChange(fd.get(), r)) return FALSE;
   DWORD err = ERROR_SUCCESS;
   bool ok = dev->Transaction([&] {
     bool conflict = false;
@@ -181,14 +200,30 @@ static BOOL DeleteOneFile(LPCWSTR name) {
 
 static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
   Device* dev = Dev();
+  if (!dev) return FALSE;
+  // A folder moves with the tree to itself: no open below it starts while
+  // its files are checked and it moves.
   ResolvedPath src, dst;
+  if (!ResolveExisting(dev, from, &src)) return FALSE;
+  TreeLock tree(dev, src.isDirectory);
+  if (!tree.ok()) return Fail(ERROR_GEN_FAILURE);
   EntryInfo e;
-  if (!dev || !ResolveExisting(dev, from, &src) || !GetEntryInfo(dev, src, &e)) return FALSE;
+  if (!ResolveExisting(dev, from, &src) || !GetEntryInfo(dev, src, &e)) return FALSE;
   if (!ResolveArg(dev, to, &dst)) return FALSE;
   if (src.key == u"\\" || e.mountRoot || e.rom) return Fail(ERROR_ACCESS_DENIED);
   if (!dst.parentExists) return Fail(ERROR_PATH_NOT_FOUND);
   bool sameEntry = dst.key == src.key;  // a change of letter case only
   if (!sameEntry && dst.key.rfind(src.key + u'\\', 0) == 0) return Fail(ERROR_ACCESS_DENIED);
+  // A file moves under its guard, once no open of it is live.
+  UniqueFd fd;
+  std::unique_ptr<FileGuard> guard;
+  if (!src.isDirectory) {
+    fd = OpenToCheck(src.host);
+    if (!fd.valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+    guard = std::make_unique<FileGuard>(fd.get());
+    if (!guard->ok()) return Fail(ERROR_GEN_FAILURE);
+    if (!FreeToChange(fd.get(), src)) return FALSE;
+  }
 
   // The checks, the rename and the rows are one transaction, so no open
   // starts in between (a copy across volumes holds it for the copy).
@@ -203,7 +238,7 @@ static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
     if (conflict) return refuse(ERROR_SHARING_VIOLATION);
     if (dst.exists && !sameEntry) return refuse(ERROR_ALREADY_EXISTS);
     if (src.isDirectory) {
-      if (IsOpenBelow(dev, src.key)) return refuse(ERROR_ACCESS_DENIED);
+      if (IsOpenBelow(dev, src.key) || AnyBitsBelow(src.host)) return refuse(ERROR_ACCESS_DENIED);
     } else if (!sameEntry) {
       if (!CheckShare(dev, src.key, kAccessDelete, 0, &conflict)) return false;
       if (conflict) return refuse(ERROR_SHARING_VIOLATION);
@@ -232,14 +267,31 @@ static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
 
 static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
   Device* dev = Dev();
+  if (!dev) return FALSE;
+  TreeLock tree(dev, false);
+  if (!tree.ok()) return Fail(ERROR_GEN_FAILURE);
   ResolvedPath src, dst;
   EntryInfo se, de;
-  if (!dev || !ResolveExisting(dev, source, &src) || !GetEntryInfo(dev, src, &se)) return FALSE;
+  if (!ResolveExisting(dev, source, &src) || !GetEntryInfo(dev, src, &se)) return FALSE;
   if (!ResolveExisting(dev, dest, &dst) || !GetEntryInfo(dev, dst, &de)) return FALSE;
   if (src.isDirectory || dst.isDirectory || se.mountRoot || de.mountRoot || se.rom || de.rom || src.key == dst.key ||
       (de.attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
   if (VolumeOf(dev, src).key != VolumeOf(dev, dst).key) return Fail(ERROR_NOT_SAME_DEVICE);
+  // Both files change under their guards, once no open of either is live;
+  // the guards are taken in key order, so two replaces cannot wait on each
+  // other.
+  const bool srcFirst = src.key < dst.key;
+  const ResolvedPath* order[2] = {srcFirst ? &src : &dst, srcFirst ? &dst : &src};
+  UniqueFd fds[2];
+  std::unique_ptr<FileGuard> guards[2];
+  for (int i = 0; i < 2; ++i) {
+    fds[i] = OpenToCheck(order[i]->host);
+    if (!fds[i].valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+    guards[i] = std::make_unique<FileGuard>(fds[i].get());
+    if (!guards[i]->ok()) return Fail(ERROR_GEN_FAILURE);
+    if (!FreeToChange(fds[i].get(), *order[i])) return FALSE;
+  }
 
   // As a move: the checks, the rename over dest and the rows are one
   // transaction.
@@ -283,31 +335,23 @@ static BOOL CopyOneFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     if (!GetEntryInfo(dev, dst, &de)) return FALSE;
     if (de.attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
   }
-  int64_t srcId = RegisterOpen(dev, src.key, GENERIC_READ, FILE_SHARE_READ);
-  if (!srcId) return FALSE;
-  int64_t dstId = RegisterOpen(dev, dst.key, GENERIC_WRITE, 0);
-  if (!dstId) {
-    UnregisterOpen(dev, srcId);
-    return FALSE;
-  }
-  bool ok = true;
   uint64_t old = dst.exists ? de.size : 0;
-  if (se.size > old && !CheckRoom(dev, VolumeOf(dev, dst), se.size - old)) ok = false;
-  if (ok) {
-    ok = CopyBytes(src.host, dst.host);
-    std::error_code ec;
-    if (!ok && dst.exists && !std::filesystem::exists(dst.host, ec))
-      DeleteMetaTree(dev, dst.key);  // the old target went with the failed copy
+  if (se.size > old && !CheckRoom(dev, VolumeOf(dev, dst), se.size - old)) return FALSE;
+  // Both ends open as a reader and a writer would open them, so that the
+  // copy meets other opens' share modes and holds theirs while it runs.
+  DWORD attrs = se.attributes & ~kRomBits & kSettableAttributes;
+  OpenedFile in, out;
+  if (!OpenHostFile(dev, from, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0, &in)) return FALSE;
+  if (!OpenHostFile(dev, to, GENERIC_WRITE, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS, attrs, &out))
+    return FALSE;
+  bool ok = CopyFd(in.fd.get(), out.fd.get());
+  if (!ok) {
+    DWORD err = GetLastError();
+    // Nothing of a failed copy stays behind; the first error is reported.
+    if (unlink(out.path.host.c_str()) == 0) DeleteMetaTree(dev, out.path.key);
+    SetLastError(err);
   }
-  if (ok) {
-    DWORD attrs = se.attributes & ~kRomBits & kSettableAttributes;
-    ok = PutMeta(dev, dst.key, attrs, se.ctime, se.atime, se.wtime);
-  }
-  DWORD err = GetLastError();
-  bool released = UnregisterOpen(dev, dstId);
-  released = UnregisterOpen(dev, srcId) && released;
-  if (!ok) SetLastError(err);
-  ok = ok && released;
+  if (ok) ok = PutMeta(dev, out.path.key, attrs, se.ctime, se.atime, se.wtime);
   InvalidateUsed();
   return ok ? TRUE : FALSE;
 }

@@ -3,6 +3,7 @@
 #include "files/filestate.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -396,13 +398,35 @@ int64_t InsertOpen(Device* dev, const std::u16string& key, DWORD access, DWORD s
   return sqlite3_last_insert_rowid(dev->Db());
 }
 
-int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share,
-                     bool forSystem) {
+int64_t RegisterOpen(Device* dev, const ResolvedPath& r, DWORD access, DWORD share, bool forSystem) {
+  const std::u16string& key = r.key;
   if (IsSystemHeld(dev, key)) {
     SetLastError(ERROR_SHARING_VIOLATION);
     return 0;
   }
   bool conflict = false;
+  // An existing file's live opens are met under its guard, held until the
+  // row stands. (A mount registers inside its own transaction, so this
+  // guard may come after the database lock there; the callers that take a
+  // guard first only wait for that lock as long as its busy timeout.)
+  UniqueFd fd;
+  std::unique_ptr<FileGuard> guard;
+  if (r.exists && !r.isDirectory) {
+    fd = UniqueFd(open(r.host.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid() && errno == EACCES)
+      fd = UniqueFd(open(r.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd.valid()) {
+      guard = std::make_unique<FileGuard>(fd.get());
+      if (!guard->ok() || !BitsConflict(fd.get(), access, share, &conflict)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return 0;
+      }
+    }
+    if (conflict) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return 0;
+    }
+  }
   int64_t id = 0;
   bool ok = dev->Transaction([&] {
     if (!CheckShare(dev, key, access, share, &conflict)) return false;
@@ -534,9 +558,10 @@ using namespace filestate;
 int64_t HoldFileOpen(std::u16string_view devicePath, DWORD access, DWORD share, bool forSystem) {
   Device* dev = Dev();
   if (!dev) return 0;
+  TreeLock tree(dev, false);
   ResolvedPath r;
-  if (!dev->Resolve(devicePath, &r)) return 0;
-  return RegisterOpen(dev, r.key, access & kAccessMask, share, forSystem);
+  if (!tree.ok() || !dev->Resolve(devicePath, &r)) return 0;
+  return RegisterOpen(dev, r, access & kAccessMask, share, forSystem);
 }
 
 bool ReleaseHold(int64_t holdId) {

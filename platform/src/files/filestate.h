@@ -10,6 +10,7 @@
 
 #include "ce/file.h"
 #include "cesim/device.h"
+#include "files/sharelock.h"
 
 namespace ce::filestate {
 
@@ -91,16 +92,31 @@ bool CheckShare(Device* dev, const std::u16string& key, DWORD access, DWORD shar
 int64_t InsertOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool forSystem);
 // Removes an open's row (joins a transaction under way); false on failure.
 bool DeleteOpenRow(Device* dev, int64_t id);
-// Registers an open of key with access/share; 0 with
-// ERROR_SHARING_VIOLATION on a conflict (dead processes' rows are purged
-// first). pid 0 rows are system holds.
-int64_t RegisterOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share,
+// Registers a hold of r with access/share as a row; 0 with
+// ERROR_SHARING_VIOLATION on a conflict with a row or a live open (dead
+// processes' rows are purged first). pid 0 rows are system holds.
+int64_t RegisterOpen(Device* dev, const ResolvedPath& r, DWORD access, DWORD share,
                      bool forSystem = false);
 // False (ERROR_GEN_FAILURE) when the row could not be removed.
 bool UnregisterOpen(Device* dev, int64_t id);
 // True when some open or hold of key (or below it, for folders) is live
 // (or the share table cannot be read).
 bool IsOpenBelow(Device* dev, const std::u16string& key);
+
+// An open made as CreateFileW makes it (file.cpp): fd carries the open's
+// share bits until it closes.
+struct OpenedFile {
+  UniqueFd fd;
+  ResolvedPath path;
+  DWORD access = 0;     // the access bits granted
+  bool existed = false;
+  EntryInfo before;     // the entry as it was, when it existed
+};
+// Resolves name and opens or makes its file: the read-only check, holds
+// and other opens (ERROR_SHARING_VIOLATION), truncation or the new file's
+// row. False with the last error set.
+bool OpenHostFile(Device* dev, LPCWSTR name, DWORD access, DWORD share, DWORD disposition, DWORD attrs,
+                  OpenedFile* out);
 
 // Volumes.
 struct Volume {

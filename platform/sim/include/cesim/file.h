@@ -28,9 +28,14 @@ bool InsertStorageCard(std::u16string_view name);
 // Kill points (tests of a kill mid-transaction): a device process whose
 // environment names one in this variable kills itself there, inside the
 // call's device.db transaction after its writes and before its commit.
-//   open    CreateFileW: the share row, host open and file row are written
+//   open    CreateFileW of an existing file that truncates it: the times
+//           or the new row are written
+//   create  CreateFileW of a new file: its row is written and its name
+//           linked
+//   share   CreateFileW of an existing file: its share is taken, its guard
+//           still held (before any transaction)
 //   times   SetFileTime: the times are written
-//   close   CloseHandle of a file: pending times and the release are written
+//   close   CloseHandle of a file written to: its pending times are written
 //   delete  DeleteFileW: the host file is gone, its rows deleted
 //   move    MoveFileW: the host entry is renamed, its rows moved
 inline constexpr const char* kFilesKillEnv = "QUILMO_FILES_KILL_AT";

@@ -1,0 +1,197 @@
+// Share modes as open-file-description locks on the open host files.
+#include "files/sharelock.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <utility>
+
+#include "files/filestate.h"
+
+namespace ce::filestate {
+namespace {
+
+// The bytes that stand for an open's bits, far past any file's end (locks
+// past the end are allowed and never touch the data).
+constexpr off_t kBitsBase = off_t{1} << 62;
+constexpr off_t kGuardByte = kBitsBase;
+constexpr off_t kReadByte = kBitsBase + 1;       // the open reads
+constexpr off_t kWriteByte = kBitsBase + 2;      // the open writes
+constexpr off_t kDenyReadByte = kBitsBase + 3;   // the open shares no reading
+constexpr off_t kDenyWriteByte = kBitsBase + 4;  // the open shares no writing
+constexpr off_t kOpenByte = kBitsBase + 5;       // any open at all
+constexpr off_t kFirstBit = kReadByte;
+constexpr off_t kBitCount = 5;
+
+// The tree lock's byte in the device's lock file.
+constexpr off_t kTreeByte = 0;
+constexpr const char* kLockFileName = "files.lock";
+
+int Lock(int fd, short type, off_t at, off_t len, bool wait) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = at;
+  fl.l_len = len;
+  int rc;
+  do {
+    rc = fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+
+// Whether another open file description holds a lock on [at, at+len).
+bool Locked(int fd, off_t at, off_t len, bool* locked) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = at;
+  fl.l_len = len;
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  *locked = fl.l_type != F_UNLCK;
+  return true;
+}
+
+// This process's side of a device's tree lock: one descriptor (its own
+// after a fork), the in-process readers and writer, and how many threads
+// share the one kernel lock.
+struct TreeState {
+  std::shared_mutex threads;
+  std::mutex count;
+  int sharers = 0;
+  UniqueFd fd;
+};
+
+TreeState* StateOf(Device* dev) {
+  static std::mutex m;
+  static std::map<std::pair<Device*, int>, std::unique_ptr<TreeState>> states;
+  std::lock_guard<std::mutex> g(m);
+  auto& s = states[{dev, Device::ProcessId()}];
+  if (!s) {
+    s = std::make_unique<TreeState>();
+    s->fd = UniqueFd(open((dev->Dir() / kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  }
+  return s.get();
+}
+
+}  // namespace
+
+void UniqueFd::Reset() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+TreeLock::TreeLock(Device* dev, bool exclusive) : dev_(dev), exclusive_(exclusive) {
+  TreeState* s = StateOf(dev);
+  if (!s->fd.valid()) return;
+  if (exclusive) {
+    s->threads.lock();
+    if (Lock(s->fd.get(), F_WRLCK, kTreeByte, 1, true) != 0) {
+      s->threads.unlock();
+      return;
+    }
+  } else {
+    s->threads.lock_shared();
+    std::lock_guard<std::mutex> g(s->count);
+    if (s->sharers == 0 && Lock(s->fd.get(), F_RDLCK, kTreeByte, 1, true) != 0) {
+      s->threads.unlock_shared();
+      return;
+    }
+    ++s->sharers;
+  }
+  held_ = true;
+}
+
+TreeLock::~TreeLock() {
+  if (!held_) return;
+  TreeState* s = StateOf(dev_);
+  if (exclusive_) {
+    Lock(s->fd.get(), F_UNLCK, kTreeByte, 1, false);
+    s->threads.unlock();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> g(s->count);
+    if (--s->sharers == 0) Lock(s->fd.get(), F_UNLCK, kTreeByte, 1, false);
+  }
+  s->threads.unlock_shared();
+}
+
+FileGuard::FileGuard(int fd) : fd_(fd) {
+  // An exclusive lock needs a descriptor open for writing.
+  int mode = fcntl(fd, F_GETFL);
+  short type = (mode >= 0 && (mode & O_ACCMODE) != O_RDONLY) ? F_WRLCK : F_RDLCK;
+  held_ = Lock(fd, type, kGuardByte, 1, true) == 0;
+}
+
+FileGuard::~FileGuard() {
+  if (held_) Lock(fd_, F_UNLCK, kGuardByte, 1, false);
+}
+
+bool BitsConflict(int fd, DWORD access, DWORD share, bool* conflict) {
+  *conflict = false;
+  if (access & kAccessDelete) return Locked(fd, kFirstBit, kBitCount, conflict);
+  // Each bit of the new open against the matching bit of the others.
+  const std::pair<bool, off_t> tests[] = {
+      {(access & GENERIC_READ) != 0, kDenyReadByte},
+      {(access & GENERIC_WRITE) != 0, kDenyWriteByte},
+      {(share & FILE_SHARE_READ) == 0, kReadByte},
+      {(share & FILE_SHARE_WRITE) == 0, kWriteByte},
+  };
+  for (const auto& [needed, byte] : tests) {
+    if (!needed) continue;
+    if (!Locked(fd, byte, 1, conflict)) return false;
+    if (*conflict) return true;
+  }
+  return true;
+}
+
+bool TakeBits(int fd, DWORD access, DWORD share) {
+  const std::pair<bool, off_t> bits[] = {
+      {(access & GENERIC_READ) != 0, kReadByte},
+      {(access & GENERIC_WRITE) != 0, kWriteByte},
+      {(share & FILE_SHARE_READ) == 0, kDenyReadByte},
+      {(share & FILE_SHARE_WRITE) == 0, kDenyWriteByte},
+      {true, kOpenByte},
+  };
+  for (const auto& [set, byte] : bits) {
+    if (set && Lock(fd, F_RDLCK, byte, 1, false) != 0) return false;
+  }
+  return true;
+}
+
+void DropBits(int fd) {
+  // A failure leaves the bits to the descriptor's close.
+  Lock(fd, F_UNLCK, kFirstBit, kBitCount, false);
+}
+
+bool AnyBitsBelow(const std::filesystem::path& folder) {
+  std::error_code ec;
+  namespace fs = std::filesystem;
+  fs::recursive_directory_iterator it(folder, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+    UniqueFd fd(open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid()) {
+      if (errno == ENOENT) continue;
+      return true;  // unknown counts as open
+    }
+    bool locked = false;
+    if (!Locked(fd.get(), kFirstBit, kBitCount, &locked) || locked) return true;
+  }
+  return static_cast<bool>(ec);
+}
+
+bool SameFile(int fd, const std::filesystem::path& host, struct stat* st) {
+  struct stat at;
+  if (fstat(fd, st) != 0 || stat(host.c_str(), &at) != 0) return false;
+  return st->st_ino == at.st_ino && st->st_dev == at.st_dev && st->st_nlink > 0;
+}
+
+}  // namespace ce::filestate

@@ -10,6 +10,7 @@
 
 #include "auto_test_dialog.h"
 #include "ce/file.h"
+#include "script_load.h"
 #include "testkit/TestDevice.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
@@ -134,12 +135,7 @@ class UiScriptRun : public ::testing::Test {
  protected:
   void SetUp() override { g_seen = &seen; }
   void TearDown() override { g_seen = nullptr; }
-  void Load(Automation& a, const std::string& text) {
-    std::vector<ScriptStep> steps;
-    std::string error;
-    ASSERT_TRUE(ui::test::ParseScript(text, &steps, &error)) << error;
-    ui::test::AddScriptSteps(a, steps);
-  }
+  void Load(Automation& a, const std::string& text) { autotest::LoadScript(a, text); }
   quilmo::test::TestDevice device;
   Seen seen;
 };

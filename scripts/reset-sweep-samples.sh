@@ -76,7 +76,7 @@ if [ -n "$roads" ]; then
   exit $status
 fi
 
-"$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" --vary 'temp/BackupLog.txt' \
+"$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" --vary 'temp/BackupLog*.txt' \
   '\Program Files\Quilmo Backup\Quilmo Backup.exe' 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
 
 cp -a "$work/sample" "$work/actions"

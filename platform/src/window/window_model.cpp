@@ -342,6 +342,7 @@ bool DescribeWindow(HWND hwnd, ModelWindow* out) {
   m.min = w->ctl.min;
   m.max = w->ctl.max;
   for (int64_t c : w->children) m.children.push_back(win::ToHwnd(c));
+  if (EqualNoCase(m.className, u"SysListView32")) win::DescribeListView(w->ctl.listView, m.style, &m.listView);
   *out = std::move(m);
   return true;
 }

@@ -13,6 +13,7 @@
 
 #include "ce/window.h"
 #include "cesim/device.h"
+#include "window/listview_state.h"
 
 namespace ce::win {
 
@@ -73,6 +74,8 @@ struct ControlState {
   bool dropped = false;
   int pos = 0, min = 0, max = 100, step = 10;  // progress; up-down (min 100, max 0)
   int64_t buddy = 0;
+  // List views (window_listview.cpp).
+  ListViewState listView;
 };
 
 struct LocalWindow {
@@ -214,6 +217,8 @@ int64_t TakePaint(Device* d, const int64_t filterHwnd);
 // The procedure of a built-in class name ("BUTTON", "#32770", ...), null
 // for none; *canonical receives the stored class name.
 WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical);
+// The list view's procedure (window_listview.cpp).
+WNDPROC ListViewClass();
 // Sends WM_COMMAND(MAKEWPARAM(id, code), h) to h's parent.
 void Notify(HWND h, int code);
 

@@ -9,8 +9,13 @@
 //                style="0x.." text="..." visible="1" enabled="1" checked="0|1|2"
 //                pos= min= max= cursel="-1" dropped="0|1" focus="1">
 //         <item text="..."/>
+//         <column text="..." width="170"/>          (list views)
+//         <row icon="K" selected="0|1" focused="0|1"><cell text="..."/>...</row>
+//         <draw x= y= width= height= image="K"/>    (what the program drew)
 //       </control>
+//       <draw .../>
 //     </window>
+//     <image key="K" width= height= rgba="base64 of R,G,B,A bytes, rows top down"/>
 //   </screen>
 //
 // Windows come bottom to top; controls in creation order, depth first
@@ -21,6 +26,12 @@
 // that have them (buttons; progress bars and up-down controls; combo and
 // list boxes). An EDIT with ES_PASSWORD has its text replaced by as many
 // '*'. focus="N" on a window is the handle of the focus control (0: none).
+// A list view (class SysListView32) gives top= (first row shown),
+// headerHeight= and rowHeight= (pixels), its columns and rows; a row's icon
+// names an <image>. <draw> elements are the bitmaps and images a program
+// copied into a window or control, in screen pixels, oldest first; a
+// window's drawings lie under its controls. Each <image> is written once
+// and may be named by any number of rows and drawings.
 #pragma once
 
 namespace ui::screen {
@@ -61,6 +72,21 @@ inline constexpr const char* kMin = "min";
 inline constexpr const char* kMax = "max";
 inline constexpr const char* kCurSel = "cursel";
 inline constexpr const char* kDropped = "dropped";
+
+// list views, drawings and images
+inline constexpr const char* kColumn = "column";
+inline constexpr const char* kRow = "row";
+inline constexpr const char* kCell = "cell";
+inline constexpr const char* kDraw = "draw";
+inline constexpr const char* kImage = "image";
+inline constexpr const char* kTop = "top";
+inline constexpr const char* kHeaderHeight = "headerHeight";
+inline constexpr const char* kRowHeight = "rowHeight";
+inline constexpr const char* kIcon = "icon";
+inline constexpr const char* kSelected = "selected";
+inline constexpr const char* kFocused = "focused";
+inline constexpr const char* kKey = "key";
+inline constexpr const char* kRgba = "rgba";
 
 inline constexpr char16_t kPasswordMask = u'*';
 

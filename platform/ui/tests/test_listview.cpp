@@ -286,9 +286,9 @@ TEST_F(ListView, ImageListsCutStripsAndMaskTheKeyColour) {
   EXPECT_NE(screen.find("<column text=\"Name\" width=\"170\""), std::string::npos) << screen;
   EXPECT_NE(screen.find("<row icon=\"0\""), std::string::npos);
   EXPECT_NE(screen.find("<image key=\"0\" width=\"16\" height=\"16\""), std::string::npos);
-  // Column 0 of the first image is the red edge (opaque); the rest was
+  // Column 0 of the first image is the blue edge (opaque); the rest was
   // white and is transparent, as is all of the second image.
-  EXPECT_NE(screen.find("<image key=\"0\" width=\"16\" height=\"16\" rgba=\"/wAA/wAAAAAAAAAA"), std::string::npos);
+  EXPECT_NE(screen.find("<image key=\"0\" width=\"16\" height=\"16\" rgba=\"AAD//wAAAAAAAAAA"), std::string::npos);
   EXPECT_NE(screen.find("<image key=\"1\" width=\"16\" height=\"16\" rgba=\"AAAAAAAA"), std::string::npos);
   UINT flags = 0;
   EXPECT_EQ(ctl_.HitTest(RowPoint(0), &flags), 0);

@@ -280,6 +280,12 @@ void RouteInput(Device* d, MSG* msg) {
     msg->message = WM_NULL;
     return;
   }
+  // Only list views tell a double tap from two taps; the others get the
+  // second press as a press.
+  if (m == WM_LBUTTONDBLCLK) {
+    LocalWindow* w = FindOwn(st, target);
+    if (!w || !IsClass(*w, u"SysListView32")) msg->message = WM_LBUTTONDOWN;
+  }
   RECT r{};
   ScreenRect(d, ToHwnd(target), &r);
   msg->hwnd = ToHwnd(target);

@@ -192,6 +192,28 @@ TEST_F(ListView, TapsSelectNotifyAndClickBesideClears) {
   EXPECT_EQ(Codes(LVN_ITEMACTIVATE)[0].item, 2);
 }
 
+TEST_F(ListView, DoubleTapsFromTheScreenReachListViewsOnly) {
+  Fill(3);
+  RECT w;
+  GetWindowRect(list_, &w);
+  const POINT p = RowPoint(1);
+  const LPARAM at = MAKELPARAM(w.left + p.x, w.top + p.y);
+  for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) PostMessageW(host_, m, 0, at);
+  ui::PumpMessages();
+  ASSERT_EQ(Codes(NM_DBLCLK).size(), 1u);
+  ASSERT_EQ(Codes(LVN_ITEMACTIVATE).size(), 1u);
+  EXPECT_EQ(Codes(LVN_ITEMACTIVATE)[0].item, 1);
+
+  // Another control takes the second press as a press: a combo box opened
+  // by the first tap is closed by the second.
+  HWND combo = Child(host_, u"COMBOBOX", u"", CBS_DROPDOWNLIST, 2209, 10, 250, 100, 20);
+  GetWindowRect(combo, &w);
+  const LPARAM onCombo = MAKELPARAM(w.left + 5, w.top + 5);
+  for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) PostMessageW(host_, m, 0, onCombo);
+  ui::PumpMessages();
+  EXPECT_EQ(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0), FALSE);
+}
+
 TEST_F(ListView, SingleSelectionHitTestAndNextItem) {
   Fill(4);
   ctl_.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);

@@ -270,7 +270,7 @@ int InsertItem(HWND h, const LVITEMW* item) {
       }
     }
     s.items.insert(s.items.begin() + pos, std::move(it));
-    if (pos <= s.top && s.top > 0 && pos < s.top) ++s.top;
+    if (pos < s.top) ++s.top;  // the rows in view stay in view
     return pos;
   });
   if (at < 0) return -1;
@@ -542,7 +542,10 @@ void MoveCaret(HWND h, int delta) {
 LRESULT ListViewProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CREATE:
-      WithWindow(h, false, [](LocalWindow& w) { return w.ctl.listView = ListViewState{}, 0; });
+      WithWindow(h, false, [](LocalWindow& w) {
+        w.ctl.listView = ListViewState{};
+        return 0;
+      });
       return 0;
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case LVM_GETITEMCOUNT: return Count(h);

@@ -771,3 +771,26 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int s
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sx, int sy, DWORD rop) {
   return StretchBlt(dest, x, y, width, height, source, sx, sy, width, height, rop);
 }
+
+namespace ce {
+
+bool BitmapPixels(HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* pixels) {
+  ui::gdi::ImageRef image = ui::gdi::BitmapImage(bitmap);
+  if (!image) return false;
+  *width = image->width;
+  *height = image->height;
+  *pixels = image->argb;
+  return true;
+}
+
+bool ImageListPixels(const void* imageList, int i, int* width, int* height, std::vector<uint32_t>* pixels) {
+  ui::gdi::ImageListView view = ui::gdi::ImageListImages(imageList);
+  if (i < 0 || static_cast<size_t>(i) >= view.images.size()) return false;
+  const ui::gdi::Image& image = *view.images[static_cast<size_t>(i)];
+  *width = image.width;
+  *height = image.height;
+  *pixels = image.argb;
+  return true;
+}
+
+}  // namespace ce

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -152,10 +153,17 @@ Drawings& D() {
 
 }  // namespace
 
+// Windows whose drawings are kept before the gone ones are swept out.
+constexpr size_t kSweepAt = 64;
+
 void RecordDraw(HWND hwnd, const RECT& dest, ImageRef image) {
   if (!hwnd || !image) return;
   Drawings& d = D();
   std::lock_guard<std::mutex> g(d.m);
+  if (d.byWindow.size() >= kSweepAt && !d.byWindow.count(hwnd)) {
+    for (auto it = d.byWindow.begin(); it != d.byWindow.end();)
+      it = IsWindow(it->first) ? std::next(it) : d.byWindow.erase(it);
+  }
   auto& ops = d.byWindow[hwnd];
   ops.push_back(DrawOp{dest, std::move(image)});
   while (ops.size() > kMaxDrawOps) ops.pop_front();

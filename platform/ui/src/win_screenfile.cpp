@@ -62,11 +62,15 @@ std::string Base64(const std::vector<uint8_t>& bytes) {
 // The images the file names, each written once at the end of <screen>.
 class ImagePool {
  public:
-  // The key of an image (null: none, -1).
+  // The key of an image (-1: none, or beyond what a reader takes).
   int Key(const gdi::ImageRef& image) {
     if (!image) return -1;
     auto it = keys_.find(image.get());
     if (it != keys_.end()) return it->second;
+    const size_t pixels = image->argb.size();
+    if (image->width > sf::kMaxImageSide || image->height > sf::kMaxImageSide || pixels_ + pixels > sf::kMaxImagePixels)
+      return -1;
+    pixels_ += pixels;
     const int key = static_cast<int>(images_.size());
     keys_[image.get()] = key;
     images_.push_back(image);
@@ -94,15 +98,18 @@ class ImagePool {
  private:
   std::map<const gdi::Image*, int> keys_;
   std::vector<gdi::ImageRef> images_;
+  size_t pixels_ = 0;
 };
 
 // What the program drew into a window, in screen pixels.
 void PutDrawing(pugi::xml_node n, HWND hwnd, const RECT& origin, ImagePool* pool) {
   for (const gdi::DrawOp& op : gdi::DrawingOf(hwnd)) {
+    const int key = pool->Key(op.image);
+    if (key < 0) continue;
     pugi::xml_node d = n.append_child(sf::kDraw);
     PutRect(d, RECT{origin.left + op.dest.left, origin.top + op.dest.top, origin.left + op.dest.right,
                     origin.top + op.dest.bottom});
-    d.append_attribute(sf::kImage) = pool->Key(op.image);
+    d.append_attribute(sf::kImage) = key;
   }
 }
 
@@ -118,8 +125,10 @@ void PutListView(pugi::xml_node n, const ce::ModelListView& lv, ImagePool* pool)
   const gdi::ImageListView icons = gdi::ImageListImages(lv.smallImages);
   for (const auto& it : lv.items) {
     pugi::xml_node row = n.append_child(sf::kRow);
-    if (it.image >= 0 && static_cast<size_t>(it.image) < icons.images.size())
-      row.append_attribute(sf::kIcon) = pool->Key(icons.images[static_cast<size_t>(it.image)]);
+    const int icon = it.image >= 0 && static_cast<size_t>(it.image) < icons.images.size()
+                         ? pool->Key(icons.images[static_cast<size_t>(it.image)])
+                         : -1;
+    if (icon >= 0) row.append_attribute(sf::kIcon) = icon;
     if (it.selected) row.append_attribute(sf::kSelected) = 1;
     if (it.focused) row.append_attribute(sf::kFocused) = 1;
     for (const auto& t : it.texts) row.append_child(sf::kCell).append_attribute(sf::kText) = ce::ToUtf8(t).c_str();

@@ -331,6 +331,16 @@ TEST_F(ListView, BitmapsCopiedIntoAWindowAreDrawnUntilItsNextPaint) {
   std::string screen = ui::FormatScreen();
   // In screen pixels: the host's client area starts at y 26.
   EXPECT_NE(screen.find("<draw x=\"10\" y=\"236\" width=\"8\" height=\"4\" image=\""), std::string::npos) << screen;
+  // A copy larger than a screen file's image may be is left out of the file.
+  dc = GetDC(host_);
+  mem = CreateCompatibleDC(dc);
+  SelectObject(mem, pic);
+  ASSERT_TRUE(StretchBlt(dc, 0, 0, 2000, 4, mem, 0, 0, 4, 2, SRCCOPY));
+  DeleteDC(mem);
+  ReleaseDC(host_, dc);
+  screen = ui::FormatScreen();
+  EXPECT_EQ(screen.find("width=\"2000\""), std::string::npos);
+  EXPECT_NE(screen.find("<draw x=\"10\" y=\"236\""), std::string::npos);
   PAINTSTRUCT ps;
   BeginPaint(host_, &ps);
   EndPaint(host_, &ps);

@@ -34,6 +34,8 @@
 // and may be named by any number of rows and drawings.
 #pragma once
 
+#include <cstddef>
+
 namespace ui::screen {
 
 inline constexpr const char* kFileName = "screen.xml";
@@ -87,6 +89,11 @@ inline constexpr const char* kSelected = "selected";
 inline constexpr const char* kFocused = "focused";
 inline constexpr const char* kKey = "key";
 inline constexpr const char* kRgba = "rgba";
+
+// What a reader accepts of images, and so what a writer leaves out (a
+// drawing whose image is larger, or past the budget, is not written).
+inline constexpr int kMaxImageSide = 1024;
+inline constexpr size_t kMaxImagePixels = 512u * 1024;  // all images of a file together
 
 inline constexpr char16_t kPasswordMask = u'*';
 

@@ -177,11 +177,13 @@ class Reader {
   }
 
   bool DecodeImage(const pugi::xml_node& n, ScreenImage* img) {
-    const int side = kMaxScreenImageSide;
+    const int side = sf::kMaxImageSide;
     if (!Int(n, sf::kWidth, true, 0, side, &img->width) || !Int(n, sf::kHeight, true, 0, side, &img->height))
       return false;
     const std::string_view text = n.attribute(sf::kRgba).value();
     const size_t pixels = static_cast<size_t>(img->width) * static_cast<size_t>(img->height);
+    if ((pixels_ += pixels) > sf::kMaxImagePixels)
+      return Fail("images of more than " + std::to_string(sf::kMaxImagePixels) + " pixels");
     if (text.size() != (pixels * 4 + 2) / 3 * 4) return Bad(sf::kRgba, "(wrong length)");
     std::vector<uint8_t> bytes;
     bytes.reserve(pixels * 4 + 2);
@@ -264,6 +266,7 @@ class Reader {
   std::string where_;
   size_t controls_ = 0, items_ = 0;
   std::map<int, int> imageKeys_;  // key -> index in ScreenModel::images
+  size_t pixels_ = 0;
 };
 
 }  // namespace

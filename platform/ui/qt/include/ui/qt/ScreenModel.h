@@ -84,7 +84,6 @@ inline constexpr size_t kMaxScreenWindows = 256;
 inline constexpr size_t kMaxScreenControls = 4096;   // all windows together
 inline constexpr size_t kMaxScreenItems = 65536;     // all controls together (items, rows, cells, columns, drawings)
 inline constexpr size_t kMaxScreenImages = 4096;
-inline constexpr int kMaxScreenImageSide = 1024;
 
 // False with *error when xml is not a screen file within the limits; *out is
 // only written on success.

@@ -344,6 +344,37 @@ TEST_F(ResourcesTest, BitmapsFromOverrideFileThenLibraries) {
   EXPECT_FALSE(LoadResBitmap(9999, bitmap));
 }
 
+TEST_F(ResourcesTest, NamedBitmapsFromTheCustomLibraryThenTheMainOne) {
+  auto put = [&](std::u16string_view path, std::map<std::u16string, std::string> named) {
+    std::vector<ce::res::Resource> resources;
+    for (const auto& [name, file] : named) {
+      ce::res::Resource r;
+      r.type = ce::res::kTypeBitmap;
+      r.name = name;
+      r.data = file.substr(14);
+      resources.push_back(r);
+    }
+    std::string container, error;
+    ASSERT_TRUE(ce::res::BuildContainer(resources, &container, &error)) << error;
+    container += ce::res::MakeTrailer(0, static_cast<uint32_t>(container.size()));
+    dev.PutFile(path, container);
+  };
+  put(u"\\Windows\\QuilmoRes.dll", {{u"OPENU", BmpFile(3, 2, 'm')}, {u"OPEND", BmpFile(4, 2, 'm')}});
+  put(u"\\Windows\\customres.dll", {{u"OPENU", BmpFile(6, 2, 'c')}});
+  ASSERT_TRUE(InitResources(u"\\Windows\\QuilmoRes.dll", u"\\Windows\\customres.dll", nullptr));
+  const HMODULE before = ce::GetResourceModule();
+  AResBitmap bitmap;
+  ASSERT_TRUE(LoadResBitmap(u"OPENU", bitmap));
+  EXPECT_EQ(bitmap.GetWidth(), 6);
+  ASSERT_TRUE(LoadResBitmap(u"OPEND", bitmap));
+  EXPECT_EQ(bitmap.GetWidth(), 4);
+  EXPECT_FALSE(LoadResBitmap(u"OPENX", bitmap));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_EQ(bitmap.GetWidth(), 4);  // unchanged
+  EXPECT_EQ(ce::GetResourceModule(), before);
+  EXPECT_FALSE(LoadResBitmap(0x10000u, bitmap));  // no resource id is that large
+}
+
 TEST(ResBitmap, RejectsMalformedBitmaps) {
   const std::string dib = BmpFile(3, 2, 'p').substr(14);
   EXPECT_TRUE(AResBitmap::IsWellFormed(dib));

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 
+#include "ce/commctrl.h"
 #include "ce/controls.h"
 #include "ce/numtext.h"
 #include "ce/window.h"
@@ -28,6 +29,8 @@ const std::map<std::string, DWORD, std::less<>>& StyleNames() {
       W(LBS_NOTIFY), W(LBS_SORT),
       W(PBS_SMOOTH),
       W(UDS_SETBUDDYINT), W(UDS_ALIGNRIGHT), W(UDS_AUTOBUDDY), W(UDS_ARROWKEYS),
+      W(LVS_REPORT), W(LVS_SINGLESEL), W(LVS_SHOWSELALWAYS), W(LVS_SORTASCENDING), W(LVS_SORTDESCENDING),
+      W(LVS_NOCOLUMNHEADER), W(LVS_NOSORTHEADER),
   };
   return kNames;
 }
@@ -52,6 +55,7 @@ std::string_view Family(const std::u16string& windowClass) {
   if (windowClass == u"LISTBOX") return "LBS_";
   if (windowClass == u"msctls_progress32") return "PBS_";
   if (windowClass == u"msctls_updown32") return "UDS_";
+  if (windowClass == u"SysListView32") return "LVS_";
   return "";
 }
 
@@ -80,6 +84,7 @@ bool ControlClass(std::string_view word, ClassWord* out) {
       {"listbox", u"LISTBOX", LBS_NOTIFY | WS_BORDER | WS_VSCROLL | WS_TABSTOP},
       {"progress", u"msctls_progress32", 0},
       {"spin", u"msctls_updown32", UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS},
+      {"listview", u"SysListView32", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP},
   };
   for (const auto& w : kWords) {
     if (word == w.word) {
@@ -89,7 +94,7 @@ bool ControlClass(std::string_view word, ClassWord* out) {
   }
   static const char16_t* const kClasses[] = {u"STATIC",  u"BUTTON",  u"EDIT",
                                              u"COMBOBOX", u"LISTBOX", u"msctls_progress32",
-                                             u"msctls_updown32"};
+                                             u"msctls_updown32", u"SysListView32"};
   for (const char16_t* c : kClasses) {
     if (EqualNoCaseAscii(c, word)) {
       *out = {c, 0};

@@ -14,6 +14,7 @@
 
 #include "ce/window.h"
 #include "cesim/device.h"
+#include "window/listview_state.h"
 
 namespace ce::win {
 
@@ -78,6 +79,8 @@ struct ControlState {
   int64_t buddy = 0;
   // Tree views: items, caret, image lists (made at WM_CREATE).
   std::shared_ptr<TreeViewState> tree;
+  // List views (window_listview.cpp).
+  ListViewState listView;
 };
 
 struct LocalWindow {
@@ -219,6 +222,11 @@ int64_t TakePaint(Device* d, const int64_t filterHwnd);
 // The procedure of a built-in class name ("BUTTON", "#32770", ...), null
 // for none; *canonical receives the stored class name.
 WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical);
+// The list view's procedure (window_listview.cpp).
+WNDPROC ListViewClass();
+// The image size of an image list as the drawing layer reports it; false
+// for none, an unknown list, or no drawing layer.
+bool ImageListSize(const void* imageList, int* cx, int* cy);
 // Sends WM_COMMAND(MAKEWPARAM(id, code), h) to h's parent.
 void Notify(HWND h, int code);
 

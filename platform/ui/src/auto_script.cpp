@@ -49,6 +49,16 @@ Automation::DialogAction DialogStep(const ScriptStep& s) {
       return [id, t = s.text](Dialog& d) { d.TreeExpand(id, t); };
     case Kind::TreeSelect:
       return [id, t = s.text](Dialog& d) { d.TreeSelect(id, t); };
+    case Kind::ListTap:
+    case Kind::ListDoubleTap:
+    case Kind::ListActivate:
+      return [id, kind = s.kind, row = static_cast<int>(s.value), label = s.text](Dialog& d) {
+        const int i = row >= 0 ? row : d.FindItem(id, label);
+        if (i < 0) return;
+        if (kind == Kind::ListTap) d.TapItem(id, i);
+        else if (kind == Kind::ListDoubleTap) d.DoubleTapItem(id, i);
+        else d.ActivateItem(id, i);
+      };
     default:
       return {};
   }
@@ -73,7 +83,21 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
       case Kind::TreeCheck:
       case Kind::TreeExpand:
       case Kind::TreeSelect:
+      case Kind::ListTap:
+      case Kind::ListDoubleTap:
+      case Kind::ListActivate:
         a.InDialog(DialogStep(s));
+        break;
+      case Kind::ExpectItem:
+        a.InDialog([id, row = static_cast<int>(s.value), label = s.text, col = static_cast<int>(s.column),
+                    want = s.expected, &a](Dialog& d) {
+          const int i = row >= 0 ? row : d.FindItem(id, label);
+          if (i < 0) return;
+          const std::u16string got = d.ItemText(id, i, col);
+          if (got != want)
+            a.Fail("control " + std::to_string(id) + " row " + std::to_string(i) + " column " + std::to_string(col) +
+                   " shows \"" + ce::ToUtf8(got) + "\", expected \"" + ce::ToUtf8(want) + "\"");
+        });
         break;
       case Kind::Box:
         a.ExpectBox(static_cast<DWORD>(s.id), static_cast<int>(s.value));

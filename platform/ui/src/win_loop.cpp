@@ -14,6 +14,7 @@
 #include "cesim/device.h"
 #include "cesim/notification.h"
 #include "ui/Loop.h"
+#include "gdi_image.h"
 #include "win_internal.h"
 
 namespace ui {
@@ -82,6 +83,7 @@ void EnsureInstalled() {
   static std::once_flag once;
   std::call_once(once, [] {
     ce::SetIdleHandler([] { return Idle() ? ce::IdleResult::kProgress : ce::IdleResult::kQuit; });
+    gdi::InstallDrawingMetrics();
   });
 }
 

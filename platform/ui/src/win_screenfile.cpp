@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <pugixml.hpp>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include "cesim/window.h"
 #include "ui/ScreenFile.h"
 #include "ui/ScreenFormat.h"
+#include "gdi_image.h"
 #include "win_internal.h"
 
 namespace ui {
@@ -44,8 +46,99 @@ void PutRect(pugi::xml_node n, const RECT& r) {
 
 bool Is(const ce::ModelWindow& w, std::u16string_view cls) { return ce::EqualNoCase(w.className, cls); }
 
+std::string Base64(const std::vector<uint8_t>& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const uint32_t n = (uint32_t{bytes[i]} << 16) | (i + 1 < bytes.size() ? uint32_t{bytes[i + 1]} << 8 : 0) |
+                       (i + 2 < bytes.size() ? uint32_t{bytes[i + 2]} : 0);
+    out += kDigits[(n >> 18) & 63];
+    out += kDigits[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
+  }
+  return out;
+}
+
+// The images the file names, each written once at the end of <screen>.
+class ImagePool {
+ public:
+  // The key of an image (-1: none, or beyond what a reader takes).
+  int Key(const gdi::ImageRef& image) {
+    if (!image) return -1;
+    auto it = keys_.find(image.get());
+    if (it != keys_.end()) return it->second;
+    const size_t pixels = image->argb.size();
+    if (image->width > sf::kMaxImageSide || image->height > sf::kMaxImageSide || pixels_ + pixels > sf::kMaxImagePixels)
+      return -1;
+    pixels_ += pixels;
+    const int key = static_cast<int>(images_.size());
+    keys_[image.get()] = key;
+    images_.push_back(image);
+    return key;
+  }
+  void Write(pugi::xml_node screen) const {
+    for (size_t k = 0; k < images_.size(); ++k) {
+      const gdi::Image& img = *images_[k];
+      std::vector<uint8_t> rgba;
+      rgba.reserve(img.argb.size() * 4);
+      for (uint32_t px : img.argb) {
+        rgba.push_back(static_cast<uint8_t>(px >> 16));
+        rgba.push_back(static_cast<uint8_t>(px >> 8));
+        rgba.push_back(static_cast<uint8_t>(px));
+        rgba.push_back(static_cast<uint8_t>(px >> 24));
+      }
+      pugi::xml_node n = screen.append_child(sf::kImage);
+      n.append_attribute(sf::kKey) = static_cast<int>(k);
+      n.append_attribute(sf::kWidth) = img.width;
+      n.append_attribute(sf::kHeight) = img.height;
+      n.append_attribute(sf::kRgba) = Base64(rgba).c_str();
+    }
+  }
+
+ private:
+  std::map<const gdi::Image*, int> keys_;
+  std::vector<gdi::ImageRef> images_;
+  size_t pixels_ = 0;
+};
+
+// What the program drew into a window, in screen pixels.
+void PutDrawing(pugi::xml_node n, HWND hwnd, const RECT& origin, ImagePool* pool) {
+  for (const gdi::DrawOp& op : gdi::DrawingOf(hwnd)) {
+    const int key = pool->Key(op.image);
+    if (key < 0) continue;
+    pugi::xml_node d = n.append_child(sf::kDraw);
+    PutRect(d, RECT{origin.left + op.dest.left, origin.top + op.dest.top, origin.left + op.dest.right,
+                    origin.top + op.dest.bottom});
+    d.append_attribute(sf::kImage) = key;
+  }
+}
+
+void PutListView(pugi::xml_node n, const ce::ModelListView& lv, ImagePool* pool) {
+  n.append_attribute(sf::kTop) = lv.top;
+  n.append_attribute(sf::kHeaderHeight) = lv.headerHeight;
+  n.append_attribute(sf::kRowHeight) = lv.rowHeight;
+  for (const auto& c : lv.columns) {
+    pugi::xml_node col = n.append_child(sf::kColumn);
+    col.append_attribute(sf::kText) = ce::ToUtf8(c.text).c_str();
+    col.append_attribute(sf::kWidth) = c.width;
+  }
+  const gdi::ImageListView icons = gdi::ImageListImages(lv.smallImages);
+  for (const auto& it : lv.items) {
+    pugi::xml_node row = n.append_child(sf::kRow);
+    const int icon = it.image >= 0 && static_cast<size_t>(it.image) < icons.images.size()
+                         ? pool->Key(icons.images[static_cast<size_t>(it.image)])
+                         : -1;
+    if (icon >= 0) row.append_attribute(sf::kIcon) = icon;
+    if (it.selected) row.append_attribute(sf::kSelected) = 1;
+    if (it.focused) row.append_attribute(sf::kFocused) = 1;
+    for (const auto& t : it.texts) row.append_child(sf::kCell).append_attribute(sf::kText) = ce::ToUtf8(t).c_str();
+  }
+}
+
 // A tree view's rows in view and their layout.
-void PutTree(pugi::xml_node n, HWND hwnd) {
+void PutTree(pugi::xml_node n, HWND hwnd, ImagePool* pool) {
   ce::ModelTree t;
   if (!ce::DescribeTree(hwnd, &t)) return;
   n.append_attribute(sf::kTop) = t.top;
@@ -56,19 +149,25 @@ void PutTree(pugi::xml_node n, HWND hwnd) {
   n.append_attribute(sf::kStateWidth) = t.stateWidth;
   n.append_attribute(sf::kImageWidth) = t.imageWidth;
   n.append_attribute(sf::kScrollBar) = t.scrollBarWidth;
+  const gdi::ImageListView pictures = gdi::ImageListImages(t.normalImages);
   for (const ce::ModelTreeRow& r : t.rows) {
     pugi::xml_node row = n.append_child(sf::kRow);
     row.append_attribute(sf::kText) = ce::ToUtf8(r.text).c_str();
     row.append_attribute(sf::kLevel) = r.level;
     row.append_attribute(sf::kX) = r.x;
-    row.append_attribute(sf::kImage) = r.selected ? r.selectedImage : r.image;
+    const int image = r.selected ? r.selectedImage : r.image;
+    row.append_attribute(sf::kImage) = image;
+    const int icon = image >= 0 && static_cast<size_t>(image) < pictures.images.size()
+                         ? pool->Key(pictures.images[static_cast<size_t>(image)])
+                         : -1;
+    if (icon >= 0) row.append_attribute(sf::kIcon) = icon;
     row.append_attribute(sf::kState) = r.stateImage;
     row.append_attribute(sf::kButton) = r.button;
     row.append_attribute(sf::kSelected) = r.selected ? 1 : 0;
   }
 }
 
-void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus) {
+void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus, ImagePool* pool) {
   pugi::xml_node n = parent.append_child(sf::kControl);
   n.append_attribute(sf::kHwnd) = HandleText(w.hwnd).c_str();
   n.append_attribute(sf::kParent) = HandleText(w.parent).c_str();
@@ -93,18 +192,20 @@ void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWN
     if (Is(w, u"COMBOBOX")) n.append_attribute(sf::kDropped) = w.dropped ? 1 : 0;
     for (const auto& item : w.items) n.append_child(sf::kItem).append_attribute(sf::kText) = ce::ToUtf8(item).c_str();
   }
-  if (Is(w, WC_TREEVIEWW)) PutTree(n, w.hwnd);
+  if (Is(w, sf::kTreeViewClass)) PutTree(n, w.hwnd, pool);
+  if (Is(w, sf::kListViewClass)) PutListView(n, w.listView, pool);
+  PutDrawing(n, w.hwnd, w.rect, pool);
 }
 
 // Controls depth first, in creation order; a child dialog is written as a
 // control and followed by its own controls.
-void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool shown, HWND focus) {
+void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool shown, HWND focus, ImagePool* pool) {
   for (HWND c : parent.children) {
     ce::ModelWindow w;
     if (!ce::DescribeWindow(c, &w)) continue;
     bool childShown = shown && w.visible;
-    PutControl(window, w, childShown, focus);
-    PutChildren(window, w, childShown, focus);
+    PutControl(window, w, childShown, focus, pool);
+    PutChildren(window, w, childShown, focus, pool);
   }
 }
 
@@ -142,6 +243,7 @@ std::string Format(bool withWindows) {
   root.append_attribute(sf::kProgram) = ce::ToUtf8(ce::OwnProgramPath()).c_str();
   HWND focus = GetFocus();
   HWND active = GetActiveWindow();
+  ImagePool pool;
   for (HWND h : withWindows ? ce::OwnTopLevelWindows() : std::vector<HWND>()) {
     ce::ModelWindow w;
     if (!ce::DescribeWindow(h, &w) || !w.visible) continue;
@@ -155,8 +257,10 @@ std::string Format(bool withWindows) {
     bool ownsFocus = focus && (focus == h || IsChild(h, focus));
     n.append_attribute(sf::kFocus) = HandleText(ownsFocus ? focus : nullptr).c_str();
     n.append_attribute(sf::kActive) = h == active ? 1 : 0;
-    PutChildren(n, w, true, focus);
+    PutDrawing(n, h, w.rect, &pool);
+    PutChildren(n, w, true, focus, &pool);
   }
+  pool.Write(root);
   std::ostringstream out;
   doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
   return out.str();
@@ -197,7 +301,8 @@ void UpdateScreenFile() {
   if (!d) return;
   WriterState& w = Writer();
   std::lock_guard<std::mutex> g(w.m);
-  uint64_t v = ce::WindowModelVersion();
+  // Both only grow: their sum changes whenever either does.
+  uint64_t v = ce::WindowModelVersion() + gdi::DrawingVersion();
   if (v == w.version) return;
   w.version = v;
   // A process that never had a window leaves the file to others.

@@ -9,8 +9,13 @@
 //                style="0x.." text="..." visible="1" enabled="1" checked="0|1|2"
 //                pos= min= max= cursel="-1" dropped="0|1" focus="1">
 //         <item text="..."/>
+//         <column text="..." width="170"/>          (list views)
+//         <row icon="K" selected="0|1" focused="0|1"><cell text="..."/>...</row>
+//         <draw x= y= width= height= image="K"/>    (what the program drew)
 //       </control>
+//       <draw .../>
 //     </window>
+//     <image key="K" width= height= rgba="base64 of R,G,B,A bytes, rows top down"/>
 //   </screen>
 //
 // Windows come bottom to top; controls in creation order, depth first
@@ -26,16 +31,31 @@
 //   <control class="SysTreeView32" ... top="0" total="12" inview="8"
 //            indent="16" itemheight="18" statewidth="16" imagewidth="16"
 //            scrollbar="12">
-//     <row text="..." level="0" x="16" image="3" state="2" button="0|1|2"
-//          selected="0|1"/>
+//     <row text="..." level="0" x="16" image="3" icon="K" state="2"
+//          button="0|1|2" selected="0|1"/>
 //   </control>
 // Row k (from 0) fills y = k * itemheight of the control's client area; an
 // item starts at x (its expand button, 1 closed / 2 open, in the indent
 // before it), then its state image (statewidth; 1 unchecked, 2 checked,
 // 3 partial, 0 none), its image (imagewidth; the selected image for the
-// selected row) and its label. statewidth/imagewidth 0: no such column;
-// scrollbar: the width of the scroll bar at the right edge (0: none).
+// selected row) and its label. image= is the index in the tree's image
+// list, icon= names the <image> of that picture (absent: no picture).
+// statewidth/imagewidth 0: no such column; scrollbar: the width of the
+// scroll bar at the right edge (0: none).
+//
+// A list view ("SysListView32") gives top= (first row shown),
+// headerHeight= and rowHeight= (pixels), its <column>s and <row>s; a row's
+// icon names an <image>. A <row> means a tree row inside a tree view and a
+// list row inside a list view; top= and selected= likewise follow the
+// control's class.
+//
+// <draw> elements are the bitmaps and images a program copied into a
+// window or control, in screen pixels, oldest first; a window's drawings
+// lie under its controls. Each <image> is written once and may be named by
+// any number of rows and drawings.
 #pragma once
+
+#include <cstddef>
 
 namespace ui::screen {
 
@@ -76,9 +96,18 @@ inline constexpr const char* kMax = "max";
 inline constexpr const char* kCurSel = "cursel";
 inline constexpr const char* kDropped = "dropped";
 
-// tree views
+// control classes whose children and attributes are their own
+inline constexpr const char16_t* kTreeViewClass = u"SysTreeView32";
+inline constexpr const char16_t* kListViewClass = u"SysListView32";
+
+// tree views and list views
 inline constexpr const char* kRow = "row";
 inline constexpr const char* kTop = "top";
+inline constexpr const char* kImage = "image";
+inline constexpr const char* kIcon = "icon";
+inline constexpr const char* kSelected = "selected";
+
+// tree views
 inline constexpr const char* kTotal = "total";
 inline constexpr const char* kInView = "inview";
 inline constexpr const char* kIndent = "indent";
@@ -87,10 +116,23 @@ inline constexpr const char* kStateWidth = "statewidth";
 inline constexpr const char* kImageWidth = "imagewidth";
 inline constexpr const char* kScrollBar = "scrollbar";
 inline constexpr const char* kLevel = "level";
-inline constexpr const char* kImage = "image";
 inline constexpr const char* kState = "state";
 inline constexpr const char* kButton = "button";
-inline constexpr const char* kSelected = "selected";
+
+// list views, drawings and images
+inline constexpr const char* kColumn = "column";
+inline constexpr const char* kCell = "cell";
+inline constexpr const char* kDraw = "draw";
+inline constexpr const char* kHeaderHeight = "headerHeight";
+inline constexpr const char* kRowHeight = "rowHeight";
+inline constexpr const char* kFocused = "focused";
+inline constexpr const char* kKey = "key";
+inline constexpr const char* kRgba = "rgba";
+
+// What a reader accepts of images, and so what a writer leaves out (a
+// drawing whose image is larger, or past the budget, is not written).
+inline constexpr int kMaxImageSide = 1024;
+inline constexpr size_t kMaxImagePixels = 512u * 1024;  // all images of a file together
 
 inline constexpr char16_t kPasswordMask = u'*';
 

@@ -19,6 +19,7 @@ struct ScreenItem {
 struct ScreenTreeRow {
   std::u16string text;
   int level = 0, x = 0, image = 0, state = 0, button = 0;
+  int icon = -1;  // the picture: index in ScreenModel::images (-1: none)
   bool selected = false;
 };
 
@@ -27,6 +28,26 @@ struct ScreenTree {
   int indent = 16, itemHeight = 18, stateWidth = 0, imageWidth = 0;
   int scrollBar = 0;  // its width; 0: none
   std::vector<ScreenTreeRow> rows;
+};
+
+// An image of the file's pool: top-down rows of 0xAARRGGBB.
+struct ScreenImage {
+  int width = 0, height = 0;
+  std::vector<uint32_t> argb;
+};
+// A bitmap or image a program drew (image: index in ScreenModel::images).
+struct ScreenDraw {
+  int x = 0, y = 0, width = 0, height = 0;
+  int image = -1;
+};
+struct ScreenColumn {
+  std::u16string text;
+  int width = 0;
+};
+struct ScreenRow {
+  std::vector<std::u16string> cells;
+  int icon = -1;  // index in ScreenModel::images
+  bool selected = false, focused = false;
 };
 
 struct ScreenControl {
@@ -41,6 +62,11 @@ struct ScreenControl {
   int pos = 0, min = 0, max = 100, curSel = -1;
   std::vector<ScreenItem> items;
   ScreenTree tree;  // tree views
+  // List views.
+  std::vector<ScreenColumn> columns;
+  std::vector<ScreenRow> rows;
+  int top = 0, headerHeight = 0, rowHeight = 0;
+  std::vector<ScreenDraw> draws;
 };
 
 struct ScreenWindow {
@@ -52,6 +78,7 @@ struct ScreenWindow {
   uint64_t focus = 0;
   bool active = false;
   std::vector<ScreenControl> controls;
+  std::vector<ScreenDraw> draws;  // under the controls
 };
 
 struct ScreenModel {
@@ -61,6 +88,7 @@ struct ScreenModel {
   std::u16string program;
   int64_t pid = 0;            // the writer's host process id; 0: not given
   std::vector<ScreenWindow> windows;  // bottom to top
+  std::vector<ScreenImage> images;
 };
 
 // Limits a screen file must keep: a file beyond them is refused whole, so
@@ -70,7 +98,8 @@ inline constexpr int kMaxViewScale = 8;
 inline constexpr size_t kMaxScreenFileBytes = 4u << 20;
 inline constexpr size_t kMaxScreenWindows = 256;
 inline constexpr size_t kMaxScreenControls = 4096;   // all windows together
-inline constexpr size_t kMaxScreenItems = 65536;     // all controls together
+inline constexpr size_t kMaxScreenItems = 65536;     // all controls together (items, rows, cells, columns, drawings)
+inline constexpr size_t kMaxScreenImages = 4096;
 
 // False with *error when xml is not a screen file within the limits; *out is
 // only written on success.

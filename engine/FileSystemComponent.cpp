@@ -862,8 +862,7 @@ bool ADirectory::Restore() {
   if (GetKioskModeEnabled() || !options.GetNonDestructiveRestoreFlag()) {
     // The files the image puts back stay until their new content replaces
     // them: one whose entry turns out damaged keeps what the device had.
-    for (int n = top == -1 ? -1 : index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
-      if (index.NodeType(n) == m_FileType) m_RestoreTargets.insert(Lower(CString(index.NodeName(n))).str());
+    KeepRestoreTargets(top);
     if (!DeleteContents(CString())) {
       LogError(0, u"DeleteContents() failed", kClass, __LINE__);
       return false;
@@ -922,6 +921,12 @@ void ADirectory::PrepareKeepList() {
     if (length > 0 && length <= MAX_PATH)
       m_KeepPaths.push_back(CString(path, static_cast<int>(length)));
   }
+}
+
+void ADirectory::KeepRestoreTargets(int top) {
+  Index& index = TheIndex();
+  for (int n = top == -1 ? -1 : index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
+    if (index.NodeType(n) == m_FileType) m_RestoreTargets.insert(Lower(CString(index.NodeName(n))).str());
 }
 
 bool ADirectory::DeleteContents(const CString& folder) {

@@ -220,16 +220,22 @@ def state_strip():
     return c
 
 
-def tab_backup():
-    """24 x 24: a document going into a box (backup)."""
+def box_with_document(arrow_colour, arrow_top, arrow_bottom):
+    """24 x 24: a document above an open box, an arrow between them."""
     c = Canvas(24, 24)
     c.rect(2, 12, 21, 22, fill=(200, 160, 100), edge=DARK)
     c.hline(2, 21, 15, DARK)
     c.rect(8, 1, 15, 9, fill=WHITE, edge=BLUE)
     for y in (3, 5, 7):
         c.hline(10, 13, y, BLUE)
-    c.vline(11, 9, 13, GREEN)
-    c.vline(12, 9, 13, GREEN)
+    c.vline(11, arrow_top, arrow_bottom, arrow_colour)
+    c.vline(12, arrow_top, arrow_bottom, arrow_colour)
+    return c
+
+
+def tab_backup():
+    """24 x 24: a document going into a box (backup)."""
+    c = box_with_document(GREEN, 9, 13)
     c.line(9, 11, 11, 13, GREEN)
     c.line(14, 11, 12, 13, GREEN)
     return c
@@ -237,14 +243,7 @@ def tab_backup():
 
 def tab_restore():
     """24 x 24: a document coming out of a box (restore)."""
-    c = Canvas(24, 24)
-    c.rect(2, 12, 21, 22, fill=(200, 160, 100), edge=DARK)
-    c.hline(2, 21, 15, DARK)
-    c.rect(8, 1, 15, 9, fill=WHITE, edge=BLUE)
-    for y in (3, 5, 7):
-        c.hline(10, 13, y, BLUE)
-    c.vline(11, 10, 14, RED)
-    c.vline(12, 10, 14, RED)
+    c = box_with_document(RED, 10, 14)
     c.line(9, 12, 11, 10, RED)
     c.line(14, 12, 12, 10, RED)
     return c

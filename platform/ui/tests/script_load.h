@@ -1,5 +1,7 @@
-// Loads a UI script's steps into an automation for the script tests; the
-// test fails when the script does not parse.
+// The UI script tests' common ground: loading a script's steps into an
+// automation (the test fails when the script does not parse), and a fixture
+// on a scratch device whose record of what the dialog saw is published
+// through the test file's global while a test runs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "testkit/TestDevice.h"
 #include "ui/Automation.h"
 
 namespace autotest {
@@ -17,5 +20,19 @@ inline void LoadScript(ui::test::Automation& a, const std::string& text) {
   ASSERT_TRUE(ui::test::ParseScript(text, &steps, &error)) << error;
   ui::test::AddScriptSteps(a, steps);
 }
+
+template <class Record>
+class ScriptTest : public ::testing::Test {
+ protected:
+  explicit ScriptTest(Record** global) : global_(global) {}
+  void SetUp() override { *global_ = &record; }
+  void TearDown() override { *global_ = nullptr; }
+  void Load(ui::test::Automation& a, const std::string& text) { LoadScript(a, text); }
+  quilmo::test::TestDevice device;
+  Record record;
+
+ private:
+  Record** global_;
+};
 
 }  // namespace autotest

@@ -4,6 +4,7 @@
 
 #include "ce/commctrl.h"
 #include "ce/dialog.h"
+#include "script_load.h"
 #include "testkit/TestDevice.h"
 #include "ui/Automation.h"
 
@@ -89,18 +90,9 @@ INT_PTR RunListDialog() {
   return DialogBoxIndirectParamW(nullptr, &t, nullptr, ListDlgProc, 0);
 }
 
-class ListScript : public ::testing::Test {
+class ListScript : public autotest::ScriptTest<Chosen> {
  protected:
-  void SetUp() override { g_chosen = &chosen; }
-  void TearDown() override { g_chosen = nullptr; }
-  void Load(ui::test::Automation& a, const std::string& text) {
-    std::vector<ui::test::ScriptStep> steps;
-    std::string error;
-    ASSERT_TRUE(ui::test::ParseScript(text, &steps, &error)) << error;
-    ui::test::AddScriptSteps(a, steps);
-  }
-  quilmo::test::TestDevice device;
-  Chosen chosen;
+  ListScript() : ScriptTest(&g_chosen) {}
 };
 
 TEST_F(ListScript, TapsByLabelReadsCellsAndActivates) {
@@ -116,8 +108,8 @@ TEST_F(ListScript, TapsByLabelReadsCellsAndActivates) {
   EXPECT_EQ(RunListDialog(), IDOK);
   EXPECT_TRUE(a.Failures().empty()) << a.Failures()[0];
   EXPECT_TRUE(a.Done());
-  EXPECT_EQ(chosen.clicked, 2);
-  EXPECT_EQ(chosen.activated, 2);
+  EXPECT_EQ(record.clicked, 2);
+  EXPECT_EQ(record.activated, 2);
 }
 
 TEST_F(ListScript, DoubleTapActivatesAndSelectTapsARow) {
@@ -128,8 +120,8 @@ TEST_F(ListScript, DoubleTapActivatesAndSelectTapsARow) {
        "list-dbltap 2106 1\n");
   EXPECT_EQ(RunListDialog(), IDOK);
   EXPECT_TRUE(a.Failures().empty()) << a.Failures()[0];
-  EXPECT_EQ(chosen.doubleTaps, 1);
-  EXPECT_EQ(chosen.activated, 1);
+  EXPECT_EQ(record.doubleTaps, 1);
+  EXPECT_EQ(record.activated, 1);
 }
 
 TEST_F(ListScript, MissingRowsAndWrongCellsAreFailures) {

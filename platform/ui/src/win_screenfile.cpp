@@ -10,6 +10,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "ui/Base64.h"
 #include "ce/controls.h"
 #include "ce/treeview.h"
 #include "ce/dialog.h"
@@ -46,20 +47,7 @@ void PutRect(pugi::xml_node n, const RECT& r) {
 
 bool Is(const ce::ModelWindow& w, std::u16string_view cls) { return ce::EqualNoCase(w.className, cls); }
 
-std::string Base64(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const uint32_t n = (uint32_t{bytes[i]} << 16) | (i + 1 < bytes.size() ? uint32_t{bytes[i + 1]} << 8 : 0) |
-                       (i + 2 < bytes.size() ? uint32_t{bytes[i + 2]} : 0);
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return out;
-}
+using ui::screen::Base64;
 
 // The images the file names, each written once at the end of <screen>.
 class ImagePool {

@@ -6,23 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "ui/Base64.h"
 #include "ui/qt/Screen.h"
 
 namespace {
 
-std::string Base64(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const uint32_t n = (uint32_t{bytes[i]} << 16) | (i + 1 < bytes.size() ? uint32_t{bytes[i + 1]} << 8 : 0) |
-                       (i + 2 < bytes.size() ? uint32_t{bytes[i + 2]} : 0);
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return out;
-}
+using ui::screen::Base64;
 
 // A w x h image of one colour (R, G, B, A), left half only when `half`.
 std::string Image(int key, int w, int h, uint8_t r, uint8_t g, uint8_t b, bool half) {

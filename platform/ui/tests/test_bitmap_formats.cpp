@@ -39,7 +39,7 @@ HBITMAP Section(int w, int h, int bits, DWORD compression, const std::vector<uin
   hdr.biCompression = compression;
   hdr.biClrUsed = compression == BI_BITFIELDS ? 0 : static_cast<DWORD>(extra.size());
   std::memcpy(info.data(), &hdr, sizeof hdr);
-  std::memcpy(info.data() + sizeof hdr, extra.data(), extra.size() * 4);
+  if (!extra.empty()) std::memcpy(info.data() + sizeof hdr, extra.data(), extra.size() * 4);
   void* bitsOut = nullptr;
   HBITMAP b = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS, &bitsOut,
                                nullptr, 0);

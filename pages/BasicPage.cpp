@@ -359,7 +359,10 @@ void CBasicPage::OnBackup() {
 }
 
 bool CBasicPage::FindBackupLocation(ABackupFilePath& location) const {
-  if (location.FindDefaultBackupLocation(true, GetAlwaysChooseBuiltInStorageInBasicMode())) return true;
+  // The search itself, not the advanced pages' remembered file: and it
+  // writes nothing back, so a backup that stops at a question leaves the
+  // settings as they were.
+  if (location.FindDefaultBackupLocation(false, GetAlwaysChooseBuiltInStorageInBasicMode())) return true;
   Log(0, u"No backup location available", kClass, __LINE__);
   Localizer::TextMessageBox(Localizer::FormatResString(kStrNoLocation, GetApplicationName()), MB_OK);
   return false;

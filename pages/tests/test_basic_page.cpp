@@ -258,6 +258,34 @@ TEST_F(BasicPageTest, OnEqualTimesTheDocumentsFolderWinsAndAKeptPathStaysWhileIt
   RunPage(b, page);
 }
 
+// Both halves stay on the page, the backup half above the restore half,
+// whichever way the screen is turned.
+TEST_F(BasicPageTest, TheHalvesFitThePageInBothOrientations) {
+  auto expectLayout = [](Dialog& d, const char* when) {
+    RECT page{};
+    GetWindowRect(d.Hwnd(), &page);
+    for (int id : {2174, 2175, 2176, 2177, 2178, 2179, 2211, 2212}) {
+      const RECT r = d.Rect(id);
+      EXPECT_GE(r.left, page.left) << when << " " << id;
+      EXPECT_LE(r.right, page.right) << when << " " << id;
+      EXPECT_GE(r.top, page.top) << when << " " << id;
+      EXPECT_LE(r.bottom, page.bottom) << when << " " << id;
+    }
+    EXPECT_LE(d.Rect(2177).bottom, d.Rect(2212).top) << when;
+    EXPECT_LE(d.Rect(2177).bottom, d.Rect(2175).top) << when;
+  };
+  Automation a;
+  a.OnDialog(kPage, [&](Dialog& d) {
+    expectLayout(d, "portrait");
+    Rotate(d.Hwnd());
+    expectLayout(d, "landscape");
+    EXPECT_EQ(Count(LogText(), "CBasicPage RelayoutDialog"), 2);
+    d.Click(IDCANCEL);
+  });
+  CBasicPage page;
+  RunPage(a, page);
+}
+
 // ---------------------------------------------------------------- backup
 
 TEST_F(BasicPageTest, ABackupWithNowhereToGoSaysSoAndChangesNothing) {
@@ -285,6 +313,7 @@ TEST_F(BasicPageTest, ABackupIntoTheDocumentsFolderIsAskedForAndNoLeavesAllAsItW
   EXPECT_EQ(a.Boxes()[0].request.style, static_cast<UINT>(MB_YESNO | MB_ICONEXCLAMATION));
   EXPECT_EQ(global_.g_Operation.operationKind, kOperationNotSet);
   EXPECT_EQ(Setting(CBasicPage::kDefaultFileValue), u"<none>");
+  EXPECT_EQ(Setting(u"csDefaultBackupFilename"), u"<none>");
   EXPECT_TRUE(ce::PendingResets().empty());
 }
 

@@ -45,7 +45,7 @@ void CPIMPage::OnAgentClicked() {
     CheckDlgButton(kAgentOnId, BST_CHECKED);
 }
 
-bool RunPIMDialog(CWnd* parent) {
+INT_PTR RunPIMDialog(CWnd* parent) {
   CPIMPage dialog(parent);
-  return dialog.DoModal() != -1;
+  return dialog.DoModal();
 }

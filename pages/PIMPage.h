@@ -25,5 +25,6 @@ class CPIMPage : public CDynamicDialog {
   ACorvaneIF m_Corvane;
 };
 
-// For the main sheet's menu: the dialog, modally. True when it was shown.
-bool RunPIMDialog(CWnd* parent);
+// For the main sheet's menu: the dialog, modally; its end (IDOK, or -1
+// when it could not be made).
+INT_PTR RunPIMDialog(CWnd* parent);

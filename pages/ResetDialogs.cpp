@@ -90,7 +90,7 @@ BOOL CResetOptionsDisplayDlg::OnInitDialog() {
   return result;
 }
 
-bool RunResetOptionsDisplayDialog(CWnd* parent) {
+INT_PTR RunResetOptionsDisplayDialog(CWnd* parent) {
   CResetOptionsDisplayDlg dialog(parent);
-  return dialog.DoModal() != -1;
+  return dialog.DoModal();
 }

@@ -61,6 +61,6 @@ class CResetOptionsDisplayDlg : public CDialog {
   BOOL OnInitDialog() override;
 };
 
-// For the main sheet's menu: the reset-options note, modally. True when it
-// was shown.
-bool RunResetOptionsDisplayDialog(CWnd* parent);
+// For the main sheet's menu: the reset-options note, modally; its end
+// (IDOK, or -1 when it could not be made).
+INT_PTR RunResetOptionsDisplayDialog(CWnd* parent);

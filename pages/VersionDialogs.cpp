@@ -43,9 +43,9 @@ BOOL CVersionPage::OnInitDialog() {
   return FALSE;
 }
 
-bool RunVersionDialog(CWnd* parent) {
+INT_PTR RunVersionDialog(CWnd* parent) {
   CVersionPage dialog(parent);
-  return dialog.DoModal() != -1;
+  return dialog.DoModal();
 }
 
 // -------------------------------------------------------- report list
@@ -189,7 +189,7 @@ BOOL CViewBackupHistoryDlg::RelayoutDialog() {
   return TRUE;
 }
 
-bool RunHistoryDialog(CWnd* parent) {
+INT_PTR RunBackupHistoryDialog(CWnd* parent) {
   CViewBackupHistoryDlg dialog(parent);
-  return dialog.DoModal() != -1;
+  return dialog.DoModal();
 }

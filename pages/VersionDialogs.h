@@ -109,6 +109,8 @@ class CViewBackupHistoryDlg : public CDynamicDialog {
   CHistoryListCtrl m_List;
 };
 
-// For the menus: each dialog, modally. True when it was shown.
-bool RunVersionDialog(CWnd* parent);
-bool RunHistoryDialog(CWnd* parent);
+// For the menus: each dialog, modally; its end (IDOK, or -1 when it could
+// not be made). The About dialog opens the versions, the main sheet's
+// menu the history.
+INT_PTR RunVersionDialog(CWnd* parent);
+INT_PTR RunBackupHistoryDialog(CWnd* parent);

@@ -124,7 +124,7 @@ TEST_F(ResetDialogTest, TheResetOptionsNoteShowsItsTextUnderTheApplicationName) 
     EXPECT_EQ(d.Text(2220), Localizer::LoadResString(136).view());
     d.Click(IDOK);
   });
-  EXPECT_TRUE(RunResetOptionsDisplayDialog(nullptr));
+  EXPECT_EQ(RunResetOptionsDisplayDialog(nullptr), IDOK);
   ExpectClean(a);
 }
 
@@ -189,7 +189,7 @@ TEST_F(PimDialogTest, TheBoxStartsTheAgentAndStopsItOnlyWhenTheUserSaysYes) {
     EXPECT_EQ(SendDlgItemMessageW(d.Hwnd(), 2095, BM_GETCHECK, 0, 0), BST_UNCHECKED);
     d.Click(IDOK);
   });
-  EXPECT_TRUE(RunPIMDialog(nullptr));
+  EXPECT_EQ(RunPIMDialog(nullptr), IDOK);
   ExpectClean(a);
   ASSERT_EQ(a.Boxes().size(), 2u);
   EXPECT_EQ(a.Boxes()[0].request.style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
@@ -207,7 +207,7 @@ TEST_F(PimDialogTest, TheBoxOpensCheckedWhenTheAgentStartsWithTheDevice) {
     EXPECT_EQ(SendDlgItemMessageW(d.Hwnd(), 2095, BM_GETCHECK, 0, 0), BST_CHECKED);
     d.Click(IDOK);
   });
-  EXPECT_TRUE(RunPIMDialog(nullptr));
+  EXPECT_EQ(RunPIMDialog(nullptr), IDOK);
   ExpectClean(a);
 }
 

@@ -87,7 +87,7 @@ TEST_F(VersionDialogsTest, TheVersionDialogShowsTheInstalledVersionsReadOnly) {
     EXPECT_EQ(start, end) << "nothing is selected";
     d.Click(IDOK);
   });
-  EXPECT_TRUE(RunVersionDialog(nullptr));
+  EXPECT_EQ(RunVersionDialog(nullptr), IDOK);
   ExpectClean(a);
 }
 
@@ -98,7 +98,7 @@ TEST_F(VersionDialogsTest, AnEmptyHistoryShowsAnEmptyListAndMakesTheFolder) {
     EXPECT_EQ(SendDlgItemMessageW(d.Hwnd(), 2180, LVM_GETITEMCOUNT, 0, 0), 0);
     d.Click(IDOK);
   });
-  EXPECT_TRUE(RunHistoryDialog(nullptr));
+  EXPECT_EQ(RunBackupHistoryDialog(nullptr), IDOK);
   ExpectClean(a);
   EXPECT_TRUE(std::filesystem::is_directory(dev_.Host(kHistory)));
   const std::string log = LogText();
@@ -124,7 +124,7 @@ TEST_F(VersionDialogsTest, ReportsAreListedNewestFirstAndATapOnOneOpensItInTheVi
     d.TapItem(2180, 1);
   });
   a.InDialog([](Dialog& d) { d.Click(IDOK); });
-  EXPECT_TRUE(RunHistoryDialog(nullptr));
+  EXPECT_EQ(RunBackupHistoryDialog(nullptr), IDOK);
   ExpectClean(a);
   const std::string record = StarterRecord();
   EXPECT_NE(record.find("Ombric.exe"), std::string::npos) << record;

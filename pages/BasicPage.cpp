@@ -95,9 +95,8 @@ CString GetDocumentsFolder() {
   return CString(path);
 }
 
-CBasicPage::CBasicPage() : CDynamicPropertyPage(IDD, kCaptionId) {
-  m_ImagePath.SetName(ABackupFilePath::kDefaultFileName, false);
-}
+// The image path starts empty, with the base name "Backup".
+CBasicPage::CBasicPage() : CDynamicPropertyPage(IDD, kCaptionId) {}
 
 // ---------------------------------------------------------------- opening
 

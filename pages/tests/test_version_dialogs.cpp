@@ -141,4 +141,44 @@ TEST_F(VersionDialogsTest, ARowTextIsTheTimeAndTheLongDate) {
   EXPECT_EQ(CHistoryListCtrl::RowText(when.GetAsFileTime()), time + u", " + date);
 }
 
+// The platform's file-open dialog (its template, name edit and buttons).
+constexpr int kOpenDialog = 1536;
+constexpr int kOpenName = 1152;
+
+TEST_F(VersionDialogsTest, AChosenUpgradeFileEndsWithOkAndACancelledBrowseLeavesNone) {
+  dev_.PutFile(u"\\My Documents\\phones.sbu", "\\My Documents\\letter.txt\r\n");
+  Automation a;
+  a.OnDialog(CUpgradeDataDlg::IDD, [](Dialog& d) {
+    EXPECT_EQ(d.Text(2128), Localizer::LoadResString(57768).view());
+    EXPECT_EQ(d.Text(2158), Localizer::LoadResString(57769).view());
+    EXPECT_EQ(d.Text(2043), Localizer::LoadResString(65232).view());
+    d.Click(CUpgradeDataDlg::kBrowseId);
+  });
+  // Without an extension the dialog's default one is added.
+  a.OnDialog(kOpenDialog, [](Dialog& d) {
+    d.SetText(kOpenName, u"\\My Documents\\phones");
+    d.Click(IDOK);
+  });
+  a.OnDialog(CUpgradeDataDlg::IDD, [](Dialog& d) {
+    EXPECT_EQ(d.Text(2043), u"\\My Documents\\phones.sbu");
+    d.Click(IDOK);
+  });
+  CUpgradeDataDlg chosen;
+  EXPECT_EQ(chosen.DoModal(), IDOK);
+  EXPECT_EQ(chosen.GetFileName(), CString(u"\\My Documents\\phones.sbu"));
+  EXPECT_EQ(Count(LogText(), "Upgrade Filename: \\My Documents\\phones.sbu"), 1) << LogText();
+
+  Automation b;
+  b.OnDialog(CUpgradeDataDlg::IDD, [](Dialog& d) { d.Click(CUpgradeDataDlg::kBrowseId); });
+  b.OnDialog(kOpenDialog, [](Dialog& d) { d.Click(IDCANCEL); });
+  b.OnDialog(CUpgradeDataDlg::IDD, [](Dialog& d) {
+    EXPECT_EQ(d.Text(2043), Localizer::LoadResString(65232).view());
+    d.Click(IDOK);
+  });
+  CUpgradeDataDlg cancelled;
+  EXPECT_EQ(cancelled.DoModal(), IDCANCEL);
+  ExpectClean(a);
+  ExpectClean(b);
+}
+
 }  // namespace

@@ -353,6 +353,10 @@ uint64_t WindowModelVersion() {
   return st->version;
 }
 
+void MarkWindowModelChanged() {
+  if (Device* d = Device::Current()) win::Touch(d);
+}
+
 }  // namespace ce
 
 // ------------------------------------------------------------ the API

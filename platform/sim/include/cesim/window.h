@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ce/controls.h"  // HDC
 #include "ce/system.h"  // RECT
 #include "ce/types.h"
 #include "ce/window.h"
@@ -55,8 +56,20 @@ bool DescribeWindow(HWND hwnd, ModelWindow* out);
 // destroyed, text, style, position, visibility, enabled state, focus,
 // control state).
 uint64_t WindowModelVersion();
+// Makes the version grow for what the model does not hold itself but the
+// screen shows (what was drawn on a window).
+void MarkWindowModelChanged();
 // The template a dialog was made from (0 for other windows).
 int GetDialogTemplateId(HWND dialog);
+
+// Device contexts for the built-in controls' owner drawing (WM_DRAWITEM):
+// the window layer's GDI installs GetDC/ReleaseDC here; without them the
+// parent is asked to draw with a null hDC.
+struct PaintDcHooks {
+  HDC (*get)(HWND) = nullptr;
+  int (*release)(HWND, HDC) = nullptr;
+};
+void SetPaintDcHooks(PaintDcHooks hooks);
 
 // Removes the windows, queued messages and wake FIFOs of processes that
 // have ended. Returns the number of processes purged.

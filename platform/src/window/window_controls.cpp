@@ -51,11 +51,37 @@ bool PairAt(std::u16string_view s, size_t i) {
 int CharWidth() { return 8 * GetDisplayScale(); }
 int RowHeight() { return 16 * GetDisplayScale(); }
 
+PaintDcHooks& DcHooks() {
+  static PaintDcHooks hooks;
+  return hooks;
+}
+
 // ---------------------------------------------------------------- STATIC
+
+// A static paints with the text colour its parent's WM_CTLCOLORSTATIC
+// answer sets; the model keeps it for the screen.
+void PaintStatic(HWND h) {
+  ValidateRect(h, nullptr);
+  const PaintDcHooks hooks = DcHooks();
+  HWND parent = GetParent(h);
+  if (!hooks.get || !hooks.release || !hooks.textColor || !parent) return;
+  HDC dc = hooks.get(h);
+  if (!dc) return;
+  const COLORREF before = hooks.textColor(dc);
+  SendMessageW(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(h));
+  const COLORREF color = hooks.textColor(dc);
+  hooks.release(h, dc);
+  WithWindow(h, false, [&](LocalWindow& w) {
+    w.ctl.hasTextColor = color != before;
+    w.ctl.textColor = color;
+    return 0;
+  });
+}
 
 LRESULT StaticProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_GETDLGCODE: return DLGC_STATIC;
+    case WM_PAINT: PaintStatic(h); return 0;
     case WM_LBUTTONUP:
       if (Style(h) & SS_NOTIFY) Notify(h, STN_CLICKED);
       return 0;
@@ -104,11 +130,6 @@ void Click(HWND h) {
     default: break;
   }
   Notify(h, BN_CLICKED);
-}
-
-PaintDcHooks& DcHooks() {
-  static PaintDcHooks hooks;
-  return hooks;
 }
 
 // Asks the parent to draw an owner-drawn button as it is now.

@@ -1,5 +1,6 @@
 // GDI-lite (see ce/gdi.h): objects and DCs are records in per-process
-// tables; drawing only checks its handles and counts.
+// tables; drawing checks its handles, counts, and keeps what it drew on a
+// window for the screen (cesim/gdi.h).
 #include "ce/gdi.h"
 
 #include <algorithm>

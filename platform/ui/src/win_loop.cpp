@@ -84,7 +84,7 @@ void EnsureInstalled() {
   static std::once_flag once;
   std::call_once(once, [] {
     ce::SetIdleHandler([] { return Idle() ? ce::IdleResult::kProgress : ce::IdleResult::kQuit; });
-    ce::SetPaintDcHooks({&GetDC, &ReleaseDC});
+    ce::SetPaintDcHooks({&GetDC, &ReleaseDC, &GetTextColor});
   });
 }
 

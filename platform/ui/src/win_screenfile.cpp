@@ -76,7 +76,8 @@ void PutDrawing(pugi::xml_node n, HWND hwnd) {
   }
 }
 
-// The font set on a control and the text colour its parent gives it.
+// The font set on a control and the text colour its parent chose when it
+// last painted.
 void PutLook(pugi::xml_node n, const ce::ModelWindow& w) {
   if (auto font = reinterpret_cast<HFONT>(SendMessageW(w.hwnd, WM_GETFONT, 0, 0))) {
     LOGFONTW lf{};
@@ -86,19 +87,7 @@ void PutLook(pugi::xml_node n, const ce::ModelWindow& w) {
       if (lf.lfUnderline) n.append_attribute(sf::kUnderline) = 1;
     }
   }
-  const bool statik = Is(w, u"STATIC");
-  if (!statik && !Is(w, u"BUTTON")) return;
-  if (!statik && (w.style & BS_TYPEMASK) == BS_OWNERDRAW) return;
-  HWND parent = GetParent(w.hwnd);
-  if (!parent) return;
-  // A memory DC: asking must not change what the screen shows.
-  HDC dc = CreateCompatibleDC(nullptr);
-  if (!dc) return;
-  SendMessageW(parent, statik ? WM_CTLCOLORSTATIC : WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc),
-               reinterpret_cast<LPARAM>(w.hwnd));
-  const COLORREF color = GetTextColor(dc);
-  DeleteDC(dc);
-  if (color != RGB(0, 0, 0)) n.append_attribute(sf::kTextColor) = ColorText(color).c_str();
+  if (w.hasTextColor) n.append_attribute(sf::kTextColor) = ColorText(w.textColor).c_str();
 }
 
 void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus) {

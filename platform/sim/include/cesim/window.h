@@ -46,6 +46,8 @@ struct ModelWindow {
   int curSel = -1;
   bool dropped = false;      // a combo box's list is open
   int pos = 0, min = 0, max = 0;  // progress bars and up-down controls
+  bool hasTextColor = false;      // statics: the parent chose textColor at the last paint
+  COLORREF textColor = 0;
   std::vector<HWND> children;     // creation order
 };
 // Own top-level windows, bottom to top (z-order).
@@ -62,12 +64,14 @@ void MarkWindowModelChanged();
 // The template a dialog was made from (0 for other windows).
 int GetDialogTemplateId(HWND dialog);
 
-// Device contexts for the built-in controls' owner drawing (WM_DRAWITEM):
-// the window layer's GDI installs GetDC/ReleaseDC here; without them the
-// parent is asked to draw with a null hDC.
+// Device contexts for the built-in controls' painting (an owner-drawn
+// button's WM_DRAWITEM, a static's WM_CTLCOLORSTATIC): the window layer's
+// GDI installs GetDC/ReleaseDC/GetTextColor here; without them the parent
+// is asked to draw with a null hDC and statics ask nothing.
 struct PaintDcHooks {
   HDC (*get)(HWND) = nullptr;
   int (*release)(HWND, HDC) = nullptr;
+  COLORREF (*textColor)(HDC) = nullptr;
 };
 void SetPaintDcHooks(PaintDcHooks hooks);
 

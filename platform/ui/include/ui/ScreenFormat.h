@@ -67,8 +67,8 @@ inline constexpr const char* kDropped = "dropped";
 //   <control ... textColor="#RRGGBB" fontHeight="16" bold="1" underline="1">
 //     <draw kind="line|fill|frame|text" x= y= x2= y2= color="#RRGGBB"
 //           text="..." format="0x.." fontHeight= bold= underline=/>
-// textColor is the parent's WM_CTLCOLORSTATIC/WM_CTLCOLORBTN answer when it
-// is not black; the font attributes appear when the control has a font set
+// textColor is the colour a static's parent set in its WM_CTLCOLORSTATIC
+// answer at the static's last paint (absent when it set none); the font attributes appear when the control has a font set
 // (WM_SETFONT). <draw> elements (of a <window> or a <control>) are what the
 // window's last paint drew, in screen pixels: a line from (x, y) to
 // (x2, y2), a rectangle filled or outlined from (x, y) to (x2, y2), a text

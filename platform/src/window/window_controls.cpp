@@ -13,6 +13,7 @@
 #include "ce/text.h"
 #include "cesim/window.h"
 #include "window/window_state.h"
+#include "window/window_treeview.h"
 
 namespace ce::win {
 namespace {
@@ -839,6 +840,7 @@ WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical) {
       {u"LISTBOX", ListBoxProc},
       {u"msctls_progress32", ProgressProc},
       {u"msctls_updown32", UpDownProc},
+      {WC_TREEVIEWW, TreeViewProc},
       {u"#32770", DefDlgProcW},
   };
   for (const auto& c : kClasses) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -55,6 +56,8 @@ void PurgeOwner(Device* d, const Owner& owner);
 inline constexpr int64_t kLocalBase = 0x40000000;
 inline bool IsLocalId(int64_t id) { return id >= kLocalBase; }
 
+struct TreeViewState;  // window_treeview.h
+
 // State of the built-in controls (only the fields of the window's class
 // are used).
 struct ControlState {
@@ -78,6 +81,8 @@ struct ControlState {
   // the last paint (window_controls.cpp).
   bool hasTextColor = false;
   COLORREF textColor = 0;
+  // Tree views: items, caret, image lists (made at WM_CREATE).
+  std::shared_ptr<TreeViewState> tree;
 };
 
 struct LocalWindow {

@@ -105,6 +105,26 @@ bool ScreenshotName(const std::string& w) {
   return true;
 }
 
+// A tree path: texts joined by '/', none of them empty.
+bool TreePath(const std::u16string& path, std::string* error) {
+  bool ok = !path.empty() && path.front() != u'/' && path.back() != u'/' && path.find(u"//") == std::u16string::npos;
+  if (!ok) *error = "bad tree path (item texts joined by '/', none empty)";
+  return ok;
+}
+
+bool TreeStateWord(std::string w, int64_t* out, std::string* error) {
+  static const std::map<std::string, int> kNames = {{"none", 0}, {"unchecked", 1}, {"checked", 2}, {"partial", 3}};
+  for (char& c : w) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  auto it = kNames.find(w);
+  if (it != kNames.end()) {
+    *out = it->second;
+    return true;
+  }
+  if (Number(w, 0, 15, out)) return true;
+  *error = "bad tree state '" + w + "' (unchecked checked partial none or 0..15)";
+  return false;
+}
+
 struct Syntax {
   Kind kind;
   const char* usage;  // the words after the command
@@ -128,6 +148,10 @@ const std::map<std::string, Syntax>& Commands() {
       {"screenshot", {Kind::Screenshot, "NAME"}},
       {"card", {Kind::Card, "insert|remove NAME"}},
       {"bubble", {Kind::Bubble, "COMMAND"}},
+      {"tree-check", {Kind::TreeCheck, "ID PATH"}},
+      {"tree-expand", {Kind::TreeExpand, "ID PATH"}},
+      {"tree-select", {Kind::TreeSelect, "ID PATH"}},
+      {"expect-tree", {Kind::ExpectTree, "ID PATH STATE"}},
   };
   return k;
 }
@@ -214,6 +238,13 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
       return true;
     case Kind::Bubble:
       return num(1, 0, kMaxId, &step->id, "command");
+    case Kind::TreeCheck:
+    case Kind::TreeExpand:
+    case Kind::TreeSelect:
+      return num(1, 0, kMaxId, &step->id, "control id") && text(2) && TreePath(step->text, error);
+    case Kind::ExpectTree:
+      return num(1, 0, kMaxId, &step->id, "control id") && text(2) && TreePath(step->text, error) &&
+             TreeStateWord(w[3], &step->value, error);
     case Kind::Card:
       if (w[1] != "insert" && w[1] != "remove") {
         *error = "bad card action '" + w[1] + "' (insert remove)";

@@ -40,6 +40,12 @@ Automation::DialogAction DialogStep(const ScriptStep& s) {
       return [id](Dialog& d) { d.Focus(id); };
     case Kind::Key:
       return [vk = static_cast<UINT>(s.id)](Dialog& d) { d.Key(vk); };
+    case Kind::TreeCheck:
+      return [id, t = s.text](Dialog& d) { d.TreeCheck(id, t); };
+    case Kind::TreeExpand:
+      return [id, t = s.text](Dialog& d) { d.TreeExpand(id, t); };
+    case Kind::TreeSelect:
+      return [id, t = s.text](Dialog& d) { d.TreeSelect(id, t); };
     default:
       return {};
   }
@@ -60,6 +66,9 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
       case Kind::Select:
       case Kind::Focus:
       case Kind::Key:
+      case Kind::TreeCheck:
+      case Kind::TreeExpand:
+      case Kind::TreeSelect:
         a.InDialog(DialogStep(s));
         break;
       case Kind::Box:
@@ -95,6 +104,15 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
         });
         break;
       }
+      case Kind::ExpectTree:
+        a.InDialog([id, path = s.text, want = static_cast<int>(s.value), &a](Dialog& d) {
+          const int got = d.TreeState(id, path);
+          if (got < 0) return a.Fail("expect-tree: no item \"" + ce::ToUtf8(path) + "\" in control " + std::to_string(id));
+          if (got != want)
+            a.Fail("tree " + std::to_string(id) + " item \"" + ce::ToUtf8(path) + "\" has state " + std::to_string(got) +
+                   ", expected " + std::to_string(want));
+        });
+        break;
       case Kind::Card:
         a.Do([name = s.text, insert = s.value != 0](Automation& self) {
           if (!(insert ? ce::InsertStorageCard(name) : ce::RemoveStorageCard(name)))

@@ -488,6 +488,9 @@ LRESULT CWnd::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return OnCommand(wParam, lParam) ? 0 : Default();
     case WM_NOTIFY: {
       LRESULT result = 0;
+      const auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
+      CWnd* from = hdr ? FromHandlePermanent(hdr->hwndFrom) : nullptr;
+      if (from && from != this && from->OnChildNotify(msg, wParam, lParam, &result)) return result;
       return OnNotify(wParam, lParam, &result) ? result : Default();
     }
     case WM_TIMER:
@@ -536,6 +539,7 @@ LRESULT CWnd::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 BOOL CWnd::OnCommand(WPARAM, LPARAM) { return FALSE; }
 BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) { return FALSE; }
+BOOL CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*) { return FALSE; }
 void CWnd::OnTimer(UINT_PTR) { Default(); }
 void CWnd::OnSettingChange(UINT, LPCWSTR) { Default(); }
 void CWnd::OnPaint() {

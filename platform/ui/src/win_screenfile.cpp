@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "ce/controls.h"
+#include "ce/treeview.h"
 #include "ce/dialog.h"
 #include "ce/process.h"
 #include "ce/system.h"
@@ -17,6 +18,7 @@
 #include "ce/gdi.h"
 #include "cesim/device.h"
 #include "cesim/gdi.h"
+#include "cesim/treeview.h"
 #include "cesim/window.h"
 #include "ui/ScreenFile.h"
 #include "ui/ScreenFormat.h"
@@ -90,6 +92,30 @@ void PutLook(pugi::xml_node n, const ce::ModelWindow& w) {
   if (w.hasTextColor) n.append_attribute(sf::kTextColor) = ColorText(w.textColor).c_str();
 }
 
+// A tree view's rows in view and their layout.
+void PutTree(pugi::xml_node n, HWND hwnd) {
+  ce::ModelTree t;
+  if (!ce::DescribeTree(hwnd, &t)) return;
+  n.append_attribute(sf::kTop) = t.top;
+  n.append_attribute(sf::kTotal) = t.total;
+  n.append_attribute(sf::kInView) = t.inView;
+  n.append_attribute(sf::kIndent) = t.indent;
+  n.append_attribute(sf::kItemHeight) = t.itemHeight;
+  n.append_attribute(sf::kStateWidth) = t.stateWidth;
+  n.append_attribute(sf::kImageWidth) = t.imageWidth;
+  n.append_attribute(sf::kScrollBar) = t.scrollBarWidth;
+  for (const ce::ModelTreeRow& r : t.rows) {
+    pugi::xml_node row = n.append_child(sf::kRow);
+    row.append_attribute(sf::kText) = ce::ToUtf8(r.text).c_str();
+    row.append_attribute(sf::kLevel) = r.level;
+    row.append_attribute(sf::kX) = r.x;
+    row.append_attribute(sf::kImage) = r.selected ? r.selectedImage : r.image;
+    row.append_attribute(sf::kState) = r.stateImage;
+    row.append_attribute(sf::kButton) = r.button;
+    row.append_attribute(sf::kSelected) = r.selected ? 1 : 0;
+  }
+}
+
 void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus) {
   pugi::xml_node n = parent.append_child(sf::kControl);
   n.append_attribute(sf::kHwnd) = HandleText(w.hwnd).c_str();
@@ -117,6 +143,7 @@ void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWN
   }
   PutLook(n, w);
   PutDrawing(n, w.hwnd);
+  if (Is(w, WC_TREEVIEWW)) PutTree(n, w.hwnd);
 }
 
 // Controls depth first, in creation order; a child dialog is written as a

@@ -81,6 +81,19 @@ class Dialog {
   // Posts WM_KEYDOWN of a virtual key to the dialog (as the screen does).
   bool Key(UINT vk);
 
+  // Tree views: an item is named by the path of its texts from the top
+  // level, separated by '/' ("Files/My Documents"). Closed branches on the
+  // way are opened as a user opens them (a tap on the expand button), so
+  // children added when a branch opens are found. TreeCheck taps the
+  // item's state icon, TreeExpand opens it, TreeSelect taps its label.
+  bool TreeCheck(int id, std::u16string_view path);
+  bool TreeExpand(int id, std::u16string_view path);
+  bool TreeSelect(int id, std::u16string_view path);
+  // The item's state image index (1 unchecked, 2 checked, 3 partial, 0
+  // none); -1 (no failure recorded) when the tree or the item is missing.
+  // Opens nothing.
+  int TreeState(int id, std::u16string_view path) const;
+
   bool IsVisible(int id) const;
   bool IsEnabled(int id) const;
   // Screen rectangle (all zero when the control is missing).
@@ -156,16 +169,20 @@ class Automation {
 //   expect-text ID "TEXT" | expect-visible ID 0|1 | expect-enabled ID 0|1
 //   screenshot NAME         writes DIR/NAME.screen.xml (NAME: letters, digits, - _ .)
 //   card insert|remove NAME a storage card arrives or goes ("Storage Card")
+//   tree-check ID "PATH"    tap the state icon of a tree view's item (PATH: texts joined by '/')
+//   tree-expand ID "PATH" | tree-select ID "PATH"   open the item's branch / tap its label
+//   expect-tree ID "PATH" STATE   STATE: unchecked checked partial none or the state image index
 struct ScriptStep {
   enum class Kind {
     Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
-    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble
+    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble,
+    TreeCheck, TreeExpand, TreeSelect, ExpectTree
   };
   Kind kind = Kind::Dialog;
   int line = 0;
   int64_t id = 0;     // template, control or string id; VK; ms for advance; bubble command
-  int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert
-  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name
+  int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert, tree state
+  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name, tree path
 };
 
 // Parses a script; false with "line N: reason" in *error.

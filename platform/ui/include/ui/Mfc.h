@@ -8,4 +8,5 @@
 #include "ui/Dialog.h"
 #include "ui/Gdi.h"
 #include "ui/PropertySheet.h"
+#include "ui/TreeCtrl.h"
 #include "ui/Wnd.h"

@@ -21,6 +21,20 @@
 // that have them (buttons; progress bars and up-down controls; combo and
 // list boxes). An EDIT with ES_PASSWORD has its text replaced by as many
 // '*'. focus="N" on a window is the handle of the focus control (0: none).
+//
+// A tree view ("SysTreeView32") writes its rows in view and their layout:
+//   <control class="SysTreeView32" ... top="0" total="12" inview="8"
+//            indent="16" itemheight="18" statewidth="16" imagewidth="16"
+//            scrollbar="12">
+//     <row text="..." level="0" x="16" image="3" state="2" button="0|1|2"
+//          selected="0|1"/>
+//   </control>
+// Row k (from 0) fills y = k * itemheight of the control's client area; an
+// item starts at x (its expand button, 1 closed / 2 open, in the indent
+// before it), then its state image (statewidth; 1 unchecked, 2 checked,
+// 3 partial, 0 none), its image (imagewidth; the selected image for the
+// selected row) and its label. statewidth/imagewidth 0: no such column;
+// scrollbar: the width of the scroll bar at the right edge (0: none).
 #pragma once
 
 namespace ui::screen {
@@ -68,8 +82,8 @@ inline constexpr const char* kDropped = "dropped";
 //     <draw kind="line|fill|frame|text" x= y= x2= y2= color="#RRGGBB"
 //           text="..." format="0x.." fontHeight= bold= underline=/>
 // textColor is the colour a static's parent set in its WM_CTLCOLORSTATIC
-// answer at the static's last paint (absent when it set none); the font attributes appear when the control has a font set
-// (WM_SETFONT). <draw> elements (of a <window> or a <control>) are what the
+// answer at the static's last paint (absent when it set none); the font
+// attributes appear when the control has a font set (WM_SETFONT). <draw> elements (of a <window> or a <control>) are what the
 // window's last paint drew, in screen pixels: a line from (x, y) to
 // (x2, y2), a rectangle filled or outlined from (x, y) to (x2, y2), a text
 // in that rectangle (format: DT_* alignment).
@@ -87,6 +101,22 @@ inline constexpr const char* kDrawLine = "line";
 inline constexpr const char* kDrawFill = "fill";
 inline constexpr const char* kDrawFrame = "frame";
 inline constexpr const char* kDrawText = "text";
+
+// tree views
+inline constexpr const char* kRow = "row";
+inline constexpr const char* kTop = "top";
+inline constexpr const char* kTotal = "total";
+inline constexpr const char* kInView = "inview";
+inline constexpr const char* kIndent = "indent";
+inline constexpr const char* kItemHeight = "itemheight";
+inline constexpr const char* kStateWidth = "statewidth";
+inline constexpr const char* kImageWidth = "imagewidth";
+inline constexpr const char* kScrollBar = "scrollbar";
+inline constexpr const char* kLevel = "level";
+inline constexpr const char* kImage = "image";
+inline constexpr const char* kState = "state";
+inline constexpr const char* kButton = "button";
+inline constexpr const char* kSelected = "selected";
 
 inline constexpr char16_t kPasswordMask = u'*';
 

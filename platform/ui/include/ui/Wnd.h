@@ -158,6 +158,9 @@ class CWnd {
   LRESULT Default();
   virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
   virtual BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // A control's own notification, offered to the control's permanent
+  // object before its parent's OnNotify (TRUE: handled, *result answers).
+  virtual BOOL OnChildNotify(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
   virtual void OnTimer(UINT_PTR id);
   virtual void OnSettingChange(UINT flags, LPCWSTR section);
   // Default: the previous procedure's painting, else BeginPaint/EndPaint

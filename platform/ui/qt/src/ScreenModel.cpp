@@ -108,6 +108,7 @@ class Reader {
       c->items.push_back(std::move(item));
     }
     if (!Look(n, &c->look) || !Drawing(n, &c->drawing)) return false;
+    if (!Tree(n, &c->tree)) return false;
     where_ = window;
     return true;
   }
@@ -159,6 +160,29 @@ class Reader {
       op.bold = look.bold;
       op.underline = look.underline;
       out->push_back(std::move(op));
+    }
+    return true;
+  }
+
+  // A tree view's layout and rows (all optional; rows count as items).
+  bool Tree(const pugi::xml_node& n, ScreenTree* t) {
+    const int m = 8 * kMaxScreenSide;
+    if (!Int(n, sf::kTop, false, 0, INT32_MAX, &t->top) || !Int(n, sf::kTotal, false, 0, INT32_MAX, &t->total) ||
+        !Int(n, sf::kInView, false, 1, m, &t->inView) || !Int(n, sf::kIndent, false, 0, m, &t->indent) ||
+        !Int(n, sf::kItemHeight, false, 1, m, &t->itemHeight) || !Int(n, sf::kStateWidth, false, 0, m, &t->stateWidth) ||
+        !Int(n, sf::kImageWidth, false, 0, m, &t->imageWidth) || !Int(n, sf::kScrollBar, false, 0, m, &t->scrollBar))
+      return false;
+    for (const auto& r : n.children(sf::kRow)) {
+      if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
+      ScreenTreeRow row;
+      int selected = 0;
+      if (!Text(r, sf::kText, &row.text) || !Int(r, sf::kLevel, false, 0, m, &row.level) ||
+          !Int(r, sf::kX, false, -m, m, &row.x) || !Int(r, sf::kImage, false, INT32_MIN, INT32_MAX, &row.image) ||
+          !Int(r, sf::kState, false, 0, 15, &row.state) || !Int(r, sf::kButton, false, 0, 2, &row.button) ||
+          !Int(r, sf::kSelected, false, 0, 1, &selected))
+        return false;
+      row.selected = selected;
+      t->rows.push_back(std::move(row));
     }
     return true;
   }

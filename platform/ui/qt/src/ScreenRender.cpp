@@ -173,6 +173,7 @@ class Painter {
     else if (cls == u"MSCTLS_PROGRESS32") Progress(c, r);
     else if (cls == u"MSCTLS_UPDOWN32") UpDown(c, r);
     else if (cls == u"SYSTABCONTROL32") Tabs(c, r);
+    else if (cls == u"SYSTREEVIEW32") Tree(c, r);
     else if (cls == u"#32770") p_->fillRect(r, Qt::white);  // a page: its controls follow
     else Unknown(c, r);
     p_->restore();
@@ -417,6 +418,82 @@ class Painter {
       p_->setFont(font_);
       x += w;
     }
+  }
+
+  // A tree view: its rows in view as the model laid them out (expand
+  // boxes, state check boxes, images, labels, the caret row) and a scroll
+  // bar while the rows do not fit.
+  void Tree(const ScreenControl& c, const QRect& r) {
+    const ScreenTree& t = c.tree;
+    p_->fillRect(r, palette_.color(c.enabled ? QPalette::Active : QPalette::Disabled, QPalette::Base));
+    p_->setClipRect(r, Qt::IntersectClip);
+    const int s = std::max(1, m_.scale);
+    const int h = std::max(1, t.itemHeight);
+    const int rowsRight = r.right() - t.scrollBar;
+    for (size_t k = 0; k < t.rows.size(); ++k) {
+      const ScreenTreeRow& row = t.rows[k];
+      const int y = r.top() + static_cast<int>(k) * h;
+      if (y > r.bottom()) break;
+      int x = r.left() + row.x;
+      if (row.button) {
+        const int side = std::min(9 * s, h - 2);
+        const QRect box(x - t.indent + (t.indent - side) / 2, y + (h - side) / 2, side, side);
+        p_->fillRect(box, Qt::white);
+        p_->setPen(QColor(0x50, 0x50, 0x50));
+        p_->drawRect(box.adjusted(0, 0, -1, -1));
+        const QPoint mid = box.center();
+        const int arm = std::max(1, side / 2 - 2 * s);
+        p_->drawLine(mid.x() - arm, mid.y(), mid.x() + arm, mid.y());
+        if (row.button == 1) p_->drawLine(mid.x(), mid.y() - arm, mid.x(), mid.y() + arm);
+      }
+      if (t.stateWidth > 0) {
+        if (row.state > 0) {
+          const int side = std::min(t.stateWidth, h) - 3 * s;
+          QStyleOptionButton o;
+          Init(&o, c, QRect(x + (t.stateWidth - side) / 2, y + (h - side) / 2, side, side));
+          o.state |= row.state == 2 ? QStyle::State_On : row.state == 3 ? QStyle::State_NoChange : QStyle::State_Off;
+          style_->drawPrimitive(QStyle::PE_IndicatorCheckBox, &o, p_);
+        }
+        x += t.stateWidth;
+      }
+      if (t.imageWidth > 0) {
+        TreeImage(QRect(x, y, t.imageWidth, h), row.image, s);
+        x += t.imageWidth;
+      }
+      const QString text = Q(row.text);
+      const int pad = 2 * s;
+      const QRect label(x, y, std::min(QFontMetrics(font_).horizontalAdvance(text) + 2 * pad, rowsRight - x + 1), h);
+      if (row.selected) p_->fillRect(label, palette_.color(c.focus ? QPalette::Highlight : QPalette::Mid));
+      p_->setPen(row.selected ? palette_.color(QPalette::HighlightedText) : TextColor(c));
+      p_->drawText(label.adjusted(pad, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    }
+    if (t.scrollBar > 0) {
+      const QRect track(rowsRight + 1, r.top(), t.scrollBar, r.height());
+      p_->fillRect(track, palette_.color(QPalette::Button));
+      const int total = std::max(t.total, 1);
+      const int thumbH = std::max(6 * s, track.height() * std::min(t.inView, total) / total);
+      const int thumbY = track.top() + (track.height() - thumbH) * std::min(t.top, total) / std::max(1, total - t.inView);
+      QStyleOptionButton o;
+      Init(&o, c, QRect(track.left() + 1, std::min(thumbY, track.bottom() - thumbH + 1), track.width() - 2, thumbH));
+      o.state |= QStyle::State_Raised;
+      style_->drawPrimitive(QStyle::PE_PanelButtonBevel, &o, p_);
+    }
+    p_->setPen(palette_.color(QPalette::Mid));
+    p_->drawRect(r.adjusted(0, 0, -1, -1));
+  }
+
+  // The picture of an image list entry: a folder-like glyph tinted by its
+  // index, so that different images look different.
+  void TreeImage(const QRect& cell, int index, int s) {
+    const int side = std::min(cell.width(), cell.height()) - 4 * s;
+    if (side <= 0) return;
+    const QRect g(cell.left() + (cell.width() - side) / 2, cell.top() + (cell.height() - side) / 2, side, side);
+    const QColor tint = QColor::fromHsv((index * 47) % 360, 110, 220);
+    p_->setPen(tint.darker(160));
+    p_->setBrush(tint);
+    p_->drawRect(g.adjusted(0, side / 4, -1, -1));
+    p_->drawRect(QRect(g.left(), g.top() + side / 8, side / 2, side / 8 + 1));
+    p_->setBrush(Qt::NoBrush);
   }
 
   void Unknown(const ScreenControl& c, const QRect& r) {

@@ -35,6 +35,20 @@ struct ScreenLook {
   uint32_t color = 0;  // 0xRRGGBB
 };
 
+// A row of a tree view in view (ui/ScreenFormat.h).
+struct ScreenTreeRow {
+  std::u16string text;
+  int level = 0, x = 0, image = 0, state = 0, button = 0;
+  bool selected = false;
+};
+
+struct ScreenTree {
+  int top = 0, total = 0, inView = 1;
+  int indent = 16, itemHeight = 18, stateWidth = 0, imageWidth = 0;
+  int scrollBar = 0;  // its width; 0: none
+  std::vector<ScreenTreeRow> rows;
+};
+
 struct ScreenControl {
   uint64_t hwnd = 0, parent = 0;
   std::u16string className;
@@ -48,6 +62,7 @@ struct ScreenControl {
   std::vector<ScreenItem> items;
   ScreenLook look;
   std::vector<ScreenDraw> drawing;
+  ScreenTree tree;  // tree views
 };
 
 struct ScreenWindow {

@@ -266,6 +266,37 @@ typedef HELPINFO* LPHELPINFO;
 #define WM_ERASEBKGND 0x0014u
 #define WM_SETCURSOR 0x0020u
 #define WM_DRAWITEM 0x002Bu
+#define HTCLIENT 1
+
+// ---- owner-drawn controls ----
+// A BS_OWNERDRAW button draws nothing itself: whenever it is painted (and
+// its state changes repaint it: pressed, released, focus, enabled) its
+// parent gets WM_DRAWITEM(id, DRAWITEMSTRUCT*) with itemAction
+// ODA_DRAWENTIRE, the button's state in itemState, a device context of the
+// button in hDC and its client rectangle in rcItem.
+#define ODT_BUTTON 4
+#define ODA_DRAWENTIRE 0x0001u
+#define ODA_SELECT 0x0002u
+#define ODA_FOCUS 0x0004u
+#define ODS_SELECTED 0x0001u
+#define ODS_GRAYED 0x0002u
+#define ODS_DISABLED 0x0004u
+#define ODS_CHECKED 0x0008u
+#define ODS_FOCUS 0x0010u
+struct HDC__;
+typedef HDC__* HDC;
+struct DRAWITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemAction;
+  UINT itemState;
+  HWND hwndItem;
+  HDC hDC;
+  RECT rcItem;
+  ULONG_PTR itemData;
+};
+typedef DRAWITEMSTRUCT* LPDRAWITEMSTRUCT;
 #define WM_SETFONT 0x0030u
 #define WM_GETFONT 0x0031u
 

@@ -791,6 +791,12 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       ValidateRect(hwnd, nullptr);
       return 0;
+    case WM_SETCURSOR:
+      // A child's parent chooses first; nobody choosing keeps the cursor.
+      if ((GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) && GetParent(hwnd)) {
+        return SendMessageW(GetParent(hwnd), WM_SETCURSOR, wParam, lParam);
+      }
+      return FALSE;
     case WM_SETFONT:
     case WM_GETFONT: {
       Device* d = DeviceOrFail();

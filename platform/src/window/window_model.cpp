@@ -335,6 +335,8 @@ bool DescribeWindow(HWND hwnd, ModelWindow* out) {
   m.visible = (m.style & WS_VISIBLE) != 0;
   m.enabled = !(m.style & WS_DISABLED);
   m.check = w->ctl.check;
+  m.hasTextColor = w->ctl.hasTextColor;
+  m.textColor = w->ctl.textColor;
   for (const auto& item : w->ctl.items) m.items.push_back(item.text);
   m.curSel = w->ctl.curSel;
   m.dropped = w->ctl.dropped;
@@ -351,6 +353,10 @@ uint64_t WindowModelVersion() {
   if (!d) return 0;
   win::Locked st(d);
   return st->version;
+}
+
+void MarkWindowModelChanged() {
+  if (Device* d = Device::Current()) win::Touch(d);
 }
 
 }  // namespace ce

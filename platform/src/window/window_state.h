@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "ce/controls.h"  // COLORREF
 #include "ce/window.h"
 #include "cesim/device.h"
 
@@ -76,6 +77,10 @@ struct ControlState {
   bool dropped = false;
   int pos = 0, min = 0, max = 100, step = 10;  // progress; up-down (min 100, max 0)
   int64_t buddy = 0;
+  // Statics: the text colour the parent's WM_CTLCOLORSTATIC answer chose at
+  // the last paint (window_controls.cpp).
+  bool hasTextColor = false;
+  COLORREF textColor = 0;
   // Tree views: items, caret, image lists (made at WM_CREATE).
   std::shared_ptr<TreeViewState> tree;
 };

@@ -1,5 +1,6 @@
 // GDI-lite (see ce/gdi.h): objects and DCs are records in per-process
-// tables; drawing only checks its handles and counts.
+// tables; drawing checks its handles, counts, and keeps what it drew on a
+// window for the screen (cesim/gdi.h).
 #include "ce/gdi.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "ce/errors.h"
 #include "ce/module.h"
 #include "cesim/gdi.h"
+#include "cesim/window.h"
 
 namespace {
 
@@ -48,6 +50,7 @@ struct Gdi {
   uintptr_t nextObject = kObjectBase;
   uintptr_t nextDc = kDcBase;
   std::atomic<uint64_t> drawCalls{0};
+  std::map<HWND, std::vector<ce::DrawOp>> drawings;  // by window (see cesim/gdi.h)
 
   Gdi() {
     auto stock = [&](int index, Object o) {
@@ -158,6 +161,36 @@ COLORREF SysColor(int index) {
   }
 }
 
+// Caller holds the lock.
+COLORREF ObjectColor(uintptr_t key, bool* none) {
+  Object* o = FindObject(key);
+  *none = o == nullptr || key == kStockBase + NULL_BRUSH || (o->kind == Kind::Pen && o->penStyle == PS_NULL);
+  return o ? o->color : 0;
+}
+
+// Keeps op as drawn on the DC's window (nothing for a memory DC). Caller
+// holds the lock; returns whether the screen's picture changed.
+bool Record(const Dc& dc, ce::DrawOp op) {
+  if (dc.hwnd == nullptr) return false;
+  G().drawings[dc.hwnd].push_back(std::move(op));
+  return true;
+}
+
+ce::DrawOp TextOp(const Dc& dc, const RECT& rect, std::u16string text, UINT format) {
+  ce::DrawOp op;
+  op.kind = ce::DrawOp::Kind::Text;
+  op.rect = rect;
+  op.color = dc.textColor;
+  op.text = std::move(text);
+  op.format = format;
+  if (Object* f = FindObject(dc.font); f != nullptr && f->kind == Kind::Font) {
+    op.fontHeight = std::labs(static_cast<long>(f->font.lfHeight));
+    op.bold = f->font.lfWeight >= FW_SEMIBOLD;
+    op.underline = f->font.lfUnderline != 0;
+  }
+  return op;
+}
+
 bool CountDraw(HDC hdc) {
   std::lock_guard<std::mutex> g(G().m);
   if (FindDc(hdc) == nullptr) return false;
@@ -208,6 +241,12 @@ bool IsGdiObject(HGDIOBJ object) {
 }
 
 uint64_t GdiDrawCallCount() { return G().drawCalls.load(); }
+
+std::vector<DrawOp> WindowDrawing(HWND hwnd) {
+  std::lock_guard<std::mutex> g(G().m);
+  auto it = G().drawings.find(hwnd);
+  return it == G().drawings.end() ? std::vector<DrawOp>() : it->second;
+}
 
 }  // namespace ce
 
@@ -289,9 +328,14 @@ HDC GetDC(HWND hwnd) {
   return NewDc(hwnd);
 }
 
-int ReleaseDC(HWND, HDC hdc) {
-  std::lock_guard<std::mutex> g(G().m);
-  return G().dcs.erase(Key(hdc)) != 0 ? 1 : 0;
+int ReleaseDC(HWND hwnd, HDC hdc) {
+  int released = 0;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    released = G().dcs.erase(Key(hdc)) != 0 ? 1 : 0;
+  }
+  if (released && hwnd != nullptr) ce::MarkWindowModelChanged();
+  return released;
 }
 
 HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
@@ -307,13 +351,20 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
   GetClientRect(hwnd, &ps->rcPaint);
   ValidateRect(hwnd, nullptr);
   ps->hdc = NewDc(hwnd);
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    G().drawings.erase(hwnd);  // a paint draws the window afresh
+  }
   return ps->hdc;
 }
 
 BOOL EndPaint(HWND, const PAINTSTRUCT* ps) {
   if (ps == nullptr) return FALSE;
-  std::lock_guard<std::mutex> g(G().m);
-  G().dcs.erase(Key(ps->hdc));
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    G().dcs.erase(Key(ps->hdc));
+  }
+  ce::MarkWindowModelChanged();  // what the paint drew shows now
   return TRUE;
 }
 
@@ -389,6 +440,9 @@ BOOL LineTo(HDC hdc, int x, int y) {
   std::lock_guard<std::mutex> g(G().m);
   Dc* dc = FindDc(hdc);
   if (dc == nullptr) return FALSE;
+  bool none = false;
+  const COLORREF color = ObjectColor(dc->pen, &none);
+  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Line, RECT{dc->pos.x, dc->pos.y, x, y}, color, {}, 0, 0, false, false});
   dc->pos = POINT{x, y};
   G().drawCalls++;
   return TRUE;
@@ -399,21 +453,45 @@ int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  {
-    std::lock_guard<std::mutex> g(G().m);
-    Object* o = FindObject(Key(brush));
-    if (o == nullptr || o->kind != Kind::Brush) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return 0;
-    }
+  std::lock_guard<std::mutex> g(G().m);
+  Object* o = FindObject(Key(brush));
+  if (o == nullptr || o->kind != Kind::Brush) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
   }
-  return CountDraw(hdc) ? 1 : 0;
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return 0;
+  bool none = false;
+  const COLORREF color = ObjectColor(Key(brush), &none);
+  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Fill, *rect, color, {}, 0, 0, false, false});
+  G().drawCalls++;
+  return 1;
 }
 
-BOOL Rectangle(HDC hdc, int, int, int, int) { return CountDraw(hdc) ? TRUE : FALSE; }
+BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return FALSE;
+  const RECT r{left, top, right, bottom};
+  bool none = false;
+  COLORREF color = ObjectColor(dc->brush, &none);
+  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Fill, r, color, {}, 0, 0, false, false});
+  color = ObjectColor(dc->pen, &none);
+  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Frame, r, color, {}, 0, 0, false, false});
+  G().drawCalls++;
+  return TRUE;
+}
 
-BOOL ExtTextOutW(HDC hdc, int, int, UINT, const RECT*, LPCWSTR, UINT, const int*) {
-  return CountDraw(hdc) ? TRUE : FALSE;
+BOOL ExtTextOutW(HDC hdc, int x, int y, UINT, const RECT*, LPCWSTR text, UINT count, const int*) {
+  std::lock_guard<std::mutex> g(G().m);
+  Dc* dc = FindDc(hdc);
+  if (dc == nullptr) return FALSE;
+  std::u16string s = text == nullptr ? std::u16string() : std::u16string(text, count);
+  const LONG h = FontHeightLocked(dc->font);
+  const RECT r{x, y, x + static_cast<LONG>(s.size()) * ce::CharWidthForFontHeight(h), y + LineHeightFor(h)};
+  Record(*dc, TextOp(*dc, r, std::move(s), DT_LEFT | DT_SINGLELINE));
+  G().drawCalls++;
+  return TRUE;
 }
 
 BOOL DrawPackedDib(HDC hdc, int, int, int, int, const void* packedDib, DWORD size) {
@@ -483,6 +561,8 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
     rect->right = rect->left + (widths.empty() ? 0 : *std::max_element(widths.begin(), widths.end()));
     rect->bottom = rect->top + height;
   } else {
+    std::lock_guard<std::mutex> g(G().m);
+    if (Dc* dc = FindDc(hdc)) Record(*dc, TextOp(*dc, *rect, s, format));
     G().drawCalls++;
   }
   return height;

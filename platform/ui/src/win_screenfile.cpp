@@ -15,7 +15,9 @@
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
+#include "ce/gdi.h"
 #include "cesim/device.h"
+#include "cesim/gdi.h"
 #include "cesim/treeview.h"
 #include "cesim/window.h"
 #include "ui/ScreenFile.h"
@@ -43,6 +45,52 @@ void PutRect(pugi::xml_node n, const RECT& r) {
 }
 
 bool Is(const ce::ModelWindow& w, std::u16string_view cls) { return ce::EqualNoCase(w.className, cls); }
+
+std::string ColorText(COLORREF c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "#%02X%02X%02X", static_cast<unsigned>(GetRValue(c)),
+                static_cast<unsigned>(GetGValue(c)), static_cast<unsigned>(GetBValue(c)));
+  return buf;
+}
+
+// What was drawn on hwnd, in screen pixels.
+void PutDrawing(pugi::xml_node n, HWND hwnd) {
+  POINT origin{0, 0};
+  if (!ClientToScreen(hwnd, &origin)) return;
+  for (const ce::DrawOp& op : ce::WindowDrawing(hwnd)) {
+    pugi::xml_node d = n.append_child(sf::kDraw);
+    const char* kind = op.kind == ce::DrawOp::Kind::Line    ? sf::kDrawLine
+                       : op.kind == ce::DrawOp::Kind::Fill  ? sf::kDrawFill
+                       : op.kind == ce::DrawOp::Kind::Frame ? sf::kDrawFrame
+                                                             : sf::kDrawText;
+    d.append_attribute(sf::kKind) = kind;
+    d.append_attribute(sf::kX) = op.rect.left + origin.x;
+    d.append_attribute(sf::kY) = op.rect.top + origin.y;
+    d.append_attribute(sf::kX2) = op.rect.right + origin.x;
+    d.append_attribute(sf::kY2) = op.rect.bottom + origin.y;
+    d.append_attribute(sf::kColor) = ColorText(op.color).c_str();
+    if (op.kind != ce::DrawOp::Kind::Text) continue;
+    d.append_attribute(sf::kText) = ce::ToUtf8(op.text).c_str();
+    d.append_attribute(sf::kFormat) = Hex(op.format).c_str();
+    if (op.fontHeight) d.append_attribute(sf::kFontHeight) = static_cast<int>(op.fontHeight);
+    if (op.bold) d.append_attribute(sf::kBold) = 1;
+    if (op.underline) d.append_attribute(sf::kUnderline) = 1;
+  }
+}
+
+// The font set on a control and the text colour its parent chose when it
+// last painted.
+void PutLook(pugi::xml_node n, const ce::ModelWindow& w) {
+  if (auto font = reinterpret_cast<HFONT>(SendMessageW(w.hwnd, WM_GETFONT, 0, 0))) {
+    LOGFONTW lf{};
+    if (GetObjectW(font, sizeof lf, &lf) == static_cast<int>(sizeof lf)) {
+      if (lf.lfHeight) n.append_attribute(sf::kFontHeight) = static_cast<int>(std::labs(lf.lfHeight));
+      if (lf.lfWeight >= FW_SEMIBOLD) n.append_attribute(sf::kBold) = 1;
+      if (lf.lfUnderline) n.append_attribute(sf::kUnderline) = 1;
+    }
+  }
+  if (w.hasTextColor) n.append_attribute(sf::kTextColor) = ColorText(w.textColor).c_str();
+}
 
 // A tree view's rows in view and their layout.
 void PutTree(pugi::xml_node n, HWND hwnd) {
@@ -93,6 +141,8 @@ void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWN
     if (Is(w, u"COMBOBOX")) n.append_attribute(sf::kDropped) = w.dropped ? 1 : 0;
     for (const auto& item : w.items) n.append_child(sf::kItem).append_attribute(sf::kText) = ce::ToUtf8(item).c_str();
   }
+  PutLook(n, w);
+  PutDrawing(n, w.hwnd);
   if (Is(w, WC_TREEVIEWW)) PutTree(n, w.hwnd);
 }
 
@@ -140,6 +190,7 @@ std::string Format(bool withWindows) {
   root.append_attribute(sf::kScale) = ce::GetDisplayScale();
   root.append_attribute(sf::kPid) = static_cast<long long>(getpid());
   root.append_attribute(sf::kProgram) = ce::ToUtf8(ce::OwnProgramPath()).c_str();
+  root.append_attribute(sf::kCursor) = ce::CursorName(GetCursor());
   HWND focus = GetFocus();
   HWND active = GetActiveWindow();
   for (HWND h : withWindows ? ce::OwnTopLevelWindows() : std::vector<HWND>()) {
@@ -155,6 +206,7 @@ std::string Format(bool withWindows) {
     bool ownsFocus = focus && (focus == h || IsChild(h, focus));
     n.append_attribute(sf::kFocus) = HandleText(ownsFocus ? focus : nullptr).c_str();
     n.append_attribute(sf::kActive) = h == active ? 1 : 0;
+    PutDrawing(n, h);
     PutChildren(n, w, true, focus);
   }
   std::ostringstream out;

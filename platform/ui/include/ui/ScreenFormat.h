@@ -2,7 +2,7 @@
 // the program that wrote it, for the screen front end. Data only.
 //
 //   <screen width="240" height="320" workTop="26" workBottom="320" scale="1"
-//           pid="..." program="\Windows\x.exe">
+//           pid="..." program="\Windows\x.exe" cursor="arrow">
 //     <window hwnd="N" class="#32770" id="231" title="..." x= y= width= height=
 //             style="0x.." focus="N" active="1">
 //       <control hwnd="N" parent="N" class="EDIT" id="2018" x= y= width= height=
@@ -54,6 +54,7 @@ inline constexpr const char* kWorkBottom = "workBottom";
 inline constexpr const char* kScale = "scale";
 inline constexpr const char* kPid = "pid";
 inline constexpr const char* kProgram = "program";
+inline constexpr const char* kCursor = "cursor";  // the program's cursor: "arrow", "wait", "hand" ... ("" none)
 
 // <window> and <control>
 inline constexpr const char* kHwnd = "hwnd";
@@ -75,6 +76,31 @@ inline constexpr const char* kMin = "min";
 inline constexpr const char* kMax = "max";
 inline constexpr const char* kCurSel = "cursel";
 inline constexpr const char* kDropped = "dropped";
+
+// What the program set on a control and drew on windows (GDI):
+//   <control ... textColor="#RRGGBB" fontHeight="16" bold="1" underline="1">
+//     <draw kind="line|fill|frame|text" x= y= x2= y2= color="#RRGGBB"
+//           text="..." format="0x.." fontHeight= bold= underline=/>
+// textColor is the colour a static's parent set in its WM_CTLCOLORSTATIC
+// answer at the static's last paint (absent when it set none); the font
+// attributes appear when the control has a font set (WM_SETFONT). <draw> elements (of a <window> or a <control>) are what the
+// window's last paint drew, in screen pixels: a line from (x, y) to
+// (x2, y2), a rectangle filled or outlined from (x, y) to (x2, y2), a text
+// in that rectangle (format: DT_* alignment).
+inline constexpr const char* kTextColor = "textColor";
+inline constexpr const char* kFontHeight = "fontHeight";
+inline constexpr const char* kBold = "bold";
+inline constexpr const char* kUnderline = "underline";
+inline constexpr const char* kDraw = "draw";
+inline constexpr const char* kKind = "kind";
+inline constexpr const char* kX2 = "x2";
+inline constexpr const char* kY2 = "y2";
+inline constexpr const char* kColor = "color";
+inline constexpr const char* kFormat = "format";
+inline constexpr const char* kDrawLine = "line";
+inline constexpr const char* kDrawFill = "fill";
+inline constexpr const char* kDrawFrame = "frame";
+inline constexpr const char* kDrawText = "text";
 
 // tree views
 inline constexpr const char* kRow = "row";

@@ -42,6 +42,8 @@ class Reader {
         !Int(root, sf::kWorkBottom, false, m.workTop, m.height, &m.workBottom) ||
         !Int(root, sf::kScale, false, 1, 64, &m.scale) || !Text(root, sf::kProgram, &m.program))
       return false;
+    m.cursor = root.attribute(sf::kCursor).value();
+    if (m.cursor.size() > 16) return Bad(sf::kCursor, root.attribute(sf::kCursor).value());
     if (const auto a = root.attribute(sf::kPid)) {
       if (!ParseInt(a.value(), 1, INT32_MAX, &m.pid)) return Bad(sf::kPid, a.value());
     }
@@ -68,6 +70,7 @@ class Reader {
         !Int(n, sf::kActive, false, 0, 1, &active))
       return false;
     w->active = active != 0;
+    if (!Drawing(n, &w->drawing)) return false;
     for (const auto& c : n.children(sf::kControl)) {
       if (++controls_ > kMaxScreenControls)
         return Fail("more than " + std::to_string(kMaxScreenControls) + " controls");
@@ -104,8 +107,60 @@ class Reader {
       if (!Text(i, sf::kText, &item.text)) return false;
       c->items.push_back(std::move(item));
     }
+    if (!Look(n, &c->look) || !Drawing(n, &c->drawing)) return false;
     if (!Tree(n, &c->tree)) return false;
     where_ = window;
+    return true;
+  }
+
+  bool Color(const pugi::xml_node& n, const char* name, bool* has, uint32_t* out) {
+    const auto a = n.attribute(name);
+    if (!a) return true;
+    const char* v = a.value();
+    int64_t c = 0;
+    if (v[0] != '#' || std::strlen(v) != 7 || !ParseInt((std::string("0x") + (v + 1)).c_str(), 0, 0xFFFFFF, &c))
+      return Bad(name, v);
+    *has = true;
+    *out = static_cast<uint32_t>(c);
+    return true;
+  }
+
+  bool Look(const pugi::xml_node& n, ScreenLook* look) {
+    int bold = 0, underline = 0;
+    if (!Int(n, sf::kFontHeight, false, 0, 512, &look->fontHeight) || !Int(n, sf::kBold, false, 0, 1, &bold) ||
+        !Int(n, sf::kUnderline, false, 0, 1, &underline) || !Color(n, sf::kTextColor, &look->hasColor, &look->color))
+      return false;
+    look->bold = bold;
+    look->underline = underline;
+    return true;
+  }
+
+  bool Drawing(const pugi::xml_node& n, std::vector<ScreenDraw>* out) {
+    const int m = 8 * kMaxScreenSide;
+    for (const auto& d : n.children(sf::kDraw)) {
+      if (++draws_ > kMaxScreenDraws) return Fail("more than " + std::to_string(kMaxScreenDraws) + " drawings");
+      ScreenDraw op;
+      const std::string kind = d.attribute(sf::kKind).value();
+      if (kind == sf::kDrawLine) op.kind = ScreenDraw::Kind::Line;
+      else if (kind == sf::kDrawFill) op.kind = ScreenDraw::Kind::Fill;
+      else if (kind == sf::kDrawFrame) op.kind = ScreenDraw::Kind::Frame;
+      else if (kind == sf::kDrawText) op.kind = ScreenDraw::Kind::Text;
+      else return Bad(sf::kKind, kind.c_str());
+      bool hasColor = false;
+      ScreenLook look;
+      int64_t format = 0;
+      const auto f = d.attribute(sf::kFormat);
+      if (f && !ParseInt(f.value(), 0, 0xFFFFFFFFll, &format)) return Bad(sf::kFormat, f.value());
+      if (!Int(d, sf::kX, false, -m, m, &op.x) || !Int(d, sf::kY, false, -m, m, &op.y) ||
+          !Int(d, sf::kX2, false, -m, m, &op.x2) || !Int(d, sf::kY2, false, -m, m, &op.y2) ||
+          !Color(d, sf::kColor, &hasColor, &op.color) || !Text(d, sf::kText, &op.text) || !Look(d, &look))
+        return false;
+      op.format = static_cast<uint32_t>(format);
+      op.fontHeight = look.fontHeight;
+      op.bold = look.bold;
+      op.underline = look.underline;
+      out->push_back(std::move(op));
+    }
     return true;
   }
 
@@ -181,7 +236,7 @@ class Reader {
 
   std::string* error_;
   std::string where_;
-  size_t controls_ = 0, items_ = 0;
+  size_t controls_ = 0, items_ = 0, draws_ = 0;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPolygon>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStyleOption>
@@ -16,6 +17,7 @@
 #include "ui/qt/Screen.h"
 // Device constants after Qt: they are plain macros.
 #include "ce/controls.h"
+#include "ce/gdi.h"
 #include "ce/shell.h"
 #include "ce/window.h"
 
@@ -80,6 +82,17 @@ class Painter {
     p_->drawText(strip.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                  QFontMetrics(bold).elidedText(Q(title), Qt::ElideRight, strip.width() - 2 * margin));
     p_->setFont(font_);
+    if (m_.cursor == "wait") Hourglass(QRect(strip.right() - strip.height(), 0, strip.height(), strip.height()));
+  }
+
+  // The wait cursor: an hourglass at the right of the top bar.
+  void Hourglass(const QRect& box) {
+    const QRect r = box.adjusted(box.width() / 4, box.height() / 5, -box.width() / 4, -box.height() / 5);
+    const QPolygon glass({r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()});
+    p_->setPen(QPen(Qt::white, std::max(1, m_.scale)));
+    p_->setBrush(QColor(0xF0, 0xD0, 0x60));
+    p_->drawPolygon(glass);
+    p_->setBrush(Qt::NoBrush);
   }
 
   void Window(const ScreenWindow& w) {
@@ -92,8 +105,59 @@ class Painter {
       p_->setPen(QColor(0x40, 0x40, 0x40));
       p_->drawRect(r.adjusted(0, 0, -1, -1));
     }
+    Drawing(w.drawing);
     for (const auto& c : w.controls)
-      if (c.visible && c.width > 0 && c.height > 0) Control(c);
+      if (c.visible && c.width > 0 && c.height > 0) {
+        Control(c);
+        Drawing(c.drawing);
+      }
+    p_->restore();
+  }
+
+  // A device font height (pixels on the device) as a Qt pixel size, in
+  // proportion to the default 13-pixel font drawn at 11.
+  QFont FontFor(int deviceHeight, bool bold, bool underline) const {
+    QFont f = font_;
+    if (deviceHeight > 0) f.setPixelSize(std::max(1, deviceHeight * 11 / 13));
+    f.setBold(bold);
+    f.setUnderline(underline);
+    return f;
+  }
+
+  static QColor Rgb(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
+
+  // What the program drew on a window: lines, rectangles, text.
+  void Drawing(const std::vector<ScreenDraw>& ops) {
+    if (ops.empty()) return;
+    p_->save();
+    p_->setRenderHint(QPainter::Antialiasing, false);  // device lines are whole pixels
+    for (const ScreenDraw& d : ops) {
+      const QRect r(QPoint(std::min(d.x, d.x2), std::min(d.y, d.y2)),
+                    QPoint(std::max(d.x, d.x2) - 1, std::max(d.y, d.y2) - 1));
+      switch (d.kind) {
+        case ScreenDraw::Kind::Line:
+          p_->setPen(QPen(Rgb(d.color), 1));
+          p_->drawLine(d.x, d.y, d.x2, d.y2);
+          break;
+        case ScreenDraw::Kind::Fill: p_->fillRect(r, Rgb(d.color)); break;
+        case ScreenDraw::Kind::Frame:
+          p_->setPen(QPen(Rgb(d.color), 1));
+          p_->setBrush(Qt::NoBrush);
+          p_->drawRect(r.adjusted(0, 0, -1, -1));
+          break;
+        case ScreenDraw::Kind::Text: {
+          p_->save();
+          p_->setFont(FontFor(d.fontHeight, d.bold, d.underline));
+          p_->setPen(Rgb(d.color));
+          int align = (d.format & DT_CENTER) ? Qt::AlignHCenter : (d.format & DT_RIGHT) ? Qt::AlignRight : Qt::AlignLeft;
+          align |= (d.format & DT_VCENTER) ? Qt::AlignVCenter : (d.format & DT_BOTTOM) ? Qt::AlignBottom : Qt::AlignTop;
+          align |= (d.format & DT_SINGLELINE) ? Qt::TextSingleLine : Qt::TextWordWrap;
+          p_->drawText(r, align, Q(d.text));
+          p_->restore();
+          break;
+        }
+      }
+    }
     p_->restore();
   }
 
@@ -149,12 +213,14 @@ class Painter {
     if (c.style & SS_CENTERIMAGE) align |= Qt::AlignVCenter;
     else align |= Qt::AlignTop;
     p_->setClipRect(r, Qt::IntersectClip);
-    p_->setPen(TextColor(c));
+    p_->setFont(FontFor(c.look.fontHeight, c.look.bold, c.look.underline));
+    p_->setPen(c.look.hasColor && c.enabled ? Rgb(c.look.color) : TextColor(c));
     p_->drawText(r, align | Qt::TextWordWrap, Q(c.text));
   }
 
   void Button(const ScreenControl& c, const QRect& r) {
     const uint32_t type = c.style & BS_TYPEMASK;
+    if (type == BS_OWNERDRAW) return;  // the program draws it (its drawing follows)
     QStyleOptionButton o;
     Init(&o, c, r);
     o.text = Q(c.text);

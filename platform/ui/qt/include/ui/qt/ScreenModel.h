@@ -15,6 +15,26 @@ struct ScreenItem {
   std::u16string text;
 };
 
+// What a program drew (ui/ScreenFormat.h <draw>), screen pixels.
+struct ScreenDraw {
+  enum class Kind { Line, Fill, Frame, Text };
+  Kind kind = Kind::Line;
+  int x = 0, y = 0, x2 = 0, y2 = 0;
+  uint32_t color = 0;  // 0xRRGGBB
+  std::u16string text;
+  uint32_t format = 0;
+  int fontHeight = 0;  // 0: the default
+  bool bold = false, underline = false;
+};
+
+// The look a program gave a control's text.
+struct ScreenLook {
+  int fontHeight = 0;  // 0: the default
+  bool bold = false, underline = false;
+  bool hasColor = false;
+  uint32_t color = 0;  // 0xRRGGBB
+};
+
 // A row of a tree view in view (ui/ScreenFormat.h).
 struct ScreenTreeRow {
   std::u16string text;
@@ -40,6 +60,8 @@ struct ScreenControl {
   int checked = 0;
   int pos = 0, min = 0, max = 100, curSel = -1;
   std::vector<ScreenItem> items;
+  ScreenLook look;
+  std::vector<ScreenDraw> drawing;
   ScreenTree tree;  // tree views
 };
 
@@ -51,6 +73,7 @@ struct ScreenWindow {
   uint32_t style = 0;
   uint64_t focus = 0;
   bool active = false;
+  std::vector<ScreenDraw> drawing;
   std::vector<ScreenControl> controls;
 };
 
@@ -59,6 +82,7 @@ struct ScreenModel {
   int workTop = 0, workBottom = 0;
   int scale = 1;              // the device's display scale
   std::u16string program;
+  std::string cursor;         // "arrow", "wait", "hand" ... ("": none)
   int64_t pid = 0;            // the writer's host process id; 0: not given
   std::vector<ScreenWindow> windows;  // bottom to top
 };
@@ -71,6 +95,7 @@ inline constexpr size_t kMaxScreenFileBytes = 4u << 20;
 inline constexpr size_t kMaxScreenWindows = 256;
 inline constexpr size_t kMaxScreenControls = 4096;   // all windows together
 inline constexpr size_t kMaxScreenItems = 65536;     // all controls together
+inline constexpr size_t kMaxScreenDraws = 65536;     // all windows and controls together
 
 // False with *error when xml is not a screen file within the limits; *out is
 // only written on success.

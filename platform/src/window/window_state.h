@@ -13,6 +13,7 @@
 
 #include "ce/window.h"
 #include "cesim/device.h"
+#include "window/window_sheet_state.h"
 
 namespace ce::win {
 
@@ -73,6 +74,11 @@ struct ControlState {
   bool dropped = false;
   int pos = 0, min = 0, max = 100, step = 10;  // progress; up-down (min 100, max 0)
   int64_t buddy = 0;
+  // Menu bar ("menu_worker"), date-time picker ("SysDateTimePick32") and
+  // tab control ("SysTabControl32").
+  MenuBarState menuBar;
+  DateTimeState dateTime;
+  TabState tab;
 };
 
 struct LocalWindow {

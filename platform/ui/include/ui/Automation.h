@@ -40,6 +40,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ce/menu.h"
 #include "ce/msgbox.h"
 #include "ce/system.h"
 #include "ce/types.h"
@@ -81,6 +82,21 @@ class Dialog {
   // Posts WM_KEYDOWN of a virtual key to the dialog (as the screen does).
   bool Key(UINT vk);
 
+  // Menus, tabs and pickers (the dialog's top-level window's menu bar and
+  // tab strip):
+  // Picks command `command` as a person would: taps the menu bar's button,
+  // then the submenus on the way, then the item. A missing or disabled item
+  // is a failure (the menus are closed again).
+  bool PickMenu(int command);
+  // Taps tab `index` of the dialog's tab strip (the owner may refuse).
+  bool ChooseTab(int index);
+  // Sets the date (hasDate) and/or hour and minute (hasTime) of picker id,
+  // keeping the other fields, and notifies the parent DTN_DATETIMECHANGE.
+  bool SetDateTime(int id, const SYSTEMTIME& value, bool hasDate, bool hasTime);
+  // The items of the menu bar's button `button` (MenuText form); false
+  // without a bar or button.
+  bool MenuOf(int button, std::string* text) const;
+
   bool IsVisible(int id) const;
   bool IsEnabled(int id) const;
   // Screen rectangle (all zero when the control is missing).
@@ -92,6 +108,11 @@ class Dialog {
   HWND hwnd_;
   Sink sink_;
 };
+
+// A menu as one line: commands "ID:TEXT", separators "-", submenus
+// ">TEXT{...}" with their items; entries joined by '|'. A disabled entry
+// ends with "(off)", a checked one with "(on)".
+std::string MenuText(HMENU menu);
 
 // One message box seen while an Automation was installed.
 struct ShownBox {
@@ -156,16 +177,22 @@ class Automation {
 //   expect-text ID "TEXT" | expect-visible ID 0|1 | expect-enabled ID 0|1
 //   screenshot NAME         writes DIR/NAME.screen.xml (NAME: letters, digits, - _ .)
 //   card insert|remove NAME a storage card arrives or goes ("Storage Card")
+//   menu COMMAND            pick that command from the menu bar (taps the button and submenus)
+//   tab INDEX               tap tab INDEX of the dialog's tab strip
+//   datetime ID VALUE       set picker ID: "YYYY-MM-DD", "HH:MM" or "YYYY-MM-DD HH:MM"
+//   expect-menu BUTTON TEXT the menu of bar button BUTTON reads TEXT (MenuText form)
 struct ScriptStep {
   enum class Kind {
     Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
-    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble
+    ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble,
+    Menu, Tab, DateTime, ExpectMenu
   };
   Kind kind = Kind::Dialog;
   int line = 0;
   int64_t id = 0;     // template, control or string id; VK; ms for advance; bubble command
   int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert
-  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name
+  std::u16string text;  // set/expect-text text, boxtext part, screenshot name, card name, expect-menu text
+  SYSTEMTIME time{};    // datetime: the value; value bit 1 date given, bit 2 time given
 };
 
 // Parses a script; false with "line N: reason" in *error.

@@ -7,5 +7,6 @@
 #include "ui/DataExchange.h"
 #include "ui/Dialog.h"
 #include "ui/Gdi.h"
+#include "ui/Menu.h"
 #include "ui/PropertySheet.h"
 #include "ui/Wnd.h"

@@ -17,6 +17,13 @@ std::u16string LoadResString(UINT id) {
   return (len > 0 && text != nullptr) ? std::u16string(text, static_cast<size_t>(len)) : std::u16string();
 }
 
+// The sheet's menu bar unless it was made hidden (the sheet itself may not
+// be shown yet).
+HWND ShownMenuBar(HWND sheet) {
+  HWND bar = ::SHFindMenuBar(sheet);
+  return bar != nullptr && (::GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE) != 0 ? bar : nullptr;
+}
+
 ce::ControlTemplate Control(int id, const char16_t* cls, int x, int y, int w, int h, DWORD style,
                             const char16_t* text) {
   ce::ControlTemplate c;
@@ -203,7 +210,7 @@ RECT CPropertySheet::PageArea() const {
     ::ScreenToClient(m_hWnd, &p);
     area.bottom = std::max(area.top, static_cast<LONG>(p.y - kGap * ce::GetDisplayScale()));
   }
-  if (HWND bar = ::SHFindMenuBar(m_hWnd); bar != nullptr && ::IsWindowVisible(bar) && ::GetWindowRect(bar, &r)) {
+  if (HWND bar = ShownMenuBar(m_hWnd); bar != nullptr && ::GetWindowRect(bar, &r)) {
     POINT p{r.left, r.bottom};
     ::ScreenToClient(m_hWnd, &p);
     const LONG barTop = p.y - ce::kMenuBarHeight * ce::GetDisplayScale();
@@ -223,8 +230,7 @@ void CPropertySheet::RecalcLayout() {
     ::SetWindowPos(m_tab.m_hWnd, nullptr, 0, 0, client.right, t.bottom - t.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   LONG bottom = client.bottom;
-  if (HWND bar = ::SHFindMenuBar(m_hWnd); bar != nullptr && ::IsWindowVisible(bar))
-    bottom -= ce::kMenuBarHeight * s;
+  if (ShownMenuBar(m_hWnd) != nullptr) bottom -= ce::kMenuBarHeight * s;
   const int bw = kButtonWidth * s, bh = kButtonHeight * s, gap = kGap * s;
   const LONG top = std::max<LONG>(0, bottom - gap - bh);
   if (HWND ok = ::GetDlgItem(m_hWnd, IDOK)) ::MoveWindow(ok, client.right - 2 * (bw + gap), top, bw, bh, TRUE);

@@ -126,7 +126,6 @@ BOOL Insert(HMENU menu, int at, UINT flags, UINT_PTR idOrPopup, LPCWSTR text) {
     item.id = static_cast<UINT>(idOrPopup & 0xFFFF);
   }
   if (!(flags & MF_SEPARATOR) && text) item.text = text;
-  m = Find(s, Id(menu));  // the map may not move, but stay plain
   const int n = static_cast<int>(m->items.size());
   if (at < 0 || at > n) at = n;
   m->items.insert(m->items.begin() + at, std::move(item));

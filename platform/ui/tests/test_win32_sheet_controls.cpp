@@ -374,6 +374,13 @@ TEST_F(SheetControls, TabsKeepTextImagesAndAskTheOwnerBeforeChanging) {
   SendMessageW(tabs, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&after));
   EXPECT_GT(after.right - after.left, before.right - before.left);
 
+  // The screen file has every tab, not only the selected caption.
+  ASSERT_TRUE(ui::WriteScreenFile(dev_.dir() / "tabs.xml"));
+  std::ifstream f(dev_.dir() / "tabs.xml");
+  std::string xml((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_NE(xml.find("<item text=\"Backup\" image=\"0\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<item text=\"Restore\" image=\"1\""), std::string::npos);
+
   // A tap on the second tab asks the owner; a refusal keeps the first.
   RECT second{};
   SendMessageW(tabs, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));

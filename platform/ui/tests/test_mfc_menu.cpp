@@ -79,8 +79,8 @@ class MfcMenu : public ::testing::Test {
 };
 
 TEST_F(MfcMenu, SheetMenuTabsAndPickersAnswerAPersonsActions) {
+  PickerPage p1(kPage1), p2(kPage2);  // outlive the sheet that holds them
   MenuSheet sheet(bars.get());
-  PickerPage p1(kPage1), p2(kPage2);
   sheet.AddPage(&p1);
   sheet.AddPage(&p2);
   std::vector<std::string> failures;

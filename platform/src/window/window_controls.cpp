@@ -841,6 +841,9 @@ WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical) {
       {u"msctls_progress32", ProgressProc},
       {u"msctls_updown32", UpDownProc},
       {WC_TREEVIEWW, TreeViewProc},
+      {u"menu_worker", MenuBarProc},
+      {u"SysDateTimePick32", DateTimeProc},
+      {u"SysTabControl32", TabProc},
       {u"#32770", DefDlgProcW},
   };
   for (const auto& c : kClasses) {

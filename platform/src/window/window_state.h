@@ -15,6 +15,7 @@
 #include "ce/controls.h"  // COLORREF
 #include "ce/window.h"
 #include "cesim/device.h"
+#include "window/window_sheet_state.h"
 
 namespace ce::win {
 
@@ -83,6 +84,11 @@ struct ControlState {
   COLORREF textColor = 0;
   // Tree views: items, caret, image lists (made at WM_CREATE).
   std::shared_ptr<TreeViewState> tree;
+  // Menu bar ("menu_worker"), date-time picker ("SysDateTimePick32") and
+  // tab control ("SysTabControl32").
+  MenuBarState menuBar;
+  DateTimeState dateTime;
+  TabState tab;
 };
 
 struct LocalWindow {

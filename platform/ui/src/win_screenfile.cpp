@@ -19,6 +19,7 @@
 #include "cesim/device.h"
 #include "cesim/gdi.h"
 #include "cesim/treeview.h"
+#include "cesim/menubar.h"
 #include "cesim/window.h"
 #include "ui/ScreenFile.h"
 #include "ui/ScreenFormat.h"
@@ -116,6 +117,55 @@ void PutTree(pugi::xml_node n, HWND hwnd) {
   }
 }
 
+// The tabs with their images and rectangles (screen).
+void PutTabs(pugi::xml_node n, const ce::ModelWindow& w) {
+  n.append_attribute(sf::kCurSel) = static_cast<int>(SendMessageW(w.hwnd, TCM_GETCURSEL, 0, 0));
+  const int count = static_cast<int>(SendMessageW(w.hwnd, TCM_GETITEMCOUNT, 0, 0));
+  const bool images = SendMessageW(w.hwnd, TCM_GETIMAGELIST, 0, 0) != 0;
+  for (int i = 0; i < count; ++i) {
+    WCHAR text[256] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT | TCIF_IMAGE;
+    item.pszText = text;
+    item.cchTextMax = 256;
+    RECT r{};
+    if (!SendMessageW(w.hwnd, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item)) ||
+        !SendMessageW(w.hwnd, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&r)))
+      continue;
+    OffsetRect(&r, w.rect.left, w.rect.top);
+    pugi::xml_node t = n.append_child(sf::kItem);
+    t.append_attribute(sf::kText) = ce::ToUtf8(text).c_str();
+    if (images && item.iImage >= 0) t.append_attribute(sf::kImage) = item.iImage;
+    PutRect(t, r);
+  }
+}
+
+void PutMenuEntry(pugi::xml_node parent, const ce::MenuEntryView& e, bool button) {
+  pugi::xml_node i = parent.append_child(sf::kItem);
+  if (e.id) i.append_attribute(sf::kId) = e.id;
+  i.append_attribute(sf::kText) = ce::ToUtf8(e.text).c_str();
+  PutRect(i, e.rect);
+  if (!button) {
+    i.append_attribute(sf::kEnabled) = e.enabled ? 1 : 0;
+    i.append_attribute(sf::kChecked) = e.checked ? 1 : 0;
+    i.append_attribute(sf::kSeparator) = e.separator ? 1 : 0;
+  }
+  i.append_attribute(sf::kPopup) = e.popup ? 1 : 0;
+  i.append_attribute(sf::kOpen) = e.open ? 1 : 0;
+}
+
+// The bar's buttons and its open menus.
+void PutMenuBar(pugi::xml_node n, const ce::ModelWindow& w) {
+  ce::MenuBarView v;
+  if (!ce::DescribeMenuBar(w.hwnd, &v)) return;
+  for (const auto& b : v.buttons) PutMenuEntry(n, b, true);
+  for (const auto& p : v.panes) {
+    pugi::xml_node pane = n.append_child(sf::kPane);
+    PutRect(pane, p.rect);
+    for (const auto& e : p.entries) PutMenuEntry(pane, e, false);
+  }
+}
+
 void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus) {
   pugi::xml_node n = parent.append_child(sf::kControl);
   n.append_attribute(sf::kHwnd) = HandleText(w.hwnd).c_str();
@@ -144,18 +194,27 @@ void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWN
   PutLook(n, w);
   PutDrawing(n, w.hwnd);
   if (Is(w, WC_TREEVIEWW)) PutTree(n, w.hwnd);
+  if (Is(w, WC_TABCONTROLW)) PutTabs(n, w);
+  if (Is(w, MENUBAR_CLASSW)) PutMenuBar(n, w);
 }
 
 // Controls depth first, in creation order; a child dialog is written as a
 // control and followed by its own controls.
+// A menu bar comes after its siblings: it is drawn over them.
 void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool shown, HWND focus) {
+  std::vector<ce::ModelWindow> bars;
   for (HWND c : parent.children) {
     ce::ModelWindow w;
     if (!ce::DescribeWindow(c, &w)) continue;
+    if (Is(w, MENUBAR_CLASSW)) {
+      bars.push_back(std::move(w));
+      continue;
+    }
     bool childShown = shown && w.visible;
     PutControl(window, w, childShown, focus);
     PutChildren(window, w, childShown, focus);
   }
+  for (const auto& w : bars) PutControl(window, w, shown && w.visible, focus);
 }
 
 struct WriterState {

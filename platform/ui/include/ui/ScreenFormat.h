@@ -10,6 +10,16 @@
 //                pos= min= max= cursel="-1" dropped="0|1" focus="1">
 //         <item text="..."/>
 //       </control>
+//       <control class="SysTabControl32" ... cursel="0">
+//         <item text="Backup" image="0" x= y= width= height=/>   one per tab
+//       </control>
+//       <control class="menu_worker" ...>   the menu bar, grown over open menus
+//         <item text="Menu" x= y= width= height= popup="1" open="1"/>  buttons
+//         <pane x= y= width= height=>     each open menu, outermost first
+//           <item id="32818" text="About" x= y= width= height= enabled="1"
+//                 checked="0" separator="0" popup="0" open="0"/>
+//         </pane>
+//       </control>
 //     </window>
 //   </screen>
 //
@@ -117,6 +127,11 @@ inline constexpr const char* kImage = "image";
 inline constexpr const char* kState = "state";
 inline constexpr const char* kButton = "button";
 inline constexpr const char* kSelected = "selected";
+// tab and menu items (tabs take kImage above); menu panes
+inline constexpr const char* kPane = "pane";
+inline constexpr const char* kSeparator = "separator";
+inline constexpr const char* kPopup = "popup";
+inline constexpr const char* kOpen = "open";
 
 inline constexpr char16_t kPasswordMask = u'*';
 

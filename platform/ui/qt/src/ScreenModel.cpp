@@ -101,15 +101,37 @@ class Reader {
     c->enabled = enabled;
     c->focus = focus;
     c->dropped = dropped;
-    for (const auto& i : n.children(sf::kItem)) {
+    if (!Items(n, &c->items)) return false;
+    for (const auto& p : n.children(sf::kPane)) {
       if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
-      ScreenItem item;
-      if (!Text(i, sf::kText, &item.text)) return false;
-      c->items.push_back(std::move(item));
+      ScreenPane pane;
+      if (!Rect(p, &pane.x, &pane.y, &pane.width, &pane.height) || !Items(p, &pane.items)) return false;
+      c->panes.push_back(std::move(pane));
     }
     if (!Look(n, &c->look) || !Drawing(n, &c->drawing)) return false;
     if (!Tree(n, &c->tree)) return false;
     where_ = window;
+    return true;
+  }
+
+  bool Items(const pugi::xml_node& n, std::vector<ScreenItem>* out) {
+    for (const auto& i : n.children(sf::kItem)) {
+      if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
+      ScreenItem item;
+      int enabled = 1, checked = 0, separator = 0, popup = 0, open = 0;
+      if (!Text(i, sf::kText, &item.text) || !Int(i, sf::kId, false, 0, 0xFFFF, &item.id) ||
+          !Rect(i, &item.x, &item.y, &item.width, &item.height) || !Int(i, sf::kImage, false, -1, 0xFFFF, &item.image) ||
+          !Int(i, sf::kEnabled, false, 0, 1, &enabled) || !Int(i, sf::kChecked, false, 0, 1, &checked) ||
+          !Int(i, sf::kSeparator, false, 0, 1, &separator) || !Int(i, sf::kPopup, false, 0, 1, &popup) ||
+          !Int(i, sf::kOpen, false, 0, 1, &open))
+        return false;
+      item.enabled = enabled;
+      item.checked = checked;
+      item.separator = separator;
+      item.popup = popup;
+      item.open = open;
+      out->push_back(std::move(item));
+    }
     return true;
   }
 

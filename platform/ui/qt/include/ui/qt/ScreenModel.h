@@ -11,8 +11,20 @@
 
 namespace ui::qt {
 
+// An item of a list, a tab or a menu entry; the rectangle, image and menu
+// fields only where the file gives them (width 0: no rectangle).
 struct ScreenItem {
   std::u16string text;
+  int id = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+  int image = -1;
+  bool enabled = true, checked = false, separator = false, popup = false, open = false;
+};
+
+// An open menu of a menu bar.
+struct ScreenPane {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::vector<ScreenItem> items;
 };
 
 // What a program drew (ui/ScreenFormat.h <draw>), screen pixels.
@@ -63,6 +75,7 @@ struct ScreenControl {
   ScreenLook look;
   std::vector<ScreenDraw> drawing;
   ScreenTree tree;  // tree views
+  std::vector<ScreenPane> panes;  // menu bars
 };
 
 struct ScreenWindow {

@@ -1,6 +1,7 @@
 #include "core/Path.h"
 
 #include "ce/shell.h"
+#include "ce/text.h"
 #include "core/ProductSettings.h"
 #include "core/System.h"
 
@@ -110,6 +111,12 @@ bool APath::IsInFolder(const CString& path) const {
   folder.MakeUpper();
   full.MakeUpper();
   return full.Left(folder.GetLength()) == folder;
+}
+
+bool PathInList(const std::vector<CString>& list, const CString& path) {
+  for (const CString& entry : list)
+    if (ce::EqualNoCase(entry.view(), path.view())) return true;
+  return false;
 }
 
 bool GetFindData(const CString& path, WIN32_FIND_DATAW* findData) {

@@ -2,6 +2,8 @@
 // functions about files and folders.
 #pragma once
 
+#include <vector>
+
 #include "ce/cstring.h"
 #include "ce/file.h"
 
@@ -48,6 +50,8 @@ class APath {
   CString extension_;
 };
 
+// True when the list holds the path, letter case ignored.
+bool PathInList(const std::vector<CString>& list, const CString& path);
 // True when a search on the path finds something; the first record is
 // copied to findData when it is not null.
 bool GetFindData(const CString& path, WIN32_FIND_DATAW* findData);

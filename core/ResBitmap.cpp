@@ -75,9 +75,11 @@ bool AResBitmap::SetDib(std::string dib) {
   return true;
 }
 
-bool AResBitmap::LoadBitmap(UINT id) {
+bool AResBitmap::LoadBitmap(UINT id) { return LoadBitmap(MAKEINTRESOURCE(id)); }
+
+bool AResBitmap::LoadBitmap(LPCWSTR name) {
   HMODULE module = ce::GetResourceModule();
-  HRSRC resource = FindResourceW(module, MAKEINTRESOURCE(id), RT_BITMAP);
+  HRSRC resource = FindResourceW(module, name, RT_BITMAP);
   if (!resource) return false;
   HGLOBAL data = LoadResource(module, resource);
   const void* bytes = data ? LockResource(data) : nullptr;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "ce/gdi.h"
 #include "ce/types.h"
 
 class AResBitmap {
@@ -28,6 +29,8 @@ class AResBitmap {
   // last error set: the module's lookup error, or ERROR_INVALID_DATA for
   // a malformed bitmap.
   bool LoadBitmap(UINT id);
+  // The same for a named bitmap resource (or MAKEINTRESOURCE(id)).
+  bool LoadBitmap(LPCWSTR name);
   // A bitmap file at a device path. On failure the bitmap is unchanged and
   // the last error set: the file error, or ERROR_INVALID_DATA when the file
   // is not a well-formed bitmap of at most kMaxBytes.
@@ -41,6 +44,11 @@ class AResBitmap {
   // compression, a width above 0, a non-zero height, and enough bytes for
   // the colour table and (uncompressed) every pixel row.
   static bool IsWellFormed(std::string_view dib);
+
+  // A new bitmap handle of the same pixels for the drawing layer (image
+  // lists, BitBlt); the caller deletes it (DeleteObject). Null when empty
+  // or compressed.
+  HBITMAP CreateHandle() const;
 
  private:
   std::string m_Dib;

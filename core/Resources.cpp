@@ -34,11 +34,11 @@ bool StringFrom(HMODULE module, DWORD id, CString& text) {
   return true;
 }
 
-bool BitmapFrom(HMODULE module, DWORD id, AResBitmap& bitmap) {
-  if (!module || id > 0xFFFF) return false;
+bool BitmapFrom(HMODULE module, LPCWSTR name, AResBitmap& bitmap) {
+  if (!module || !name) return false;
   const HMODULE previous = ce::GetResourceModule();
   ce::SetResourceModule(module);
-  const bool ok = bitmap.LoadBitmap(id);
+  const bool ok = bitmap.LoadBitmap(name);
   const DWORD error = GetLastError();
   ce::SetResourceModule(previous);
   SetLastError(error);
@@ -106,9 +106,18 @@ bool LoadResBitmap(DWORD id, AResBitmap& bitmap) {
   ResourceState& s = State();
   if (s.overrides.HasImages() && s.overrides.HasImage(id) && s.overrides.LoadBitmap(id, bitmap))
     return true;
+  if (id > 0xFFFF) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return false;
+  }
+  return LoadResBitmap(MAKEINTRESOURCE(id), bitmap);
+}
+
+bool LoadResBitmap(LPCWSTR name, AResBitmap& bitmap) {
+  ResourceState& s = State();
   for (int i = s.count - 1; i >= 0; --i)
-    if (BitmapFrom(s.extra[i], id, bitmap)) return true;
-  if (BitmapFrom(s.main, id, bitmap)) return true;
+    if (BitmapFrom(s.extra[i], name, bitmap)) return true;
+  if (BitmapFrom(s.main, name, bitmap)) return true;
   SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
   return false;
 }

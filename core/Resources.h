@@ -35,6 +35,9 @@ bool LookupResString(DWORD id, CString& text);
 // the libraries are searched next; the class library's resource module is
 // switched to each library for its load and restored afterwards.
 bool LoadResBitmap(DWORD id, AResBitmap& bitmap);
+// A named bitmap: each extra library, newest first, then the main library
+// (the override file maps ids only).
+bool LoadResBitmap(LPCWSTR name, AResBitmap& bitmap);
 
 // The main library (null before InitResources loaded one), the number of
 // extra libraries, and the process-wide override table.

@@ -15,6 +15,7 @@
 #include "engine/CeDatabase.h"
 #include "engine/Global.h"
 #include "engine/GlobalComponents.h"
+#include "engine/LeftoverCopies.h"
 #include "engine/MailComponent.h"
 #include "engine/RebootActions.h"
 #include "engine/RegistryText.h"
@@ -132,24 +133,14 @@ void QueueVolumeBootCopies(Index& index, int node, bool forRestore) {
 }
 
 int DiscardVolumeBootCopies(Index& index) {
-  int deleted = 0;
-  if (index.NodeCount() == 0) return deleted;
+  std::vector<CString> volumes;
+  if (index.NodeCount() == 0) return 0;
   for (int top = index.FirstChild(0); top != -1; top = index.NextSibling(top)) {
     if (!index.IsSelected(top)) continue;
-    for (int c = index.FirstChild(top); c != -1; c = index.NextSibling(c)) {
-      if (!index.IsSelected(c) || index.NodeType(c) != TREE_DBVOLUME_FILE) continue;
-      const CString copy = CopyName(CString(index.NodeInfo(c).name));
-      if (!System::FileExists(copy)) continue;
-      SetFileAttributesW(copy, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
-      if (DeleteFileW(copy)) {
-        Log(0, CString(u"Deleted the unused boot-time copy ") + copy, kClass, __LINE__);
-        ++deleted;
-      } else {
-        LogWarning(GetLastError(), CString(u"Unable to delete the unused boot-time copy ") + copy, kClass, __LINE__);
-      }
-    }
+    for (int c = index.FirstChild(top); c != -1; c = index.NextSibling(c))
+      if (index.IsSelected(c) && index.NodeType(c) == TREE_DBVOLUME_FILE) volumes.emplace_back(index.NodeInfo(c).name);
   }
-  return deleted;
+  return RemoveLeftoverBootCopies(volumes);
 }
 
 // ADatabaseVolumes -------------------------------------------------------------

@@ -89,7 +89,8 @@ void QueueVolumeBootCopies(Index& index, int node, bool forRestore);
 // before an operation made and no task read, so that none is left behind
 // for a later run to take as current. Only for an operation that did not
 // run, or a backup after its task: a restore's copies hold restored data
-// that the next start puts in place. Returns how many it deleted.
+// that the next start puts in place (one a queued copy-back names stays,
+// as RemoveLeftoverBootCopies keeps it). Returns how many it deleted.
 int DiscardVolumeBootCopies(Index& index);
 
 // An index owner whose top-level node holds volume files: before a backup

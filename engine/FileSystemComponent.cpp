@@ -68,12 +68,6 @@ ULONGLONG SizeOf(const WIN32_FIND_DATAW& findData) {
   return (static_cast<ULONGLONG>(findData.nFileSizeHigh) << 32) | findData.nFileSizeLow;
 }
 
-bool NoCaseIn(const std::vector<CString>& list, const CString& path) {
-  return std::any_of(list.begin(), list.end(), [&](const CString& entry) {
-    return ce::EqualNoCase(entry.view(), path.view());
-  });
-}
-
 // The folder's entries (pattern folder + suffix). error: the listing's
 // final error (ERROR_NO_MORE_FILES when complete) or the find's failure.
 std::vector<WIN32_FIND_DATAW> ListFolder(const CString& folder, LPCWSTR suffix, DWORD& error) {
@@ -862,8 +856,7 @@ bool ADirectory::Restore() {
   if (GetKioskModeEnabled() || !options.GetNonDestructiveRestoreFlag()) {
     // The files the image puts back stay until their new content replaces
     // them: one whose entry turns out damaged keeps what the device had.
-    for (int n = top == -1 ? -1 : index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
-      if (index.NodeType(n) == m_FileType) m_RestoreTargets.insert(Lower(CString(index.NodeName(n))).str());
+    KeepRestoreTargets(top);
     if (!DeleteContents(CString())) {
       LogError(0, u"DeleteContents() failed", kClass, __LINE__);
       return false;
@@ -924,6 +917,12 @@ void ADirectory::PrepareKeepList() {
   }
 }
 
+void ADirectory::KeepRestoreTargets(int top) {
+  Index& index = TheIndex();
+  for (int n = top == -1 ? -1 : index.NextInSubtree(top, top); n != -1; n = index.NextInSubtree(top, n))
+    if (index.NodeType(n) == m_FileType) m_RestoreTargets.insert(Lower(CString(index.NodeName(n))).str());
+}
+
 bool ADirectory::DeleteContents(const CString& folder) {
   PrepareKeepList();
   DWORD error = 0;
@@ -976,7 +975,7 @@ void ADirectory::DeleteFile(const CString& path, const WIN32_FIND_DATAW& findDat
     Log(0, u"DeleteFile Ignoring log file", kClass, __LINE__);
     return;
   }
-  if (NoCaseIn(m_KeepPaths, path) || m_RestoreTargets.count(Lower(path).str())) return;
+  if (PathInList(m_KeepPaths, path) || m_RestoreTargets.count(Lower(path).str())) return;
   if (!::DeleteFileW(path)) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
@@ -1067,12 +1066,12 @@ const std::vector<CString>& AFileSystemComponent::GetPotentiallyLockedFiles() {
 }
 
 bool AFileSystemComponent::IsPotentiallyLocked(const CString& path) {
-  return NoCaseIn(GetPotentiallyLockedFiles(), path);
+  return PathInList(GetPotentiallyLockedFiles(), path);
 }
 
 bool AFileSystemComponent::IsBootCopyOfLockedFile(const CString& path) {
   GetPotentiallyLockedFiles();
-  return NoCaseIn(m_LockedCopies, path);
+  return PathInList(m_LockedCopies, path);
 }
 
 void AFileSystemComponent::ReadOwnedNames() {
@@ -1109,7 +1108,7 @@ bool AFileSystemComponent::IsDatabaseVolume(const CString& path) {
     }
   }
   ReadOwnedNames();
-  return NoCaseIn(m_VolumeFiles, path);
+  return PathInList(m_VolumeFiles, path);
 }
 
 bool AFileSystemComponent::IsBootCopyOfVolume(const CString& path) {
@@ -1120,7 +1119,7 @@ bool AFileSystemComponent::IsBootCopyOfVolume(const CString& path) {
 
 bool AFileSystemComponent::IsHiveFile(const CString& path) {
   ReadOwnedNames();
-  return NoCaseIn(m_HiveFiles, path);
+  return PathInList(m_HiveFiles, path);
 }
 
 bool AFileSystemComponent::IsDatabasesChild(const CString& path) {
@@ -1245,7 +1244,7 @@ bool AFileSystemComponent::AddBootCopiesForBackup(Index& index, int node) {
   for (int n = index.NextInSubtree(node, node); n != -1; n = index.NextInSubtree(node, n)) {
     if (index.NodeType(n) != FILE_ENTRY) continue;
     CString name(index.NodeName(n));
-    if (!NoCaseIn(listed, name) || !System::FileExists(name)) continue;
+    if (!PathInList(listed, name) || !System::FileExists(name)) continue;
     RebootActions::Instance().AddBackupCopy(name, name + kBootCopySuffix, kBootCopyAttributes);
   }
   return true;

@@ -128,6 +128,10 @@ class ADirectory : public ACompressorIO, public AComponent {
   // itself (never the root or a folder beginning "\Storage Card"). Files
   // that cannot be deleted are logged and passed over.
   bool DeleteContents(const CString& folder);
+  // The files of the index's subtree below top that the restore puts back:
+  // DeleteContents leaves them until their restored content replaces them,
+  // so a reset in between finds each file old or new, never gone.
+  void KeepRestoreTargets(int top);
   // The Start Menu and StartUp shortcuts whose ".exe" target is missing
   // are deleted (upgrade restore).
   void FixStartupLinks();

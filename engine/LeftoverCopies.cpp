@@ -5,6 +5,7 @@
 #include "ce/registry.h"
 #include "ce/text.h"
 #include "core/Log.h"
+#include "core/Path.h"
 #include "engine/DatabaseVolumes.h"
 #include "engine/FileEntryFormat.h"
 #include "engine/FileSystemComponent.h"
@@ -40,12 +41,6 @@ std::vector<CString> PendingRestoreCopies() {
   return pending;
 }
 
-bool NamedIn(const std::vector<CString>& names, const CString& path) {
-  for (const CString& name : names)
-    if (ce::EqualNoCase(name.view(), path.view())) return true;
-  return false;
-}
-
 }  // namespace
 
 int RemoveLeftoverBootCopies(const std::vector<CString>& files) {
@@ -55,7 +50,7 @@ int RemoveLeftoverBootCopies(const std::vector<CString>& files) {
     const CString copy = file + FileEntryFormat::kBootCopySuffix;
     const DWORD attributes = GetFileAttributesW(copy);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    if (NamedIn(pending, copy)) continue;
+    if (PathInList(pending, copy)) continue;
     SetFileAttributesW(copy, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
     if (!DeleteFileW(copy)) {
       LogError(GetLastError(), CString(u"Couldn't remove the leftover boot copy ") + copy, kClass, __LINE__);

@@ -91,6 +91,7 @@ bool AMail::EmptyFolder(int top, const CString& folder) {
     if (SamePath(folder, index.NodeName(c))) node = c;
   if (node == -1 || !index.IsSelected(node)) return true;
   ADirectory directory(m_Context, folder, m_pProgress, m_pImageFile);
+  directory.KeepRestoreTargets(node);
   if (!directory.DeleteContents(folder)) {
     LogError(GetLastError(), CString(u"DeleteContents() failed for ") + folder, kClass, __LINE__);
     return false;

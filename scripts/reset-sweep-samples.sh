@@ -61,7 +61,7 @@ if [ -n "$roads" ]; then
   # The command-line options without the password, so no dialog waits.
   "$cedev" reg "$work/sample" set "$product\Settings\CommandLine" dwUnattendedOptions dword 715 >/dev/null
   productFiles=(--vary 'temp/BackupLog*.txt' --vary 'QuilmoInitLog.txt' --vary 'temp/popupMessage.txt'
-    --vary 'Program Files/Quilmo Backup/Quilmo Backup History/*' --vary 'temp/HK*.img' --vary 'Storage Card/sweep.pbf')
+    --vary 'Program Files/Quilmo Backup/Quilmo Backup History/*' --vary 'temp/HK*.img*' --vary 'Storage Card/sweep.pbf')
   cp -a "$work/sample" "$work/restore"
   if [ "$road" != restore ]; then
     "$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" "${productFiles[@]}" \
@@ -76,7 +76,7 @@ if [ -n "$roads" ]; then
   exit $status
 fi
 
-"$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" --vary 'temp/BackupLog.txt' \
+"$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" --vary 'temp/BackupLog*.txt' \
   '\Program Files\Quilmo Backup\Quilmo Backup.exe' 'LocalBackup "\Storage Card\sweep.pbf"' || status=1
 
 cp -a "$work/sample" "$work/actions"

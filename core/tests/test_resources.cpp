@@ -47,6 +47,22 @@ std::string BmpFile(int w, int h, char fill) {
 }
 
 // A stand-alone resource library with strings and bitmaps.
+// A bitmap resource from a whole bitmap file (its 14-byte file header left
+// out, as the library stores it).
+ce::res::Resource BitmapResource(const std::string& file) {
+  ce::res::Resource r;
+  r.type = ce::res::kTypeBitmap;
+  r.data = file.substr(14);
+  return r;
+}
+
+void PutContainer(const TestDevice& dev, std::u16string_view path, const std::vector<ce::res::Resource>& resources) {
+  std::string container, error;
+  ASSERT_TRUE(ce::res::BuildContainer(resources, &container, &error)) << error;
+  container += ce::res::MakeTrailer(0, static_cast<uint32_t>(container.size()));
+  dev.PutFile(path, container);
+}
+
 void PutLibrary(const TestDevice& dev, std::u16string_view path,
                 const std::map<uint32_t, std::u16string>& strings,
                 const std::map<uint32_t, std::string>& bitmapFiles = {}) {
@@ -55,16 +71,10 @@ void PutLibrary(const TestDevice& dev, std::u16string_view path,
     resources.push_back(ce::res::StringResource(id, text));
   }
   for (const auto& [id, file] : bitmapFiles) {
-    ce::res::Resource r;
-    r.type = ce::res::kTypeBitmap;
-    r.id = id;
-    r.data = file.substr(14);
-    resources.push_back(r);
+    resources.push_back(BitmapResource(file));
+    resources.back().id = id;
   }
-  std::string container, error;
-  ASSERT_TRUE(ce::res::BuildContainer(resources, &container, &error)) << error;
-  container += ce::res::MakeTrailer(0, static_cast<uint32_t>(container.size()));
-  dev.PutFile(path, container);
+  PutContainer(dev, path, resources);
 }
 
 void SetApplicationName(const std::u16string& name) {
@@ -342,6 +352,31 @@ TEST_F(ResourcesTest, BitmapsFromOverrideFileThenLibraries) {
   EXPECT_EQ(bitmap.GetWidth(), 5);  // unchanged
   EXPECT_EQ(ce::GetResourceModule(), before);
   EXPECT_FALSE(LoadResBitmap(9999, bitmap));
+}
+
+TEST_F(ResourcesTest, NamedBitmapsFromTheCustomLibraryThenTheMainOne) {
+  auto put = [&](std::u16string_view path, std::map<std::u16string, std::string> named) {
+    std::vector<ce::res::Resource> resources;
+    for (const auto& [name, file] : named) {
+      resources.push_back(BitmapResource(file));
+      resources.back().name = name;
+    }
+    PutContainer(dev, path, resources);
+  };
+  put(u"\\Windows\\QuilmoRes.dll", {{u"OPENU", BmpFile(3, 2, 'm')}, {u"OPEND", BmpFile(4, 2, 'm')}});
+  put(u"\\Windows\\customres.dll", {{u"OPENU", BmpFile(6, 2, 'c')}});
+  ASSERT_TRUE(InitResources(u"\\Windows\\QuilmoRes.dll", u"\\Windows\\customres.dll", nullptr));
+  const HMODULE before = ce::GetResourceModule();
+  AResBitmap bitmap;
+  ASSERT_TRUE(LoadResBitmap(u"OPENU", bitmap));
+  EXPECT_EQ(bitmap.GetWidth(), 6);
+  ASSERT_TRUE(LoadResBitmap(u"OPEND", bitmap));
+  EXPECT_EQ(bitmap.GetWidth(), 4);
+  EXPECT_FALSE(LoadResBitmap(u"OPENX", bitmap));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_EQ(bitmap.GetWidth(), 4);  // unchanged
+  EXPECT_EQ(ce::GetResourceModule(), before);
+  EXPECT_FALSE(LoadResBitmap(0x10000u, bitmap));  // no resource id is that large
 }
 
 TEST(ResBitmap, RejectsMalformedBitmaps) {

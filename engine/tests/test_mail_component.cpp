@@ -1,7 +1,8 @@
 // The mail component: the mail node's children with and without the MMS
 // client, the file walk leaving mail and volume files to their components,
 // the mail through a real image (folders byte for byte, the volume into its
-// restored copy), and a mail folder left out of the restore.
+// restored copy), a mail folder left out of the restore, and the files a
+// restore puts back kept while their folder is emptied.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -167,6 +168,30 @@ TEST_F(MailComponentTest, MailFolderLeftOutOfTheRestoreIsNotEmptied) {
   ASSERT_TRUE(image.Close());
   EXPECT_EQ(Files(u"\\Windows\\Messaging"), now);
   EXPECT_TRUE(fs::exists(dev.Host(u"\\cemail.volc")));
+}
+
+// The mail folders are emptied before their files come back, but a file the
+// image puts back stays until its restored content replaces it: a reset in
+// between finds it old or new, never gone.
+TEST_F(MailComponentTest, EmptyingAMailFolderKeepsTheFilesTheImagePutsBack) {
+  MakeMail(false);
+  BuildIndex(false, true);
+  ASSERT_TRUE(Backup());
+  const std::string photo = dev.ReadFile(u"\\Windows\\Messaging\\Inbox\\Attachments\\photo.jpg");
+  dev.PutFile(u"\\Windows\\Messaging\\Inbox\\msg2.mpb", "arrived later");
+
+  AImageFile image(CString(kImage), AImageFile::kRestore);
+  ASSERT_TRUE(image.Open());
+  index.Reset();
+  ASSERT_TRUE(index.Locate(image, false));
+  const CString folder(u"\\Windows\\Messaging");
+  ADirectory directory(context, folder, &progress, &image);
+  directory.KeepRestoreTargets(NodeNamed(u"\\Windows\\Messaging"));
+  ASSERT_TRUE(directory.DeleteContents(folder));
+  static_cast<void>(image.Close());  // only read
+  EXPECT_EQ(dev.ReadFile(u"\\Windows\\Messaging\\Inbox\\Attachments\\photo.jpg"), photo);
+  EXPECT_EQ(dev.ReadFile(u"\\Windows\\Messaging\\Inbox\\msg1.mpb"), "first message");
+  EXPECT_FALSE(fs::exists(dev.Host(u"\\Windows\\Messaging\\Inbox\\msg2.mpb")));
 }
 
 }  // namespace

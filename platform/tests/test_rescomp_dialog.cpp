@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ce/commctrl.h"
 #include "ce/controls.h"
 #include "ce/dlgtemplate.h"
 #include "ce/module.h"
@@ -93,6 +94,33 @@ TEST(RescompDialog, CompilesClassAndStyleWordsToTheCanonicalForm) {
   EXPECT_EQ(d.controls[6].style, shown | PBS_SMOOTH);
   EXPECT_EQ(d.controls[7].className, u"msctls_updown32");
   EXPECT_EQ(d.controls[8].style, shown | 0x20u);  // a class name adds no bits of its own
+}
+
+TEST(RescompDialog, ListViewsByWordAndByClassWithTheirStyles) {
+  TestDevice dev;
+  const fs::path out = dev.dir() / "dlg.dll";
+  auto r = Compile(dev.dir(),
+                   "<resources>\n<dialog id=\"360\" width=\"240\" height=\"294\">\n"
+                   "  <control id=\"2106\" class=\"listview\" x=\"0\" y=\"40\" width=\"240\" height=\"120\"/>\n"
+                   "  <control id=\"2180\" class=\"SysListView32\" x=\"0\" y=\"40\" width=\"240\" height=\"120\""
+                   " style=\"LVS_REPORT|LVS_NOCOLUMNHEADER\"/>\n"
+                   "</dialog>\n</resources>\n",
+                   out);
+  ASSERT_EQ(r.status, 0) << r.output;
+  ce::DialogTemplate d;
+  std::string error;
+  ASSERT_TRUE(ReadTemplate(out, 360, &d, &error)) << error;
+  ASSERT_EQ(d.controls.size(), 2u);
+  EXPECT_EQ(d.controls[0].className, u"SysListView32");
+  EXPECT_EQ(d.controls[0].style & (LVS_TYPEMASK | LVS_SINGLESEL | WS_BORDER), LVS_REPORT | LVS_SINGLESEL | WS_BORDER);
+  EXPECT_EQ(d.controls[1].style, WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_NOCOLUMNHEADER);
+  // A list view's styles are its own: an edit's word is refused.
+  r = Compile(dev.dir(),
+              "<resources>\n<dialog id=\"1\" width=\"1\" height=\"1\">\n<control class=\"listview\" x=\"0\" "
+              "y=\"0\" width=\"10\" height=\"10\" style=\"ES_PASSWORD\"/></dialog></resources>\n",
+              out);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("does not belong"), std::string::npos) << r.output;
 }
 
 TEST(RescompDialog, AppendedTemplateLoadsFromTheModule) {

@@ -29,7 +29,7 @@ namespace {
 int Usage(const std::string& why) {
   std::cerr << "rescomp: " << why << "\n"
             << "usage: rescomp (--out FILE | --append FILE) [--default-version 1.2.3.4]\n"
-            << "               [--default-name NAME] [--default-type app|dll] [SOURCE.xml]\n";
+            << "               [--default-name NAME] [--default-type app|dll] [SOURCE.xml ...]\n";
   return 2;
 }
 
@@ -75,7 +75,8 @@ bool ReadFile(const fs::path& path, uint64_t limit, std::string* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string outPath, appendPath, source;
+  std::string outPath, appendPath;
+  std::vector<std::string> sources;
   rescomp::VersionDefaults defaults;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
@@ -104,18 +105,21 @@ int main(int argc, char** argv) {
       return Usage("resource compiler");
     } else if (!a.empty() && a[0] == '-') {
       return Usage("unknown option " + a);
-    } else if (!source.empty()) {
-      return Usage("more than one source file");
     } else {
-      source = a;
+      sources.push_back(a);
     }
   }
   if (outPath.empty() == appendPath.empty()) return Usage("give exactly one of --out and --append");
-  if (source.empty() && !defaults.haveNumbers) return Usage("nothing to compile: no source and no --default-version");
+  if (sources.empty() && !defaults.haveNumbers) return Usage("nothing to compile: no source and no --default-version");
 
   std::vector<ce::res::Resource> resources;
   std::string error;
-  if (!source.empty() && !rescomp::CompileSource(source, defaults, &resources, &error)) return Fail(error);
+  // Several sources make one library; an id given twice is refused by the container.
+  for (const auto& source : sources) {
+    std::vector<ce::res::Resource> part;
+    if (!rescomp::CompileSource(source, defaults, &part, &error)) return Fail(error);
+    for (auto& r : part) resources.push_back(std::move(r));
+  }
   bool haveVersion = false;
   for (const auto& r : resources) haveVersion = haveVersion || r.type == ce::res::kTypeVersion;
   if (!haveVersion && defaults.haveNumbers) {
@@ -125,7 +129,7 @@ int main(int argc, char** argv) {
   }
   std::string container;
   if (!ce::res::BuildContainer(std::move(resources), &container, &error))
-    return Fail((source.empty() ? std::string() : source + ": ") + error);
+    return Fail((sources.size() == 1 ? sources.front() + ": " : std::string()) + error);
 
   if (!outPath.empty()) {
     if (!WriteReplacing(outPath, container, ce::res::MakeTrailer(0, static_cast<uint32_t>(container.size())),

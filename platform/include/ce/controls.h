@@ -203,11 +203,9 @@ typedef NMUPDOWN* LPNMUPDOWN;
 // TCN_SELCHANGE; TCM_SETCURSEL does not notify. The window text is the
 // selected tab's caption.
 #define WC_TABCONTROLW u"SysTabControl32"
-struct _IMAGELIST;
-typedef _IMAGELIST* HIMAGELIST;
 #define TCM_FIRST 0x1300u
 #define TCM_GETIMAGELIST (TCM_FIRST + 2)
-#define TCM_SETIMAGELIST (TCM_FIRST + 3)  // lParam HIMAGELIST -> the previous one
+#define TCM_SETIMAGELIST (TCM_FIRST + 3)  // lParam HIMAGELIST (ce/commctrl.h) -> the previous one
 #define TCM_GETITEMCOUNT (TCM_FIRST + 4)
 #define TCM_DELETEITEM (TCM_FIRST + 8)
 #define TCM_DELETEALLITEMS (TCM_FIRST + 9)

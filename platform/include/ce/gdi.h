@@ -25,7 +25,7 @@ struct HFONT__;
 typedef HFONT__* HFONT;
 struct HPEN__;
 typedef HPEN__* HPEN;
-typedef void* HGDIOBJ;  // any of HFONT, HBRUSH, HPEN
+typedef void* HGDIOBJ;  // any of HFONT, HBRUSH, HPEN, HBITMAP
 typedef const RECT* LPCRECT;
 
 struct SIZE {
@@ -161,7 +161,8 @@ HGDIOBJ GetStockObject(int index);  // null for an unknown index
 // DC then behaves as if the stock object of that kind were selected).
 BOOL DeleteObject(HGDIOBJ object);
 // Fonts: fills a LOGFONTW (size >= sizeof(LOGFONTW)) and returns the bytes
-// written; buffer null returns the size needed. Brushes and pens: 0 (not
+// written; buffer null returns the size needed. Bitmaps: the same with a
+// BITMAP (bmBits null). Brushes and pens: 0 (not
 // needed by anyone). 0 with ERROR_INVALID_HANDLE for an unknown handle.
 int GetObjectW(HGDIOBJ object, int size, LPVOID buffer);
 DWORD GetObjectType(HGDIOBJ object);  // OBJ_*; 0 for none
@@ -214,10 +215,71 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR 
 int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format);
 // Copies a packed bitmap (info header, colour masks and table, pixel rows:
 // the form of a bitmap resource) to (x, y), width x height pixels from its
-// top-left corner. A drawing call (recorded; the screen does not draw
-// bitmaps yet). FALSE for a bad DC, or ERROR_INVALID_PARAMETER for a null
+// top-left corner (recorded for a window's DC and drawn by the screen;
+// rows past the bitmap's own size are not drawn). FALSE for a bad DC, or ERROR_INVALID_PARAMETER for a null
 // bitmap or one shorter than its info header.
 BOOL DrawPackedDib(HDC hdc, int x, int y, int width, int height, const void* packedDib, DWORD size);
+
+// ---- bitmaps ----
+// A bitmap is its packed form (info header, masks, colour table, rows).
+// Copying one into a window's DC (BitBlt/StretchBlt from a memory DC it
+// is selected into, DrawPackedDib, ImageList_Draw) is recorded for the
+// window and drawn by the screen; a BeginPaint of the window starts its
+// record afresh.
+struct HBITMAP__;
+typedef HBITMAP__* HBITMAP;
+struct BITMAP {
+  LONG bmType;
+  LONG bmWidth;
+  LONG bmHeight;
+  LONG bmWidthBytes;
+  WORD bmPlanes;
+  WORD bmBitsPixel;
+  LPVOID bmBits;
+};
+typedef BITMAP* LPBITMAP;
+struct BITMAPINFOHEADER {
+  DWORD biSize;
+  LONG biWidth;
+  LONG biHeight;
+  WORD biPlanes;
+  WORD biBitCount;
+  DWORD biCompression;
+  DWORD biSizeImage;
+  LONG biXPelsPerMeter;
+  LONG biYPelsPerMeter;
+  DWORD biClrUsed;
+  DWORD biClrImportant;
+};
+struct RGBQUAD {
+  BYTE rgbBlue;
+  BYTE rgbGreen;
+  BYTE rgbRed;
+  BYTE rgbReserved;
+};
+struct BITMAPINFO {
+  BITMAPINFOHEADER bmiHeader;
+  RGBQUAD bmiColors[1];
+};
+#define OBJ_BITMAP 7
+#define BI_RGB 0
+#define BI_BITFIELDS 3
+#define DIB_RGB_COLORS 0
+#define SRCCOPY 0x00CC0020u
+// A bitmap resource of a module (name: MAKEINTRESOURCE(id) or a name).
+// Null with the lookup's last error, or ERROR_INVALID_DATA for a resource
+// that is no well-formed bitmap.
+HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name);
+#define LoadBitmap LoadBitmapW
+// A bitmap file (with its 14-byte file header) at a device path.
+HBITMAP SHLoadDIBitmap(LPCWSTR path);
+// A bitmap of the header's size and format whose rows the caller writes
+// through *bits (uncompressed 1/4/8/16/24/32 bits per pixel only).
+HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                         DWORD offset);
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sx, int sy, DWORD rop);
+BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int sx, int sy, int swidth,
+                int sheight, DWORD rop);
 
 // ---- text metrics (see the top of this file) ----
 BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, LPSIZE size);

@@ -2,6 +2,7 @@
 // notification structures. Data only; the window layer implements it.
 #pragma once
 
+#include "ce/commctrl.h"  // HIMAGELIST, NM_*, LPSTR_TEXTCALLBACKW
 #include "ce/controls.h"
 #include "ce/types.h"
 #include "ce/window.h"
@@ -11,9 +12,6 @@
 // An item of a tree; never dereferenced (the control's own handle values).
 struct _TREEITEM;
 typedef struct _TREEITEM* HTREEITEM;
-// An image list (the image list calls own it; the tree only keeps it).
-struct _IMAGELIST;
-typedef struct _IMAGELIST* HIMAGELIST;
 
 // ---- styles ----
 #define TVS_HASBUTTONS 0x0001u
@@ -57,7 +55,7 @@ typedef struct _IMAGELIST* HIMAGELIST;
 #define STATEIMAGEMASKTOINDEX(s) (((UINT)(s) & TVIS_STATEIMAGEMASK) >> 12)
 
 #define I_CHILDRENCALLBACK (-1)
-#define LPSTR_TEXTCALLBACKW ((LPWSTR)(LONG_PTR)-1)
+// LPSTR_TEXTCALLBACKW: ce/commctrl.h
 
 struct TVITEMW {
   UINT mask;
@@ -149,13 +147,7 @@ typedef TVHITTESTINFO* LPTVHITTESTINFO;
 #define TVHT_TORIGHT 0x0400u
 #define TVHT_TOLEFT 0x0800u
 
-// ---- notifications (WM_NOTIFY to the parent) ----
-#define NM_FIRST 0u
-#define NM_CLICK (NM_FIRST - 2u)
-#define NM_DBLCLK (NM_FIRST - 3u)
-#define NM_RETURN (NM_FIRST - 4u)
-#define NM_SETFOCUS (NM_FIRST - 7u)
-#define NM_KILLFOCUS (NM_FIRST - 8u)
+// ---- notifications (WM_NOTIFY to the parent; NM_* in ce/commctrl.h) ----
 #define TVN_FIRST (0u - 400u)
 #define TVN_KEYDOWN (TVN_FIRST - 12u)
 #define TVN_SELCHANGINGW (TVN_FIRST - 50u)

@@ -95,6 +95,23 @@ bool FreeToChange(int fd, const ResolvedPath& r) {
   return conflict ? Fail(ERROR_SHARING_VIOLATION) : true;
 }
 
+// A file held for a delete, a move or a replace: its descriptor and its
+// guard (released before the descriptor closes).
+struct HeldForChange {
+  UniqueFd fd;
+  std::unique_ptr<FileGuard> guard;
+};
+
+// Opens r's host file, takes its guard and checks that no open of it is
+// live; false with the last error set otherwise.
+bool HoldForChange(const ResolvedPath& r, HeldForChange* held) {
+  held->fd = OpenToCheck(r.host);
+  if (!held->fd.valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+  held->guard = std::make_unique<FileGuard>(held->fd.get());
+  if (!held->guard->ok()) return Fail(ERROR_GEN_FAILURE);
+  return FreeToChange(held->fd.get(), r);
+}
+
 }  // namespace
 
 DWORD GetFileAttributesW(LPCWSTR name) {
@@ -170,13 +187,10 @@ static BOOL DeleteOneFile(LPCWSTR name) {
   EntryInfo e;
   if (!ResolveExisting(dev, name, &r) || !GetEntryInfo(dev, r, &e)) return FALSE;
   if (r.isDirectory || (e.attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-  UniqueFd fd = OpenToCheck(r.host);
-  if (!fd.valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
   // Under the file's guard and in one transaction: no open can start
   // between the check and the unlink.
-  FileGuard guard(fd.get());
-  if (!guard.ok()) return Fail(ERROR_GEN_FAILURE);
-  if (!FreeToChange(fd.get(), r)) return FALSE;
+  HeldForChange held;
+  if (!HoldForChange(r, &held)) return FALSE;
   DWORD err = ERROR_SUCCESS;
   bool ok = dev->Transaction([&] {
     bool conflict = false;
@@ -215,15 +229,8 @@ static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
   bool sameEntry = dst.key == src.key;  // a change of letter case only
   if (!sameEntry && dst.key.rfind(src.key + u'\\', 0) == 0) return Fail(ERROR_ACCESS_DENIED);
   // A file moves under its guard, once no open of it is live.
-  UniqueFd fd;
-  std::unique_ptr<FileGuard> guard;
-  if (!src.isDirectory) {
-    fd = OpenToCheck(src.host);
-    if (!fd.valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
-    guard = std::make_unique<FileGuard>(fd.get());
-    if (!guard->ok()) return Fail(ERROR_GEN_FAILURE);
-    if (!FreeToChange(fd.get(), src)) return FALSE;
-  }
+  HeldForChange held;
+  if (!src.isDirectory && !HoldForChange(src, &held)) return FALSE;
 
   // The checks, the rename and the rows are one transaction, so no open
   // starts in between (a copy across volumes holds it for the copy).
@@ -282,16 +289,8 @@ static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
   // the guards are taken in key order, so two replaces cannot wait on each
   // other.
   const bool srcFirst = src.key < dst.key;
-  const ResolvedPath* order[2] = {srcFirst ? &src : &dst, srcFirst ? &dst : &src};
-  UniqueFd fds[2];
-  std::unique_ptr<FileGuard> guards[2];
-  for (int i = 0; i < 2; ++i) {
-    fds[i] = OpenToCheck(order[i]->host);
-    if (!fds[i].valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
-    guards[i] = std::make_unique<FileGuard>(fds[i].get());
-    if (!guards[i]->ok()) return Fail(ERROR_GEN_FAILURE);
-    if (!FreeToChange(fds[i].get(), *order[i])) return FALSE;
-  }
+  HeldForChange first, second;
+  if (!HoldForChange(srcFirst ? src : dst, &first) || !HoldForChange(srcFirst ? dst : src, &second)) return FALSE;
 
   // As a move: the checks, the rename over dest and the rows are one
   // transaction.

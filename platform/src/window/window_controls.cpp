@@ -1,5 +1,6 @@
 // The built-in control classes: STATIC, BUTTON, EDIT, COMBOBOX, LISTBOX,
-// msctls_progress32 and msctls_updown32. Their state lives in the window
+// msctls_progress32 and msctls_updown32 (and SysListView32, whose own file
+// is window_listview.cpp). Their state lives in the window
 // model (LocalWindow::ctl); notifications go to the parent as WM_COMMAND
 // (MAKEWPARAM(id, code), control) or, for up-down controls, WM_NOTIFY.
 #include <algorithm>
@@ -844,6 +845,7 @@ WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical) {
       {u"menu_worker", MenuBarProc},
       {u"SysDateTimePick32", DateTimeProc},
       {u"SysTabControl32", TabProc},
+      {u"SysListView32", ListViewClass()},
       {u"#32770", DefDlgProcW},
   };
   for (const auto& c : kClasses) {

@@ -292,6 +292,12 @@ void RouteInput(Device* d, MSG* msg) {
     msg->message = WM_NULL;
     return;
   }
+  // Only list views tell a double tap from two taps; the others get the
+  // second press as a press.
+  if (m == WM_LBUTTONDBLCLK) {
+    LocalWindow* w = FindOwn(st, target);
+    if (!w || !IsClass(*w, u"SysListView32")) msg->message = WM_LBUTTONDOWN;
+  }
   RECT r{};
   ScreenRect(d, ToHwnd(target), &r);
   msg->hwnd = ToHwnd(target);
@@ -356,6 +362,7 @@ bool DescribeWindow(HWND hwnd, ModelWindow* out) {
   m.min = w->ctl.min;
   m.max = w->ctl.max;
   for (int64_t c : w->children) m.children.push_back(win::ToHwnd(c));
+  if (EqualNoCase(m.className, u"SysListView32")) win::DescribeListView(w->ctl.listView, m.style, &m.listView);
   *out = std::move(m);
   return true;
 }

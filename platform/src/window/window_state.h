@@ -16,6 +16,7 @@
 #include "ce/window.h"
 #include "cesim/device.h"
 #include "window/window_sheet_state.h"
+#include "window/listview_state.h"
 
 namespace ce::win {
 
@@ -89,6 +90,8 @@ struct ControlState {
   MenuBarState menuBar;
   DateTimeState dateTime;
   TabState tab;
+  // List views (window_listview.cpp).
+  ListViewState listView;
 };
 
 struct LocalWindow {
@@ -230,6 +233,11 @@ int64_t TakePaint(Device* d, const int64_t filterHwnd);
 // The procedure of a built-in class name ("BUTTON", "#32770", ...), null
 // for none; *canonical receives the stored class name.
 WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical);
+// The list view's procedure (window_listview.cpp).
+WNDPROC ListViewClass();
+// The image size of an image list as the drawing layer reports it; false
+// for none, an unknown list, or no drawing layer.
+bool ImageListSize(const void* imageList, int* cx, int* cy);
 // Sends WM_COMMAND(MAKEWPARAM(id, code), h) to h's parent.
 void Notify(HWND h, int code);
 

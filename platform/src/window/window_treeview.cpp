@@ -61,9 +61,14 @@ Geometry GeometryOf(HWND h, const TreeViewState& t, DWORD style, int totalRows) 
   Geometry g;
   const int s = Scale();
   g.indent = t.indent > 0 ? t.indent : 16 * s;
-  g.itemHeight = t.itemHeight > 0 ? t.itemHeight : 18 * s;
+  // Image columns take the size of their image list (16 x scale when the
+  // drawing layer does not know the list).
+  int cx = 0, cy = 0, imageHeight = 0;
   g.stateWidth = (t.stateImages || (style & TVS_CHECKBOXES)) ? 16 * s : 0;
+  if (ImageListSize(t.stateImages, &cx, &cy)) g.stateWidth = cx, imageHeight = cy;
   g.imageWidth = t.normal ? 16 * s : 0;
+  if (ImageListSize(t.normal, &cx, &cy)) g.imageWidth = cx, imageHeight = std::max(imageHeight, cy);
+  g.itemHeight = t.itemHeight > 0 ? t.itemHeight : std::max(18 * s, imageHeight + 2);
   g.linesAtRoot = style & TVS_LINESATROOT;
   g.buttons = style & TVS_HASBUTTONS;
   RECT r{};

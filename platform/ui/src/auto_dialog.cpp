@@ -177,6 +177,7 @@ bool Dialog::SetCheck(int id, int state) {
 bool Dialog::Select(int id, int index) {
   HWND h = Control(id, "select", true);
   if (!h) return false;
+  if (IsClass(h, u"SysListView32")) return TapItem(id, index);
   bool combo = IsClass(h, u"COMBOBOX");
   if (!combo && !IsClass(h, u"LISTBOX")) return Fail("select: " + Id(id) + " is not a combo or list box");
   LRESULT r = SendMessageW(h, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(index), 0);

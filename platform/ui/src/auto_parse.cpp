@@ -164,6 +164,10 @@ const std::map<std::string, Syntax>& Commands() {
       {"tab", {Kind::Tab, "INDEX"}},
       {"datetime", {Kind::DateTime, "ID VALUE"}},
       {"expect-menu", {Kind::ExpectMenu, "BUTTON TEXT"}},
+      {"list-tap", {Kind::ListTap, "ID ROW"}},
+      {"list-dbltap", {Kind::ListDoubleTap, "ID ROW"}},
+      {"list-activate", {Kind::ListActivate, "ID ROW"}},
+      {"expect-item", {Kind::ExpectItem, "ID ROW COLUMN TEXT"}},
   };
   return k;
 }
@@ -303,6 +307,26 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
       return false;
     case Kind::ExpectMenu:
       return num(1, 1, kMaxId, &step->id, "button id") && text(2);
+    case Kind::ListTap:
+    case Kind::ListDoubleTap:
+    case Kind::ListActivate:
+    case Kind::ExpectItem: {
+      if (!num(1, 0, kMaxId, &step->id, "control id")) return false;
+      // A row by index, or "=LABEL" for the first row with that label.
+      if (!w[2].empty() && w[2][0] == '=') {
+        step->value = -1;
+        if (!text(2)) return false;
+        step->text.erase(0, 1);
+      } else if (!num(2, 0, std::numeric_limits<int32_t>::max(), &step->value, "row")) {
+        return false;
+      }
+      if (syn.kind != Kind::ExpectItem) return true;
+      if (!num(3, 0, 63, &step->column, "column")) return false;
+      bool invalid = false;
+      step->expected = ce::FromUtf8(w[4], &invalid);
+      if (invalid) *error = "text is not valid UTF-8";
+      return !invalid;
+    }
     case Kind::Card:
       if (w[1] != "insert" && w[1] != "remove") {
         *error = "bad card action '" + w[1] + "' (insert remove)";

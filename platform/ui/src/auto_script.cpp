@@ -55,6 +55,16 @@ Automation::DialogAction DialogStep(const ScriptStep& s) {
       return [id](Dialog& d) { d.ChooseTab(id); };
     case Kind::DateTime:
       return [id, t = s.time, v = s.value](Dialog& d) { d.SetDateTime(id, t, (v & 1) != 0, (v & 2) != 0); };
+    case Kind::ListTap:
+    case Kind::ListDoubleTap:
+    case Kind::ListActivate:
+      return [id, kind = s.kind, row = static_cast<int>(s.value), label = s.text](Dialog& d) {
+        const int i = row >= 0 ? row : d.FindItem(id, label);
+        if (i < 0) return;
+        if (kind == Kind::ListTap) d.TapItem(id, i);
+        else if (kind == Kind::ListDoubleTap) d.DoubleTapItem(id, i);
+        else d.ActivateItem(id, i);
+      };
     default:
       return {};
   }
@@ -82,6 +92,9 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
       case Kind::Menu:
       case Kind::Tab:
       case Kind::DateTime:
+      case Kind::ListTap:
+      case Kind::ListDoubleTap:
+      case Kind::ListActivate:
         a.InDialog(DialogStep(s));
         break;
       case Kind::ExpectMenu:
@@ -89,6 +102,17 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
           std::string got;
           if (!d.MenuOf(id, &got)) return a.Fail("expect-menu: no menu bar button " + std::to_string(id) + " with a menu");
           if (got != want) a.Fail("menu " + std::to_string(id) + " reads \"" + got + "\", expected \"" + want + "\"");
+        });
+        break;
+      case Kind::ExpectItem:
+        a.InDialog([id, row = static_cast<int>(s.value), label = s.text, col = static_cast<int>(s.column),
+                    want = s.expected, &a](Dialog& d) {
+          const int i = row >= 0 ? row : d.FindItem(id, label);
+          if (i < 0) return;
+          const std::u16string got = d.ItemText(id, i, col);
+          if (got != want)
+            a.Fail("control " + std::to_string(id) + " row " + std::to_string(i) + " column " + std::to_string(col) +
+                   " shows \"" + ce::ToUtf8(got) + "\", expected \"" + ce::ToUtf8(want) + "\"");
         });
         break;
       case Kind::Box:

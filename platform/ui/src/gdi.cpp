@@ -1,6 +1,6 @@
 // GDI-lite (see ce/gdi.h): objects and DCs are records in per-process
 // tables; drawing checks its handles, counts, and keeps what it drew on a
-// window for the screen (cesim/gdi.h).
+// window for the screen (gdi_image.h).
 #include "ce/gdi.h"
 
 #include <algorithm>
@@ -8,17 +8,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <string>
 #include <mutex>
 #include <vector>
 
+#include "ce/bytes.h"
 #include "ce/errors.h"
+#include "ce/file.h"
 #include "ce/module.h"
 #include "cesim/gdi.h"
 #include "cesim/window.h"
+#include "gdi_image.h"
 
 namespace {
 
-enum class Kind { Font, Brush, Pen };
+enum class Kind { Font, Brush, Pen, Bitmap };
 
 struct Object {
   Kind kind;
@@ -32,6 +37,7 @@ struct Object {
 struct Dc {
   HWND hwnd = nullptr;
   uintptr_t font = 0, brush = 0, pen = 0;
+  uintptr_t bitmap = 0;  // memory DCs: the bitmap selected into it
   COLORREF textColor = RGB(0, 0, 0);
   COLORREF bkColor = RGB(255, 255, 255);
   int bkMode = OPAQUE;
@@ -47,10 +53,11 @@ struct Gdi {
   std::mutex m;
   std::map<uintptr_t, Object> objects;
   std::map<uintptr_t, Dc> dcs;
+  // Bitmaps' packed forms, by the key of their Kind::Bitmap object.
+  std::map<uintptr_t, std::shared_ptr<std::string>> bitmaps;
   uintptr_t nextObject = kObjectBase;
   uintptr_t nextDc = kDcBase;
   std::atomic<uint64_t> drawCalls{0};
-  std::map<HWND, std::vector<ce::DrawOp>> drawings;  // by window (see cesim/gdi.h)
 
   Gdi() {
     auto stock = [&](int index, Object o) {
@@ -168,17 +175,34 @@ COLORREF ObjectColor(uintptr_t key, bool* none) {
   return o ? o->color : 0;
 }
 
-// Keeps op as drawn on the DC's window (nothing for a memory DC). Caller
-// holds the lock; returns whether the screen's picture changed.
-bool Record(const Dc& dc, ce::DrawOp op) {
-  if (dc.hwnd == nullptr) return false;
-  G().drawings[dc.hwnd].push_back(std::move(op));
-  return true;
+using ui::gdi::DrawOp;
+
+// A drawing on a DC's window, kept once the table's lock is let go (the
+// drawings' store asks the window layer about windows).
+struct Pending {
+  HWND hwnd = nullptr;  // null: a memory or screen DC, nothing kept
+  std::vector<DrawOp> ops;
+  void Add(const Dc& dc, DrawOp op) {
+    hwnd = dc.hwnd;
+    if (hwnd) ops.push_back(std::move(op));
+  }
+  // Call without the table's lock.
+  void Keep() {
+    for (DrawOp& op : ops) ui::gdi::RecordDraw(hwnd, std::move(op));
+  }
+};
+
+DrawOp ColorOp(DrawOp::Kind kind, const RECT& rect, COLORREF color) {
+  DrawOp op;
+  op.kind = kind;
+  op.rect = rect;
+  op.color = color;
+  return op;
 }
 
-ce::DrawOp TextOp(const Dc& dc, const RECT& rect, std::u16string text, UINT format) {
-  ce::DrawOp op;
-  op.kind = ce::DrawOp::Kind::Text;
+DrawOp TextOp(const Dc& dc, const RECT& rect, std::u16string text, UINT format) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::Text;
   op.rect = rect;
   op.color = dc.textColor;
   op.text = std::move(text);
@@ -196,6 +220,32 @@ bool CountDraw(HDC hdc) {
   if (FindDc(hdc) == nullptr) return false;
   G().drawCalls++;
   return true;
+}
+
+// The window a DC draws into (null for memory and screen DCs).
+HWND WindowOf(HDC hdc) {
+  std::lock_guard<std::mutex> g(G().m);
+  auto it = G().dcs.find(Key(hdc));
+  return it == G().dcs.end() ? nullptr : it->second.hwnd;
+}
+
+// GetObjectW of a bitmap: a BITMAP (bmBits null).
+int BitmapObject(const std::string& dib, int size, LPVOID buffer) {
+  if (buffer == nullptr) return static_cast<int>(sizeof(BITMAP));
+  if (size <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  BITMAP b{};
+  b.bmType = 0;
+  b.bmWidth = static_cast<LONG>(ce::le::Get32(dib, 4));
+  b.bmHeight = std::abs(static_cast<LONG>(ce::le::Get32(dib, 8)));
+  b.bmPlanes = 1;
+  b.bmBitsPixel = ce::le::Get16(dib, 14);
+  b.bmWidthBytes = (b.bmWidth * b.bmBitsPixel + 15) / 16 * 2;
+  const size_t n = std::min(static_cast<size_t>(size), sizeof(BITMAP));
+  std::memcpy(buffer, &b, n);
+  return static_cast<int>(n);
 }
 
 HDC NewDc(HWND hwnd) {
@@ -242,12 +292,6 @@ bool IsGdiObject(HGDIOBJ object) {
 
 uint64_t GdiDrawCallCount() { return G().drawCalls.load(); }
 
-std::vector<DrawOp> WindowDrawing(HWND hwnd) {
-  std::lock_guard<std::mutex> g(G().m);
-  auto it = G().drawings.find(hwnd);
-  return it == G().drawings.end() ? std::vector<DrawOp>() : it->second;
-}
-
 }  // namespace ce
 
 HFONT CreateFontIndirectW(const LOGFONTW* font) {
@@ -280,7 +324,10 @@ BOOL DeleteObject(HGDIOBJ object) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (!o->stock) G().objects.erase(Key(object));
+  if (!o->stock) {
+    G().objects.erase(Key(object));
+    G().bitmaps.erase(Key(object));
+  }
   return TRUE;
 }
 
@@ -291,6 +338,7 @@ int GetObjectW(HGDIOBJ object, int size, LPVOID buffer) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
+  if (o->kind == Kind::Bitmap) return BitmapObject(*G().bitmaps[Key(object)], size, buffer);
   if (o->kind != Kind::Font) return 0;
   if (buffer == nullptr) return static_cast<int>(sizeof(LOGFONTW));
   if (size <= 0) {
@@ -307,6 +355,7 @@ DWORD GetObjectType(HGDIOBJ object) {
   if (G().dcs.count(Key(object)) != 0) return OBJ_DC;
   Object* o = FindObject(Key(object));
   if (o == nullptr) return 0;
+  if (o->kind == Kind::Bitmap) return OBJ_BITMAP;
   return o->kind == Kind::Font ? OBJ_FONT : o->kind == Kind::Brush ? OBJ_BRUSH : OBJ_PEN;
 }
 
@@ -350,11 +399,8 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
   }
   GetClientRect(hwnd, &ps->rcPaint);
   ValidateRect(hwnd, nullptr);
+  ui::gdi::ClearDrawing(hwnd);  // what the paint draws replaces the last paint
   ps->hdc = NewDc(hwnd);
-  {
-    std::lock_guard<std::mutex> g(G().m);
-    G().drawings.erase(hwnd);  // a paint draws the window afresh
-  }
   return ps->hdc;
 }
 
@@ -398,7 +444,10 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  uintptr_t* slot = o->kind == Kind::Font ? &dc->font : o->kind == Kind::Brush ? &dc->brush : &dc->pen;
+  uintptr_t* slot = o->kind == Kind::Font    ? &dc->font
+                    : o->kind == Kind::Brush ? &dc->brush
+                    : o->kind == Kind::Pen   ? &dc->pen
+                                             : &dc->bitmap;
   uintptr_t previous = *slot;
   *slot = Key(object);
   return Handle<HGDIOBJ>(previous);
@@ -437,14 +486,18 @@ BOOL MoveToEx(HDC hdc, int x, int y, LPPOINT previous) {
 }
 
 BOOL LineTo(HDC hdc, int x, int y) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  if (dc == nullptr) return FALSE;
-  bool none = false;
-  const COLORREF color = ObjectColor(dc->pen, &none);
-  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Line, RECT{dc->pos.x, dc->pos.y, x, y}, color, {}, 0, 0, false, false});
-  dc->pos = POINT{x, y};
-  G().drawCalls++;
+  Pending drawn;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return FALSE;
+    bool none = false;
+    const COLORREF color = ObjectColor(dc->pen, &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Line, RECT{dc->pos.x, dc->pos.y, x, y}, color));
+    dc->pos = POINT{x, y};
+    G().drawCalls++;
+  }
+  drawn.Keep();
   return TRUE;
 }
 
@@ -453,54 +506,73 @@ int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::lock_guard<std::mutex> g(G().m);
-  Object* o = FindObject(Key(brush));
-  if (o == nullptr || o->kind != Kind::Brush) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
+  Pending drawn;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Object* o = FindObject(Key(brush));
+    if (o == nullptr || o->kind != Kind::Brush) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return 0;
+    }
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return 0;
+    bool none = false;
+    const COLORREF color = ObjectColor(Key(brush), &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Fill, *rect, color));
+    G().drawCalls++;
   }
-  Dc* dc = FindDc(hdc);
-  if (dc == nullptr) return 0;
-  bool none = false;
-  const COLORREF color = ObjectColor(Key(brush), &none);
-  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Fill, *rect, color, {}, 0, 0, false, false});
-  G().drawCalls++;
+  drawn.Keep();
   return 1;
 }
 
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  if (dc == nullptr) return FALSE;
-  const RECT r{left, top, right, bottom};
-  bool none = false;
-  COLORREF color = ObjectColor(dc->brush, &none);
-  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Fill, r, color, {}, 0, 0, false, false});
-  color = ObjectColor(dc->pen, &none);
-  if (!none) Record(*dc, ce::DrawOp{ce::DrawOp::Kind::Frame, r, color, {}, 0, 0, false, false});
-  G().drawCalls++;
+  Pending drawn;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return FALSE;
+    const RECT r{left, top, right, bottom};
+    bool none = false;
+    COLORREF color = ObjectColor(dc->brush, &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Fill, r, color));
+    color = ObjectColor(dc->pen, &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Frame, r, color));
+    G().drawCalls++;
+  }
+  drawn.Keep();
   return TRUE;
 }
 
 BOOL ExtTextOutW(HDC hdc, int x, int y, UINT, const RECT*, LPCWSTR text, UINT count, const int*) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  if (dc == nullptr) return FALSE;
-  std::u16string s = text == nullptr ? std::u16string() : std::u16string(text, count);
-  const LONG h = FontHeightLocked(dc->font);
-  const RECT r{x, y, x + static_cast<LONG>(s.size()) * ce::CharWidthForFontHeight(h), y + LineHeightFor(h)};
-  Record(*dc, TextOp(*dc, r, std::move(s), DT_LEFT | DT_SINGLELINE));
-  G().drawCalls++;
+  Pending drawn;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return FALSE;
+    std::u16string s = text == nullptr ? std::u16string() : std::u16string(text, count);
+    const LONG h = FontHeightLocked(dc->font);
+    const RECT r{x, y, x + static_cast<LONG>(s.size()) * ce::CharWidthForFontHeight(h), y + LineHeightFor(h)};
+    drawn.Add(*dc, TextOp(*dc, r, std::move(s), DT_LEFT | DT_SINGLELINE));
+    G().drawCalls++;
+  }
+  drawn.Keep();
   return TRUE;
 }
 
-BOOL DrawPackedDib(HDC hdc, int, int, int, int, const void* packedDib, DWORD size) {
+BOOL DrawPackedDib(HDC hdc, int x, int y, int width, int height, const void* packedDib, DWORD size) {
   constexpr DWORD kInfoHeaderSize = 40;
   if (packedDib == nullptr || size < kInfoHeaderSize) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  return CountDraw(hdc) ? TRUE : FALSE;
+  if (!CountDraw(hdc)) return FALSE;
+  ui::gdi::Image image;
+  if (width > 0 && height > 0 &&
+      ui::gdi::DecodeDib(std::string_view(static_cast<const char*>(packedDib), size), &image)) {
+    auto part = std::make_shared<ui::gdi::Image>(ui::gdi::Crop(image, 0, 0, width, height, width, height));
+    ui::gdi::RecordDraw(WindowOf(hdc), ui::gdi::ImageDraw(RECT{x, y, x + width, y + height}, std::move(part)));
+  }
+  return TRUE;
 }
 
 int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
@@ -561,9 +633,13 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
     rect->right = rect->left + (widths.empty() ? 0 : *std::max_element(widths.begin(), widths.end()));
     rect->bottom = rect->top + height;
   } else {
-    std::lock_guard<std::mutex> g(G().m);
-    if (Dc* dc = FindDc(hdc)) Record(*dc, TextOp(*dc, *rect, s, format));
-    G().drawCalls++;
+    Pending drawn;
+    {
+      std::lock_guard<std::mutex> g(G().m);
+      if (Dc* dc = FindDc(hdc)) drawn.Add(*dc, TextOp(*dc, *rect, s, format));
+      G().drawCalls++;
+    }
+    drawn.Keep();
   }
   return height;
 }
@@ -646,3 +722,181 @@ BOOL DestroyIcon(HICON icon) {
   }
   return TRUE;
 }
+
+// ---- bitmaps ----
+namespace {
+
+constexpr size_t kFileHeaderSize = 14;
+constexpr size_t kMaxBitmapBytes = 16u * 1024 * 1024;
+
+// A new bitmap object from packed bytes that decode (else null with
+// ERROR_INVALID_DATA).
+HBITMAP AddBitmap(std::string dib) {
+  ui::gdi::Image probe;
+  if (dib.size() > kMaxBitmapBytes || !ui::gdi::DecodeDib(dib, &probe)) {
+    SetLastError(ERROR_INVALID_DATA);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> g(G().m);
+  const uintptr_t key = G().nextObject++;
+  G().objects[key] = Object{Kind::Bitmap, false, {}, 0, PS_SOLID, 1};
+  G().bitmaps[key] = std::make_shared<std::string>(std::move(dib));
+  return Handle<HBITMAP>(key);
+}
+
+// The bitmap selected into a DC, decoded (null for none).
+ui::gdi::ImageRef SelectedImage(HDC hdc) {
+  uintptr_t bitmap;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return nullptr;
+    bitmap = dc->bitmap;
+  }
+  return ui::gdi::BitmapImage(Handle<HBITMAP>(bitmap));
+}
+
+}  // namespace
+
+namespace ui::gdi {
+
+HWND DrawTarget(HDC hdc) {
+  if (!CountDraw(hdc)) return reinterpret_cast<HWND>(-1);
+  return WindowOf(hdc);
+}
+
+ImageRef BitmapImage(HBITMAP bitmap) {
+  std::shared_ptr<std::string> dib;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    auto it = G().bitmaps.find(Key(bitmap));
+    if (it == G().bitmaps.end()) return nullptr;
+    dib = it->second;  // decoded afresh: a DIB section's rows may have changed
+  }
+  auto image = std::make_shared<Image>();
+  if (!DecodeDib(*dib, image.get())) return nullptr;
+  return image;
+}
+
+}  // namespace ui::gdi
+
+HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name) {
+  HMODULE module = reinterpret_cast<HMODULE>(instance);
+  HRSRC resource = FindResourceW(module, name, RT_BITMAP);
+  if (!resource) return nullptr;
+  HGLOBAL data = LoadResource(module, resource);
+  const void* bytes = data ? LockResource(data) : nullptr;
+  if (!bytes) return nullptr;
+  return AddBitmap(std::string(static_cast<const char*>(bytes), SizeofResource(module, resource)));
+}
+
+HBITMAP SHLoadDIBitmap(LPCWSTR path) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  DWORD high = 0;
+  const DWORD size = GetFileSize(file, &high);
+  std::string bytes;
+  DWORD error = ERROR_SUCCESS;
+  if (size == INVALID_FILE_SIZE || high != 0 || size > kMaxBitmapBytes + kFileHeaderSize) {
+    error = ERROR_INVALID_DATA;
+  } else {
+    bytes.resize(size);
+    DWORD read = 0;
+    if (!ReadFile(file, bytes.data(), size, &read, nullptr)) error = GetLastError();
+    else if (read != size) error = ERROR_INVALID_DATA;
+  }
+  CloseHandle(file);
+  if (error == ERROR_SUCCESS && (bytes.size() < kFileHeaderSize || bytes[0] != 'B' || bytes[1] != 'M'))
+    error = ERROR_INVALID_DATA;
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return nullptr;
+  }
+  return AddBitmap(bytes.substr(kFileHeaderSize));
+}
+
+HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD) {
+  if (bits) *bits = nullptr;
+  if (info == nullptr || usage != DIB_RGB_COLORS || section != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const BITMAPINFOHEADER& h = info->bmiHeader;
+  const uint64_t width = h.biWidth > 0 ? static_cast<uint64_t>(h.biWidth) : 0;
+  const uint64_t height = static_cast<uint64_t>(std::llabs(static_cast<long long>(h.biHeight)));
+  uint64_t colors = h.biClrUsed;
+  if (h.biBitCount <= 8 && colors == 0) colors = 1u << h.biBitCount;
+  const uint64_t masks = h.biCompression == BI_BITFIELDS ? 12 : 0;
+  const uint64_t stride = (width * h.biBitCount + 31) / 32 * 4;
+  const uint64_t total = sizeof(BITMAPINFOHEADER) + masks + colors * 4 + stride * height;
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || width == 0 || height == 0 || colors > 256 || total > kMaxBitmapBytes) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::string dib(static_cast<size_t>(total), '\0');
+  BITMAPINFOHEADER header = h;
+  header.biSize = sizeof(BITMAPINFOHEADER);
+  header.biClrUsed = static_cast<DWORD>(colors);
+  std::memcpy(dib.data(), &header, sizeof header);
+  // The masks or colour table follow the header in the caller's BITMAPINFO.
+  std::memcpy(dib.data() + sizeof header, reinterpret_cast<const char*>(info) + h.biSize,
+              static_cast<size_t>(masks + colors * 4));
+  HBITMAP bitmap = AddBitmap(std::move(dib));
+  if (bitmap == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (bits) {
+    std::lock_guard<std::mutex> g(G().m);
+    std::string& stored = *G().bitmaps[Key(bitmap)];
+    *bits = stored.data() + (stored.size() - stride * height);
+  }
+  return bitmap;
+}
+
+BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int sx, int sy, int swidth, int sheight,
+                DWORD rop) {
+  if (rop != SRCCOPY) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!CountDraw(dest)) return FALSE;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    if (FindDc(source) == nullptr) return FALSE;
+  }
+  ui::gdi::ImageRef image = SelectedImage(source);
+  HWND window = WindowOf(dest);
+  if (image && window && width > 0 && height > 0 && swidth > 0 && sheight > 0) {
+    auto part = std::make_shared<ui::gdi::Image>(ui::gdi::Crop(*image, sx, sy, swidth, sheight, width, height));
+    ui::gdi::RecordDraw(window, ui::gdi::ImageDraw(RECT{x, y, x + width, y + height}, std::move(part)));
+  }
+  return TRUE;
+}
+
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sx, int sy, DWORD rop) {
+  return StretchBlt(dest, x, y, width, height, source, sx, sy, width, height, rop);
+}
+
+namespace ce {
+
+bool BitmapPixels(HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* pixels) {
+  ui::gdi::ImageRef image = ui::gdi::BitmapImage(bitmap);
+  if (!image) return false;
+  *width = image->width;
+  *height = image->height;
+  *pixels = image->argb;
+  return true;
+}
+
+bool ImageListPixels(const void* imageList, int i, int* width, int* height, std::vector<uint32_t>* pixels) {
+  ui::gdi::ImageListView view = ui::gdi::ImageListImages(imageList);
+  if (i < 0 || static_cast<size_t>(i) >= view.images.size()) return false;
+  const ui::gdi::Image& image = *view.images[static_cast<size_t>(i)];
+  *width = image.width;
+  *height = image.height;
+  *pixels = image.argb;
+  return true;
+}
+
+}  // namespace ce

@@ -16,6 +16,7 @@
 #include "cesim/notification.h"
 #include "cesim/window.h"
 #include "ui/Loop.h"
+#include "gdi_image.h"
 #include "win_internal.h"
 
 namespace ui {
@@ -85,6 +86,7 @@ void EnsureInstalled() {
   std::call_once(once, [] {
     ce::SetIdleHandler([] { return Idle() ? ce::IdleResult::kProgress : ce::IdleResult::kQuit; });
     ce::SetPaintDcHooks({&GetDC, &ReleaseDC, &GetTextColor});
+    gdi::InstallDrawingMetrics();
   });
 }
 

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "ui/Base64.h"
 #include "ce/controls.h"
 #include "ce/treeview.h"
 #include "ce/dialog.h"
@@ -23,6 +25,7 @@
 #include "cesim/window.h"
 #include "ui/ScreenFile.h"
 #include "ui/ScreenFormat.h"
+#include "gdi_image.h"
 #include "win_internal.h"
 
 namespace ui {
@@ -54,23 +57,82 @@ std::string ColorText(COLORREF c) {
   return buf;
 }
 
-// What was drawn on hwnd, in screen pixels.
-void PutDrawing(pugi::xml_node n, HWND hwnd) {
+using ui::screen::Base64;
+
+// The images the file names, each written once at the end of <screen>.
+class ImagePool {
+ public:
+  // The key of an image (-1: none, or beyond what a reader takes).
+  int Key(const gdi::ImageRef& image) {
+    if (!image) return -1;
+    auto it = keys_.find(image.get());
+    if (it != keys_.end()) return it->second;
+    const size_t pixels = image->argb.size();
+    if (image->width > sf::kMaxImageSide || image->height > sf::kMaxImageSide || pixels_ + pixels > sf::kMaxImagePixels)
+      return -1;
+    pixels_ += pixels;
+    const int key = static_cast<int>(images_.size());
+    keys_[image.get()] = key;
+    images_.push_back(image);
+    return key;
+  }
+  void Write(pugi::xml_node screen) const {
+    for (size_t k = 0; k < images_.size(); ++k) {
+      const gdi::Image& img = *images_[k];
+      std::vector<uint8_t> rgba;
+      rgba.reserve(img.argb.size() * 4);
+      for (uint32_t px : img.argb) {
+        rgba.push_back(static_cast<uint8_t>(px >> 16));
+        rgba.push_back(static_cast<uint8_t>(px >> 8));
+        rgba.push_back(static_cast<uint8_t>(px));
+        rgba.push_back(static_cast<uint8_t>(px >> 24));
+      }
+      pugi::xml_node n = screen.append_child(sf::kImage);
+      n.append_attribute(sf::kKey) = static_cast<int>(k);
+      n.append_attribute(sf::kWidth) = img.width;
+      n.append_attribute(sf::kHeight) = img.height;
+      n.append_attribute(sf::kRgba) = Base64(rgba).c_str();
+    }
+  }
+
+ private:
+  std::map<const gdi::Image*, int> keys_;
+  std::vector<gdi::ImageRef> images_;
+  size_t pixels_ = 0;
+};
+
+const char* KindText(gdi::DrawOp::Kind kind) {
+  switch (kind) {
+    case gdi::DrawOp::Kind::Line: return sf::kDrawLine;
+    case gdi::DrawOp::Kind::Fill: return sf::kDrawFill;
+    case gdi::DrawOp::Kind::Frame: return sf::kDrawFrame;
+    case gdi::DrawOp::Kind::Text: return sf::kDrawText;
+    case gdi::DrawOp::Kind::Image: return sf::kDrawImage;
+  }
+  return sf::kDrawLine;
+}
+
+// What the program drew into a window, in screen pixels, oldest first. An
+// image past what a reader takes is left out.
+void PutDrawing(pugi::xml_node n, HWND hwnd, ImagePool* pool) {
   POINT origin{0, 0};
   if (!ClientToScreen(hwnd, &origin)) return;
-  for (const ce::DrawOp& op : ce::WindowDrawing(hwnd)) {
+  for (const gdi::DrawOp& op : gdi::DrawingOf(hwnd)) {
+    const bool image = op.kind == gdi::DrawOp::Kind::Image;
+    const int key = image ? pool->Key(op.image) : -1;
+    if (image && key < 0) continue;
     pugi::xml_node d = n.append_child(sf::kDraw);
-    const char* kind = op.kind == ce::DrawOp::Kind::Line    ? sf::kDrawLine
-                       : op.kind == ce::DrawOp::Kind::Fill  ? sf::kDrawFill
-                       : op.kind == ce::DrawOp::Kind::Frame ? sf::kDrawFrame
-                                                             : sf::kDrawText;
-    d.append_attribute(sf::kKind) = kind;
+    d.append_attribute(sf::kKind) = KindText(op.kind);
     d.append_attribute(sf::kX) = op.rect.left + origin.x;
     d.append_attribute(sf::kY) = op.rect.top + origin.y;
     d.append_attribute(sf::kX2) = op.rect.right + origin.x;
     d.append_attribute(sf::kY2) = op.rect.bottom + origin.y;
+    if (image) {
+      d.append_attribute(sf::kImage) = key;
+      continue;
+    }
     d.append_attribute(sf::kColor) = ColorText(op.color).c_str();
-    if (op.kind != ce::DrawOp::Kind::Text) continue;
+    if (op.kind != gdi::DrawOp::Kind::Text) continue;
     d.append_attribute(sf::kText) = ce::ToUtf8(op.text).c_str();
     d.append_attribute(sf::kFormat) = Hex(op.format).c_str();
     if (op.fontHeight) d.append_attribute(sf::kFontHeight) = static_cast<int>(op.fontHeight);
@@ -93,8 +155,30 @@ void PutLook(pugi::xml_node n, const ce::ModelWindow& w) {
   if (w.hasTextColor) n.append_attribute(sf::kTextColor) = ColorText(w.textColor).c_str();
 }
 
+void PutListView(pugi::xml_node n, const ce::ModelListView& lv, ImagePool* pool) {
+  n.append_attribute(sf::kTop) = lv.top;
+  n.append_attribute(sf::kHeaderHeight) = lv.headerHeight;
+  n.append_attribute(sf::kRowHeight) = lv.rowHeight;
+  for (const auto& c : lv.columns) {
+    pugi::xml_node col = n.append_child(sf::kColumn);
+    col.append_attribute(sf::kText) = ce::ToUtf8(c.text).c_str();
+    col.append_attribute(sf::kWidth) = c.width;
+  }
+  const gdi::ImageListView icons = gdi::ImageListImages(lv.smallImages);
+  for (const auto& it : lv.items) {
+    pugi::xml_node row = n.append_child(sf::kRow);
+    const int icon = it.image >= 0 && static_cast<size_t>(it.image) < icons.images.size()
+                         ? pool->Key(icons.images[static_cast<size_t>(it.image)])
+                         : -1;
+    if (icon >= 0) row.append_attribute(sf::kIcon) = icon;
+    if (it.selected) row.append_attribute(sf::kSelected) = 1;
+    if (it.focused) row.append_attribute(sf::kFocused) = 1;
+    for (const auto& t : it.texts) row.append_child(sf::kCell).append_attribute(sf::kText) = ce::ToUtf8(t).c_str();
+  }
+}
+
 // A tree view's rows in view and their layout.
-void PutTree(pugi::xml_node n, HWND hwnd) {
+void PutTree(pugi::xml_node n, HWND hwnd, ImagePool* pool) {
   ce::ModelTree t;
   if (!ce::DescribeTree(hwnd, &t)) return;
   n.append_attribute(sf::kTop) = t.top;
@@ -105,12 +189,18 @@ void PutTree(pugi::xml_node n, HWND hwnd) {
   n.append_attribute(sf::kStateWidth) = t.stateWidth;
   n.append_attribute(sf::kImageWidth) = t.imageWidth;
   n.append_attribute(sf::kScrollBar) = t.scrollBarWidth;
+  const gdi::ImageListView pictures = gdi::ImageListImages(t.normalImages);
   for (const ce::ModelTreeRow& r : t.rows) {
     pugi::xml_node row = n.append_child(sf::kRow);
     row.append_attribute(sf::kText) = ce::ToUtf8(r.text).c_str();
     row.append_attribute(sf::kLevel) = r.level;
     row.append_attribute(sf::kX) = r.x;
-    row.append_attribute(sf::kImage) = r.selected ? r.selectedImage : r.image;
+    const int image = r.selected ? r.selectedImage : r.image;
+    row.append_attribute(sf::kImage) = image;
+    const int icon = image >= 0 && static_cast<size_t>(image) < pictures.images.size()
+                         ? pool->Key(pictures.images[static_cast<size_t>(image)])
+                         : -1;
+    if (icon >= 0) row.append_attribute(sf::kIcon) = icon;
     row.append_attribute(sf::kState) = r.stateImage;
     row.append_attribute(sf::kButton) = r.button;
     row.append_attribute(sf::kSelected) = r.selected ? 1 : 0;
@@ -166,7 +256,7 @@ void PutMenuBar(pugi::xml_node n, const ce::ModelWindow& w) {
   }
 }
 
-void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus) {
+void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus, ImagePool* pool) {
   pugi::xml_node n = parent.append_child(sf::kControl);
   n.append_attribute(sf::kHwnd) = HandleText(w.hwnd).c_str();
   n.append_attribute(sf::kParent) = HandleText(w.parent).c_str();
@@ -192,16 +282,17 @@ void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWN
     for (const auto& item : w.items) n.append_child(sf::kItem).append_attribute(sf::kText) = ce::ToUtf8(item).c_str();
   }
   PutLook(n, w);
-  PutDrawing(n, w.hwnd);
-  if (Is(w, WC_TREEVIEWW)) PutTree(n, w.hwnd);
+  if (Is(w, sf::kTreeViewClass)) PutTree(n, w.hwnd, pool);
+  if (Is(w, sf::kListViewClass)) PutListView(n, w.listView, pool);
   if (Is(w, WC_TABCONTROLW)) PutTabs(n, w);
   if (Is(w, MENUBAR_CLASSW)) PutMenuBar(n, w);
+  PutDrawing(n, w.hwnd, pool);
 }
 
 // Controls depth first, in creation order; a child dialog is written as a
 // control and followed by its own controls.
 // A menu bar comes after its siblings: it is drawn over them.
-void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool shown, HWND focus) {
+void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool shown, HWND focus, ImagePool* pool) {
   std::vector<ce::ModelWindow> bars;
   for (HWND c : parent.children) {
     ce::ModelWindow w;
@@ -211,10 +302,10 @@ void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool show
       continue;
     }
     bool childShown = shown && w.visible;
-    PutControl(window, w, childShown, focus);
-    PutChildren(window, w, childShown, focus);
+    PutControl(window, w, childShown, focus, pool);
+    PutChildren(window, w, childShown, focus, pool);
   }
-  for (const auto& w : bars) PutControl(window, w, shown && w.visible, focus);
+  for (const auto& w : bars) PutControl(window, w, shown && w.visible, focus, pool);
 }
 
 struct WriterState {
@@ -252,6 +343,7 @@ std::string Format(bool withWindows) {
   root.append_attribute(sf::kCursor) = ce::CursorName(GetCursor());
   HWND focus = GetFocus();
   HWND active = GetActiveWindow();
+  ImagePool pool;
   for (HWND h : withWindows ? ce::OwnTopLevelWindows() : std::vector<HWND>()) {
     ce::ModelWindow w;
     if (!ce::DescribeWindow(h, &w) || !w.visible) continue;
@@ -265,9 +357,10 @@ std::string Format(bool withWindows) {
     bool ownsFocus = focus && (focus == h || IsChild(h, focus));
     n.append_attribute(sf::kFocus) = HandleText(ownsFocus ? focus : nullptr).c_str();
     n.append_attribute(sf::kActive) = h == active ? 1 : 0;
-    PutDrawing(n, h);
-    PutChildren(n, w, true, focus);
+    PutDrawing(n, h, &pool);
+    PutChildren(n, w, true, focus, &pool);
   }
+  pool.Write(root);
   std::ostringstream out;
   doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
   return out.str();
@@ -308,7 +401,8 @@ void UpdateScreenFile() {
   if (!d) return;
   WriterState& w = Writer();
   std::lock_guard<std::mutex> g(w.m);
-  uint64_t v = ce::WindowModelVersion();
+  // Both only grow: their sum changes whenever either does.
+  uint64_t v = ce::WindowModelVersion() + gdi::DrawingVersion();
   if (v == w.version) return;
   w.version = v;
   // A process that never had a window leaves the file to others.

@@ -103,4 +103,66 @@ TEST(GdiScreen, PaintFontsColoursAndOwnerDrawingReachTheScreenFile) {
   DeleteObject(g_bold);
 }
 
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Lines, fills and bitmap copies share one record per window: in the order
+// drawn, at most 256 kept (the oldest dropped), all gone with the next paint.
+TEST(GdiScreen, ShapesAndBitmapsShareOneBoundedRecordPerWindow) {
+  quilmo::test::TestDevice dev;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.lpszClassName = u"GdiCanvas";
+  RegisterClassW(&wc);
+  HWND host = CreateWindowExW(0, u"GdiCanvas", u"", WS_VISIBLE, 0, 26, 240, 294, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(host, nullptr);
+  HDC dc = GetDC(host);
+  RECT r{0, 0, 10, 10};
+  FillRect(dc, &r, reinterpret_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = 2;
+  info.bmiHeader.biHeight = 2;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP pic = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(pic, nullptr);
+  HDC mem = CreateCompatibleDC(dc);
+  SelectObject(mem, pic);
+  ASSERT_TRUE(BitBlt(dc, 20, 20, 2, 2, mem, 0, 0, SRCCOPY));
+  MoveToEx(dc, 0, 0, nullptr);
+  LineTo(dc, 5, 5);
+  std::string xml = ui::FormatScreen();
+  const size_t fill = xml.find("<draw kind=\"fill\" x=\"0\" y=\"26\" x2=\"10\" y2=\"36\"");
+  const size_t image = xml.find("<draw kind=\"image\" x=\"20\" y=\"46\" x2=\"22\" y2=\"48\" image=\"0\"");
+  const size_t line = xml.find("<draw kind=\"line\" x=\"0\" y=\"26\" x2=\"5\" y2=\"31\"");
+  ASSERT_NE(fill, std::string::npos) << xml;
+  ASSERT_NE(image, std::string::npos) << xml;
+  ASSERT_NE(line, std::string::npos) << xml;
+  EXPECT_LT(fill, image);
+  EXPECT_LT(image, line);
+
+  // A program that keeps drawing through GetDC without painting keeps at
+  // most 256 records: the oldest (the fill and the copy) go first.
+  for (int i = 0; i < 300; ++i) LineTo(dc, i, 100);
+  xml = ui::FormatScreen();
+  EXPECT_EQ(Count(xml, "<draw "), 256u);
+  EXPECT_EQ(Count(xml, "kind=\"fill\""), 0u);
+  EXPECT_EQ(Count(xml, "kind=\"image\""), 0u);
+  EXPECT_NE(xml.find("x2=\"299\" y2=\"126\""), std::string::npos);
+
+  PAINTSTRUCT ps;
+  BeginPaint(host, &ps);
+  EndPaint(host, &ps);
+  EXPECT_EQ(Count(ui::FormatScreen(), "<draw "), 0u);
+  DeleteDC(mem);
+  ReleaseDC(host, dc);
+  DeleteObject(pic);
+  DestroyWindow(host);
+}
+
 }  // namespace

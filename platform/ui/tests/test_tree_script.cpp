@@ -7,6 +7,7 @@
 
 #include "ce/dialog.h"
 #include "ce/treeview.h"
+#include "script_load.h"
 #include "testkit/TestDevice.h"
 #include "ui/Automation.h"
 
@@ -110,18 +111,9 @@ INT_PTR RunTreeDialog() {
   return DialogBoxIndirectParamW(nullptr, &t, nullptr, TreeDlgProc, 0);
 }
 
-class TreeScript : public ::testing::Test {
+class TreeScript : public autotest::ScriptTest<Seen> {
  protected:
-  void SetUp() override { g_seen = &seen; }
-  void TearDown() override { g_seen = nullptr; }
-  void Load(Automation& a, const std::string& text) {
-    std::vector<ScriptStep> steps;
-    std::string error;
-    ASSERT_TRUE(ui::test::ParseScript(text, &steps, &error)) << error;
-    ui::test::AddScriptSteps(a, steps);
-  }
-  quilmo::test::TestDevice device;
-  Seen seen;
+  TreeScript() : ScriptTest(&g_seen) {}
 };
 
 TEST(TreeScriptParse, PathsAndStates) {
@@ -164,8 +156,8 @@ TEST_F(TreeScript, ChecksAnItemInABranchFilledWhenOpened) {
   EXPECT_EQ(RunTreeDialog(), IDOK);
   EXPECT_TRUE(a.Failures().empty()) << a.Failures()[0];
   EXPECT_TRUE(a.Done());
-  EXPECT_EQ(seen.lateFills, 1);  // opened once, by the first step that needed it
-  EXPECT_EQ(seen.stateAtOk, 2);
+  EXPECT_EQ(record.lateFills, 1);  // opened once, by the first step that needed it
+  EXPECT_EQ(record.stateAtOk, 2);
 }
 
 TEST_F(TreeScript, MissingItemsAndLeavesWithoutBranchesFail) {

@@ -412,6 +412,42 @@ TEST_F(TreeView, ScrollsToTheCaretAndTheScreenShowsTheRowsInView) {
   EXPECT_EQ(t.top, 0);
 }
 
+TEST_F(TreeView, ImagesTakeTheirListsSizeAndShowOnTheScreen) {
+  MakeTree(TVS_HASBUTTONS);
+  HIMAGELIST images = ImageList_Create(24, 20, ILC_COLOR | ILC_MASK, 2, 1);
+  ASSERT_NE(images, nullptr);
+  HICON sign = reinterpret_cast<HICON>(1);  // any live-looking handle: a plain sign
+  EXPECT_EQ(ImageList_AddIcon(images, sign), 0);
+  EXPECT_EQ(ImageList_AddIcon(images, sign), 1);
+  ctl_.SetImageList(images, TVSIL_NORMAL);
+  ctl_.InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE, u"pictured", 1, 1, 0, 0, 0, TVI_ROOT, TVI_LAST);
+  ctl_.InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE, u"beyond", 5, 5, 0, 0, 0, TVI_ROOT, TVI_LAST);
+
+  ce::ModelTree t;
+  ASSERT_TRUE(ce::DescribeTree(tree_, &t));
+  EXPECT_EQ(t.imageWidth, 24);
+  EXPECT_EQ(t.itemHeight, 22);  // the image's height + 2
+
+  ui::qt::ScreenModel m;
+  std::string error;
+  ASSERT_TRUE(ui::qt::ParseScreen(ui::FormatScreen(), &m, &error)) << error;
+  const ui::qt::ScreenControl* c = nullptr;
+  for (const auto& w : m.windows)
+    for (const auto& ctl : w.controls)
+      if (ctl.id == 2015) c = &ctl;
+  ASSERT_NE(c, nullptr);
+  EXPECT_TRUE(c->rows.empty());  // tree rows are no list view rows
+  ASSERT_EQ(c->tree.rows.size(), 2u);
+  const int icon = c->tree.rows[0].icon;
+  ASSERT_GE(icon, 0);
+  EXPECT_EQ(m.images[static_cast<size_t>(icon)].width, 24);
+  EXPECT_EQ(m.images[static_cast<size_t>(icon)].height, 20);
+  EXPECT_EQ(c->tree.rows[1].image, 5);
+  EXPECT_EQ(c->tree.rows[1].icon, -1);  // past the list: no picture
+  ctl_.SetImageList(nullptr, TVSIL_NORMAL);
+  EXPECT_TRUE(ImageList_Destroy(images));
+}
+
 TEST_F(TreeView, DestroyedTreeIsNoTreeAnyMore) {
   MakeTree(TVS_HASBUTTONS);
   Add(u"a");

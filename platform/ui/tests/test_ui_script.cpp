@@ -10,6 +10,7 @@
 
 #include "auto_test_dialog.h"
 #include "ce/file.h"
+#include "script_load.h"
 #include "testkit/TestDevice.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
@@ -130,18 +131,9 @@ TEST(UiScriptCard, ACardComesAndGoesAtItsStep) {
   EXPECT_EQ(a.Failures()[0], "line 3: card: \\Storage Card could not be inserted");
 }
 
-class UiScriptRun : public ::testing::Test {
+class UiScriptRun : public autotest::ScriptTest<Seen> {
  protected:
-  void SetUp() override { g_seen = &seen; }
-  void TearDown() override { g_seen = nullptr; }
-  void Load(Automation& a, const std::string& text) {
-    std::vector<ScriptStep> steps;
-    std::string error;
-    ASSERT_TRUE(ui::test::ParseScript(text, &steps, &error)) << error;
-    ui::test::AddScriptSteps(a, steps);
-  }
-  quilmo::test::TestDevice device;
-  Seen seen;
+  UiScriptRun() : ScriptTest(&g_seen) {}
 };
 
 TEST_F(UiScriptRun, DrivesADialogToOk) {
@@ -162,10 +154,10 @@ TEST_F(UiScriptRun, DrivesADialogToOk) {
   EXPECT_EQ(RunSmallDialog(), IDOK);
   EXPECT_TRUE(a.Failures().empty()) << a.Failures()[0];
   EXPECT_TRUE(a.Done());
-  EXPECT_EQ(seen.textAtOk, u"hello world");
-  EXPECT_EQ(seen.checkClicks, 1);
-  EXPECT_EQ(seen.selChanges, 1);
-  EXPECT_EQ(seen.answers, (std::vector<int>{IDYES, IDCANCEL}));
+  EXPECT_EQ(record.textAtOk, u"hello world");
+  EXPECT_EQ(record.checkClicks, 1);
+  EXPECT_EQ(record.selChanges, 1);
+  EXPECT_EQ(record.answers, (std::vector<int>{IDYES, IDCANCEL}));
   std::ifstream shot(device.dir() / "shot.screen.xml");
   std::string xml((std::istreambuf_iterator<char>(shot)), std::istreambuf_iterator<char>());
   EXPECT_NE(xml.find("hello world"), std::string::npos);
@@ -185,7 +177,7 @@ TEST_F(UiScriptRun, FailedCheckStopsTheScriptAndCancels) {
   ASSERT_GE(told.size(), 1u);
   EXPECT_EQ(told[0], "line 3: control 100 shows \"abc\", expected \"abd\"");
   EXPECT_EQ(a.Remaining(), std::vector<std::string>{"line 4"});
-  EXPECT_TRUE(seen.textAtOk.empty());
+  EXPECT_TRUE(record.textAtOk.empty());
 }
 
 TEST_F(UiScriptRun, ScriptFromTheEnvironmentSetsTheExitCode) {

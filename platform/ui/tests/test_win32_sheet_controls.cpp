@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ce/commctrl.h"
 #include "ce/datetime.h"
 #include "ce/errors.h"
 #include "ce/menu.h"

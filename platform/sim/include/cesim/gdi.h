@@ -1,9 +1,9 @@
-// The simulator's count of drawing calls (nothing is rasterised, so the
-// count is what shows that a program drew).
+// What tests see of the simulator's drawing: the count of drawing calls and
+// the pixels of bitmaps and image lists. What was drawn on windows goes to
+// the screen file.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "ce/gdi.h"
@@ -13,25 +13,10 @@ namespace ce {
 // Drawing calls made so far by this process.
 uint64_t GdiDrawCallCount();
 
-// What a window shows of what was drawn on it: the drawing of its last
-// paint (BeginPaint starts it afresh) and whatever was drawn through GetDC
-// since, in the window's client coordinates, for the screen file. Drawing
-// on memory DCs is not kept.
-struct DrawOp {
-  enum class Kind {
-    Line,   // from (rect.left, rect.top) to (rect.right, rect.bottom) in color
-    Fill,   // rect filled with color
-    Frame,  // rect outlined in color
-    Text,   // text in rect in color and font; format: DT_* alignment
-  };
-  Kind kind = Kind::Line;
-  RECT rect{};
-  COLORREF color = 0;
-  std::u16string text;
-  UINT format = 0;
-  LONG fontHeight = 0;  // |lfHeight|; 0: the default
-  bool bold = false, underline = false;
-};
-std::vector<DrawOp> WindowDrawing(HWND hwnd);
+// The pixels of a live bitmap as the screen shows them: top-down rows of
+// 0xAARRGGBB (alpha 255). False for no bitmap or one that does not decode.
+bool BitmapPixels(HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* pixels);
+// The same for image i of an image list (alpha 0 where it is transparent).
+bool ImageListPixels(const void* imageList, int i, int* width, int* height, std::vector<uint32_t>* pixels);
 
 }  // namespace ce

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ce/controls.h"  // HDC
@@ -30,6 +31,24 @@ struct WindowInfo {
 std::vector<WindowInfo> ListWindows();
 
 // ---- the model as the screen file and automation read it ----
+// A list view's columns and rows.
+struct ModelListColumn {
+  std::u16string text;
+  int width = 0;
+};
+struct ModelListItem {
+  std::vector<std::u16string> texts;  // label, then sub-items
+  int image = -1;                     // index in the small image list
+  bool selected = false, focused = false;
+};
+struct ModelListView {
+  std::vector<ModelListColumn> columns;
+  std::vector<ModelListItem> items;
+  const void* smallImages = nullptr;  // HIMAGELIST
+  int top = 0;                        // first row shown
+  int headerHeight = 0, rowHeight = 0;
+};
+
 // One own window (top-level or child).
 struct ModelWindow {
   HWND hwnd = nullptr;
@@ -49,6 +68,7 @@ struct ModelWindow {
   bool hasTextColor = false;      // statics: the parent chose textColor at the last paint
   COLORREF textColor = 0;
   std::vector<HWND> children;     // creation order
+  ModelListView listView;         // list views
 };
 // Own top-level windows, bottom to top (z-order).
 std::vector<HWND> OwnTopLevelWindows();
@@ -74,6 +94,14 @@ struct PaintDcHooks {
   COLORREF (*textColor)(HDC) = nullptr;
 };
 void SetPaintDcHooks(PaintDcHooks hooks);
+// What the window layer asks the drawing layer when it lays out text and
+// images: the width of a text in a window's font, and an image list's
+// image size (false for no list). Unset: 8 pixels a character, no images.
+struct DrawingMetrics {
+  int (*textWidth)(HWND hwnd, std::u16string_view text) = nullptr;
+  bool (*imageSize)(const void* imageList, int* cx, int* cy) = nullptr;
+};
+void SetDrawingMetrics(const DrawingMetrics& metrics);
 
 // Removes the windows, queued messages and wake FIFOs of processes that
 // have ended. Returns the number of processes purged.

@@ -79,6 +79,17 @@ class Dialog {
   // Selects item `index` of a combo or list box and notifies the parent.
   bool Select(int id, int index);
   bool Focus(int id);
+  // List views, as a person taps them: the row is scrolled into view and
+  // tapped (the parent hears LVN_ITEMCHANGED and NM_CLICK); DoubleTap adds
+  // NM_DBLCLK and LVN_ITEMACTIVATE; Activate taps the row, then presses
+  // Return on it (LVN_ITEMACTIVATE). Row by index or by its label text.
+  bool TapItem(int id, int index);
+  bool DoubleTapItem(int id, int index);
+  bool ActivateItem(int id, int index);
+  // The index of the first row whose label is text (-1, failure recorded).
+  int FindItem(int id, std::u16string_view text);
+  // A list view's cell text (empty when missing).
+  std::u16string ItemText(int id, int row, int column) const;
   // Posts WM_KEYDOWN of a virtual key to the dialog (as the screen does).
   bool Key(UINT vk);
 
@@ -191,6 +202,9 @@ class Automation {
 //   advance MS              move the device clock
 //   bubble COMMAND          press the button of that command on the notification bubble
 //   expect-text ID "TEXT" | expect-visible ID 0|1 | expect-enabled ID 0|1
+//   list-tap ID ROW | list-dbltap ID ROW | list-activate ID ROW
+//                           ROW: an index, or "=LABEL" for the first row with that label
+//   expect-item ID ROW COLUMN "TEXT"  a list view's cell shows TEXT
 //   screenshot NAME         writes DIR/NAME.screen.xml (NAME: letters, digits, - _ .)
 //   card insert|remove NAME a storage card arrives or goes ("Storage Card")
 //   tree-check ID "PATH"    tap the state icon of a tree view's item (PATH: texts joined by '/')
@@ -210,6 +224,7 @@ struct ScriptStep {
     ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble,
     TreeCheck, TreeExpand, TreeSelect, ExpectTree,
     Menu, Tab, DateTime, ExpectMenu,
+    ListTap, ListDoubleTap, ListActivate, ExpectItem,
     Program  // starts a section (ui/ScriptScope.h); no step of its own
   };
   Kind kind = Kind::Dialog;
@@ -217,9 +232,11 @@ struct ScriptStep {
   int64_t id = 0;     // template, control or string id; VK; ms for advance; bubble command
   int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert, tree state
   // set/expect-text text, boxtext part, screenshot name, card name, tree path,
-  // program name, expect-menu text
+  // program name, expect-menu text, row label
   std::u16string text;
   SYSTEMTIME time{};  // datetime: the value; value bit 1 date given, bit 2 time given
+  int64_t column = 0;   // expect-item column
+  std::u16string expected;  // expect-item text
 };
 
 // Parses a script; false with "line N: reason" in *error.

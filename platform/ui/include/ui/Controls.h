@@ -4,6 +4,7 @@
 // control instead.
 #pragma once
 
+#include "ce/commctrl.h"  // HIMAGELIST
 #include "ce/controls.h"
 #include "ui/Wnd.h"
 

@@ -8,6 +8,7 @@
 #include "ui/Dialog.h"
 #include "ui/Gdi.h"
 #include "ui/Menu.h"
+#include "ui/ListCtrl.h"
 #include "ui/PropertySheet.h"
 #include "ui/TreeCtrl.h"
 #include "ui/Wnd.h"

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <string_view>
 
 #include "ce/numtext.h"
 #include "ce/text.h"
@@ -46,6 +48,17 @@ class Reader {
     if (m.cursor.size() > 16) return Bad(sf::kCursor, root.attribute(sf::kCursor).value());
     if (const auto a = root.attribute(sf::kPid)) {
       if (!ParseInt(a.value(), 1, INT32_MAX, &m.pid)) return Bad(sf::kPid, a.value());
+    }
+    // Images first: windows name them by key.
+    for (const auto& i : root.children(sf::kImage)) {
+      if (m.images.size() >= kMaxScreenImages)
+        return Fail("more than " + std::to_string(kMaxScreenImages) + " images");
+      ScreenImage img;
+      int key = -1;
+      if (!Int(i, sf::kKey, true, 0, INT32_MAX, &key) || !DecodeImage(i, &img)) return false;
+      if (!imageKeys_.emplace(key, static_cast<int>(m.images.size())).second)
+        return Fail("image key " + std::to_string(key) + " given twice");
+      m.images.push_back(std::move(img));
     }
     for (const auto& w : root.children(sf::kWindow)) {
       if (m.windows.size() >= kMaxScreenWindows)
@@ -108,8 +121,12 @@ class Reader {
       if (!Rect(p, &pane.x, &pane.y, &pane.width, &pane.height) || !Items(p, &pane.items)) return false;
       c->panes.push_back(std::move(pane));
     }
-    if (!Look(n, &c->look) || !Drawing(n, &c->drawing)) return false;
-    if (!Tree(n, &c->tree)) return false;
+    // <row> and top= mean different things in tree views and list views.
+    const bool tree = ce::EqualNoCase(c->className, sf::kTreeViewClass);
+    const bool list = ce::EqualNoCase(c->className, sf::kListViewClass);
+    if (!Look(n, &c->look) || (tree && !Tree(n, &c->tree)) || (list && !ListView(n, c)) ||
+        !Drawing(n, &c->drawing))
+      return false;
     where_ = window;
     return true;
   }
@@ -167,7 +184,10 @@ class Reader {
       else if (kind == sf::kDrawFill) op.kind = ScreenDraw::Kind::Fill;
       else if (kind == sf::kDrawFrame) op.kind = ScreenDraw::Kind::Frame;
       else if (kind == sf::kDrawText) op.kind = ScreenDraw::Kind::Text;
+      else if (kind == sf::kDrawImage) op.kind = ScreenDraw::Kind::Image;
       else return Bad(sf::kKind, kind.c_str());
+      if (!ImageRef(d, sf::kImage, &op.image)) return false;
+      if (op.kind == ScreenDraw::Kind::Image && op.image < 0) return Fail(std::string(sf::kImage) + " missing");
       bool hasColor = false;
       ScreenLook look;
       int64_t format = 0;
@@ -200,12 +220,95 @@ class Reader {
       int selected = 0;
       if (!Text(r, sf::kText, &row.text) || !Int(r, sf::kLevel, false, 0, m, &row.level) ||
           !Int(r, sf::kX, false, -m, m, &row.x) || !Int(r, sf::kImage, false, INT32_MIN, INT32_MAX, &row.image) ||
+          !ImageRef(r, sf::kIcon, &row.icon) ||
           !Int(r, sf::kState, false, 0, 15, &row.state) || !Int(r, sf::kButton, false, 0, 2, &row.button) ||
           !Int(r, sf::kSelected, false, 0, 1, &selected))
         return false;
       row.selected = selected;
       t->rows.push_back(std::move(row));
     }
+    return true;
+  }
+
+  bool ListView(const pugi::xml_node& n, ScreenControl* c) {
+    const int m = 8 * kMaxScreenSide;
+    if (!Int(n, sf::kTop, false, 0, INT32_MAX, &c->top) || !Int(n, sf::kHeaderHeight, false, 0, m, &c->headerHeight) ||
+        !Int(n, sf::kRowHeight, false, 0, m, &c->rowHeight))
+      return false;
+    for (const auto& col : n.children(sf::kColumn)) {
+      if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
+      ScreenColumn sc;
+      if (!Text(col, sf::kText, &sc.text) || !Int(col, sf::kWidth, false, 0, m, &sc.width)) return false;
+      c->columns.push_back(std::move(sc));
+    }
+    for (const auto& r : n.children(sf::kRow)) {
+      if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
+      ScreenRow row;
+      int selected = 0, focused = 0;
+      if (!ImageRef(r, sf::kIcon, &row.icon) || !Int(r, sf::kSelected, false, 0, 1, &selected) ||
+          !Int(r, sf::kFocused, false, 0, 1, &focused))
+        return false;
+      row.selected = selected;
+      row.focused = focused;
+      for (const auto& cell : r.children(sf::kCell)) {
+        if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
+        std::u16string t;
+        if (!Text(cell, sf::kText, &t)) return false;
+        row.cells.push_back(std::move(t));
+      }
+      c->rows.push_back(std::move(row));
+    }
+    return true;
+  }
+
+  // An attribute naming an image of the pool; absent: none (-1).
+  bool ImageRef(const pugi::xml_node& n, const char* name, int* out) {
+    *out = -1;
+    if (!n.attribute(name)) return true;
+    int key = -1;
+    if (!Int(n, name, true, 0, INT32_MAX, &key)) return false;
+    auto it = imageKeys_.find(key);
+    if (it == imageKeys_.end()) return Fail("no image with key " + std::to_string(key));
+    *out = it->second;
+    return true;
+  }
+
+  bool DecodeImage(const pugi::xml_node& n, ScreenImage* img) {
+    const int side = sf::kMaxImageSide;
+    if (!Int(n, sf::kWidth, true, 0, side, &img->width) || !Int(n, sf::kHeight, true, 0, side, &img->height))
+      return false;
+    const std::string_view text = n.attribute(sf::kRgba).value();
+    const size_t pixels = static_cast<size_t>(img->width) * static_cast<size_t>(img->height);
+    if ((pixels_ += pixels) > sf::kMaxImagePixels)
+      return Fail("images of more than " + std::to_string(sf::kMaxImagePixels) + " pixels");
+    if (text.size() != (pixels * 4 + 2) / 3 * 4) return Bad(sf::kRgba, "(wrong length)");
+    std::vector<uint8_t> bytes;
+    bytes.reserve(pixels * 4 + 2);
+    for (size_t i = 0; i < text.size(); i += 4) {
+      uint32_t v = 0;
+      int pad = 0;
+      for (size_t k = 0; k < 4; ++k) {
+        const char ch = text[i + k];
+        int d;
+        if (ch >= 'A' && ch <= 'Z') d = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z') d = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9') d = ch - '0' + 52;
+        else if (ch == '+') d = 62;
+        else if (ch == '/') d = 63;
+        else if (ch == '=' && i + 4 == text.size() && k >= 2) d = 0, ++pad;
+        else return Bad(sf::kRgba, "(not base64)");
+        if (pad && ch != '=') return Bad(sf::kRgba, "(not base64)");
+        v = (v << 6) | static_cast<uint32_t>(d);
+      }
+      bytes.push_back(static_cast<uint8_t>(v >> 16));
+      if (pad < 2) bytes.push_back(static_cast<uint8_t>(v >> 8));
+      if (pad < 1) bytes.push_back(static_cast<uint8_t>(v));
+    }
+    if (bytes.size() != pixels * 4) return Bad(sf::kRgba, "(wrong length)");
+    img->argb.resize(pixels);
+    for (size_t p = 0; p < pixels; ++p)
+      img->argb[p] = (uint32_t{bytes[p * 4 + 3]} << 24) | (uint32_t{bytes[p * 4]} << 16) |
+                     (uint32_t{bytes[p * 4 + 1]} << 8) | bytes[p * 4 + 2];
     return true;
   }
 
@@ -259,6 +362,8 @@ class Reader {
   std::string* error_;
   std::string where_;
   size_t controls_ = 0, items_ = 0, draws_ = 0;
+  std::map<int, int> imageKeys_;  // key -> index in ScreenModel::images
+  size_t pixels_ = 0;
 };
 
 }  // namespace

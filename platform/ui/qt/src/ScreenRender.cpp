@@ -106,12 +106,9 @@ class Painter {
       p_->setPen(QColor(0x40, 0x40, 0x40));
       p_->drawRect(r.adjusted(0, 0, -1, -1));
     }
-    Drawing(w.drawing);
+    Drawing(w.drawing, r);
     for (const auto& c : w.controls)
-      if (c.visible && c.width > 0 && c.height > 0) {
-        Control(c);
-        Drawing(c.drawing);
-      }
+      if (c.visible && c.width > 0 && c.height > 0) Control(c);
     p_->restore();
   }
 
@@ -127,10 +124,12 @@ class Painter {
 
   static QColor Rgb(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
 
-  // What the program drew on a window: lines, rectangles, text.
-  void Drawing(const std::vector<ScreenDraw>& ops) {
+  // What the program drew on a window or control (lines, rectangles, text,
+  // bitmaps and images), clipped to it.
+  void Drawing(const std::vector<ScreenDraw>& ops, const QRect& clip) {
     if (ops.empty()) return;
     p_->save();
+    p_->setClipRect(clip, Qt::IntersectClip);
     p_->setRenderHint(QPainter::Antialiasing, false);  // device lines are whole pixels
     for (const ScreenDraw& d : ops) {
       const QRect r(QPoint(std::min(d.x, d.x2), std::min(d.y, d.y2)),
@@ -157,9 +156,25 @@ class Painter {
           p_->restore();
           break;
         }
+        case ScreenDraw::Kind::Image: {
+          const QImage img = ImageAt(d.image);
+          if (!img.isNull() && r.width() > 0 && r.height() > 0) p_->drawImage(r, img);
+          break;
+        }
       }
     }
     p_->restore();
+  }
+
+  QImage ImageAt(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= m_.images.size()) return QImage();
+    const ScreenImage& img = m_.images[static_cast<size_t>(index)];
+    if (img.width <= 0 || img.height <= 0) return QImage();
+    QImage out(img.width, img.height, QImage::Format_ARGB32);
+    for (int y = 0; y < img.height; ++y)
+      std::copy_n(img.argb.begin() + static_cast<std::ptrdiff_t>(y) * img.width, img.width,
+                  reinterpret_cast<uint32_t*>(out.scanLine(y)));
+    return out;
   }
 
   void Control(const ScreenControl& c) {
@@ -177,9 +192,11 @@ class Painter {
     else if (cls == u"SYSTREEVIEW32") Tree(c, r);
     else if (cls == u"MENU_WORKER") MenuBar(c);
     else if (cls == u"SYSDATETIMEPICK32") DateTime(c, r);
+    else if (cls == u"SYSLISTVIEW32") ListView(c, r);
     else if (cls == u"#32770") p_->fillRect(r, Qt::white);  // a page: its controls follow
     else Unknown(c, r);
     p_->restore();
+    Drawing(c.drawing, r);
   }
 
   QStyle::State State(const ScreenControl& c) const {
@@ -353,6 +370,70 @@ class Painter {
     }
   }
 
+  // Report view: the header (columns with their widths), then the rows from
+  // the top one, the selected row highlighted across all columns, the small
+  // icon before the label. Geometry as the list view hit-tests it.
+  void ListView(const ScreenControl& c, const QRect& r) {
+    p_->fillRect(r, palette_.color(c.enabled ? QPalette::Active : QPalette::Disabled, QPalette::Base));
+    p_->setClipRect(r, Qt::IntersectClip);
+    const int header = c.headerHeight;
+    const int rowH = std::max(1, c.rowHeight);
+    const QColor line = palette_.color(QPalette::Mid);
+    int totalWidth = 0;
+    for (const auto& col : c.columns) totalWidth += col.width;
+    if (header > 0) {
+      int x = r.left();
+      for (const auto& col : c.columns) {
+        const QRect cell(x, r.top(), col.width, header);
+        p_->fillRect(cell, palette_.color(QPalette::Button));
+        p_->setPen(line);
+        p_->drawLine(cell.topRight(), cell.bottomRight());
+        p_->setPen(TextColor(c));
+        p_->drawText(cell.adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     QFontMetrics(font_).elidedText(Q(col.text), Qt::ElideRight, std::max(0, col.width - 6)));
+        x += col.width;
+      }
+      if (x < r.right()) p_->fillRect(QRect(x, r.top(), r.right() - x + 1, header), palette_.color(QPalette::Button));
+      p_->setPen(line);
+      p_->drawLine(r.left(), r.top() + header - 1, r.right(), r.top() + header - 1);
+    }
+    const size_t first = static_cast<size_t>(std::max(0, c.top));
+    for (size_t i = first; i < c.rows.size(); ++i) {
+      const int y = r.top() + header + static_cast<int>(i - first) * rowH;
+      if (y > r.bottom()) break;
+      const ScreenRow& row = c.rows[i];
+      const QRect full(r.left(), y, std::max(totalWidth, 1), rowH);
+      if (row.selected) p_->fillRect(full, palette_.color(QPalette::Highlight));
+      if (row.focused && c.focus) {
+        p_->setPen(QPen(palette_.color(QPalette::Text), 0, Qt::DotLine));
+        p_->drawRect(full.adjusted(0, 0, -1, -1));
+      }
+      p_->setPen(row.selected ? palette_.color(QPalette::HighlightedText) : TextColor(c));
+      int x = r.left();
+      for (size_t k = 0; k < c.columns.size(); ++k) {
+        const int w = c.columns[k].width;
+        QRect cell(x, y, w, rowH);
+        if (k == 0) {
+          const QImage icon = ImageAt(row.icon);
+          if (!icon.isNull()) {
+            const int top = y + (rowH - icon.height()) / 2;
+            p_->drawImage(QRect(x + 1, top, icon.width(), icon.height()), icon);
+            cell.setLeft(x + icon.width() + 2);
+          }
+        }
+        const QString text = k < row.cells.size() ? Q(row.cells[k]) : QString();
+        p_->drawText(cell.adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     QFontMetrics(font_).elidedText(text, Qt::ElideRight, std::max(0, cell.width() - 6)));
+        x += w;
+      }
+    }
+    QStyleOptionFrame f;
+    Init(&f, c, r);
+    f.lineWidth = 1;
+    f.state |= QStyle::State_Sunken;
+    style_->drawPrimitive(QStyle::PE_Frame, &f, p_);
+  }
+
   void Progress(const ScreenControl& c, const QRect& r) {
     QStyleOptionProgressBar o;
     Init(&o, c, r);
@@ -477,7 +558,15 @@ class Painter {
         x += t.stateWidth;
       }
       if (t.imageWidth > 0) {
-        TreeImage(QRect(x, y, t.imageWidth, h), row.image, s);
+        const QRect cell(x, y, t.imageWidth, h);
+        const QImage picture = ImageAt(row.icon);
+        if (picture.isNull()) {
+          TreeImage(cell, row.image, s);
+        } else {
+          const QSize size = picture.size().boundedTo(cell.size());
+          p_->drawImage(QRect(QPoint(x + (cell.width() - size.width()) / 2, y + (cell.height() - size.height()) / 2), size),
+                        picture);
+        }
         x += t.imageWidth;
       }
       const QString text = Q(row.text);
@@ -502,8 +591,8 @@ class Painter {
     p_->drawRect(r.adjusted(0, 0, -1, -1));
   }
 
-  // The picture of an image list entry: a folder-like glyph tinted by its
-  // index, so that different images look different.
+  // An image list entry the file has no picture of: a folder-like glyph
+  // tinted by its index, so that different images look different.
   void TreeImage(const QRect& cell, int index, int s) {
     const int side = std::min(cell.width(), cell.height()) - 4 * s;
     if (side <= 0) return;

@@ -123,6 +123,14 @@ void ScreenViewer::mousePressEvent(QMouseEvent* event) {
   Post(TargetAt(LOWORD(at), HIWORD(at)), WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, at);
 }
 
+// The second press of a double tap: list views take it as one, the other
+// controls as a press (the window layer decides).
+void ScreenViewer::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  const intptr_t at = PointParam(event->position().toPoint());
+  Post(TargetAt(LOWORD(at), HIWORD(at)), WM_LBUTTONDBLCLK, 0x0001 /* MK_LBUTTON */, at);
+}
+
 void ScreenViewer::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   const intptr_t at = PointParam(event->position().toPoint());

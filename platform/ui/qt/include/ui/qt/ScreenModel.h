@@ -29,7 +29,7 @@ struct ScreenPane {
 
 // What a program drew (ui/ScreenFormat.h <draw>), screen pixels.
 struct ScreenDraw {
-  enum class Kind { Line, Fill, Frame, Text };
+  enum class Kind { Line, Fill, Frame, Text, Image };
   Kind kind = Kind::Line;
   int x = 0, y = 0, x2 = 0, y2 = 0;
   uint32_t color = 0;  // 0xRRGGBB
@@ -37,6 +37,7 @@ struct ScreenDraw {
   uint32_t format = 0;
   int fontHeight = 0;  // 0: the default
   bool bold = false, underline = false;
+  int image = -1;  // Kind::Image: index in ScreenModel::images
 };
 
 // The look a program gave a control's text.
@@ -51,6 +52,7 @@ struct ScreenLook {
 struct ScreenTreeRow {
   std::u16string text;
   int level = 0, x = 0, image = 0, state = 0, button = 0;
+  int icon = -1;  // the picture: index in ScreenModel::images (-1: none)
   bool selected = false;
 };
 
@@ -59,6 +61,21 @@ struct ScreenTree {
   int indent = 16, itemHeight = 18, stateWidth = 0, imageWidth = 0;
   int scrollBar = 0;  // its width; 0: none
   std::vector<ScreenTreeRow> rows;
+};
+
+// An image of the file's pool: top-down rows of 0xAARRGGBB.
+struct ScreenImage {
+  int width = 0, height = 0;
+  std::vector<uint32_t> argb;
+};
+struct ScreenColumn {
+  std::u16string text;
+  int width = 0;
+};
+struct ScreenRow {
+  std::vector<std::u16string> cells;
+  int icon = -1;  // index in ScreenModel::images
+  bool selected = false, focused = false;
 };
 
 struct ScreenControl {
@@ -76,6 +93,10 @@ struct ScreenControl {
   std::vector<ScreenDraw> drawing;
   ScreenTree tree;  // tree views
   std::vector<ScreenPane> panes;  // menu bars
+  // List views.
+  std::vector<ScreenColumn> columns;
+  std::vector<ScreenRow> rows;
+  int top = 0, headerHeight = 0, rowHeight = 0;
 };
 
 struct ScreenWindow {
@@ -86,7 +107,7 @@ struct ScreenWindow {
   uint32_t style = 0;
   uint64_t focus = 0;
   bool active = false;
-  std::vector<ScreenDraw> drawing;
+  std::vector<ScreenDraw> drawing;  // under the controls
   std::vector<ScreenControl> controls;
 };
 
@@ -98,6 +119,7 @@ struct ScreenModel {
   std::string cursor;         // "arrow", "wait", "hand" ... ("": none)
   int64_t pid = 0;            // the writer's host process id; 0: not given
   std::vector<ScreenWindow> windows;  // bottom to top
+  std::vector<ScreenImage> images;
 };
 
 // Limits a screen file must keep: a file beyond them is refused whole, so
@@ -107,8 +129,9 @@ inline constexpr int kMaxViewScale = 8;
 inline constexpr size_t kMaxScreenFileBytes = 4u << 20;
 inline constexpr size_t kMaxScreenWindows = 256;
 inline constexpr size_t kMaxScreenControls = 4096;   // all windows together
-inline constexpr size_t kMaxScreenItems = 65536;     // all controls together
+inline constexpr size_t kMaxScreenItems = 65536;     // all controls together (items, rows, cells, columns)
 inline constexpr size_t kMaxScreenDraws = 65536;     // all windows and controls together
+inline constexpr size_t kMaxScreenImages = 4096;
 
 // False with *error when xml is not a screen file within the limits; *out is
 // only written on success.

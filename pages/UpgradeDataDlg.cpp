@@ -1,12 +1,9 @@
 #include <vector>
 
+#include "ce/commdlg.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "pages/VersionDialogs.h"
-#if __has_include("ce/commdlg.h")
-#include "ce/commdlg.h"
-#define QUILMO_HAS_FILE_DIALOGS 1
-#endif
 
 namespace {
 
@@ -31,7 +28,6 @@ std::u16string FilterFromResource(const CString& text) {
 
 // The platform's file-open dialog; false when cancelled or failed.
 bool AskUpgradeFile(HWND owner, CString& path) {
-#ifdef QUILMO_HAS_FILE_DIALOGS
   std::vector<WCHAR> file(MAX_PATH, 0);
   const std::u16string filter = FilterFromResource(Localizer::LoadResString(kStrFilter));
   OPENFILENAMEW ofn{};
@@ -45,11 +41,6 @@ bool AskUpgradeFile(HWND owner, CString& path) {
   if (!GetOpenFileNameW(&ofn)) return false;
   path = CString(file.data());
   return true;
-#else
-  (void)owner;
-  (void)path;
-  return false;
-#endif
 }
 
 }  // namespace

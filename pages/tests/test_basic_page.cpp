@@ -493,7 +493,7 @@ TEST_F(BasicPageTest, APasswordImageAsksForItsPasswordAndCancelStops) {
   CloseSheet(a);
   CBasicPage page;
   RunPage(a, page);
-  EXPECT_TRUE(global_.g_bEncrypt);
+  EXPECT_EQ(global_.g_WorkingIndex.NodeCount(), 1) << "the index is not loaded";
   EXPECT_TRUE(ce::PendingResets().empty());
 }
 

@@ -279,20 +279,25 @@ BOOL CBasicPage::RelayoutDialog() {
   const int scale = GetDisplayScale();
   const int margin = 4 * scale;
   const int picture = 48 * scale;
-  const int buttonHeight = 28 * scale;
+  const bool landscape = System::IsLandscape();
+  const int buttonHeight = (landscape ? 24 : 28) * scale;
   const int labelHeight = 16 * scale;
-  const int valueHeight = 30 * scale;
   // The halves meet at the separator line when it falls inside the page.
   int split = SeparatorY();
   if (split <= 0 || split >= client.Height()) split = client.Height() / 2;
+  const int halfHeight = std::min(split, client.Height() - split);
+  // A long date takes three lines; a landscape page has room for fewer.
+  const int valueHeight = std::max(labelHeight, std::min(48 * scale, halfHeight - 2 * margin - buttonHeight -
+                                                                          labelHeight));
 
+  // The button beside the picture, the label and the text below the button.
   auto placeHalf = [&](int top, int pictureId, int buttonId, int labelId, int valueId) {
     const int x = margin + picture + margin;
     const int width = client.Width() - x - margin;
     MoveControl(*this, pictureId, margin, top + margin, picture, picture);
     MoveControl(*this, buttonId, x, top + margin, width, buttonHeight);
-    MoveControl(*this, labelId, x, top + margin + buttonHeight + 2, width, labelHeight);
-    MoveControl(*this, valueId, x, top + margin + buttonHeight + 2 + labelHeight, width, valueHeight);
+    MoveControl(*this, labelId, x, top + margin + buttonHeight, width, labelHeight);
+    MoveControl(*this, valueId, x, top + margin + buttonHeight + labelHeight, width, valueHeight);
   };
   placeHalf(0, kBackupPictureId, kBackupButtonId, kDateLabelId, kDateId);
   placeHalf(split, kRestorePictureId, kRestoreButtonId, kNameLabelId, kNameId);

@@ -2,12 +2,13 @@
 # Basic mode end to end through `cedev run --ui-script`, on a fresh sample
 # device with the built package (Basic mode is the interactive start's
 # default there):
-#   - one tap on the Basic page's backup button and OK on the restart
-#     warning: after the restarts the storage card holds a whole-device
-#     image that carries the documents folder;
+#   - one tap on the Basic page's backup button, a new password (the
+#     default options protect backups) and OK on the restart warning: after
+#     the restarts the storage card holds a whole-device image that carries
+#     the documents folder;
 #   - the page then shows that image as the newest; one tap on the restore
-#     button and OK on the warning: after the restarts the documents folder
-#     holds what it held at the backup again.
+#     button, the image's password and OK on the warning: after the
+#     restarts the documents folder holds what it held at the backup again.
 # Exits 77 (skipped) while the program has no interactive main window.
 # Run after the build: scripts/e2e-basic.sh [BIN-DIR].
 set -euo pipefail
@@ -48,6 +49,10 @@ program "Quilmo Backup.exe"
 dialog 314
 expect-enabled 2174 1
 click 2174
+dialog 231
+set 2018 basicpw1
+set 2021 basicpw1
+click 1
 dialog 256
 expect-visible 2201 1
 click 1
@@ -72,6 +77,10 @@ program "Quilmo Backup.exe"
 dialog 314
 expect-text 2179 "\\\\Storage Card\\\\$image"
 click 2175
+dialog 231
+expect-visible 2021 0
+set 2018 basicpw1
+click 1
 dialog 256
 expect-visible 2201 0
 click 1

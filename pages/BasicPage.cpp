@@ -79,8 +79,6 @@ void MoveControl(CWnd& page, int id, int x, int y, int width, int height) {
   if (CWnd* control = page.GetDlgItem(id)) control->MoveWindow(x, y, std::max(0, width), std::max(0, height));
 }
 
-CString FullPathText(const ABackupFilePath& path) { return path.GetFullPath(); }
-
 }  // namespace
 
 struct CBasicPage::SearchResult {
@@ -208,7 +206,7 @@ void CBasicPage::ScanFolder(const CString& folder, SearchResult& best) const {
 
 void CBasicPage::ShowSearchResult(const SearchResult& best) {
   WIN32_FIND_DATAW existing{};
-  const CString path = FullPathText(m_ImagePath);
+  const CString path = m_ImagePath.GetFullPath();
   const bool known = !m_ImagePath.IsEmpty() && System::FileExists(path, &existing);
   if (CWnd* restore = GetDlgItem(kRestoreButtonId)) restore->EnableWindow(known);
   if (!known) {
@@ -458,7 +456,7 @@ void CBasicPage::OnRestore() {
 
 bool CBasicPage::OpenImageMetaData(bool& metaRead, bool& wideChecksum) {
   AGlobal& g = GetGlobal();
-  const CString path = FullPathText(m_ImagePath);
+  const CString path = m_ImagePath.GetFullPath();
   AImageFile image(AImageFile::kRestore, AImageFile::kLocal);
   image.SetFileName(path);
   if (!image.Open()) {
@@ -526,7 +524,7 @@ bool CBasicPage::LoadRestoreIndex() {
   AGlobal& g = GetGlobal();
   if (!InitCipherKey(g.g_bEncrypt, g.g_bEncrypt ? g.g_csTaskPassword.GetString() : nullptr))
     LogError(GetLastError(), u"InitCipherKey failed", kClass, __LINE__);
-  const CString path = FullPathText(m_ImagePath);
+  const CString path = m_ImagePath.GetFullPath();
   AImageFile image(AImageFile::kRestore, AImageFile::kLocal);
   image.SetFileName(path);
   if (!image.Open()) {

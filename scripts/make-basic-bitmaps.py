@@ -12,9 +12,9 @@ import os
 import sys
 
 _here = os.path.dirname(os.path.abspath(__file__))
-_spec = importlib.util.spec_from_file_location("make_bitmaps", os.path.join(_here, "make-bitmaps.py"))
-mb = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(mb)
+_module_def = importlib.util.spec_from_file_location("make_bitmaps", os.path.join(_here, "make-bitmaps.py"))
+mb = importlib.util.module_from_spec(_module_def)
+_module_def.loader.exec_module(mb)
 
 
 def handheld(c, x0, y0, w, h):

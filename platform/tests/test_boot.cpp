@@ -21,10 +21,13 @@
 #include "cesim/event.h"
 #include "cesim/registry.h"
 #include "testkit/TestDevice.h"
+#include "EndInsideRead.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using quilmo::test::EndInsideRead;
 
 class BootTest : public ::testing::Test {
  protected:
@@ -333,6 +336,54 @@ TEST_F(BootTest, RunReportsProgramsThatDeviceProgramsStart) {
   EXPECT_EQ(rep_.started[1].commandLine, u"child");
   EXPECT_EQ(rep_.started[1].origin, "started by pid " + std::to_string(rep_.started[0].pid));
   EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(4));
+}
+
+TEST_F(BootTest, ProcessListHoldsWhatAProgramStartedJustBeforeItEnded) {
+  Install(u"\\Windows\\Parent.exe");
+  Install(u"\\Windows\\Child.exe");
+  Config("Parent.exe gatedstart Child.exe\nChild.exe hang\n");
+  EndInsideRead end(dev_.Host(u"\\boottest.gate").string(), 1);
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(u"Parent.exe", u"", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi));
+  EndInsideRead::Arm(static_cast<int>(pi.dwProcessId));
+  std::vector<ce::DeviceProcess> list = ce::ListDeviceProcesses();
+  EXPECT_TRUE(EndInsideRead::Struck());
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 5000), WAIT_OBJECT_0);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  bool child = false, parent = false;
+  for (const ce::DeviceProcess& p : list) {
+    child = child || p.exe == u"Child.exe";
+    parent = parent || p.pid == pi.dwProcessId;
+  }
+  EXPECT_TRUE(child) << Log();
+  EXPECT_FALSE(parent);
+  ce::EndAllDeviceProcesses(false);
+}
+
+TEST_F(BootTest, RunWaitsForAProgramWhoseStarterEndsAtOnce) {
+  Install(u"\\Windows\\Parent.exe");
+  Install(u"\\Windows\\Child.exe");
+  Config("Parent.exe gatedstart Child.exe\nChild.exe sleepsignal 300\n");
+  const std::string gate = dev_.Host(u"\\boottest.gate").string();
+  // Whichever look of the run the starter's end falls in.
+  for (int nth = 1; nth <= 4; ++nth) {
+    SCOPED_TRACE("the starter ends inside read " + std::to_string(nth));
+    fs::remove(gate);
+    fs::remove(dev_.Host(u"\\boottest.log"));
+    rep_ = {};
+    EndInsideRead end(gate, nth);
+    opt_.onLine = [this](const std::string&) {
+      if (!rep_.started.empty()) EndInsideRead::Arm(static_cast<int>(rep_.started[0].pid));
+    };
+    ASSERT_TRUE(ce::RunOnDevice(u"Parent.exe", u"", opt_, &rep_)) << Lines();
+    EXPECT_TRUE(EndInsideRead::Struck());
+    EXPECT_EQ(rep_.leftRunning, 0) << Lines();
+    EXPECT_NE(Log().find("CHILD.EXE [child] signalled"), std::string::npos) << Log();
+    ASSERT_EQ(rep_.started.size(), 2u) << Lines();
+    EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(0));
+    ce::EndAllDeviceProcesses(false);
+  }
 }
 
 TEST_F(BootTest, OnlyOneProcessRunsADeviceAtATime) {

@@ -11,6 +11,9 @@
 //                  (missing, set, unset), then signals
 //   exit N         ends with exit code N
 //   spawn PROGRAM  starts PROGRAM with the command line "child", waits for it
+//   gatedstart PROGRAM  waits for the device file "\boottest.gate", then
+//                  starts PROGRAM with the command line "child" and ends at
+//                  once
 //   copyhive FILE  copies the device file FILE over the live user hive
 //                  (logs "copied" or "copy failed ERROR"), then signals
 //   copyfile FROM>TO  copies the device file FROM over TO (logs "copied" or
@@ -117,6 +120,16 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
       CloseHandle(pi.hProcess);
       CloseHandle(pi.hThread);
     }
+  } else if (verb == "gatedstart") {
+    const std::string gate = HostPath(u"\\boottest.gate");
+    for (int i = 0; i < 10000 && access(gate.c_str(), F_OK) != 0; ++i) usleep(1000);
+    std::u16string program = ce::FromUtf8(arg);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(program.c_str(), u"child", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi))
+      return 5;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    Log("started " + arg);
   } else if (verb == "copyhive") {
     ce::RegCloseHives();
     std::u16string target(ce::kUserHivePath);

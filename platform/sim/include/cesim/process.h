@@ -19,6 +19,10 @@ inline constexpr const char* kCmdLineEnv = "QUILMO_CMDLINE";
 // concurrent readers).
 void SetOwnProgramForTest(std::u16string_view programPath, std::u16string_view commandLine);
 
+// Calls hook in every read of the process table, after the read's snapshot
+// began and before the liveness of its rows is looked at (tests; null: none).
+void SetProcessTableReadHookForTest(void (*hook)());
+
 // Kernel start time of a host process (/proc/<pid>/stat field 22); 0 when
 // the process does not exist.
 uint64_t HostProcessStartTime(int pid);

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -384,6 +385,28 @@ TEST_F(BootTest, RunWaitsForAProgramWhoseStarterEndsAtOnce) {
     EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(0));
     ce::EndAllDeviceProcesses(false);
   }
+}
+
+TEST_F(BootTest, AProgramWhoseStarterIsEndedBeforeRecordingItEndsUnrun) {
+  Install(u"\\Windows\\Parent.exe");
+  Install(u"\\Windows\\Child.exe");
+  Config("Parent.exe startkilled Child.exe\nChild.exe exit 4\n");
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(u"Parent.exe", u"", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi));
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  const std::string log = Log();
+  const size_t at = log.find("child pid ");
+  ASSERT_NE(at, std::string::npos) << log;
+  const int child = std::atoi(log.c_str() + at + 10);
+  // Nobody waits for the orphan but the host's reaper.
+  const uint64_t start = ce::HostProcessStartTime(child);
+  for (int i = 0; i < 1000 && start && ce::HostProcessAlive(child, start); ++i) usleep(10000);
+  EXPECT_FALSE(start && ce::HostProcessAlive(child, start));
+  EXPECT_EQ(Log().find("CHILD.EXE"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find("not killed"), std::string::npos) << Log();
+  for (const ce::DeviceProcess& p : ce::ListDeviceProcesses()) EXPECT_NE(p.exe, u"Child.exe");
 }
 
 TEST_F(BootTest, OnlyOneProcessRunsADeviceAtATime) {

@@ -18,6 +18,7 @@
 #include "ce/shell.h"
 #include "ce/text.h"
 #include "cesim/boot.h"
+#include "cesim/process.h"
 #include "ce/event.h"
 #include "cesim/event.h"
 #include "cesim/registry.h"
@@ -324,6 +325,32 @@ TEST_F(BootTest, RunKeepsTheDeviceGoingThroughAResetUntilIdle) {
   SetLastError(0);
   EXPECT_FALSE(ce::RunOnDevice(u"NoSuch.exe", u"", opt_, &rep_));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(BootTest, AProgramEndedByItsOwnResetRequestIsNotReportedAsCrashed) {
+  Install(u"\\Windows\\Tool.exe");
+  // A first run spends its budget of no resets and leaves the device off,
+  // so the next run boots before it starts the program.
+  Config("Tool.exe resetalways\n");
+  opt_.maxResets = 0;
+  EXPECT_FALSE(ce::RunOnDevice(u"Tool.exe", u"go", opt_, &rep_));
+  ASSERT_TRUE(ce::DeviceIsDown()) << Lines();
+
+  // The program requests its reset (and so ends) before the loop looks
+  // for resets again.
+  Config("Tool.exe resetonce\n");
+  rep_ = {};
+  opt_.maxResets = 3;
+  opt_.onLine = [this](const std::string& line) {
+    if (line.find("run: started Tool.exe") == std::string::npos) return;
+    const int pid = static_cast<int>(rep_.started.back().pid);
+    const uint64_t start = ce::HostProcessStartTime(pid);
+    for (int i = 0; i < 1000 && start && ce::HostProcessAlive(pid, start); ++i) usleep(10000);
+  };
+  ASSERT_TRUE(ce::RunOnDevice(u"Tool.exe", u"go", opt_, &rep_)) << Lines();
+  EXPECT_EQ(rep_.resets, 1);
+  EXPECT_FALSE(HasLine("ended abnormally")) << Lines();
+  EXPECT_TRUE(HasLine("Tool.exe ended: ended by reset 1")) << Lines();
 }
 
 TEST_F(BootTest, RunReportsProgramsThatDeviceProgramsStart) {

@@ -41,6 +41,15 @@ void StepDone(int step) {
   if (StepHook()) StepHook()(step);
 }
 
+std::function<void(int)>& CleanUpHook() {
+  static std::function<void(int)> hook;
+  return hook;
+}
+
+void CleanUpStepDone(int step) {
+  if (CleanUpHook()) CleanUpHook()(step);
+}
+
 // Little-endian fields of the in-memory record.
 void Put16(BYTE* at, uint16_t v) { at[0] = BYTE(v); at[1] = BYTE(v >> 8); }
 void Put32(BYTE* at, uint32_t v) { Put16(at, uint16_t(v)); Put16(at + 2, uint16_t(v >> 16)); }
@@ -187,6 +196,7 @@ RebootController& RebootController::Instance() {
 }
 
 void RebootController::SetStepHookForTest(std::function<void(int)> hook) { StepHook() = std::move(hook); }
+void RebootController::SetCleanUpHookForTest(std::function<void(int)> hook) { CleanUpHook() = std::move(hook); }
 
 RebootController::RebootController() {
   m_bLoaded = false;
@@ -296,6 +306,7 @@ bool RebootController::MoveStartupEntriesAside() {
   do {
     if (IsDots(fd) || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
     CString name = CString(u"\\") + fd.cFileName;
+    if (name.CompareNoCase(kShortcutName) == 0) continue;  // made just before: it stays
     if (!MoveFileW(m_StartupFolder + name, aside + name)) {
       LogWarning(GetLastError(), u"RebootController startup entry backup move failed.", kClass, __LINE__);
       ok = false;
@@ -458,19 +469,41 @@ void RebootController::DeleteFolderTree(const CString& folder) {
 
 void RebootController::CleanUp() {
   LoadPersistedState();
-  DeleteResumeShortcut();
+  // The commit mark goes first: a reset during the rest leaves only what a
+  // start ignores and clears, never an operation that a later start, of
+  // any kind, would resume. The shortcut goes only once the Startup files
+  // are back: until then the next boot starts the program, which finishes
+  // the clean-up.
+  DeleteLocation();
+  CleanUpStepDone(1);
   RestoreStartupEntries();
+  CleanUpStepDone(2);
+  DeleteResumeShortcut();
+  CleanUpStepDone(3);
   // A key left behind holds no values: the next start tries again.
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_RebootKeyPath);
+  CleanUpStepDone(4);
   DeleteFolderTree(m_RebootFolder);
+  CleanUpStepDone(5);
+}
+
+void RebootController::DeleteLocation() {
+  const CString path = m_RebootFolder + kLocationFile;
+  if (!DeleteFileW(path)) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+      LogWarning(error, CString(u"RebootController delete of ") + path + u" failed.", kClass, __LINE__);
+  }
 }
 
 bool RebootController::PrepareReboot(int newLocation, bool moveStartupEntries) {
   if (!CreateRebootFolder()) return false;
   StepDone(1);
-  if (moveStartupEntries && !MoveStartupEntriesAside()) return false;
-  StepDone(2);
+  // The shortcut comes before the Startup files go aside: a reset in
+  // between finds it, and the start it makes puts them back.
   if (!CreateResumeShortcut()) return false;
+  StepDone(2);
+  if (moveStartupEntries && !MoveStartupEntriesAside()) return false;
   StepDone(3);
   if (!SavePersistedState()) return false;
   StepDone(4);

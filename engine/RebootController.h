@@ -1,14 +1,17 @@
 // Carrying one operation across a device reset.
 //
-// Before the reset the controller writes, in the reboot folder (program
-// folder + "\Reboot"): the operation state ("\Persist.dat", PersistedState
-// below, and the working index "\Persist.idx"), the user's Startup files
-// moved to "\WStartUp", and last the resume location ("\Location.txt",
-// "%d\n"); the shortcut "\DeployRB.lnk" in the Startup folder starts the
-// program again. The location file is written last and is the commit mark:
-// a start that finds no valid location file resumes nothing, whatever else
-// an interrupted preparation left. Every start puts the Startup files back
-// and removes the reboot folder, the reboot key and the shortcut.
+// Before the reset the controller makes the shortcut "\DeployRB.lnk" in the
+// Startup folder, which starts the program again, and writes, in the
+// reboot folder (program folder + "\Reboot"): the user's Startup files
+// moved to "\WStartUp", the operation state ("\Persist.dat",
+// PersistedState below, and the working index "\Persist.idx"), and last
+// the resume location ("\Location.txt", "%d\n"). The location file is
+// written last and is the commit mark: a start that finds no valid
+// location file resumes nothing, whatever else an interrupted preparation
+// left. Every start removes the location file, puts the Startup files back
+// and removes the shortcut, the reboot key and the reboot folder, in that
+// order: a reset during that clean-up resumes nothing, and leaves the
+// shortcut while the Startup files are away.
 // Log lines carry the class "RebootController".
 #pragma once
 
@@ -102,15 +105,19 @@ class RebootController {
   void RestoreStartupEntries();
   [[nodiscard]] bool CreateResumeShortcut();
   void DeleteResumeShortcut();
+  void DeleteLocation();
   [[nodiscard]] bool SavePersistedState();
   void LoadPersistedState();
   void DiscardCopiesOfVoidOperation();
   void DeleteFolderTree(const CString& folder);
 
   // Tests: called after each finished step of PrepareReboot (1 folder, 2
-  // Startup moved, 3 shortcut, 4 state, 5 location); a test ends the
+  // shortcut, 3 Startup moved, 4 state, 5 location); a test ends the
   // process there to model a reset in between.
   static void SetStepHookForTest(std::function<void(int step)> hook);
+  // Tests: the same after each finished step of CleanUp (1 location file,
+  // 2 Startup back, 3 shortcut, 4 key, 5 folder).
+  static void SetCleanUpHookForTest(std::function<void(int step)> hook);
 
  private:
   bool m_bLoaded = false;

@@ -61,7 +61,11 @@ if [ -n "$roads" ]; then
   # The command-line options without the password, so no dialog waits.
   "$cedev" reg "$work/sample" set "$product\Settings\CommandLine" dwUnattendedOptions dword 715 >/dev/null
   productFiles=(--vary 'temp/BackupLog*.txt' --vary 'QuilmoInitLog.txt' --vary 'temp/popupMessage.txt'
-    --vary 'Program Files/Quilmo Backup/Quilmo Backup History/*' --vary 'temp/HK*.img*' --vary 'Storage Card/sweep.pbf')
+    --vary 'Program Files/Quilmo Backup/Quilmo Backup History/*' --vary 'temp/HK*.img*' --vary 'Storage Card/sweep.pbf'
+    # The state of an operation whose resuming start was cut short after it
+    # removed the location file and the shortcut: void, cleared by the next
+    # start.
+    --may-leave 'Program Files/Quilmo Backup/Reboot/Persist.*')
   cp -a "$work/sample" "$work/restore"
   if [ "$road" != restore ]; then
     "$here/reset-sweep.sh" --bin "$bin" --device "$work/sample" "${form[@]}" "${productFiles[@]}" \

@@ -40,6 +40,9 @@
 #   --vary PATH      a device path, "/" for "\", relative to the root, that may
 #                    hold any content afterwards; shell patterns, case
 #                    ignored (repeatable)
+#   --may-leave PATH a device path (as for --vary) that a start cut short by
+#                    the reset may leave for the next start to clear: allowed
+#                    after the reset run, not after the rerun (repeatable)
 #   --ends K         with the step or --spread: also the first K and the last K
 #                    values of N
 #   --step P         every Pth N from 1 (in place of the smallest prime that fits
@@ -51,7 +54,7 @@ set -uo pipefail
 
 bin="$(cd "$(dirname "$0")/.." && pwd)/build/bin"
 device="" only="" spread="" maxRuns=400 timeout=120 keep="" ends=0 step="" jobs=1
-vary=()
+vary=() mayLeave=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --device) device="$2"; shift 2 ;;
@@ -61,6 +64,7 @@ while [ $# -gt 0 ]; do
     --max-runs) maxRuns="$2"; shift 2 ;;
     --timeout) timeout="$2"; shift 2 ;;
     --vary) vary+=("$2"); shift 2 ;;
+    --may-leave) mayLeave+=("$2"); shift 2 ;;
     --keep) keep="$2"; shift 2 ;;
     --ends) ends="$2"; shift 2 ;;
     --step) step="$2"; shift 2 ;;
@@ -98,10 +102,12 @@ fingerprint() {
      sort -z | xargs -0 -r sha256sum) | sed 's#  \./# #'
 }
 
-varies() {
+varies() {  # varies PATH [PATTERN...]: PATH matches one of the patterns (default: --vary)
   local path="$1" pattern
+  shift
+  [ $# -gt 0 ] || set -- "${vary[@]+"${vary[@]}"}"
   shopt -s nocasematch
-  for pattern in "${vary[@]+"${vary[@]}"}"; do
+  for pattern in "$@"; do
     # shellcheck disable=SC2053  # the pattern is meant to match
     if [[ "$path" == $pattern ]]; then shopt -u nocasematch; return 0; fi
   done
@@ -181,6 +187,7 @@ check() {
       if [ -z "${before[$path]:-}" ] && [ -z "${after[$path]:-}" ]; then
         [ "$mode" = reset ] && [[ "$path" == *c ]] && [ -f "$dir/fs/${path%c}" ] && continue
         [ "$mode" = reset ] && [[ "$path" == *~qr ]] && [ -f "$dir/fs/${path%~qr}" ] && continue
+        [ "$mode" = reset ] && [ ${#mayLeave[@]} -gt 0 ] && varies "$path" "${mayLeave[@]}" && continue
         echo "torn: \\${path//\//\\} is left over (in neither state)"
       else
         echo "torn: \\${path//\//\\} is neither its old nor its new content"

@@ -66,6 +66,7 @@ class RebootControllerTest : public ::testing::Test {
   }
   void TearDown() override {
     RebootController::SetStepHookForTest(nullptr);
+    RebootController::SetCleanUpHookForTest(nullptr);
     g_.reset();
   }
 
@@ -232,6 +233,10 @@ TEST_F(RebootControllerTest, ResetBetweenStepsNeverResumesHalfPrepared) {
         static_cast<void>(first.PrepareReboot(2001, true));  // ends at the step
       }));
     }
+    // The next boot finds the user's Startup files, or the shortcut that
+    // starts the program to put them back.
+    EXPECT_TRUE(Exists(u"\\Windows\\StartUp\\DeployRB.lnk") ||
+                (Exists(u"\\Windows\\StartUp\\Mail.lnk") && Exists(u"\\Windows\\StartUp\\tool.exe")));
     RebootController next;
     if (step < 5) {
       EXPECT_EQ(next.GetLocation(), 0);
@@ -240,6 +245,36 @@ TEST_F(RebootControllerTest, ResetBetweenStepsNeverResumesHalfPrepared) {
       EXPECT_EQ(next.GetLocation(), 2001);
       EXPECT_TRUE(next.IsLoaded());
     }
+    ExpectStartupAsFilled();
+  }
+}
+
+// A reset during the clean-up of the start that resumes: that start's
+// operation is lost with the reset, and no later start, whatever it was
+// asked to do, takes it up again.
+TEST_F(RebootControllerTest, ResetDuringTheResumingStartsCleanUpResumesNothingLater) {
+  FillStartup();
+  for (int step = 1; step <= 5; ++step) {
+    SCOPED_TRACE(step);
+    {
+      RebootController first;
+      first.AdvanceLocation(2000);
+      first.SaveState();
+      ASSERT_TRUE(first.PrepareReboot(2001, true));
+    }
+    EXPECT_FALSE(ReturnsInChild([&] {
+      RebootController::SetCleanUpHookForTest([step](int done) {
+        if (done == step) _exit(0);
+      });
+      RebootController resuming;  // ends at the step
+    }));
+    // The next boot finds the user's Startup files, or the shortcut that
+    // starts the program to put them back.
+    EXPECT_TRUE(Exists(u"\\Windows\\StartUp\\DeployRB.lnk") ||
+                (Exists(u"\\Windows\\StartUp\\Mail.lnk") && Exists(u"\\Windows\\StartUp\\tool.exe")));
+    RebootController later;
+    EXPECT_EQ(later.GetLocation(), 0);
+    EXPECT_FALSE(later.HasPassedLocation(RebootController::kOperationLocation));
     ExpectStartupAsFilled();
   }
 }

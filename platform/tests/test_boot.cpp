@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -17,14 +18,18 @@
 #include "ce/shell.h"
 #include "ce/text.h"
 #include "cesim/boot.h"
+#include "cesim/process.h"
 #include "ce/event.h"
 #include "cesim/event.h"
 #include "cesim/registry.h"
 #include "testkit/TestDevice.h"
+#include "EndInsideRead.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using quilmo::test::EndInsideRead;
 
 class BootTest : public ::testing::Test {
  protected:
@@ -322,6 +327,32 @@ TEST_F(BootTest, RunKeepsTheDeviceGoingThroughAResetUntilIdle) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST_F(BootTest, AProgramEndedByItsOwnResetRequestIsNotReportedAsCrashed) {
+  Install(u"\\Windows\\Tool.exe");
+  // A first run spends its budget of no resets and leaves the device off,
+  // so the next run boots before it starts the program.
+  Config("Tool.exe resetalways\n");
+  opt_.maxResets = 0;
+  EXPECT_FALSE(ce::RunOnDevice(u"Tool.exe", u"go", opt_, &rep_));
+  ASSERT_TRUE(ce::DeviceIsDown()) << Lines();
+
+  // The program requests its reset (and so ends) before the loop looks
+  // for resets again.
+  Config("Tool.exe resetonce\n");
+  rep_ = {};
+  opt_.maxResets = 3;
+  opt_.onLine = [this](const std::string& line) {
+    if (line.find("run: started Tool.exe") == std::string::npos) return;
+    const int pid = static_cast<int>(rep_.started.back().pid);
+    const uint64_t start = ce::HostProcessStartTime(pid);
+    for (int i = 0; i < 1000 && start && ce::HostProcessAlive(pid, start); ++i) usleep(10000);
+  };
+  ASSERT_TRUE(ce::RunOnDevice(u"Tool.exe", u"go", opt_, &rep_)) << Lines();
+  EXPECT_EQ(rep_.resets, 1);
+  EXPECT_FALSE(HasLine("ended abnormally")) << Lines();
+  EXPECT_TRUE(HasLine("Tool.exe ended: ended by reset 1")) << Lines();
+}
+
 TEST_F(BootTest, RunReportsProgramsThatDeviceProgramsStart) {
   Install(u"\\Windows\\Parent.exe");
   Install(u"\\Windows\\Child.exe");
@@ -333,6 +364,76 @@ TEST_F(BootTest, RunReportsProgramsThatDeviceProgramsStart) {
   EXPECT_EQ(rep_.started[1].commandLine, u"child");
   EXPECT_EQ(rep_.started[1].origin, "started by pid " + std::to_string(rep_.started[0].pid));
   EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(4));
+}
+
+TEST_F(BootTest, ProcessListHoldsWhatAProgramStartedJustBeforeItEnded) {
+  Install(u"\\Windows\\Parent.exe");
+  Install(u"\\Windows\\Child.exe");
+  Config("Parent.exe gatedstart Child.exe\nChild.exe hang\n");
+  EndInsideRead end(dev_.Host(u"\\boottest.gate").string(), 1);
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(u"Parent.exe", u"", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi));
+  EndInsideRead::Arm(static_cast<int>(pi.dwProcessId));
+  std::vector<ce::DeviceProcess> list = ce::ListDeviceProcesses();
+  EXPECT_TRUE(EndInsideRead::Struck());
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 5000), WAIT_OBJECT_0);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  bool child = false, parent = false;
+  for (const ce::DeviceProcess& p : list) {
+    child = child || p.exe == u"Child.exe";
+    parent = parent || p.pid == pi.dwProcessId;
+  }
+  EXPECT_TRUE(child) << Log();
+  EXPECT_FALSE(parent);
+  ce::EndAllDeviceProcesses(false);
+}
+
+TEST_F(BootTest, RunWaitsForAProgramWhoseStarterEndsAtOnce) {
+  Install(u"\\Windows\\Parent.exe");
+  Install(u"\\Windows\\Child.exe");
+  Config("Parent.exe gatedstart Child.exe\nChild.exe sleepsignal 300\n");
+  const std::string gate = dev_.Host(u"\\boottest.gate").string();
+  // Whichever look of the run the starter's end falls in.
+  for (int nth = 1; nth <= 4; ++nth) {
+    SCOPED_TRACE("the starter ends inside read " + std::to_string(nth));
+    fs::remove(gate);
+    fs::remove(dev_.Host(u"\\boottest.log"));
+    rep_ = {};
+    EndInsideRead end(gate, nth);
+    opt_.onLine = [this](const std::string&) {
+      if (!rep_.started.empty()) EndInsideRead::Arm(static_cast<int>(rep_.started[0].pid));
+    };
+    ASSERT_TRUE(ce::RunOnDevice(u"Parent.exe", u"", opt_, &rep_)) << Lines();
+    EXPECT_TRUE(EndInsideRead::Struck());
+    EXPECT_EQ(rep_.leftRunning, 0) << Lines();
+    EXPECT_NE(Log().find("CHILD.EXE [child] signalled"), std::string::npos) << Log();
+    ASSERT_EQ(rep_.started.size(), 2u) << Lines();
+    EXPECT_EQ(rep_.started[1].exitCode, std::optional<DWORD>(0));
+    ce::EndAllDeviceProcesses(false);
+  }
+}
+
+TEST_F(BootTest, AProgramWhoseStarterIsEndedBeforeRecordingItEndsUnrun) {
+  Install(u"\\Windows\\Parent.exe");
+  Install(u"\\Windows\\Child.exe");
+  Config("Parent.exe startkilled Child.exe\nChild.exe exit 4\n");
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(u"Parent.exe", u"", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi));
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  const std::string log = Log();
+  const size_t at = log.find("child pid ");
+  ASSERT_NE(at, std::string::npos) << log;
+  const int child = std::atoi(log.c_str() + at + 10);
+  // Nobody waits for the orphan but the host's reaper.
+  const uint64_t start = ce::HostProcessStartTime(child);
+  for (int i = 0; i < 1000 && start && ce::HostProcessAlive(child, start); ++i) usleep(10000);
+  EXPECT_FALSE(start && ce::HostProcessAlive(child, start));
+  EXPECT_EQ(Log().find("CHILD.EXE"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find("not killed"), std::string::npos) << Log();
+  for (const ce::DeviceProcess& p : ce::ListDeviceProcesses()) EXPECT_NE(p.exe, u"Child.exe");
 }
 
 TEST_F(BootTest, OnlyOneProcessRunsADeviceAtATime) {

@@ -22,6 +22,7 @@
 #include "cesim/process.h"
 #include "testkit/RunCommand.h"
 #include "testkit/TestDevice.h"
+#include "EndInsideRead.h"
 
 namespace fs = std::filesystem;
 
@@ -143,6 +144,35 @@ TEST_F(DeviceClockTest, ClockWaitsWhileAnyProcessWorks) {
   EXPECT_TRUE(Logged("Worker.exe 2006-03-07 09:00:00 worked")) << LogText();
   EXPECT_TRUE(Logged("Worker.exe 2006-03-07 09:00:01 slept")) << LogText();
   EXPECT_TRUE(Logged("Sleeper.exe 2006-03-07 10:00:00 woke")) << LogText();
+}
+
+TEST_F(DeviceClockTest, ClockWaitsForAProgramWhoseStarterEndsAtOnce) {
+  Install(u"\\Windows\\Starter.exe");
+  Install(u"\\Windows\\Worker.exe");
+  const std::string gate = dev_.Host(u"\\clocktest.gate").string();
+  // Whichever look of the run the starter's end falls in: the worker, not
+  // yet waiting, holds the clock all the same.
+  for (int nth = 1; nth <= 3; ++nth) {
+    SCOPED_TRACE("the starter ends inside read " + std::to_string(nth));
+    fs::remove(gate);
+    fs::remove(dev_.Host(u"\\clocktest.log"));
+    SYSTEMTIME st{2006, 3, 2, 7, 9, 0, 0, 0};
+    SetSystemTime(&st);
+    rep_ = {};
+    opt_.untilMs = At("2006-03-08 09:00:00");
+    quilmo::test::EndInsideRead end(gate, nth);
+    opt_.onLine = [this](const std::string&) {
+      if (!rep_.started.empty()) quilmo::test::EndInsideRead::Arm(static_cast<int>(rep_.started[0].pid));
+    };
+    ASSERT_TRUE(ce::RunOnDevice(u"Starter.exe", u"waitfile \\clocktest.gate; start Worker.exe work 500|log worked",
+                                opt_, &rep_))
+        << Lines();
+    EXPECT_TRUE(quilmo::test::EndInsideRead::Struck());
+    EXPECT_TRUE(rep_.reachedEnd);
+    bool sameDay = false;
+    for (const std::string& line : Log()) sameDay = sameDay || line.rfind("Worker.exe 2006-03-07 09:00:", 0) == 0;
+    EXPECT_TRUE(sameDay) << LogText();
+  }
 }
 
 TEST_F(DeviceClockTest, PostedMessageIsHandledBeforeTheClockMoves) {

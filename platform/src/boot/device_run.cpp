@@ -145,8 +145,12 @@ void Runner::ReportProcesses() {
         Event(r.startedMs, "pid " + std::to_string(r.pid) + " " + U8(r.path) + " \"" + U8(r.cmdLine) +
                                "\" started by pid " + std::to_string(r.parent));
     }
-    if (r.exit && reportedEnded_.insert(r.row).second) {
+    if (r.exit) {
       auto why = endedBy_.find(r.pid);
+      // A reset's request ends every process before the loop takes it up:
+      // their ends are told once the reset has named what it ended.
+      if (why == endedBy_.end() && *r.exit == CE_EXIT_ABNORMAL && ResetPending()) continue;
+      if (!reportedEnded_.insert(r.row).second) continue;
       const std::string end =
           why != endedBy_.end() && *r.exit == CE_EXIT_ABNORMAL ? "ended by " + why->second : ExitText(*r.exit);
       Event("pid " + std::to_string(r.pid) + " " + U8(r.path) + " ended: " + end);

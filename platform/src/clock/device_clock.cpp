@@ -239,6 +239,7 @@ bool Driver::AllWaiting(int64_t* earliest) {
   std::map<std::pair<int, uint64_t>, Published> rows;
   int64_t epoch = 0;
   std::vector<proc::Row> live;
+  std::vector<proc::Key> ended;
   {
     // One read snapshot: the change count, the published waits and the
     // live processes agree.
@@ -249,9 +250,15 @@ bool Driver::AllWaiting(int64_t* earliest) {
     while (s.Step())
       rows[{static_cast<int>(s.Int(0)), static_cast<uint64_t>(s.Int(1))}] = Published{s.Int(2), s.Int(3)};
     s.Reset();
-    live = proc::LiveRows(d_);
+    live = proc::ReadLiveRows(d_, &ended);
     d_->Exec("COMMIT");  // a read: nothing to lose
   }
+  // A process that ended after the snapshot began may have started one the
+  // snapshot lacks, which is not waiting: the next look sees it.
+  bool complete = true;
+  for (const proc::Key& k : ended)
+    if (seenGone_.insert(k).second) complete = false;
+  if (!complete) return false;
   // A process gone without its end recorded may end another one's wait.
   std::vector<int> pids;
   for (const proc::Row& r : live) pids.push_back(r.pid);

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "cesim/device.h"
@@ -113,6 +115,9 @@ class Driver {
   Device* d_;
   int fd_ = -1;
   std::vector<int> lastLive_;
+  // Processes found gone without their end recorded: a read that finds no
+  // other began after each of those ends, and so holds what they started.
+  std::set<std::pair<int, uint64_t>> seenGone_;  // pid, start time
 };
 
 }  // namespace ce::clock

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <thread>
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -29,6 +31,7 @@
 #include "cesim/device.h"
 #include "cesim/process.h"
 #include "clock/device_clock.h"
+#include "files/sharelock.h"
 #include "process/process_table.h"
 #include "trap/call_trap.h"
 #include "window/window_state.h"
@@ -39,6 +42,8 @@ namespace ce {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::atomic<void (*)(DWORD)> gStartHook{nullptr};  // SetProcessStartHookForTest
 
 // ------------------------------------------------------------ identity
 
@@ -346,7 +351,7 @@ std::vector<std::string> ChildEnvironment(Device* d, const std::u16string& progr
                                           const std::u16string& cmdLine) {
   std::vector<std::string> env;
   auto ours = [](const char* entry) {
-    for (const char* key : {kDeviceEnv, kProgramEnv, kCmdLineEnv, trap::kTrapEnv}) {
+    for (const char* key : {kDeviceEnv, kProgramEnv, kCmdLineEnv, kStartGateEnv, trap::kTrapEnv}) {
       size_t n = strlen(key);
       if (strncmp(entry, key, n) == 0 && entry[n] == '=') return true;
     }
@@ -358,6 +363,7 @@ std::vector<std::string> ChildEnvironment(Device* d, const std::u16string& progr
   env.push_back(std::string(kDeviceEnv) + "=" + d->Dir().string());
   env.push_back(std::string(kProgramEnv) + "=" + ToUtf8(program));
   env.push_back(std::string(kCmdLineEnv) + "=" + ToUtf8(cmdLine));
+  env.push_back(std::string(kStartGateEnv) + "=" + std::to_string(kStartGateFd));
   if (std::string trapPath = trap::PathForChildren(); !trapPath.empty())
     env.push_back(std::string(trap::kTrapEnv) + "=" + trapPath);
   return env;
@@ -506,7 +512,31 @@ bool EndAllDeviceProcesses(bool includingSelf) {
   return allEnded;
 }
 
+namespace {
+
+// A program started by CreateProcessW waits until its starter has recorded
+// it in the process table: until then no reset or end of all processes can
+// find it. A starter ended before that leaves it unrecorded, so it ends
+// unrun, as if the end had come a moment later.
+void PassStartGate() {
+  const char* gate = getenv(kStartGateEnv);
+  if (!gate) return;  // started by hand from a host shell
+  const int fd = atoi(gate);
+  unsetenv(kStartGateEnv);
+  char byte = 0;
+  ssize_t n;
+  do n = read(fd, &byte, 1);
+  while (n < 0 && errno == EINTR);
+  close(fd);
+  if (n != 1) _exit(static_cast<int>(CE_EXIT_ABNORMAL & 0xFF));
+}
+
+}  // namespace
+
+void SetProcessStartHookForTest(void (*hook)(DWORD pid)) { gStartHook = hook; }
+
 int RunDeviceProgram(WinMainFn entry, int argc, char** argv) {
+  PassStartGate();
   if (!getenv(kCmdLineEnv) && argc > 1) {
     std::string joined;
     for (int i = 1; i < argc; ++i) {
@@ -568,6 +598,22 @@ static BOOL StartProcess(LPCWSTR imageName, LPCWSTR cmdLine, LPPROCESS_INFORMATI
   if (!arg1.empty()) argv.push_back(arg1.data());
   argv.push_back(nullptr);
 
+  // A socket, not a pipe: the starter's write to a program that closed its
+  // end must not raise SIGPIPE.
+  int gate[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gate) != 0) {
+    SetLastError(ErrorFromErrno(errno));
+    return FALSE;
+  }
+  filestate::UniqueFd gateRead(gate[0]), gateWrite(gate[1]);
+  if (gateRead.get() < kStartGateFd) {  // the child's stdin/out/err would cover it
+    gateRead = filestate::UniqueFd(fcntl(gateRead.get(), F_DUPFD_CLOEXEC, kStartGateFd + 1));
+    if (!gateRead.valid()) {
+      SetLastError(ErrorFromErrno(errno));
+      return FALSE;
+    }
+  }
+
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t none, defaults;
@@ -585,12 +631,15 @@ static BOOL StartProcess(LPCWSTR imageName, LPCWSTR cmdLine, LPPROCESS_INFORMATI
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, out, 2);
   }
-  // The child holds none of this process's files (only stdin/out/err).
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // The child holds none of this process's files but stdin/out/err and the
+  // read end of its start gate.
+  posix_spawn_file_actions_adddup2(&actions, gateRead.get(), kStartGateFd);
+  posix_spawn_file_actions_addclosefrom_np(&actions, kStartGateFd + 1);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, host.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
+  gateRead.Reset();
   if (rc != 0) {
     SetLastError(rc == ENOEXEC ? ERROR_BAD_EXE_FORMAT
                  : rc == EACCES ? ERROR_ACCESS_DENIED
@@ -608,6 +657,7 @@ static BOOL StartProcess(LPCWSTR imageName, LPCWSTR cmdLine, LPPROCESS_INFORMATI
   row.exe = proc::BareName(prog.device);
   row.cmdLine = line;
   row.parentPid = static_cast<int>(getpid());
+  if (void (*hook)(DWORD) = gStartHook.load()) hook(static_cast<DWORD>(pid));
   if (!proc::Insert(d, row)) {
     // Missing from the table, the program would be invisible to the device.
     if (pidfd < 0 || pidfd_send_signal(pidfd, SIGKILL, nullptr, 0) != 0) kill(pid, SIGKILL);
@@ -616,6 +666,12 @@ static BOOL StartProcess(LPCWSTR imageName, LPCWSTR cmdLine, LPPROCESS_INFORMATI
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
+  // Recorded: the program may run. The byte goes into an empty buffer; it
+  // fails only when the program has closed its gate unread (not a device
+  // program), which then needs none.
+  const char go = 1;
+  (void)send(gateWrite.get(), &go, 1, MSG_NOSIGNAL);
+  gateWrite.Reset();
   RegisterOwnProcess();
 
   auto state = std::make_shared<ChildState>();

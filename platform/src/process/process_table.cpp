@@ -33,6 +33,8 @@ const char16_t* const kDefaultResident[] = {u"NK.EXE",       u"filesys.exe",  u"
                                             u"gwes.exe",     u"services.exe", u"shell32.exe",
                                             u"connmgr.exe",  u"repllog.exe"};
 
+std::atomic<void (*)()> gReadHook{nullptr};
+
 }  // namespace
 
 bool EnsureTables(Device* d) { return d->EnsureSchema(kSchema); }
@@ -129,25 +131,49 @@ std::vector<Orphan> Orphans(Device* d) {
   return out;
 }
 
-std::vector<Row> LiveRows(Device* d) {
+std::vector<Row> ReadLiveRows(Device* d, std::vector<Key>* gone) {
   std::vector<Row> rows;
   if (!EnsureTables(d)) return rows;
   std::lock_guard<std::recursive_mutex> g(d->DbLock());
-  Stmt s(d->Db(),
-         "SELECT pid, start_time, path, exe, cmdline, parent_pid FROM processes"
-         " WHERE exit_code IS NULL ORDER BY started_ms, rowid");
-  while (s.Step()) {
-    Row r;
-    r.pid = static_cast<int>(s.Int(0));
-    r.startTime = static_cast<uint64_t>(s.Int(1));
-    if (!HostProcessAlive(r.pid, r.startTime)) continue;
-    r.path = s.Text16(2);
-    r.exe = s.Text16(3);
-    r.cmdLine = s.Text16(4);
-    r.parentPid = static_cast<int>(s.Int(5));
-    rows.push_back(std::move(r));
+  {
+    Stmt s(d->Db(),
+           "SELECT pid, start_time, path, exe, cmdline, parent_pid FROM processes"
+           " WHERE exit_code IS NULL ORDER BY started_ms, rowid");
+    while (s.Step()) {
+      Row r;
+      r.pid = static_cast<int>(s.Int(0));
+      r.startTime = static_cast<uint64_t>(s.Int(1));
+      r.path = s.Text16(2);
+      r.exe = s.Text16(3);
+      r.cmdLine = s.Text16(4);
+      r.parentPid = static_cast<int>(s.Int(5));
+      rows.push_back(std::move(r));
+    }
   }
-  return rows;
+  if (void (*hook)() = gReadHook.load()) hook();
+  std::vector<Row> live;
+  for (Row& r : rows) {
+    if (HostProcessAlive(r.pid, r.startTime))
+      live.push_back(std::move(r));
+    else if (gone)
+      gone->emplace_back(r.pid, r.startTime);
+  }
+  return live;
+}
+
+std::vector<Row> LiveRows(Device* d) {
+  // Each end found is seen before the next read begins, so the next read
+  // holds whatever the ended process started; within a caller's
+  // transaction the second read finds the same ends and stops.
+  std::set<Key> seenGone;
+  for (;;) {
+    std::vector<Key> gone;
+    std::vector<Row> live = ReadLiveRows(d, &gone);
+    bool complete = true;
+    for (const Key& k : gone)
+      if (seenGone.insert(k).second) complete = false;
+    if (complete) return live;
+  }
 }
 
 std::optional<DWORD> ExitCode(Device* d, int pid, uint64_t start) {
@@ -204,3 +230,7 @@ std::u16string BareName(const std::u16string& devicePath) {
 }
 
 }  // namespace ce::proc
+
+namespace ce {
+void SetProcessTableReadHookForTest(void (*hook)()) { proc::gReadHook = hook; }
+}  // namespace ce

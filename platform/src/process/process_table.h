@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,20 @@ int64_t DeviceNowMs(Device* d);
 // Adds a row unless (pid, start) is there already; false when the row
 // could not be written.
 bool Insert(Device* d, const Row& row);
+// A process by its host identity: pid and kernel start time.
+using Key = std::pair<int, uint64_t>;
+
 // Rows without an exit code whose host process is alive, in start order.
+// Complete: every program that a process ended meanwhile had started is
+// among them while it lives (see ReadLiveRows).
 std::vector<Row> LiveRows(Device* d);
+// One read of the table, in the caller's read transaction when it holds
+// one. The liveness of each row is looked at after the read's snapshot
+// began, so a process that ended in between may have started programs the
+// snapshot lacks: *gone receives the rows without an exit code whose
+// process is gone. A read is complete only when each of them was already
+// seen gone before the read began.
+std::vector<Row> ReadLiveRows(Device* d, std::vector<Key>* gone);
 
 // The kernel: the host process that runs the device (ce/boot.h). While one
 // runs, every process started on the device is noted as belonging to it;

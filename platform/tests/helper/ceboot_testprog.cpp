@@ -11,12 +11,18 @@
 //                  (missing, set, unset), then signals
 //   exit N         ends with exit code N
 //   spawn PROGRAM  starts PROGRAM with the command line "child", waits for it
+//   gatedstart PROGRAM  waits for the device file "\boottest.gate", then
+//                  starts PROGRAM with the command line "child" and ends at
+//                  once
+//   startkilled PROGRAM  starts PROGRAM with the command line "child" and is
+//                  killed before it records it (logs "child pid N" first)
 //   copyhive FILE  copies the device file FILE over the live user hive
 //                  (logs "copied" or "copy failed ERROR"), then signals
 //   copyfile FROM>TO  copies the device file FROM over TO (logs "copied" or
 //                  "copy failed ERROR"), then signals
 // Every step is appended to "\boottest.log" as "NAME [CMDLINE] EVENT".
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,6 +39,7 @@
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
+#include "cesim/process.h"
 #include "cesim/registry.h"
 
 namespace {
@@ -117,6 +124,25 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
       CloseHandle(pi.hProcess);
       CloseHandle(pi.hThread);
     }
+  } else if (verb == "gatedstart") {
+    const std::string gate = HostPath(u"\\boottest.gate");
+    for (int i = 0; i < 10000 && access(gate.c_str(), F_OK) != 0; ++i) usleep(1000);
+    std::u16string program = ce::FromUtf8(arg);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(program.c_str(), u"child", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi))
+      return 5;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    Log("started " + arg);
+  } else if (verb == "startkilled") {
+    ce::SetProcessStartHookForTest(+[](DWORD pid) {
+      Log("child pid " + std::to_string(pid));
+      raise(SIGKILL);
+    });
+    std::u16string program = ce::FromUtf8(arg);
+    PROCESS_INFORMATION pi{};
+    CreateProcessW(program.c_str(), u"child", nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &pi);
+    Log("not killed");
   } else if (verb == "copyhive") {
     ce::RegCloseHives();
     std::u16string target(ce::kUserHivePath);

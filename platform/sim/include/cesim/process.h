@@ -14,10 +14,24 @@ namespace ce {
 inline constexpr DWORD kResidentPidBase = 0x40000000u;  // above every host pid
 inline constexpr const char* kProgramEnv = "QUILMO_PROGRAM";
 inline constexpr const char* kCmdLineEnv = "QUILMO_CMDLINE";
+// The descriptor on which a started program learns that its starter
+// recorded it in the process table: one byte; an end without it means the
+// starter was ended before that, and the program ends at once unrun.
+inline constexpr const char* kStartGateEnv = "QUILMO_START_GATE";
+inline constexpr int kStartGateFd = 3;
 
 // Replaces this process's identity (tests; not thread-safe against
 // concurrent readers).
 void SetOwnProgramForTest(std::u16string_view programPath, std::u16string_view commandLine);
+
+// Calls hook in every read of the process table, after the read's snapshot
+// began and before the liveness of its rows is looked at (tests; null: none).
+void SetProcessTableReadHookForTest(void (*hook)());
+
+// Calls hook with the new pid in CreateProcessW after the program is
+// started and before it is recorded in the process table (tests; null:
+// none).
+void SetProcessStartHookForTest(void (*hook)(DWORD pid));
 
 // Kernel start time of a host process (/proc/<pid>/stat field 22); 0 when
 // the process does not exist.

@@ -235,10 +235,11 @@ void CImagingPropertySheet::OnStartTimer() {
 }
 
 void CImagingPropertySheet::OnTabTimer() {
-  // The tabs wait for the Backup page's window. A sheet without the
-  // Backup page (basic mode) or kept on the Restore page would wait for
-  // ever: their tabs show at once.
-  if (!m_BackupPage.m_hWnd && HasPage(&m_BackupPage) && !m_bStartOnRestore) return;
+  // The tabs wait while the Backup page is being shown and has no window
+  // yet. A sheet without the Backup page (basic mode), kept on the Restore
+  // page, or whose Backup page could not be made would wait for ever:
+  // their tabs show at once.
+  if (!m_BackupPage.m_hWnd && HasPage(&m_BackupPage) && GetActivePage() == &m_BackupPage) return;
   Log(0, u"timer finished, showing tabs", kClass, __LINE__);
   KillTimer(kTabTimer);
   if (CTabCtrl* tabs = GetTabControl(); tabs && tabs->m_hWnd) tabs->ShowWindow(SW_SHOW);
@@ -308,14 +309,14 @@ void CImagingPropertySheet::OnBackupOptionsCommand(UINT command) {
   LPCWSTR failureText = u"Save Backup Options failed";
   switch (command) {
     case kCmdBackupOptions:
-      result = RunBackupOptionsDialog(this, copy);
+      result = m_Dialogs.backupOptions(this, copy);
       break;
     case kCmdFileManagement:
-      result = RunFileManagementDialog(this, copy);
+      result = m_Dialogs.fileManagement(this, copy);
       failureText = u"Save file management Options failed";
       break;
     case kCmdExclusionOptions:
-      result = RunExclusionOptionsDialog(this, copy);
+      result = m_Dialogs.exclusionOptions(this, copy);
       failureText = u"Save Exclusion Options failed";
       break;
     default:
@@ -335,7 +336,7 @@ void CImagingPropertySheet::OnRestoreOptions() {
   flags.handleMenu = options.GetHandleMenuFlag();
   flags.nonDestructiveRestore = options.GetNonDestructiveRestoreFlag();
   flags.newDeviceRestore = options.GetNewDeviceRestoreFlag();
-  const INT_PTR result = RunRestoreOptionsDialog(this, flags);
+  const INT_PTR result = m_Dialogs.restoreOptions(this, flags);
   RunIdleOnce();
   if (result != IDOK) return;
   // bRestoreKill follows the device (toolhelp); the dialog shows it only.
@@ -361,7 +362,7 @@ void CImagingPropertySheet::OnResetOptions() {
     if (!System::RemoveProgramFromStorageCard())
       Log(GetLastError(), u"Cannot delete Quilmo files from storageCard", kClass, __LINE__);
   }
-  RunResetOptionsDisplayDialog(this);
+  m_Dialogs.resetOptionsDisplay(this);
   RunIdleOnce();
   SetFocus();
 }
@@ -396,14 +397,14 @@ BOOL CImagingPropertySheet::OnCommand(WPARAM wParam, LPARAM lParam) {
     case kCmdChangeMode:
       OnChangeMode();
       return TRUE;
-    case kCmdAdvancedOptions: dialog = RunAdvancedOptionsDialog; break;
-    case kCmdSchedule: dialog = RunScheduleDialog; break;
-    case kCmdMerrow: dialog = RunMerrowDialog; break;
-    case kCmdPIM: dialog = RunPIMDialog; break;
-    case kCmdConnection: dialog = RunConnectionDialog; break;
-    case kCmdNetworkShares: dialog = RunNetworkShareManagerDialog; break;
-    case kCmdHistory: dialog = RunBackupHistoryDialog; break;
-    case kCmdAbout: dialog = RunAboutDialog; break;
+    case kCmdAdvancedOptions: dialog = m_Dialogs.advancedOptions; break;
+    case kCmdSchedule: dialog = m_Dialogs.schedule; break;
+    case kCmdMerrow: dialog = m_Dialogs.merrow; break;
+    case kCmdPIM: dialog = m_Dialogs.pim; break;
+    case kCmdConnection: dialog = m_Dialogs.connection; break;
+    case kCmdNetworkShares: dialog = m_Dialogs.networkShares; break;
+    case kCmdHistory: dialog = m_Dialogs.history; break;
+    case kCmdAbout: dialog = m_Dialogs.about; break;
     default:
       return CPropertySheet::OnCommand(wParam, lParam);
   }

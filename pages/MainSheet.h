@@ -12,6 +12,7 @@
 #include "ce/types.h"
 #include "pages/BackupPage.h"
 #include "pages/BasicPage.h"
+#include "pages/MenuDialogs.h"
 #include "pages/RestorePage.h"
 #include "ui/Mfc.h"
 
@@ -111,6 +112,8 @@ class CImagingPropertySheet : public CPropertySheet {
   CRestorePage m_RestorePage;
   CBackupPage m_BackupPage;
   CBasicPage m_BasicPage;
+  // The dialogs the menu opens.
+  MenuDialogs m_Dialogs;
 
  protected:
   BOOL OnInitDialog() override;

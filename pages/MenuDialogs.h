@@ -43,6 +43,23 @@ INT_PTR RunNetworkShareManagerDialog(CWnd* parent);                            /
 INT_PTR RunBackupHistoryDialog(CWnd* parent);                                  // CViewBackupHistoryDlg
 INT_PTR RunAboutDialog(CWnd* parent);                                          // CAboutPage
 
+// The dialogs a sheet opens; tests put their own in.
+struct MenuDialogs {
+  INT_PTR (*backupOptions)(CWnd*, BackupOptionsBlock&) = RunBackupOptionsDialog;
+  INT_PTR (*fileManagement)(CWnd*, BackupOptionsBlock&) = RunFileManagementDialog;
+  INT_PTR (*exclusionOptions)(CWnd*, BackupOptionsBlock&) = RunExclusionOptionsDialog;
+  INT_PTR (*advancedOptions)(CWnd*) = RunAdvancedOptionsDialog;
+  INT_PTR (*restoreOptions)(CWnd*, RestoreOptionFlags&) = RunRestoreOptionsDialog;
+  INT_PTR (*resetOptionsDisplay)(CWnd*) = RunResetOptionsDisplayDialog;
+  INT_PTR (*schedule)(CWnd*) = RunScheduleDialog;
+  INT_PTR (*merrow)(CWnd*) = RunMerrowDialog;
+  INT_PTR (*pim)(CWnd*) = RunPIMDialog;
+  INT_PTR (*connection)(CWnd*) = RunConnectionDialog;
+  INT_PTR (*networkShares)(CWnd*) = RunNetworkShareManagerDialog;
+  INT_PTR (*history)(CWnd*) = RunBackupHistoryDialog;
+  INT_PTR (*about)(CWnd*) = RunAboutDialog;
+};
+
 // The pages' side: the Backup page redraws its tree after the exclusions
 // changed (CBackupPage::UpdateTreeState); the Restore page takes the image
 // handed over at start (CRestorePage::SetBackupFile); whether the Backup

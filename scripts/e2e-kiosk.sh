@@ -68,7 +68,7 @@ echo "login: $((SECONDS - t0)) s"
 check "a wrong password keeps the dialog open" logged "$dev" 'wrong password for kiosk mode'
 check "the correct password is taken" logged "$dev" 'Kiosk password entered correctly'
 check "the start is interactive" logged "$dev" 'password correct and auto restore set to false'
-check "the interactive window's place is logged" logged "$dev" 'The interactive main window is not built yet'
+check "the interactive window opens" logged "$dev" 'Updating menus'
 check "no restore started" bash -c "! grep -q 'Starting Command Line Restore' <('$bin/cedev' cat '$dev' '$device_log')"
 check "no reset" grep -q -E '^boots: [01], resets: 0$' "$work/login.out"
 digest "$dev" after-login

@@ -1,6 +1,7 @@
 // BitmapButton (app/BitmapButton.h).
 #include "app/BitmapButton.h"
 
+#include "ce/errors.h"
 #include "core/Log.h"
 #include "core/Resources.h"
 

@@ -1,6 +1,9 @@
 // CHyperLink (app/HyperLink.h).
 #include "app/HyperLink.h"
 
+#include <algorithm>
+
+#include "ce/errors.h"
 #include "ce/shell.h"
 #include "ce/sound.h"
 #include "ce/system.h"

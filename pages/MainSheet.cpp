@@ -6,6 +6,7 @@
 #include "app/QuilmoApp.h"
 #include "ce/errors.h"
 #include "ce/menu.h"
+#include "ce/process.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/ProductSettings.h"

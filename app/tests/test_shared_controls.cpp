@@ -8,12 +8,12 @@
 #include "ce/gdi.h"
 #include "ce/resformat.h"
 #include "ce/shell.h"
-#include "cesim/gdi.h"
 #include "cesim/msgbox.h"
 #include "dlg_fixture.h"
 #include "testkit/ResourceLibrary.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
+#include "ui/ScreenFile.h"
 
 namespace {
 
@@ -84,7 +84,8 @@ TEST_F(ControlsTest, BitmapButtonDrawsTheFaceOfItsState) {
   ui::PumpMessages();
   button.Invalidate();
   ui::PumpMessages();
-  EXPECT_GT(ce::DrawnImageCount(button.m_hWnd), 0);
+  const std::string screen = ui::FormatScreen();
+  EXPECT_NE(screen.find("<draw kind=\"image\""), std::string::npos) << screen;
 
   BitmapButton none;
   EXPECT_FALSE(none.Attach(2004, &parent_));  // no "NothingU"

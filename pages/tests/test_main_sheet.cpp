@@ -283,21 +283,25 @@ TEST_F(MainSheetTest, OptionDialogsEditACopyThatIsSavedOnlyAfterOK) {
   sheet.m_Dialogs = RecordingDialogs();
   rec_.answer = IDCANCEL;
   Automation a;
-  a.OnDialog(CBackupPage::IDD, [&](Dialog& d) {
-    EXPECT_TRUE(d.PickMenu(Sheet::kCmdBackupOptions));
+  // A menu command arrives as a posted message: each check is a step of
+  // its own.
+  a.OnDialog(CBackupPage::IDD, [&](Dialog& d) { EXPECT_TRUE(d.PickMenu(Sheet::kCmdBackupOptions)); });
+  a.Do([&](Automation&) {
     EXPECT_EQ(rec_.seen.options[kOptionCompress], 1u);  // the dialog got the options as they are
     EXPECT_TRUE(options.IsOptionOn(kOptionCompress));
     EXPECT_EQ(SettingsDWORD(u"dwBackupOptionsBitField"), 0xDEADu);
     rec_.answer = IDOK;
-    for (UINT command : {Sheet::kCmdBackupOptions, Sheet::kCmdFileManagement, Sheet::kCmdExclusionOptions}) {
-      ASSERT_TRUE(d.PickMenu(command));
+  });
+  for (UINT command : {Sheet::kCmdBackupOptions, Sheet::kCmdFileManagement, Sheet::kCmdExclusionOptions}) {
+    a.InDialog([command](Dialog& d) { EXPECT_TRUE(d.PickMenu(command)); });
+    a.Do([&](Automation&) {
       EXPECT_FALSE(options.IsOptionOn(kOptionCompress));
       EXPECT_EQ(options.GetBlock().manageFileSizeSize, 77u);
       EXPECT_EQ(SettingsDWORD(u"dwBackupOptionsBitField"), options.PackOptions());
       EXPECT_EQ(SettingsDWORD(u"dwManageFileSizeSize"), 77u);
       options.SetOptionOn(kOptionCompress, true);
-    }
-  });
+    });
+  }
   Run(sheet, a);
   EXPECT_EQ(rec_.opened,
             (std::vector<std::string>{"backup options", "backup options", "file management", "exclusions"}));
@@ -308,14 +312,17 @@ TEST_F(MainSheetTest, RestoreOptionsAreStoredBackAfterOK) {
   ASSERT_EQ(options.GetHandleMenuFlag(), 1u);
   Sheet sheet(u"Quilmo Backup", nullptr, false);
   sheet.m_Dialogs = RecordingDialogs();
+  rec_.answer = IDCANCEL;
   Automation a;
-  a.OnDialog(CBackupPage::IDD, [&](Dialog& d) {
-    rec_.answer = IDCANCEL;
-    EXPECT_TRUE(d.PickMenu(Sheet::kCmdRestoreOptions));
+  a.OnDialog(CBackupPage::IDD, [&](Dialog& d) { EXPECT_TRUE(d.PickMenu(Sheet::kCmdRestoreOptions)); });
+  a.Do([&](Automation&) {
+    EXPECT_EQ(rec_.opened.size(), 1u);
     EXPECT_EQ(options.GetHandleMenuFlag(), 1u);
     EXPECT_EQ(SettingsDWORD(u"bHandleMenu"), 0xDEADu);
     rec_.answer = IDOK;
-    EXPECT_TRUE(d.PickMenu(Sheet::kCmdRestoreOptions));
+  });
+  a.InDialog([](Dialog& d) { EXPECT_TRUE(d.PickMenu(Sheet::kCmdRestoreOptions)); });
+  a.Do([&](Automation&) {
     EXPECT_EQ(options.GetHandleMenuFlag(), 0u);
     EXPECT_EQ(options.GetNewDeviceRestoreFlag(), 1u);
     EXPECT_EQ(SettingsDWORD(u"bHandleMenu"), 0u);

@@ -7,6 +7,8 @@
 #include "ce/errors.h"
 #include "ce/menu.h"
 #include "ce/process.h"
+#include "ce/system.h"
+#include "ce/window.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/ProductSettings.h"
@@ -55,6 +57,7 @@ bool CImagingPropertySheet::IsAdvanced() const { return GetGlobal().g_bAdvancedM
 BOOL CImagingPropertySheet::OnInitDialog() {
   CPropertySheet::OnInitDialog();
   SetWindowText(GetApplicationName());
+  FitToScreen();
   CreateMenuBar();
   BuildTabImages();
   if (IsAdvanced()) InitTabIcons();
@@ -63,6 +66,15 @@ BOOL CImagingPropertySheet::OnInitDialog() {
   ModifyStyle(WS_VSCROLL, 0);
   Invalidate();
   return TRUE;
+}
+
+void CImagingPropertySheet::FitToScreen() {
+  const int width = ::GetSystemMetrics(SM_CXSCREEN);
+  const int height = ::GetSystemMetrics(SM_CYSCREEN);
+  RECT work{0, 0, width, height};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  MoveWindow(0, work.top, width, work.bottom - work.top);
+  RecalcLayout();
 }
 
 BOOL CImagingPropertySheet::CreateMenuBar() {
@@ -248,6 +260,7 @@ void CImagingPropertySheet::OnTabTimer() {
 
 void CImagingPropertySheet::OnSettingChange(UINT flags, LPCWSTR section) {
   Log(0, u"CImagingPropertySheet OnSettingChange", kClass, __LINE__);
+  FitToScreen();
   CPropertySheet::OnSettingChange(flags, section);
   if (CTabCtrl* tabs = GetTabControl(); tabs && tabs->m_hWnd) {
     CRect r;

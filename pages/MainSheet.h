@@ -124,6 +124,9 @@ class CImagingPropertySheet : public CPropertySheet {
 
  private:
   bool IsAdvanced() const;
+  // The sheet fills the screen below the title bar (again after a turn),
+  // its tabs, pages, buttons and menu bar laid out inside.
+  void FitToScreen();
   bool HasPage(CPropertyPage* page) const { return GetPageIndex(page) >= 0; }
   // The first activation: basic mode keeps only the Basic page.
   void OnStartTimer();

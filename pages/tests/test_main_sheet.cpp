@@ -11,6 +11,7 @@
 #include "ce/menubar.h"
 #include "ce/module.h"
 #include "ce/resformat.h"
+#include "ce/system.h"
 #include "core/Localizer.h"
 #include "core/ResBitmap.h"
 #include "core/Resources.h"
@@ -230,6 +231,35 @@ TEST_F(MainSheetTest, TheModeSwitchChangesPagesAndMenuAndIsStored) {
   Run(sheet, a);
   EXPECT_EQ(Count(LogText(), "Changing Mode"), 2);
   EXPECT_EQ(Count(LogText(), "ChangeModePages"), 2);
+}
+
+TEST_F(MainSheetTest, TheSheetFillsTheScreenBelowTheTitleInBothOrientations) {
+  Sheet sheet(u"Quilmo Backup", nullptr, false);
+  auto expectFilled = [&](int width) {
+    CRect r, bar, ok;
+    sheet.GetWindowRect(&r);
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.Width(), width);
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_EQ(r.top, work.top);
+    EXPECT_EQ(r.bottom, work.bottom);
+    // The menu bar along the bottom, the buttons above it.
+    ::GetWindowRect(sheet.MenuBar(), &bar);
+    EXPECT_EQ(bar.bottom, r.bottom);
+    ::GetWindowRect(::GetDlgItem(sheet.m_hWnd, IDOK), &ok);
+    EXPECT_LE(ok.bottom, bar.top);
+  };
+  Automation a;
+  a.OnDialog(CBackupPage::IDD, [&](Dialog&) {
+    expectFilled(240);
+    Rotate(sheet.m_hWnd);
+    expectFilled(320);
+    Rotate(sheet.m_hWnd);
+    expectFilled(240);
+  });
+  Run(sheet, a);
+  EXPECT_EQ(Count(LogText(), "CImagingPropertySheet OnSettingChange"), 2);
 }
 
 // ---- opening on the Restore page -------------------------------------------

@@ -43,6 +43,7 @@ CImagingPropertySheet::CImagingPropertySheet(LPCWSTR title, CWnd* owner, bool st
     : CPropertySheet(title, owner, StartPage(GetGlobal().g_bAdvancedMode, startOnRestore)),
       m_pOwner(owner),
       m_bStartOnRestore(startOnRestore) {
+  SetSheetId(kSheetId);
   if (!IsAdvanced()) AddPage(&m_BasicPage);
   AddPage(&m_BackupPage);
   AddPage(&m_RestorePage);

@@ -28,6 +28,10 @@ class CImagingPropertySheet : public CPropertySheet {
   static constexpr UINT_PTR kTabTimer = 4321;
   static constexpr UINT kTabTimerMs = 1000;
 
+  // The id the sheet itself answers to in UI scripts ("dialog 65361",
+  // whatever page it shows): the id of its menu bar.
+  static constexpr UINT kSheetId = 65361;
+
   // The shell menu bar and the button whose menu UpdateMenus rebuilds.
   static constexpr UINT kMenuBarResource = 65361;
   static constexpr UINT kMenuButton = 65359;

@@ -60,7 +60,8 @@ rm -f "$dev/fs/Windows/StartUp/Halvey.lnk"
 
 phase "the correct kiosk password: the interactive start, nothing restored"
 put_letter 'changed by the keeper'
-printf 'program "Quilmo Backup.exe"\ndialog 231\nset 2018 "wrong one"\nclick 1\nset 2018 "open sesame"\nclick 1\n' >"$work/login.ui"
+# The interactive start opens the main sheet: closed again by its Cancel.
+printf 'program "Quilmo Backup.exe"\ndialog 231\nset 2018 "wrong one"\nclick 1\nset 2018 "open sesame"\nclick 1\ndialog 65361\nclick 2\n' >"$work/login.ui"
 digest "$dev" before-login
 t0=$SECONDS
 cedev run --ui-script "$work/login.ui" "$dev" "$program" >"$work/login.out"

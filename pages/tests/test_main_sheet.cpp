@@ -295,6 +295,8 @@ TEST_F(MainSheetTest, OnlyAnImageHandedOverOpensTheRestorePage) {
 TEST_F(MainSheetTest, APlainStartOpensTheBackupPageWithItsTabsShown) {
   Sheet sheet(u"Quilmo Backup", nullptr, ImagePathHandedOver());
   Automation a;
+  // The sheet itself answers to its own id, whatever page it shows.
+  a.OnDialog(Sheet::kSheetId, [&](Dialog& d) { EXPECT_EQ(d.Hwnd(), sheet.m_hWnd); });
   a.OnDialog(CBackupPage::IDD, [&](Dialog&) {
     EXPECT_FALSE(sheet.StartsOnRestore());
     CTabCtrl* tabs = sheet.GetTabControl();

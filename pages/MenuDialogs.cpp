@@ -1,4 +1,7 @@
 // Stand-ins for the menu's dialogs that are not built yet (pages/MenuDialogs.h).
+// Built beside their dialogs: RunPIMDialog (pages/PIMPage.cpp),
+// RunResetOptionsDisplayDialog (pages/ResetDialogs.cpp) and
+// RunBackupHistoryDialog (pages/VersionDialogs.cpp).
 #include "pages/MenuDialogs.h"
 
 #include "core/Localizer.h"
@@ -17,13 +20,10 @@ INT_PTR RunFileManagementDialog(CWnd*, BackupOptionsBlock&) { return ShowNotBuil
 INT_PTR RunExclusionOptionsDialog(CWnd*, BackupOptionsBlock&) { return ShowNotBuilt(u"CExclusionOptionsPage"); }
 INT_PTR RunAdvancedOptionsDialog(CWnd*) { return ShowNotBuilt(u"CAdvancedOptDlg"); }
 INT_PTR RunRestoreOptionsDialog(CWnd*, RestoreOptionFlags&) { return ShowNotBuilt(u"CRestoreOptionsPage"); }
-INT_PTR RunResetOptionsDisplayDialog(CWnd*) { return ShowNotBuilt(u"CResetOptionsDisplayDlg"); }
 INT_PTR RunScheduleDialog(CWnd*) { return ShowNotBuilt(u"CSchedulePage"); }
 INT_PTR RunMerrowDialog(CWnd*) { return ShowNotBuilt(u"CMerrowPage"); }
-INT_PTR RunPIMDialog(CWnd*) { return ShowNotBuilt(u"CPIMPage"); }
 INT_PTR RunConnectionDialog(CWnd*) { return ShowNotBuilt(u"CConnectionPage"); }
 INT_PTR RunNetworkShareManagerDialog(CWnd*) { return ShowNotBuilt(u"CNetworkShareManagerDlg"); }
-INT_PTR RunBackupHistoryDialog(CWnd*) { return ShowNotBuilt(u"CViewBackupHistoryDlg"); }
 INT_PTR RunAboutDialog(CWnd*) { return ShowNotBuilt(u"CAboutPage"); }
 
 // The pages are bare so far: nothing to redraw, nothing to take, no edit.

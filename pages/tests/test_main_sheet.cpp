@@ -396,9 +396,8 @@ TEST_F(MainSheetTest, EveryDialogNotBuiltYetSaysSoAndChangesNothing) {
   } items[] = {{32810, u"CBackupOptionsPage"},     {32811, u"CFileManagementDlg"},
                {32812, u"CExclusionOptionsPage"},  {32801, u"CAdvancedOptDlg"},
                {32813, u"CRestoreOptionsPage"},    {32814, u"CSchedulePage"},
-               {32793, u"CMerrowPage"},            {32799, u"CPIMPage"},
-               {32815, u"CConnectionPage"},        {32816, u"CNetworkShareManagerDlg"},
-               {32817, u"CViewBackupHistoryDlg"},  {32818, u"CAboutPage"}};
+               {32793, u"CMerrowPage"},            {32815, u"CConnectionPage"},
+               {32816, u"CNetworkShareManagerDlg"}, {32818, u"CAboutPage"}};
   Automation a;
   for (const auto& item : items) {
     a.OnDialog(CBackupPage::IDD, [&, command = item.command](Dialog& d) { EXPECT_TRUE(d.PickMenu(command)); });

@@ -3,8 +3,12 @@
 
 #include <algorithm>
 
+#include "ce/errors.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
+#include "core/ProductSettings.h"
+#include "core/ResBitmap.h"
+#include "core/Resources.h"
 #include "core/System.h"
 #include "engine/Operation.h"
 #include "image/Index.h"
@@ -32,6 +36,9 @@ constexpr CategoryInfo kCategories[CComponentTree::kCategoryCount] = {
 };
 
 constexpr const WCHAR* kMyDocuments = u"\\My Documents";
+constexpr const WCHAR* kPimVolume = u"\\pim.vol";
+// System volume files: "\mxip_system.vol", "\mxip_initdb.vol" ...
+constexpr const WCHAR* kSystemVolumePrefix = u"mxip_";
 
 // The part of a full path after its last backslash.
 std::u16string LastPart(const std::u16string& path) {
@@ -123,6 +130,7 @@ BOOL CComponentTree::SetComponentList(Index* index) {
   m_pIndex = index;
   m_hCategories.fill(nullptr);
   m_NodeLists.clear();
+  m_hVolumeGroup = nullptr;
   DeleteAllItems();
   if (!m_pIndex) return FALSE;
   CString rootText = Localizer::LoadResString(kRootText);
@@ -146,6 +154,7 @@ BOOL CComponentTree::SetComponentList(Index* index) {
     m_pIndex->PopulateChildren(node, m_pIndex->IsSelected(node));
     if (part.type != kTypeFileSystem) {
       InsertChildren(cat, node);
+      if (part.type == kTypeDatabaseVolumes) SplitDatabaseVolumes(cat);
       continue;
     }
     // The documents folder and what lies on a storage card get items of
@@ -262,22 +271,124 @@ void CComponentTree::UpdateParents(HTREEITEM item) {
 
 void CComponentTree::OnItemExpanded(HTREEITEM item) {
   if (!m_pIndex) return;
-  // A category stands for no node: its children were filled already.
-  const std::vector<int> nodes = NodesOf(item);
-  if (nodes.size() == 1) {
-    const int node = nodes[0];
+  // Categories and shared items stand for no node of their own: their
+  // children were filled already.
+  const int node = SingleNodeOf(item);
+  if (node >= 0) {
     if (!m_pIndex->IsPopulated(node)) m_pIndex->PopulateChildren(node, GetCheckState(item) != kUnchecked);
     if (!GetChildItem(item)) InsertChildren(item, node);
   }
   // One level more, so that children with children of their own show an
   // expand button.
   for (HTREEITEM c = GetChildItem(item); c; c = GetNextSiblingItem(c)) {
-    const std::vector<int> childNodes = NodesOf(c);
-    if (childNodes.size() != 1 || GetChildItem(c)) continue;
-    const int node = childNodes[0];
+    const int node = SingleNodeOf(c);
+    if (node < 0 || GetChildItem(c)) continue;
     if (!m_pIndex->IsPopulated(node)) m_pIndex->PopulateChildren(node, GetCheckState(c) != kUnchecked);
     InsertChildren(c, node);
   }
+}
+
+int CComponentTree::SingleNodeOf(HTREEITEM item) const {
+  if (!item || !m_pIndex) return -1;
+  const DWORD_PTR data = GetItemData(item);
+  if ((data & 7) != 0) return -1;
+  const auto node = static_cast<int>(data / 8);
+  return node < m_pIndex->NodeCount() ? node : -1;
+}
+
+HTREEITEM CComponentTree::MoveLeaf(HTREEITEM item, HTREEITEM parent) {
+  TVITEMW info{};
+  WCHAR text[260] = {};
+  info.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+  info.hItem = item;
+  info.pszText = text;
+  info.cchTextMax = 260;
+  if (!GetItem(&info)) return nullptr;
+  const int mark = GetCheckState(item);
+  HTREEITEM moved = InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM, text, info.iImage,
+                               info.iSelectedImage, 0, 0, info.lParam, parent, TVI_LAST);
+  if (!moved) return nullptr;
+  SetMark(moved, mark);
+  DeleteItem(item);
+  return moved;
+}
+
+void CComponentTree::SplitDatabaseVolumes(HTREEITEM volumes) {
+  std::vector<HTREEITEM> pim, system;
+  for (HTREEITEM c = GetChildItem(volumes); c; c = GetNextSiblingItem(c)) {
+    const int node = SingleNodeOf(c);
+    if (node < 0) continue;
+    const CString path(m_pIndex->NodeName(node).c_str());
+    const CString name(LastPart(m_pIndex->NodeName(node)).c_str());
+    if (path.CompareNoCase(kPimVolume) == 0) {
+      pim.push_back(c);
+    } else if (name.GetLength() >= 5 && name.Left(5).CompareNoCase(kSystemVolumePrefix) == 0) {
+      system.push_back(c);
+    }
+  }
+  if (!pim.empty()) {
+    if (HTREEITEM a = AddCategory(kCatA, -1))
+      for (HTREEITEM c : pim) MoveLeaf(c, a);
+  }
+  if (system.empty()) return;
+  std::vector<int> nodes;
+  for (HTREEITEM c : system) nodes.push_back(SingleNodeOf(c));
+  const LPARAM data = static_cast<LPARAM>(m_NodeLists.size()) * 8 + 1;
+  m_NodeLists.push_back(nodes);
+  m_hVolumeGroup = InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM,
+                              Localizer::LoadResString(kStrSystemVolumes), kVolumeGroupImage, kVolumeGroupImage, 0, 0,
+                              data, volumes, TVI_FIRST);
+  if (!m_hVolumeGroup) return;
+  // One item for all of them: its mark moves every one of their nodes.
+  const auto selected = static_cast<size_t>(
+      std::count_if(nodes.begin(), nodes.end(), [&](int n) { return m_pIndex->IsSelected(n); }));
+  SetMark(m_hVolumeGroup, selected == nodes.size() ? kChecked : selected > 0 ? kPartial : kUnchecked);
+  for (HTREEITEM c : system) DeleteItem(c);
+}
+
+bool CComponentTree::AddBitmap(CImageList& list, UINT id) {
+  AResBitmap bitmap;
+  HBITMAP handle = LoadResBitmap(id, bitmap) ? bitmap.CreateHandle() : nullptr;
+  if (!handle) {
+    CString text;
+    text.Format(u"Unable to load tree bitmap %u", id);
+    LogError(GetLastError(), text, kClass, __LINE__);
+    return false;
+  }
+  const bool added = ImageList_AddMasked(list.GetSafeHandle(), handle, kMaskColour) >= 0;
+  ::DeleteObject(handle);  // the list keeps its own pixels
+  return added;
+}
+
+BOOL CComponentTree::CreateImageLists(BOOL flag) {
+  m_bImageListFlag = flag;
+  DeleteAllItems();
+  m_hRoot = nullptr;
+  m_hCategories.fill(nullptr);
+  m_hVolumeGroup = nullptr;
+  m_NodeLists.clear();
+  // The library's bitmaps are drawn for its screen: the lists take their
+  // size (16 x scale, marks 13 x scale wide) from them.
+  const int scale = GetDisplayScale();
+  int size = 16 * scale, stateWidth = 13 * scale, stateHeight = 13 * scale;
+  AResBitmap probe;
+  if (LoadResBitmap(kTreeBitmaps[0], probe)) size = static_cast<int>(probe.GetWidth());
+  if (LoadResBitmap(kStateStrip, probe)) {
+    stateWidth = static_cast<int>(probe.GetWidth()) / kStateImageCount;
+    stateHeight = static_cast<int>(probe.GetHeight());
+  }
+  m_NormalImages.DeleteImageList();
+  m_StateImages.DeleteImageList();
+  if (!m_NormalImages.Create(size, size, ILC_MASK, 6, 3) ||
+      !m_StateImages.Create(stateWidth, stateHeight, ILC_MASK, kStateImageCount, 0)) {
+    LogError(GetLastError(), u"Unable to create the tree image lists", kClass, __LINE__);
+    return FALSE;
+  }
+  for (UINT id : kTreeBitmaps) AddBitmap(m_NormalImages, id);
+  AddBitmap(m_StateImages, kStateStrip);
+  SetImageList(m_NormalImages.GetSafeHandle(), TVSIL_NORMAL);
+  SetImageList(m_StateImages.GetSafeHandle(), TVSIL_STATE);
+  return TRUE;
 }
 
 BOOL CComponentTree::IsRootChecked() { return m_hRoot && GetCheckState(m_hRoot) != kUnchecked; }

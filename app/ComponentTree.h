@@ -25,6 +25,21 @@ class CComponentTree : public CTreeCtrl {
   enum Category { kCatA, kCatStorageCard, kCatMyDocuments, kCatMail, kCatRegistry, kCatFileSystem, kCatDatabases,
                   kCatDatabaseVolumes, kCategoryCount };
 
+  // Normal images: the 25 tree bitmaps; state images: the check-mark strip
+  // (none, unchecked, checked, partial); white is transparent. An image is
+  // 16 x scale (13 x scale wide for the marks) as the library's bitmaps are
+  // drawn for its screen. Deletes every item first. FALSE when a list
+  // could not be made (a missing bitmap is logged and left out).
+  BOOL CreateImageLists(BOOL flag);
+  static constexpr UINT kTreeBitmaps[25] = {212, 213, 214, 265, 267, 270, 266, 269, 268, 272, 264, 271, 275,
+                                            281, 280, 277, 276, 278, 279, 282, 283, 284, 287, 285, 286};
+  static constexpr UINT kStateStrip = 229;
+  static constexpr int kStateImageCount = 4;
+  static constexpr COLORREF kMaskColour = 0xFFFFFF;
+  // The shared item of the system volumes.
+  static constexpr DWORD kStrSystemVolumes = 65381;
+  static constexpr int kVolumeGroupImage = 4;
+
   // Binds the index and fills the tree: the root, its categories, their
   // children; every category checked, the root open. True.
   BOOL SetComponentList(Index* index);
@@ -49,6 +64,9 @@ class CComponentTree : public CTreeCtrl {
   void InsertChildren(HTREEITEM parent, int node);
   HTREEITEM Root() const { return m_hRoot; }
   HTREEITEM CategoryItem(Category c) const { return m_hCategories[c]; }
+  // The shared item of the system volumes (null without one).
+  HTREEITEM VolumeGroupItem() const { return m_hVolumeGroup; }
+  BOOL ImageListFlag() const { return m_bImageListFlag; }
 
  protected:
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -61,9 +79,23 @@ class CComponentTree : public CTreeCtrl {
   void OnItemExpanded(HTREEITEM item);
   HTREEITEM AddCategory(Category c, int node);
   bool Included(Category c, bool partialCounts);
+  // The node of an item that stands for exactly one node (data x 8), else -1.
+  int SingleNodeOf(HTREEITEM item) const;
+  // Re-inserts a childless item under another parent (same text, images,
+  // data and mark) and deletes the old one; the new item.
+  HTREEITEM MoveLeaf(HTREEITEM item, HTREEITEM parent);
+  // The personal-information volume to category A, the system volumes
+  // under one shared item of the database volumes.
+  void SplitDatabaseVolumes(HTREEITEM volumes);
+  // Images from resource bitmaps into a list; false when none was added.
+  static bool AddBitmap(CImageList& list, UINT id);
 
   Index* m_pIndex = nullptr;
   HTREEITEM m_hRoot = nullptr;
   std::array<HTREEITEM, kCategoryCount> m_hCategories{};
   std::vector<std::vector<int>> m_NodeLists;  // entries of items with data x 8 + 1
+  HTREEITEM m_hVolumeGroup = nullptr;
+  CImageList m_NormalImages;
+  CImageList m_StateImages;
+  BOOL m_bImageListFlag = FALSE;
 };

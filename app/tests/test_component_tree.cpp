@@ -215,6 +215,95 @@ TEST_F(ComponentTree, IncludeFlagsFollowTheCategories) {
   EXPECT_TRUE(tree_.IsRootChecked());
 }
 
+// ---- database volumes: the personal-information volume and the system volumes
+
+class VolumeTree : public ComponentTree {
+ protected:
+  VolumeTree() {
+    volumes_ = index_.FindChildOfType(27);
+    index_.AddChildren(volumes_, {Item(26, u"\\mxip_notify.vol"), Item(26, u"\\MXIP_System.vol"),
+                                  Item(26, u"\\other.vol"), Item(26, u"\\pim.vol")});
+  }
+  int NodeOf(HTREEITEM item) { return static_cast<int>(tree_.GetItemData(item) / 8); }
+  std::vector<std::u16string> Children(HTREEITEM parent) {
+    std::vector<std::u16string> names;
+    for (HTREEITEM c = tree_.GetChildItem(parent); c; c = tree_.GetNextSiblingItem(c)) names.push_back(TextOf(c));
+    return names;
+  }
+  int volumes_ = -1;
+};
+
+TEST_F(VolumeTree, PimVolumeIsACategoryAndSystemVolumesShareOneItem) {
+  ASSERT_TRUE(tree_.SetComponentList(&index_));
+  HTREEITEM root = tree_.Root();
+  EXPECT_EQ(Children(root), (std::vector<std::u16string>{u"My Documents", u"Database volumes",
+                                                         u"Contacts, calendar and tasks", u"Files", u"Mail",
+                                                         u"Registry"}));
+  HTREEITEM pimCat = tree_.CategoryItem(CComponentTree::kCatA);
+  ASSERT_NE(pimCat, nullptr);
+  int image = -1, selected = -1;
+  ASSERT_TRUE(tree_.GetItemImage(pimCat, image, selected));
+  EXPECT_EQ(image, 20);
+  EXPECT_EQ(tree_.GetItemData(pimCat) % 8, 2u);  // stands for no node
+  EXPECT_EQ(Children(pimCat), std::vector<std::u16string>{u"pim.vol"});
+  HTREEITEM volumes = tree_.CategoryItem(CComponentTree::kCatDatabaseVolumes);
+  EXPECT_EQ(Children(volumes), (std::vector<std::u16string>{u"System volumes", u"other.vol"}));
+  HTREEITEM group = tree_.VolumeGroupItem();
+  ASSERT_EQ(tree_.GetChildItem(volumes), group);
+  EXPECT_EQ(tree_.GetItemData(group) % 8, 1u);  // a list of nodes
+  EXPECT_EQ(tree_.GetChildItem(group), nullptr);
+  std::vector<int> systemNodes = tree_.NodesOf(group);
+  ASSERT_EQ(systemNodes.size(), 2u);
+  EXPECT_EQ(index_.NodeName(systemNodes[0]), u"\\mxip_notify.vol");
+  EXPECT_EQ(index_.NodeName(systemNodes[1]), u"\\MXIP_System.vol");
+  EXPECT_EQ(Mark(group), CComponentTree::kChecked);
+  ExpectIndexFollowsMarks();
+
+  // The shared item leaves out both system volumes, and only them.
+  ASSERT_TRUE(tree_.SetCheckType(group, CComponentTree::kToggle));
+  for (int n : systemNodes) EXPECT_FALSE(index_.IsSelected(n));
+  EXPECT_TRUE(index_.IsSelected(NodeOf(ChildNamed(volumes, u"other.vol"))));
+  EXPECT_TRUE(index_.IsSelected(NodeOf(tree_.GetChildItem(pimCat))));
+  EXPECT_EQ(Mark(volumes), CComponentTree::kPartial);
+  ExpectIndexFollowsMarks();
+  // Opening the category does not bring the volumes back one by one.
+  ASSERT_TRUE(tree_.Expand(volumes, TVE_EXPAND));
+  EXPECT_EQ(Children(volumes), (std::vector<std::u16string>{u"System volumes", u"other.vol"}));
+  ASSERT_TRUE(tree_.SetCheckType(group, CComponentTree::kToggle));
+  for (int n : systemNodes) EXPECT_TRUE(index_.IsSelected(n));
+  EXPECT_EQ(Mark(volumes), CComponentTree::kChecked);
+  ExpectIndexFollowsMarks();
+}
+
+TEST_F(VolumeTree, ThePersonalInformationCategoryCountsForTheDatabases) {
+  ASSERT_TRUE(tree_.SetComponentList(&index_));
+  OperationDescriptor d;
+  tree_.UpdateSelectionFlags(d);
+  EXPECT_TRUE(d.includeDatabases);
+  ASSERT_TRUE(tree_.SetCheckType(tree_.CategoryItem(CComponentTree::kCatDatabaseVolumes), CComponentTree::kUncheck));
+  tree_.UpdateSelectionFlags(d);
+  EXPECT_TRUE(d.includeDatabases);  // the personal-information volume still goes
+  HTREEITEM pimCat = tree_.CategoryItem(CComponentTree::kCatA);
+  ASSERT_TRUE(tree_.SetCheckType(pimCat, CComponentTree::kToggle));
+  EXPECT_FALSE(index_.IsSelected(NodeOf(tree_.GetChildItem(pimCat))));
+  tree_.UpdateSelectionFlags(d);
+  EXPECT_FALSE(d.includeDatabases);
+  ExpectIndexFollowsMarks();
+}
+
+TEST_F(ComponentTree, ImageListsHoldTheTreeImagesAndTheMarks) {
+  ASSERT_TRUE(tree_.SetComponentList(&index_));
+  ASSERT_TRUE(tree_.CreateImageLists(TRUE));
+  EXPECT_TRUE(tree_.ImageListFlag());
+  EXPECT_EQ(tree_.GetCount(), 0u);  // every item went
+  EXPECT_EQ(tree_.Root(), nullptr);
+  EXPECT_EQ(ImageList_GetImageCount(tree_.GetImageList(TVSIL_NORMAL)), 25);
+  EXPECT_EQ(ImageList_GetImageCount(tree_.GetImageList(TVSIL_STATE)), 4);
+  // Filled again, the tree uses them.
+  ASSERT_TRUE(tree_.SetComponentList(&index_));
+  EXPECT_EQ(Mark(tree_.Root()), CComponentTree::kChecked);
+}
+
 TEST_F(ComponentTree, WithoutAnIndexNothingChanges) {
   HTREEITEM item = tree_.InsertItem(u"loose");
   EXPECT_FALSE(tree_.SetCheckType(item, CComponentTree::kCheck));

@@ -156,7 +156,7 @@ TEST_F(ModesTest, EnableFileSchedulingStoresTheScheduleAndBothOptionSets) {
   }
   // No mode runs after it: the run ends without a reset.
   EXPECT_EQ(rep_.resets, 0);
-  EXPECT_FALSE(Logged("The interactive main window is not built yet"));
+  EXPECT_FALSE(Logged("Updating menus", 'L', "CImagingPropertySheet"));
 }
 
 TEST_F(ModesTest, StartSchedulingRegistersADailyScheduleOnly) {
@@ -164,7 +164,7 @@ TEST_F(ModesTest, StartSchedulingRegistersADailyScheduleOnly) {
   EXPECT_TRUE(Logged("Starting Scheduled Backup from Setup Wizard")) << LogText();
   EXPECT_TRUE(Logged("Could not start scheduled backup")) << LogText();
   EXPECT_TRUE(quilmo::test::NotificationTexts().empty());
-  EXPECT_FALSE(Logged("The interactive main window is not built yet"));
+  EXPECT_FALSE(Logged("Updating menus", 'L', "CImagingPropertySheet"));
 
   // A daily schedule at 03:00 on 2030-01-02 (FILETIME of that local time).
   const std::u16string scheduling = std::u16string(kSettingsKey) + u"\\Scheduling";
@@ -198,7 +198,7 @@ TEST_F(ModesTest, APlainStartRemovesAnOldRegistryImageAndEndsInTheInteractiveMod
   EXPECT_FALSE(Exists(u"\\temp\\registry.img"));
   EXPECT_TRUE(Logged("Cleaning up old registry file")) << LogText();
   EXPECT_TRUE(Logged("Cleaning done"));
-  EXPECT_TRUE(Logged("The interactive main window is not built yet"));
+  EXPECT_TRUE(Logged("Updating menus", 'L', "CImagingPropertySheet"));
   EXPECT_EQ(BoxTexts(), "");
   EXPECT_EQ(rep_.resets, 0);
 }
@@ -207,7 +207,7 @@ TEST_F(ModesTest, KioskModeNeedsItsOptionsFileExceptForACommandLineBackup) {
   SetDword(kConfigKey, u"KioskModeEnabled", 1);
   Run();
   EXPECT_EQ(BoxTexts(), "Unable to find DeployOptions\n");
-  EXPECT_FALSE(Logged("The interactive main window is not built yet"));
+  EXPECT_FALSE(Logged("Updating menus", 'L', "CImagingPropertySheet"));
 
   MarkBoxes();
   Allow(u"AllowLocalCommandLineOps");
@@ -243,7 +243,7 @@ TEST_F(ModesTest, KioskModeRestoresItsFileUnlessThePasswordIsGiven) {
   unsetenv("QUILMO_UI_SCRIPT");
   EXPECT_TRUE(Logged("password correct and auto restore set to false")) << LogText();
   EXPECT_FALSE(Logged("Starting Command Line Restore"));
-  EXPECT_TRUE(Logged("The interactive main window is not built yet"));
+  EXPECT_TRUE(Logged("Updating menus", 'L', "CImagingPropertySheet"));
   EXPECT_EQ(BoxTexts(), "");
 }
 

@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QByteArray>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -63,11 +64,27 @@ bool WriteHostFile(const std::string& path, const QByteArray& data, std::string*
   return false;
 }
 
-// Reads "--scale N" from argv[from...]; false on anything else.
-bool ScaleOption(int argc, char** argv, int from, int* scale) {
+// A name a UI script's "screenshot NAME" step accepts: letters, digits,
+// '-', '_' and '.', not starting with '.', at most 100 characters.
+bool SavedScreenName(const std::string& name) {
+  if (name.empty() || name.size() > 100 || name[0] == '.') return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') return false;
+  return true;
+}
+
+// Reads "--scale N" (and, when saved is given, "--saved NAME") from
+// argv[from...]; false on anything else.
+bool ScaleOption(int argc, char** argv, int from, int* scale, std::string* saved = nullptr) {
   *scale = 1;
   for (int i = from; i < argc; i += 2) {
-    if (std::strcmp(argv[i], "--scale") != 0 || i + 1 >= argc) return false;
+    if (i + 1 >= argc) return false;
+    if (saved && std::strcmp(argv[i], "--saved") == 0) {
+      *saved = argv[i + 1];
+      if (!SavedScreenName(*saved)) return false;
+      continue;
+    }
+    if (std::strcmp(argv[i], "--scale") != 0) return false;
     char* end = nullptr;
     const long v = std::strtol(argv[i + 1], &end, 10);
     if (!*argv[i + 1] || *end || v < 1 || v > ui::qt::kMaxViewScale) return false;
@@ -80,20 +97,26 @@ bool ScaleOption(int argc, char** argv, int from, int* scale) {
 
 int CmdScreenshot(int argc, char** argv) {
   int scale = 1;
-  if (argc < 4 || !ScaleOption(argc, argv, 4, &scale)) return Usage("screenshot DIR FILE [--scale 1..8]");
+  std::string saved;
+  if (argc < 4 || !ScaleOption(argc, argv, 4, &scale, &saved))
+    return Usage("screenshot DIR FILE [--scale 1..8] [--saved NAME]");
   ce::Device* d = Open(argv[2]);
   if (!d) return 1;
-  const fs::path xml = d->Dir() / ui::screen::kFileName;
+  // --saved: the screen a UI script's "screenshot NAME" step kept, drawn
+  // after its program has ended.
+  const fs::path xml = saved.empty() ? d->Dir() / ui::screen::kFileName : d->Dir() / (saved + ".screen.xml");
   std::error_code ec;
-  if (!fs::exists(xml, ec))
+  if (!fs::exists(xml, ec)) {
+    if (!saved.empty()) return Fail("no screen was kept as " + saved + ": " + xml.string() + " does not exist");
     return Fail("the device shows nothing: no program has written " + xml.string() +
                 " (a program run with cedev run --screen shows its windows there while it runs)");
+  }
   std::string text, error;
   if (!ui::qt::ReadScreenFile(xml, &text, &error)) return Fail(error);
   ui::qt::ScreenModel model;
   if (!ui::qt::ParseScreen(text, &model, &error)) return Fail(error);
   if (model.windows.empty()) return Fail("the device shows nothing: no window is visible");
-  if (!ui::qt::WriterAlive(model))
+  if (saved.empty() && !ui::qt::WriterAlive(model))
     return Fail("the device shows nothing: the program that drew " + xml.string() + " (host pid " +
                 std::to_string(model.pid) + ") has ended");
   const QImage image = ui::qt::RenderScreen(model, scale, &error);

@@ -353,6 +353,9 @@ bool ParseScript(std::string_view text, std::vector<ScriptStep>* steps, std::str
     pos = eol + 1;
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // A comment is skipped whatever it holds (quotes, backslashes).
+    const size_t first = line.find_first_not_of(" \t");
+    if (first != std::string_view::npos && line[first] == '#') continue;
     std::string why;
     for (char c : line)
       if (static_cast<unsigned char>(c) < 0x20 && c != '\t') why = "control character in line";

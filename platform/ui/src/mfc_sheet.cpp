@@ -169,7 +169,7 @@ ce::DialogTemplate CPropertySheet::BuildTemplate() {
   int width = std::max(pageW, 2 * (kButtonWidth + kGap) + kGap);
   int buttonsTop = kTabHeight + pageH + kGap;
   ce::DialogTemplate d;
-  d.id = 0;
+  d.id = static_cast<int>(m_sheetId);
   d.width = width;
   d.height = buttonsTop + kButtonHeight + kGap;
   d.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_VISIBLE;

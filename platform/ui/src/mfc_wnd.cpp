@@ -483,9 +483,26 @@ LRESULT CWnd::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CWnd::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  // A control's own object hears its notifications, drawing requests and
+  // colour questions before its parent (reflection): a true answer of its
+  // OnChildNotify is the message's answer.
+  auto ReflectToChild = [](CWnd* parent, HWND child, UINT m, WPARAM w, LPARAM l, LRESULT* result) {
+    CWnd* from = child ? FromHandlePermanent(child) : nullptr;
+    return from && from != parent && from->OnChildNotify(m, w, l, result);
+  };
   switch (msg) {
-    case WM_COMMAND:
+    case WM_COMMAND: {
+      LRESULT result = 0;
+      if (lParam != 0 && ReflectToChild(this, reinterpret_cast<HWND>(lParam), msg, wParam, lParam, &result))
+        return result;
       return OnCommand(wParam, lParam) ? 0 : Default();
+    }
+    case WM_DRAWITEM: {
+      LRESULT result = 0;
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item && ReflectToChild(this, item->hwndItem, msg, wParam, lParam, &result)) return result;
+      break;
+    }
     case WM_NOTIFY: {
       LRESULT result = 0;
       const auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
@@ -530,6 +547,8 @@ LRESULT CWnd::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
   }
   if (IsCtlColor(msg) || msg == WM_CTLCOLORSCROLLBAR) {
+    LRESULT result = 0;
+    if (ReflectToChild(this, reinterpret_cast<HWND>(lParam), msg, wParam, lParam, &result)) return result;
     CDC* dc = CDC::FromHandle(reinterpret_cast<HDC>(wParam));
     UINT kind = msg == WM_CTLCOLORSCROLLBAR ? CTLCOLOR_SCROLLBAR : msg - WM_CTLCOLORMSGBOX;
     return reinterpret_cast<LRESULT>(OnCtlColor(dc, FromHandle(reinterpret_cast<HWND>(lParam)), kind));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cesim/window.h"
 #include "mfc_test_support.h"
 
 namespace {
@@ -120,8 +121,10 @@ TEST_F(MfcSheet, CancelResetsTheMadePagesOnlyAndRemovePageMovesTheSelection) {
   CPropertySheet sheet(u"Options", nullptr, 1);
   sheet.AddPage(&p1);
   sheet.AddPage(&p2);
+  sheet.SetSheetId(640);
   Steps steps;
   steps.Then([&] {
+    EXPECT_EQ(ce::GetDialogTemplateId(sheet.m_hWnd), 640);  // the sheet answers to its id
     EXPECT_EQ(sheet.GetActivePage(), &p2);
     EXPECT_EQ(p1.m_hWnd, nullptr);
     sheet.RemovePage(&p2);

@@ -69,6 +69,13 @@ TEST(UiScriptParse, ReadsEveryStep) {
       "screenshot after-ok.1\n";
   ASSERT_TRUE(ui::test::ParseScript(good, &steps, &error)) << error;
   ASSERT_EQ(steps.size(), 11u);
+  // Comments are skipped whatever they hold.
+  std::vector<ScriptStep> commented;
+  ASSERT_TRUE(ui::test::ParseScript("#! args LocalBackup \"\\temp\\x.pbf\"\n  # \"unclosed\ndialog 1\n", &commented,
+                                    &error))
+      << error;
+  ASSERT_EQ(commented.size(), 1u);
+  EXPECT_EQ(commented[0].kind, Kind::Dialog);
   EXPECT_EQ(steps[0].kind, Kind::Dialog);
   EXPECT_EQ(steps[0].id, 231);
   EXPECT_EQ(steps[1].text, u"two words \"q\" \\");

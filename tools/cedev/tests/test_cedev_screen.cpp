@@ -182,3 +182,28 @@ TEST(CedevScreen, RotationsMadeAtOnceAllCount) {
   for (const auto& e : fs::directory_iterator(dev.dir()))
     EXPECT_EQ(e.path().filename().string().find("profile.txt."), std::string::npos) << e.path();
 }
+
+TEST(CedevScreen, ScreenshotDrawsAScreenAUiScriptKept) {
+  quilmo::test::TestDevice dev;
+  const fs::path png = dev.dir() / "kept.png";
+  // Kept by a program that has ended since: drawn all the same.
+  std::string kept = kScreen;
+  kept.insert(kept.find(" scale="), " pid=\"" + std::to_string(EndedPid()) + "\"");
+  std::ofstream(dev.dir() / "backup-page.screen.xml", std::ios::binary) << kept;
+  Result r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --saved backup-page --scale 2");
+  ASSERT_EQ(r.status, 0) << r.output;
+  QImage shot(QString::fromStdString(png.string()));
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_EQ(shot.size(), QSize(480, 640));
+  // The live screen is another file: nothing shows there.
+  r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("shows nothing"), std::string::npos) << r.output;
+
+  r = RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --saved restore-page");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("no screen was kept as restore-page"), std::string::npos) << r.output;
+  // Names as the script step takes them: no paths.
+  EXPECT_EQ(RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --saved ../screen").status, 2);
+  EXPECT_EQ(RunCedev("screenshot " + Q(dev.dir()) + " " + Q(png) + " --saved").status, 2);
+}

@@ -78,6 +78,9 @@ class CPropertySheet : public CDialog {
   // the menu bar.
   void RecalcLayout();
   void SetTitle(LPCWSTR title);
+  // The id the sheet's own dialog answers to (ce::GetDialogTemplateId, a UI
+  // script's "dialog ID"); 0 unless set before DoModal.
+  void SetSheetId(UINT id) { m_sheetId = id; }
   INT_PTR DoModal() override;
 
   static constexpr int kTabControlId = 0x3020;
@@ -103,5 +106,6 @@ class CPropertySheet : public CDialog {
   UINT m_captionId = 0;
   int m_active = -1;
   int m_startPage = 0;
+  UINT m_sheetId = 0;
   CTabCtrl m_tab;
 };

@@ -1,41 +1,30 @@
 #include "pages/OptionDialogs.h"
 
-#include "ce/errors.h"
-#include "core/Log.h"
-#include "engine/Global.h"
 #include "pages/ConnectionPage.h"
 #include "pages/ExclusionOptionsPage.h"
 #include "pages/FileManagementDlg.h"
 #include "pages/MerrowPage.h"
 
-namespace {
-constexpr const WCHAR* kClass = u"OptionDialogs";
+INT_PTR RunExclusionOptionsDialog(CWnd* parent, BackupOptionsBlock& options) {
+  CExclusionOptionsPage dlg(options, parent);
+  const INT_PTR result = dlg.DoModal();
+  if (result == IDOK) options = dlg.GetOptions();
+  return result;
 }
 
-bool RunExclusionDialog(CWnd* parent) {
-  ABackupOptionHandler& options = GetGlobal().g_BackupOptions;
-  CExclusionOptionsPage dlg(options.GetBlock(), parent);
-  if (dlg.DoModal() != IDOK) return false;
-  options.SetBlock(dlg.GetOptions());
-  if (!options.Save()) LogError(GetLastError(), u"Save Exclusion Options failed", kClass, __LINE__);
-  return true;
+INT_PTR RunFileManagementDialog(CWnd* parent, BackupOptionsBlock& options) {
+  CFileManagementDlg dlg(options, parent);
+  const INT_PTR result = dlg.DoModal();
+  if (result == IDOK) options = dlg.GetOptions();
+  return result;
 }
 
-bool RunFileManagementDialog(CWnd* parent) {
-  ABackupOptionHandler& options = GetGlobal().g_BackupOptions;
-  CFileManagementDlg dlg(options.GetBlock(), parent);
-  if (dlg.DoModal() != IDOK) return false;
-  options.SetBlock(dlg.GetOptions());
-  if (!options.Save()) LogError(GetLastError(), u"Save file management Options failed", kClass, __LINE__);
-  return true;
-}
-
-bool RunMerrowDialog(CWnd* parent) {
+INT_PTR RunMerrowDialog(CWnd* parent) {
   CMerrowPage dlg(parent);
-  return dlg.DoModal() == IDOK;
+  return dlg.DoModal();
 }
 
-bool RunConnectionDialog(CWnd* parent) {
+INT_PTR RunConnectionDialog(CWnd* parent) {
   CConnectionPage dlg(parent);
-  return dlg.DoModal() == IDOK;
+  return dlg.DoModal();
 }

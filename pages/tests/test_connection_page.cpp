@@ -64,7 +64,7 @@ TEST_F(ConnectionPageTest, StatesFollowTheChecksAndPortsAreClampedWhenTheEditIsL
     d.SetText(2093, u"6000");
     d.Click(IDOK);
   });
-  EXPECT_TRUE(RunConnectionDialog(nullptr));
+  EXPECT_EQ(RunConnectionDialog(nullptr), IDOK);
   for (const auto& f : a.Failures()) ADD_FAILURE() << f;
   EXPECT_EQ(Text(u"csHostName"), "backup-host");
   EXPECT_EQ(Dword(u"dwPort"), 6000);

@@ -47,4 +47,32 @@ TEST_F(OptionContractTest, ConnectionPage) {
                         65088, 65089, 65090, 65091, 65092, 65093});
 }
 
+TEST_F(OptionContractTest, SchedulePages) {
+  ExpectDialogContract(254,
+                       {{2128, u"STATIC"}, {2086, u"STATIC"}, {2089, u"STATIC"}, {2092, u"STATIC"}, {2061, u"STATIC"},
+                        {2064, u"STATIC"}, {2047, u"BUTTON", kPush}, {1, u"BUTTON", kDefPush}, {2, u"BUTTON", kPush}},
+                       {65106, 65065, 65063, 65064, 65332, 65030, 57702, 57686});
+  // The pickers replace placeholders 2022 and 2023 when the page opens.
+  ExpectDialogContract(380,
+                       {{2128, u"STATIC"}, {2027, u"BUTTON", kCheck}, {2062, u"STATIC"}, {2063, u"STATIC"},
+                        {2065, u"STATIC"}, {2054, u"COMBOBOX"}, {2022, u"STATIC"}, {2023, u"STATIC"}, {1999, u"EDIT"},
+                        {2000, u"BUTTON", kPush}, {1, u"BUTTON", kDefPush}, {2, u"BUTTON", kPush}},
+                       {65333, 57703, 57704, 65066, 57688, 57705, 57706, 57707, 57702, 57686, 65018, 57659, 65326});
+}
+
+TEST_F(OptionContractTest, NetworkShareManagerDlg) {
+  ExpectDialogContract(250,
+                       {{2128, u"STATIC"}, {2076, u"SysListView32"}, {2075, u"BUTTON", kPush},
+                        {2080, u"BUTTON", kPush}, {1, u"BUTTON", kDefPush}, {2, u"BUTTON", kPush}},
+                       {65157, 65158, 65159, 57764, 57762, 65232, 65312, 65311, 57702, 57686});
+}
+
+TEST_F(OptionContractTest, AboutPage) {
+  ExpectDialogContract(100,
+                       {{2116, u"STATIC"}, {2119, u"STATIC"}, {2117, u"STATIC"}, {2070, u"STATIC"}, {2121, u"STATIC"},
+                        {2035, u"STATIC"}, {2123, u"STATIC"}, {2122, u"STATIC"}, {2215, u"BUTTON", kPush},
+                        {1, u"BUTTON", kDefPush}},
+                       {65354, 65150, 57731, 57732, 65042, 57702});
+}
+
 }  // namespace

@@ -171,6 +171,29 @@ TEST_F(ExclusionDialogTest, LimitsAreClampedNeverRefusedAndBitTenFollowsThem) {
   EXPECT_EQ(off.GetOptions().manageFileSizeSize, CFileManagementDlg::kSizeMax);
 }
 
+TEST_F(ExclusionDialogTest, ArrowKeysInALimitMoveToTheNeighbouringControls) {
+  BackupOptionsBlock block = global_.g_BackupOptions.GetBlock();
+  block.options[kOptionReclaimSpace] = 1;
+  block.manageFileSize = 1;
+  block.manageFileQuantity = 1;
+  Automation a;
+  a.OnDialog(kFiles, [](Dialog& d) {
+    d.Focus(2164);
+    d.Key(VK_LEFT);
+  });
+  a.InDialog([](Dialog& d) {
+    EXPECT_NE(GetFocus(), d.FindControl(2164)) << "left leaves the count";
+    d.Focus(2160);
+    d.Key(VK_RIGHT);
+  });
+  a.InDialog([](Dialog& d) {
+    EXPECT_NE(GetFocus(), d.FindControl(2160)) << "right leaves the size";
+    d.Click(IDCANCEL);
+  });
+  CFileManagementDlg dlg(block);
+  EXPECT_EQ(Run(dlg, a), IDCANCEL);
+}
+
 TEST_F(ExclusionDialogTest, AnOffLimitGetsItsDefaultWhenFileManagementIsOn) {
   BackupOptionsBlock block = global_.g_BackupOptions.GetBlock();
   block.options[kOptionReclaimSpace] = 1;

@@ -1,9 +1,12 @@
 #include "pages/OptionDialogs.h"
 
+#include "pages/AboutPage.h"
 #include "pages/ConnectionPage.h"
 #include "pages/ExclusionOptionsPage.h"
 #include "pages/FileManagementDlg.h"
 #include "pages/MerrowPage.h"
+#include "pages/NetworkShareManagerDlg.h"
+#include "pages/SchedulePage.h"
 
 INT_PTR RunExclusionOptionsDialog(CWnd* parent, BackupOptionsBlock& options) {
   CExclusionOptionsPage dlg(options, parent);
@@ -26,5 +29,20 @@ INT_PTR RunMerrowDialog(CWnd* parent) {
 
 INT_PTR RunConnectionDialog(CWnd* parent) {
   CConnectionPage dlg(parent);
+  return dlg.DoModal();
+}
+
+INT_PTR RunScheduleDialog(CWnd* parent) {
+  CSchedulePage dlg(parent);
+  return dlg.DoModal();
+}
+
+INT_PTR RunNetworkShareManagerDialog(CWnd* parent) {
+  CNetworkShareManagerDlg dlg(parent);
+  return dlg.DoModal();
+}
+
+INT_PTR RunAboutDialog(CWnd* parent) {
+  CAboutPage dlg(parent);
   return dlg.DoModal();
 }

@@ -9,7 +9,10 @@
 #include "pages/ConnectionPage.h"
 #include "pages/ExclusionOptionsPage.h"
 #include "pages/FileManagementDlg.h"
+#include "pages/AboutPage.h"
 #include "pages/MerrowPage.h"
+#include "pages/NetworkShareManagerDlg.h"
+#include "pages/SchedulePage.h"
 
 namespace {
 
@@ -87,6 +90,37 @@ TEST_P(OptionLayoutTest, ConnectionPage) {
     CConnectionPage dlg;
     return dlg.DoModal();
   });
+}
+
+TEST_P(OptionLayoutTest, SchedulePages) {
+  CheckBothWays(CSchedulePage::IDD, [] {
+    CSchedulePage dlg;
+    return dlg.DoModal();
+  });
+  CheckBothWays(CScheduleChangePage::IDD, [] {
+    CScheduleChangePage dlg;
+    return dlg.DoModal();
+  });
+}
+
+TEST_P(OptionLayoutTest, NetworkShareManagerDlg) {
+  CheckBothWays(CNetworkShareManagerDlg::IDD, [] {
+    CNetworkShareManagerDlg dlg;
+    return dlg.DoModal();
+  });
+}
+
+TEST_P(OptionLayoutTest, AboutPage) {
+  Automation a;
+  a.OnDialog(CAboutPage::IDD, [&](Dialog& d) {
+    ExpectInside(d, "as opened");
+    Rotate(d.Hwnd());
+    ExpectInside(d, "turned");
+    d.Click(IDOK);
+  });
+  CAboutPage dlg;
+  EXPECT_EQ(dlg.DoModal(), IDOK);
+  for (const auto& f : a.Failures()) ADD_FAILURE() << f;
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, OptionLayoutTest,

@@ -37,8 +37,6 @@ bool& HintFlag() {
   return shown;
 }
 
-CListCtrl* List(CWnd* dialog) { return static_cast<CListCtrl*>(dialog->GetDlgItem(CNetworkShareManagerDlg::kListId)); }
-
 }  // namespace
 
 CNetworkShareManagerDlg::CNetworkShareManagerDlg(CWnd* parent) : CDynamicDialog(IDD, parent, kHelpTopic) {}
@@ -59,7 +57,8 @@ BOOL CNetworkShareManagerDlg::OnInitDialog() {
   Localizer::SetControlText(this, IDOK, kStrOk);
   Localizer::SetControlText(this, IDCANCEL, kStrCancel);
   if (CWnd* disconnect = GetDlgItem(kDisconnectButtonId)) disconnect->EnableWindow(FALSE);
-  CListCtrl* list = List(this);
+  m_List.SubclassDlgItem(kListId, this);
+  CListCtrl* list = &m_List;
   list->SetExtendedStyle(list->GetExtendedStyle() | LVS_EX_FULLROWSELECT);
   list->InsertColumn(0, Localizer::LoadResString(kStrShareColumn), LVCFMT_LEFT, kColumnWidth);
   list->InsertColumn(1, Localizer::LoadResString(kStrRemoteColumn), LVCFMT_LEFT, kColumnWidth);
@@ -69,7 +68,7 @@ BOOL CNetworkShareManagerDlg::OnInitDialog() {
 }
 
 void CNetworkShareManagerDlg::FillList() {
-  CListCtrl* list = List(this);
+  CListCtrl* list = &m_List;
   list->DeleteAllItems();
   int widest0 = list->GetStringWidth(Localizer::LoadResString(kStrShareColumn));
   int widest1 = list->GetStringWidth(Localizer::LoadResString(kStrRemoteColumn));
@@ -108,7 +107,7 @@ void CNetworkShareManagerDlg::FillList() {
 }
 
 void CNetworkShareManagerDlg::UpdateSelection() {
-  CListCtrl* list = List(this);
+  CListCtrl* list = &m_List;
   const int row = list->GetNextItem(-1, LVNI_SELECTED);
   const bool valid = row >= 0 && row < list->GetItemCount();
   if (CWnd* disconnect = GetDlgItem(kDisconnectButtonId)) disconnect->EnableWindow(valid ? TRUE : FALSE);
@@ -183,7 +182,7 @@ void CNetworkShareManagerDlg::OnDisconnect() {
     LogError(GetLastError(), u"Error deleting connections registry key", kClass, __LINE__);
   FillList();
   FillList();
-  if (List(this)->GetItemCount() == 0) {
+  if (m_List.GetItemCount() == 0) {
     Log(0, u"Deleting RegisterFSRoot value", kClass, __LINE__);
     ARegistrySettings redir(kRedirKey, kMachinePathKind);
     if (!redir.DeleteValue(kRegisterRootValue))

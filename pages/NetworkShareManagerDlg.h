@@ -6,6 +6,7 @@
 
 #include "app/DynamicDialog.h"
 #include "ce/cstring.h"
+#include "ui/ListCtrl.h"
 
 class CNetworkShareManagerDlg : public CDynamicDialog {
  public:
@@ -38,4 +39,6 @@ class CNetworkShareManagerDlg : public CDynamicDialog {
   void OnConnect();
   void OnDisconnect();
   CString NetworkFolder() const;
+
+  CListCtrl m_List;  // attached to 2076
 };

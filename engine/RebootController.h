@@ -79,6 +79,9 @@ class RebootController {
   bool HasPassedLocation(int value) const { return m_Location > value; }
   void AdvanceLocation(int value) { if (value > m_Location) m_Location = value; }
   int GetLocation() const { return m_Location; }
+  // Sets the location outright (a new operation after a resumed one starts
+  // again from 2000).
+  void SetLocation(int value) { m_Location = value; }
   bool IsLoaded() const { return m_bLoaded; }
 
   void SaveState() { m_Data.CaptureState(); }

@@ -3,10 +3,11 @@
 #include <utility>
 
 #include "core/Log.h"
+#include "pages/VersionDialogs.h"
 
-// Until the save, version and exclusion dialogs join the program these
-// calls say so in the log and answer as a cancelled dialog would, so that
-// the callers keep what they had.
+// Until the save and exclusion dialogs join the program these calls say so
+// in the log and answer as a cancelled dialog would, so that the callers
+// keep what they had.
 namespace OptionSeams {
 
 namespace {
@@ -35,8 +36,7 @@ INT_PTR RunSaveDialog(ABackupFilePath& path, bool nameEditable, bool hostAllowed
 
 INT_PTR RunVersionDialog(CWnd* parent) {
   if (VersionRunner()) return VersionRunner()(parent);
-  Log(0, u"The version dialog is not built yet", kClass, __LINE__);
-  return IDCANCEL;
+  return ::RunVersionDialog(parent);
 }
 
 INT_PTR RunAddExclusionDialog(CString& text, CWnd* parent) {

@@ -18,7 +18,7 @@ namespace OptionSeams {
 // host is offered; annotation: the annotation field is shown.
 INT_PTR RunSaveDialog(ABackupFilePath& path, bool nameEditable, bool hostAllowed, bool annotation,
                       CWnd* parent);
-// The version details dialog, modal.
+// The version details dialog (pages/VersionDialogs.h), modal.
 INT_PTR RunVersionDialog(CWnd* parent);
 // Asks for one exclusion ("\folder", "\folder\*.ext", "*.ext"); on IDOK
 // text holds it.

@@ -313,4 +313,39 @@ TEST_F(ModesTest, ACommandLineBackupAndRestoreRunAcrossTheirResets) {
   EXPECT_EQ(BoxTexts(), "");
 }
 
+// The image is checked against the device before its restore: a build
+// number alone passes without a question, another system version is asked
+// about (and No ends the restore before its reset).
+TEST_F(ModesTest, ACommandLineRestoreAsksOnlyAboutAnotherSystemNotAnotherBuild) {
+  Allow(u"AllowLocalCommandLineOps");
+  SetDword((std::u16string(kSettingsKey) + u"\\CommandLine").c_str(), u"dwUnattendedOptions", 715);
+  dev_.MakeDir(u"\\Backups");
+  dev_.MakeDir(u"\\Windows\\StartUp");
+  SetDword(u"init", u"Launch10", 0);
+  Run(u"LocalBackup \\Backups\\device.pbf");
+  ASSERT_TRUE(Exists(u"\\Backups\\device.pbf")) << LogText();
+
+  ce::Profile profile = dev_.device()->GetProfile();
+  profile.buildNumber += 1;
+  ASSERT_TRUE(dev_.device()->SaveProfile(profile));
+  MarkBoxes();
+  Run(u"LocalRestore \\Backups\\device.pbf");
+  EXPECT_FALSE(Logged("Meta Data Different OS")) << LogText();
+  EXPECT_GE(rep_.resets, 2) << LogText();
+  EXPECT_EQ(BoxTexts(), "");
+
+  profile.versionMinor += 1;
+  ASSERT_TRUE(dev_.device()->SaveProfile(profile));
+  const fs::path script = dev_.dir() / "other-system.ui";
+  {
+    std::ofstream f(script);
+    f << "program \"Quilmo Backup.exe\"\nbox 65016 no\n";
+  }
+  setenv("QUILMO_UI_SCRIPT", script.c_str(), 1);
+  Run(u"LocalRestore \\Backups\\device.pbf");
+  unsetenv("QUILMO_UI_SCRIPT");
+  EXPECT_TRUE(Logged("Meta Data Different OS")) << LogText();
+  EXPECT_EQ(rep_.resets, 0);
+}
+
 }  // namespace

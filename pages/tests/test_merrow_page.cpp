@@ -162,7 +162,7 @@ TEST_F(MerrowPageTest, WithoutAnyLocationOkWaitsForBrowseAndAnEmptyLocationIsRef
     return static_cast<INT_PTR>(IDOK);
   });
   Automation a;
-  a.ExpectBoxText(u"Quilmo Backup found no place to store backups", IDOK);  // 65326 with the name
+  a.ExpectBoxText(u"let Quilmo Backup back up", IDOK);  // 65326 with the name
   a.OnDialog(kDlg, [](Dialog& d) {
     EXPECT_FALSE(d.IsEnabled(IDOK));
     EXPECT_EQ(d.Text(2094), u"");

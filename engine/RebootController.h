@@ -108,6 +108,8 @@ class RebootController {
   // Startup moved, 3 shortcut, 4 state, 5 location); a test ends the
   // process there to model a reset in between.
   static void SetStepHookForTest(std::function<void(int step)> hook);
+  // Tests: the location as a start of the program would have read it.
+  void SetLocationForTest(int value) { m_Location = value; }
 
  private:
   bool m_bLoaded = false;

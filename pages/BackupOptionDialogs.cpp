@@ -241,17 +241,14 @@ BOOL CAnnotationDlg::OnInitDialog() {
     text = annotation;
   }
   SetDlgItemText(kEditId, text);
-  auto* edit = static_cast<CEdit*>(GetDlgItem(kEditId));
-  if (edit != nullptr) {
-    if (m_nMode == 0)
-      edit->SetReadOnly(TRUE);
-    else
-      UseInputPanel(kEditId);
-    edit->SetLimitText(kEditLimit);
-    CString line;
-    line.Format(u"CEdit textlimit %d", static_cast<int>(edit->GetLimitText()));
-    Log(0, line, kAnnotationClass, __LINE__);
-  }
+  if (m_nMode == 0)
+    SendDlgItemMessage(kEditId, EM_SETREADONLY, TRUE);
+  else
+    UseInputPanel(kEditId);
+  SendDlgItemMessage(kEditId, EM_LIMITTEXT, kEditLimit);
+  CString line;
+  line.Format(u"CEdit textlimit %d", static_cast<int>(SendDlgItemMessage(kEditId, EM_GETLIMITTEXT)));
+  Log(0, line, kAnnotationClass, __LINE__);
   // The prompt stays until the user taps the edit: the focus starts on OK.
   if (CWnd* ok = GetDlgItem(IDOK)) ok->SetFocus();
   return FALSE;

@@ -104,7 +104,7 @@ BOOL CBackupPage::OnInitDialog() {
       edit->GetWindowRect(&r);
       ScreenToClient(&r);
       edit->MoveWindow(r.left, r.top, r.Width() + kNarrowEditWiden, r.Height());
-      static_cast<CEdit*>(edit)->SetReadOnly(FALSE);
+      edit->SendMessage(EM_SETREADONLY, FALSE);
     }
   }
   if (!m_Location.FindDefaultBackupLocation(true, false)) m_Location = ABackupFilePath();
@@ -152,10 +152,8 @@ void CBackupPage::SetWaitText() {
 void CBackupPage::ShowLocation() {
   m_csLocationText = m_Location.GetDisplayName();
   SetDlgItemText(kLocationEditId, m_csLocationText);
-  if (auto* edit = static_cast<CEdit*>(GetDlgItem(kLocationEditId))) {
-    const int end = m_csLocationText.GetLength();
-    edit->SetSel(end, end);
-  }
+  const int end = m_csLocationText.GetLength();
+  SendDlgItemMessage(kLocationEditId, EM_SETSEL, static_cast<WPARAM>(end), end);
 }
 
 // ---------------------------------------------------------------------------

@@ -100,9 +100,10 @@ class BackupPageTest : public dlgtest::DialogTest {
 
   FileSystemContext context_;
   AFileSystemComponent fileSystem_;
-  CPropertySheet sheet_{u"Quilmo Backup"};
+  // The pages outlive the sheet that holds them.
   TestBackupPage page_;
   CPropertyPage other_{kOtherPage};
+  CPropertySheet sheet_{u"Quilmo Backup"};
 };
 
 TEST_F(BackupPageTest, FirstActivationShowsTheWaitTextThenTheTreeOnTheDefaultLocation) {

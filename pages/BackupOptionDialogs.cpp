@@ -1,7 +1,9 @@
 #include "pages/BackupOptionDialogs.h"
 
 #include <algorithm>
+#include <vector>
 
+#include "ce/commdlg.h"
 #include "ce/errors.h"
 #include "ce/sip.h"
 #include "ce/time.h"
@@ -165,10 +167,24 @@ BOOL CAdvancedOptDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
   return CDynamicDialog::OnCommand(wParam, lParam);
 }
 
+// The platform's open dialog, starting from the current path; Cancel keeps
+// the path.
 void CAdvancedOptDlg::OnBrowse() {
-  // The platform's open-file dialog arrives with the window layer's next
-  // stage; until then the path is typed.
+  static constexpr WCHAR kFilter[] = u".xml\0*.xml\0";  // the literal's NUL ends the list
   UpdateData(TRUE);
+  std::vector<WCHAR> file(MAX_PATH + 1, 0);
+  const std::u16string_view current = m_csScheduleFile.view().substr(0, MAX_PATH);
+  std::copy(current.begin(), current.end(), file.begin());
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = m_hWnd;
+  ofn.lpstrFilter = kFilter;
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrDefExt = u"pbf";
+  if (GetOpenFileNameW(&ofn)) m_csScheduleFile = file.data();
+  UpdateData(FALSE);
 }
 
 void CAdvancedOptDlg::OnOK() {

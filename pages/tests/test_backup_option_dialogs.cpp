@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/tests/dlg_fixture.h"
+#include "ce/commdlg.h"
 #include "ce/sip.h"
 #include "ce/time.h"
 #include "cesim/file.h"
@@ -215,6 +216,32 @@ TEST_F(BackupOptionDialogsTest, ScheduleFileOffRemovesTheNotificationEvenWhenNon
   ASSERT_TRUE(after.LoadOptions());
   EXPECT_FALSE(after.IsEnabled());
   EXPECT_NE(LogText().find("Not FROM_FILE schedule period"), std::string::npos);
+}
+
+TEST_F(BackupOptionDialogsTest, ScheduleFileIsChosenWithTheOpenDialogAndCancelKeepsThePath) {
+  dev_.MakeDir(u"\\My Documents");
+  dev_.PutFile(u"\\My Documents\\plan.xml", "<schedule/>");
+  Automation a;
+  a.OnDialog(CAdvancedOptDlg::IDD, [](Dialog& d) {
+    d.Click(2155);
+    d.SetText(2161, u"\\typed.xml");
+    d.Click(2172);
+  });
+  a.OnDialog(ce::kOpenFileDialogId, [](Dialog& d) { d.Click(IDCANCEL); });
+  a.OnDialog(CAdvancedOptDlg::IDD, [](Dialog& d) {
+    EXPECT_EQ(d.Text(2161), u"\\typed.xml");
+    d.Click(2172);
+  });
+  a.OnDialog(ce::kOpenFileDialogId, [](Dialog& d) {
+    d.SetText(ce::kFileNameEdit, u"\\My Documents\\plan.xml");
+    d.Click(IDOK);
+  });
+  a.OnDialog(CAdvancedOptDlg::IDD, [](Dialog& d) {
+    EXPECT_EQ(d.Text(2161), u"\\My Documents\\plan.xml");
+    d.Click(IDCANCEL);
+  });
+  CAdvancedOptDlg dlg;
+  EXPECT_EQ(Run(dlg, a), IDCANCEL);
 }
 
 TEST_F(BackupOptionDialogsTest, AnnotationPromptIsNeverStoredAndLongTextIsCut) {

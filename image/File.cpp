@@ -41,7 +41,9 @@ bool AFile::Open(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndA
   bool reading = (desiredAccess & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_READ;
   if (reading && creationDisposition != OPEN_EXISTING)
     return Refuse(ERROR_INVALID_PARAMETER, u"GENERIC_READ & !OPEN_EXISTING", __LINE__);
-  if (IsOpen()) Close();
+  // A file still open from an earlier use is closed first; a failed close of
+  // that handle does not concern the open asked for now.
+  if (IsOpen()) (void)Close();
 
   CString path = GetFullPath();
   DWORD share = reading ? FILE_SHARE_READ : 0;

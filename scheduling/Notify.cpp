@@ -24,7 +24,6 @@ namespace nf = NotifyFormat;
 const WCHAR kClass[] = u"ANotify";
 
 constexpr int64_t kSecondsPerDay = 86400;
-constexpr int64_t kSecondsPerWeek = 604800;
 constexpr int64_t kSecondsPerHour = 3600;
 constexpr int kHoursPerDay = 24;
 constexpr int kScheduleFileChars = MAX_PATH;

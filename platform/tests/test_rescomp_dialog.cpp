@@ -8,6 +8,7 @@
 #include "ce/commctrl.h"
 #include "ce/controls.h"
 #include "ce/dlgtemplate.h"
+#include "ce/treeview.h"
 #include "ce/module.h"
 #include "ce/rescontainer.h"
 #include "ce/window.h"
@@ -118,6 +119,33 @@ TEST(RescompDialog, ListViewsByWordAndByClassWithTheirStyles) {
   r = Compile(dev.dir(),
               "<resources>\n<dialog id=\"1\" width=\"1\" height=\"1\">\n<control class=\"listview\" x=\"0\" "
               "y=\"0\" width=\"10\" height=\"10\" style=\"ES_PASSWORD\"/></dialog></resources>\n",
+              out);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("does not belong"), std::string::npos) << r.output;
+}
+
+TEST(RescompDialog, TreeWordMakesATreeViewWithItsOwnStyles) {
+  TestDevice dev;
+  const fs::path out = dev.dir() / "tree.dll";
+  auto r = Compile(dev.dir(),
+                   "<resources>\n<dialog id=\"200\" width=\"240\" height=\"200\">\n"
+                   "  <control id=\"2015\" class=\"tree\" x=\"3\" y=\"3\" width=\"234\" height=\"112\"/>\n"
+                   "  <control id=\"2016\" class=\"SysTreeView32\" x=\"3\" y=\"3\" width=\"234\" height=\"112\""
+                   " style=\"TVS_HASBUTTONS|TVS_CHECKBOXES\"/>\n"
+                   "</dialog>\n</resources>\n",
+                   out);
+  ASSERT_EQ(r.status, 0) << r.output;
+  ce::DialogTemplate d;
+  std::string error;
+  ASSERT_TRUE(ReadTemplate(out, 200, &d, &error)) << error;
+  ASSERT_EQ(d.controls.size(), 2u);
+  EXPECT_EQ(d.controls[0].className, u"SysTreeView32");
+  EXPECT_EQ(d.controls[0].style & (TVS_HASBUTTONS | TVS_LINESATROOT | WS_TABSTOP),
+            TVS_HASBUTTONS | TVS_LINESATROOT | WS_TABSTOP);
+  EXPECT_EQ(d.controls[1].style, WS_CHILD | WS_VISIBLE | TVS_HASBUTTONS | TVS_CHECKBOXES);
+  r = Compile(dev.dir(),
+              "<resources>\n<dialog id=\"1\" width=\"1\" height=\"1\">\n<control class=\"tree\" x=\"0\" "
+              "y=\"0\" width=\"10\" height=\"10\" style=\"LVS_REPORT\"/></dialog></resources>\n",
               out);
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.output.find("does not belong"), std::string::npos) << r.output;

@@ -7,6 +7,7 @@
 #include "ce/controls.h"
 #include "ce/datetime.h"
 #include "ce/numtext.h"
+#include "ce/treeview.h"
 #include "ce/window.h"
 
 namespace rescomp {
@@ -33,6 +34,8 @@ const std::map<std::string, DWORD, std::less<>>& StyleNames() {
       W(DTS_UPDOWN), W(DTS_SHOWNONE), W(DTS_SHORTDATEFORMAT), W(DTS_LONGDATEFORMAT), W(DTS_TIMEFORMAT),
       W(LVS_REPORT), W(LVS_SINGLESEL), W(LVS_SHOWSELALWAYS), W(LVS_SORTASCENDING), W(LVS_SORTDESCENDING),
       W(LVS_NOCOLUMNHEADER), W(LVS_NOSORTHEADER),
+      W(TVS_HASBUTTONS), W(TVS_HASLINES), W(TVS_LINESATROOT), W(TVS_SHOWSELALWAYS), W(TVS_CHECKBOXES),
+      W(TVS_FULLROWSELECT),
   };
   return kNames;
 }
@@ -59,6 +62,7 @@ std::string_view Family(const std::u16string& windowClass) {
   if (windowClass == u"msctls_updown32") return "UDS_";
   if (windowClass == DATETIMEPICK_CLASSW) return "DTS_";
   if (windowClass == u"SysListView32") return "LVS_";
+  if (windowClass == WC_TREEVIEWW) return "TVS_";
   return "";
 }
 
@@ -90,6 +94,7 @@ bool ControlClass(std::string_view word, ClassWord* out) {
       {"datetime", DATETIMEPICK_CLASSW, DTS_SHORTDATEFORMAT | WS_TABSTOP},
       {"tabs", WC_TABCONTROLW, WS_TABSTOP},
       {"listview", u"SysListView32", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP},
+      {"tree", WC_TREEVIEWW, TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP},
   };
   for (const auto& w : kWords) {
     if (word == w.word) {
@@ -100,7 +105,7 @@ bool ControlClass(std::string_view word, ClassWord* out) {
   static const char16_t* const kClasses[] = {u"STATIC",  u"BUTTON",  u"EDIT",
                                              u"COMBOBOX", u"LISTBOX", u"msctls_progress32",
                                              u"msctls_updown32", DATETIMEPICK_CLASSW, WC_TABCONTROLW,
-                                             u"SysListView32"};
+                                             u"SysListView32", WC_TREEVIEWW};
   for (const char16_t* c : kClasses) {
     if (EqualNoCaseAscii(c, word)) {
       *out = {c, 0};

@@ -6,6 +6,7 @@
 #include "ce/commctrl.h"
 #include "ce/controls.h"
 #include "ce/numtext.h"
+#include "ce/treeview.h"
 #include "ce/window.h"
 
 namespace rescomp {
@@ -31,6 +32,8 @@ const std::map<std::string, DWORD, std::less<>>& StyleNames() {
       W(UDS_SETBUDDYINT), W(UDS_ALIGNRIGHT), W(UDS_AUTOBUDDY), W(UDS_ARROWKEYS),
       W(LVS_REPORT), W(LVS_SINGLESEL), W(LVS_SHOWSELALWAYS), W(LVS_SORTASCENDING), W(LVS_SORTDESCENDING),
       W(LVS_NOCOLUMNHEADER), W(LVS_NOSORTHEADER),
+      W(TVS_HASBUTTONS), W(TVS_HASLINES), W(TVS_LINESATROOT), W(TVS_SHOWSELALWAYS), W(TVS_CHECKBOXES),
+      W(TVS_FULLROWSELECT),
   };
   return kNames;
 }
@@ -56,6 +59,7 @@ std::string_view Family(const std::u16string& windowClass) {
   if (windowClass == u"msctls_progress32") return "PBS_";
   if (windowClass == u"msctls_updown32") return "UDS_";
   if (windowClass == u"SysListView32") return "LVS_";
+  if (windowClass == WC_TREEVIEWW) return "TVS_";
   return "";
 }
 
@@ -85,6 +89,7 @@ bool ControlClass(std::string_view word, ClassWord* out) {
       {"progress", u"msctls_progress32", 0},
       {"spin", u"msctls_updown32", UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS},
       {"listview", u"SysListView32", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP},
+      {"tree", WC_TREEVIEWW, TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP},
   };
   for (const auto& w : kWords) {
     if (word == w.word) {
@@ -94,7 +99,7 @@ bool ControlClass(std::string_view word, ClassWord* out) {
   }
   static const char16_t* const kClasses[] = {u"STATIC",  u"BUTTON",  u"EDIT",
                                              u"COMBOBOX", u"LISTBOX", u"msctls_progress32",
-                                             u"msctls_updown32", u"SysListView32"};
+                                             u"msctls_updown32", u"SysListView32", WC_TREEVIEWW};
   for (const char16_t* c : kClasses) {
     if (EqualNoCaseAscii(c, word)) {
       *out = {c, 0};

@@ -31,7 +31,7 @@ constexpr DWORD kStrAskUpgradeMode = 57767;
 constexpr DWORD kStrNewerProgramQuestion = 65314;
 constexpr DWORD kStrNewerProgram = 144;
 
-constexpr DWORD kDiffSystem = kDiffMajorVersion | kDiffBuildNumber | kDiffDeviceInfo;  // 0x16
+constexpr DWORD kDiffSystem = kDiffDeviceInfo | kDiffMajorVersion | kDiffMinorVersion;  // 0x16
 constexpr DWORD kDiffNewerProgram = kDiffAppMidHigher | kDiffAppMajorHigher;             // 0x60
 constexpr DWORD kDiffProgramVersion = kDiffAppMajorHigher | kDiffAppMidLower;            // 0xC0
 

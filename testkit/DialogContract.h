@@ -58,8 +58,9 @@ inline void ExpectDialogContract(UINT templateId, std::initializer_list<ControlC
     }
     EXPECT_EQ(ce::ToUtf8(hit->className), ce::ToUtf8(c.className))
         << "template " << templateId << ", control " << c.id;
-    if (c.buttonType != ControlContract::kAnyType)
+    if (c.buttonType != ControlContract::kAnyType) {
       EXPECT_EQ(hit->style & 0xFu, c.buttonType) << "template " << templateId << ", control " << c.id;
+    }
   }
   HMODULE lib = GetMainResourceLibrary();
   for (UINT id : stringIds) {

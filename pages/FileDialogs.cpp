@@ -201,8 +201,8 @@ void CNewOpenDlg::SetTexts() {
 }
 
 void CNewOpenDlg::FillPlaces() {
-  auto* places = static_cast<CComboBox*>(GetDlgItem(kPlaceId));
-  if (!places) return;
+  if (!m_Places.m_hWnd && !m_Places.SubclassDlgItem(kPlaceId, this)) return;
+  CComboBox* places = &m_Places;
   places->ResetContent();
   places->AddString(Localizer::LoadResString(kStrDevicePlace));
   places->AddString(Localizer::LoadResString(kStrHostPlace));
@@ -348,8 +348,8 @@ BOOL CNewOpenDlg::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
 }
 
 void CNewOpenDlg::OnPlaceChange() {
-  auto* places = static_cast<CComboBox*>(GetDlgItem(kPlaceId));
-  if (!places) return;
+  CComboBox* places = &m_Places;
+  if (!places->m_hWnd) return;
   CString text;
   const int sel = places->GetCurSel();
   if (sel >= 0) places->GetLBText(sel, text);
@@ -536,8 +536,8 @@ void CNewSaveDlg::SetTexts() {
 }
 
 bool CNewSaveDlg::FillPlaces() {
-  auto* places = static_cast<CComboBox*>(GetDlgItem(kPlaceId));
-  if (!places) return false;
+  if (!m_Places.m_hWnd && !m_Places.SubclassDlgItem(kPlaceId, this)) return false;
+  CComboBox* places = &m_Places;
   places->ResetContent();
   WIN32_FIND_DATAW found{};
   HANDLE find = ::FindFirstFileW(u"\\*.*", &found);
@@ -578,8 +578,8 @@ bool CNewSaveDlg::FillPlaces() {
 
 CString CNewSaveDlg::SelectedText(int comboId) const {
   CString text;
-  auto* combo = static_cast<CComboBox*>(GetDlgItem(comboId));
-  if (!combo) return text;
+  const CComboBox* combo = comboId == kPlaceId ? &m_Places : &m_Folders;
+  if (!combo->m_hWnd) return text;
   const int sel = combo->GetCurSel();
   if (sel >= 0) combo->GetLBText(sel, text);
   return text;
@@ -590,8 +590,8 @@ bool CNewSaveDlg::IsHostPlace(const CString& place) const { return m_bHostAllowe
 bool CNewSaveDlg::IsNetworkPlace(const CString& place) const { return place.CompareNoCase(m_csNetworkPlace) == 0; }
 
 void CNewSaveDlg::FillFolders() {
-  auto* folders = static_cast<CComboBox*>(GetDlgItem(kFolderId));
-  if (!folders) return;
+  if (!m_Folders.m_hWnd && !m_Folders.SubclassDlgItem(kFolderId, this)) return;
+  CComboBox* folders = &m_Folders;
   folders->ResetContent();
   const CString place = SelectedText(kPlaceId);
   if (IsHostPlace(place)) {

@@ -86,6 +86,7 @@ class CNewOpenDlg : public CDynamicDialog {
   void OnOpen();
 
   CNewFileListCtrl m_FileList;
+  CComboBox m_Places;
   CImageList m_ImageList;
   ABackupFilePath m_Path;
   CString m_csNetworkFolder;  // "\" + the network folder's name
@@ -129,16 +130,19 @@ class CNewSaveDlg : public CDynamicDialog {
   bool FillPlaces();
   void FillFolders();
   void OnPlaceCloseUp();
-  CString SelectedText(int comboId) const;
   bool IsHostPlace(const CString& place) const;
   bool IsNetworkPlace(const CString& place) const;
   // The folder below placeFolder whose name is folderName, depth first;
   // empty when none.
   static CString FindFolder(const CString& placeFolder, const CString& folderName);
+  // The selected entry of the place or the folder choice.
+  CString SelectedText(int comboId) const;
   void OnAnnotationSetFocus();
   void OnAnnotationKillFocus();
 
   ABackupFilePath m_Path;
+  CComboBox m_Places;
+  CComboBox m_Folders;
   bool m_bNameEditable;
   bool m_bHostAllowed;
   bool m_bShowAnnotation;

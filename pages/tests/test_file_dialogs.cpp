@@ -348,3 +348,37 @@ TEST_F(FileDialogTest, NoPlaceToSaveClosesAtOnceWithAnEmptyPath) {
 }
 
 }  // namespace
+
+namespace {
+
+bool Inside(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+bool Overlap(const RECT& a, const RECT& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// Turned to landscape, the open dialog keeps every control on the screen
+// and apart: the buttons move to the right edge, the list keeps its room.
+TEST_F(FileDialogTest, OpenDialogLaysItselfOutAgainWhenTheScreenTurns) {
+  Automation a;
+  a.OnDialog(kOpen, [this](Dialog& d) {
+    Rotate(d.Hwnd());
+    RECT dialog{};
+    GetWindowRect(d.Hwnd(), &dialog);
+    EXPECT_EQ(dialog.right - dialog.left, 320);
+    for (int id : {2128, 2106, 2101, 2158, 140, 2})
+      EXPECT_TRUE(Inside(d.Rect(id), dialog)) << "control " << id;
+    for (int id : {2106, 2158})
+      for (int button : {140, 2}) EXPECT_FALSE(Overlap(d.Rect(id), d.Rect(button))) << id << " and " << button;
+    EXPECT_GT(d.Rect(140).left, d.Rect(2106).right);  // beside the list
+    EXPECT_GT(d.Rect(2106).bottom - d.Rect(2106).top, 100);
+    d.Click(IDCANCEL);
+  });
+  CNewOpenDlg dlg;
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  ExpectClean(a);
+}
+
+}  // namespace

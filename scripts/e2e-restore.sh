@@ -37,6 +37,7 @@ device_text() { cedev cat "$dev" "$1" 2>/dev/null; }
 
 phase "the device, two folders and an image with a password"
 new_device "$dev"
+mkdir -p "$dev/fs/Docs/one" "$dev/fs/Docs/two"
 printf 'one, as backed up' >"$work/a.txt"
 printf 'two, as backed up' >"$work/b.txt"
 cedev put "$dev" "$work/a.txt" '\Docs\one\a.txt'
@@ -57,6 +58,7 @@ cedev reg "$dev" delete "$product\\Settings" csDefaultBackupFilename >/dev/null 
 phase "the interactive restore of one folder"
 ui_run restore "$(cat <<EOF
 program "Quilmo Backup.exe"
+dialog 200
 tab 1
 dialog 201
 click 2000
@@ -86,9 +88,9 @@ phase "an image on a network share"
 mkdir -p "$work/share"
 cp "$dev/fs/Storage Card/restore-me.pbf" "$work/share/shared.pbf"
 cedev share "$dev" add Backups "$work/share" >/dev/null
-cedev share "$dev" connect Backups >/dev/null
 ui_run share "$(cat <<EOF
 program "Quilmo Backup.exe"
+dialog 200
 tab 1
 dialog 201
 click 2000
@@ -121,6 +123,7 @@ cedev reg "$dev" set "$product\\Settings" dwPort dword "$port" >/dev/null
 cedev reg "$dev" set "$product\\Settings" bUseDefaultPort dword 0 >/dev/null
 ui_run host "$(cat <<EOF
 program "Quilmo Backup.exe"
+dialog 200
 tab 1
 dialog 201
 click 2000

@@ -33,6 +33,8 @@ ui_run() {
 }
 # used_script NAME: the run ended well with every step of its script used.
 used_script() { [[ $(cat "$work/$1.rc") == 0 ]]; }
+# q TEXT: TEXT as a quoted word of a UI script (backslashes doubled).
+q() { printf '"%s"' "${1//\\/\\\\}"; }
 device_text() { cedev cat "$dev" "$1" 2>/dev/null; }
 
 phase "the device, two folders and an image with a password"
@@ -42,6 +44,8 @@ printf 'one, as backed up' >"$work/a.txt"
 printf 'two, as backed up' >"$work/b.txt"
 cedev put "$dev" "$work/a.txt" '\Docs\one\a.txt'
 cedev put "$dev" "$work/b.txt" '\Docs\two\b.txt'
+# The advanced mode: the Backup and Restore pages.
+cedev reg "$dev" set "$product\\Config" BasicModeEnabled dword 0 >/dev/null
 # Asked for the password: the command-line options with it.
 cedev reg "$dev" delete "$product\\Settings\\CommandLine" dwUnattendedOptions >/dev/null
 ui_run backup "$(printf 'program "Quilmo Backup.exe"\ndialog 231\nset 2018 %s\nset 2021 %s\nclick 1\nprogram Halvey.exe\nbubble 124' \
@@ -59,6 +63,7 @@ phase "the interactive restore of one folder"
 ui_run restore "$(cat <<EOF
 program "Quilmo Backup.exe"
 dialog 200
+advance 1100
 tab 1
 dialog 201
 click 2000
@@ -69,7 +74,7 @@ dialog 231
 set 2018 $password
 click 1
 dialog 201
-expect-text 1999 "$image"
+expect-text 1999 $(q "$image")
 tree-check 2015 "This device"
 tree-check 2015 "This device/Files/Docs/one"
 expect-tree 2015 "This device/Files/Docs/two" unchecked
@@ -91,18 +96,19 @@ cedev share "$dev" add Backups "$work/share" >/dev/null
 ui_run share "$(cat <<EOF
 program "Quilmo Backup.exe"
 dialog 200
+advance 1100
 tab 1
 dialog 201
 click 2000
 dialog 360
-expect-item 2106 =shared.pbf 2 "\\Network\\Backups\\"
+expect-item 2106 =shared.pbf 2 $(q '\Network\Backups\')
 list-tap 2106 =shared.pbf
 click 140
 dialog 231
 set 2018 $password
 click 1
 dialog 201
-expect-text 1999 "\\Network\\Backups\\shared.pbf"
+expect-text 1999 $(q '\Network\Backups\shared.pbf')
 expect-visible 2015 1
 expect-enabled 2003 1
 click 2
@@ -124,6 +130,7 @@ cedev reg "$dev" set "$product\\Settings" bUseDefaultPort dword 0 >/dev/null
 ui_run host "$(cat <<EOF
 program "Quilmo Backup.exe"
 dialog 200
+advance 1100
 tab 1
 dialog 201
 click 2000

@@ -114,6 +114,7 @@ class ARestoreOptionHandler {
   DWORD GetHandleMenuFlag() const { return handleMenu_; }
   DWORD GetNonDestructiveRestoreFlag() const { return nonDestructive_; }
   DWORD GetNewDeviceRestoreFlag() const { return newDevice_; }
+  void SetRestoreKillFlag(bool on) { restoreKill_ = on ? 1 : 0; }
   void SetHandleMenuFlag(bool on) { handleMenu_ = on ? 1 : 0; }
   void SetNonDestructiveRestoreFlag(bool on) { nonDestructive_ = on ? 1 : 0; }
   void SetNewDeviceRestoreFlag(bool on) { newDevice_ = on ? 1 : 0; }

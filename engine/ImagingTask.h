@@ -137,6 +137,9 @@ class AImagingTask {
 
   // The failure of the last run, for the progress window and the history.
   int GetFailureKind() const { return m_FailureKind; }
+  // The image's metadata as the last check or run read it (not valid when
+  // it could not be read).
+  const AMetaData& GetImageMetaData() const { return m_MetaData; }
 
  protected:
   // A fresh image file for the operation (AImageFile::kBackup/kRestore)

@@ -20,6 +20,8 @@
 #include "engine/RebootController.h"
 #include "hostlink/HostConnection.h"
 #include "pages/BackupOptionDialogs.h"
+#include "pages/FileDialogs.h"
+#include "pages/ResetDialogs.h"
 #include "ui/Mfc.h"
 
 namespace {
@@ -310,11 +312,10 @@ void CBackupPage::OnBrowse() {
 }
 
 bool CBackupPage::RunSaveDialog(ABackupFilePath& location) {
-  // The product's own save dialog is not on this branch yet: nothing is
-  // chosen, the location stays.
-  (void)location;
-  Log(0, u"The save dialog is not available", kClass, __LINE__);
-  return false;
+  CNewSaveDlg dlg(location, true, GetGlobal().g_RemoteOptions.GetRemoteEnabled(), true, this);
+  if (dlg.DoModal() != IDOK) return false;
+  location = dlg.GetPath();
+  return true;
 }
 
 void CBackupPage::OnAnnotation() {
@@ -393,9 +394,9 @@ bool CBackupPage::RunBackupSteps() {
 }
 
 bool CBackupPage::ConfirmResetWarning(int operationKind) {
-  // The reset warning is not on this branch yet: the backup goes on.
-  (void)operationKind;
-  return true;
+  if (!ShouldShowResetWarning()) return true;
+  ResetNotificationDlg warning(operationKind, this);
+  return warning.DoModal() == IDOK;
 }
 
 bool CBackupPage::AskPassword() {

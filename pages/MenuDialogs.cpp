@@ -16,11 +16,7 @@ INT_PTR ShowNotBuilt(LPCWSTR dialogName) {
   return IDCANCEL;
 }
 
-INT_PTR RunBackupOptionsDialog(CWnd*, BackupOptionsBlock&) { return ShowNotBuilt(u"CBackupOptionsPage"); }
-INT_PTR RunAdvancedOptionsDialog(CWnd*) { return ShowNotBuilt(u"CAdvancedOptDlg"); }
-INT_PTR RunRestoreOptionsDialog(CWnd*, RestoreOptionFlags&) { return ShowNotBuilt(u"CRestoreOptionsPage"); }
 
-// The pages are bare so far: nothing to redraw, nothing to take, no edit.
-void UpdateBackupPageTree(CBackupPage&) {}
-void HandImageToRestorePage(CRestorePage&, const CString&) {}
-bool BackupPageEditHasFocus(const CBackupPage&) { return false; }
+void UpdateBackupPageTree(CBackupPage& page) { page.UpdateTreeState(); }
+void HandImageToRestorePage(CRestorePage& page, const CString& imagePath) { page.SetBackupFile(imagePath); }
+bool BackupPageEditHasFocus(const CBackupPage& page) { return page.IsEditFocused(); }

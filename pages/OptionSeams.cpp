@@ -2,16 +2,14 @@
 
 #include <utility>
 
-#include "core/Log.h"
+#include "pages/BackupOptionDialogs.h"
+#include "pages/FileDialogs.h"
 #include "pages/VersionDialogs.h"
 
-// Until the save and exclusion dialogs join the program these calls say so
-// in the log and answer as a cancelled dialog would, so that the callers
-// keep what they had.
+// Each call runs the program's own dialog unless a test put its runner in.
 namespace OptionSeams {
 
 namespace {
-constexpr const WCHAR* kClass = u"OptionSeams";
 
 SaveDialogRunner& SaveRunner() {
   static SaveDialogRunner runner;
@@ -30,8 +28,10 @@ VersionDialogRunner& VersionRunner() {
 INT_PTR RunSaveDialog(ABackupFilePath& path, bool nameEditable, bool hostAllowed, bool annotation,
                       CWnd* parent) {
   if (SaveRunner()) return SaveRunner()(path, nameEditable, hostAllowed, annotation, parent);
-  Log(0, u"The save dialog is not built yet", kClass, __LINE__);
-  return IDCANCEL;
+  CNewSaveDlg dlg(path, nameEditable, hostAllowed, annotation, parent);
+  const INT_PTR result = dlg.DoModal();
+  if (result == IDOK) path = dlg.GetPath();
+  return result;
 }
 
 INT_PTR RunVersionDialog(CWnd* parent) {
@@ -41,8 +41,10 @@ INT_PTR RunVersionDialog(CWnd* parent) {
 
 INT_PTR RunAddExclusionDialog(CString& text, CWnd* parent) {
   if (ExclusionRunner()) return ExclusionRunner()(text, parent);
-  Log(0, u"The add exclusion dialog is not built yet", kClass, __LINE__);
-  return IDCANCEL;
+  CAddExclusionDlg dlg(parent);
+  const INT_PTR result = dlg.DoModal();
+  if (result == IDOK) text = dlg.GetExclusion();
+  return result;
 }
 
 void SetSaveDialogRunner(SaveDialogRunner runner) { SaveRunner() = std::move(runner); }

@@ -22,6 +22,7 @@
 #include "image/ImageFile.h"
 #include "image/MetaData.h"
 #include "pages/FileDialogs.h"
+#include "pages/MenuDialogs.h"
 #include "pages/RestoreSeams.h"
 
 namespace {
@@ -611,16 +612,14 @@ void CRestoreOptionsPage::OnOK() {
   EndDialog(IDOK);
 }
 
-bool RunRestoreOptionsDialog(CWnd* parent) {
-  ARestoreOptionHandler& options = GetGlobal().g_RestoreOptions;
-  CRestoreOptionsPage dialog(options.GetRestoreKillFlag(), options.GetHandleMenuFlag(),
-                             options.GetNonDestructiveRestoreFlag(), options.GetNewDeviceRestoreFlag(), parent);
-  if (dialog.DoModal() != IDOK) return true;
-  options.SetRestoreKillFlag(dialog.m_bRestoreKill != 0);
-  options.SetHandleMenuFlag(dialog.m_bHandleMenu != 0);
-  options.SetNonDestructiveRestoreFlag(dialog.m_bNonDestructiveRestore != 0);
-  options.SetNewDeviceRestoreFlag(dialog.m_bNewDeviceRestore != 0);
-  if (options.Save()) return true;
-  LogError(GetLastError(), u"Save Restore Options failed", kClass, __LINE__);
-  return false;
+INT_PTR RunRestoreOptionsDialog(CWnd* parent, RestoreOptionFlags& options) {
+  CRestoreOptionsPage dialog(options.restoreKill, options.handleMenu, options.nonDestructiveRestore,
+                             options.newDeviceRestore, parent);
+  const INT_PTR result = dialog.DoModal();
+  if (result != IDOK) return result;
+  options.restoreKill = dialog.m_bRestoreKill;
+  options.handleMenu = dialog.m_bHandleMenu;
+  options.nonDestructiveRestore = dialog.m_bNonDestructiveRestore;
+  options.newDeviceRestore = dialog.m_bNewDeviceRestore;
+  return result;
 }

@@ -119,7 +119,6 @@ class CRestoreOptionsPage : public CDynamicDialog {
   void PutValues();
 };
 
-// The menu's restore options command: the dialog over the program's
-// restore options; OK stores and saves them. False only when the save
-// failed (logged "Save Restore Options failed"; the sheet then ends).
-bool RunRestoreOptionsDialog(CWnd* parent);
+// The menu's restore options command (RunRestoreOptionsDialog, declared in
+// pages/MenuDialogs.h) runs this dialog over the flags it is given; the
+// sheet stores and saves them after OK.

@@ -1,26 +1,29 @@
 #include "pages/RestoreSeams.h"
 
-#include "core/Log.h"
+#include "engine/Global.h"
+#include "pages/BackupOptionDialogs.h"
+#include "pages/ResetDialogs.h"
+#include "pages/VersionDialogs.h"
 
-namespace {
-
-constexpr const WCHAR* kClass = u"CRestorePage";
-
-void NotBuilt(LPCWSTR what) { Log(0, CString(what) + u" not built", kClass, __LINE__); }
-
-}  // namespace
-
-INT_PTR RunUpgradeDataDialog(CWnd*, CString& fileName) {
-  NotBuilt(u"The upgrade data dialog is");
-  fileName.Empty();
-  return IDCANCEL;
+INT_PTR RunUpgradeDataDialog(CWnd* parent, CString& fileName) {
+  CUpgradeDataDlg dlg(parent);
+  const INT_PTR result = dlg.DoModal();
+  if (result == IDOK)
+    fileName = dlg.GetFileName();
+  else
+    fileName.Empty();
+  return result;
 }
 
-bool ShouldShowRestoreResetWarning() { return false; }
+bool ShouldShowRestoreResetWarning() { return ShouldShowResetWarning(); }
 
-INT_PTR RunRestoreResetNotification(CWnd*) {
-  NotBuilt(u"The reset warning is");
-  return IDOK;
+INT_PTR RunRestoreResetNotification(CWnd* parent) {
+  ResetNotificationDlg warning(GetGlobal().g_Operation.operationKind, parent);
+  return warning.DoModal();
 }
 
-void RunAnnotationViewer(CWnd*) { NotBuilt(u"The annotation dialog is"); }
+void RunAnnotationViewer(CWnd* parent) {
+  // Mode 0: the image's annotation, read only.
+  CAnnotationDlg dlg(0, parent);
+  dlg.DoModal();
+}

@@ -1,8 +1,5 @@
 // The dialogs of other families that the Restore page runs, each behind
-// one function so that the page calls them in one place. Until a family's
-// dialog is in the program its function logs "not built" and answers as
-// the user's refusal would (the upgrade file: none chosen; the reset
-// warning: not wanted; the annotation: nothing shown).
+// one function so that the page calls them in one place.
 #pragma once
 
 #include "ce/cstring.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ce/winsock.h"
-#include "hostlink/tests/host_service_process.cpp"
+#include "hostlink/tests/host_service_process.h"
 #include "option_fixture.h"
 #include "pages/ConnectionPage.h"
 #include "pages/OptionDialogs.h"

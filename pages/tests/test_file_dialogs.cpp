@@ -19,7 +19,7 @@
 #include "testkit/DialogContract.h"
 
 // The host service runner of the host-link tests.
-#include "hostlink/tests/host_service_process.cpp"
+#include "hostlink/tests/host_service_process.h"
 
 using quilmo::test::ControlContract;
 using ui::test::Automation;

@@ -15,7 +15,9 @@
 #include "core/ProductSettings.h"
 #include "engine/RebootController.h"
 #include "image/ImageFormat.h"
+#include "pages/MenuDialogs.h"
 #include "page_fixture.h"
+#include "pages/MenuDialogs.h"
 #include "pages/RestorePage.h"
 #include "testkit/DialogContract.h"
 #include "testkit/RunCommand.h"
@@ -355,10 +357,11 @@ TEST_F(RestorePageTest, RestoreResetsOnceAndAResumedRunIsPastIt) {
 
 // ------------------------------------------------------- options dialog
 
-TEST_F(RestorePageTest, OptionsDialogShowsStoresAndResetsTheFourOptions) {
-  global_.g_RestoreOptions.SetRestoreKillFlag(false);
-  global_.g_RestoreOptions.SetHandleMenuFlag(false);
-  global_.g_RestoreOptions.SetNewDeviceRestoreFlag(true);
+TEST_F(RestorePageTest, OptionsDialogShowsAndResetsTheFourOptions) {
+  RestoreOptionFlags flags;
+  flags.restoreKill = 0;
+  flags.handleMenu = 0;
+  flags.newDeviceRestore = 1;
   Automation a;
   a.OnDialog(kOptions, [](Dialog& d) {
     EXPECT_EQ(d.Text(2128), Res(65105));
@@ -370,14 +373,12 @@ TEST_F(RestorePageTest, OptionsDialogShowsStoresAndResetsTheFourOptions) {
     d.SetCheck(2134, BST_CHECKED);
     d.Click(IDOK);
   });
-  EXPECT_TRUE(RunRestoreOptionsDialog(nullptr));
+  EXPECT_EQ(RunRestoreOptionsDialog(nullptr, flags), IDOK);
   ExpectClean(a);
-  ARestoreOptionHandler stored;
-  ASSERT_TRUE(stored.Load());
-  EXPECT_EQ(stored.GetRestoreKillFlag(), 0u);  // the defaults (no toolhelp)
-  EXPECT_EQ(stored.GetHandleMenuFlag(), 1u);
-  EXPECT_EQ(stored.GetNonDestructiveRestoreFlag(), 1u);
-  EXPECT_EQ(stored.GetNewDeviceRestoreFlag(), 1u);
+  EXPECT_EQ(flags.restoreKill, 0u);  // the defaults (no toolhelp)
+  EXPECT_EQ(flags.handleMenu, 1u);
+  EXPECT_EQ(flags.nonDestructiveRestore, 1u);
+  EXPECT_EQ(flags.newDeviceRestore, 1u);
 }
 
 TEST_F(RestorePageTest, OptionsDialogForcesKillAndHidesTheUpgradeWithoutUpgradeMode) {

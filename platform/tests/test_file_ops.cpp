@@ -351,6 +351,36 @@ TEST(FileCopy, CarriesAttributesAndTimes) {
 
 // The replacement of a file by another in one step: what a restore needs
 // so that a reset never finds the file missing.
+// Paths in a folder resolved before are found without walking the folder
+// again: a folder that another process moves, replaces or renames in
+// letter case is found where it is now, not where it was.
+TEST(FileResolve, FoldersChangedBehindTheCallerAreFoundAgain) {
+  TestDevice dev;
+  ASSERT_TRUE(CreateDirectoryW(u"\\Docs", nullptr));
+  ASSERT_TRUE(PutF(u"\\Docs\\a.txt", "first"));
+  EXPECT_EQ(dev.ReadFile(u"\\Docs\\a.txt"), "first");
+  ASSERT_NE(AttrsF(u"\\docs\\a.txt"), INVALID_FILE_ATTRIBUTES);
+  ASSERT_NE(AttrsF(u"\\Docs\\a.txt"), INVALID_FILE_ATTRIBUTES);
+
+  std::filesystem::rename(dev.Host(u"\\Docs"), dev.Host(u"\\") / "Moved");
+  EXPECT_EQ(AttrsF(u"\\docs\\a.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(Err(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(OpenF(u"\\Docs\\a.txt", GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  EXPECT_NE(AttrsF(u"\\moved\\a.txt"), INVALID_FILE_ATTRIBUTES);
+
+  // Another folder of the old name, and one renamed in letter case only.
+  std::filesystem::create_directory(dev.Host(u"\\") / "docs");
+  ASSERT_TRUE(PutF(u"\\Docs\\a.txt", "second"));
+  EXPECT_EQ(dev.ReadFile(u"\\docs\\a.txt"), "second");  // the host's names
+  std::filesystem::rename(dev.Host(u"\\") / "docs", dev.Host(u"\\") / "DOCS");
+  HANDLE h = OpenF(u"\\Docs\\a.txt", GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << Err();
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_TRUE(DeleteFileW(u"\\docs\\a.txt")) << Err();
+  EXPECT_FALSE(std::filesystem::exists(dev.Host(u"\\") / "DOCS" / "a.txt"));
+  EXPECT_EQ(dev.ReadFile(u"\\Moved\\a.txt"), "first");
+}
+
 TEST(FileReplace, DeleteAndRenameFilePutsTheSourceInTheDestsPlace) {
   ce::Profile p;
   p.cards = {u"Storage Card"};

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/ConfirmScheduledBackupDlg.h"
+#include "app/MainSheetSeam.h"
 #include "app/Operations.h"
 #include "app/PasswordDlg.h"
 #include "app/QuilmoApp.h"
@@ -231,6 +232,17 @@ void CQuilmoApp::RunInteractive() {
   UnloadResourceLibraries(false);
 }
 
+namespace {
+MainSheetRunner g_mainSheetRunner = nullptr;
+}  // namespace
+
+void SetMainSheetRunner(MainSheetRunner runner) { g_mainSheetRunner = runner; }
+MainSheetRunner GetMainSheetRunner() { return g_mainSheetRunner; }
+
 void CQuilmoApp::RunMainSheet() {
-  Log(0, u"The interactive main window is not built yet", kClass, __LINE__);
+  if (g_mainSheetRunner == nullptr) {
+    Log(0, u"The interactive main window is not built yet", kClass, __LINE__);
+    return;
+  }
+  g_mainSheetRunner(*this);
 }

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${QUILMO_FUZZ_SECONDS:-20}"
 build=build-fuzz
 # The entry points the readers provide; one missing is reported and skipped.
-expected=(FuzzHeaderCheck FuzzIndexLoad FuzzDatabaseEntries FuzzXmlReaders FuzzDialogTemplate FuzzUiScript FuzzScreenFile FuzzVolumeFile
+expected=(FuzzHeaderCheck FuzzIndexLoad FuzzDatabaseEntries FuzzXmlReaders FuzzDialogTemplate FuzzMenuBar FuzzUiScript FuzzScreenFile FuzzVolumeFile
           FuzzStoredRecord FuzzScheduleReader FuzzConfiguration FuzzDeployOptions)
 
 cmake --preset fuzz >/dev/null

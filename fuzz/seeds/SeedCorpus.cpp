@@ -5,8 +5,8 @@
 //   database/ a database entry with its record entries, ended by an index
 //            header (CEDB in the object store; EDB in a volume, with
 //            definitions)
-//   xml/     configuration, inclusion list, schedule, resource XML files and a
-//            dialog template and a screen file
+//   xml/     configuration, inclusion list, schedule, resource XML files, a
+//            dialog template, a menu bar and a screen file
 //   volume/  small database volume files (CEDB and EDB, every value type)
 //   record/  records' stored properties
 //   deploy/  a kiosk deployment's options file
@@ -331,6 +331,16 @@ const char* const kXmlSeeds[][2] = {
      "  <control id=\"1\" class=\"BUTTON\" x=\"4\" y=\"50\" width=\"60\" height=\"22\" style=\"0x50010001\""
      " text=\"OK\"/>\n"
      "</dialog>\n"},
+    {"menubar.xml",
+     "<menubar id=\"65361\">\n"
+     "  <button id=\"65359\" text=\"Menu\">\n"
+     "    <item id=\"32818\" string=\"65172\"/>\n"
+     "    <separator/>\n"
+     "    <popup text=\"Options &amp; more\"> <item id=\"32810\" text=\"Backup\"/> </popup>\n"
+     "  </button>\n"
+     "  <button id=\"1\" text=\"OK\"/>\n"
+     "  <button id=\"65360\" text=\"Tools\" menu=\"1\"/>\n"
+     "</menubar>\n"},
     {"screen.xml",
      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
      "<screen width=\"240\" height=\"320\" workTop=\"26\" workBottom=\"294\" scale=\"1\" pid=\"4242\""
@@ -356,8 +366,16 @@ const char* const kXmlSeeds[][2] = {
      " min=\"0\" max=\"100\"/>\n"
      "  <control hwnd=\"1073741831\" parent=\"65538\" class=\"BUTTON\" id=\"1\" x=\"4\" y=\"260\""
      " width=\"60\" height=\"22\" style=\"0x50010001\" text=\"OK\" visible=\"1\" enabled=\"1\""
-     " checked=\"0\"/>\n"
+     " checked=\"0\">\n"
+     "   <draw kind=\"image\" x=\"8\" y=\"264\" x2=\"10\" y2=\"265\" image=\"0\"/>\n"
+     "  </control>\n"
+     "  <draw kind=\"line\" x=\"0\" y=\"46\" x2=\"240\" y2=\"46\" color=\"#000080\"/>\n"
+     "  <draw kind=\"fill\" x=\"10\" y=\"206\" x2=\"42\" y2=\"238\" color=\"#008000\"/>\n"
+     "  <draw kind=\"frame\" x=\"10\" y=\"206\" x2=\"42\" y2=\"238\" color=\"#000000\"/>\n"
+     "  <draw kind=\"text\" x=\"44\" y=\"206\" x2=\"236\" y2=\"222\" color=\"#FF0000\" text=\"Hi\""
+     " format=\"0x00000021\" fontHeight=\"16\" bold=\"1\"/>\n"
      " </window>\n"
+     " <image key=\"0\" width=\"2\" height=\"1\" rgba=\"/wAA/wD/AP8=\"/>\n"
      "</screen>\n"},
     {"broken.xml", "<configuration><config name=\"a\" type=\"dword\" value=\"1\"></configuratio"},
 };

@@ -285,3 +285,20 @@ TEST(FileTimes, SurviveRoundTripsAndFollowWrites) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   CloseHandle(h);
 }
+
+// The device has no current folder: a path without the root separator names
+// the rooted entry, for opens, finds and folder calls alike.
+TEST(File, PathWithoutRootSeparatorIsRooted) {
+  TestDevice dev;
+  dev.MakeDir(u"\\My Documents");
+  ASSERT_TRUE(Put(u"My Documents\\rel.pbf", "image")) << GetLastError();
+  EXPECT_EQ(Get(u"\\My Documents\\rel.pbf"), "image");
+  EXPECT_EQ(List(u"My Documents\\*.pbf"), Names{u"rel.pbf"});
+  EXPECT_EQ(List(u"my documents\\rel.pbf"), Names{u"rel.pbf"});
+  ASSERT_TRUE(CreateDirectoryW(u"My Documents\\sub", nullptr));
+  EXPECT_EQ(GetFileAttributesW(u"\\My Documents\\sub"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  // Still no way out of the device, and nothing is not a name.
+  EXPECT_EQ(GetFileAttributesW(u"..\\device.db"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(GetFileAttributesW(u""), INVALID_FILE_ATTRIBUTES);
+}

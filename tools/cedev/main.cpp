@@ -3,6 +3,7 @@
 // that what it shows is what programs on the device see.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -25,6 +26,7 @@
 #include "cesim/msgbox.h"
 #include "cesim/notifystore.h"
 #include "cesim/power.h"
+#include "cesim/share.h"
 #include "tools/cedev/DbCommands.h"
 #include "tools/cedev/Install.h"
 #include "tools/cedev/NotifyCommands.h"
@@ -68,6 +70,9 @@ int Usage() {
                "                                  set the battery from now on\n"
                "  card DIR insert|remove [NAME]   put a storage card in or take it out (default: the\n"
                "                                  profile's first card)\n"
+               "  share DIR add NAME HOSTDIR [--offered] | remove NAME | connect NAME |\n"
+               "            disconnect NAME | list  network shares: HOSTDIR's files as \\Network\\NAME\n"
+               "                                  (--offered: the network offers it, not yet connected)\n"
                "  event DIR N                     signal notification event N and run the device up to now\n"
                "  screenlog DIR                   the message boxes, notification bubbles and sounds\n"
                "                                  of the device\n"
@@ -914,6 +919,39 @@ int CmdCard(int argc, char** argv) {
   return 0;
 }
 
+// share DIR add NAME HOSTDIR [--offered] | remove NAME | connect NAME |
+// disconnect NAME | list
+int CmdShare(int argc, char** argv) {
+  const std::string verb = argv[3];
+  if (verb == "list" && argc == 4) {
+    for (const ce::ShareState& s : ce::ListShares()) {
+      std::cout << ce::ToUtf8(s.share.name) << "\t" << s.share.hostDir.string() << "\t"
+                << ce::ToUtf8(ce::ShareRemoteName(s.share.name)) << "\t"
+                << (s.connected ? "connected" : "offered") << "\n";
+    }
+    return 0;
+  }
+  if (verb == "add" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "--offered"))) {
+    std::error_code ec;
+    const std::filesystem::path host = std::filesystem::absolute(argv[5], ec);
+    if (ec || !std::filesystem::is_directory(host)) return Fail(std::string(argv[5]) + ": no such host folder");
+    if (!ce::OfferShare(Arg(argv[4]), host)) return Fail(std::string(argv[4]) + ": " + Err(GetLastError()));
+    if (argc == 6 && !ce::ConnectShare(Arg(argv[4]))) return Fail(std::string(argv[4]) + ": " + Err(GetLastError()));
+    std::cout << argv[4] << (argc == 6 ? " connected as \\Network\\" : " offered as ") << argv[4] << "\n";
+    return 0;
+  }
+  if (argc != 5) return Usage();
+  const u16 name = Arg(argv[4]);
+  bool ok = false;
+  if (verb == "remove") ok = ce::WithdrawShare(name);
+  else if (verb == "connect") ok = ce::ConnectShare(name);
+  else if (verb == "disconnect") ok = ce::DisconnectShare(name, true, true);
+  else return Usage();
+  if (!ok) return Fail(std::string(argv[4]) + ": " + Err(GetLastError()));
+  std::cout << argv[4] << (verb == "remove" ? " removed" : verb == "connect" ? " connected" : " disconnected") << "\n";
+  return 0;
+}
+
 int CmdPs() {
   printf("%10s %10s  %-16s %s\n", "PID", "PARENT", "NAME", "COMMAND LINE");
   for (const auto& p : ce::ListDeviceProcesses()) {
@@ -977,14 +1015,16 @@ int main(int argc, char** argv) {
   auto it = kArgs.find(cmd);
   if (it != kArgs.end() && argc != it->second) return Usage();
   if (it == kArgs.end() && cmd != "reg" && cmd != "clock" && cmd != "screenlog" && cmd != "battery" &&
-      cmd != "card")
+      cmd != "card" && cmd != "share")
     return Usage();
+  if (cmd == "share" && argc < 4) return Usage();
   if ((cmd == "battery" && argc < 4) || (cmd == "card" && (argc < 4 || argc > 5))) return Usage();
   if (!OpenDevice(dir)) return 1;
   if (cmd == "power") return CmdPower(argv[3]);
   if (cmd == "event") return CmdEvent(argv[3]);
   if (cmd == "battery") return CmdBattery(argc, argv);
   if (cmd == "card") return CmdCard(argc, argv);
+  if (cmd == "share") return CmdShare(argc, argv);
   if (cmd == "ls") return CmdLs(argv[3]);
   if (cmd == "cat") return CmdCat(argv[3]);
   if (cmd == "put") return CmdPut(argv[3], argv[4]);

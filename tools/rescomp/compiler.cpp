@@ -14,6 +14,7 @@
 #include "ce/text.h"
 #include "ce/window.h"
 #include "dialog_words.h"
+#include "ce/menubar.h"
 #include "version.h"
 
 namespace rescomp {
@@ -116,6 +117,7 @@ class Compiler {
       else if (name == "bitmap") ok = FileResource(node, ce::res::kTypeBitmap, false);
       else if (name == "rcdata") ok = FileResource(node, ce::res::kTypeRcData, false);
       else if (name == "dialog") ok = Dialog(node);
+      else if (name == "menubar") ok = MenuBar(node);
       else if (name == "resource") ok = FileResource(node, 0, true);
       else ok = Error(node, "unknown element <" + name + ">");
       if (!ok) return false;
@@ -232,6 +234,28 @@ class Compiler {
     ce::DialogTemplate check;
     std::string error;
     if (!ce::ParseDialogTemplate(r.data.data(), r.data.size(), &check, &error)) return Error(node, error);
+    return Add(node, std::move(r));
+  }
+
+  // <menubar>: checked and stored as a kTypeMenuBar resource in the
+  // canonical form (ce/menubar.h).
+  bool MenuBar(const pugi::xml_node& node) {
+    Resource r;
+    r.type = ce::res::kTypeMenuBar;
+    if (!Id(node, 1, &r.id) || !Language(node, language_, &r.language)) return false;
+    pugi::xml_document copy;
+    pugi::xml_node bar = copy.append_copy(node);
+    bar.remove_attribute("language");
+    struct Writer : pugi::xml_writer {
+      std::string out;
+      void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
+    } text;
+    copy.save(text, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    ce::MenuBarTemplate t;
+    std::string error;
+    if (!ce::ParseMenuBarTemplate(text.out.data(), text.out.size(), &t, &error)) return Error(node, error);
+    const std::string canonical = ce::FormatMenuBarTemplate(t);
+    r.data.assign(canonical.begin(), canonical.end());
     return Add(node, std::move(r));
   }
 

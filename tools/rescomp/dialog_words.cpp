@@ -5,6 +5,7 @@
 
 #include "ce/commctrl.h"
 #include "ce/controls.h"
+#include "ce/datetime.h"
 #include "ce/numtext.h"
 #include "ce/window.h"
 
@@ -29,6 +30,7 @@ const std::map<std::string, DWORD, std::less<>>& StyleNames() {
       W(LBS_NOTIFY), W(LBS_SORT),
       W(PBS_SMOOTH),
       W(UDS_SETBUDDYINT), W(UDS_ALIGNRIGHT), W(UDS_AUTOBUDDY), W(UDS_ARROWKEYS),
+      W(DTS_UPDOWN), W(DTS_SHOWNONE), W(DTS_SHORTDATEFORMAT), W(DTS_LONGDATEFORMAT), W(DTS_TIMEFORMAT),
       W(LVS_REPORT), W(LVS_SINGLESEL), W(LVS_SHOWSELALWAYS), W(LVS_SORTASCENDING), W(LVS_SORTDESCENDING),
       W(LVS_NOCOLUMNHEADER), W(LVS_NOSORTHEADER),
   };
@@ -55,6 +57,7 @@ std::string_view Family(const std::u16string& windowClass) {
   if (windowClass == u"LISTBOX") return "LBS_";
   if (windowClass == u"msctls_progress32") return "PBS_";
   if (windowClass == u"msctls_updown32") return "UDS_";
+  if (windowClass == DATETIMEPICK_CLASSW) return "DTS_";
   if (windowClass == u"SysListView32") return "LVS_";
   return "";
 }
@@ -84,6 +87,8 @@ bool ControlClass(std::string_view word, ClassWord* out) {
       {"listbox", u"LISTBOX", LBS_NOTIFY | WS_BORDER | WS_VSCROLL | WS_TABSTOP},
       {"progress", u"msctls_progress32", 0},
       {"spin", u"msctls_updown32", UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS},
+      {"datetime", DATETIMEPICK_CLASSW, DTS_SHORTDATEFORMAT | WS_TABSTOP},
+      {"tabs", WC_TABCONTROLW, WS_TABSTOP},
       {"listview", u"SysListView32", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP},
   };
   for (const auto& w : kWords) {
@@ -94,7 +99,8 @@ bool ControlClass(std::string_view word, ClassWord* out) {
   }
   static const char16_t* const kClasses[] = {u"STATIC",  u"BUTTON",  u"EDIT",
                                              u"COMBOBOX", u"LISTBOX", u"msctls_progress32",
-                                             u"msctls_updown32", u"SysListView32"};
+                                             u"msctls_updown32", DATETIMEPICK_CLASSW, WC_TABCONTROLW,
+                                             u"SysListView32"};
   for (const char16_t* c : kClasses) {
     if (EqualNoCaseAscii(c, word)) {
       *out = {c, 0};

@@ -196,27 +196,46 @@ typedef NMUPDOWN* LPNMUPDOWN;
 #define SB_THUMBPOSITION 4
 #define SB_ENDSCROLL 8
 
-// ---- tab control (the class library registers "SysTabControl32") ----
+// ---- tab control ----
+// Tabs left to right, each its caption's width plus padding (and the
+// image's width when it has one). A tap on another tab sends the parent
+// WM_NOTIFY TCN_SELCHANGING (a nonzero answer keeps the selection), then
+// TCN_SELCHANGE; TCM_SETCURSEL does not notify. The window text is the
+// selected tab's caption.
 #define WC_TABCONTROLW u"SysTabControl32"
 #define TCM_FIRST 0x1300u
+#define TCM_GETIMAGELIST (TCM_FIRST + 2)
+#define TCM_SETIMAGELIST (TCM_FIRST + 3)  // lParam HIMAGELIST (ce/commctrl.h) -> the previous one
 #define TCM_GETITEMCOUNT (TCM_FIRST + 4)
 #define TCM_DELETEITEM (TCM_FIRST + 8)
 #define TCM_DELETEALLITEMS (TCM_FIRST + 9)
+#define TCM_GETITEMRECT (TCM_FIRST + 10)  // wParam index, lParam RECT* (client)
 #define TCM_GETCURSEL (TCM_FIRST + 11)
 #define TCM_SETCURSEL (TCM_FIRST + 12)
+#define TCM_HITTEST (TCM_FIRST + 13)  // lParam TCHITTESTINFO* -> index or -1
+#define TCM_GETITEMW (TCM_FIRST + 60)
+#define TCM_SETITEMW (TCM_FIRST + 61)
 #define TCM_INSERTITEMW (TCM_FIRST + 62)
 #define TCN_FIRST (0u - 550u)
 #define TCN_SELCHANGE (TCN_FIRST - 1u)
 #define TCN_SELCHANGING (TCN_FIRST - 2u)
 #define TCIF_TEXT 0x0001u
+#define TCIF_IMAGE 0x0002u
+#define TCIF_PARAM 0x0008u
+#define TCHT_NOWHERE 0x0001u
+#define TCHT_ONITEM 0x0006u
 struct TCITEMW {
   UINT mask;
   DWORD dwState;
   DWORD dwStateMask;
-  LPWSTR pszText;
+  LPWSTR pszText;  // TCM_GETITEMW: room for cchTextMax characters
   int cchTextMax;
-  int iImage;
+  int iImage;  // -1: none
   LPARAM lParam;
+};
+struct TCHITTESTINFO {
+  POINT pt;
+  UINT flags;
 };
 
 // ---- help ----
@@ -266,6 +285,37 @@ typedef HELPINFO* LPHELPINFO;
 #define WM_ERASEBKGND 0x0014u
 #define WM_SETCURSOR 0x0020u
 #define WM_DRAWITEM 0x002Bu
+#define HTCLIENT 1
+
+// ---- owner-drawn controls ----
+// A BS_OWNERDRAW button draws nothing itself: whenever it is painted (and
+// its state changes repaint it: pressed, released, focus, enabled) its
+// parent gets WM_DRAWITEM(id, DRAWITEMSTRUCT*) with itemAction
+// ODA_DRAWENTIRE, the button's state in itemState, a device context of the
+// button in hDC and its client rectangle in rcItem.
+#define ODT_BUTTON 4
+#define ODA_DRAWENTIRE 0x0001u
+#define ODA_SELECT 0x0002u
+#define ODA_FOCUS 0x0004u
+#define ODS_SELECTED 0x0001u
+#define ODS_GRAYED 0x0002u
+#define ODS_DISABLED 0x0004u
+#define ODS_CHECKED 0x0008u
+#define ODS_FOCUS 0x0010u
+struct HDC__;
+typedef HDC__* HDC;
+struct DRAWITEMSTRUCT {
+  UINT CtlType;
+  UINT CtlID;
+  UINT itemID;
+  UINT itemAction;
+  UINT itemState;
+  HWND hwndItem;
+  HDC hDC;
+  RECT rcItem;
+  ULONG_PTR itemData;
+};
+typedef DRAWITEMSTRUCT* LPDRAWITEMSTRUCT;
 #define WM_SETFONT 0x0030u
 #define WM_GETFONT 0x0031u
 

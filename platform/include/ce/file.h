@@ -13,7 +13,8 @@
 // Attributes: a new file gets the attributes asked for at creation;
 // FILE_ATTRIBUTE_NORMAL (or 0) alone gives FILE_ATTRIBUTE_ARCHIVE.
 // SetFileAttributesW stores exactly what it is given; a file left with no
-// bits reports FILE_ATTRIBUTE_NORMAL. Card folders and "\Network" report
+// bits reports FILE_ATTRIBUTE_NORMAL. Card folders, "\Network" and the shares
+// connected in it (ce/netconn.h) report
 // DIRECTORY|TEMPORARY. Files in the profile's ROM list report READONLY|INROM
 // (plus ROMMODULE for .exe and .dll) and refuse writes, deletes, moves and
 // attribute changes with ERROR_ACCESS_DENIED.

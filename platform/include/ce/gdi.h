@@ -1,8 +1,8 @@
 // GDI-lite: device contexts, fonts, brushes and pens as records.
 //
-// Nothing is rasterised: the screen front end draws from the window model,
-// so drawing calls (lines, fills, text) check their handles and succeed
-// without effect. What callers can observe is deterministic:
+// Nothing is rasterised: drawing calls (lines, fills, text) check their
+// handles and are kept as what the window shows (cesim/gdi.h), which the
+// screen front end draws. What callers can observe is deterministic:
 //   - a font is its LOGFONTW; lfHeight 0 means the default height 13;
 //   - text metrics: line height = |lfHeight|, every character is
 //     round(|lfHeight| * 6 / 10) pixels wide;

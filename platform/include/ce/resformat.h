@@ -59,6 +59,8 @@ inline constexpr uint32_t kTypeRcData = 10;
 inline constexpr uint32_t kTypeVersion = 16;
 // A dialog description in our own readable form (for the window layer).
 inline constexpr uint32_t kTypeTemplate = 256;
+// A menu bar (ce/menubar.h).
+inline constexpr uint32_t kTypeMenuBar = 257;
 
 // Language of resources whose source names none: English (United States).
 inline constexpr uint16_t kDefaultLanguage = 0x0409;

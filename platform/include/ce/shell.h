@@ -41,6 +41,46 @@ BOOL SHCreateShortcut(LPCWSTR shortcutPath, LPCWSTR target);
 // layer has every control class built in, so this only reports success.
 BOOL SHInitExtraControls();
 
+// ---- opening documents and links ----
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040u
+#define SEE_MASK_FLAG_NO_UI 0x00000400u
+#define ERROR_NO_ASSOCIATION 1155L
+
+struct SHELLEXECUTEINFOW {
+  DWORD cbSize;  // sizeof(SHELLEXECUTEINFOW)
+  ULONG fMask;
+  HWND hwnd;
+  LPCWSTR lpVerb;  // null or "open"
+  LPCWSTR lpFile;
+  LPCWSTR lpParameters;
+  LPCWSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;  // > 32 on success, else an error number
+  LPVOID lpIDList;
+  LPCWSTR lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  HANDLE hIcon;
+  HANDLE hProcess;  // with SEE_MASK_NOCLOSEPROCESS, the started program
+};
+typedef SHELLEXECUTEINFOW* LPSHELLEXECUTEINFOW;
+typedef SHELLEXECUTEINFOW SHELLEXECUTEINFO;
+
+// Opens a file or a link with the verb "open" (or a null verb).
+//   - A link ("scheme:..." such as http://, https://, mailto:, or "www."):
+//     the device has no browser here; the link is recorded in the screen
+//     log (caption "open", the link as text) and the call succeeds.
+//   - A program (".exe"): started with lpParameters (CreateProcessW); with
+//     SEE_MASK_NOCLOSEPROCESS its process handle is in hProcess.
+//   - Anything else: FALSE with ERROR_NO_ASSOCIATION; a missing program
+//     fails with CreateProcessW's error.
+// FALSE with ERROR_INVALID_PARAMETER for a null record, a wrong cbSize or
+// no file; ERROR_NO_ASSOCIATION for another verb. hInstApp tells the
+// outcome as the shell does: 33 on success; on failure the error number
+// when it is below 32, else 31 (no association).
+BOOL ShellExecuteEx(LPSHELLEXECUTEINFOW info);
+#define ShellExecuteExW ShellExecuteEx
+
 // ---- the notification bubble ----
 // A program shows a bubble (a title and a little HTML) on the screen and
 // names a sink window that hears of the user's answer. The HTML is shown

@@ -19,3 +19,11 @@
 // is recorded as "(a sound in memory)". FALSE with ERROR_NOT_READY when the
 // screen log cannot be written.
 BOOL PlaySoundW(LPCWSTR sound, HMODULE module, DWORD flags);
+
+// A beep of a message-box kind (MB_OK, MB_ICONHAND, MB_ICONQUESTION,
+// MB_ICONEXCLAMATION, MB_ICONASTERISK, or 0xFFFFFFFF for the plain beep):
+// recorded in the screen log (caption "beep", the kind as text: "default",
+// "hand", "question", "exclamation", "asterisk", "simple"). Other values
+// are recorded as "default". FALSE with ERROR_NOT_READY when the screen log
+// cannot be written.
+BOOL MessageBeep(UINT type);

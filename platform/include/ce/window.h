@@ -495,7 +495,28 @@ BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b);
 #define DefWindowProc DefWindowProcW
 #define CallWindowProc CallWindowProcW
 
+// ---- cursors ----
+// The system cursors (LoadCursorW with a null instance). The device shows
+// no pointer; the cursor set is kept per process for the screen to show
+// (the wait cursor as an hourglass).
+#define IDC_ARROW MAKEINTRESOURCE(32512)
+#define IDC_IBEAM MAKEINTRESOURCE(32513)
+#define IDC_WAIT MAKEINTRESOURCE(32514)
+#define IDC_CROSS MAKEINTRESOURCE(32515)
+#define IDC_HAND MAKEINTRESOURCE(32649)
+// A system cursor (never destroyed); null with ERROR_RESOURCE_NAME_NOT_FOUND
+// for another id, a named cursor or a module's cursor (none are kept).
+HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);
+// Sets this process's cursor (null: none) and returns the previous one.
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor();
+#define LoadCursor LoadCursorW
+
 namespace ce {
+
+// The cursor's name: "arrow", "ibeam", "wait", "cross", "hand", "" for none
+// or an unknown handle.
+const char* CursorName(HCURSOR cursor);
 
 // What a waiting GetMessageW does when nothing is queued and no timer is
 // due: the window layer installs its idle behaviour here (ui/Loop.h).

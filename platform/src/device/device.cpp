@@ -228,6 +228,16 @@ bool Profile::Parse(std::string_view text, Profile* out, std::string* error) {
     } else if (key == "resident") {
       if (value.empty()) return fail("empty resident program");
       p.residentPrograms.push_back(FromUtf8(value));
+    } else if (key == "share") {
+      size_t bar = value.find('|');
+      std::u16string name = bar == std::string::npos ? u"" : FromUtf8(Trim(value.substr(0, bar)));
+      std::string host = bar == std::string::npos ? "" : Trim(value.substr(bar + 1));
+      bool badName = name.empty() || name == u"." || name == u"..";
+      for (char16_t c : name) badName = badName || IsBadNameChar(c) || c == u'\\' || c == u'/';
+      if (badName || host.empty() || host[0] != '/') return fail("share needs <name>|<absolute host folder>");
+      for (const auto& other : p.shares)
+        if (EqualNoCase(other.name, name)) return fail("share " + ToUtf8(name) + " named twice");
+      p.shares.push_back({name, host});
     } else if (key == "peer_address") {
       p.peerAddress = FromUtf8(value);
     } else if (key == "idle_off_minutes") {
@@ -278,6 +288,7 @@ std::string Profile::Serialize() const {
   for (auto& v : systemVolumes) o << "system_volume = " << ToUtf8(v.path) << "|" << (v.edb ? "edb" : "cedb") << "\n";
   for (auto& c : capacities) o << "capacity = " << ToUtf8(c.root) << "|" << c.bytes << "\n";
   for (auto& r : residentPrograms) o << "resident = " << ToUtf8(r) << "\n";
+  for (auto& sh : shares) o << "share = " << ToUtf8(sh.name) << "|" << sh.hostDir.string() << "\n";
   if (credantLibrary) o << "credant_library = on\n";
   for (int i = 0; i < 4; ++i) {
     const CredantAnswer& a = credantAnswers[i];
@@ -706,7 +717,9 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  if (devicePath.empty() || (devicePath[0] != u'\\' && devicePath[0] != u'/')) {
+  // The device keeps no current folder: a path without the root separator
+  // ("My Documents\\x") names the same entry as the rooted one.
+  if (devicePath.empty()) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }

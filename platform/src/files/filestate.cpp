@@ -207,7 +207,10 @@ bool IsCardRoot(Device* dev, const std::u16string& key) {
 }
 
 bool IsMountRoot(Device* dev, const std::u16string& key) {
-  return key == u"\\NETWORK" || IsCardRoot(dev, key);
+  static constexpr std::u16string_view kNetworkPrefix = u"\\NETWORK\\";
+  const bool share = key.size() > kNetworkPrefix.size() && key.compare(0, kNetworkPrefix.size(), kNetworkPrefix) == 0 &&
+                     key.find(u'\\', kNetworkPrefix.size()) == std::u16string::npos;
+  return key == u"\\NETWORK" || share || IsCardRoot(dev, key);
 }
 
 bool ReadMetaRow(Device* dev, const std::u16string& key, MetaRow* row) {

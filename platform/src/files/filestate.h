@@ -51,7 +51,7 @@ struct EntryInfo {
   uint64_t size = 0;
   DWORD oid = 0;
   bool rom = false;
-  bool mountRoot = false;  // a card folder or "\Network"
+  bool mountRoot = false;  // a card folder, "\Network" or a share in it
 };
 // Fills info for an existing resolved path (false + last error otherwise).
 bool GetEntryInfo(Device* dev, const ResolvedPath& r, EntryInfo* info);
@@ -70,7 +70,7 @@ bool ReadMetaRowsBelow(Device* dev, const std::u16string& folderKey,
 // What the device reports for an entry of that stat and row (null: none).
 EntryInfo EntryFromStat(Device* dev, const std::u16string& key, const struct stat& st, const MetaRow* row);
 bool IsRomFile(Device* dev, const std::u16string& key);
-// A card folder (by profile) or "\Network": a direct child of "\" only.
+// A card folder (by profile), "\Network" or a share folder below it.
 bool IsMountRoot(Device* dev, const std::u16string& key);
 bool IsCardRoot(Device* dev, const std::u16string& key);
 

@@ -117,11 +117,9 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
+  // A pattern without the root separator is rooted (see Device::Resolve).
+  if (s.empty() || (s[0] != u'\\' && s[0] != u'/')) s.insert(s.begin(), u'\\');
   size_t cut = s.find_last_of(u"\\/");
-  if (cut == std::u16string::npos) {
-    SetLastError(ERROR_INVALID_NAME);
-    return INVALID_HANDLE_VALUE;
-  }
   std::u16string name = s.substr(cut + 1);
   if (name.empty()) {  // "\" itself, or a trailing separator
     SetLastError(ERROR_FILE_NOT_FOUND);

@@ -15,3 +15,20 @@ BOOL PlaySoundW(LPCWSTR sound, HMODULE, DWORD flags) {
   }
   return TRUE;
 }
+
+BOOL MessageBeep(UINT type) {
+  const char16_t* kind = u"default";
+  switch (type) {
+    case 0x10u: kind = u"hand"; break;
+    case 0x20u: kind = u"question"; break;
+    case 0x30u: kind = u"exclamation"; break;
+    case 0x40u: kind = u"asterisk"; break;
+    case 0xFFFFFFFFu: kind = u"simple"; break;
+    default: break;
+  }
+  if (!ce::AddScreenLogEntry(u"beep", kind)) {
+    SetLastError(ERROR_NOT_READY);
+    return FALSE;
+  }
+  return TRUE;
+}

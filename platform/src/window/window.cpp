@@ -244,14 +244,15 @@ LRESULT CallOwn(Device* d, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg != WM_SETTINGCHANGE || IsLocalWindow(d, hwnd)) return proc(hwnd, msg, wParam, lParam);
   // A top-level window hears of a settings change (a rotation, say): the
   // profile is read again first, and the child dialogs (property pages)
-  // hear of it too.
+  // hear of it too, as do menu bars (they keep to the bottom).
   d->ReloadProfile();
   Touch(d);
   LRESULT r = proc(hwnd, msg, wParam, lParam);
   std::vector<HWND> pages;
   EnumChildWindows(hwnd, [](HWND h, LPARAM p) {
-    WCHAR cls[8];
-    if (GetClassNameW(h, cls, 8) == 6 && EqualNoCase(cls, u"#32770"))
+    WCHAR cls[16];
+    const int n = GetClassNameW(h, cls, 16);
+    if ((n == 6 && EqualNoCase(cls, u"#32770")) || (n == 11 && EqualNoCase(cls, u"menu_worker")))
       reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
     return TRUE;
   }, reinterpret_cast<LPARAM>(&pages));
@@ -791,6 +792,12 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       ValidateRect(hwnd, nullptr);
       return 0;
+    case WM_SETCURSOR:
+      // A child's parent chooses first; nobody choosing keeps the cursor.
+      if ((GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) && GetParent(hwnd)) {
+        return SendMessageW(GetParent(hwnd), WM_SETCURSOR, wParam, lParam);
+      }
+      return FALSE;
     case WM_SETFONT:
     case WM_GETFONT: {
       Device* d = DeviceOrFail();

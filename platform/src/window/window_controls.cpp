@@ -12,6 +12,7 @@
 #include "ce/dialog.h"
 #include "ce/errors.h"
 #include "ce/text.h"
+#include "cesim/window.h"
 #include "window/window_state.h"
 #include "window/window_treeview.h"
 
@@ -52,11 +53,37 @@ bool PairAt(std::u16string_view s, size_t i) {
 int CharWidth() { return 8 * GetDisplayScale(); }
 int RowHeight() { return 16 * GetDisplayScale(); }
 
+PaintDcHooks& DcHooks() {
+  static PaintDcHooks hooks;
+  return hooks;
+}
+
 // ---------------------------------------------------------------- STATIC
+
+// A static paints with the text colour its parent's WM_CTLCOLORSTATIC
+// answer sets; the model keeps it for the screen.
+void PaintStatic(HWND h) {
+  ValidateRect(h, nullptr);
+  const PaintDcHooks hooks = DcHooks();
+  HWND parent = GetParent(h);
+  if (!hooks.get || !hooks.release || !hooks.textColor || !parent) return;
+  HDC dc = hooks.get(h);
+  if (!dc) return;
+  const COLORREF before = hooks.textColor(dc);
+  SendMessageW(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(h));
+  const COLORREF color = hooks.textColor(dc);
+  hooks.release(h, dc);
+  WithWindow(h, false, [&](LocalWindow& w) {
+    w.ctl.hasTextColor = color != before;
+    w.ctl.textColor = color;
+    return 0;
+  });
+}
 
 LRESULT StaticProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_GETDLGCODE: return DLGC_STATIC;
+    case WM_PAINT: PaintStatic(h); return 0;
     case WM_LBUTTONUP:
       if (Style(h) & SS_NOTIFY) Notify(h, STN_CLICKED);
       return 0;
@@ -107,6 +134,28 @@ void Click(HWND h) {
   Notify(h, BN_CLICKED);
 }
 
+// Asks the parent to draw an owner-drawn button as it is now.
+void DrawOwnerButton(HWND h) {
+  DRAWITEMSTRUCT item{};
+  item.CtlType = ODT_BUTTON;
+  item.CtlID = static_cast<UINT>(GetDlgCtrlID(h));
+  item.itemAction = ODA_DRAWENTIRE;
+  if (WithWindow(h, false, [](LocalWindow& w) { return w.ctl.pushed; })) item.itemState |= ODS_SELECTED;
+  if (GetFocus() == h) item.itemState |= ODS_FOCUS;
+  if (!IsWindowEnabled(h)) item.itemState |= ODS_DISABLED;
+  item.hwndItem = h;
+  GetClientRect(h, &item.rcItem);
+  const PaintDcHooks hooks = DcHooks();
+  if (hooks.get) item.hDC = hooks.get(h);
+  SendMessageW(GetParent(h), WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+  if (item.hDC && hooks.release) hooks.release(h, item.hDC);
+}
+
+// An owner-drawn button shows its state as drawn: a change repaints it.
+void Repaint(HWND h) {
+  if (ButtonType(h) == BS_OWNERDRAW) InvalidateRect(h, nullptr, FALSE);
+}
+
 LRESULT ButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   const DWORD type = ButtonType(h);
   const bool checkable = type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
@@ -135,6 +184,12 @@ LRESULT ButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
              (GetFocus() == h ? 0x8 : 0);
     case BM_SETSTATE:
       WithWindow(h, false, [&](LocalWindow& w) { return w.ctl.pushed = wParam != 0; });
+      Repaint(h);
+      return 0;
+    case WM_PAINT:
+      if (type != BS_OWNERDRAW) return DefWindowProcW(h, msg, wParam, lParam);
+      ValidateRect(h, nullptr);
+      DrawOwnerButton(h);
       return 0;
     case BM_SETSTYLE:
       WithWindow(h, true, [&](LocalWindow& w) { return w.style = (w.style & 0xFFFF0000u) | LOWORD(wParam); });
@@ -156,6 +211,7 @@ LRESULT ButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (LocalWindow* w = FindOwn(st, h)) w->ctl.pushed = true;
       }
       SetFocus(h);
+      Repaint(h);
       return 0;
     }
     case WM_LBUTTONUP: {
@@ -171,6 +227,7 @@ LRESULT ButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       RECT r;
       GetClientRect(h, &r);
       POINT p{static_cast<SHORT>(LOWORD(lParam)), static_cast<SHORT>(HIWORD(lParam))};
+      if (pushed) Repaint(h);
       if (pushed && PtInRect(&r, p)) Click(h);
       return 0;
     }
@@ -178,9 +235,11 @@ LRESULT ButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (wParam == VK_SPACE && type != BS_GROUPBOX) Click(h);
       return 0;
     case WM_SETFOCUS:
+      Repaint(h);
       if (Style(h) & BS_NOTIFY) Notify(h, BN_SETFOCUS);
       return 0;
     case WM_KILLFOCUS:
+      Repaint(h);
       if (Style(h) & BS_NOTIFY) Notify(h, BN_KILLFOCUS);
       return 0;
     default: return DefWindowProcW(h, msg, wParam, lParam);
@@ -783,6 +842,9 @@ WNDPROC BuiltinClass(std::u16string_view name, std::u16string* canonical) {
       {u"msctls_progress32", ProgressProc},
       {u"msctls_updown32", UpDownProc},
       {WC_TREEVIEWW, TreeViewProc},
+      {u"menu_worker", MenuBarProc},
+      {u"SysDateTimePick32", DateTimeProc},
+      {u"SysTabControl32", TabProc},
       {u"SysListView32", ListViewClass()},
       {u"#32770", DefDlgProcW},
   };
@@ -813,3 +875,7 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc) {
   }
   return TRUE;
 }
+
+namespace ce {
+void SetPaintDcHooks(PaintDcHooks hooks) { win::DcHooks() = hooks; }
+}  // namespace ce

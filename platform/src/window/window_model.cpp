@@ -89,6 +89,16 @@ int64_t DroppedCombo(Device* d, LocalState* st, int64_t top, POINT pt, bool* out
   return 0;
 }
 
+// A menu bar of the top-level window with a menu open: it takes every tap
+// (a tap beside its menus closes them).
+int64_t OpenMenuBar(Device* d, LocalState* st, int64_t top) {
+  for (auto& [id, w] : st->windows) {
+    if (!w.local || w.ctl.menuBar.openButton < 0 || !IsClass(w, u"menu_worker")) continue;
+    if (ToId(TopLevelOf(d, ToHwnd(id))) == top && TakesInput(st, id, top)) return id;
+  }
+  return 0;
+}
+
 void Descendants(LocalState* st, int64_t parent, std::vector<int64_t>* out) {
   LocalWindow* p = FindOwn(st, parent);
   if (!p) return;
@@ -264,6 +274,8 @@ void RouteInput(Device* d, MSG* msg) {
   POINT pt{static_cast<SHORT>(LOWORD(msg->lParam)), static_cast<SHORT>(HIWORD(msg->lParam))};
   if (m == WM_LBUTTONUP && st->capture && ToId(TopLevelOf(d, ToHwnd(st->capture))) == topId) {
     target = st->capture;
+  } else if (int64_t bar = OpenMenuBar(d, st, topId)) {
+    target = bar;
   } else if (bool outside = false; int64_t combo = DroppedCombo(d, st, topId, pt, &outside)) {
     target = combo;
     if (outside && m != WM_LBUTTONDOWN) msg->message = WM_NULL;  // the tap that closed it ends there
@@ -341,6 +353,8 @@ bool DescribeWindow(HWND hwnd, ModelWindow* out) {
   m.visible = (m.style & WS_VISIBLE) != 0;
   m.enabled = !(m.style & WS_DISABLED);
   m.check = w->ctl.check;
+  m.hasTextColor = w->ctl.hasTextColor;
+  m.textColor = w->ctl.textColor;
   for (const auto& item : w->ctl.items) m.items.push_back(item.text);
   m.curSel = w->ctl.curSel;
   m.dropped = w->ctl.dropped;
@@ -358,6 +372,10 @@ uint64_t WindowModelVersion() {
   if (!d) return 0;
   win::Locked st(d);
   return st->version;
+}
+
+void MarkWindowModelChanged() {
+  if (Device* d = Device::Current()) win::Touch(d);
 }
 
 }  // namespace ce

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 
+#include "ce/controls.h"
 #include "ce/errors.h"
 #include "ce/handle.h"
 #include "ce/process.h"
@@ -579,6 +580,11 @@ LRESULT DispatchMessageW(const MSG* msg) {
     return 0;
   }
   if (!msg->hwnd) return 0;
+  // The pointer over a window asks it (and its parents) for the cursor
+  // before the mouse message arrives.
+  if (msg->message == WM_MOUSEMOVE || msg->message == WM_LBUTTONDOWN || msg->message == WM_LBUTTONUP) {
+    CallOwn(d, msg->hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(msg->hwnd), MAKELPARAM(HTCLIENT, msg->message));
+  }
   return CallOwn(d, msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 

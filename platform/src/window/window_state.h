@@ -12,8 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "ce/controls.h"  // COLORREF
 #include "ce/window.h"
 #include "cesim/device.h"
+#include "window/window_sheet_state.h"
 #include "window/listview_state.h"
 
 namespace ce::win {
@@ -77,8 +79,17 @@ struct ControlState {
   bool dropped = false;
   int pos = 0, min = 0, max = 100, step = 10;  // progress; up-down (min 100, max 0)
   int64_t buddy = 0;
+  // Statics: the text colour the parent's WM_CTLCOLORSTATIC answer chose at
+  // the last paint (window_controls.cpp).
+  bool hasTextColor = false;
+  COLORREF textColor = 0;
   // Tree views: items, caret, image lists (made at WM_CREATE).
   std::shared_ptr<TreeViewState> tree;
+  // Menu bar ("menu_worker"), date-time picker ("SysDateTimePick32") and
+  // tab control ("SysTabControl32").
+  MenuBarState menuBar;
+  DateTimeState dateTime;
+  TabState tab;
   // List views (window_listview.cpp).
   ListViewState listView;
 };

@@ -160,12 +160,49 @@ const std::map<std::string, Syntax>& Commands() {
       {"tree-select", {Kind::TreeSelect, "ID PATH"}},
       {"expect-tree", {Kind::ExpectTree, "ID PATH STATE"}},
       {"program", {Kind::Program, "NAME"}},
+      {"menu", {Kind::Menu, "COMMAND"}},
+      {"tab", {Kind::Tab, "INDEX"}},
+      {"datetime", {Kind::DateTime, "ID VALUE"}},
+      {"expect-menu", {Kind::ExpectMenu, "BUTTON TEXT"}},
       {"list-tap", {Kind::ListTap, "ID ROW"}},
       {"list-dbltap", {Kind::ListDoubleTap, "ID ROW"}},
       {"list-activate", {Kind::ListActivate, "ID ROW"}},
       {"expect-item", {Kind::ExpectItem, "ID ROW COLUMN TEXT"}},
   };
   return k;
+}
+
+// "YYYY-MM-DD", "HH:MM" or both, blank between: into step->time, with
+// step->value bit 1 for a date and bit 2 for a time.
+bool DateTimeValue(const std::string& w, ScriptStep* step) {
+  auto digits = [&](size_t at, size_t n, int lo, int hi, WORD* out) {
+    if (at + n > w.size()) return false;
+    int v = 0;
+    for (size_t i = at; i < at + n; ++i) {
+      if (!isdigit(static_cast<unsigned char>(w[i]))) return false;
+      v = v * 10 + (w[i] - '0');
+    }
+    if (v < lo || v > hi) return false;
+    *out = static_cast<WORD>(v);
+    return true;
+  };
+  SYSTEMTIME& t = step->time;
+  size_t at = 0;
+  step->value = 0;
+  if (w.size() >= 10 && w[4] == '-' && w[7] == '-') {
+    if (!digits(0, 4, 1601, 30827, &t.wYear) || !digits(5, 2, 1, 12, &t.wMonth) || !digits(8, 2, 1, 31, &t.wDay))
+      return false;
+    step->value |= 1;
+    at = 10;
+    if (at < w.size() && w[at] == ' ') ++at;
+    else if (at < w.size()) return false;
+  }
+  if (at < w.size()) {
+    if (w.size() - at != 5 || w[at + 2] != ':' || !digits(at, 2, 0, 23, &t.wHour) || !digits(at + 3, 2, 0, 59, &t.wMinute))
+      return false;
+    step->value |= 2;
+  }
+  return step->value != 0;
 }
 
 size_t WordsOf(const char* usage) {
@@ -259,6 +296,17 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
              TreeStateWord(w[3], &step->value, error);
     case Kind::Program:
       return ProgramName(w[1], error) && text(1);
+    case Kind::Menu:
+      return num(1, 1, kMaxId, &step->id, "command");
+    case Kind::Tab:
+      return num(1, 0, 1000, &step->id, "tab index");
+    case Kind::DateTime:
+      if (!num(1, 0, kMaxId, &step->id, "control id")) return false;
+      if (DateTimeValue(w[2], step)) return true;
+      *error = "bad date or time '" + w[2] + "' (YYYY-MM-DD, HH:MM or \"YYYY-MM-DD HH:MM\")";
+      return false;
+    case Kind::ExpectMenu:
+      return num(1, 1, kMaxId, &step->id, "button id") && text(2);
     case Kind::ListTap:
     case Kind::ListDoubleTap:
     case Kind::ListActivate:

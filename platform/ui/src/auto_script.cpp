@@ -49,6 +49,12 @@ Automation::DialogAction DialogStep(const ScriptStep& s) {
       return [id, t = s.text](Dialog& d) { d.TreeExpand(id, t); };
     case Kind::TreeSelect:
       return [id, t = s.text](Dialog& d) { d.TreeSelect(id, t); };
+    case Kind::Menu:
+      return [id](Dialog& d) { d.PickMenu(id); };
+    case Kind::Tab:
+      return [id](Dialog& d) { d.ChooseTab(id); };
+    case Kind::DateTime:
+      return [id, t = s.time, v = s.value](Dialog& d) { d.SetDateTime(id, t, (v & 1) != 0, (v & 2) != 0); };
     case Kind::ListTap:
     case Kind::ListDoubleTap:
     case Kind::ListActivate:
@@ -83,10 +89,20 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
       case Kind::TreeCheck:
       case Kind::TreeExpand:
       case Kind::TreeSelect:
+      case Kind::Menu:
+      case Kind::Tab:
+      case Kind::DateTime:
       case Kind::ListTap:
       case Kind::ListDoubleTap:
       case Kind::ListActivate:
         a.InDialog(DialogStep(s));
+        break;
+      case Kind::ExpectMenu:
+        a.InDialog([id, want = ce::ToUtf8(s.text), &a](Dialog& d) {
+          std::string got;
+          if (!d.MenuOf(id, &got)) return a.Fail("expect-menu: no menu bar button " + std::to_string(id) + " with a menu");
+          if (got != want) a.Fail("menu " + std::to_string(id) + " reads \"" + got + "\", expected \"" + want + "\"");
+        });
         break;
       case Kind::ExpectItem:
         a.InDialog([id, row = static_cast<int>(s.value), label = s.text, col = static_cast<int>(s.column),

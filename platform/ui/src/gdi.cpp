@@ -1,5 +1,6 @@
 // GDI-lite (see ce/gdi.h): objects and DCs are records in per-process
-// tables; drawing only checks its handles and counts.
+// tables; drawing checks its handles, counts, and keeps what it drew on a
+// window for the screen (gdi_image.h).
 #include "ce/gdi.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "ce/file.h"
 #include "ce/module.h"
 #include "cesim/gdi.h"
+#include "cesim/window.h"
 #include "gdi_image.h"
 
 namespace {
@@ -164,6 +166,53 @@ COLORREF SysColor(int index) {
     case COLOR_STATICTEXT: return RGB(0, 0, 0);
     default: return RGB(0, 0, 0);
   }
+}
+
+// Caller holds the lock.
+COLORREF ObjectColor(uintptr_t key, bool* none) {
+  Object* o = FindObject(key);
+  *none = o == nullptr || key == kStockBase + NULL_BRUSH || (o->kind == Kind::Pen && o->penStyle == PS_NULL);
+  return o ? o->color : 0;
+}
+
+using ui::gdi::DrawOp;
+
+// A drawing on a DC's window, kept once the table's lock is let go (the
+// drawings' store asks the window layer about windows).
+struct Pending {
+  HWND hwnd = nullptr;  // null: a memory or screen DC, nothing kept
+  std::vector<DrawOp> ops;
+  void Add(const Dc& dc, DrawOp op) {
+    hwnd = dc.hwnd;
+    if (hwnd) ops.push_back(std::move(op));
+  }
+  // Call without the table's lock.
+  void Keep() {
+    for (DrawOp& op : ops) ui::gdi::RecordDraw(hwnd, std::move(op));
+  }
+};
+
+DrawOp ColorOp(DrawOp::Kind kind, const RECT& rect, COLORREF color) {
+  DrawOp op;
+  op.kind = kind;
+  op.rect = rect;
+  op.color = color;
+  return op;
+}
+
+DrawOp TextOp(const Dc& dc, const RECT& rect, std::u16string text, UINT format) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::Text;
+  op.rect = rect;
+  op.color = dc.textColor;
+  op.text = std::move(text);
+  op.format = format;
+  if (Object* f = FindObject(dc.font); f != nullptr && f->kind == Kind::Font) {
+    op.fontHeight = std::labs(static_cast<long>(f->font.lfHeight));
+    op.bold = f->font.lfWeight >= FW_SEMIBOLD;
+    op.underline = f->font.lfUnderline != 0;
+  }
+  return op;
 }
 
 bool CountDraw(HDC hdc) {
@@ -328,9 +377,14 @@ HDC GetDC(HWND hwnd) {
   return NewDc(hwnd);
 }
 
-int ReleaseDC(HWND, HDC hdc) {
-  std::lock_guard<std::mutex> g(G().m);
-  return G().dcs.erase(Key(hdc)) != 0 ? 1 : 0;
+int ReleaseDC(HWND hwnd, HDC hdc) {
+  int released = 0;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    released = G().dcs.erase(Key(hdc)) != 0 ? 1 : 0;
+  }
+  if (released && hwnd != nullptr) ce::MarkWindowModelChanged();
+  return released;
 }
 
 HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
@@ -352,8 +406,11 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
 
 BOOL EndPaint(HWND, const PAINTSTRUCT* ps) {
   if (ps == nullptr) return FALSE;
-  std::lock_guard<std::mutex> g(G().m);
-  G().dcs.erase(Key(ps->hdc));
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    G().dcs.erase(Key(ps->hdc));
+  }
+  ce::MarkWindowModelChanged();  // what the paint drew shows now
   return TRUE;
 }
 
@@ -429,11 +486,18 @@ BOOL MoveToEx(HDC hdc, int x, int y, LPPOINT previous) {
 }
 
 BOOL LineTo(HDC hdc, int x, int y) {
-  std::lock_guard<std::mutex> g(G().m);
-  Dc* dc = FindDc(hdc);
-  if (dc == nullptr) return FALSE;
-  dc->pos = POINT{x, y};
-  G().drawCalls++;
+  Pending drawn;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return FALSE;
+    bool none = false;
+    const COLORREF color = ObjectColor(dc->pen, &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Line, RECT{dc->pos.x, dc->pos.y, x, y}, color));
+    dc->pos = POINT{x, y};
+    G().drawCalls++;
+  }
+  drawn.Keep();
   return TRUE;
 }
 
@@ -442,6 +506,7 @@ int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  Pending drawn;
   {
     std::lock_guard<std::mutex> g(G().m);
     Object* o = FindObject(Key(brush));
@@ -449,14 +514,49 @@ int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
       SetLastError(ERROR_INVALID_HANDLE);
       return 0;
     }
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return 0;
+    bool none = false;
+    const COLORREF color = ObjectColor(Key(brush), &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Fill, *rect, color));
+    G().drawCalls++;
   }
-  return CountDraw(hdc) ? 1 : 0;
+  drawn.Keep();
+  return 1;
 }
 
-BOOL Rectangle(HDC hdc, int, int, int, int) { return CountDraw(hdc) ? TRUE : FALSE; }
+BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
+  Pending drawn;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return FALSE;
+    const RECT r{left, top, right, bottom};
+    bool none = false;
+    COLORREF color = ObjectColor(dc->brush, &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Fill, r, color));
+    color = ObjectColor(dc->pen, &none);
+    if (!none) drawn.Add(*dc, ColorOp(DrawOp::Kind::Frame, r, color));
+    G().drawCalls++;
+  }
+  drawn.Keep();
+  return TRUE;
+}
 
-BOOL ExtTextOutW(HDC hdc, int, int, UINT, const RECT*, LPCWSTR, UINT, const int*) {
-  return CountDraw(hdc) ? TRUE : FALSE;
+BOOL ExtTextOutW(HDC hdc, int x, int y, UINT, const RECT*, LPCWSTR text, UINT count, const int*) {
+  Pending drawn;
+  {
+    std::lock_guard<std::mutex> g(G().m);
+    Dc* dc = FindDc(hdc);
+    if (dc == nullptr) return FALSE;
+    std::u16string s = text == nullptr ? std::u16string() : std::u16string(text, count);
+    const LONG h = FontHeightLocked(dc->font);
+    const RECT r{x, y, x + static_cast<LONG>(s.size()) * ce::CharWidthForFontHeight(h), y + LineHeightFor(h)};
+    drawn.Add(*dc, TextOp(*dc, r, std::move(s), DT_LEFT | DT_SINGLELINE));
+    G().drawCalls++;
+  }
+  drawn.Keep();
+  return TRUE;
 }
 
 BOOL DrawPackedDib(HDC hdc, int x, int y, int width, int height, const void* packedDib, DWORD size) {
@@ -470,7 +570,7 @@ BOOL DrawPackedDib(HDC hdc, int x, int y, int width, int height, const void* pac
   if (width > 0 && height > 0 &&
       ui::gdi::DecodeDib(std::string_view(static_cast<const char*>(packedDib), size), &image)) {
     auto part = std::make_shared<ui::gdi::Image>(ui::gdi::Crop(image, 0, 0, width, height, width, height));
-    ui::gdi::RecordDraw(WindowOf(hdc), RECT{x, y, x + width, y + height}, std::move(part));
+    ui::gdi::RecordDraw(WindowOf(hdc), ui::gdi::ImageDraw(RECT{x, y, x + width, y + height}, std::move(part)));
   }
   return TRUE;
 }
@@ -533,7 +633,13 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, LPRECT rect, UINT format) {
     rect->right = rect->left + (widths.empty() ? 0 : *std::max_element(widths.begin(), widths.end()));
     rect->bottom = rect->top + height;
   } else {
-    G().drawCalls++;
+    Pending drawn;
+    {
+      std::lock_guard<std::mutex> g(G().m);
+      if (Dc* dc = FindDc(hdc)) drawn.Add(*dc, TextOp(*dc, *rect, s, format));
+      G().drawCalls++;
+    }
+    drawn.Keep();
   }
   return height;
 }
@@ -763,7 +869,7 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int s
   HWND window = WindowOf(dest);
   if (image && window && width > 0 && height > 0 && swidth > 0 && sheight > 0) {
     auto part = std::make_shared<ui::gdi::Image>(ui::gdi::Crop(*image, sx, sy, swidth, sheight, width, height));
-    ui::gdi::RecordDraw(window, RECT{x, y, x + width, y + height}, std::move(part));
+    ui::gdi::RecordDraw(window, ui::gdi::ImageDraw(RECT{x, y, x + width, y + height}, std::move(part)));
   }
   return TRUE;
 }

@@ -156,8 +156,16 @@ Drawings& D() {
 // Windows whose drawings are kept before the gone ones are swept out.
 constexpr size_t kSweepAt = 64;
 
-void RecordDraw(HWND hwnd, const RECT& dest, ImageRef image) {
-  if (!hwnd || !image) return;
+DrawOp ImageDraw(const RECT& dest, ImageRef image) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::Image;
+  op.rect = dest;
+  op.image = std::move(image);
+  return op;
+}
+
+void RecordDraw(HWND hwnd, DrawOp op) {
+  if (!hwnd || (op.kind == DrawOp::Kind::Image && !op.image)) return;
   Drawings& d = D();
   std::lock_guard<std::mutex> g(d.m);
   if (d.byWindow.size() >= kSweepAt && !d.byWindow.count(hwnd)) {
@@ -165,7 +173,7 @@ void RecordDraw(HWND hwnd, const RECT& dest, ImageRef image) {
       it = IsWindow(it->first) ? std::next(it) : d.byWindow.erase(it);
   }
   auto& ops = d.byWindow[hwnd];
-  ops.push_back(DrawOp{dest, std::move(image)});
+  ops.push_back(std::move(op));
   while (ops.size() > kMaxDrawOps) ops.pop_front();
   ++d.version;
 }

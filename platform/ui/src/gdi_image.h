@@ -1,10 +1,11 @@
 // Pixels of the drawing layer: bitmaps decoded to 32-bit pixels, and what
-// programs drew into their windows (bitmap copies, image-list images) for
-// the screen file. Internal to the drawing layer and the screen writer.
+// programs drew into their windows (lines, rectangles, texts, bitmap copies,
+// image-list images) for the screen file. Internal to the drawing layer and the screen writer.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,16 +50,32 @@ bool ImageListSize(const void* himl, int* cx, int* cy);
 // Tells the window layer how this layer measures text and images (once).
 void InstallDrawingMetrics();
 
-// One drawing a program made into a window: an image at a rectangle of the
-// window's client area.
+// One drawing a program made into a window, in the window's client
+// coordinates: what its last paint drew (BeginPaint starts it afresh) and
+// whatever was drawn through GetDC since. Drawing on memory DCs is not kept.
 struct DrawOp {
-  RECT dest{};
-  ImageRef image;
+  enum class Kind {
+    Line,   // from (rect.left, rect.top) to (rect.right, rect.bottom) in color
+    Fill,   // rect filled with color
+    Frame,  // rect outlined in color
+    Text,   // text in rect in color and font; format: DT_* alignment
+    Image,  // image copied into rect (image is rect's size)
+  };
+  Kind kind = Kind::Line;
+  RECT rect{};
+  COLORREF color = 0;
+  std::u16string text;
+  UINT format = 0;
+  LONG fontHeight = 0;  // |lfHeight|; 0: the default
+  bool bold = false, underline = false;
+  ImageRef image;  // Kind::Image only
 };
+// An image copied into dest.
+DrawOp ImageDraw(const RECT& dest, ImageRef image);
 // Records a drawing into a window (kept at most kMaxDrawOps per window, the
-// oldest dropped).
+// oldest dropped); nothing for a null window or an image draw without one.
 inline constexpr size_t kMaxDrawOps = 256;
-void RecordDraw(HWND hwnd, const RECT& dest, ImageRef image);
+void RecordDraw(HWND hwnd, DrawOp op);
 // Forgets a window's drawings (its paint starts afresh).
 void ClearDrawing(HWND hwnd);
 // The drawings of a live window, oldest first.

@@ -252,6 +252,7 @@ BOOL ImageList_Draw(HIMAGELIST himl, int i, HDC hdc, int x, int y, UINT) {
   }
   HWND window = ui::gdi::DrawTarget(hdc);
   if (window == reinterpret_cast<HWND>(-1)) return FALSE;  // not a DC
-  if (window) ui::gdi::RecordDraw(window, RECT{x, y, x + view.cx, y + view.cy}, view.images[static_cast<size_t>(i)]);
+  if (window)
+    ui::gdi::RecordDraw(window, ui::gdi::ImageDraw(RECT{x, y, x + view.cx, y + view.cy}, view.images[static_cast<size_t>(i)]));
   return TRUE;
 }

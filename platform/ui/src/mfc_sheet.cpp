@@ -1,6 +1,7 @@
 // Property pages and the property sheet (ui/PropertySheet.h).
 #include <algorithm>
 
+#include "ce/menu.h"
 #include "ce/module.h"
 #include "mfc_internal.h"
 
@@ -14,6 +15,13 @@ std::u16string LoadResString(UINT id) {
   LPCWSTR text = nullptr;
   int len = LoadStringW(AfxGetResourceHandle(), id, reinterpret_cast<LPWSTR>(&text), 0);
   return (len > 0 && text != nullptr) ? std::u16string(text, static_cast<size_t>(len)) : std::u16string();
+}
+
+// The sheet's menu bar unless it was made hidden (the sheet itself may not
+// be shown yet).
+HWND ShownMenuBar(HWND sheet) {
+  HWND bar = ::SHFindMenuBar(sheet);
+  return bar != nullptr && (::GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE) != 0 ? bar : nullptr;
 }
 
 ce::ControlTemplate Control(int id, const char16_t* cls, int x, int y, int w, int h, DWORD style,
@@ -202,7 +210,39 @@ RECT CPropertySheet::PageArea() const {
     ::ScreenToClient(m_hWnd, &p);
     area.bottom = std::max(area.top, static_cast<LONG>(p.y - kGap * ce::GetDisplayScale()));
   }
+  if (HWND bar = ShownMenuBar(m_hWnd); bar != nullptr && ::GetWindowRect(bar, &r)) {
+    POINT p{r.left, r.bottom};
+    ::ScreenToClient(m_hWnd, &p);
+    const LONG barTop = p.y - ce::kMenuBarHeight * ce::GetDisplayScale();
+    area.bottom = std::max(area.top, std::min(area.bottom, barTop));
+  }
   return area;
+}
+
+void CPropertySheet::RecalcLayout() {
+  if (m_hWnd == nullptr) return;
+  const int s = ce::GetDisplayScale();
+  RECT client{};
+  ::GetClientRect(m_hWnd, &client);
+  if (m_tab.m_hWnd != nullptr) {
+    RECT t{};
+    m_tab.GetWindowRect(&t);
+    ::SetWindowPos(m_tab.m_hWnd, nullptr, 0, 0, client.right, t.bottom - t.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  LONG bottom = client.bottom;
+  if (ShownMenuBar(m_hWnd) != nullptr) bottom -= ce::kMenuBarHeight * s;
+  const int bw = kButtonWidth * s, bh = kButtonHeight * s, gap = kGap * s;
+  const LONG top = std::max<LONG>(0, bottom - gap - bh);
+  if (HWND ok = ::GetDlgItem(m_hWnd, IDOK)) ::MoveWindow(ok, client.right - 2 * (bw + gap), top, bw, bh, TRUE);
+  if (HWND cancel = ::GetDlgItem(m_hWnd, IDCANCEL)) ::MoveWindow(cancel, client.right - (bw + gap), top, bw, bh, TRUE);
+  const RECT area = PageArea();
+  for (CPropertyPage* p : m_pages)
+    if (p->m_hWnd != nullptr) p->MoveWindow(&area, TRUE);
+}
+
+void CPropertySheet::OnSettingChange(UINT flags, LPCWSTR section) {
+  CDialog::OnSettingChange(flags, section);
+  RecalcLayout();
 }
 
 bool CPropertySheet::MakePage(CPropertyPage* page) {

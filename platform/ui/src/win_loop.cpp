@@ -8,11 +8,13 @@
 
 #include "ce/dialog.h"
 #include "ce/errors.h"
+#include "ce/gdi.h"
 #include "ce/time.h"
 #include "ce/window.h"
 #include "cesim/clock.h"
 #include "cesim/device.h"
 #include "cesim/notification.h"
+#include "cesim/window.h"
 #include "ui/Loop.h"
 #include "gdi_image.h"
 #include "win_internal.h"
@@ -83,6 +85,7 @@ void EnsureInstalled() {
   static std::once_flag once;
   std::call_once(once, [] {
     ce::SetIdleHandler([] { return Idle() ? ce::IdleResult::kProgress : ce::IdleResult::kQuit; });
+    ce::SetPaintDcHooks({&GetDC, &ReleaseDC, &GetTextColor});
     gdi::InstallDrawingMetrics();
   });
 }

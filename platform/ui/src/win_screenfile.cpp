@@ -17,8 +17,11 @@
 #include "ce/process.h"
 #include "ce/system.h"
 #include "ce/text.h"
+#include "ce/gdi.h"
 #include "cesim/device.h"
+#include "cesim/gdi.h"
 #include "cesim/treeview.h"
+#include "cesim/menubar.h"
 #include "cesim/window.h"
 #include "ui/ScreenFile.h"
 #include "ui/ScreenFormat.h"
@@ -46,6 +49,13 @@ void PutRect(pugi::xml_node n, const RECT& r) {
 }
 
 bool Is(const ce::ModelWindow& w, std::u16string_view cls) { return ce::EqualNoCase(w.className, cls); }
+
+std::string ColorText(COLORREF c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "#%02X%02X%02X", static_cast<unsigned>(GetRValue(c)),
+                static_cast<unsigned>(GetGValue(c)), static_cast<unsigned>(GetBValue(c)));
+  return buf;
+}
 
 using ui::screen::Base64;
 
@@ -91,16 +101,58 @@ class ImagePool {
   size_t pixels_ = 0;
 };
 
-// What the program drew into a window, in screen pixels.
-void PutDrawing(pugi::xml_node n, HWND hwnd, const RECT& origin, ImagePool* pool) {
-  for (const gdi::DrawOp& op : gdi::DrawingOf(hwnd)) {
-    const int key = pool->Key(op.image);
-    if (key < 0) continue;
-    pugi::xml_node d = n.append_child(sf::kDraw);
-    PutRect(d, RECT{origin.left + op.dest.left, origin.top + op.dest.top, origin.left + op.dest.right,
-                    origin.top + op.dest.bottom});
-    d.append_attribute(sf::kImage) = key;
+const char* KindText(gdi::DrawOp::Kind kind) {
+  switch (kind) {
+    case gdi::DrawOp::Kind::Line: return sf::kDrawLine;
+    case gdi::DrawOp::Kind::Fill: return sf::kDrawFill;
+    case gdi::DrawOp::Kind::Frame: return sf::kDrawFrame;
+    case gdi::DrawOp::Kind::Text: return sf::kDrawText;
+    case gdi::DrawOp::Kind::Image: return sf::kDrawImage;
   }
+  return sf::kDrawLine;
+}
+
+// What the program drew into a window, in screen pixels, oldest first. An
+// image past what a reader takes is left out.
+void PutDrawing(pugi::xml_node n, HWND hwnd, ImagePool* pool) {
+  POINT origin{0, 0};
+  if (!ClientToScreen(hwnd, &origin)) return;
+  for (const gdi::DrawOp& op : gdi::DrawingOf(hwnd)) {
+    const bool image = op.kind == gdi::DrawOp::Kind::Image;
+    const int key = image ? pool->Key(op.image) : -1;
+    if (image && key < 0) continue;
+    pugi::xml_node d = n.append_child(sf::kDraw);
+    d.append_attribute(sf::kKind) = KindText(op.kind);
+    d.append_attribute(sf::kX) = op.rect.left + origin.x;
+    d.append_attribute(sf::kY) = op.rect.top + origin.y;
+    d.append_attribute(sf::kX2) = op.rect.right + origin.x;
+    d.append_attribute(sf::kY2) = op.rect.bottom + origin.y;
+    if (image) {
+      d.append_attribute(sf::kImage) = key;
+      continue;
+    }
+    d.append_attribute(sf::kColor) = ColorText(op.color).c_str();
+    if (op.kind != gdi::DrawOp::Kind::Text) continue;
+    d.append_attribute(sf::kText) = ce::ToUtf8(op.text).c_str();
+    d.append_attribute(sf::kFormat) = Hex(op.format).c_str();
+    if (op.fontHeight) d.append_attribute(sf::kFontHeight) = static_cast<int>(op.fontHeight);
+    if (op.bold) d.append_attribute(sf::kBold) = 1;
+    if (op.underline) d.append_attribute(sf::kUnderline) = 1;
+  }
+}
+
+// The font set on a control and the text colour its parent chose when it
+// last painted.
+void PutLook(pugi::xml_node n, const ce::ModelWindow& w) {
+  if (auto font = reinterpret_cast<HFONT>(SendMessageW(w.hwnd, WM_GETFONT, 0, 0))) {
+    LOGFONTW lf{};
+    if (GetObjectW(font, sizeof lf, &lf) == static_cast<int>(sizeof lf)) {
+      if (lf.lfHeight) n.append_attribute(sf::kFontHeight) = static_cast<int>(std::labs(lf.lfHeight));
+      if (lf.lfWeight >= FW_SEMIBOLD) n.append_attribute(sf::kBold) = 1;
+      if (lf.lfUnderline) n.append_attribute(sf::kUnderline) = 1;
+    }
+  }
+  if (w.hasTextColor) n.append_attribute(sf::kTextColor) = ColorText(w.textColor).c_str();
 }
 
 void PutListView(pugi::xml_node n, const ce::ModelListView& lv, ImagePool* pool) {
@@ -155,6 +207,55 @@ void PutTree(pugi::xml_node n, HWND hwnd, ImagePool* pool) {
   }
 }
 
+// The tabs with their images and rectangles (screen).
+void PutTabs(pugi::xml_node n, const ce::ModelWindow& w) {
+  n.append_attribute(sf::kCurSel) = static_cast<int>(SendMessageW(w.hwnd, TCM_GETCURSEL, 0, 0));
+  const int count = static_cast<int>(SendMessageW(w.hwnd, TCM_GETITEMCOUNT, 0, 0));
+  const bool images = SendMessageW(w.hwnd, TCM_GETIMAGELIST, 0, 0) != 0;
+  for (int i = 0; i < count; ++i) {
+    WCHAR text[256] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT | TCIF_IMAGE;
+    item.pszText = text;
+    item.cchTextMax = 256;
+    RECT r{};
+    if (!SendMessageW(w.hwnd, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item)) ||
+        !SendMessageW(w.hwnd, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&r)))
+      continue;
+    OffsetRect(&r, w.rect.left, w.rect.top);
+    pugi::xml_node t = n.append_child(sf::kItem);
+    t.append_attribute(sf::kText) = ce::ToUtf8(text).c_str();
+    if (images && item.iImage >= 0) t.append_attribute(sf::kImage) = item.iImage;
+    PutRect(t, r);
+  }
+}
+
+void PutMenuEntry(pugi::xml_node parent, const ce::MenuEntryView& e, bool button) {
+  pugi::xml_node i = parent.append_child(sf::kItem);
+  if (e.id) i.append_attribute(sf::kId) = e.id;
+  i.append_attribute(sf::kText) = ce::ToUtf8(e.text).c_str();
+  PutRect(i, e.rect);
+  if (!button) {
+    i.append_attribute(sf::kEnabled) = e.enabled ? 1 : 0;
+    i.append_attribute(sf::kChecked) = e.checked ? 1 : 0;
+    i.append_attribute(sf::kSeparator) = e.separator ? 1 : 0;
+  }
+  i.append_attribute(sf::kPopup) = e.popup ? 1 : 0;
+  i.append_attribute(sf::kOpen) = e.open ? 1 : 0;
+}
+
+// The bar's buttons and its open menus.
+void PutMenuBar(pugi::xml_node n, const ce::ModelWindow& w) {
+  ce::MenuBarView v;
+  if (!ce::DescribeMenuBar(w.hwnd, &v)) return;
+  for (const auto& b : v.buttons) PutMenuEntry(n, b, true);
+  for (const auto& p : v.panes) {
+    pugi::xml_node pane = n.append_child(sf::kPane);
+    PutRect(pane, p.rect);
+    for (const auto& e : p.entries) PutMenuEntry(pane, e, false);
+  }
+}
+
 void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWND focus, ImagePool* pool) {
   pugi::xml_node n = parent.append_child(sf::kControl);
   n.append_attribute(sf::kHwnd) = HandleText(w.hwnd).c_str();
@@ -180,21 +281,31 @@ void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWN
     if (Is(w, u"COMBOBOX")) n.append_attribute(sf::kDropped) = w.dropped ? 1 : 0;
     for (const auto& item : w.items) n.append_child(sf::kItem).append_attribute(sf::kText) = ce::ToUtf8(item).c_str();
   }
+  PutLook(n, w);
   if (Is(w, sf::kTreeViewClass)) PutTree(n, w.hwnd, pool);
   if (Is(w, sf::kListViewClass)) PutListView(n, w.listView, pool);
-  PutDrawing(n, w.hwnd, w.rect, pool);
+  if (Is(w, WC_TABCONTROLW)) PutTabs(n, w);
+  if (Is(w, MENUBAR_CLASSW)) PutMenuBar(n, w);
+  PutDrawing(n, w.hwnd, pool);
 }
 
 // Controls depth first, in creation order; a child dialog is written as a
 // control and followed by its own controls.
+// A menu bar comes after its siblings: it is drawn over them.
 void PutChildren(pugi::xml_node window, const ce::ModelWindow& parent, bool shown, HWND focus, ImagePool* pool) {
+  std::vector<ce::ModelWindow> bars;
   for (HWND c : parent.children) {
     ce::ModelWindow w;
     if (!ce::DescribeWindow(c, &w)) continue;
+    if (Is(w, MENUBAR_CLASSW)) {
+      bars.push_back(std::move(w));
+      continue;
+    }
     bool childShown = shown && w.visible;
     PutControl(window, w, childShown, focus, pool);
     PutChildren(window, w, childShown, focus, pool);
   }
+  for (const auto& w : bars) PutControl(window, w, shown && w.visible, focus, pool);
 }
 
 struct WriterState {
@@ -229,6 +340,7 @@ std::string Format(bool withWindows) {
   root.append_attribute(sf::kScale) = ce::GetDisplayScale();
   root.append_attribute(sf::kPid) = static_cast<long long>(getpid());
   root.append_attribute(sf::kProgram) = ce::ToUtf8(ce::OwnProgramPath()).c_str();
+  root.append_attribute(sf::kCursor) = ce::CursorName(GetCursor());
   HWND focus = GetFocus();
   HWND active = GetActiveWindow();
   ImagePool pool;
@@ -245,7 +357,7 @@ std::string Format(bool withWindows) {
     bool ownsFocus = focus && (focus == h || IsChild(h, focus));
     n.append_attribute(sf::kFocus) = HandleText(ownsFocus ? focus : nullptr).c_str();
     n.append_attribute(sf::kActive) = h == active ? 1 : 0;
-    PutDrawing(n, h, w.rect, &pool);
+    PutDrawing(n, h, &pool);
     PutChildren(n, w, true, focus, &pool);
   }
   pool.Write(root);

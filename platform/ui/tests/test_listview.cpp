@@ -330,7 +330,8 @@ TEST_F(ListView, BitmapsCopiedIntoAWindowAreDrawnUntilItsNextPaint) {
   ReleaseDC(host_, dc);
   std::string screen = ui::FormatScreen();
   // In screen pixels: the host's client area starts at y 26.
-  EXPECT_NE(screen.find("<draw x=\"10\" y=\"236\" width=\"8\" height=\"4\" image=\""), std::string::npos) << screen;
+  EXPECT_NE(screen.find("<draw kind=\"image\" x=\"10\" y=\"236\" x2=\"18\" y2=\"240\" image=\""), std::string::npos)
+      << screen;
   // A copy larger than a screen file's image may be is left out of the file.
   dc = GetDC(host_);
   mem = CreateCompatibleDC(dc);
@@ -339,8 +340,9 @@ TEST_F(ListView, BitmapsCopiedIntoAWindowAreDrawnUntilItsNextPaint) {
   DeleteDC(mem);
   ReleaseDC(host_, dc);
   screen = ui::FormatScreen();
+  EXPECT_EQ(screen.find("x2=\"2000\""), std::string::npos);
   EXPECT_EQ(screen.find("width=\"2000\""), std::string::npos);
-  EXPECT_NE(screen.find("<draw x=\"10\" y=\"236\""), std::string::npos);
+  EXPECT_NE(screen.find("<draw kind=\"image\" x=\"10\" y=\"236\""), std::string::npos);
   PAINTSTRUCT ps;
   BeginPaint(host_, &ps);
   EndPaint(host_, &ps);

@@ -240,3 +240,28 @@ TEST_F(CedevTest, SampleDeviceHoldsOnlyNamesItCanOpen) {
 }
 
 }  // namespace
+
+TEST_F(CedevTest, ShareShowsAHostFolderBelowTheNetworkFolder) {
+  const fs::path host = fs::path(*dir_).parent_path() / "desk share";
+  fs::create_directories(host);
+  std::ofstream(host / "Backup.pbf") << "image";
+  Result r = RunCedev("share " + D() + " add Images " + Q(host));
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = RunCedev("ls " + D() + " '\\Network'");
+  EXPECT_TRUE(Has(r, "d-----t")) << r.output;
+  EXPECT_TRUE(Has(r, " Images\n")) << r.output;
+  EXPECT_EQ(RunCedev("cat " + D() + " '\\Network\\images\\backup.pbf'").output, "image");
+  r = RunCedev("reg " + D() + " query 'HKCU\\Comm\\Redir\\Connections\\Images'");
+  EXPECT_TRUE(Has(r, "RemoteName    REG_SZ    \\\\QUILMOHOST\\Images")) << r.output;
+  r = RunCedev("share " + D() + " list");
+  EXPECT_TRUE(Has(r, "Images\t" + host.string() + "\t\\\\QUILMOHOST\\Images\tconnected\n")) << r.output;
+
+  EXPECT_NE(RunCedev("share " + D() + " add Images " + Q(host)).status, 0);
+  EXPECT_NE(RunCedev("share " + D() + " add Other '/no/such/folder'").status, 0);
+  ASSERT_EQ(RunCedev("share " + D() + " disconnect Images").status, 0);
+  EXPECT_NE(RunCedev("cat " + D() + " '\\Network\\Images\\Backup.pbf'").status, 0);
+  EXPECT_TRUE(Has(RunCedev("share " + D() + " list"), "\toffered\n"));
+  ASSERT_EQ(RunCedev("share " + D() + " remove Images").status, 0);
+  EXPECT_EQ(RunCedev("share " + D() + " list").output, "");
+  EXPECT_TRUE(fs::exists(host / "Backup.pbf"));
+}

@@ -51,6 +51,14 @@ struct CredantAnswer {
   bool operator==(const CredantAnswer&) const = default;
 };
 
+// A share the desktop network offers (cesim/share.h): connected, it is the
+// folder "\Network\<name>" and its files are those of the host folder.
+struct NetworkShare {
+  std::u16string name;          // folder name below "\Network"
+  std::filesystem::path hostDir;  // absolute host folder
+  bool operator==(const NetworkShare&) const = default;
+};
+
 // The device profile. Missing keys take the defaults below.
 struct Profile {
   int screenWidth = 240;                 // screen_width
@@ -69,6 +77,7 @@ struct Profile {
   std::vector<SystemVolume> systemVolumes;
   std::vector<VolumeCapacity> capacities;  // capacity: <root>|<bytes> (repeatable)
   std::vector<std::u16string> residentPrograms;  // resident: exe name (repeatable)
+  std::vector<NetworkShare> shares;  // share: <name>|<absolute host folder> (repeatable)
   std::u16string peerAddress = u"127.0.0.1";      // peer_address: the desktop's address
   DWORD idleOffMinutes = 0;         // idle_off_minutes: off after that long without input (0 = never)
   // The battery of a fresh device (cedev battery changes the running one).
@@ -173,12 +182,14 @@ class Device {
   // Maps a device path ("\"-rooted, backslashes; "/" is taken as "\" too;
   // empty components and "." are skipped, a trailing backslash is allowed)
   // onto the host folder, resolving every component ignoring case. Fails
-  // (last error set) with ERROR_INVALID_NAME for a relative path, "..",
+  // (last error set) with ERROR_INVALID_NAME for an empty path, "..",
   // wildcards or characters the device refuses in names, for a component
   // that ends in a dot or a blank and names nothing there (the device
   // cannot hold such a name, so none is ever made), and with
   // ERROR_FILENAME_EXCED_RANGE above MAX_PATH characters. A path never
-  // leaves fs/. Wildcard patterns: resolve their folder, then match.
+  // leaves fs/. Wildcard patterns: resolve their folder, then match. A
+  // path without the leading separator is rooted: the device has no current
+  // folder.
   bool Resolve(std::u16string_view devicePath, ResolvedPath* out) const;
 
   // Device milliseconds added to the host clock (the device clock).

@@ -1,5 +1,6 @@
-// The simulator's count of drawing calls (nothing is rasterised, so the
-// count is what shows that a program drew).
+// What tests see of the simulator's drawing: the count of drawing calls and
+// the pixels of bitmaps and image lists. What was drawn on windows goes to
+// the screen file.
 #pragma once
 
 #include <cstdint>

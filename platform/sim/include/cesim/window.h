@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ce/controls.h"  // HDC
 #include "ce/system.h"  // RECT
 #include "ce/types.h"
 #include "ce/window.h"
@@ -64,6 +65,8 @@ struct ModelWindow {
   int curSel = -1;
   bool dropped = false;      // a combo box's list is open
   int pos = 0, min = 0, max = 0;  // progress bars and up-down controls
+  bool hasTextColor = false;      // statics: the parent chose textColor at the last paint
+  COLORREF textColor = 0;
   std::vector<HWND> children;     // creation order
   ModelListView listView;         // list views
 };
@@ -75,9 +78,22 @@ bool DescribeWindow(HWND hwnd, ModelWindow* out);
 // destroyed, text, style, position, visibility, enabled state, focus,
 // control state).
 uint64_t WindowModelVersion();
+// Makes the version grow for what the model does not hold itself but the
+// screen shows (what was drawn on a window).
+void MarkWindowModelChanged();
 // The template a dialog was made from (0 for other windows).
 int GetDialogTemplateId(HWND dialog);
 
+// Device contexts for the built-in controls' painting (an owner-drawn
+// button's WM_DRAWITEM, a static's WM_CTLCOLORSTATIC): the window layer's
+// GDI installs GetDC/ReleaseDC/GetTextColor here; without them the parent
+// is asked to draw with a null hDC and statics ask nothing.
+struct PaintDcHooks {
+  HDC (*get)(HWND) = nullptr;
+  int (*release)(HWND, HDC) = nullptr;
+  COLORREF (*textColor)(HDC) = nullptr;
+};
+void SetPaintDcHooks(PaintDcHooks hooks);
 // What the window layer asks the drawing layer when it lays out text and
 // images: the width of a text in a window's font, and an image list's
 // image size (false for no list). Unset: 8 pixels a character, no images.

@@ -40,6 +40,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ce/menu.h"
 #include "ce/msgbox.h"
 #include "ce/system.h"
 #include "ce/types.h"
@@ -104,6 +105,20 @@ class Dialog {
   // none); -1 (no failure recorded) when the tree or the item is missing.
   // Opens nothing.
   int TreeState(int id, std::u16string_view path) const;
+  // Menus, tabs and pickers (the dialog's top-level window's menu bar and
+  // tab strip):
+  // Picks command `command` as a person would: taps the menu bar's button,
+  // then the submenus on the way, then the item. A missing or disabled item
+  // is a failure (the menus are closed again).
+  bool PickMenu(int command);
+  // Taps tab `index` of the dialog's tab strip (the owner may refuse).
+  bool ChooseTab(int index);
+  // Sets the date (hasDate) and/or hour and minute (hasTime) of picker id,
+  // keeping the other fields, and notifies the parent DTN_DATETIMECHANGE.
+  bool SetDateTime(int id, const SYSTEMTIME& value, bool hasDate, bool hasTime);
+  // The items of the menu bar's button `button` (MenuText form); false
+  // without a bar or button.
+  bool MenuOf(int button, std::string* text) const;
 
   bool IsVisible(int id) const;
   bool IsEnabled(int id) const;
@@ -116,6 +131,11 @@ class Dialog {
   HWND hwnd_;
   Sink sink_;
 };
+
+// A menu as one line: commands "ID:TEXT", separators "-", submenus
+// ">TEXT{...}" with their items; entries joined by '|'. A disabled entry
+// ends with "(off)", a checked one with "(on)".
+std::string MenuText(HMENU menu);
 
 // One message box seen while an Automation was installed.
 struct ShownBox {
@@ -190,6 +210,10 @@ class Automation {
 //   tree-check ID "PATH"    tap the state icon of a tree view's item (PATH: texts joined by '/')
 //   tree-expand ID "PATH" | tree-select ID "PATH"   open the item's branch / tap its label
 //   expect-tree ID "PATH" STATE   STATE: unchecked checked partial none or the state image index
+//   menu COMMAND            pick that command from the menu bar (taps the button and submenus)
+//   tab INDEX               tap tab INDEX of the dialog's tab strip
+//   datetime ID VALUE       set picker ID: "YYYY-MM-DD", "HH:MM" or "YYYY-MM-DD HH:MM"
+//   expect-menu BUTTON TEXT the menu of bar button BUTTON reads TEXT (MenuText form)
 //   program NAME            the steps up to the next 'program' line drive the
 //                           next start of the program file NAME (case ignored,
 //                           "Halvey.exe"); see ui/ScriptScope.h. A script with
@@ -199,6 +223,7 @@ struct ScriptStep {
     Dialog, Set, Click, Check, Select, Focus, Key, Box, BoxText, Advance,
     ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble,
     TreeCheck, TreeExpand, TreeSelect, ExpectTree,
+    Menu, Tab, DateTime, ExpectMenu,
     ListTap, ListDoubleTap, ListActivate, ExpectItem,
     Program  // starts a section (ui/ScriptScope.h); no step of its own
   };
@@ -206,9 +231,10 @@ struct ScriptStep {
   int line = 0;
   int64_t id = 0;     // template, control or string id; VK; ms for advance; bubble command
   int64_t value = 0;  // check state, index, answer, expected 0/1, card: 1 insert, tree state
-  // set/expect-text text, boxtext part, screenshot name, card name, tree path, program name,
-  // row label
+  // set/expect-text text, boxtext part, screenshot name, card name, tree path,
+  // program name, expect-menu text, row label
   std::u16string text;
+  SYSTEMTIME time{};  // datetime: the value; value bit 1 date given, bit 2 time given
   int64_t column = 0;   // expect-item column
   std::u16string expected;  // expect-item text
 };

@@ -4,6 +4,7 @@
 // control instead.
 #pragma once
 
+#include "ce/commctrl.h"  // HIMAGELIST
 #include "ce/controls.h"
 #include "ui/Wnd.h"
 
@@ -149,21 +150,35 @@ class CSpinButtonCtrl : public CWnd {
   CWnd* GetBuddy() const { return CWnd::FromHandle(reinterpret_cast<HWND>(SendMessage(UDM_GETBUDDY))); }
 };
 
-// The tab strip of a property sheet (class WC_TABCONTROLW, registered by
-// the class library). Clicking a tab sends WM_NOTIFY TCN_SELCHANGING to the
-// parent (a nonzero answer keeps the selection), then TCN_SELCHANGE.
-// SetCurSel changes the selection without notifying.
+// The tab strip ("SysTabControl32", ce/controls.h): a tap on a tab sends
+// WM_NOTIFY TCN_SELCHANGING to the parent (a nonzero answer keeps the
+// selection), then TCN_SELCHANGE. SetCurSel changes the selection without
+// notifying. Images are indexes into the image list set on the control.
 class CTabCtrl : public CWnd {
  public:
   BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
-  // Index of the new item or -1.
-  int InsertItem(int index, LPCWSTR text);
+  // Index of the new item or -1; image -1: none.
+  int InsertItem(int index, LPCWSTR text, int image = -1);
   BOOL DeleteItem(int index) { return static_cast<BOOL>(SendMessage(TCM_DELETEITEM, static_cast<WPARAM>(index))); }
   BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(TCM_DELETEALLITEMS)); }
   int GetItemCount() const { return static_cast<int>(SendMessage(TCM_GETITEMCOUNT)); }
   int GetCurSel() const { return static_cast<int>(SendMessage(TCM_GETCURSEL)); }
   // Returns the previous selection (-1 for a bad index).
   int SetCurSel(int index) { return static_cast<int>(SendMessage(TCM_SETCURSEL, static_cast<WPARAM>(index))); }
+  BOOL GetItem(int index, TCITEMW* item) const {
+    return static_cast<BOOL>(SendMessage(TCM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item)));
+  }
+  BOOL SetItem(int index, TCITEMW* item) {
+    return static_cast<BOOL>(SendMessage(TCM_SETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item)));
+  }
+  BOOL GetItemRect(int index, LPRECT rect) const {
+    return static_cast<BOOL>(SendMessage(TCM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(rect)));
+  }
+  // Returns the previous list.
+  HIMAGELIST SetImageList(HIMAGELIST list) {
+    return reinterpret_cast<HIMAGELIST>(SendMessage(TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(list)));
+  }
+  HIMAGELIST GetImageList() const { return reinterpret_cast<HIMAGELIST>(SendMessage(TCM_GETIMAGELIST)); }
   // The item's text (empty for a bad index).
   CString GetItemText(int index) const;
   // The tab under a client point, -1 for none.
@@ -171,10 +186,6 @@ class CTabCtrl : public CWnd {
 };
 
 namespace ui {
-// Registers WC_TABCONTROLW in this process (idempotent; CTabCtrl and the
-// property sheet call it).
+// Kept for callers: the tab control is built into the window layer.
 bool RegisterTabControlClass();
-// Item text access for the tab control (class-private messages).
-inline constexpr UINT kTcmGetItemText = TCM_FIRST + 100;  // wParam index, lParam CString*
-inline constexpr UINT kTcmHitTest = TCM_FIRST + 101;      // lParam POINT* -> index
 }  // namespace ui

@@ -7,6 +7,7 @@
 #include "ui/DataExchange.h"
 #include "ui/Dialog.h"
 #include "ui/Gdi.h"
+#include "ui/Menu.h"
 #include "ui/ListCtrl.h"
 #include "ui/PropertySheet.h"
 #include "ui/TreeCtrl.h"

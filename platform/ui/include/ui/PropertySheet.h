@@ -11,7 +11,8 @@
 // OnKillActive must answer TRUE (default: UpdateData(TRUE)), then it is
 // hidden, the new page is made if needed, shown and gets OnSetActive.
 // OK: the active page's OnKillActive, then OnApply (default OnOK) of every
-// page made so far; the sheet ends with IDOK. Cancel: OnReset (default
+// page made so far; the sheet ends with IDOK. A menu bar made for the sheet
+// sends its commands to the sheet's OnCommand. Cancel: OnReset (default
 // OnCancel) of every page made so far; the sheet ends with IDCANCEL.
 #pragma once
 
@@ -71,6 +72,11 @@ class CPropertySheet : public CDialog {
   CPropertyPage* GetPage(int index) const;
   int GetPageIndex(CPropertyPage* page) const;
   CTabCtrl* GetTabControl() { return &m_tab; }
+  // Fits the tab strip to the width, the OK and Cancel buttons above a menu
+  // bar (SHCreateMenuBar on the sheet) and the pages between them. Called
+  // when a page is made and when the screen turns; call it after making
+  // the menu bar.
+  void RecalcLayout();
   void SetTitle(LPCWSTR title);
   INT_PTR DoModal() override;
 
@@ -83,6 +89,7 @@ class CPropertySheet : public CDialog {
   void OnOK() override;
   void OnCancel() override;
   void OnDestroy() override;
+  void OnSettingChange(UINT flags, LPCWSTR section) override;
 
  private:
   bool MakePage(CPropertyPage* page);

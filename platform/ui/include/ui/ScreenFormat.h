@@ -2,7 +2,7 @@
 // the program that wrote it, for the screen front end. Data only.
 //
 //   <screen width="240" height="320" workTop="26" workBottom="320" scale="1"
-//           pid="..." program="\Windows\x.exe">
+//           pid="..." program="\Windows\x.exe" cursor="arrow">
 //     <window hwnd="N" class="#32770" id="231" title="..." x= y= width= height=
 //             style="0x.." focus="N" active="1">
 //       <control hwnd="N" parent="N" class="EDIT" id="2018" x= y= width= height=
@@ -11,7 +11,17 @@
 //         <item text="..."/>
 //         <column text="..." width="170"/>          (list views)
 //         <row icon="K" selected="0|1" focused="0|1"><cell text="..."/>...</row>
-//         <draw x= y= width= height= image="K"/>    (what the program drew)
+//         <draw kind="image" x= y= x2= y2= image="K"/>  (what the program drew)
+//       </control>
+//       <control class="SysTabControl32" ... cursel="0">
+//         <item text="Backup" image="0" x= y= width= height=/>   one per tab
+//       </control>
+//       <control class="menu_worker" ...>   the menu bar, grown over open menus
+//         <item text="Menu" x= y= width= height= popup="1" open="1"/>  buttons
+//         <pane x= y= width= height=>     each open menu, outermost first
+//           <item id="32818" text="About" x= y= width= height= enabled="1"
+//                 checked="0" separator="0" popup="0" open="0"/>
+//         </pane>
 //       </control>
 //       <draw .../>
 //     </window>
@@ -49,10 +59,14 @@
 // list row inside a list view; top= and selected= likewise follow the
 // control's class.
 //
-// <draw> elements are the bitmaps and images a program copied into a
-// window or control, in screen pixels, oldest first; a window's drawings
-// lie under its controls. Each <image> is written once and may be named by
-// any number of rows and drawings.
+// <draw> elements (of a <window> or a <control>) are what the window's
+// last paint drew and whatever was drawn on it since, in screen pixels,
+// oldest first; a window's drawings lie under its controls. x= y= x2= y2=
+// give a line from (x, y) to (x2, y2), or the rectangle from (x, y) to
+// (x2, y2) that is filled, outlined, holds the text (format: DT_*
+// alignment) or the image (image= names an <image>, drawn at its own size).
+// Each <image> is written once and may be named by any number of rows and
+// drawings.
 #pragma once
 
 #include <cstddef>
@@ -74,6 +88,7 @@ inline constexpr const char* kWorkBottom = "workBottom";
 inline constexpr const char* kScale = "scale";
 inline constexpr const char* kPid = "pid";
 inline constexpr const char* kProgram = "program";
+inline constexpr const char* kCursor = "cursor";  // the program's cursor: "arrow", "wait", "hand" ... ("" none)
 
 // <window> and <control>
 inline constexpr const char* kHwnd = "hwnd";
@@ -95,6 +110,29 @@ inline constexpr const char* kMin = "min";
 inline constexpr const char* kMax = "max";
 inline constexpr const char* kCurSel = "cursel";
 inline constexpr const char* kDropped = "dropped";
+
+// What the program set on a control and drew on windows (GDI):
+//   <control ... textColor="#RRGGBB" fontHeight="16" bold="1" underline="1">
+//     <draw kind="line|fill|frame|text|image" x= y= x2= y2= color="#RRGGBB"
+//           text="..." format="0x.." fontHeight= bold= underline= image="K"/>
+// textColor is the colour a static's parent set in its WM_CTLCOLORSTATIC
+// answer at the static's last paint (absent when it set none); the font
+// attributes appear when the control has a font set (WM_SETFONT).
+inline constexpr const char* kTextColor = "textColor";
+inline constexpr const char* kFontHeight = "fontHeight";
+inline constexpr const char* kBold = "bold";
+inline constexpr const char* kUnderline = "underline";
+inline constexpr const char* kDraw = "draw";
+inline constexpr const char* kKind = "kind";
+inline constexpr const char* kX2 = "x2";
+inline constexpr const char* kY2 = "y2";
+inline constexpr const char* kColor = "color";
+inline constexpr const char* kFormat = "format";
+inline constexpr const char* kDrawLine = "line";
+inline constexpr const char* kDrawFill = "fill";
+inline constexpr const char* kDrawFrame = "frame";
+inline constexpr const char* kDrawText = "text";
+inline constexpr const char* kDrawImage = "image";
 
 // control classes whose children and attributes are their own
 inline constexpr const char16_t* kTreeViewClass = u"SysTreeView32";
@@ -118,11 +156,15 @@ inline constexpr const char* kScrollBar = "scrollbar";
 inline constexpr const char* kLevel = "level";
 inline constexpr const char* kState = "state";
 inline constexpr const char* kButton = "button";
+// tab and menu items (tabs take kImage above); menu panes
+inline constexpr const char* kPane = "pane";
+inline constexpr const char* kSeparator = "separator";
+inline constexpr const char* kPopup = "popup";
+inline constexpr const char* kOpen = "open";
 
-// list views, drawings and images
+// list views and images
 inline constexpr const char* kColumn = "column";
 inline constexpr const char* kCell = "cell";
-inline constexpr const char* kDraw = "draw";
 inline constexpr const char* kHeaderHeight = "headerHeight";
 inline constexpr const char* kRowHeight = "rowHeight";
 inline constexpr const char* kFocused = "focused";

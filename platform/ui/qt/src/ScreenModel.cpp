@@ -44,6 +44,8 @@ class Reader {
         !Int(root, sf::kWorkBottom, false, m.workTop, m.height, &m.workBottom) ||
         !Int(root, sf::kScale, false, 1, 64, &m.scale) || !Text(root, sf::kProgram, &m.program))
       return false;
+    m.cursor = root.attribute(sf::kCursor).value();
+    if (m.cursor.size() > 16) return Bad(sf::kCursor, root.attribute(sf::kCursor).value());
     if (const auto a = root.attribute(sf::kPid)) {
       if (!ParseInt(a.value(), 1, INT32_MAX, &m.pid)) return Bad(sf::kPid, a.value());
     }
@@ -81,7 +83,7 @@ class Reader {
         !Int(n, sf::kActive, false, 0, 1, &active))
       return false;
     w->active = active != 0;
-    if (!Draws(n, &w->draws)) return false;
+    if (!Drawing(n, &w->drawing)) return false;
     for (const auto& c : n.children(sf::kControl)) {
       if (++controls_ > kMaxScreenControls)
         return Fail("more than " + std::to_string(kMaxScreenControls) + " controls");
@@ -112,17 +114,95 @@ class Reader {
     c->enabled = enabled;
     c->focus = focus;
     c->dropped = dropped;
-    for (const auto& i : n.children(sf::kItem)) {
+    if (!Items(n, &c->items)) return false;
+    for (const auto& p : n.children(sf::kPane)) {
       if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
-      ScreenItem item;
-      if (!Text(i, sf::kText, &item.text)) return false;
-      c->items.push_back(std::move(item));
+      ScreenPane pane;
+      if (!Rect(p, &pane.x, &pane.y, &pane.width, &pane.height) || !Items(p, &pane.items)) return false;
+      c->panes.push_back(std::move(pane));
     }
     // <row> and top= mean different things in tree views and list views.
     const bool tree = ce::EqualNoCase(c->className, sf::kTreeViewClass);
     const bool list = ce::EqualNoCase(c->className, sf::kListViewClass);
-    if ((tree && !Tree(n, &c->tree)) || (list && !ListView(n, c)) || !Draws(n, &c->draws)) return false;
+    if (!Look(n, &c->look) || (tree && !Tree(n, &c->tree)) || (list && !ListView(n, c)) ||
+        !Drawing(n, &c->drawing))
+      return false;
     where_ = window;
+    return true;
+  }
+
+  bool Items(const pugi::xml_node& n, std::vector<ScreenItem>* out) {
+    for (const auto& i : n.children(sf::kItem)) {
+      if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
+      ScreenItem item;
+      int enabled = 1, checked = 0, separator = 0, popup = 0, open = 0;
+      if (!Text(i, sf::kText, &item.text) || !Int(i, sf::kId, false, 0, 0xFFFF, &item.id) ||
+          !Rect(i, &item.x, &item.y, &item.width, &item.height) || !Int(i, sf::kImage, false, -1, 0xFFFF, &item.image) ||
+          !Int(i, sf::kEnabled, false, 0, 1, &enabled) || !Int(i, sf::kChecked, false, 0, 1, &checked) ||
+          !Int(i, sf::kSeparator, false, 0, 1, &separator) || !Int(i, sf::kPopup, false, 0, 1, &popup) ||
+          !Int(i, sf::kOpen, false, 0, 1, &open))
+        return false;
+      item.enabled = enabled;
+      item.checked = checked;
+      item.separator = separator;
+      item.popup = popup;
+      item.open = open;
+      out->push_back(std::move(item));
+    }
+    return true;
+  }
+
+  bool Color(const pugi::xml_node& n, const char* name, bool* has, uint32_t* out) {
+    const auto a = n.attribute(name);
+    if (!a) return true;
+    const char* v = a.value();
+    int64_t c = 0;
+    if (v[0] != '#' || std::strlen(v) != 7 || !ParseInt((std::string("0x") + (v + 1)).c_str(), 0, 0xFFFFFF, &c))
+      return Bad(name, v);
+    *has = true;
+    *out = static_cast<uint32_t>(c);
+    return true;
+  }
+
+  bool Look(const pugi::xml_node& n, ScreenLook* look) {
+    int bold = 0, underline = 0;
+    if (!Int(n, sf::kFontHeight, false, 0, 512, &look->fontHeight) || !Int(n, sf::kBold, false, 0, 1, &bold) ||
+        !Int(n, sf::kUnderline, false, 0, 1, &underline) || !Color(n, sf::kTextColor, &look->hasColor, &look->color))
+      return false;
+    look->bold = bold;
+    look->underline = underline;
+    return true;
+  }
+
+  bool Drawing(const pugi::xml_node& n, std::vector<ScreenDraw>* out) {
+    const int m = 8 * kMaxScreenSide;
+    for (const auto& d : n.children(sf::kDraw)) {
+      if (++draws_ > kMaxScreenDraws) return Fail("more than " + std::to_string(kMaxScreenDraws) + " drawings");
+      ScreenDraw op;
+      const std::string kind = d.attribute(sf::kKind).value();
+      if (kind == sf::kDrawLine) op.kind = ScreenDraw::Kind::Line;
+      else if (kind == sf::kDrawFill) op.kind = ScreenDraw::Kind::Fill;
+      else if (kind == sf::kDrawFrame) op.kind = ScreenDraw::Kind::Frame;
+      else if (kind == sf::kDrawText) op.kind = ScreenDraw::Kind::Text;
+      else if (kind == sf::kDrawImage) op.kind = ScreenDraw::Kind::Image;
+      else return Bad(sf::kKind, kind.c_str());
+      if (!ImageRef(d, sf::kImage, &op.image)) return false;
+      if (op.kind == ScreenDraw::Kind::Image && op.image < 0) return Fail(std::string(sf::kImage) + " missing");
+      bool hasColor = false;
+      ScreenLook look;
+      int64_t format = 0;
+      const auto f = d.attribute(sf::kFormat);
+      if (f && !ParseInt(f.value(), 0, 0xFFFFFFFFll, &format)) return Bad(sf::kFormat, f.value());
+      if (!Int(d, sf::kX, false, -m, m, &op.x) || !Int(d, sf::kY, false, -m, m, &op.y) ||
+          !Int(d, sf::kX2, false, -m, m, &op.x2) || !Int(d, sf::kY2, false, -m, m, &op.y2) ||
+          !Color(d, sf::kColor, &hasColor, &op.color) || !Text(d, sf::kText, &op.text) || !Look(d, &look))
+        return false;
+      op.format = static_cast<uint32_t>(format);
+      op.fontHeight = look.fontHeight;
+      op.bold = look.bold;
+      op.underline = look.underline;
+      out->push_back(std::move(op));
+    }
     return true;
   }
 
@@ -177,16 +257,6 @@ class Reader {
         row.cells.push_back(std::move(t));
       }
       c->rows.push_back(std::move(row));
-    }
-    return true;
-  }
-
-  bool Draws(const pugi::xml_node& n, std::vector<ScreenDraw>* out) {
-    for (const auto& d : n.children(sf::kDraw)) {
-      if (++items_ > kMaxScreenItems) return Fail("more than " + std::to_string(kMaxScreenItems) + " items");
-      ScreenDraw draw;
-      if (!Rect(d, &draw.x, &draw.y, &draw.width, &draw.height) || !ImageRef(d, sf::kImage, &draw.image)) return false;
-      out->push_back(draw);
     }
     return true;
   }
@@ -291,7 +361,7 @@ class Reader {
 
   std::string* error_;
   std::string where_;
-  size_t controls_ = 0, items_ = 0;
+  size_t controls_ = 0, items_ = 0, draws_ = 0;
   std::map<int, int> imageKeys_;  // key -> index in ScreenModel::images
   size_t pixels_ = 0;
 };

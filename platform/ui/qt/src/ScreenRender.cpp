@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPolygon>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStyleOption>
@@ -16,6 +17,8 @@
 #include "ui/qt/Screen.h"
 // Device constants after Qt: they are plain macros.
 #include "ce/controls.h"
+#include "ce/gdi.h"
+#include "ce/datetime.h"
 #include "ce/shell.h"
 #include "ce/window.h"
 
@@ -80,6 +83,17 @@ class Painter {
     p_->drawText(strip.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                  QFontMetrics(bold).elidedText(Q(title), Qt::ElideRight, strip.width() - 2 * margin));
     p_->setFont(font_);
+    if (m_.cursor == "wait") Hourglass(QRect(strip.right() - strip.height(), 0, strip.height(), strip.height()));
+  }
+
+  // The wait cursor: an hourglass at the right of the top bar.
+  void Hourglass(const QRect& box) {
+    const QRect r = box.adjusted(box.width() / 4, box.height() / 5, -box.width() / 4, -box.height() / 5);
+    const QPolygon glass({r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()});
+    p_->setPen(QPen(Qt::white, std::max(1, m_.scale)));
+    p_->setBrush(QColor(0xF0, 0xD0, 0x60));
+    p_->drawPolygon(glass);
+    p_->setBrush(Qt::NoBrush);
   }
 
   void Window(const ScreenWindow& w) {
@@ -92,9 +106,63 @@ class Painter {
       p_->setPen(QColor(0x40, 0x40, 0x40));
       p_->drawRect(r.adjusted(0, 0, -1, -1));
     }
-    Draws(w.draws, r);
+    Drawing(w.drawing, r);
     for (const auto& c : w.controls)
       if (c.visible && c.width > 0 && c.height > 0) Control(c);
+    p_->restore();
+  }
+
+  // A device font height (pixels on the device) as a Qt pixel size, in
+  // proportion to the default 13-pixel font drawn at 11.
+  QFont FontFor(int deviceHeight, bool bold, bool underline) const {
+    QFont f = font_;
+    if (deviceHeight > 0) f.setPixelSize(std::max(1, deviceHeight * 11 / 13));
+    f.setBold(bold);
+    f.setUnderline(underline);
+    return f;
+  }
+
+  static QColor Rgb(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
+
+  // What the program drew on a window or control (lines, rectangles, text,
+  // bitmaps and images), clipped to it.
+  void Drawing(const std::vector<ScreenDraw>& ops, const QRect& clip) {
+    if (ops.empty()) return;
+    p_->save();
+    p_->setClipRect(clip, Qt::IntersectClip);
+    p_->setRenderHint(QPainter::Antialiasing, false);  // device lines are whole pixels
+    for (const ScreenDraw& d : ops) {
+      const QRect r(QPoint(std::min(d.x, d.x2), std::min(d.y, d.y2)),
+                    QPoint(std::max(d.x, d.x2) - 1, std::max(d.y, d.y2) - 1));
+      switch (d.kind) {
+        case ScreenDraw::Kind::Line:
+          p_->setPen(QPen(Rgb(d.color), 1));
+          p_->drawLine(d.x, d.y, d.x2, d.y2);
+          break;
+        case ScreenDraw::Kind::Fill: p_->fillRect(r, Rgb(d.color)); break;
+        case ScreenDraw::Kind::Frame:
+          p_->setPen(QPen(Rgb(d.color), 1));
+          p_->setBrush(Qt::NoBrush);
+          p_->drawRect(r.adjusted(0, 0, -1, -1));
+          break;
+        case ScreenDraw::Kind::Text: {
+          p_->save();
+          p_->setFont(FontFor(d.fontHeight, d.bold, d.underline));
+          p_->setPen(Rgb(d.color));
+          int align = (d.format & DT_CENTER) ? Qt::AlignHCenter : (d.format & DT_RIGHT) ? Qt::AlignRight : Qt::AlignLeft;
+          align |= (d.format & DT_VCENTER) ? Qt::AlignVCenter : (d.format & DT_BOTTOM) ? Qt::AlignBottom : Qt::AlignTop;
+          align |= (d.format & DT_SINGLELINE) ? Qt::TextSingleLine : Qt::TextWordWrap;
+          p_->drawText(r, align, Q(d.text));
+          p_->restore();
+          break;
+        }
+        case ScreenDraw::Kind::Image: {
+          const QImage img = ImageAt(d.image);
+          if (!img.isNull() && r.width() > 0 && r.height() > 0) p_->drawImage(r, img);
+          break;
+        }
+      }
+    }
     p_->restore();
   }
 
@@ -107,18 +175,6 @@ class Painter {
       std::copy_n(img.argb.begin() + static_cast<std::ptrdiff_t>(y) * img.width, img.width,
                   reinterpret_cast<uint32_t*>(out.scanLine(y)));
     return out;
-  }
-
-  // The bitmaps and images the program drew, clipped to their window.
-  void Draws(const std::vector<ScreenDraw>& draws, const QRect& clip) {
-    if (draws.empty()) return;
-    p_->save();
-    p_->setClipRect(clip, Qt::IntersectClip);
-    for (const auto& d : draws) {
-      const QImage img = ImageAt(d.image);
-      if (!img.isNull() && d.width > 0 && d.height > 0) p_->drawImage(QRect(d.x, d.y, d.width, d.height), img);
-    }
-    p_->restore();
   }
 
   void Control(const ScreenControl& c) {
@@ -134,11 +190,13 @@ class Painter {
     else if (cls == u"MSCTLS_UPDOWN32") UpDown(c, r);
     else if (cls == u"SYSTABCONTROL32") Tabs(c, r);
     else if (cls == u"SYSTREEVIEW32") Tree(c, r);
+    else if (cls == u"MENU_WORKER") MenuBar(c);
+    else if (cls == u"SYSDATETIMEPICK32") DateTime(c, r);
     else if (cls == u"SYSLISTVIEW32") ListView(c, r);
     else if (cls == u"#32770") p_->fillRect(r, Qt::white);  // a page: its controls follow
     else Unknown(c, r);
     p_->restore();
-    Draws(c.draws, r);
+    Drawing(c.drawing, r);
   }
 
   QStyle::State State(const ScreenControl& c) const {
@@ -175,12 +233,14 @@ class Painter {
     if (c.style & SS_CENTERIMAGE) align |= Qt::AlignVCenter;
     else align |= Qt::AlignTop;
     p_->setClipRect(r, Qt::IntersectClip);
-    p_->setPen(TextColor(c));
+    p_->setFont(FontFor(c.look.fontHeight, c.look.bold, c.look.underline));
+    p_->setPen(c.look.hasColor && c.enabled ? Rgb(c.look.color) : TextColor(c));
     p_->drawText(r, align | Qt::TextWordWrap, Q(c.text));
   }
 
   void Button(const ScreenControl& c, const QRect& r) {
     const uint32_t type = c.style & BS_TYPEMASK;
+    if (type == BS_OWNERDRAW) return;  // the program draws it (its drawing follows)
     QStyleOptionButton o;
     Init(&o, c, r);
     o.text = Q(c.text);
@@ -412,9 +472,14 @@ class Painter {
     bold.setBold(true);
     int x = r.left();
     for (size_t i = 0; i < c.items.size() && x < r.right(); ++i) {
-      const QString text = Q(c.items[i].text);
+      const ScreenItem& item = c.items[i];
+      const QString text = Q(item.text);
       const bool selected = static_cast<int>(i) == c.curSel;
-      const int w = std::min(QFontMetrics(bold).horizontalAdvance(text) + 12, r.right() - x + 1);
+      // The model's own tab rectangle where the file gives one.
+      if (item.width > 0) x = item.x;
+      const int natural = QFontMetrics(bold).horizontalAdvance(text) + 12;
+      const int w = std::min(item.width > 0 ? item.width : natural, r.right() - x + 1);
+      if (w <= 1) break;
       const QRect tab(x, r.top(), w - 1, r.height() - (selected ? 1 : 3));
       const QRect shape = south ? tab : tab.translated(0, selected ? 0 : 2);
       p_->fillRect(shape, selected ? QColor(Qt::white) : palette_.color(QPalette::Button));
@@ -436,9 +501,21 @@ class Painter {
           p_->drawLine(shape.bottomLeft() + QPoint(1, 0), shape.bottomRight() - QPoint(1, 0));
         }
       }
+      QRect label = shape;
+      if (item.image >= 0) {
+        // The image list's pictures are not in the file: a framed square
+        // with the image number marks the tab's image.
+        const int side = std::min(16 * m_.scale, shape.height() - 4);
+        const QRect icon(shape.left() + 4 * m_.scale, shape.center().y() - side / 2, side, side);
+        p_->fillRect(icon, QColor(0xDD, 0xE6, 0xF4));
+        p_->setPen(QColor(0x2A, 0x5C, 0xAA));
+        p_->drawRect(icon.adjusted(0, 0, -1, -1));
+        p_->drawText(icon, Qt::AlignCenter, QString::number(item.image));
+        label.setLeft(icon.right() + 2);
+      }
       p_->setPen(TextColor(c));
       p_->setFont(selected ? bold : font_);
-      p_->drawText(shape, Qt::AlignCenter | Qt::TextSingleLine, text);
+      p_->drawText(label, Qt::AlignCenter | Qt::TextSingleLine, text);
       p_->setFont(font_);
       x += w;
     }
@@ -526,6 +603,66 @@ class Painter {
     p_->drawRect(g.adjusted(0, side / 4, -1, -1));
     p_->drawRect(QRect(g.left(), g.top() + side / 8, side / 2, side / 8 + 1));
     p_->setBrush(Qt::NoBrush);
+  }
+
+  // The menu bar: its buttons along the bottom and its open menus above.
+  void MenuBar(const ScreenControl& c) {
+    p_->setClipping(false);
+    QFont bold = font_;
+    bold.setBold(true);
+    for (const ScreenItem& b : c.items) {
+      const QRect r(b.x, b.y, b.width, b.height);
+      p_->fillRect(r, b.open ? QColor(0x0A, 0x24, 0x6A) : QColor(0x2A, 0x5C, 0xAA));
+      p_->setPen(QColor(0x0A, 0x24, 0x6A));
+      p_->drawRect(r.adjusted(0, 0, -1, -1));
+      p_->setPen(Qt::white);
+      p_->setFont(bold);
+      QString text = Q(b.text);
+      if (b.popup) text += QStringLiteral(" \u25B4");
+      p_->drawText(r, Qt::AlignCenter | Qt::TextSingleLine, text);
+    }
+    p_->setFont(font_);
+    for (const ScreenPane& pane : c.panes) {
+      const QRect pr(pane.x, pane.y, pane.width, pane.height);
+      p_->fillRect(pr, Qt::white);
+      p_->setPen(QColor(0x40, 0x40, 0x40));
+      p_->drawRect(pr.adjusted(0, 0, -1, -1));
+      const int margin = 12 * m_.scale;
+      for (const ScreenItem& e : pane.items) {
+        const QRect r(e.x, e.y, e.width, e.height);
+        if (e.separator) {
+          p_->setPen(palette_.color(QPalette::Mid));
+          p_->drawLine(r.left() + 4, r.center().y(), r.right() - 4, r.center().y());
+          continue;
+        }
+        if (e.open) p_->fillRect(r.adjusted(1, 0, -1, 0), QColor(0x2A, 0x5C, 0xAA));
+        p_->setPen(e.open ? QColor(Qt::white) : e.enabled ? QColor(Qt::black) : palette_.color(QPalette::Mid));
+        if (e.checked) p_->drawText(QRect(r.left(), r.top(), margin, r.height()), Qt::AlignCenter, QStringLiteral("\u2713"));
+        p_->drawText(r.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Q(e.text));
+        if (e.popup)
+          p_->drawText(r.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("\u25B8"));
+      }
+    }
+  }
+
+  // A date or time picker: its text in a box with a drop button (a date)
+  // or up and down arrows (a time).
+  void DateTime(const ScreenControl& c, const QRect& r) {
+    p_->fillRect(r, c.enabled ? palette_.color(QPalette::Base) : palette_.color(QPalette::Window));
+    p_->setPen(palette_.color(QPalette::Dark));
+    p_->drawRect(r.adjusted(0, 0, -1, -1));
+    const int button = std::min(r.height(), 14 * m_.scale);
+    const QRect arrow(r.right() - button, r.top() + 1, button, r.height() - 2);
+    p_->fillRect(arrow, palette_.color(QPalette::Button));
+    p_->setPen(TextColor(c));
+    const bool time = (c.style & DTS_TIMEFORMAT) == DTS_TIMEFORMAT;
+    p_->drawText(arrow, Qt::AlignCenter, time ? QStringLiteral("\u2195") : QStringLiteral("\u25BE"));
+    p_->drawText(r.adjusted(3 * m_.scale, 0, -button - 2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                 Q(c.text));
+    if (c.focus) {
+      p_->setPen(QPen(palette_.color(QPalette::Highlight), 1, Qt::DotLine));
+      p_->drawRect(r.adjusted(1, 1, -2, -2));
+    }
   }
 
   void Unknown(const ScreenControl& c, const QRect& r) {

@@ -32,7 +32,7 @@ std::string ListScreen(const std::string& extraRowAttrs = "") {
   return "<screen width=\"240\" height=\"320\" workTop=\"26\" workBottom=\"320\" scale=\"1\">\n"
          " <window hwnd=\"65538\" class=\"#32770\" id=\"360\" title=\"Open\" x=\"0\" y=\"26\" width=\"240\""
          " height=\"294\" style=\"0x90C80000\" focus=\"7\" active=\"1\">\n"
-         "  <draw x=\"100\" y=\"220\" width=\"8\" height=\"8\" image=\"1\"/>\n"
+         "  <draw kind=\"image\" x=\"100\" y=\"220\" x2=\"108\" y2=\"228\" image=\"1\"/>\n"
          "  <control hwnd=\"7\" class=\"SysListView32\" id=\"2106\" x=\"0\" y=\"40\" width=\"240\" height=\"150\""
          " style=\"0x50800005\" text=\"\" visible=\"1\" enabled=\"1\" top=\"0\" headerHeight=\"18\" rowHeight=\"18\">\n"
          "   <column text=\"Name\" width=\"170\"/><column text=\"Size\" width=\"50\"/>\n"

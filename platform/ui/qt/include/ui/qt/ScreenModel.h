@@ -11,8 +11,41 @@
 
 namespace ui::qt {
 
+// An item of a list, a tab or a menu entry; the rectangle, image and menu
+// fields only where the file gives them (width 0: no rectangle).
 struct ScreenItem {
   std::u16string text;
+  int id = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+  int image = -1;
+  bool enabled = true, checked = false, separator = false, popup = false, open = false;
+};
+
+// An open menu of a menu bar.
+struct ScreenPane {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::vector<ScreenItem> items;
+};
+
+// What a program drew (ui/ScreenFormat.h <draw>), screen pixels.
+struct ScreenDraw {
+  enum class Kind { Line, Fill, Frame, Text, Image };
+  Kind kind = Kind::Line;
+  int x = 0, y = 0, x2 = 0, y2 = 0;
+  uint32_t color = 0;  // 0xRRGGBB
+  std::u16string text;
+  uint32_t format = 0;
+  int fontHeight = 0;  // 0: the default
+  bool bold = false, underline = false;
+  int image = -1;  // Kind::Image: index in ScreenModel::images
+};
+
+// The look a program gave a control's text.
+struct ScreenLook {
+  int fontHeight = 0;  // 0: the default
+  bool bold = false, underline = false;
+  bool hasColor = false;
+  uint32_t color = 0;  // 0xRRGGBB
 };
 
 // A row of a tree view in view (ui/ScreenFormat.h).
@@ -35,11 +68,6 @@ struct ScreenImage {
   int width = 0, height = 0;
   std::vector<uint32_t> argb;
 };
-// A bitmap or image a program drew (image: index in ScreenModel::images).
-struct ScreenDraw {
-  int x = 0, y = 0, width = 0, height = 0;
-  int image = -1;
-};
 struct ScreenColumn {
   std::u16string text;
   int width = 0;
@@ -61,12 +89,14 @@ struct ScreenControl {
   int checked = 0;
   int pos = 0, min = 0, max = 100, curSel = -1;
   std::vector<ScreenItem> items;
+  ScreenLook look;
+  std::vector<ScreenDraw> drawing;
   ScreenTree tree;  // tree views
+  std::vector<ScreenPane> panes;  // menu bars
   // List views.
   std::vector<ScreenColumn> columns;
   std::vector<ScreenRow> rows;
   int top = 0, headerHeight = 0, rowHeight = 0;
-  std::vector<ScreenDraw> draws;
 };
 
 struct ScreenWindow {
@@ -77,8 +107,8 @@ struct ScreenWindow {
   uint32_t style = 0;
   uint64_t focus = 0;
   bool active = false;
+  std::vector<ScreenDraw> drawing;  // under the controls
   std::vector<ScreenControl> controls;
-  std::vector<ScreenDraw> draws;  // under the controls
 };
 
 struct ScreenModel {
@@ -86,6 +116,7 @@ struct ScreenModel {
   int workTop = 0, workBottom = 0;
   int scale = 1;              // the device's display scale
   std::u16string program;
+  std::string cursor;         // "arrow", "wait", "hand" ... ("": none)
   int64_t pid = 0;            // the writer's host process id; 0: not given
   std::vector<ScreenWindow> windows;  // bottom to top
   std::vector<ScreenImage> images;
@@ -98,7 +129,8 @@ inline constexpr int kMaxViewScale = 8;
 inline constexpr size_t kMaxScreenFileBytes = 4u << 20;
 inline constexpr size_t kMaxScreenWindows = 256;
 inline constexpr size_t kMaxScreenControls = 4096;   // all windows together
-inline constexpr size_t kMaxScreenItems = 65536;     // all controls together (items, rows, cells, columns, drawings)
+inline constexpr size_t kMaxScreenItems = 65536;     // all controls together (items, rows, cells, columns)
+inline constexpr size_t kMaxScreenDraws = 65536;     // all windows and controls together
 inline constexpr size_t kMaxScreenImages = 4096;
 
 // False with *error when xml is not a screen file within the limits; *out is

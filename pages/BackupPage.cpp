@@ -1,0 +1,3 @@
+#include "pages/BackupPage.h"
+
+CBackupPage::CBackupPage() : CDynamicPropertyPage(IDD) {}

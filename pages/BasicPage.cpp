@@ -1,0 +1,3 @@
+#include "pages/BasicPage.h"
+
+CBasicPage::CBasicPage() : CDynamicPropertyPage(IDD) {}

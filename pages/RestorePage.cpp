@@ -1,0 +1,3 @@
+#include "pages/RestorePage.h"
+
+CRestorePage::CRestorePage() : CDynamicPropertyPage(IDD) {}

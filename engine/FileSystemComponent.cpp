@@ -121,14 +121,21 @@ CString FreeNameBeside(const CString& path) {
 // another program holds fails with ERROR_SHARING_VIOLATION and stays
 // untouched.
 bool MoveOver(const CString& from, const CString& to) {
+  // Mostly the file is there and writable: the replace alone.
+  if (DeleteAndRenameFile(to, from)) return true;
+  const DWORD refused = GetLastError();
+  if (refused != ERROR_FILE_NOT_FOUND && refused != ERROR_ACCESS_DENIED) return false;
   DWORD existing = GetFileAttributesW(to);
   if (existing == INVALID_FILE_ATTRIBUTES) return MoveFileW(from, to) != FALSE;
   if (existing & FILE_ATTRIBUTE_DIRECTORY) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  if (existing & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesW(to, existing & ~FILE_ATTRIBUTE_READONLY);  // a failure shows in the replace
+  if (!(existing & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(refused);
+    return false;
+  }
+  SetFileAttributesW(to, existing & ~FILE_ATTRIBUTE_READONLY);  // a failure shows in the replace
   return DeleteAndRenameFile(to, from) != FALSE;
 }
 
@@ -735,12 +742,17 @@ bool ADirectory::OpenStaging(const CString& path, DWORD attributes, CString& sta
   // The staging file of a restore that a reset cut short goes first.
   const CString leftover = path + kStagingSuffix;
   const DWORD leftoverAttributes = GetFileAttributesW(leftover);
+  const DWORD probe = GetLastError();
+  bool leftoverFree = leftoverAttributes == INVALID_FILE_ATTRIBUTES &&
+                      (probe == ERROR_FILE_NOT_FOUND || probe == ERROR_PATH_NOT_FOUND);
   if (leftoverAttributes != INVALID_FILE_ATTRIBUTES && !(leftoverAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     SetFileAttributesW(leftover, FILE_ATTRIBUTE_NORMAL);  // a failure shows in the delete
-    if (!::DeleteFileW(leftover))
-      Log(GetLastError(), CString(u"Delete() failed for ") + leftover, kClass, __LINE__);
+    leftoverFree = ::DeleteFileW(leftover) != FALSE;
+    if (!leftoverFree) Log(GetLastError(), CString(u"Delete() failed for ") + leftover, kClass, __LINE__);
   }
-  staging = FreeNameBeside(path);
+  // A free leftover name is the staging name; another program making it
+  // meanwhile shows when the file is made.
+  staging = leftoverFree && leftover.GetLength() <= MAX_PATH ? leftover : FreeNameBeside(path);
   if (staging.IsEmpty()) {
     m_IOFile.SetError(ERROR_FILE_EXISTS);
     return false;

@@ -56,6 +56,15 @@ void ChildAction(const std::string& action) {
     DeleteFileW(u"\\data.bin");
   } else if (action == "move") {
     MoveFileW(u"\\data.bin", u"\\moved.bin");
+  } else if (action == "replace") {
+    // A restore's last step: a new file, its times, then in the old one's place.
+    HANDLE h = Open(u"\\data.bin~new", GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    ASSERT_TRUE(Write(h, "new"));
+    FILETIME t = Ft(kNewTime);
+    ASSERT_TRUE(SetFileTime(h, &t, &t, &t));
+    ASSERT_TRUE(CloseHandle(h));
+    DeleteAndRenameFile(u"\\data.bin", u"\\data.bin~new");
   }
   FAIL() << "the kill point " << action << " was not reached: " << GetLastError();
 }
@@ -142,12 +151,25 @@ TEST_P(FileKill, MidTransactionLeavesTheBookkeepingWhole) {
     ASSERT_TRUE(MoveFileW(u"\\moved.bin", u"\\data.bin")) << GetLastError();
     EXPECT_EQ(GetFileAttributesW(u"\\data.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
     EXPECT_EQ(dev.ReadFile(u"\\data.bin"), "old");
+  } else if (action == "replace") {
+    // The new bytes took the old file's place, the rows did not move: the
+    // file keeps the old one's attributes and times, and a file made again
+    // under the new name gets a row of its own.
+    EXPECT_EQ(dev.ReadFile(u"\\data.bin"), "new");
+    EXPECT_EQ(GetFileAttributesW(u"\\data.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    ExpectTimes(u"\\data.bin", kOldTime);
+    EXPECT_EQ(GetFileAttributesW(u"\\data.bin~new"), INVALID_FILE_ATTRIBUTES);
+    HANDLE h = Open(u"\\data.bin~new", GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(GetFileAttributesW(u"\\data.bin~new"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   }
   // No open of the dead writer is left once the file was opened again.
   EXPECT_EQ(Count(dev, "SELECT COUNT(*) FROM file_open"), 0);
   EXPECT_TRUE(DeleteFileW(u"\\data.bin")) << GetLastError();
 }
 
-INSTANTIATE_TEST_SUITE_P(Points, FileKill, ::testing::Values("open", "times", "close", "delete", "move", "share", "create"));
+INSTANTIATE_TEST_SUITE_P(Points, FileKill, ::testing::Values("open", "times", "close", "delete", "move", "share", "create",
+                                                                  "replace"));
 
 }  // namespace

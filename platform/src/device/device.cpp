@@ -633,6 +633,85 @@ bool AsciiEqualNoCase(const char* a, std::string_view b) {
 
 }  // namespace
 
+namespace {
+
+// The folder part of a path's components, as given.
+std::u16string FolderKey(const std::vector<std::u16string>& parts) {
+  std::u16string key;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) (key += u'\\') += parts[i];
+  return key;
+}
+
+// Folders resolved before, per device, by the device path as given
+// (without its last component): their host path and their device path in
+// stored case. An entry serves only while an entry below it is found by its
+// exact name, so a folder moved or removed since falls back to a full
+// resolve.
+class KnownFolders {
+ public:
+  struct Folder {
+    std::filesystem::path host;
+    std::u16string device;
+  };
+  bool Find(const Device* dev, const std::u16string& key, Folder* out) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = folders_.find(Key(dev, key));
+    if (it == folders_.end()) return false;
+    *out = it->second;
+    return true;
+  }
+  void Remember(const Device* dev, const std::u16string& key, Folder folder) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (folders_.size() >= kMax) folders_.clear();
+    folders_[Key(dev, key)] = std::move(folder);
+  }
+
+ private:
+  static constexpr size_t kMax = 1024;
+  static std::u16string Key(const Device* dev, const std::u16string& key) {
+    // The device's address as a prefix: one table for every device.
+    const auto id = reinterpret_cast<uintptr_t>(dev);
+    std::u16string k(reinterpret_cast<const char16_t*>(&id), sizeof id / sizeof(char16_t));
+    return k += key;
+  }
+  std::mutex lock_;
+  std::unordered_map<std::u16string, Folder> folders_;
+};
+
+KnownFolders& Known() {
+  static KnownFolders* known = new KnownFolders;  // lives as long as the process
+  return *known;
+}
+
+// Resolves a path whose folder was resolved before: found by its exact
+// name (not through a link), the entry is the one a full resolve finds.
+bool ResolveInKnownFolder(const Device* dev, const std::vector<std::u16string>& parts, ResolvedPath* out) {
+  if (parts.size() < 2) return false;
+  KnownFolders::Folder folder;
+  if (!Known().Find(dev, FolderKey(parts), &folder)) return false;
+  std::filesystem::path host = folder.host / ToUtf8(parts.back());
+  struct stat st;
+  if (lstat(host.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  ResolvedPath r;
+  r.host = std::move(host);
+  r.device = std::move(folder.device);
+  (r.device += u'\\') += parts.back();
+  r.exists = r.parentExists = true;
+  r.isDirectory = S_ISDIR(st.st_mode);
+  r.key = DeviceUpper(r.device);
+  *out = std::move(r);
+  return true;
+}
+
+void RememberFolder(const Device* dev, const std::vector<std::u16string>& parts, const ResolvedPath& r) {
+  if (parts.size() < 2 || !r.parentExists) return;
+  const size_t cut = r.device.rfind(u'\\');
+  if (cut == std::u16string::npos || cut == 0) return;
+  Known().Remember(dev, FolderKey(parts), KnownFolders::Folder{r.host.parent_path(), r.device.substr(0, cut)});
+}
+
+}  // namespace
+
 bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
   if (devicePath.size() > MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -672,6 +751,7 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
+  if (ResolveInKnownFolder(this, parts, out)) return true;
   ResolvedPath r;
   r.host = FsRoot();
   r.device.assign(1, u'\\');
@@ -732,6 +812,7 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     }
   }
   r.key = DeviceUpper(r.device);
+  RememberFolder(this, parts, r);
   *out = std::move(r);
   return true;
 }

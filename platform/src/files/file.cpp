@@ -143,35 +143,35 @@ struct OpenRequest {
 OpenTry OpenExisting(Device* dev, const ResolvedPath& r, const OpenRequest& q, OpenedFile* out,
                      DWORD* error) {
   const bool truncate = q.disposition == CREATE_ALWAYS || q.disposition == TRUNCATE_EXISTING;
+  bool writable = true;
   UniqueFd fd(open(r.host.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd.valid() && errno == EACCES && !(q.access & GENERIC_WRITE) && !truncate)
+  if (!fd.valid() && errno == EACCES && !(q.access & GENERIC_WRITE) && !truncate) {
+    writable = false;
     fd = UniqueFd(open(r.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  }
   if (!fd.valid()) {
     if (errno == ENOENT) return OpenTry::kRetry;
     *error = errno == EISDIR ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno);
     return OpenTry::kFailed;
   }
-  FileGuard guard(fd.get());
+  FileGuard guard(fd.get(), writable);
   if (!guard.ok()) {
     *error = ERROR_GEN_FAILURE;
     return OpenTry::kFailed;
   }
   struct stat st;
   if (!SameFile(fd.get(), r.host, &st)) return OpenTry::kRetry;
+  // The row and the holds in one read.
   MetaRow row;
-  bool haveRow = ReadMetaRow(dev, r.key, &row);
+  bool haveRow = false, conflict = false;
+  if (!ReadForOpen(dev, r.key, q.access, q.share, &row, &haveRow, &conflict)) {
+    *error = ERROR_GEN_FAILURE;
+    return OpenTry::kFailed;
+  }
   out->before = EntryFromStat(dev, r.key, st, haveRow ? &row : nullptr);
   if ((out->before.attributes & FILE_ATTRIBUTE_READONLY) && ((q.access & GENERIC_WRITE) || truncate)) {
     *error = ERROR_ACCESS_DENIED;
     return OpenTry::kFailed;
-  }
-  bool conflict = false;
-  {
-    std::lock_guard<std::recursive_mutex> g(dev->DbLock());
-    if (!CheckShare(dev, r.key, q.access, q.share, &conflict)) {
-      *error = ERROR_GEN_FAILURE;
-      return OpenTry::kFailed;
-    }
   }
   if (!conflict && !BitsConflict(fd.get(), q.access, q.share, &conflict)) {
     *error = ERROR_GEN_FAILURE;
@@ -191,8 +191,8 @@ OpenTry OpenExisting(Device* dev, const ResolvedPath& r, const OpenRequest& q, O
       *error = ErrorFromErrno(errno);
       return OpenTry::kFailed;
     }
-    const uint64_t now = NowTicks(dev);
     bool recorded = dev->Transaction([&] {
+      const uint64_t now = NowTicks(dev);  // the clock's offset read inside: no read of its own
       bool done = q.disposition == CREATE_ALWAYS
                       ? PutMeta(dev, r.key, q.attrs, out->before.ctime, now, now)
                       : SetMetaTimes(dev, r, nullptr, &now, &now);
@@ -231,15 +231,15 @@ OpenTry CreateNew(Device* dev, const ResolvedPath& r, const OpenRequest& q, Open
   if (!nameless && errno == ENOENT) return OpenTry::kRetry;  // the folder went
   std::unique_ptr<FileGuard> guard;
   if (nameless) {
-    guard = std::make_unique<FileGuard>(fd.get());
+    guard = std::make_unique<FileGuard>(fd.get(), true);
     if (!guard->ok() || !TakeBits(fd.get(), q.access, q.share)) {
       *error = ERROR_GEN_FAILURE;
       return OpenTry::kFailed;
     }
   }
-  const uint64_t now = NowTicks(dev);
   bool named = false;
   bool ok = dev->Transaction([&] {
+    const uint64_t now = NowTicks(dev);  // the clock's offset read inside: no read of its own
     bool conflict = false;
     if (!CheckShare(dev, r.key, q.access, q.share, &conflict)) return false;
     if (conflict) {
@@ -256,7 +256,7 @@ OpenTry CreateNew(Device* dev, const ResolvedPath& r, const OpenRequest& q, Open
       fd = UniqueFd(open(r.host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
       named = fd.valid();
       if (named) {
-        guard = std::make_unique<FileGuard>(fd.get());
+        guard = std::make_unique<FileGuard>(fd.get(), true);
         if (!guard->ok() || !TakeBits(fd.get(), q.access, q.share)) {
           *error = ERROR_GEN_FAILURE;
           return false;

@@ -79,37 +79,56 @@ bool CopyBytes(const std::filesystem::path& from, const std::filesystem::path& t
 // A descriptor on an existing host file for its guard and its opens'
 // bits (writable where the host allows, for an exclusive guard); invalid
 // with errno set when it cannot be opened.
-UniqueFd OpenToCheck(const std::filesystem::path& host) {
+UniqueFd OpenToCheck(const std::filesystem::path& host, bool* writable) {
+  *writable = true;
   UniqueFd fd(open(host.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  if (!fd.valid() && errno == EACCES) fd = UniqueFd(open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.valid() && errno == EACCES) {
+    *writable = false;
+    fd = UniqueFd(open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  }
   return fd;
 }
 
 // Under fd's guard: whether the host file is still the one resolved and no
 // open of it is live; false with the last error set otherwise.
-bool FreeToChange(int fd, const ResolvedPath& r) {
-  struct stat st;
-  if (!SameFile(fd, r.host, &st)) return Fail(ERROR_FILE_NOT_FOUND);
+bool FreeToChange(int fd, const ResolvedPath& r, struct stat* st) {
+  if (!SameFile(fd, r.host, st)) return Fail(ERROR_FILE_NOT_FOUND);
   bool conflict = false;
   if (!BitsConflict(fd, kAccessDelete, 0, &conflict)) return Fail(ERROR_GEN_FAILURE);
   return conflict ? Fail(ERROR_SHARING_VIOLATION) : true;
 }
 
 // A file held for a delete, a move or a replace: its descriptor and its
-// guard (released before the descriptor closes).
+// guard (released before the descriptor closes), and its stat.
 struct HeldForChange {
   UniqueFd fd;
   std::unique_ptr<FileGuard> guard;
+  struct stat st {};
 };
 
 // Opens r's host file, takes its guard and checks that no open of it is
 // live; false with the last error set otherwise.
 bool HoldForChange(const ResolvedPath& r, HeldForChange* held) {
-  held->fd = OpenToCheck(r.host);
+  bool writable = true;
+  held->fd = OpenToCheck(r.host, &writable);
   if (!held->fd.valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
-  held->guard = std::make_unique<FileGuard>(held->fd.get());
+  held->guard = std::make_unique<FileGuard>(held->fd.get(), writable);
   if (!held->guard->ok()) return Fail(ERROR_GEN_FAILURE);
-  return FreeToChange(held->fd.get(), r);
+  return FreeToChange(held->fd.get(), r, &held->st);
+}
+
+// The cached used bytes after a move: a file that changed volumes takes
+// its bytes along (moved: the source's entry as it was, null when the move
+// failed); anything else that may have changed is counted again.
+void UsedAfterMove(Device* dev, const ResolvedPath& src, const ResolvedPath& dst, const EntryInfo* moved) {
+  if (!moved || src.isDirectory) {
+    if (!moved || VolumeOf(dev, src).key != VolumeOf(dev, dst).key) InvalidateUsed();
+    return;
+  }
+  Volume from = VolumeOf(dev, src), to = VolumeOf(dev, dst);
+  if (from.key == to.key) return;
+  AddUsed(dev, from, -static_cast<int64_t>(moved->size));
+  AddUsed(dev, to, static_cast<int64_t>(moved->size));
 }
 
 }  // namespace
@@ -208,7 +227,8 @@ static BOOL DeleteOneFile(LPCWSTR name) {
     return true;
   });
   if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
-  InvalidateUsed();
+  if (err == ERROR_SUCCESS) AddUsed(dev, VolumeOf(dev, r), -static_cast<int64_t>(e.size));
+  else InvalidateUsed();
   return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
@@ -268,7 +288,7 @@ static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
     return true;
   });
   if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
-  InvalidateUsed();
+  UsedAfterMove(dev, src, dst, err == ERROR_SUCCESS ? &e : nullptr);
   return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
@@ -278,11 +298,13 @@ static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
   TreeLock tree(dev, false);
   if (!tree.ok()) return Fail(ERROR_GEN_FAILURE);
   ResolvedPath src, dst;
-  EntryInfo se, de;
-  if (!ResolveExisting(dev, source, &src) || !GetEntryInfo(dev, src, &se)) return FALSE;
-  if (!ResolveExisting(dev, dest, &dst) || !GetEntryInfo(dev, dst, &de)) return FALSE;
-  if (src.isDirectory || dst.isDirectory || se.mountRoot || de.mountRoot || se.rom || de.rom || src.key == dst.key ||
-      (de.attributes & FILE_ATTRIBUTE_READONLY))
+  if (!ResolveExisting(dev, source, &src) || !ResolveExisting(dev, dest, &dst)) return FALSE;
+  // Files only (no folder, card or ROM file); the dest's row tells whether
+  // it is read-only.
+  MetaRow destRow;
+  if (src.isDirectory || dst.isDirectory || IsRomFile(dev, src.key) || IsRomFile(dev, dst.key) ||
+      src.key == dst.key ||
+      (ReadMetaRow(dev, dst.key, &destRow) && (destRow.attributes & FILE_ATTRIBUTE_READONLY)))
     return Fail(ERROR_ACCESS_DENIED);
   if (VolumeOf(dev, src).key != VolumeOf(dev, dst).key) return Fail(ERROR_NOT_SAME_DEVICE);
   // Both files change under their guards, once no open of either is live;
@@ -316,7 +338,10 @@ static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
     return true;
   });
   if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
-  InvalidateUsed();
+  // The replaced file's bytes are free; the source's stay in the volume.
+  const HeldForChange& replaced = srcFirst ? second : first;
+  if (err == ERROR_SUCCESS) AddUsed(dev, VolumeOf(dev, dst), -static_cast<int64_t>(replaced.st.st_size));
+  else InvalidateUsed();
   return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
@@ -351,7 +376,8 @@ static BOOL CopyOneFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     SetLastError(err);
   }
   if (ok) ok = PutMeta(dev, out.path.key, attrs, se.ctime, se.atime, se.wtime);
-  InvalidateUsed();
+  if (ok) AddUsed(dev, VolumeOf(dev, out.path), static_cast<int64_t>(se.size) - static_cast<int64_t>(old));
+  else InvalidateUsed();
   return ok ? TRUE : FALSE;
 }
 

@@ -389,6 +389,40 @@ bool CheckShare(Device* dev, const std::u16string& key, DWORD access, DWORD shar
   return true;
 }
 
+bool ReadForOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share, MetaRow* row, bool* haveRow,
+                 bool* conflict) {
+  *haveRow = *conflict = false;
+  bool dead = false;
+  {
+    std::lock_guard<std::recursive_mutex> g(dev->DbLock());
+    Stmt s(dev,
+           "SELECT 0, attributes, ctime, atime, wtime, 0 FROM file_meta WHERE key=?1"
+           " UNION ALL SELECT 1, id, pid, start, access, share FROM file_open WHERE key=?1");
+    s.Bind(1, std::u16string_view(key));
+    if (!s.ok()) return false;
+    int rc;
+    while ((rc = sqlite3_step(s.raw())) == SQLITE_ROW) {
+      if (s.Int(0) == 0) {
+        *haveRow = true;
+        row->attributes = static_cast<DWORD>(s.Int(1));
+        row->ctime = static_cast<uint64_t>(s.Int(2));
+        row->atime = static_cast<uint64_t>(s.Int(3));
+        row->wtime = static_cast<uint64_t>(s.Int(4));
+      } else if (Conflicts(access, share, static_cast<DWORD>(s.Int(4)), static_cast<DWORD>(s.Int(5)))) {
+        if (Alive(s.Int(2), s.Int(3))) *conflict = true;
+        else dead = true;
+      }
+    }
+    if (rc != SQLITE_DONE) return false;
+  }
+  if (*conflict || IsSystemHeld(dev, key)) {
+    *conflict = true;
+    return true;
+  }
+  // Dead holders' rows go in a write of their own.
+  return !dead || dev->Transaction([&] { return CheckShare(dev, key, access, share, conflict); });
+}
+
 int64_t InsertOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool forSystem) {
   Self self = CurrentProcess();
   Stmt ins(dev, "INSERT INTO file_open(pid, start, key, access, share) VALUES(?,?,?,?,?)");

@@ -88,6 +88,11 @@ bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16stri
 // access/share conflicts with a live open or hold (dead processes'
 // conflicting rows are removed); false on a database failure.
 bool CheckShare(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool* conflict);
+// For an open of key with access/share, in one read: its row (haveRow
+// false when there is none) and whether a live hold conflicts (the rows of
+// dead holders that would are removed); false on a database failure.
+bool ReadForOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share, MetaRow* row, bool* haveRow,
+                 bool* conflict);
 // Inside a transaction: adds the open's row; its id, 0 on a failure.
 int64_t InsertOpen(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool forSystem);
 // Removes an open's row (joins a transaction under way); false on failure.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,16 +19,28 @@ namespace ce::filestate {
 namespace {
 
 // The bytes that stand for an open's bits, far past any file's end (locks
-// past the end are allowed and never touch the data).
+// past the end are allowed and never touch the data). An open holds one
+// byte: the one of its access and share bits together, so that taking its
+// share is one lock and testing it mostly one test.
 constexpr off_t kBitsBase = off_t{1} << 62;
 constexpr off_t kGuardByte = kBitsBase;
-constexpr off_t kReadByte = kBitsBase + 1;       // the open reads
-constexpr off_t kWriteByte = kBitsBase + 2;      // the open writes
-constexpr off_t kDenyReadByte = kBitsBase + 3;   // the open shares no reading
-constexpr off_t kDenyWriteByte = kBitsBase + 4;  // the open shares no writing
-constexpr off_t kOpenByte = kBitsBase + 5;       // any open at all
-constexpr off_t kFirstBit = kReadByte;
-constexpr off_t kBitCount = 5;
+constexpr off_t kFirstBit = kBitsBase + 1;
+constexpr int kReadBit = 1, kWriteBit = 2, kShareReadBit = 4, kShareWriteBit = 8;
+constexpr off_t kBitCount = 16;  // every combination of the four
+
+int KindOf(DWORD access, DWORD share) {
+  return ((access & GENERIC_READ) ? kReadBit : 0) | ((access & GENERIC_WRITE) ? kWriteBit : 0) |
+         ((share & FILE_SHARE_READ) ? kShareReadBit : 0) | ((share & FILE_SHARE_WRITE) ? kShareWriteBit : 0);
+}
+
+// Whether opens of kinds a and b cannot stand together: one reads or
+// writes what the other does not share.
+bool KindsConflict(int a, int b) {
+  auto refuses = [](int x, int y) {
+    return ((x & kReadBit) && !(y & kShareReadBit)) || ((x & kWriteBit) && !(y & kShareWriteBit));
+  };
+  return refuses(a, b) || refuses(b, a);
+}
 
 // The tree lock's byte in the device's lock file.
 constexpr off_t kTreeByte = 0;
@@ -126,44 +139,60 @@ TreeLock::~TreeLock() {
 FileGuard::FileGuard(int fd) : fd_(fd) {
   // An exclusive lock needs a descriptor open for writing.
   int mode = fcntl(fd, F_GETFL);
-  short type = (mode >= 0 && (mode & O_ACCMODE) != O_RDONLY) ? F_WRLCK : F_RDLCK;
-  held_ = Lock(fd, type, kGuardByte, 1, true) == 0;
+  Take(mode >= 0 && (mode & O_ACCMODE) != O_RDONLY);
+}
+
+FileGuard::FileGuard(int fd, bool writable) : fd_(fd) { Take(writable); }
+
+void FileGuard::Take(bool writable) {
+  held_ = Lock(fd_, writable ? F_WRLCK : F_RDLCK, kGuardByte, 1, true) == 0;
 }
 
 FileGuard::~FileGuard() {
   if (held_) Lock(fd_, F_UNLCK, kGuardByte, 1, false);
 }
 
+namespace {
+
+// Whether another open holds one of the kinds in mask (bit k: kind k)
+// within [from, to]: one test of the whole span, split around a lock of a
+// kind that does not count.
+bool KindLocked(int fd, unsigned mask, int from, int to, bool* locked) {
+  while (from <= to && !(mask & (1u << from))) ++from;
+  while (to >= from && !(mask & (1u << to))) --to;
+  if (from > to) return true;
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kFirstBit + from;
+  fl.l_len = to - from + 1;
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  if (fl.l_type == F_UNLCK) return true;
+  const int first = static_cast<int>(std::max<off_t>(fl.l_start - kFirstBit, from));
+  const int last = fl.l_len == 0 ? to : static_cast<int>(std::min<off_t>(fl.l_start + fl.l_len - 1 - kFirstBit, to));
+  for (int k = first; k <= last; ++k) {
+    if (mask & (1u << k)) {
+      *locked = true;
+      return true;
+    }
+  }
+  return KindLocked(fd, mask, from, first - 1, locked) && (*locked || KindLocked(fd, mask, last + 1, to, locked));
+}
+
+}  // namespace
+
 bool BitsConflict(int fd, DWORD access, DWORD share, bool* conflict) {
   *conflict = false;
   if (access & kAccessDelete) return Locked(fd, kFirstBit, kBitCount, conflict);
-  // Each bit of the new open against the matching bit of the others.
-  const std::pair<bool, off_t> tests[] = {
-      {(access & GENERIC_READ) != 0, kDenyReadByte},
-      {(access & GENERIC_WRITE) != 0, kDenyWriteByte},
-      {(share & FILE_SHARE_READ) == 0, kReadByte},
-      {(share & FILE_SHARE_WRITE) == 0, kWriteByte},
-  };
-  for (const auto& [needed, byte] : tests) {
-    if (!needed) continue;
-    if (!Locked(fd, byte, 1, conflict)) return false;
-    if (*conflict) return true;
-  }
-  return true;
+  const int kind = KindOf(access, share);
+  unsigned mask = 0;
+  for (int other = 0; other < kBitCount; ++other)
+    if (KindsConflict(kind, other)) mask |= 1u << other;
+  return KindLocked(fd, mask, 0, kBitCount - 1, conflict);
 }
 
 bool TakeBits(int fd, DWORD access, DWORD share) {
-  const std::pair<bool, off_t> bits[] = {
-      {(access & GENERIC_READ) != 0, kReadByte},
-      {(access & GENERIC_WRITE) != 0, kWriteByte},
-      {(share & FILE_SHARE_READ) == 0, kDenyReadByte},
-      {(share & FILE_SHARE_WRITE) == 0, kDenyWriteByte},
-      {true, kOpenByte},
-  };
-  for (const auto& [set, byte] : bits) {
-    if (set && Lock(fd, F_RDLCK, byte, 1, false) != 0) return false;
-  }
-  return true;
+  return Lock(fd, F_RDLCK, kFirstBit + KindOf(access, share), 1, false) == 0;
 }
 
 void DropBits(int fd) {

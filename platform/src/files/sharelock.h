@@ -75,12 +75,15 @@ class TreeLock {
 class FileGuard {
  public:
   explicit FileGuard(int fd);
+  // For a descriptor whose mode the caller knows (writable: not read-only).
+  FileGuard(int fd, bool writable);
   ~FileGuard();
   FileGuard(const FileGuard&) = delete;
   FileGuard& operator=(const FileGuard&) = delete;
   bool ok() const { return held_; }
 
  private:
+  void Take(bool writable);
   int fd_;
   bool held_ = false;
 };

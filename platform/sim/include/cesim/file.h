@@ -38,6 +38,8 @@ bool InsertStorageCard(std::u16string_view name);
 //   close   CloseHandle of a file written to: its pending times are written
 //   delete  DeleteFileW: the host file is gone, its rows deleted
 //   move    MoveFileW: the host entry is renamed, its rows moved
+//   replace DeleteAndRenameFile: the source is renamed over the dest, the
+//           rows moved
 inline constexpr const char* kFilesKillEnv = "QUILMO_FILES_KILL_AT";
 
 }  // namespace ce

@@ -4,6 +4,7 @@
 #include "ce/sip.h"
 #include "ce/system.h"
 #include "core/ProductSettings.h"
+#include "core/ResBitmap.h"
 #include "core/System.h"
 
 namespace {
@@ -232,4 +233,14 @@ void CDynamicPropertyPage::OnSettingChange(UINT flags, LPCWSTR section) {
     ModifyStyle(WS_VSCROLL, 0);
   }
   m_bLandscape = landscape;
+}
+
+void DrawBitmapOverControl(CDC& dc, CWnd& owner, int controlId, const AResBitmap& bitmap) {
+  CWnd* frame = owner.GetDlgItem(controlId);
+  if (!frame || bitmap.IsEmpty()) return;
+  CRect rect;
+  frame->GetWindowRect(&rect);
+  owner.ScreenToClient(&rect);
+  DrawPackedDib(dc, rect.left, rect.top, rect.Width(), rect.Height(), bitmap.Dib().data(),
+                static_cast<DWORD>(bitmap.Dib().size()));
 }

@@ -11,6 +11,12 @@
 #include "ce/types.h"
 #include "ui/Mfc.h"
 
+class AResBitmap;
+
+// Draws a library bitmap into the rectangle of a window's control (a
+// picture frame); nothing for a missing control or an empty bitmap.
+void DrawBitmapOverControl(CDC& dc, CWnd& owner, int controlId, const AResBitmap& bitmap);
+
 class CDynamicDialog : public CDialog {
  public:
   static constexpr COLORREF kTitleColour = 0x960000;  // RGB(0, 0, 0x96)

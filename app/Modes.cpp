@@ -241,7 +241,7 @@ MainSheetRunner GetMainSheetRunner() { return g_mainSheetRunner; }
 
 void CQuilmoApp::RunMainSheet() {
   if (g_mainSheetRunner == nullptr) {
-    Log(0, u"The interactive main window is not built yet", kClass, __LINE__);
+    Log(0, u"No interactive main window is installed", kClass, __LINE__);
     return;
   }
   g_mainSheetRunner(*this);

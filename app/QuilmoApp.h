@@ -73,8 +73,8 @@ class CQuilmoApp : public CWinApp {
   // resumed after its reset, then one of the command-line, scheduled,
   // scheduling and interactive modes. Every mode ends with the quit posted.
   void DispatchModes();
-  // The interactive main window. Its property sheet is not built yet: logs
-  // so and returns.
+  // The interactive main window: the property sheet the program installed
+  // (app/MainSheetSeam.h); without one it logs so and returns.
   virtual void RunMainSheet();
 
   // Set by the command line ------------------------------------------------

@@ -766,17 +766,8 @@ void CTaskProgressDlg::LaunchReportViewer() {
 void CTaskProgressDlg::OnPaint() {
   CDynamicDialog::OnPaint();
   CClientDC dc(this);
-  auto draw = [&](int id, const AResBitmap& bitmap) {
-    CWnd* frame = GetDlgItem(id);
-    if (!frame || bitmap.IsEmpty()) return;
-    CRect rect;
-    frame->GetWindowRect(&rect);
-    ScreenToClient(&rect);
-    DrawPackedDib(dc, rect.left, rect.top, rect.Width(), rect.Height(), bitmap.Dib().data(),
-                  static_cast<DWORD>(bitmap.Dib().size()));
-  };
-  draw(kSourcePictureId, m_SourceBitmap);
-  draw(kDestinationPictureId, m_DestinationBitmap);
+  DrawBitmapOverControl(dc, *this, kSourcePictureId, m_SourceBitmap);
+  DrawBitmapOverControl(dc, *this, kDestinationPictureId, m_DestinationBitmap);
 }
 
 HBRUSH CTaskProgressDlg::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) {

@@ -51,31 +51,10 @@ int FormattedBox(DWORD id, UINT style) {
 
 bool OptionOn(int option) { return GetGlobal().g_BackupOptions.IsOptionOn(option); }
 
-// The tree's check marks: the state image strip (none, unchecked, checked,
-// partial; square images, white transparent), made once per tree.
-void AttachCheckMarks(CComponentTree& tree) {
-  constexpr DWORD kCheckMarkStrip = 229;
+// The tree's images and check marks, made once per tree.
+void AttachTreeImages(CComponentTree& tree) {
   if (tree.GetImageList(TVSIL_STATE) != nullptr) return;
-  AResBitmap strip;
-  if (!LoadResBitmap(kCheckMarkStrip, strip)) {
-    LogError(GetLastError(), u"The check marks could not be loaded", kClass, __LINE__);
-    return;
-  }
-  HBITMAP bitmap = strip.CreateHandle();
-  BITMAP info{};
-  if (bitmap == nullptr || GetObjectW(bitmap, sizeof info, &info) == 0 || info.bmHeight <= 0) {
-    if (bitmap != nullptr) DeleteObject(bitmap);
-    LogError(GetLastError(), u"The check marks could not be loaded", kClass, __LINE__);
-    return;
-  }
-  HIMAGELIST list = ImageList_Create(info.bmHeight, info.bmHeight, ILC_COLOR24 | ILC_MASK, 4, 0);
-  if (list != nullptr && ImageList_AddMasked(list, bitmap, 0xFFFFFF) >= 0) {
-    tree.SetImageList(list, TVSIL_STATE);
-  } else {
-    if (list != nullptr) ImageList_Destroy(list);
-    LogError(GetLastError(), u"The check marks could not be made", kClass, __LINE__);
-  }
-  DeleteObject(bitmap);
+  if (!tree.CreateImageLists(TRUE)) LogError(GetLastError(), u"The tree images could not be made", kClass, __LINE__);
 }
 
 }  // namespace
@@ -231,7 +210,7 @@ void CBackupPage::OnInitTree() {
   Log(0, text, kClass, __LINE__);
 
   start = GetTickCount();
-  AttachCheckMarks(m_Tree);
+  AttachTreeImages(m_Tree);
   m_Tree.SetComponentList(&g.g_WorkingIndex);
   text.Format(u"Tree Population Time : %d", static_cast<int>(GetTickCount() - start));
   Log(0, text, kClass, __LINE__);

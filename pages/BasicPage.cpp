@@ -233,17 +233,8 @@ void CBasicPage::OnPaint() {
   const int y = SeparatorY();
   dc.MoveTo(0, y);
   dc.LineTo(::GetSystemMetrics(SM_CXSCREEN), y);
-  auto draw = [&](int id, const AResBitmap& bitmap) {
-    CWnd* frame = GetDlgItem(id);
-    if (!frame || bitmap.IsEmpty()) return;
-    CRect rect;
-    frame->GetWindowRect(&rect);
-    ScreenToClient(&rect);
-    DrawPackedDib(dc, rect.left, rect.top, rect.Width(), rect.Height(), bitmap.Dib().data(),
-                  static_cast<DWORD>(bitmap.Dib().size()));
-  };
-  draw(kBackupPictureId, m_BackupBitmap);
-  draw(kRestorePictureId, m_RestoreBitmap);
+  DrawBitmapOverControl(dc, *this, kBackupPictureId, m_BackupBitmap);
+  DrawBitmapOverControl(dc, *this, kRestorePictureId, m_RestoreBitmap);
 }
 
 HBRUSH CBasicPage::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) {

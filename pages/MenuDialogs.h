@@ -1,9 +1,6 @@
-// The dialogs that the main sheet's menu opens, one function each, and the
-// few calls the sheet makes into its pages. Each dialog's owner defines its
-// function next to its dialog; until then pages/MenuDialogs.cpp holds a
-// stand-in that shows the "not built" box (ShowNotBuilt) and ends as
-// cancelled. To connect a dialog: delete its stand-in there and define the
-// function beside the dialog class.
+// The dialogs that the main sheet's menu opens, one function each (defined
+// beside each dialog class), and the few calls the sheet makes into its
+// pages.
 //
 // Results are the dialog's end (IDOK, IDCANCEL). The option dialogs edit
 // the copy they are given; the sheet keeps and saves it only after IDOK.
@@ -23,11 +20,6 @@ struct RestoreOptionFlags {
   DWORD nonDestructiveRestore = 0;
   DWORD newDeviceRestore = 0;
 };
-
-// The box of a dialog that is not built yet: "<name> is not built yet."
-// (plain OK box); IDCANCEL.
-INT_PTR ShowNotBuilt(LPCWSTR dialogName);
-inline constexpr const WCHAR* kNotBuiltSuffix = u" is not built yet.";
 
 INT_PTR RunBackupOptionsDialog(CWnd* parent, BackupOptionsBlock& options);     // CBackupOptionsPage
 INT_PTR RunFileManagementDialog(CWnd* parent, BackupOptionsBlock& options);    // CFileManagementDlg

@@ -88,31 +88,10 @@ int FormattedBox(DWORD id, UINT style) {
 
 void ShowNewerProgramBox() { FormattedBox(kStrNewerProgram, kStopBox); }
 
-// The tree's check marks: the state strip 229 (none, unchecked, checked,
-// partial), square images with white transparent; made once per tree.
-void AttachCheckMarks(CComponentTree& tree) {
-  constexpr DWORD kCheckMarkStrip = 229;
+// The tree's images and check marks, made once per tree.
+void AttachTreeImages(CComponentTree& tree) {
   if (tree.GetImageList(TVSIL_STATE) != nullptr) return;
-  AResBitmap strip;
-  if (!LoadResBitmap(kCheckMarkStrip, strip)) {
-    LogError(GetLastError(), u"The check marks could not be loaded", kClass, __LINE__);
-    return;
-  }
-  HBITMAP bitmap = strip.CreateHandle();
-  BITMAP info{};
-  if (bitmap == nullptr || GetObjectW(bitmap, sizeof info, &info) == 0 || info.bmHeight <= 0) {
-    if (bitmap != nullptr) DeleteObject(bitmap);
-    LogError(GetLastError(), u"The check marks could not be loaded", kClass, __LINE__);
-    return;
-  }
-  HIMAGELIST list = ImageList_Create(info.bmHeight, info.bmHeight, ILC_COLOR24 | ILC_MASK, 4, 0);
-  if (list != nullptr && ImageList_AddMasked(list, bitmap, 0xFFFFFF) >= 0) {
-    tree.SetImageList(list, TVSIL_STATE);
-  } else {
-    if (list != nullptr) ImageList_Destroy(list);
-    LogError(GetLastError(), u"The check marks could not be made", kClass, __LINE__);
-  }
-  DeleteObject(bitmap);
+  if (!tree.CreateImageLists(TRUE)) LogError(GetLastError(), u"The tree images could not be made", kClass, __LINE__);
 }
 
 }  // namespace
@@ -371,7 +350,7 @@ bool CRestorePage::InitTree(int& error) {
     return false;
   }
   if (!m_Tree.m_hWnd) return false;
-  AttachCheckMarks(m_Tree);
+  AttachTreeImages(m_Tree);
   return m_Tree.SetComponentList(&g.g_WorkingIndex) != FALSE;
 }
 

@@ -35,14 +35,6 @@ e2e_cleanup_hooks+=("stop_left_running '$dev'")
 cedev card "$dev" insert >/dev/null 2>&1 || true
 put_letter 'the letter at the backup'
 
-# Without the interactive window there is nothing to tap.
-printf 'program "Quilmo Backup.exe"\ndialog 314\nclick 2\n' >"$work/probe.ui"
-cedev run --ui-script "$work/probe.ui" "$dev" "$program" >"$work/probe.out" 2>&1 || true
-if logged "$dev" 'The interactive main window is not built yet'; then
-  echo "skipped: the program has no interactive main window yet"
-  exit 77
-fi
-
 phase "one-tap backup"
 cat >"$work/backup.ui" <<'UI'
 program "Quilmo Backup.exe"

@@ -36,14 +36,6 @@ cedev reg "$dev" set "$product\\Settings" bAdvancedMode dword 1 >/dev/null
 printf 'the letter to keep' >"$work/letter"
 cedev put "$dev" "$work/letter" '\My Documents\interactive letter.txt'
 
-# Without the main window or the save dialog there is nothing to tap.
-printf 'program "Quilmo Backup.exe"\ndialog 200\nclick 2000\ndialog 361\nclick 2\n' >"$work/probe.ui"
-cedev run --ui-script "$work/probe.ui" "$dev" "$program" >"$work/probe.out" 2>&1 || true
-if logged "$dev" 'The interactive main window is not built yet|The save dialog is not available'; then
-  echo "skipped: the program has no main window or save dialog yet"
-  exit 77
-fi
-
 phase "interactive backup: untick the registry, name the file, password, confirm"
 cat >"$work/backup.ui" <<EOF
 program "Quilmo Backup.exe"

@@ -15,10 +15,11 @@
 #include "core/ProductSettings.h"
 #include "engine/RebootController.h"
 #include "image/ImageFormat.h"
-#include "pages/MenuDialogs.h"
 #include "page_fixture.h"
 #include "pages/MenuDialogs.h"
+#include "pages/ResetDialogs.h"
 #include "pages/RestorePage.h"
+#include "pages/VersionDialogs.h"
 #include "testkit/DialogContract.h"
 #include "testkit/RunCommand.h"
 
@@ -72,6 +73,9 @@ class RestorePageTest : public pagetest::ImageTest {
   RestorePageTest() {
     dev_.PutFile(u"\\Docs\\one\\first.txt", "first, as backed up");
     dev_.PutFile(u"\\Docs\\two\\second.txt", "second, as backed up");
+    // The restart warning has its own tests; these run with it turned off.
+    ABackupRegistrySettings settings(kSettingsKeyKind);
+    EXPECT_TRUE(settings.WriteDWORD(kShowResetWarningValue, 0));
   }
 
   // Runs the page in a sheet of its own through the automation's steps;
@@ -230,6 +234,7 @@ TEST_F(RestorePageTest, OtherSystemAsksAndNoLeavesEverythingAsItWas) {
   a.OnDialog(kPage, [](Dialog& d) { d.Click(2003); });
   a.ExpectBox(65016, IDYES);
   a.ExpectBox(57767, IDYES);
+  a.OnDialog(CUpgradeDataDlg::IDD, [](Dialog& d) { d.Click(IDCANCEL); });
   TestRestorePage page;
   global_.g_Operation.taskStartMode = kStartWaitForUser;
   Run(page, a);

@@ -79,6 +79,8 @@ tree-check 2015 "This device"
 tree-check 2015 "This device/Files/Docs/one"
 expect-tree 2015 "This device/Files/Docs/two" unchecked
 click 2003
+dialog 256
+click 1
 program Halvey.exe
 bubble 124
 EOF

@@ -12,6 +12,7 @@
 #include "core/Log.h"
 #include "core/System.h"
 #include "engine/Global.h"
+#include "pages/MenuDialogs.h"
 #include "scheduling/Notify.h"
 #include "scheduling/UnattendedBackup.h"
 #include "ui/Mfc.h"
@@ -317,10 +318,7 @@ void CAddExclusionDlg::OnCancel() {
 // Menu entries
 
 INT_PTR RunBackupOptionsDialog(CWnd* parent, BackupOptionsBlock& options) {
-  CBackupOptionsPage dlg(options, parent);
-  const INT_PTR result = dlg.DoModal();
-  if (result == IDOK) options = dlg.GetOptions();
-  return result;
+  return RunOptionsBlockDialog<CBackupOptionsPage>(parent, options);
 }
 
 INT_PTR RunAdvancedOptionsDialog(CWnd* parent) {

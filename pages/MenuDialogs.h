@@ -35,6 +35,17 @@ INT_PTR RunNetworkShareManagerDialog(CWnd* parent);                            /
 INT_PTR RunBackupHistoryDialog(CWnd* parent);                                  // CViewBackupHistoryDlg
 INT_PTR RunAboutDialog(CWnd* parent);                                          // CAboutPage
 
+// Runs an option dialog over a copy of the block (the dialog class takes
+// it and a parent, and gives it back with GetOptions); after IDOK the block
+// holds what the dialog took.
+template <class Dialog>
+INT_PTR RunOptionsBlockDialog(CWnd* parent, BackupOptionsBlock& options) {
+  Dialog dlg(options, parent);
+  const INT_PTR result = dlg.DoModal();
+  if (result == IDOK) options = dlg.GetOptions();
+  return result;
+}
+
 // The dialogs a sheet opens; tests put their own in.
 struct MenuDialogs {
   INT_PTR (*backupOptions)(CWnd*, BackupOptionsBlock&) = RunBackupOptionsDialog;

@@ -4,22 +4,17 @@
 #include "pages/ConnectionPage.h"
 #include "pages/ExclusionOptionsPage.h"
 #include "pages/FileManagementDlg.h"
+#include "pages/MenuDialogs.h"
 #include "pages/MerrowPage.h"
 #include "pages/NetworkShareManagerDlg.h"
 #include "pages/SchedulePage.h"
 
 INT_PTR RunExclusionOptionsDialog(CWnd* parent, BackupOptionsBlock& options) {
-  CExclusionOptionsPage dlg(options, parent);
-  const INT_PTR result = dlg.DoModal();
-  if (result == IDOK) options = dlg.GetOptions();
-  return result;
+  return RunOptionsBlockDialog<CExclusionOptionsPage>(parent, options);
 }
 
 INT_PTR RunFileManagementDialog(CWnd* parent, BackupOptionsBlock& options) {
-  CFileManagementDlg dlg(options, parent);
-  const INT_PTR result = dlg.DoModal();
-  if (result == IDOK) options = dlg.GetOptions();
-  return result;
+  return RunOptionsBlockDialog<CFileManagementDlg>(parent, options);
 }
 
 INT_PTR RunMerrowDialog(CWnd* parent) {

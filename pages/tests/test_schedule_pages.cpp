@@ -16,6 +16,7 @@
 #include "pages/OptionDialogs.h"
 #include "pages/SchedulePage.h"
 #include "scheduling/NotifyFormat.h"
+#include "testkit/LocalTime.h"
 #include "testkit/NotificationList.h"
 #include "testkit/RunCommand.h"
 
@@ -43,22 +44,11 @@ class SchedulePagesTest : public OptionDialogTest {
     SetDword(u"bRemoteMode", 1, kUnattended);
   }
   static void SetClock(int year, int month, int day, int hour, int minute) {
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
+    const SYSTEMTIME st = At(year, month, day, hour, minute);
     ASSERT_TRUE(SetLocalTime(&st));
   }
   static SYSTEMTIME At(int year, int month, int day, int hour, int minute) {
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
-    return st;
+    return quilmo::test::At(year, month, day, hour, minute);
   }
   static std::vector<std::string> Scheduled() {
     std::vector<std::string> out;

@@ -14,6 +14,7 @@
 #include "cesim/device.h"
 #include "core/DateTime.h"
 #include "engine/Global.h"
+#include "testkit/LocalTime.h"
 #include "testkit/TestDevice.h"
 
 namespace schedtest {
@@ -48,12 +49,7 @@ class DeviceTest : public ::testing::Test {
 
   // Moves the device clock to a local time.
   static void SetClock(int year, int month, int day, int hour, int minute) {
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
+    const SYSTEMTIME st = quilmo::test::At(year, month, day, hour, minute);
     ASSERT_TRUE(SetLocalTime(&st));
   }
 

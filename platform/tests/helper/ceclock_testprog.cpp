@@ -16,7 +16,6 @@
 //   spawn PROG [ARGS] starts PROG with ARGS (up to the next ";", its own "|"
 //                     standing for ";") and waits for it
 //   start PROG [ARGS] the same without waiting
-//   chain             starts itself again with the same command line
 //   waitfile PATH     looks for the device path every 100 ms until it exists
 //   notify S PROG [ARGS]  registers a timed notification of PROG with ARGS
 //                     ("|" for ";") at the local time S seconds from now
@@ -222,8 +221,6 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
     } else if (verb == "waitfile") {
       std::u16string wanted = ce::FromUtf8(arg);
       while (GetFileAttributesW(wanted.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(100);
-    } else if (verb == "chain") {
-      StartProgram(ce::ToUtf8(path) + " " + line, false);
     } else if (verb == "notify") {
       Notify(arg);
     } else if (verb == "exit") {

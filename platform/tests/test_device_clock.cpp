@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -478,6 +480,49 @@ TEST_F(DeviceClockTest, RunStopsPastOneHundredStartsInADeviceMinute) {
                               opt_, &rep_))
       << Lines();
   EXPECT_FALSE(rep_.startLimitReached);
+}
+
+// Inside the first read of the process table, lets the starter start its
+// program (by the host file gate) and waits until the starter logs that
+// the program is recorded: the read has missed it.
+struct StartInsideRead {
+  static inline std::string gate, log;
+  static inline std::atomic<bool> struck{false};
+  static void Hook() {
+    if (struck.exchange(true)) return;
+    std::ofstream(gate) << "go";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+      std::ifstream f(log);
+      std::stringstream all;
+      all << f.rdbuf();
+      if (all.str().find(" started\n") != std::string::npos) return;
+      usleep(1000);
+    }
+  }
+};
+
+TEST_F(DeviceClockTest, EndingAllProcessesEndsAProgramStartedDuringTheSweep) {
+  Install(u"\\Windows\\Starter.exe");
+  Install(u"\\Windows\\Worker.exe");
+  opt_.untilMs = At("2006-03-07 09:00:01");
+  ASSERT_TRUE(ce::RunOnDevice(u"Starter.exe",
+                              u"waitfile \\clocktest.gate; start Worker.exe sleep 3600000; log started;"
+                              u" window ClockTestNever",
+                              opt_, &rep_))
+      << Lines();
+  ASSERT_EQ(rep_.leftRunning, 1) << Lines();
+  StartInsideRead::gate = dev_.Host(u"\\clocktest.gate").string();
+  StartInsideRead::log = dev_.Host(u"\\clocktest.log").string();
+  StartInsideRead::struck = false;
+  ce::SetProcessTableReadHookForTest(&StartInsideRead::Hook);
+  EXPECT_TRUE(ce::EndAllDeviceProcesses(false));
+  ce::SetProcessTableReadHookForTest(nullptr);
+  ASSERT_TRUE(StartInsideRead::struck);
+  ASSERT_TRUE(LoggedAt("Starter.exe", "started")) << LogText();
+  for (const ce::DeviceProcess& p : ce::ListDeviceProcesses())
+    EXPECT_TRUE(p.resident) << ce::ToUtf8(p.commandLine) << " outlived the end of all processes";
+  ce::EndAllDeviceProcesses(false);  // whatever outlived it, so that it does not outlive the test
 }
 
 TEST_F(DeviceClockTest, QueuedEventsFireAndABootTellsTheStore) {

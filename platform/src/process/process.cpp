@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "ce/errors.h"
@@ -485,28 +486,37 @@ bool EndAllDeviceProcesses(bool includingSelf) {
     if (includingSelf) EndSelf(CE_EXIT_ABNORMAL);
     return false;
   }
-  int self = static_cast<int>(getpid());
-  std::vector<proc::Row> victims;
-  std::vector<int> fds;
-  for (const auto& r : proc::LiveRows(d)) {
-    if (r.pid == self) continue;
-    int fd = OpenPidFd(r.pid, r.startTime);
-    if (fd < 0) continue;  // gone meanwhile
-    proc::RecordExit(d, r.pid, r.startTime, CE_EXIT_ABNORMAL);
-    if (pidfd_send_signal(fd, SIGKILL, nullptr, 0) != 0 && errno != ESRCH) {
-      proc::UndoExit(d, r.pid, r.startTime, CE_EXIT_ABNORMAL);
-    }
-    victims.push_back(r);
-    fds.push_back(fd);
-  }
+  // A process that was starting another when a sweep read the table may
+  // record it after the read and before its own end: sweep again until a
+  // sweep finds no process it has not ended already. Each sweep ends the
+  // starters of the next one's finds, so few sweeps ever find any.
+  constexpr int kMaxSweeps = 8;
+  const int self = static_cast<int>(getpid());
+  std::set<std::pair<int, uint64_t>> tried;
   bool allEnded = true;
-  auto deadline = Clock::now() + std::chrono::seconds(3);
-  for (size_t i = 0; i < victims.size(); ++i) {
-    ProcessObject o;
-    o.pid = victims[i].pid;
-    o.start = victims[i].startTime;
-    o.pidfd = fds[i];  // closed by o
-    if (!WaitUntil(o, deadline)) allEnded = false;
+  for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
+    std::vector<proc::Row> victims;
+    std::vector<int> fds;
+    for (const auto& r : proc::LiveRows(d)) {
+      if (r.pid == self || !tried.insert({r.pid, r.startTime}).second) continue;
+      int fd = OpenPidFd(r.pid, r.startTime);
+      if (fd < 0) continue;  // gone meanwhile
+      proc::RecordExit(d, r.pid, r.startTime, CE_EXIT_ABNORMAL);
+      if (pidfd_send_signal(fd, SIGKILL, nullptr, 0) != 0 && errno != ESRCH) {
+        proc::UndoExit(d, r.pid, r.startTime, CE_EXIT_ABNORMAL);
+      }
+      victims.push_back(r);
+      fds.push_back(fd);
+    }
+    if (victims.empty()) break;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    for (size_t i = 0; i < victims.size(); ++i) {
+      ProcessObject o;
+      o.pid = victims[i].pid;
+      o.start = victims[i].startTime;
+      o.pidfd = fds[i];  // closed by o
+      if (!WaitUntil(o, deadline)) allEnded = false;
+    }
   }
   if (includingSelf) EndSelf(CE_EXIT_ABNORMAL);
   return allEnded;

@@ -16,8 +16,9 @@
 //   spawn PROG [ARGS] starts PROG with ARGS (up to the next ";", its own "|"
 //                     standing for ";") and waits for it
 //   start PROG [ARGS] the same without waiting
-//   chain             starts itself again with the same command line
 //   waitfile PATH     looks for the device path every 100 ms until it exists
+//   waitwindows N     looks every 100 ms until N windows of these programs
+//                     (other than its own) exist
 //   notify S PROG [ARGS]  registers a timed notification of PROG with ARGS
 //                     ("|" for ";") at the local time S seconds from now
 //   event NAME        creates the auto-reset event NAME and holds it
@@ -104,6 +105,22 @@ HWND MakeWindow() {
   window = CreateWindowExW(0, u"ClockTest", title.c_str(), WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                            nullptr);
   return window;
+}
+
+// The windows of the other programs of these tests.
+int ClockTestWindows() {
+  int count = 0;
+  EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        WCHAR cls[16] = {};
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid != GetCurrentProcessId() && GetClassNameW(h, cls, 16) == 9 && std::u16string(cls) == u"ClockTest")
+          ++*reinterpret_cast<int*>(p);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
 }
 
 void RunLoop() {
@@ -222,8 +239,8 @@ int WinMain(HINSTANCE, HINSTANCE, LPWSTR cmdLine, int) {
     } else if (verb == "waitfile") {
       std::u16string wanted = ce::FromUtf8(arg);
       while (GetFileAttributesW(wanted.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(100);
-    } else if (verb == "chain") {
-      StartProgram(ce::ToUtf8(path) + " " + line, false);
+    } else if (verb == "waitwindows") {
+      while (ClockTestWindows() < std::atoi(arg.c_str())) Sleep(100);
     } else if (verb == "notify") {
       Notify(arg);
     } else if (verb == "exit") {

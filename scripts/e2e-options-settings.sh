@@ -12,7 +12,11 @@
 #                    password cancelled.
 # Then the device runs three days: each morning the notification starts the
 # scheduled backup; the first image leaves the exclusions out (listed with
-# imagels), and after the third backup exactly 2 images are left.
+# imagels); the schedule set again with a password makes the next images
+# need it; after the third backup exactly 2 images are left. Last, the
+# schedule page shows the stored last backup in local time, turning
+# scheduling off removes the notification, and a schedule file in force
+# leaves the change page read-only.
 # Run after the build: scripts/e2e-options-settings.sh [BIN-DIR].
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -222,6 +226,39 @@ check "the image leaves out the excluded folder and what it holds" \
   bash -c "! grep -q -i -F 'My Documents\\Personal' '$work/image1.txt'"
 check "the image leaves out the excluded extension" bash -c "! grep -q -F 'scratch.tmp' '$work/image1.txt'"
 
+phase "the schedule again, now with a scheduled password"
+# The stored image file comes back with today's date; the stored 08:30 is
+# past, so the time picker shows now and is set again.
+cat >"$work/password.ui" <<'UI'
+program "Quilmo Backup.exe"
+dialog 200
+advance 1100
+menu 32814
+dialog 254
+click 2047
+dialog 380
+expect-text 1999 "\\Storage Card\\Backup_2026-01-11.pbf"
+datetime 2023 08:30
+click 1
+dialog 231
+set 2018 secret1
+set 2021 secret1
+click 1
+dialog 254
+expect-text 2061 "Monday 1/12/2026 8:30:00 AM"
+click 1
+dialog 65361
+click 2
+UI
+rc=0
+cedev run --timeout 60 --ui-script "$work/password.ui" "$dev" "$program" >"$work/password.out" 2>&1 || rc=$?
+check "the password run used the whole UI script" test "$rc" = 0
+[[ $rc == 0 ]] || grep -E '^ui script' "$work/password.out" || true
+options=$(value "$settings\\Unattended" dwUnattendedOptions | awk '{ print $1 }')
+check "schedule: with the password given, option bit 2 stays ($options)" test $((options & 4)) -eq 4
+check "schedule: the scheduled password is stored (\"ScheduledHash\")" \
+  bash -c "'$bin/cedev' reg '$dev' query '$settings' | grep -q -E '^ +ScheduledHash +REG_BINARY'"
+
 phase "two more mornings: the clean-up keeps 2 images"
 cedev run "$dev" --until 2026-01-12T09:00:00 >"$work/day2.out" 2>&1
 stop_left_running "$dev"
@@ -236,6 +273,9 @@ check "exactly the 2 newest images are left" \
 check "log: \"File Management: Max. Backup files = 2\"" logged "$dev" 'File Management: Max. Backup files = 2'
 check "log: the oldest image was deleted" \
   logged "$dev" 'Old Backup File Deleted - .*Backup_2026-01-11\.pbf'
+check "the newest image opens with the scheduled password" \
+  "$bin/imagels" "$dev" "$card\\Backup_2026-01-13.pbf" secret1
+check "and not without it" bash -c "! '$bin/imagels' '$dev' '$card\\Backup_2026-01-13.pbf'"
 
 phase "the schedule page shows the last backup as the task window stored it, and the next one"
 # "dwLastBackupHigh"/"Low" hold the backup's end as a UTC FILETIME; the page
@@ -265,4 +305,57 @@ rc=0
 cedev run --timeout 60 --ui-script "$work/times.ui" "$dev" "$program" >"$work/times.out" 2>&1 || rc=$?
 check "the schedule page shows the last backup of Tuesday morning and Wednesday's next" test "$rc" = 0
 [[ $rc == 0 ]] || grep -E '^ui script' "$work/times.out" || true
+
+phase "scheduling switched off, then a schedule file in force"
+cat >"$work/off.ui" <<'UI'
+program "Quilmo Backup.exe"
+dialog 200
+advance 1100
+menu 32814
+dialog 254
+click 2047
+dialog 380
+check 2027 0
+expect-enabled 2054 0
+expect-enabled 2000 0
+click 1
+dialog 254
+expect-text 2061 None
+click 1
+dialog 65361
+click 2
+UI
+rc=0
+cedev run --timeout 60 --ui-script "$work/off.ui" "$dev" "$program" >"$work/off.out" 2>&1 || rc=$?
+check "the page turned scheduling off and shows no next backup" test "$rc" = 0
+[[ $rc == 0 ]] || grep -E '^ui script' "$work/off.out" || true
+check "the scheduled backup's notification is gone" \
+  bash -c "! '$bin/cedev' notify '$dev' list | grep -q ScheduledBackup"
+check "\"dwEnable\" is 0" value_is "$settings\\Scheduling" dwEnable '0x00000000 (0)'
+# A schedule file in force (period 3): the change page shows it but
+# cannot change it.
+cedev reg "$dev" set "$settings\\Scheduling" dwSchedulePeriod dword 3 >/dev/null
+cedev reg "$dev" set "$settings\\Scheduling" dwEnable dword 1 >/dev/null
+cat >"$work/file.ui" <<'UI'
+program "Quilmo Backup.exe"
+dialog 200
+advance 1100
+menu 32814
+dialog 254
+click 2047
+dialog 380
+expect-enabled 1 0
+expect-enabled 2027 0
+expect-enabled 2022 0
+expect-text 2054 ""
+click 2
+dialog 254
+click 1
+dialog 65361
+click 2
+UI
+rc=0
+cedev run --timeout 60 --ui-script "$work/file.ui" "$dev" "$program" >"$work/file.out" 2>&1 || rc=$?
+check "with a schedule file in force, OK and the switch are off and no period is chosen" test "$rc" = 0
+[[ $rc == 0 ]] || grep -E '^ui script' "$work/file.out" || true
 finish

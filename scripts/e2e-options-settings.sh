@@ -226,9 +226,44 @@ check "the image leaves out the excluded folder and what it holds" \
   bash -c "! grep -q -i -F 'My Documents\\Personal' '$work/image1.txt'"
 check "the image leaves out the excluded extension" bash -c "! grep -q -F 'scratch.tmp' '$work/image1.txt'"
 
+phase "an interactive backup from the Backup page leaves the same out"
+cat >"$work/interactive.ui" <<'UI'
+program "Quilmo Backup.exe"
+dialog 200
+advance 1100
+expect-tree 2015 "This device/Storage card" unchecked
+expect-tree 2015 "This device/My Documents" partial
+expect-tree 2015 "This device" partial
+click 2000
+dialog 361
+set 2098 Interactive
+click 1
+dialog 200
+click 2001
+dialog 231
+set 2018 secret1
+set 2021 secret1
+click 1
+dialog 256
+click 1
+program Halvey.exe
+bubble 124
+UI
+rc=0
+cedev run --timeout 120 --ui-script "$work/interactive.ui" "$dev" "$program" >"$work/interactive.out" 2>&1 || rc=$?
+stop_left_running "$dev"
+check "the interactive backup's runs used the whole UI script (the tree shows the exclusions)" test "$rc" = 0
+[[ $rc == 0 ]] || grep -E '^ui script' "$work/interactive.out" || true
+"$bin/imagels" "$dev" "$card\\Interactive.pbf" secret1 >"$work/interactive.txt" 2>&1 || true
+check "imagels lists the interactive image" grep -q -x -F 'file \My Documents\kept note.txt' "$work/interactive.txt"
+check "it leaves out the excluded folder, the extension and the storage card" \
+  bash -c "! grep -q -i -E 'My Documents.Personal|scratch\.tmp|\.tmp\$|Storage Card' '$work/interactive.txt'"
+
 phase "the schedule again, now with a scheduled password"
 # The stored image file comes back with today's date; the stored 08:30 is
-# past, so the time picker shows now and is set again.
+# past, so the time picker shows now and is set again. The password window
+# shows the interactive backup's password as placeholders: the first change
+# of the password field empties both fields.
 cat >"$work/password.ui" <<'UI'
 program "Quilmo Backup.exe"
 dialog 200
@@ -241,8 +276,9 @@ expect-text 1999 "\\Storage Card\\Backup_2026-01-11.pbf"
 datetime 2023 08:30
 click 1
 dialog 231
-set 2018 secret1
-set 2021 secret1
+set 2018 s
+set 2018 sched22
+set 2021 sched22
 click 1
 dialog 254
 expect-text 2061 "Monday 1/12/2026 8:30:00 AM"
@@ -271,10 +307,11 @@ check "three scheduled backups ran" bash -c \
 check "exactly the 2 newest images are left" \
   test "$(card_images | tr '\n' ' ')" = 'Backup_2026-01-12.pbf Backup_2026-01-13.pbf '
 check "log: \"File Management: Max. Backup files = 2\"" logged "$dev" 'File Management: Max. Backup files = 2'
-check "log: the oldest image was deleted" \
-  logged "$dev" 'Old Backup File Deleted - .*Backup_2026-01-11\.pbf'
+check "log: the oldest images were deleted in turn" bash -c \
+  "grep -q -E 'Old Backup File Deleted - .*Backup_2026-01-11\.pbf' '$work/log.txt' &&
+   grep -q -E 'Old Backup File Deleted - .*Interactive\.pbf' '$work/log.txt'"
 check "the newest image opens with the scheduled password" \
-  "$bin/imagels" "$dev" "$card\\Backup_2026-01-13.pbf" secret1
+  "$bin/imagels" "$dev" "$card\\Backup_2026-01-13.pbf" sched22
 check "and not without it" bash -c "! '$bin/imagels' '$dev' '$card\\Backup_2026-01-13.pbf'"
 
 phase "the schedule page shows the last backup as the task window stored it, and the next one"

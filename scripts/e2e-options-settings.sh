@@ -12,7 +12,8 @@
 #                    password cancelled.
 # Then the device runs three days: each morning the notification starts the
 # scheduled backup; the first image leaves the exclusions out (listed with
-# imagels); the schedule set again with a password makes the next images
+# imagels), and so does an interactive backup from the Backup page, whose
+# tree shows them; the schedule set again with a password makes the next images
 # need it; after the third backup exactly 2 images are left. Last, the
 # schedule page shows the stored last backup in local time, turning
 # scheduling off removes the notification, and a schedule file in force

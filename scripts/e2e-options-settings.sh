@@ -31,9 +31,12 @@ e2e_cleanup_hooks+=("stop_left_running '$dev'")
 
 # value KEY NAME: a registry value's data as `cedev reg query` shows it.
 value() {
-  cedev reg "$dev" query "$1" | awk -v n="$2" '$1 == n { $1 = ""; $2 = ""; sub(/^ +/, ""); print; exit }'
+  # (awk reads to the end: an early exit would end cedev by SIGPIPE.)
+  cedev reg "$dev" query "$1" | awk -v n="$2" '$1 == n && !found { found = 1; $1 = ""; $2 = ""; sub(/^ +/, ""); print }'
 }
 value_is() { [[ "$(value "$1" "$2")" == "$3" ]]; }
+# bits WORD MASK WANT: the word was read and (WORD & MASK) == WANT.
+bits() { [[ -n $1 && $(($1 & $2)) == "$3" ]]; }
 # The product's log since the last fresh start, and Merrow's own.
 read_logs() {
   device_logs "$dev" | tr -d '\r' >"$work/log.txt"
@@ -41,6 +44,15 @@ read_logs() {
 }
 merrow_logged() { grep -q -E "^[0-9-]+ [0-9:]+ $1\$" "$work/merrow.log"; }
 card_images() { cedev ls "$dev" "$card" | awk '/\.pbf$/ { print $NF }' | sort; }
+# run_days NAME UNTIL: the device runs up to the device time UNTIL; a run
+# that fails is a failed check with its last lines shown.
+run_days() {
+  local rc=0
+  cedev run "$dev" --until "$2" >"$work/$1.out" 2>&1 || rc=$?
+  stop_left_running "$dev"
+  check "$1: the device ran up to $2" test "$rc" = 0
+  [[ $rc == 0 ]] || tail -n 15 "$work/$1.out"
+}
 put_text() {  # put_text DEVICE-PATH TEXT
   printf '%s' "$2" >"$work/put"
   cedev put "$dev" "$work/put" "$1"
@@ -151,7 +163,7 @@ rc=0
 cedev run --timeout 60 --ui-script "$work/settings.ui" "$dev" "$program" >"$work/settings.out" 2>&1 || rc=$?
 read_logs
 check "the settings run used the whole UI script" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script|failed' "$work/settings.out" || true
+[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/settings.out" || true
 
 # File management: the count limit on at 2 (bit 10 of the options), the
 # space limit left off.
@@ -162,11 +174,11 @@ count_limit_of_2() {
 }
 check "file management: \"bManageFileQuantity\" 1, \"dwManageFileQuantityQuantity\" 2, no space limit" \
   count_limit_of_2
-word=$(value "$settings" dwBackupOptionsBitField | awk '{ print $1 }')
-check "file management is on in the saved options word (bit 10 of $word)" test $((word & 1024)) -eq 1024
+word=$(value "$settings" dwBackupOptionsBitField | awk '{ print $1 }') || true
+check "file management is on in the saved options word (bit 10 of $word)" bits "$word" 1024 1024
 
 # Exclusions: the two entries in the list file beside the program.
-exclusions=$(cedev cat "$dev" '\Program Files\Quilmo Backup\ExcludeList.txt' | iconv -f UTF-16LE -t UTF-8)
+exclusions=$(cedev cat "$dev" '\Program Files\Quilmo Backup\ExcludeList.txt' | iconv -f UTF-16LE -t UTF-8) || true
 check "exclusions: the list file holds the folder and the extension, not the refused entry" \
   test "$exclusions" = '\my documents\personal\|$|tmp$'
 check "exclusions: the refused entry was told with string 65081" \
@@ -204,10 +216,10 @@ daily_on() {
     value_is "$settings\\Scheduling" dwEnable '0x00000001 (1)'
 }
 check "schedule: daily, enabled" daily_on
-options=$(value "$settings\\Unattended" dwUnattendedOptions | awk '{ print $1 }')
-check "schedule: the cancelled password cleared option bit 2 ($options)" test $((options & 4)) -eq 0
+options=$(value "$settings\\Unattended" dwUnattendedOptions | awk '{ print $1 }') || true
+check "schedule: the cancelled password cleared option bit 2 ($options)" bits "$options" 4 0
 check "schedule: the stored options keep exclusions (bit 9) and file management (bit 10)" \
-  test $((options & 1536)) -eq 1536
+  bits "$options" 1536 1536
 check "schedule: the image file chosen in the save dialog" \
   value_is "$settings\\Unattended" csUnattendedFilename '\Storage Card\Backup.pbf'
 check "schedule: log \"Scheduled Password screen cancelled\"" \
@@ -215,8 +227,7 @@ check "schedule: log \"Scheduled Password screen cancelled\"" \
 
 phase "the first scheduled backup (Sunday 08:30)"
 cedev power "$dev" off >/dev/null
-cedev run "$dev" --until 2026-01-11T09:00:00 >"$work/day1.out" 2>&1
-stop_left_running "$dev"
+run_days day1 2026-01-11T09:00:00
 check "the notification started the scheduled backup" \
   grep -q -E '^2026-01-11 08:30:[0-9]+ .*Quilmo Backup.exe "ScheduledBackup" started by' "$work/day1.out"
 check "the image is on the card, named by its date" test "$(card_images)" = Backup_2026-01-11.pbf
@@ -254,7 +265,7 @@ rc=0
 cedev run --timeout 120 --ui-script "$work/interactive.ui" "$dev" "$program" >"$work/interactive.out" 2>&1 || rc=$?
 stop_left_running "$dev"
 check "the interactive backup's runs used the whole UI script (the tree shows the exclusions)" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script' "$work/interactive.out" || true
+[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/interactive.out" || true
 "$bin/imagels" "$dev" "$card\\Interactive.pbf" secret1 >"$work/interactive.txt" 2>&1 || true
 check "imagels lists the interactive image" grep -q -x -F 'file \My Documents\kept note.txt' "$work/interactive.txt"
 check "it leaves out the excluded folder, the extension and the storage card" \
@@ -290,17 +301,15 @@ UI
 rc=0
 cedev run --timeout 60 --ui-script "$work/password.ui" "$dev" "$program" >"$work/password.out" 2>&1 || rc=$?
 check "the password run used the whole UI script" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script' "$work/password.out" || true
-options=$(value "$settings\\Unattended" dwUnattendedOptions | awk '{ print $1 }')
-check "schedule: with the password given, option bit 2 stays ($options)" test $((options & 4)) -eq 4
+[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/password.out" || true
+options=$(value "$settings\\Unattended" dwUnattendedOptions | awk '{ print $1 }') || true
+check "schedule: with the password given, option bit 2 stays ($options)" bits "$options" 4 4
 check "schedule: the scheduled password is stored (\"ScheduledHash\")" \
   bash -c "'$bin/cedev' reg '$dev' query '$settings' | grep -q -E '^ +ScheduledHash +REG_BINARY'"
 
 phase "two more mornings: the clean-up keeps 2 images"
-cedev run "$dev" --until 2026-01-12T09:00:00 >"$work/day2.out" 2>&1
-stop_left_running "$dev"
-cedev run "$dev" --until 2026-01-13T09:00:00 >"$work/day3.out" 2>&1
-stop_left_running "$dev"
+run_days day2 2026-01-12T09:00:00
+run_days day3 2026-01-13T09:00:00
 read_logs
 check "three scheduled backups ran" bash -c \
   "grep -q '2026-01-12 08:30.*ScheduledBackup\" started by' '$work/day2.out' && \
@@ -319,9 +328,9 @@ phase "the schedule page shows the last backup as the task window stored it, and
 # "dwLastBackupHigh"/"Low" hold the backup's end as a UTC FILETIME; the page
 # shows it in the device's local time (its zone: the POSIX TZ text of the
 # device profile, 8 hours behind UTC in January).
-high=$(value "$settings" dwLastBackupHigh | awk '{ print $1 }')
-low=$(value "$settings" dwLastBackupLow | awk '{ print $1 }')
-ended=$(((high * 4294967296 + low) / 10000000 - 11644473600))
+high=$(value "$settings" dwLastBackupHigh | awk '{ print $1 }') || true
+low=$(value "$settings" dwLastBackupLow | awk '{ print $1 }') || true
+ended=$(((${high:-0} * 4294967296 + ${low:-0}) / 10000000 - 11644473600))
 zone=$(awk -F ' *= *' '$1 == "timezone" { print $2 }' "$dev/profile.txt")
 last=$(TZ=$zone date -d "@$ended" '+%A %-m/%-d/%Y %-I:%M:%S %p')
 echo "last backup (stored as UTC $(date -u -d "@$ended" '+%F %T'), local): $last"
@@ -342,7 +351,7 @@ UI
 rc=0
 cedev run --timeout 60 --ui-script "$work/times.ui" "$dev" "$program" >"$work/times.out" 2>&1 || rc=$?
 check "the schedule page shows the last backup of Tuesday morning and Wednesday's next" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script' "$work/times.out" || true
+[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/times.out" || true
 
 phase "scheduling switched off, then a schedule file in force"
 cat >"$work/off.ui" <<'UI'
@@ -366,7 +375,7 @@ UI
 rc=0
 cedev run --timeout 60 --ui-script "$work/off.ui" "$dev" "$program" >"$work/off.out" 2>&1 || rc=$?
 check "the page turned scheduling off and shows no next backup" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script' "$work/off.out" || true
+[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/off.out" || true
 check "the scheduled backup's notification is gone" \
   bash -c "! '$bin/cedev' notify '$dev' list | grep -q ScheduledBackup"
 check "\"dwEnable\" is 0" value_is "$settings\\Scheduling" dwEnable '0x00000000 (0)'
@@ -395,5 +404,5 @@ UI
 rc=0
 cedev run --timeout 60 --ui-script "$work/file.ui" "$dev" "$program" >"$work/file.out" 2>&1 || rc=$?
 check "with a schedule file in force, OK and the switch are off and no period is chosen" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script' "$work/file.out" || true
+[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/file.out" || true
 finish

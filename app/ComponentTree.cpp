@@ -196,9 +196,13 @@ BOOL CComponentTree::SetComponentList(Index* index) {
     }
     OnItemExpanded(cat);
   }
-  SetCheckType(m_hRoot, kCheck);
+  // The categories and the root take their marks from what they hold: the
+  // folder walk has deselected what the exclusions leave out (a storage
+  // card, the user's list, file types), and checking over it would take
+  // all of that back into the backup.
   for (HTREEITEM cat : m_hCategories)
-    if (cat) SetCheckType(cat, kCheck);
+    if (cat) MarkFromChildren(cat);
+  MarkFromChildren(m_hRoot);
   Expand(m_hRoot, TVE_EXPAND);
   return TRUE;
 }
@@ -245,28 +249,30 @@ BOOL CComponentTree::SetChildStatus(HTREEITEM item, bool selected) {
 }
 
 void CComponentTree::UpdateParents(HTREEITEM item) {
-  for (HTREEITEM p = GetParentItem(item); p; p = GetParentItem(p)) {
-    bool checked = false, unchecked = false;
-    for (HTREEITEM c = GetChildItem(p); c; c = GetNextSiblingItem(c)) {
-      switch (GetCheckState(c)) {
-        case kChecked: checked = true; break;
-        case kPartial: checked = unchecked = true; break;
-        case kUnchecked: {
-          // A child whose nodes are all partly selected still holds some.
-          const std::vector<int> nodes = NodesOf(c);
-          const bool allPartial = !nodes.empty() && std::all_of(nodes.begin(), nodes.end(), [&](int n) {
-            return m_pIndex->IsPartial(n);
-          });
-          if (!allPartial) unchecked = true;
-          break;
-        }
-        default: break;
+  for (HTREEITEM p = GetParentItem(item); p; p = GetParentItem(p)) MarkFromChildren(p);
+}
+
+void CComponentTree::MarkFromChildren(HTREEITEM item) {
+  bool checked = false, unchecked = false;
+  for (HTREEITEM c = GetChildItem(item); c; c = GetNextSiblingItem(c)) {
+    switch (GetCheckState(c)) {
+      case kChecked: checked = true; break;
+      case kPartial: checked = unchecked = true; break;
+      case kUnchecked: {
+        // A child whose nodes are all partly selected still holds some.
+        const std::vector<int> nodes = NodesOf(c);
+        const bool allPartial = !nodes.empty() && std::all_of(nodes.begin(), nodes.end(), [&](int n) {
+          return m_pIndex->IsPartial(n);
+        });
+        if (!allPartial) unchecked = true;
+        break;
       }
+      default: break;
     }
-    const int mark = checked && unchecked ? kPartial : checked ? kChecked : kUnchecked;
-    SetMark(p, mark);
-    SelectNodes(p, mark != kUnchecked);
   }
+  const int mark = checked && unchecked ? kPartial : checked ? kChecked : kUnchecked;
+  SetMark(item, mark);
+  SelectNodes(item, mark != kUnchecked);
 }
 
 void CComponentTree::OnItemExpanded(HTREEITEM item) {

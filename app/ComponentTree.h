@@ -41,7 +41,8 @@ class CComponentTree : public CTreeCtrl {
   static constexpr int kVolumeGroupImage = 4;
 
   // Binds the index and fills the tree: the root, its categories, their
-  // children; every category checked, the root open. True.
+  // children, each marked as the index selects it (a category or the root
+  // is checked, partial or unchecked by what it holds); the root open. True.
   BOOL SetComponentList(Index* index);
   // Checks, unchecks or toggles an item, its subtree and the index nodes
   // behind them, then recomputes the ancestors. False without an index or
@@ -76,6 +77,9 @@ class CComponentTree : public CTreeCtrl {
   bool SetMark(HTREEITEM item, int mark);
   void SelectNodes(HTREEITEM item, bool selected);
   void UpdateParents(HTREEITEM item);
+  // Marks an item checked, partial or unchecked by its children and sets
+  // its own nodes to match.
+  void MarkFromChildren(HTREEITEM item);
   void OnItemExpanded(HTREEITEM item);
   HTREEITEM AddCategory(Category c, int node);
   bool Included(Category c, bool partialCounts);

@@ -117,6 +117,40 @@ TEST_F(ComponentTree, ListShowsTheCategoriesCheckedAndSorted) {
   ExpectIndexFollowsMarks();
 }
 
+// The folder walk leaves out what the exclusions name (a storage card, the
+// user's list, file types) by deselecting it; listing the tree keeps that
+// and shows it, so that a backup from the page leaves those out too.
+TEST_F(ComponentTree, ListingKeepsWhatTheFolderWalkDeselected) {
+  const int docs = index_.FirstChild(fs_);
+  const int b = index_.FirstChild(docs) + 1;
+  const int top = docs + 2;
+  const int deep = index_.FirstChild(index_.FirstChild(docs + 1) + 1);
+  index_.SetSelected(b, false);
+  index_.SetSelected(top, false);
+  index_.SetSelected(deep, false);
+  ASSERT_TRUE(tree_.SetComponentList(&index_));
+  EXPECT_FALSE(index_.IsSelected(b));
+  EXPECT_FALSE(index_.IsSelected(top));
+  EXPECT_FALSE(index_.IsSelected(deep)) << "below the level the tree shows";
+  HTREEITEM docsItem = tree_.CategoryItem(CComponentTree::kCatMyDocuments);
+  HTREEITEM files = tree_.CategoryItem(CComponentTree::kCatFileSystem);
+  EXPECT_EQ(Mark(ChildNamed(docsItem, u"b.txt")), CComponentTree::kUnchecked);
+  EXPECT_EQ(Mark(ChildNamed(docsItem, u"a.txt")), CComponentTree::kChecked);
+  EXPECT_EQ(Mark(docsItem), CComponentTree::kPartial);
+  EXPECT_EQ(Mark(ChildNamed(files, u"top.txt")), CComponentTree::kUnchecked);
+  EXPECT_EQ(Mark(files), CComponentTree::kPartial);
+  EXPECT_EQ(Mark(tree_.CategoryItem(CComponentTree::kCatMail)), CComponentTree::kChecked);
+  EXPECT_EQ(Mark(tree_.Root()), CComponentTree::kPartial);
+  EXPECT_TRUE(tree_.IsRootChecked());
+  ExpectIndexFollowsMarks();
+  OperationDescriptor op;
+  tree_.UpdateSelectionFlags(op);
+  EXPECT_EQ(op.includeFileSystem, 1) << "a partly selected file system still counts";
+  // A category checked by hand takes in what it holds again.
+  ASSERT_TRUE(tree_.SetCheckType(docsItem, CComponentTree::kCheck));
+  EXPECT_TRUE(index_.IsSelected(b));
+}
+
 TEST_F(ComponentTree, PartialMarksFollowTheChildrenAndATapOnPartialUnchecks) {
   ASSERT_TRUE(tree_.SetComponentList(&index_));
   HTREEITEM docs = tree_.CategoryItem(CComponentTree::kCatMyDocuments);

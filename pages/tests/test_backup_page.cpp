@@ -125,7 +125,10 @@ TEST_F(BackupPageTest, FirstActivationShowsTheWaitTextThenTheTreeOnTheDefaultLoc
     DWORD start = 0, end = 0;
     SendMessageW(d.FindControl(1999), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(end, 24u) << "caret at the end";
-    EXPECT_EQ(d.TreeState(2015, u"This device"), 2);
+    // The default options leave storage cards out: the card stays
+    // unchecked, so the device is only partly selected.
+    EXPECT_EQ(d.TreeState(2015, u"This device/Storage card"), 1);
+    EXPECT_EQ(d.TreeState(2015, u"This device"), 3);
     EXPECT_EQ(d.TreeState(2015, kFiles), 2);
     EXPECT_TRUE(page_.IsTreePopulated());
     Close(d);

@@ -504,6 +504,11 @@ void CRestorePage::EnableItem(int id, bool enable) {
   if (CWnd* item = GetDlgItem(id)) item->EnableWindow(enable ? TRUE : FALSE);
 }
 
+void CRestorePage::OnSize(UINT type, int cx, int cy) {
+  CDynamicPropertyPage::OnSize(type, cx, cy);
+  RelayoutDialog();
+}
+
 BOOL CRestorePage::RelayoutDialog() {
   CRect client;
   GetClientRect(&client);
@@ -520,7 +525,7 @@ BOOL CRestorePage::RelayoutDialog() {
   MoveItem(*this, kAnnotationId, client.Width() - small - m, y, small, row);
   const int top = y + row + m;
   const int buttonTop = client.Height() - kButtonHeight * s - m;
-  if (IsLandscapeLayout()) {
+  if (System::IsLandscape()) {
     // The Restore button beside the tree keeps the tree tall.
     const int buttonLeft = client.Width() - kButtonWidth * s - m;
     MoveItem(*this, kTreeId, m, top, buttonLeft - 2 * m, client.Height() - top - m);

@@ -52,6 +52,9 @@ class CRestorePage : public CDynamicPropertyPage {
   void OnTimer(UINT_PTR id) override;
   void DoDataExchange(CDataExchange* dx) override;
   BOOL OnOrientationChange() override { return RelayoutDialog(); }
+  // The sheet sizes the page after its creation and on every turn: the
+  // controls follow the page's new size.
+  void OnSize(UINT type, int cx, int cy) override;
   // Lays the controls out for the screen's orientation.
   virtual BOOL RelayoutDialog();
   // Hands the prepared restore over to the reset: raises the resume

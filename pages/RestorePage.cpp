@@ -114,7 +114,8 @@ void CRestorePage::DoDataExchange(CDataExchange* dx) {
 
 BOOL CRestorePage::OnInitDialog() {
   m_Tree.SubclassDlgItem(kTreeId, this);
-  m_AnnotationButton.SubclassDlgItem(kAnnotationId, this);
+  if (!m_AnnotationButton.Attach(kAnnotationId, this))
+    LogError(GetLastError(), u"The annotation button has no pictures", kClass, __LINE__);
   SetTexts();
   EnableItem(kAnnotationId, false);
   ShowTree(false);

@@ -6,6 +6,7 @@
 // Log class "CRestorePage".
 #pragma once
 
+#include "app/BitmapButton.h"
 #include "app/ComponentTree.h"
 #include "app/DynamicDialog.h"
 #include "ce/cstring.h"
@@ -92,7 +93,7 @@ class CRestorePage : public CDynamicPropertyPage {
   CString m_csPathText;
   UINT_PTR m_nLoadTimer = 0;
   ABackupFilePath m_Path;
-  CButton m_AnnotationButton;
+  BitmapButton m_AnnotationButton;  // its template text names its pictures
 };
 
 // The restore options dialog ("ROptions"): edits the four restore options

@@ -22,6 +22,8 @@
 #include "pages/RestorePage.h"
 #include "pages/VersionDialogs.h"
 #include "ui/Automation.h"
+#include "ui/Loop.h"
+#include "ui/ScreenFile.h"
 
 namespace {
 
@@ -97,6 +99,34 @@ TEST_P(ScreenLayoutTest, BackupPage) {
 
 TEST_P(ScreenLayoutTest, RestorePage) {
   CheckPage(true, [](CImagingPropertySheet& s) -> CPropertyPage& { return s.m_RestorePage; });
+}
+
+// The pages' annotation buttons show their pictures: the screen file holds
+// an image drawn into each of them.
+TEST_P(ScreenLayoutTest, AnnotationButtonsShowTheirPictures) {
+  global_.g_bAdvancedMode = true;
+  CImagingPropertySheet sheet(u"Quilmo Backup", nullptr, false);
+  auto expectPicture = [&](int id) {
+    ui::PumpMessages();
+    const std::string screen = ui::FormatScreen();
+    const size_t at = screen.find("id=\"" + std::to_string(id) + "\"");
+    ASSERT_NE(at, std::string::npos) << id;
+    const size_t next = screen.find("<control", at);
+    EXPECT_NE(screen.substr(at, next - at).find("<draw kind=\"image\""), std::string::npos)
+        << "button " << id << ": " << screen.substr(at, next - at);
+  };
+  Automation a;
+  a.OnDialog(CImagingPropertySheet::kSheetId);
+  a.AdvanceClock(1500);
+  a.Do([&](Automation&) { expectPicture(CBackupPage::kAnnotationId); });
+  a.Do([&](Automation&) { EXPECT_TRUE(sheet.SetActivePage(&sheet.m_RestorePage)); });
+  a.Do([&](Automation&) {
+    expectPicture(CRestorePage::kAnnotationId);
+    sheet.EndDialog(IDCANCEL);
+  });
+  sheet.DoModal();
+  for (const auto& f : a.Failures()) ADD_FAILURE() << f;
+  EXPECT_TRUE(a.Done());
 }
 
 TEST_P(ScreenLayoutTest, PasswordDialog) {

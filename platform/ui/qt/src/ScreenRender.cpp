@@ -255,6 +255,10 @@ class Painter {
                    : c.checked == BST_INDETERMINATE ? QStyle::State_NoChange
                                                     : QStyle::State_Off;
         const bool radio = type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+        if (c.style & BS_MULTILINE) {
+          MultilineCheck(o, c, radio);
+          return;
+        }
         style_->drawControl(radio ? QStyle::CE_RadioButton : QStyle::CE_CheckBox, &o, p_);
         return;
       }
@@ -274,6 +278,23 @@ class Painter {
         if (type == BS_DEFPUSHBUTTON) o.features |= QStyleOptionButton::DefaultButton;
         style_->drawControl(QStyle::CE_PushButton, &o, p_);
     }
+  }
+
+  // A check or radio box whose label wraps: the mark at the left, centred
+  // on the box's height, the text broken into lines in the room beside it.
+  void MultilineCheck(const QStyleOptionButton& o, const ScreenControl& c, bool radio) {
+    QStyleOptionButton mark = o;
+    mark.rect = style_->subElementRect(radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &o);
+    style_->drawPrimitive(radio ? QStyle::PE_IndicatorRadioButton : QStyle::PE_IndicatorCheckBox, &mark, p_);
+    const int spacing = style_->pixelMetric(radio ? QStyle::PM_RadioButtonLabelSpacing : QStyle::PM_CheckBoxLabelSpacing,
+                                            &o);
+    QRect text = o.rect;
+    text.setLeft(mark.rect.right() + 1 + spacing);
+    p_->save();
+    p_->setClipRect(o.rect, Qt::IntersectClip);
+    p_->setPen(TextColor(c));
+    p_->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, o.text);
+    p_->restore();
   }
 
   void Edit(const ScreenControl& c, const QRect& r) {

@@ -524,14 +524,19 @@ class Painter {
       }
       QRect label = shape;
       if (item.image >= 0) {
-        // The image list's pictures are not in the file: a framed square
-        // with the image number marks the tab's image.
         const int side = std::min(16 * m_.scale, shape.height() - 4);
         const QRect icon(shape.left() + 4 * m_.scale, shape.center().y() - side / 2, side, side);
-        p_->fillRect(icon, QColor(0xDD, 0xE6, 0xF4));
-        p_->setPen(QColor(0x2A, 0x5C, 0xAA));
-        p_->drawRect(icon.adjusted(0, 0, -1, -1));
-        p_->drawText(icon, Qt::AlignCenter, QString::number(item.image));
+        const QImage picture = ImageAt(item.icon);
+        if (!picture.isNull()) {
+          p_->drawImage(icon, picture);
+        } else {
+          // A file without the image list's picture: a framed square with
+          // the image number marks the tab's image.
+          p_->fillRect(icon, QColor(0xDD, 0xE6, 0xF4));
+          p_->setPen(QColor(0x2A, 0x5C, 0xAA));
+          p_->drawRect(icon.adjusted(0, 0, -1, -1));
+          p_->drawText(icon, Qt::AlignCenter, QString::number(item.image));
+        }
         label.setLeft(icon.right() + 2);
       }
       p_->setPen(TextColor(c));

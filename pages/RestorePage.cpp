@@ -473,7 +473,7 @@ void CRestorePage::EnableItem(int id, bool enable) {
 
 void CRestorePage::OnSize(UINT type, int cx, int cy) {
   CDynamicPropertyPage::OnSize(type, cx, cy);
-  RelayoutDialog();
+  if (m_Tree.m_hWnd != nullptr) RelayoutDialog();
 }
 
 BOOL CRestorePage::RelayoutDialog() {

@@ -10,8 +10,10 @@
 
 #include "app/ConfirmScheduledBackupDlg.h"
 #include "app/PasswordDlg.h"
+#include "app/TaskProgressDlg.h"
 #include "app/tests/dlg_fixture.h"
 #include "core/RegistrySettings.h"
+#include "engine/ImagingTask.h"
 #include "engine/Operation.h"
 #include "layout_check.h"
 #include "pages/BackupOptionDialogs.h"
@@ -21,6 +23,7 @@
 #include "pages/ResetDialogs.h"
 #include "pages/RestorePage.h"
 #include "pages/VersionDialogs.h"
+#include "testkit/TaskSetup.h"
 #include "ui/Automation.h"
 #include "ui/Loop.h"
 #include "ui/ScreenFile.h"
@@ -132,6 +135,17 @@ TEST_P(ScreenLayoutTest, AnnotationButtonsShowTheirPictures) {
 TEST_P(ScreenLayoutTest, PasswordDialog) {
   CheckBothWays(CPasswordDlg::kTemplateId, [] {
     CPasswordDlg dlg;
+    return dlg.DoModal();
+  });
+}
+
+TEST_P(ScreenLayoutTest, TaskProgressDialog) {
+  quilmo::test::PrepareBackupOperation(global_, IncludedKinds{true, false, false, false}, u"\\temp\\layout.pbf",
+                                       CString());
+  CheckBothWays(CTaskProgressDlg::kTemplateId, [&] {
+    CTaskProgressDlg dlg(kStartWaitForUser, nullptr, nullptr);
+    AImagingTaskClient task(global_.g_Operation, &dlg);
+    dlg.SetTask(&task);
     return dlg.DoModal();
   });
 }

@@ -781,24 +781,50 @@ HBRUSH CTaskProgressDlg::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) {
 
 BOOL CTaskProgressDlg::RelayoutDialog() {
   CDynamicDialog::RelayoutDialog();
-  // Full width for the texts and the bar; the two pictures keep their
-  // places at the left and right edge.
   CRect client;
   GetClientRect(&client);
-  const int margin = 4 * m_nScale;
-  for (int id : {kProgressId, kItemId, kElapsedId, kStatusId, kInformationId, kTitleControlId}) {
-    CWnd* w = GetDlgItem(id);
-    if (!w) continue;
-    CRect r;
-    w->GetWindowRect(&r);
-    ScreenToClient(&r);
-    w->MoveWindow(margin, r.top, std::max(0, client.Width() - 2 * margin), r.Height());
+  const int s = m_nScale;
+  const int margin = 4 * s;
+  const bool landscape = System::IsLandscape();
+  auto move = [this](int id, int x, int y, int width, int height) {
+    if (CWnd* w = GetDlgItem(id)) w->MoveWindow(x, y, std::max(0, width), std::max(0, height));
+  };
+  // The three buttons along the bottom in portrait, stacked at the right
+  // edge in landscape, where the rest stands to their left.
+  const int buttonWidth = kButtonWidth * s;
+  const int buttonHeight = kButtonHeight * s;
+  const int buttons[] = {kStartId, kCancelId, kViewReportId};
+  int right = client.Width() - margin;
+  for (int i = 0; i < 3; ++i) {
+    if (landscape) {
+      const int x = client.Width() - buttonWidth - kButtonMargin * s;
+      move(buttons[i], x, kButtonMargin * s + i * (buttonHeight + kButtonMargin * s), buttonWidth, buttonHeight);
+      right = x - margin;
+    } else {
+      move(buttons[i], margin + i * (buttonWidth + kButtonGap * s), client.Height() - buttonHeight - kButtonMargin * s,
+           buttonWidth, buttonHeight);
+    }
   }
-  if (CWnd* w = GetDlgItem(kDestinationPictureId)) {
-    CRect r;
-    w->GetWindowRect(&r);
-    ScreenToClient(&r);
-    w->MoveWindow(client.Width() - margin - r.Width(), r.top, r.Width(), r.Height());
+  // Rows at scale 1: the portrait rows of the template, packed closer in
+  // landscape; the pictures at the left and right end of the picture row
+  // with the information text between them in landscape.
+  struct Row {
+    int id, portraitTop, landscapeTop, height;
+  };
+  const Row rows[] = {{kTitleControlId, 2, 2, 16}, {kInformationId, 78, 22, 48}, {kItemId, 130, 74, 30},
+                      {kProgressId, 164, 106, 14}, {kElapsedId, 182, 122, 16}, {kStatusId, 202, 140, 44}};
+  const int picture = kPictureSide * s;
+  for (const Row& row : rows) {
+    int left = margin;
+    int width = right - margin;
+    if (landscape && row.id == kInformationId) {
+      left = margin + picture + margin;
+      width = right - picture - margin - left;
+    }
+    move(row.id, left, (landscape ? row.landscapeTop : row.portraitTop) * s, width, row.height * s);
   }
+  const int pictureTop = (landscape ? 22 : 26) * s;
+  move(kSourcePictureId, margin + (landscape ? 0 : margin), pictureTop, picture, picture);
+  move(kDestinationPictureId, right - picture - (landscape ? 0 : margin), pictureTop, picture, picture);
   return TRUE;
 }

@@ -85,6 +85,11 @@ class CTaskProgressDlg : public CDynamicDialog, public ITaskProgress, public Kee
   static constexpr int kSourcePictureId = 2069;
   static constexpr int kDestinationPictureId = 2072;
   static constexpr int kInformationId = 2139;  // the information text
+  // Layout at scale 1.
+  static constexpr int kButtonWidth = 74;
+  static constexpr int kButtonHeight = 23;
+  static constexpr int kButtonGap = 5;
+  static constexpr int kPictureSide = 48;
   static constexpr UINT_PTR kCountdownTimer = 1002;
   static constexpr UINT kCountdownMs = 1000;
   static constexpr UINT_PTR kFinishTimer = 1011;

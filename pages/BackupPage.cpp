@@ -75,6 +75,8 @@ BOOL CBackupPage::OnInitDialog() {
   Log(0, u"setting m_bTreePopulated false in OnInitDialog", kClass, __LINE__);
   Localizer::SetControlText(this, kLabelId, kStrLabel);
   Localizer::SetControlText(this, kBackupId, kStrBackupButton);
+  if (!m_AnnotationButton.Attach(kAnnotationId, this))
+    LogError(GetLastError(), u"The annotation button has no pictures", kClass, __LINE__);
   EnableControl(kBackupId, false);
   EnableControl(kBrowseId, false);
   m_bPathSelection = GetAllowBackupPathSelection();

@@ -5,6 +5,7 @@
 // backup runs after the restart.
 #pragma once
 
+#include "app/BitmapButton.h"
 #include "app/ComponentTree.h"
 #include "app/DynamicDialog.h"
 #include "ce/cstring.h"
@@ -96,6 +97,7 @@ class CBackupPage : public CDynamicPropertyPage {
   bool RunBackupSteps();
 
   CComponentTree m_Tree;
+  BitmapButton m_AnnotationButton;  // its template text names its pictures
   CString m_csLocationText;
   Index m_PageList;  // the page's own list, empty as a fresh content index
   OperationDescriptor m_DescriptorCopy;

@@ -224,7 +224,7 @@ int CBasicPage::SeparatorY() const {
 
 void CBasicPage::OnPaint() {
   CPaintDC dc(this);
-  const int y = SeparatorY();
+  const int y = m_nSplit;
   dc.MoveTo(0, y);
   dc.LineTo(::GetSystemMetrics(SM_CXSCREEN), y);
   DrawBitmapOverControl(dc, *this, kBackupPictureId, m_BackupBitmap);
@@ -254,6 +254,11 @@ void CBasicPage::LoadBitmaps() {
 
 BOOL CBasicPage::OnOrientationChange() { return RelayoutDialog(); }
 
+void CBasicPage::OnSize(UINT type, int cx, int cy) {
+  CDynamicPropertyPage::OnSize(type, cx, cy);
+  RelayoutDialog();
+}
+
 BOOL CBasicPage::RelayoutDialog() {
   Log(0, u"CBasicPage RelayoutDialog", kClass, __LINE__);
   LoadBitmaps();
@@ -265,9 +270,12 @@ BOOL CBasicPage::RelayoutDialog() {
   const bool landscape = System::IsLandscape();
   const int buttonHeight = (landscape ? 24 : 28) * scale;
   const int labelHeight = 16 * scale;
-  // The halves meet at the separator line when it falls inside the page.
+  // The halves meet at the separator line when it leaves each half room
+  // for its button, label and a line of text; else in the page's middle.
+  const int leastHalf = 2 * margin + buttonHeight + 2 * labelHeight;
   int split = SeparatorY();
-  if (split <= 0 || split >= client.Height()) split = client.Height() / 2;
+  if (split < leastHalf || client.Height() - split < leastHalf) split = client.Height() / 2;
+  m_nSplit = split;
   const int halfHeight = std::min(split, client.Height() - split);
   // A long date takes three lines; a landscape page has room for fewer.
   const int valueHeight = std::max(labelHeight, std::min(48 * scale, halfHeight - 2 * margin - buttonHeight -

@@ -52,6 +52,9 @@ class CBasicPage : public CDynamicPropertyPage {
  protected:
   BOOL OnInitDialog() override;
   BOOL OnOrientationChange() override;
+  // The sheet sizes the page after its creation and on every turn: the
+  // halves follow the page's new size.
+  void OnSize(UINT type, int cx, int cy) override;
   BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
   void OnTimer(UINT_PTR id) override;
   void OnPaint() override;
@@ -94,6 +97,7 @@ class CBasicPage : public CDynamicPropertyPage {
   AResBitmap m_BackupBitmap;
   AResBitmap m_RestoreBitmap;
   BYTE m_bMainStorageFull = 0;
+  int m_nSplit = 0;  // where the halves meet, as last laid out
   UINT_PTR m_nTimer = 0;
 };
 

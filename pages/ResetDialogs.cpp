@@ -1,8 +1,10 @@
 #include "pages/ResetDialogs.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "ce/errors.h"
+#include "ce/system.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/ProductSettings.h"
@@ -28,6 +30,38 @@ DWORD ReadResetWarnings() {
   settings.GetDWORD(kShowResetWarningValue, value, kAllResetWarnings);
   g_resetWarnings = value & kAllResetWarnings;
   return *g_resetWarnings;
+}
+
+// Both notes are plain dialogs over a portrait template: they fill the
+// work area of the screen they open on or are turned to, their texts as
+// wide as it, their buttons along its bottom (OK right, Cancel left).
+void FitToScreen(CDialog& dialog) {
+  const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
+  RECT work{0, 0, screenWidth, ::GetSystemMetrics(SM_CYSCREEN)};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  dialog.MoveWindow(0, work.top, screenWidth, work.bottom - work.top);
+  CRect client;
+  dialog.GetClientRect(&client);
+  const int margin = 3 * GetDisplayScale();
+  for (HWND child = ::GetWindow(dialog.m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    RECT r{};
+    ::GetWindowRect(child, &r);
+    POINT at{r.left, r.top};
+    ::ScreenToClient(dialog.m_hWnd, &at);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    switch (::GetDlgCtrlID(child)) {
+      case IDOK:
+        ::MoveWindow(child, client.Width() - width - margin, client.Height() - height - margin, width, height, TRUE);
+        break;
+      case IDCANCEL:
+        ::MoveWindow(child, margin, client.Height() - height - margin, width, height, TRUE);
+        break;
+      default:
+        ::MoveWindow(child, at.x, at.y, std::max(0, static_cast<int>(client.Width()) - 2 * at.x), height, TRUE);
+        break;
+    }
+  }
 }
 
 DWORD CurrentCaseBit() {
@@ -69,7 +103,13 @@ BOOL ResetNotificationDlg::OnInitDialog() {
   // A restore always warns: the user cannot turn it off here.
   if (m_nOperationKind == kOperationRestore)
     if (CWnd* box = GetDlgItem(kWarningOffId)) box->ShowWindow(SW_HIDE);
+  FitToScreen(*this);
   return result;
+}
+
+void ResetNotificationDlg::OnSettingChange(UINT flags, LPCWSTR section) {
+  CDialog::OnSettingChange(flags, section);
+  FitToScreen(*this);
 }
 
 void ResetNotificationDlg::OnOK() {
@@ -87,7 +127,13 @@ BOOL CResetOptionsDisplayDlg::OnInitDialog() {
   const BOOL result = CDialog::OnInitDialog();
   SetWindowText(GetApplicationName());
   Localizer::SetControlText(this, kTextId, kStrOptionsReset);
+  FitToScreen(*this);
   return result;
+}
+
+void CResetOptionsDisplayDlg::OnSettingChange(UINT flags, LPCWSTR section) {
+  CDialog::OnSettingChange(flags, section);
+  FitToScreen(*this);
 }
 
 INT_PTR RunResetOptionsDisplayDialog(CWnd* parent) {

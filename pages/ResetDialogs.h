@@ -24,7 +24,7 @@ void ClearResetWarning();
 DWORD ResetWarningBit(bool advancedMode, int operationKind);
 
 // Neither dialog keeps child-window pointers, so a rotation or an activation
-// has nothing to refresh.
+// has nothing to refresh; a rotation fits them to the turned screen.
 
 // Template 256: "the device will restart", with a box that turns the
 // warning off for the case (hidden for a restore). IDOK goes on, IDCANCEL
@@ -41,6 +41,7 @@ class ResetNotificationDlg : public CDialog {
 
  protected:
   BOOL OnInitDialog() override;
+  void OnSettingChange(UINT flags, LPCWSTR section) override;
   void OnOK() override;
 
  private:
@@ -59,6 +60,7 @@ class CResetOptionsDisplayDlg : public CDialog {
 
  protected:
   BOOL OnInitDialog() override;
+  void OnSettingChange(UINT flags, LPCWSTR section) override;
 };
 
 // For the main sheet's menu: the reset-options note, modally; its end

@@ -107,7 +107,8 @@ void CRestorePage::DoDataExchange(CDataExchange* dx) {
 
 BOOL CRestorePage::OnInitDialog() {
   m_Tree.SubclassDlgItem(kTreeId, this);
-  m_AnnotationButton.SubclassDlgItem(kAnnotationId, this);
+  if (!m_AnnotationButton.Attach(kAnnotationId, this))
+    LogError(GetLastError(), u"The annotation button has no pictures", kClass, __LINE__);
   SetTexts();
   EnableItem(kAnnotationId, false);
   ShowTree(false);
@@ -470,6 +471,11 @@ void CRestorePage::EnableItem(int id, bool enable) {
   if (CWnd* item = GetDlgItem(id)) item->EnableWindow(enable ? TRUE : FALSE);
 }
 
+void CRestorePage::OnSize(UINT type, int cx, int cy) {
+  CDynamicPropertyPage::OnSize(type, cx, cy);
+  if (m_Tree.m_hWnd != nullptr) RelayoutDialog();
+}
+
 BOOL CRestorePage::RelayoutDialog() {
   CRect client;
   GetClientRect(&client);
@@ -486,7 +492,7 @@ BOOL CRestorePage::RelayoutDialog() {
   MoveItem(*this, kAnnotationId, client.Width() - small - m, y, small, row);
   const int top = y + row + m;
   const int buttonTop = client.Height() - kButtonHeight * s - m;
-  if (IsLandscapeLayout()) {
+  if (System::IsLandscape()) {
     // The Restore button beside the tree keeps the tree tall.
     const int buttonLeft = client.Width() - kButtonWidth * s - m;
     MoveItem(*this, kTreeId, m, top, buttonLeft - 2 * m, client.Height() - top - m);

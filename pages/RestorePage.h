@@ -6,6 +6,7 @@
 // Log class "CRestorePage".
 #pragma once
 
+#include "app/BitmapButton.h"
 #include "app/ComponentTree.h"
 #include "app/DynamicDialog.h"
 #include "ce/cstring.h"
@@ -52,6 +53,9 @@ class CRestorePage : public CDynamicPropertyPage {
   void OnTimer(UINT_PTR id) override;
   void DoDataExchange(CDataExchange* dx) override;
   BOOL OnOrientationChange() override { return RelayoutDialog(); }
+  // The sheet sizes the page after its creation and on every turn: the
+  // controls follow the page's new size.
+  void OnSize(UINT type, int cx, int cy) override;
   // Lays the controls out for the screen's orientation.
   virtual BOOL RelayoutDialog();
   // Hands the prepared restore over to the reset: raises the resume
@@ -89,7 +93,7 @@ class CRestorePage : public CDynamicPropertyPage {
   CString m_csPathText;
   UINT_PTR m_nLoadTimer = 0;
   ABackupFilePath m_Path;
-  CButton m_AnnotationButton;
+  BitmapButton m_AnnotationButton;  // its template text names its pictures
 };
 
 // The restore options dialog ("ROptions"): edits the four restore options

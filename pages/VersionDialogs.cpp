@@ -1,5 +1,7 @@
 #include "pages/VersionDialogs.h"
 
+#include <algorithm>
+
 #include "ce/time.h"
 #include "core/DateTime.h"
 #include "core/Localizer.h"
@@ -20,6 +22,29 @@ constexpr DWORD kStrHistoryLabel = 65338;
 constexpr DWORD kStrHistorySecondLabel = 65259;
 constexpr DWORD kStrDateColumn = 57709;
 
+// Stretches control from its top left corner to the buttons: down to just
+// above them in portrait, across to just left of them in landscape (where
+// they stand along the right edge).
+void FillToButtons(CWnd& dialog, CWnd& control, bool landscape) {
+  const int margin = CDynamicDialog::kButtonMargin;
+  CRect client, rect, ok;
+  dialog.GetClientRect(&client);
+  control.GetWindowRect(&rect);
+  dialog.ScreenToClient(&rect);
+  int right = client.right - margin;
+  int bottom = client.bottom - margin;
+  if (CWnd* button = dialog.GetDlgItem(IDOK)) {
+    button->GetWindowRect(&ok);
+    dialog.ScreenToClient(&ok);
+    if (landscape)
+      right = ok.left - margin;
+    else
+      bottom = ok.top - margin;
+  }
+  control.MoveWindow(rect.left, rect.top, std::max(0, right - static_cast<int>(rect.left)),
+                     std::max(0, bottom - static_cast<int>(rect.top)));
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ versions
@@ -35,12 +60,19 @@ BOOL CVersionPage::OnInitDialog() {
   CDynamicDialog::OnInitDialog();
   Localizer::SetControlText(this, kTitleControlId, kStrVersionHeading);
   Localizer::SetControlText(this, IDOK, kStrOk);
+  RelayoutDialog();  // the text exists for the data exchange only now
   m_Versions.SetWindowText(System::GetInstalledVersionsText());
   // The focus goes to OK: the dialog manager would select the whole text
   // of a focused edit.
   if (CWnd* ok = GetDlgItem(IDOK)) ok->SetFocus();
   m_Versions.SetSel(0, 0);  // nothing selected, the caret (at the start) in view
   return FALSE;
+}
+
+BOOL CVersionPage::RelayoutDialog() {
+  CDynamicDialog::RelayoutDialog();
+  if (m_Versions.m_hWnd) FillToButtons(*this, m_Versions, IsLandscapeLayout());
+  return TRUE;
 }
 
 INT_PTR RunVersionDialog(CWnd* parent) {
@@ -166,26 +198,8 @@ void CViewBackupHistoryDlg::PopulateList() {
 
 BOOL CViewBackupHistoryDlg::RelayoutDialog() {
   CDynamicDialog::RelayoutDialog();
-  if (!m_List.m_hWnd) return TRUE;
   // The list takes the room between the labels and the buttons.
-  CRect client, list, ok;
-  GetClientRect(&client);
-  m_List.GetWindowRect(&list);
-  ScreenToClient(&list);
-  const int margin = kButtonMargin;
-  int bottom = client.bottom - margin;
-  if (CWnd* button = GetDlgItem(IDOK); button && !IsLandscapeLayout()) {
-    button->GetWindowRect(&ok);
-    ScreenToClient(&ok);
-    bottom = ok.top - margin;
-  }
-  int right = client.right - margin;
-  if (CWnd* button = GetDlgItem(IDOK); button && IsLandscapeLayout()) {
-    button->GetWindowRect(&ok);
-    ScreenToClient(&ok);
-    right = ok.left - margin;
-  }
-  m_List.MoveWindow(margin, list.top, std::max(0, right - margin), std::max(0, bottom - list.top));
+  if (m_List.m_hWnd) FillToButtons(*this, m_List, IsLandscapeLayout());
   return TRUE;
 }
 

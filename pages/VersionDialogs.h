@@ -25,6 +25,8 @@ class CVersionPage : public CDynamicDialog {
  protected:
   BOOL OnInitDialog() override;
   void DoDataExchange(CDataExchange* dx) override;
+  // The versions' text fills the room the buttons leave.
+  BOOL RelayoutDialog() override;
 
  private:
   CEdit m_Versions;

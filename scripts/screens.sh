@@ -65,6 +65,8 @@ cedev install "$template" >/dev/null
 # header SCRIPT KEY: the values of the "#! KEY ..." lines, one per line.
 header() { sed -n "s/^#![[:space:]]*$2\\([[:space:]]\\+\\(.*\\)\\)\\{0,1\\}\$/\\2/p" "$1"; }
 title_of() { sed -n '/^#[^!]/{s/^#[[:space:]]*//p;q}' "$1"; }
+# The names of a script's "screenshot NAME" steps, in the script's order.
+shots_named() { sed -n 's/^[[:space:]]*screenshot[[:space:]]\+\([^[:space:]]\+\).*/\1/p' "$1"; }
 
 failed=0
 declare -A shots_of  # script -> the pictures it made, in order
@@ -93,10 +95,10 @@ run_script() {
     echo "FAILED:  $script${suffix:+ (landscape)}: the run failed; its last lines:"
     tail -n 8 "$dev.out" | sed 's/^/    /'
   fi
-  local kept=0 xml shot made=""
-  shopt -s nullglob
-  for xml in "$dev"/*.screen.xml; do
-    shot=$(basename "$xml" .screen.xml)
+  local kept=0 shot made=""
+  # In the order of the script's steps: the gallery shows them so.
+  for shot in $(shots_named "$script"); do
+    [[ -f $dev/$shot.screen.xml ]] || continue
     if cedev screenshot "$dev" "$out_dir/$shot$suffix.png" --saved "$shot" --scale "$scale" >/dev/null; then
       shots_of[$script]+="$shot$suffix "
       made+=" $shot$suffix"
@@ -106,7 +108,6 @@ run_script() {
       echo "FAILED:  $script: screen $shot could not be drawn"
     fi
   done
-  shopt -u nullglob
   if ((kept == 0)); then
     status=1
     echo "FAILED:  $script${suffix:+ (landscape)}: no screen kept (a 'screenshot NAME' step)"
@@ -136,16 +137,19 @@ done
     echo
     echo "## $(title_of "$script") (\`$(basename "$script")\`)"
     echo
-    shots=${shots_of[$script]:-}
-    if [[ -z $shots ]]; then
-      # Not run this time: the pictures its steps name, when they exist.
-      for shot in $(sed -n 's/^[[:space:]]*screenshot[[:space:]]\+\([^[:space:]]\+\).*/\1/p' "$script"); do
-        for suffix in "" "-landscape"; do
-          [[ -f $out_dir/$shot$suffix.png ]] && shots+="$shot$suffix "
-        done
+    # Each picture beside its landscape twin: those this run made, or for a
+    # script not run this time those an earlier run left.
+    made=" ${shots_of[$script]:-} "
+    for shot in $(shots_named "$script"); do
+      for suffix in "" "-landscape"; do
+        if [[ $made != "  " ]]; then
+          [[ $made == *" $shot$suffix "* ]] || continue
+        else
+          [[ -f $out_dir/$shot$suffix.png ]] || continue
+        fi
+        echo "![$shot$suffix](screens/$shot$suffix.png)"
       done
-    fi
-    for shot in $shots; do echo "![$shot](screens/$shot.png)"; done
+    done
   done
 } >"$gallery"
 echo "wrote $gallery"

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "layout_check.h"
 #include "option_fixture.h"
 #include "pages/ConnectionPage.h"
 #include "pages/ExclusionOptionsPage.h"
@@ -30,24 +31,10 @@ class OptionLayoutTest : public dlgtest::DialogTest, public ::testing::WithParam
     dev_.MakeDir(u"\\My Documents");
   }
 
-  // Every visible control of the dialog lies inside its client area.
+  // Every visible control of the dialog lies inside its client area and on
+  // the screen.
   static void ExpectInside(Dialog& d, const std::string& where) {
-    RECT client{};
-    GetClientRect(d.Hwnd(), &client);
-    for (HWND child = GetWindow(d.Hwnd(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-      if (!IsWindowVisible(child)) continue;
-      RECT r{};
-      GetWindowRect(child, &r);
-      POINT topLeft{r.left, r.top};
-      POINT bottomRight{r.right, r.bottom};
-      ScreenToClient(d.Hwnd(), &topLeft);
-      ScreenToClient(d.Hwnd(), &bottomRight);
-      const int id = GetDlgCtrlID(child);
-      EXPECT_GE(topLeft.x, client.left) << where << ": control " << id;
-      EXPECT_GE(topLeft.y, client.top) << where << ": control " << id;
-      EXPECT_LE(bottomRight.x, client.right) << where << ": control " << id;
-      EXPECT_LE(bottomRight.y, client.bottom) << where << ": control " << id;
-    }
+    for (const std::string& fault : layouttest::Misplaced(d.Hwnd())) ADD_FAILURE() << where << ": " << fault;
   }
 
   // Opens the dialog, checks it, turns the screen, checks again.

@@ -114,7 +114,7 @@ TEST_F(RestorePageTest, ContractsWithTheResourceLibrary) {
   quilmo::test::ExpectDialogContract(
       kPage,
       {{2015, u"SysTreeView32"}, {1999, u"EDIT"}, {2000, u"BUTTON", BS_PUSHBUTTON},
-       {2003, u"BUTTON", BS_PUSHBUTTON}, {2004, u"BUTTON"}, {2031, u"STATIC"}, {2039, u"STATIC"}},
+       {2003, u"BUTTON", BS_PUSHBUTTON}, {2004, u"BUTTON", BS_OWNERDRAW}, {2031, u"STATIC"}, {2039, u"STATIC"}},
       {65221, 57721, 57688, 57722, 57758, 144, 65059, 65060, 65058, 65048, 57657, 65016, 57767, 65314, 65248});
   quilmo::test::ExpectDialogContract(
       kOptions,

@@ -207,11 +207,14 @@ void PutTree(pugi::xml_node n, HWND hwnd, ImagePool* pool) {
   }
 }
 
-// The tabs with their images and rectangles (screen).
-void PutTabs(pugi::xml_node n, const ce::ModelWindow& w) {
+// The tabs with their images (the image list's picture too) and
+// rectangles (screen).
+void PutTabs(pugi::xml_node n, const ce::ModelWindow& w, ImagePool* pool) {
   n.append_attribute(sf::kCurSel) = static_cast<int>(SendMessageW(w.hwnd, TCM_GETCURSEL, 0, 0));
   const int count = static_cast<int>(SendMessageW(w.hwnd, TCM_GETITEMCOUNT, 0, 0));
-  const bool images = SendMessageW(w.hwnd, TCM_GETIMAGELIST, 0, 0) != 0;
+  const auto list = reinterpret_cast<const void*>(SendMessageW(w.hwnd, TCM_GETIMAGELIST, 0, 0));
+  const bool images = list != nullptr;
+  const gdi::ImageListView pictures = gdi::ImageListImages(list);
   for (int i = 0; i < count; ++i) {
     WCHAR text[256] = {};
     TCITEMW item{};
@@ -225,7 +228,11 @@ void PutTabs(pugi::xml_node n, const ce::ModelWindow& w) {
     OffsetRect(&r, w.rect.left, w.rect.top);
     pugi::xml_node t = n.append_child(sf::kItem);
     t.append_attribute(sf::kText) = ce::ToUtf8(text).c_str();
-    if (images && item.iImage >= 0) t.append_attribute(sf::kImage) = item.iImage;
+    if (images && item.iImage >= 0) {
+      t.append_attribute(sf::kImage) = item.iImage;
+      if (static_cast<size_t>(item.iImage) < pictures.images.size())
+        t.append_attribute(sf::kIcon) = pool->Key(pictures.images[static_cast<size_t>(item.iImage)]);
+    }
     PutRect(t, r);
   }
 }
@@ -284,7 +291,7 @@ void PutControl(pugi::xml_node parent, const ce::ModelWindow& w, bool shown, HWN
   PutLook(n, w);
   if (Is(w, sf::kTreeViewClass)) PutTree(n, w.hwnd, pool);
   if (Is(w, sf::kListViewClass)) PutListView(n, w.listView, pool);
-  if (Is(w, WC_TABCONTROLW)) PutTabs(n, w);
+  if (Is(w, WC_TABCONTROLW)) PutTabs(n, w, pool);
   if (Is(w, MENUBAR_CLASSW)) PutMenuBar(n, w);
   PutDrawing(n, w.hwnd, pool);
 }

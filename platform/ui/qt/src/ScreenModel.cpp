@@ -137,7 +137,7 @@ class Reader {
       ScreenItem item;
       int enabled = 1, checked = 0, separator = 0, popup = 0, open = 0;
       if (!Text(i, sf::kText, &item.text) || !Int(i, sf::kId, false, 0, 0xFFFF, &item.id) ||
-          !Rect(i, &item.x, &item.y, &item.width, &item.height) || !Int(i, sf::kImage, false, -1, 0xFFFF, &item.image) ||
+          !Rect(i, &item.x, &item.y, &item.width, &item.height) || !Int(i, sf::kImage, false, -1, 0xFFFF, &item.image) || !ImageRef(i, sf::kIcon, &item.icon) ||
           !Int(i, sf::kEnabled, false, 0, 1, &enabled) || !Int(i, sf::kChecked, false, 0, 1, &checked) ||
           !Int(i, sf::kSeparator, false, 0, 1, &separator) || !Int(i, sf::kPopup, false, 0, 1, &popup) ||
           !Int(i, sf::kOpen, false, 0, 1, &open))

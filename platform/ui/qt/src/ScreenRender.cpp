@@ -255,6 +255,10 @@ class Painter {
                    : c.checked == BST_INDETERMINATE ? QStyle::State_NoChange
                                                     : QStyle::State_Off;
         const bool radio = type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+        if (c.style & BS_MULTILINE) {
+          MultilineCheck(o, c, radio);
+          return;
+        }
         style_->drawControl(radio ? QStyle::CE_RadioButton : QStyle::CE_CheckBox, &o, p_);
         return;
       }
@@ -274,6 +278,23 @@ class Painter {
         if (type == BS_DEFPUSHBUTTON) o.features |= QStyleOptionButton::DefaultButton;
         style_->drawControl(QStyle::CE_PushButton, &o, p_);
     }
+  }
+
+  // A check or radio box whose label wraps: the mark at the left, centred
+  // on the box's height, the text broken into lines in the room beside it.
+  void MultilineCheck(const QStyleOptionButton& o, const ScreenControl& c, bool radio) {
+    QStyleOptionButton mark = o;
+    mark.rect = style_->subElementRect(radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &o);
+    style_->drawPrimitive(radio ? QStyle::PE_IndicatorRadioButton : QStyle::PE_IndicatorCheckBox, &mark, p_);
+    const int spacing = style_->pixelMetric(radio ? QStyle::PM_RadioButtonLabelSpacing : QStyle::PM_CheckBoxLabelSpacing,
+                                            &o);
+    QRect text = o.rect;
+    text.setLeft(mark.rect.right() + 1 + spacing);
+    p_->save();
+    p_->setClipRect(o.rect, Qt::IntersectClip);
+    p_->setPen(TextColor(c));
+    p_->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, o.text);
+    p_->restore();
   }
 
   void Edit(const ScreenControl& c, const QRect& r) {
@@ -503,14 +524,19 @@ class Painter {
       }
       QRect label = shape;
       if (item.image >= 0) {
-        // The image list's pictures are not in the file: a framed square
-        // with the image number marks the tab's image.
         const int side = std::min(16 * m_.scale, shape.height() - 4);
         const QRect icon(shape.left() + 4 * m_.scale, shape.center().y() - side / 2, side, side);
-        p_->fillRect(icon, QColor(0xDD, 0xE6, 0xF4));
-        p_->setPen(QColor(0x2A, 0x5C, 0xAA));
-        p_->drawRect(icon.adjusted(0, 0, -1, -1));
-        p_->drawText(icon, Qt::AlignCenter, QString::number(item.image));
+        const QImage picture = ImageAt(item.icon);
+        if (!picture.isNull()) {
+          p_->drawImage(icon, picture);
+        } else {
+          // A file without the image list's picture: a framed square with
+          // the image number marks the tab's image.
+          p_->fillRect(icon, QColor(0xDD, 0xE6, 0xF4));
+          p_->setPen(QColor(0x2A, 0x5C, 0xAA));
+          p_->drawRect(icon.adjusted(0, 0, -1, -1));
+          p_->drawText(icon, Qt::AlignCenter, QString::number(item.image));
+        }
         label.setLeft(icon.right() + 2);
       }
       p_->setPen(TextColor(c));

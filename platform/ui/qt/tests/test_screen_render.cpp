@@ -212,6 +212,24 @@ TEST(ScreenRender, CheckStateAndProgressComeFromTheFile) {
   EXPECT_NEAR(ProgressFillEnd(Render(ScreenXml("******", "1", "100")), 1, 4, 140, 200, 12), 4 + 199, 3);
 }
 
+// A check box with BS_MULTILINE breaks a label too long for one line into
+// lines inside its box instead of cutting it at the right edge.
+TEST(ScreenRender, AMultilineCheckBoxWrapsItsLabel) {
+  std::string xml = ScreenXml();
+  const std::string single = "width=\"150\" height=\"20\" style=\"0x50010003\" text=\"Remember\"";
+  const size_t at = xml.find(single);
+  ASSERT_NE(at, std::string::npos);
+  xml.replace(at, single.size(),
+              "width=\"150\" height=\"28\" style=\"0x50012003\" text=\"Close the programs before a restore\"");
+  for (int s : {1, 2}) {
+    const QImage img = Render(xml, s);
+    const Ink label = FindInk(img, s, 20, 80, 134, 28, Dark);
+    ASSERT_GT(label.count, 0) << "scale " << s;
+    EXPECT_GT(label.bottom - label.top, 14) << "scale " << s << ": one line only";
+    EXPECT_EQ(FindInk(img, s, 154, 80, 30, 28, Dark).count, 0) << "scale " << s << ": beyond the box";
+  }
+}
+
 TEST(ScreenRender, DrawsWhatTheFileSays) {
   const QImage base = Render(ScreenXml());
   // Check state, progress and title each change only their own part.

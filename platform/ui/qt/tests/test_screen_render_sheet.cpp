@@ -6,12 +6,16 @@
 
 #include <string>
 
+#include <vector>
+
+#include "ui/Base64.h"
 #include "ui/qt/Screen.h"
 
 namespace {
 
 bool Blue(QRgb c) { return qBlue(c) > qRed(c) + 60; }
 bool Dark(QRgb c) { return qGray(c) < 110; }
+bool Green(QRgb c) { return qGreen(c) > 150 && qRed(c) < 80 && qBlue(c) < 80; }
 
 int Count(const QImage& img, int x, int y, int w, int h, bool (*kind)(QRgb)) {
   int n = 0;
@@ -65,6 +69,30 @@ TEST(ScreenRenderSheet, MenuBarOpenMenuTabImageAndPickerAreDrawnAtBothScales) {
     EXPECT_GT(Count(closed, 12 * s, 102 * s, 50 * s, 16 * s, Dark), 10 * s);
     EXPECT_GT(Count(closed, 2 * s, 28 * s, 18 * s, 20 * s, Blue), 10 * s);
     EXPECT_EQ(Count(closed, 82 * s, 28 * s, 12 * s, 20 * s, Blue), 0);
+  }
+}
+
+// A tab whose image list's picture the file holds shows that picture
+// instead of the numbered mark.
+TEST(ScreenRenderSheet, ATabShowsTheImageListsPicture) {
+  std::vector<uint8_t> green;
+  for (int i = 0; i < 16 * 16; ++i) green.insert(green.end(), {0, 200, 0, 255});
+  const std::string picture =
+      "<image key=\"0\" width=\"16\" height=\"16\" rgba=\"" + ui::screen::Base64(green) + "\"/>";
+  for (int s : {1, 2}) {
+    std::string xml = Screen(s, false);
+    const std::string tab = "<item text=\"Backup\" image=\"0\"";
+    const size_t at = xml.find(tab);
+    ASSERT_NE(at, std::string::npos);
+    std::string error;
+    const QImage marked = ui::qt::RenderScreen(xml, 1, &error);
+    ASSERT_FALSE(marked.isNull()) << error;
+    EXPECT_EQ(Count(marked, 2 * s, 28 * s, 18 * s, 20 * s, Green), 0);
+    xml.insert(at + tab.size(), " icon=\"0\"");
+    xml.insert(xml.rfind("</screen>"), picture);
+    const QImage drawn = ui::qt::RenderScreen(xml, 1, &error);
+    ASSERT_FALSE(drawn.isNull()) << error;
+    EXPECT_GT(Count(drawn, 2 * s, 28 * s, 18 * s, 20 * s, Green), 100 * s * s) << "scale " << s;
   }
 }
 

@@ -18,6 +18,7 @@ struct ScreenItem {
   int id = 0;
   int x = 0, y = 0, width = 0, height = 0;
   int image = -1;
+  int icon = -1;  // a tab's picture: an index into the screen's images
   bool enabled = true, checked = false, separator = false, popup = false, open = false;
 };
 

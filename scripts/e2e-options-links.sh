@@ -15,7 +15,8 @@
 #     disconnecting removes the record, the folder and, with the last share,
 #     "RegisterFSRoot";
 #   - about: both links open through the shell (the screen log records the
-#     addresses) and the version button shows the installed versions.
+#     addresses) and show as opened links; the version button shows the
+#     installed versions.
 # Run after the build: scripts/e2e-options-links.sh [BIN-DIR].
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -253,6 +254,7 @@ expect-text 2122 http://www.quilmo.example/backup
 tap 2122
 expect-text 2121 https://vendor.example/support
 tap 2121
+screenshot about
 click 2215
 dialog 377
 expect-text 2128 \"Installed versions\"
@@ -265,6 +267,10 @@ opened() { cedev screenlog "$dev" | grep -F ": [open] $1 "; }
 check "the about run used its whole UI script" used_script about
 check "the product link opened through the shell" opened http://www.quilmo.example/backup
 check "the vendor link opened through the shell" opened https://vendor.example/support
+# link_drawn ID: the about box's control ID was drawn as an opened link.
+link_drawn() { grep -E "<control [^>]* id=\"$1\" [^>]*underline=\"1\" textColor=\"#551A8B\"" "$dev/about.screen.xml"; }
+check "the product link is drawn as an opened link" link_drawn 2122
+check "the vendor link is drawn as an opened link" link_drawn 2121
 check "the version dialog listed the program's installed version" \
   grep -q -F "Quilmo Backup.exe : $version" "$dev/versions.screen.xml"
 finish

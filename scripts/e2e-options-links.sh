@@ -8,8 +8,9 @@
 #     the failure box comes at once (no retries while testing); ports out of
 #     range are clamped, an over-long host name cut, the PPP peer stored by
 #     its name;
-#   - shares: one offered by the network is connected through the platform's
-#     connect dialog (its record in HKCU "Comm\Redir\Connections\NAME", its
+#   - shares: the connect dialog cancelled and naming a share nobody offers
+#     change nothing (logged, no box); one offered by the network is
+#     connected through the platform's connect dialog (its record in HKCU "Comm\Redir\Connections\NAME", its
 #     files under \Network\NAME, "RegisterFSRoot" set), a share without a
 #     stored remote name is listed as such, the hint shows once per run, and
 #     disconnecting removes the record, the folder and, with the last share,
@@ -194,6 +195,15 @@ expect-item 2076 =Loose 1 None
 expect-enabled 2080 0
 click 2075
 dialog 1540
+click 2
+dialog 250
+click 2075
+dialog 1540
+set 1152 Nowhere
+click 1
+dialog 250
+click 2075
+dialog 1540
 select 1120 0
 expect-text 1152 $(q "$remote")
 click 1
@@ -209,6 +219,10 @@ check "the share's files are listed under \\Network\\Images" \
   bash -c "'$bin/cedev' ls '$dev' '\\Network\\Images' | grep -q ' week\\.pbf\$' &&
            '$bin/cedev' ls '$dev' '\\Network\\Images' | grep -q ' notes\\.txt\$'"
 check "the platform counts it connected" bash -c "'$bin/cedev' share '$dev' list | grep -q -P '^Images\\t.*\\tconnected\$'"
+check "the cancelled connect dialog was logged" \
+  logged "$dev" "CNetworkShareManager::WNetConnectionDialog1 canceled by user"
+check "a share the network does not offer failed without a box, logged" \
+  logged "$dev" "CNetworkShareManager::WNetConnectionDialog1 failed.*"
 check "the success was logged" \
   logged "$dev" "CNetworkShareManager::WNetConnectionDialog1 succeeded for .*Images connected to 2 devices"
 
@@ -249,6 +263,7 @@ ui_run about "$sheet_open
 menu 32818
 dialog 100
 expect-text 2116 \"Quilmo Backup\"
+expect-text 2117 $(q "Version $version")
 expect-visible 2070 1
 expect-text 2122 http://www.quilmo.example/backup
 tap 2122

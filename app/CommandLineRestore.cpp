@@ -4,6 +4,7 @@
 // the working index; then the boot-time copies are queued and the device
 // reset. The restore itself runs when the program starts again after the
 // reset (the resumed operation). Log class "CQuilmoApp".
+#include "app/MetaDataQuestions.h"
 #include "app/PasswordDlg.h"
 #include "app/QuilmoApp.h"
 #include "ce/errors.h"
@@ -26,14 +27,7 @@ constexpr DWORD kHostConnectSeconds = 10;
 
 constexpr DWORD kStrHostUnreachable = 65058;
 constexpr DWORD kStrImageNotOpened = 65075;
-constexpr DWORD kStrDifferentSystem = 65016;
-constexpr DWORD kStrAskUpgradeMode = 57767;
-constexpr DWORD kStrNewerProgramQuestion = 65314;
-constexpr DWORD kStrNewerProgram = 144;
 
-constexpr DWORD kDiffSystem = kDiffMinorVersion | kDiffMajorVersion | kDiffDeviceInfo;  // 0x16
-constexpr DWORD kDiffNewerProgram = kDiffAppMidHigher | kDiffAppMajorHigher;             // 0x60
-constexpr DWORD kDiffProgramVersion = kDiffAppMajorHigher | kDiffAppMidLower;            // 0xC0
 
 // One command-line restore: the image, its host connection and the task
 // client that checks the image, freed when the road ends.
@@ -154,28 +148,7 @@ bool CommandLineRestore::OpenImageMetaData() {
 }
 
 bool CommandLineRestore::AcceptMetaData(DWORD difference) {
-  OperationDescriptor& op = m_G.g_Operation;
-  if (difference & kDiffSystem) {
-    Log(0, u"Meta Data Different OS", kClass, __LINE__);
-    if (op.upgradeMode) {
-      Log(0, u"upgrade mode set", kClass, __LINE__);
-    } else {
-      Log(0, u"upgrade mode not set", kClass, __LINE__);
-      if (Localizer::ResMessageBox(kStrDifferentSystem, MB_YESNO | MB_ICONWARNING) != IDYES) return false;
-    }
-    if (GetAllowUpgradeMode() &&
-        Localizer::ResMessageBox(kStrAskUpgradeMode, MB_YESNO | MB_ICONWARNING) == IDYES) {
-      op.upgradeMode = 1;
-      Log(0, u"upgrade mode set to true", kClass, __LINE__);
-    }
-  } else if (difference & kDiffNewerProgram) {
-    const CString question = Localizer::FormatResString(kStrNewerProgramQuestion, GetApplicationName());
-    if (Localizer::TextMessageBox(question, MB_YESNO | MB_ICONERROR) != IDYES) return false;
-  } else if (difference & kDiffProgramVersion) {
-    Localizer::ResMessageBox(kStrNewerProgram, MB_OK | MB_ICONERROR);
-    return false;
-  }
-  return true;
+  return AcceptMetaDataDifference(difference, m_G.g_Operation, kClass);
 }
 
 bool CommandLineRestore::AskImagePassword() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/MetaDataQuestions.h"
 #include "app/PasswordDlg.h"
 #include "ce/errors.h"
 #include "ce/shell.h"
@@ -39,10 +40,6 @@ constexpr DWORD kStrNone = 65232;
 constexpr DWORD kStrNetworkFolder = 65312;
 constexpr DWORD kStrNoLocation = 65326;
 constexpr DWORD kStrDocumentsFolderQuestion = 65370;
-constexpr DWORD kStrDifferentSystem = 65016;
-constexpr DWORD kStrAskUpgradeMode = 57767;
-constexpr DWORD kStrNewerProgramQuestion = 65314;
-constexpr DWORD kStrProgramVersion = 144;
 
 constexpr UINT kBackupBitmap = 318;
 constexpr UINT kRestoreBitmap = 319;
@@ -53,9 +50,6 @@ constexpr UINT kSquareRestoreBitmap = 389;
 // nothing differs, else the difference bits.
 constexpr DWORD kCheckFailed = 0;
 constexpr DWORD kCheckSame = 1;
-constexpr DWORD kDiffSystem = kDiffMinorVersion | kDiffMajorVersion | kDiffDeviceInfo;  // 0x16
-constexpr DWORD kDiffNewerProgram = kDiffAppMidHigher | kDiffAppMajorHigher;             // 0x60
-constexpr DWORD kDiffProgramVersion = kDiffAppMajorHigher | kDiffAppMidLower;            // 0xC0
 
 constexpr int kLabelSmallHeight = 13, kLabelHeight = 16;    // times the scale
 constexpr int kButtonSmallHeight = 20, kButtonHeight = 16;  // times the scale
@@ -469,41 +463,11 @@ bool CBasicPage::OpenImageMetaData(bool& metaRead, bool& wideChecksum) {
 }
 
 bool CBasicPage::AcceptMetaData(DWORD difference) {
-  OperationDescriptor& op = GetGlobal().g_Operation;
   if (difference == kCheckFailed) {
     LogError(1, u"CheckMetaData failed", kClass, __LINE__);
     return false;
   }
-  if (difference == kCheckSame) {
-    Log(0, u"Metadata checked out ok", kClass, __LINE__);
-    return true;
-  }
-  Log(0, u"Meta Data Different", kClass, __LINE__);
-  if (difference & kDiffSystem) {
-    Log(0, u"Meta Data Different OS", kClass, __LINE__);
-    if (op.upgradeMode) {
-      Log(0, u"upgrade mode set", kClass, __LINE__);
-    } else {
-      Log(0, u"upgrade mode not set", kClass, __LINE__);
-      if (Localizer::ResMessageBox(kStrDifferentSystem, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) return false;
-    }
-    if (GetAllowUpgradeMode() &&
-        Localizer::ResMessageBox(kStrAskUpgradeMode, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
-      op.upgradeMode = 1;
-      Log(0, u"upgrade mode set to true", kClass, __LINE__);
-    }
-    return true;
-  }
-  if (difference & kDiffNewerProgram) {
-    const CString question = Localizer::FormatResString(kStrNewerProgramQuestion, GetApplicationName());
-    return Localizer::TextMessageBox(question, MB_YESNO | MB_ICONSTOP) == IDYES;
-  }
-  if (difference & kDiffProgramVersion) {
-    Localizer::TextMessageBox(Localizer::FormatResString(kStrProgramVersion, GetApplicationName()),
-                              MB_OK | MB_ICONSTOP);
-    return false;
-  }
-  return true;  // a build number alone goes on without a question
+  return AcceptMetaDataDifference(difference == kCheckSame ? 0 : difference, GetGlobal().g_Operation, kClass);
 }
 
 bool CBasicPage::AskImagePassword(bool wideChecksum) {

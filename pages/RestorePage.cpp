@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/MetaDataQuestions.h"
 #include "app/PasswordDlg.h"
 #include "ce/commctrl.h"
 #include "ce/errors.h"
@@ -39,9 +40,6 @@ constexpr DWORD kStrNoRemoteFile = 65060;
 constexpr DWORD kStrNoHost = 65058;
 constexpr DWORD kStrUnreadable = 65048;
 constexpr DWORD kStrNothingSelected = 57657;
-constexpr DWORD kStrDifferentSystem = 65016;
-constexpr DWORD kStrAskUpgradeMode = 57767;
-constexpr DWORD kStrNewerProgramQuestion = 65314;
 constexpr DWORD kStrNoAnnotation = 65248;
 constexpr DWORD kStrOptionsHeading = 65105;
 constexpr DWORD kStrHandleMenu = 57763;
@@ -51,12 +49,7 @@ constexpr DWORD kStrOk = 57702;
 constexpr DWORD kStrCancel = 57686;
 
 constexpr UINT kStopBox = MB_OK | MB_ICONERROR;             // 16
-constexpr UINT kStopQuestion = MB_YESNO | MB_ICONERROR;     // 20
-constexpr UINT kWarnQuestion = MB_YESNO | MB_ICONWARNING;   // 52
 
-constexpr DWORD kDiffSystem = kDiffDeviceInfo | kDiffMajorVersion | kDiffMinorVersion;    // 0x16
-constexpr DWORD kDiffNewerProgram = kDiffAppMidHigher | kDiffAppMajorHigher;            // 0x60
-constexpr DWORD kDiffProgramVersion = kDiffAppMajorHigher | kDiffAppMidLower;           // 0xC0
 constexpr DWORD kDiffRefusedOnLoad = kDiffAppMajorHigher | kDiffAppMidLower;            // 0x40 | 0x80
 
 constexpr int kStartModeAtOnce = kStartAtOnce;
@@ -400,39 +393,12 @@ void CRestorePage::OnRestore() {
 
 bool CRestorePage::AcceptMetaData(AImagingTaskClient& task) {
   AGlobal& g = GetGlobal();
-  OperationDescriptor& op = g.g_Operation;
   const DWORD difference = task.CheckMetaData();
   if (!task.GetImageMetaData().IsValid()) {
     Log(1, u"CheckMetaData failed", kClass, __LINE__);
     return false;
   }
-  if (difference == 0) {
-    Log(0, u"Metadata checked out ok", kClass, __LINE__);
-    return true;
-  }
-  if (difference & kDiffSystem) {
-    Log(0, u"Meta Data Different", kClass, __LINE__);
-    Log(0, u"Meta Data Different OS", kClass, __LINE__);
-    if (op.upgradeMode) {
-      Log(0, u"upgrade mode set", kClass, __LINE__);
-    } else {
-      Log(0, u"upgrade mode not set", kClass, __LINE__);
-      if (Localizer::ResMessageBox(kStrDifferentSystem, kWarnQuestion) != IDYES) return false;
-    }
-    if (GetAllowUpgradeMode() && Localizer::ResMessageBox(kStrAskUpgradeMode, kWarnQuestion) == IDYES) {
-      op.upgradeMode = 1;
-      Log(0, u"upgrade mode set to true", kClass, __LINE__);
-    }
-    return true;
-  }
-  if (difference & kDiffNewerProgram) {
-    return FormattedBox(kStrNewerProgramQuestion, kStopQuestion) == IDYES;
-  }
-  if (difference & kDiffProgramVersion) {
-    ShowNewerProgramBox();
-    return false;
-  }
-  return true;  // the build number alone
+  return AcceptMetaDataDifference(difference, g.g_Operation, kClass);
 }
 
 void CRestorePage::ChooseUpgradeFiles() {

@@ -739,8 +739,18 @@ bool ADirectory::RestoreFile(int node) {
 
 bool ADirectory::OpenStaging(const CString& path, DWORD attributes, CString& staging) {
   CloseQuietly(m_IOFile);
-  // The staging file of a restore that a reset cut short goes first.
   const CString leftover = path + kStagingSuffix;
+  // Mostly the leftover name is free: the file is made there at once, with
+  // no look for a leftover first.
+  if (leftover.GetLength() <= MAX_PATH) {
+    m_IOFile.SetFileName(leftover);
+    if (m_IOFile.Open(GENERIC_WRITE, CREATE_NEW, attributes)) {
+      staging = leftover;
+      return true;
+    }
+    if (m_IOFile.GetError() != ERROR_FILE_EXISTS) return false;
+  }
+  // The staging file of a restore that a reset cut short goes first.
   const DWORD leftoverAttributes = GetFileAttributesW(leftover);
   const DWORD probe = GetLastError();
   bool leftoverFree = leftoverAttributes == INVALID_FILE_ATTRIBUTES &&

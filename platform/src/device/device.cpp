@@ -685,34 +685,29 @@ KnownFolders& Known() {
 
 // Resolves a path whose folder was resolved before: found by its exact
 // name (not through a link), the entry is the one a full resolve finds.
-bool ResolveInKnownFolder(const Device* dev, const std::vector<std::u16string>& parts, ResolvedPath* out) {
+// Unchecked, the entry is not looked at (exists is set, isDirectory not).
+bool ResolveInKnownFolder(const Device* dev, const std::vector<std::u16string>& parts, bool checked,
+                          ResolvedPath* out) {
   if (parts.size() < 2) return false;
   KnownFolders::Folder folder;
   if (!Known().Find(dev, FolderKey(parts), &folder)) return false;
   std::filesystem::path host = folder.host / ToUtf8(parts.back());
   struct stat st;
-  if (lstat(host.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (checked && (lstat(host.c_str(), &st) != 0 || S_ISLNK(st.st_mode))) return false;
   ResolvedPath r;
   r.host = std::move(host);
   r.device = std::move(folder.device);
   (r.device += u'\\') += parts.back();
   r.exists = r.parentExists = true;
-  r.isDirectory = S_ISDIR(st.st_mode);
+  r.isDirectory = checked && S_ISDIR(st.st_mode);
   r.key = DeviceUpper(r.device);
   *out = std::move(r);
   return true;
 }
 
-void RememberFolder(const Device* dev, const std::vector<std::u16string>& parts, const ResolvedPath& r) {
-  if (parts.size() < 2 || !r.parentExists) return;
-  const size_t cut = r.device.rfind(u'\\');
-  if (cut == std::u16string::npos || cut == 0) return;
-  Known().Remember(dev, FolderKey(parts), KnownFolders::Folder{r.host.parent_path(), r.device.substr(0, cut)});
-}
-
-}  // namespace
-
-bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
+// A device path's components ("", "." skipped); false (last error set)
+// for a path the device refuses.
+bool SplitPath(std::u16string_view devicePath, std::vector<std::u16string>* parts) {
   if (devicePath.size() > MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
@@ -723,7 +718,6 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  std::vector<std::u16string> parts;
   std::u16string cur;
   auto flush = [&]() -> bool {
     if (cur.empty() || cur == u".") {
@@ -733,7 +727,7 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     if (cur == u"..") return false;
     for (char16_t c : cur)
       if (IsBadNameChar(c)) return false;
-    parts.push_back(cur);
+    parts->push_back(cur);
     cur.clear();
     return true;
   };
@@ -751,7 +745,27 @@ bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  if (ResolveInKnownFolder(this, parts, out)) return true;
+  return true;
+}
+
+void RememberFolder(const Device* dev, const std::vector<std::u16string>& parts, const ResolvedPath& r) {
+  if (parts.size() < 2 || !r.parentExists) return;
+  const size_t cut = r.device.rfind(u'\\');
+  if (cut == std::u16string::npos || cut == 0) return;
+  Known().Remember(dev, FolderKey(parts), KnownFolders::Folder{r.host.parent_path(), r.device.substr(0, cut)});
+}
+
+}  // namespace
+
+bool Device::ResolveUnchecked(std::u16string_view devicePath, ResolvedPath* out) const {
+  std::vector<std::u16string> parts;
+  return SplitPath(devicePath, &parts) && ResolveInKnownFolder(this, parts, false, out);
+}
+
+bool Device::Resolve(std::u16string_view devicePath, ResolvedPath* out) const {
+  std::vector<std::u16string> parts;
+  if (!SplitPath(devicePath, &parts)) return false;
+  if (ResolveInKnownFolder(this, parts, true, out)) return true;
   ResolvedPath r;
   r.host = FsRoot();
   r.device.assign(1, u'\\');

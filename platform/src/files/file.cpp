@@ -10,6 +10,7 @@
 #include "ce/errors.h"
 #include "ce/handle.h"
 #include "files/filestate.h"
+#include "files/holdmarks.h"
 #include "files/sharelock.h"
 #include "trap/call_trap.h"
 
@@ -33,6 +34,7 @@ class FileObject : public HandleObject {
   bool dirty = false;        // written since the times were last stamped
   bool fixedWrite = false;   // SetFileTime chose the last-write time
   bool fixedAccess = false;  // SetFileTime chose the last-access time
+  uint64_t forks = 0;        // Forks() before the open
   std::mutex lock;
 
   ~FileObject() override { Release(); }
@@ -96,12 +98,13 @@ class FileObject : public HandleObject {
   }
 
  private:
-  // The bits go explicitly: a child forked without an exec shares this
-  // descriptor's open file description, and either copy's close ends the
-  // open's share, as a close ends it for the handle's one owner.
+  // The bits go explicitly once a fork came after the open: a child forked
+  // without an exec shares this descriptor's open file description, and
+  // either copy's close ends the open's share, as a close ends it for the
+  // handle's one owner.
   void Release() {
     if (fd >= 0) {
-      DropBits(fd);
+      if (Forks() != forks) DropBits(fd);
       close(fd);
     }
     fd = -1;
@@ -139,8 +142,9 @@ struct OpenRequest {
 
 // Opens an existing host file: under its guard, the read-only check, the
 // holds, the other opens' bits; then this open's bits, and the truncation
-// with its rows in one transaction.
-OpenTry OpenExisting(Device* dev, const ResolvedPath& r, const OpenRequest& q, OpenedFile* out,
+// with its rows in one transaction. An unchecked path (ResolveUnchecked)
+// that does not open as a regular file is a retry with a full resolve.
+OpenTry OpenExisting(Device* dev, const ResolvedPath& r, const OpenRequest& q, bool unchecked, OpenedFile* out,
                      DWORD* error) {
   const bool truncate = q.disposition == CREATE_ALWAYS || q.disposition == TRUNCATE_EXISTING;
   bool writable = true;
@@ -150,7 +154,7 @@ OpenTry OpenExisting(Device* dev, const ResolvedPath& r, const OpenRequest& q, O
     fd = UniqueFd(open(r.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   }
   if (!fd.valid()) {
-    if (errno == ENOENT) return OpenTry::kRetry;
+    if (errno == ENOENT || unchecked) return OpenTry::kRetry;
     *error = errno == EISDIR ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno);
     return OpenTry::kFailed;
   }
@@ -160,11 +164,15 @@ OpenTry OpenExisting(Device* dev, const ResolvedPath& r, const OpenRequest& q, O
     return OpenTry::kFailed;
   }
   struct stat st;
-  if (!SameFile(fd.get(), r.host, &st)) return OpenTry::kRetry;
-  // The row and the holds in one read.
+  if (!SameFile(fd.get(), r.host, &st) || (unchecked && !S_ISREG(st.st_mode))) return OpenTry::kRetry;
   MetaRow row;
   bool haveRow = false, conflict = false;
-  if (!ReadForOpen(dev, r.key, q.access, q.share, &row, &haveRow, &conflict)) {
+  if (!(q.access & GENERIC_WRITE) && !truncate && !MayHaveHold(dev, r.key)) {
+    // A reader needs no row (the read-only bit does not stop it), and no
+    // hold of the key exists: device.db is not read at all.
+    conflict = IsSystemHeld(dev, r.key);
+  } else if (!ReadForOpen(dev, r.key, q.access, q.share, &row, &haveRow, &conflict)) {
+    // The row and the holds in one read.
     *error = ERROR_GEN_FAILURE;
     return OpenTry::kFailed;
   }
@@ -307,7 +315,11 @@ bool OpenHostFile(Device* dev, LPCWSTR name, DWORD access, DWORD share, DWORD di
   DWORD error = ERROR_SUCCESS;
   for (int attempt = 0; attempt < 16; ++attempt) {
     ResolvedPath r;
-    if (!ResolveArg(dev, name, &r)) return false;
+    // A name in a folder found before is opened at once; when that fails,
+    // the next try resolves the path in full.
+    const bool unchecked = attempt == 0 && name && disposition != CREATE_NEW &&
+                           dev->ResolveUnchecked(std::u16string_view(name, StrLen(name)), &r);
+    if (!unchecked && !ResolveArg(dev, name, &r)) return false;
     if (r.exists && disposition == CREATE_NEW) {
       SetLastError(ERROR_FILE_EXISTS);
       return false;
@@ -329,7 +341,7 @@ bool OpenHostFile(Device* dev, LPCWSTR name, DWORD access, DWORD share, DWORD di
     error = ERROR_SUCCESS;
     out->existed = r.exists;
     out->before = EntryInfo{};
-    OpenTry t = r.exists ? OpenExisting(dev, r, q, out, &error) : CreateNew(dev, r, q, out, &error);
+    OpenTry t = r.exists ? OpenExisting(dev, r, q, unchecked, out, &error) : CreateNew(dev, r, q, out, &error);
     if (t == OpenTry::kRetry) continue;
     if (t == OpenTry::kFailed) {
       SetLastError(error);
@@ -351,6 +363,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
   trap::BeforeCall();
   Device* dev = Dev();
   if (!dev) return INVALID_HANDLE_VALUE;
+  const uint64_t forks = Forks();
   OpenedFile o;
   if (!OpenHostFile(dev, name, access, share, disposition, flagsAndAttributes, &o))
     return INVALID_HANDLE_VALUE;
@@ -358,6 +371,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
   auto f = std::make_shared<FileObject>();
   f->dev = dev;
   f->fd = o.fd.Release();
+  f->forks = forks;
   f->path = o.path;
   f->volume = VolumeOf(dev, o.path);
   f->access = o.access;

@@ -23,6 +23,7 @@
 #include "boot/boot_state.h"
 #include "ce/errors.h"
 #include "cesim/file.h"
+#include "files/holdmarks.h"
 
 namespace fs = std::filesystem;
 
@@ -92,16 +93,6 @@ bool UserHiveHeld(Device* dev) {
   bool held = !boot::InInitPhase(dev);
   SetLastError(saved);
   return held;
-}
-
-// The files the system keeps open with no sharing.
-bool IsSystemHeld(Device* dev, const std::u16string& key) {
-  if (EqualNoCase(kSystemHivePath, key)) return true;
-  if (EqualNoCase(kUserHivePath, key)) return UserHiveHeld(dev);
-  for (const auto& p : dev->GetProfile().heldOpen) {
-    if (EqualNoCase(p, key)) return true;
-  }
-  return false;
 }
 
 std::u16string TreePrefix(const std::u16string& key) { return key == u"\\" ? key : key + u'\\'; }
@@ -365,6 +356,15 @@ bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16stri
   });
 }
 
+bool IsSystemHeld(Device* dev, const std::u16string& key) {
+  if (EqualNoCase(kSystemHivePath, key)) return true;
+  if (EqualNoCase(kUserHivePath, key)) return UserHiveHeld(dev);
+  for (const auto& p : dev->GetProfile().heldOpen) {
+    if (EqualNoCase(p, key)) return true;
+  }
+  return false;
+}
+
 bool CheckShare(Device* dev, const std::u16string& key, DWORD access, DWORD share, bool* conflict) {
   *conflict = false;
   if (IsSystemHeld(dev, key)) {
@@ -439,6 +439,12 @@ int64_t RegisterOpen(Device* dev, const ResolvedPath& r, DWORD access, DWORD sha
   const std::u16string& key = r.key;
   if (IsSystemHeld(dev, key)) {
     SetLastError(ERROR_SHARING_VIOLATION);
+    return 0;
+  }
+  // Marked before the guard: an open that finds the mark clear under the
+  // guard comes before this hold, and its bits show below.
+  if (!MarkHold(dev, key)) {
+    SetLastError(ERROR_GEN_FAILURE);
     return 0;
   }
   bool conflict = false;

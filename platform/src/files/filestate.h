@@ -84,6 +84,9 @@ bool SetMetaTimes(Device* dev, const ResolvedPath& r, const uint64_t* ctime,
 bool DeleteMetaTree(Device* dev, const std::u16string& key);
 bool MoveMetaTree(Device* dev, const std::u16string& fromKey, const std::u16string& toKey);
 
+// The files the system keeps open with no sharing (the hives, the
+// profile's held files).
+bool IsSystemHeld(Device* dev, const std::u16string& key);
 // Share table. Inside a transaction: whether an open of key with
 // access/share conflicts with a live open or hold (dead processes'
 // conflicting rows are removed); false on a database failure.
@@ -115,7 +118,8 @@ struct OpenedFile {
   ResolvedPath path;
   DWORD access = 0;     // the access bits granted
   bool existed = false;
-  EntryInfo before;     // the entry as it was, when it existed
+  EntryInfo before;     // the entry as it was, when it existed (its row only
+                        // for a writer or a truncation: a reader's open reads none)
 };
 // Resolves name and opens or makes its file: the read-only check, holds
 // and other opens (ERROR_SHARING_VIOLATION), truncation or the new file's

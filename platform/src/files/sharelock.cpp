@@ -2,11 +2,13 @@
 #include "files/sharelock.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -198,6 +200,21 @@ bool TakeBits(int fd, DWORD access, DWORD share) {
 void DropBits(int fd) {
   // A failure leaves the bits to the descriptor's close.
   Lock(fd, F_UNLCK, kFirstBit, kBitCount, false);
+}
+
+namespace {
+
+std::atomic<uint64_t> gForks{0};
+
+void CountFork() { gForks.fetch_add(1, std::memory_order_relaxed); }
+
+}  // namespace
+
+uint64_t Forks() {
+  // Counted in the parent before the fork, so the child sees it too.
+  static const bool registered = pthread_atfork(CountFork, nullptr, nullptr) == 0;
+  // Unregistered, every call differs: the bits are always dropped.
+  return registered ? gForks.load(std::memory_order_relaxed) : gForks.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool AnyBitsBelow(const std::filesystem::path& folder) {

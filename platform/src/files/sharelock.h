@@ -98,6 +98,10 @@ bool TakeBits(int fd, DWORD access, DWORD share);
 // Removes an open's bits from fd's open file description (every copy of
 // it, in this process or a forked child).
 void DropBits(int fd);
+// Forks made by this process (and by its parents before they made it) since
+// the first call: a descriptor that no fork copied after it was opened is
+// the only one of its open file description, and its close drops the bits.
+uint64_t Forks();
 // Whether some regular file in the host folder's tree carries an open's
 // bits (or cannot be checked). Hold the tree lock alone for an answer
 // that stands.

@@ -191,6 +191,12 @@ class Device {
   // path without the leading separator is rooted: the device has no current
   // folder.
   bool Resolve(std::u16string_view devicePath, ResolvedPath* out) const;
+  // Resolve's answer for a path whose folder Resolve found before, without
+  // a look at the entry itself: out->exists is a guess (true) and
+  // out->isDirectory false, for a caller that opens the host path without
+  // following links and resolves in full when that fails. False (nothing
+  // set) when the folder is not known or the path is refused.
+  bool ResolveUnchecked(std::u16string_view devicePath, ResolvedPath* out) const;
 
   // Device milliseconds added to the host clock (the device clock).
   // SetClockOffsetMs is false when the offset could not be stored.

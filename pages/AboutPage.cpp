@@ -1,8 +1,6 @@
 #include "pages/AboutPage.h"
 
 #include "ce/errors.h"
-#include "ce/shell.h"
-#include "ce/sound.h"
 #include "core/Localizer.h"
 #include "core/Log.h"
 #include "core/ProductSettings.h"
@@ -45,6 +43,18 @@ CString AboutScreenVersion() {
   return text;
 }
 
+// A link takes its fonts from the control and fits the control to its
+// text when it is attached: the text font and the text come first.
+void AttachLink(CHyperLink& link, UINT id, CWnd* parent, const CString& url, CFont& font) {
+  link.SetURL(url);
+  link.SetUnderline(CHyperLink::kUnderlineAlways);
+  if (CWnd* w = parent->GetDlgItem(static_cast<int>(id))) {
+    w->SetFont(&font);
+    w->SetWindowText(url);
+  }
+  if (!link.Attach(id, parent)) Log(0, u"The link could not be attached", kClass, __LINE__);
+}
+
 }  // namespace
 
 // No title static: the application name heads the box.
@@ -60,10 +70,8 @@ BOOL CAboutPage::OnInitDialog() {
   if (screenVersion.IsEmpty())
     if (CWnd* w = GetDlgItem(kScreenVersionId)) w->ShowWindow(SW_HIDE);
   Localizer::SetControlText(this, kTextId, kStrText);
-  m_csProductUrl = Localizer::LoadResString(kStrProductLink);
-  SetDlgItemText(kProductLinkId, m_csProductUrl);
-  for (int id : {kTextId, kProductLinkId})
-    if (CWnd* w = GetDlgItem(id)) w->SetFont(&m_TextFont);
+  if (CWnd* w = GetDlgItem(kTextId)) w->SetFont(&m_TextFont);
+  SetProductLink();
   Localizer::SetControlText(this, IDOK, kStrOk);
   UpdateData(FALSE);
   return result;
@@ -89,31 +97,18 @@ void CAboutPage::SetTexts() {
 }
 
 void CAboutPage::SetVendorLink() {
-  for (int id : {kVendorLabelId, kVendorLinkId})
-    if (CWnd* w = GetDlgItem(id)) w->SetFont(&m_TextFont);
+  if (CWnd* w = GetDlgItem(kVendorLabelId)) w->SetFont(&m_TextFont);
   if (GetVendorProvidedVersion()) {
     Localizer::SetControlText(this, kVendorLabelId, kStrVendorLabel);
-    m_csVendorUrl = ::GetVendorUrl();
-    SetDlgItemText(kVendorLinkId, m_csVendorUrl);
+    AttachLink(m_VendorLink, kVendorLinkId, this, ::GetVendorUrl(), m_TextFont);
   } else {
     for (int id : {kVendorLabelId, kVendorLinkId})
       if (CWnd* w = GetDlgItem(id)) w->ShowWindow(SW_HIDE);
   }
 }
 
-bool CAboutPage::OpenLink(const CString& url) {
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof info;
-  info.hwnd = m_hWnd;
-  info.lpVerb = u"open";
-  info.lpFile = url;
-  info.nShow = SW_SHOWNORMAL;
-  if (ShellExecuteEx(&info)) return true;
-  MessageBeep(MB_ICONEXCLAMATION);
-  Localizer::TextMessageBox(u"Unable to open hyperlink:\n\nThe operating system is out\nof memory or resources.",
-                            MB_OK | MB_ICONEXCLAMATION);
-  LogError(GetLastError(), CString(u"Could not open ") + url, kClass, __LINE__);
-  return false;
+void CAboutPage::SetProductLink() {
+  AttachLink(m_ProductLink, kProductLinkId, this, Localizer::LoadResString(kStrProductLink), m_TextFont);
 }
 
 void CAboutPage::ShowVersion() {
@@ -122,17 +117,8 @@ void CAboutPage::ShowVersion() {
 }
 
 BOOL CAboutPage::OnCommand(WPARAM wParam, LPARAM lParam) {
-  const int id = LOWORD(wParam);
-  const int code = HIWORD(wParam);
-  if (id == kProductLinkId && code == STN_CLICKED) {
-    m_bProductLinkVisited = OpenLink(m_csProductUrl) || m_bProductLinkVisited;
-    return TRUE;
-  }
-  if (id == kVendorLinkId && code == STN_CLICKED) {
-    m_bVendorLinkVisited = OpenLink(m_csVendorUrl) || m_bVendorLinkVisited;
-    return TRUE;
-  }
-  if (id == kVersionButtonId && code == BN_CLICKED) {
+  // The links hear their own taps (reflection); the version button is ours.
+  if (LOWORD(wParam) == kVersionButtonId && HIWORD(wParam) == BN_CLICKED) {
     ShowVersion();
     return TRUE;
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/DynamicDialog.h"
+#include "app/HyperLink.h"
 #include "ce/cstring.h"
 
 class CAboutPage : public CDynamicDialog {
@@ -24,8 +25,12 @@ class CAboutPage : public CDynamicDialog {
   explicit CAboutPage(CWnd* parent = nullptr);
 
   // The links' targets as set at the start.
-  const CString& GetProductUrl() const { return m_csProductUrl; }
-  const CString& GetVendorUrl() const { return m_csVendorUrl; }
+  const CString& GetProductUrl() const { return m_ProductLink.GetURL(); }
+  const CString& GetVendorUrl() const { return m_VendorLink.GetURL(); }
+  // The product's link (2122) and the vendor's (2121): they open
+  // themselves when tapped and keep whether they were opened.
+  const CHyperLink& ProductLink() const { return m_ProductLink; }
+  const CHyperLink& VendorLink() const { return m_VendorLink; }
 
   // Runs the version details dialog modally.
   virtual void ShowVersion();
@@ -40,16 +45,13 @@ class CAboutPage : public CDynamicDialog {
   void CreateFonts();
   void SetTexts();
   void SetVendorLink();
-  // Opens a link through the shell; true when the shell took it.
-  bool OpenLink(const CString& url);
+  void SetProductLink();
 
+  CHyperLink m_ProductLink;
+  CHyperLink m_VendorLink;
   CFont m_NameFont;
   CFont m_EditionFont;
   CFont m_NormalFont;
   CFont m_TextFont;
-  bool m_bProductLinkVisited = false;
-  bool m_bVendorLinkVisited = false;
   bool m_bVersionShown = false;
-  CString m_csProductUrl;
-  CString m_csVendorUrl;
 };

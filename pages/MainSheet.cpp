@@ -49,13 +49,8 @@ CImagingPropertySheet::CImagingPropertySheet(LPCWSTR title, CWnd* owner, bool st
   AddPage(&m_RestorePage);
 }
 
-CImagingPropertySheet::~CImagingPropertySheet() {
-  // The pages are members and go before the base sheet, which would still
-  // reach them: they leave it first.
-  RemovePage(&m_BasicPage);
-  RemovePage(&m_BackupPage);
-  RemovePage(&m_RestorePage);
-}
+// The member pages leave the base sheet as they end (CPropertyPage).
+CImagingPropertySheet::~CImagingPropertySheet() = default;
 
 bool CImagingPropertySheet::IsAdvanced() const { return GetGlobal().g_bAdvancedMode; }
 

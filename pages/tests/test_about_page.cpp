@@ -84,6 +84,16 @@ TEST_F(AboutPageTest, VendorSettingsShowTheVendorLinkEditionAndScreenVersion) {
   EXPECT_EQ(Run(dlg, a), IDOK);
   EXPECT_EQ(dlg.GetVendorUrl(), CString(u"https://vendor.example/support"));
   EXPECT_EQ(Opened(), std::vector<std::string>{"https://vendor.example/support"});
+  // Both are links: always underlined, in the link colour until opened.
+  EXPECT_TRUE(dlg.VendorLink().IsVisited());
+  EXPECT_EQ(dlg.VendorLink().TextColour(), CHyperLink::kVisitedColour);
+  EXPECT_FALSE(dlg.ProductLink().IsVisited());
+  EXPECT_EQ(dlg.ProductLink().TextColour(), CHyperLink::kLinkColour);
+  for (const CHyperLink* link : {&dlg.VendorLink(), &dlg.ProductLink()}) {
+    EXPECT_EQ(link->GetUnderline(), CHyperLink::kUnderlineAlways);
+    EXPECT_TRUE(link->IsUnderlined());
+  }
+  EXPECT_EQ(dlg.GetProductUrl(), CString(u"http://www.quilmo.example/backup"));
 }
 
 }  // namespace

@@ -152,6 +152,18 @@ bool Dialog::Click(int id) {
   return true;
 }
 
+bool Dialog::TapControl(int id) {
+  HWND h = Control(id, "tap", true);
+  if (!h) return false;
+  RECT r{};
+  GetClientRect(h, &r);
+  const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  SendMessageW(h, WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, at);
+  // The press may have closed the window (a button that ends its dialog).
+  if (IsWindow(h)) SendMessageW(h, WM_LBUTTONUP, 0, at);
+  return true;
+}
+
 bool Dialog::SetCheck(int id, int state) {
   HWND h = Control(id, "check", true);
   if (!h) return false;

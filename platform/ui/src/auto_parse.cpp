@@ -145,6 +145,7 @@ const std::map<std::string, Syntax>& Commands() {
       {"check", {Kind::Check, "ID 0|1|2"}},
       {"select", {Kind::Select, "ID INDEX"}},
       {"focus", {Kind::Focus, "ID"}},
+      {"tap", {Kind::Tap, "ID"}},
       {"key", {Kind::Key, "VK"}},
       {"box", {Kind::Box, "STRINGID ANSWER"}},
       {"boxtext", {Kind::BoxText, "TEXT ANSWER"}},
@@ -248,6 +249,7 @@ bool ParseLine(const std::vector<std::string>& w, bool haveDialog, ScriptStep* s
       return num(1, 1, kMaxId, &step->id, "template id");
     case Kind::Click:
     case Kind::Focus:
+    case Kind::Tap:
       return num(1, 0, kMaxId, &step->id, "control id");
     case Kind::Key:
       return num(1, 1, 0xFF, &step->id, "virtual key");

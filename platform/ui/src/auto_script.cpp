@@ -41,6 +41,8 @@ Automation::DialogAction DialogStep(const ScriptStep& s) {
       return [id, v = static_cast<int>(s.value)](Dialog& d) { d.Select(id, v); };
     case Kind::Focus:
       return [id](Dialog& d) { d.Focus(id); };
+    case Kind::Tap:
+      return [id](Dialog& d) { d.TapControl(id); };
     case Kind::Key:
       return [vk = static_cast<UINT>(s.id)](Dialog& d) { d.Key(vk); };
     case Kind::TreeCheck:
@@ -85,6 +87,7 @@ void AddScriptSteps(Automation& a, const std::vector<ScriptStep>& steps) {
       case Kind::Check:
       case Kind::Select:
       case Kind::Focus:
+      case Kind::Tap:
       case Kind::Key:
       case Kind::TreeCheck:
       case Kind::TreeExpand:

@@ -41,6 +41,10 @@ ce::ControlTemplate Control(int id, const char16_t* cls, int x, int y, int w, in
 CPropertyPage::CPropertyPage(UINT templateId, UINT captionId)
     : CDialog(templateId), m_templateId(templateId), m_captionId(captionId) {}
 
+CPropertyPage::~CPropertyPage() {
+  if (m_sheet != nullptr) m_sheet->RemovePage(this);
+}
+
 BOOL CPropertyPage::OnSetActive() {
   if (m_firstSetActive) {
     m_firstSetActive = false;

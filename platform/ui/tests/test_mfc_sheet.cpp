@@ -139,4 +139,18 @@ TEST_F(MfcSheet, CancelResetsTheMadePagesOnlyAndRemovePageMovesTheSelection) {
   EXPECT_EQ(log, std::vector<std::string>{"p1 reset"});
 }
 
+TEST_F(MfcSheet, APageThatEndsFirstLeavesItsSheet) {
+  CPropertySheet sheet(u"Options");
+  sheet.AddPage(&p1);
+  {
+    Page gone{kPage2, kCaption2, kEdit2, &log, "gone"};
+    sheet.AddPage(&gone);
+    EXPECT_EQ(sheet.GetPageCount(), 2);
+  }
+  // As a sheet whose pages are its members ends: the pages go first, and
+  // the sheet's own end touches none of them.
+  ASSERT_EQ(sheet.GetPageCount(), 1);
+  EXPECT_EQ(sheet.GetPage(0), &p1);
+}
+
 }  // namespace

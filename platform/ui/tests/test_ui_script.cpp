@@ -170,6 +170,52 @@ TEST_F(UiScriptRun, DrivesADialogToOk) {
   EXPECT_NE(xml.find("hello world"), std::string::npos);
 }
 
+// The small dialog with two notifying statics (links), the second one
+// disabled, and a count of the clicks they report.
+constexpr int kLink = 106, kGreyLink = 107;
+int g_linkClicks = 0;
+
+INT_PTR LinkDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_COMMAND && LOWORD(wParam) == kLink && HIWORD(wParam) == STN_CLICKED) ++g_linkClicks;
+  return SmallDlgProc(dlg, msg, wParam, lParam);
+}
+
+INT_PTR RunDialogWithLinks() {
+  ce::DialogTemplate t = SmallDialog();
+  ce::ControlTemplate link;
+  link.id = kLink;
+  link.className = u"STATIC";
+  link.x = 110;
+  link.y = 4;
+  link.width = 80;
+  link.height = 14;
+  link.style = WS_CHILD | WS_VISIBLE | SS_NOTIFY;
+  link.text = u"http://a.example";
+  t.controls.push_back(link);
+  link.id = kGreyLink;
+  link.y = 20;
+  link.style |= WS_DISABLED;
+  t.controls.push_back(link);
+  return DialogBoxIndirectParamW(nullptr, &t, nullptr, LinkDlgProc, 0);
+}
+
+TEST_F(UiScriptRun, TapReachesALinkAndAButtonButNoDisabledControl) {
+  g_linkClicks = 0;
+  Automation a;
+  Load(a,
+       "dialog 500\n"
+       "tap 106\n"
+       "tap 106\n"
+       "tap 107\n"
+       "set 100 tapped\n"
+       "tap 1\n");
+  EXPECT_EQ(RunDialogWithLinks(), IDOK);
+  EXPECT_EQ(g_linkClicks, 2);
+  ASSERT_EQ(a.Failures().size(), 1u);
+  EXPECT_EQ(a.Failures()[0], "line 4: tap: control 107 is disabled");
+  EXPECT_EQ(record.textAtOk, u"tapped") << "a tap on OK is a click";
+}
+
 TEST_F(UiScriptRun, FailedCheckStopsTheScriptAndCancels) {
   Automation a;
   a.SetStopOnFailure(true);

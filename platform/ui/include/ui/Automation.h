@@ -79,6 +79,10 @@ class Dialog {
   // Selects item `index` of a combo or list box and notifies the parent.
   bool Select(int id, int index);
   bool Focus(int id);
+  // A tap on the middle of control `id` (a press and a lift, as the screen
+  // sends them): a notifying static says STN_CLICKED, a button clicks.
+  // Disabled or hidden: failure.
+  bool TapControl(int id);
   // List views, as a person taps them: the row is scrolled into view and
   // tapped (the parent hears LVN_ITEMCHANGED and NM_CLICK); DoubleTap adds
   // NM_DBLCLK and LVN_ITEMACTIVATE; Activate taps the row, then presses
@@ -196,6 +200,7 @@ class Automation {
 //   dialog ID               wait for dialog ID to be active (the current dialog)
 //   set ID TEXT             type TEXT into control ID of the current dialog
 //   click ID | focus ID | key VK | check ID 0|1|2 | select ID INDEX
+//   tap ID                  press and lift on the middle of control ID (a link)
 //   box STRINGID ANSWER     the next box comes from that string
 //   boxtext "PART" ANSWER   the next box contains PART
 //                           ANSWER: ok cancel yes no abort retry ignore or a number
@@ -224,7 +229,7 @@ struct ScriptStep {
     ExpectText, ExpectVisible, ExpectEnabled, Screenshot, Card, Bubble,
     TreeCheck, TreeExpand, TreeSelect, ExpectTree,
     Menu, Tab, DateTime, ExpectMenu,
-    ListTap, ListDoubleTap, ListActivate, ExpectItem,
+    ListTap, ListDoubleTap, ListActivate, ExpectItem, Tap,
     Program  // starts a section (ui/ScriptScope.h); no step of its own
   };
   Kind kind = Kind::Dialog;

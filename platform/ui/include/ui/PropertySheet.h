@@ -27,6 +27,9 @@ class CPropertyPage : public CDialog {
  public:
   // captionId 0: the caption of the page's template.
   explicit CPropertyPage(UINT templateId, UINT captionId = 0);
+  // A page that ends before its sheet (a sheet's member pages end before
+  // the sheet's own part) leaves the sheet first.
+  ~CPropertyPage() override;
   virtual BOOL OnSetActive();
   virtual BOOL OnKillActive();
   virtual BOOL OnApply();

@@ -16,16 +16,6 @@ dev="$work/device"
 image='\Storage Card\Interactive.pbf'
 password='secret1'
 
-# ui_run NAME SCRIPT-FILE: a run of the main program under the UI script;
-# its output in $work/NAME.out, its exit code in $work/NAME.rc.
-ui_run() {
-  local name=$1 script=$2
-  local t0=$SECONDS rc=0
-  cedev run --ui-script "$script" "$dev" "$program" >"$work/$name.out" 2>&1 || rc=$?
-  echo "$rc" >"$work/$name.rc"
-  echo "$name: $((SECONDS - t0)) s"
-}
-used_script() { [[ $(cat "$work/$1.rc") == 0 ]]; }
 
 phase "the device: advanced mode, options with a password, without the date suffix"
 new_device "$dev"
@@ -60,7 +50,7 @@ click 1
 program Halvey.exe
 bubble 124
 EOF
-ui_run backup "$work/backup.ui"
+ui_run backup "$(cat "$work/backup.ui")"
 device_logs "$dev" | tr -d '\r' >"$work/log.txt"
 
 check "the backup's runs used the whole UI script" used_script backup
@@ -78,9 +68,7 @@ click 1
 box 57656 ok
 click 2
 EOF
-rc=0
-cedev run --ui-script "$work/open.ui" "$dev" "$program" "LocalRestore \"$image\"" >"$work/open.out" 2>&1 || rc=$?
-echo "$rc" >"$work/open.rc"
+ui_run open "$(cat "$work/open.ui")" "LocalRestore \"$image\""
 check "a wrong password is refused and the restore given up" used_script open
 check "the restore stopped at the password" logged "$dev" "Password screen cancelled 1"
 finish

@@ -121,3 +121,26 @@ stop_left_running() {
 
 # phase TEXT: a heading, with the seconds since the script started.
 phase() { echo "== $* [${SECONDS} s]"; }
+
+# ui_run NAME SCRIPT-TEXT [COMMAND-LINE]: a run of the main program on $dev
+# under the UI script (kept as $work/NAME.ui); its output in $work/NAME.out,
+# its exit code in $work/NAME.rc, its host seconds in $work/NAME.secs.
+ui_run() {
+  local name=$1 script=$2 args=${3:-}
+  printf '%s\n' "$script" >"$work/$name.ui"
+  local t0=$SECONDS rc=0
+  local -a command=("$program")
+  [[ -n $args ]] && command+=("$args")
+  cedev run --ui-script "$work/$name.ui" "$dev" "${command[@]}" >"$work/$name.out" 2>&1 || rc=$?
+  echo "$rc" >"$work/$name.rc"
+  echo "$((SECONDS - t0))" >"$work/$name.secs"
+  echo "$name: $((SECONDS - t0)) s"
+}
+# used_script NAME: the run ended well with every step of its script used.
+used_script() { [[ $(cat "$work/$1.rc") == 0 ]]; }
+# ui_checked NAME TEXT: the check TEXT that run NAME used its whole script;
+# a failed run shows the lines that say why.
+ui_checked() {
+  check "$2" used_script "$1"
+  used_script "$1" || grep -E '^ui script|^run:' "$work/$1.out" || true
+}

@@ -29,20 +29,6 @@ settings="$product\\Settings"
 connections='HKCU\Comm\Redir\Connections'
 redir='HKLM\Comm\Redir'
 
-# ui_run NAME SCRIPT-TEXT: a plain start of the main program under the UI
-# script; its output in $work/NAME.out, its exit code in $work/NAME.rc,
-# its host seconds in $work/NAME.secs.
-ui_run() {
-  local name=$1 script=$2
-  printf '%s\n' "$script" >"$work/$name.ui"
-  local t0=$SECONDS rc=0
-  cedev run --ui-script "$work/$name.ui" "$dev" "$program" >"$work/$name.out" 2>&1 || rc=$?
-  echo "$rc" >"$work/$name.rc"
-  echo "$((SECONDS - t0))" >"$work/$name.secs"
-  echo "$name: $((SECONDS - t0)) s"
-}
-# used_script NAME: the run ended well with every step of its script used.
-used_script() { [[ $(cat "$work/$1.rc") == 0 ]]; }
 # q TEXT: TEXT as a quoted word of a UI script (backslashes doubled).
 q() { printf '"%s"' "${1//\\/\\\\}"; }
 # reg_value KEY NAME: the value's data as `cedev reg query` shows it (a

@@ -159,11 +159,9 @@ click 1
 dialog 65361
 click 2
 UI
-rc=0
-cedev run --timeout 60 --ui-script "$work/settings.ui" "$dev" "$program" >"$work/settings.out" 2>&1 || rc=$?
+ui_run settings "$(cat "$work/settings.ui")"
 read_logs
-check "the settings run used the whole UI script" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/settings.out" || true
+ui_checked settings "the settings run used the whole UI script"
 
 # File management: the count limit on at 2 (bit 10 of the options), the
 # space limit left off.
@@ -261,11 +259,9 @@ click 1
 program Halvey.exe
 bubble 124
 UI
-rc=0
-cedev run --timeout 120 --ui-script "$work/interactive.ui" "$dev" "$program" >"$work/interactive.out" 2>&1 || rc=$?
+ui_run interactive "$(cat "$work/interactive.ui")"
 stop_left_running "$dev"
-check "the interactive backup's runs used the whole UI script (the tree shows the exclusions)" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/interactive.out" || true
+ui_checked interactive "the interactive backup's runs used the whole UI script (the tree shows the exclusions)"
 "$bin/imagels" "$dev" "$card\\Interactive.pbf" secret1 >"$work/interactive.txt" 2>&1 || true
 check "imagels lists the interactive image" grep -q -x -F 'file \My Documents\kept note.txt' "$work/interactive.txt"
 check "it leaves out the excluded folder, the extension and the storage card" \
@@ -298,10 +294,8 @@ click 1
 dialog 65361
 click 2
 UI
-rc=0
-cedev run --timeout 60 --ui-script "$work/password.ui" "$dev" "$program" >"$work/password.out" 2>&1 || rc=$?
-check "the password run used the whole UI script" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/password.out" || true
+ui_run password "$(cat "$work/password.ui")"
+ui_checked password "the password run used the whole UI script"
 options=$(value "$settings\\Unattended" dwUnattendedOptions | awk '{ print $1 }') || true
 check "schedule: with the password given, option bit 2 stays ($options)" bits "$options" 4 4
 check "schedule: the scheduled password is stored (\"ScheduledHash\")" \
@@ -348,10 +342,8 @@ click 1
 dialog 65361
 click 2
 UI
-rc=0
-cedev run --timeout 60 --ui-script "$work/times.ui" "$dev" "$program" >"$work/times.out" 2>&1 || rc=$?
-check "the schedule page shows the last backup of Tuesday morning and Wednesday's next" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/times.out" || true
+ui_run times "$(cat "$work/times.ui")"
+ui_checked times "the schedule page shows the last backup of Tuesday morning and Wednesday's next"
 
 phase "scheduling switched off, then a schedule file in force"
 cat >"$work/off.ui" <<'UI'
@@ -372,10 +364,8 @@ click 1
 dialog 65361
 click 2
 UI
-rc=0
-cedev run --timeout 60 --ui-script "$work/off.ui" "$dev" "$program" >"$work/off.out" 2>&1 || rc=$?
-check "the page turned scheduling off and shows no next backup" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/off.out" || true
+ui_run off "$(cat "$work/off.ui")"
+ui_checked off "the page turned scheduling off and shows no next backup"
 check "the scheduled backup's notification is gone" \
   bash -c "! '$bin/cedev' notify '$dev' list | grep -q ScheduledBackup"
 check "\"dwEnable\" is 0" value_is "$settings\\Scheduling" dwEnable '0x00000000 (0)'
@@ -401,8 +391,6 @@ click 1
 dialog 65361
 click 2
 UI
-rc=0
-cedev run --timeout 60 --ui-script "$work/file.ui" "$dev" "$program" >"$work/file.out" 2>&1 || rc=$?
-check "with a schedule file in force, OK and the switch are off and no period is chosen" test "$rc" = 0
-[[ $rc == 0 ]] || grep -E '^ui script|^run:' "$work/file.out" || true
+ui_run file "$(cat "$work/file.ui")"
+ui_checked file "with a schedule file in force, OK and the switch are off and no period is chosen"
 finish

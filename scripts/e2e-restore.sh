@@ -19,20 +19,6 @@ dev="$work/device"
 image='\Storage Card\restore-me.pbf'
 password='demo-secret'
 
-# ui_run NAME SCRIPT-TEXT [COMMAND-LINE]: a run of the main program under
-# the UI script; its output in $work/NAME.out.
-ui_run() {
-  local name=$1 script=$2 args=${3:-}
-  printf '%s\n' "$script" >"$work/$name.ui"
-  local t0=$SECONDS rc=0
-  local -a command=("$program")
-  [[ -n $args ]] && command+=("$args")
-  cedev run --ui-script "$work/$name.ui" "$dev" "${command[@]}" >"$work/$name.out" 2>&1 || rc=$?
-  echo "$rc" >"$work/$name.rc"
-  echo "$name: $((SECONDS - t0)) s"
-}
-# used_script NAME: the run ended well with every step of its script used.
-used_script() { [[ $(cat "$work/$1.rc") == 0 ]]; }
 # q TEXT: TEXT as a quoted word of a UI script (backslashes doubled).
 q() { printf '"%s"' "${1//\\/\\\\}"; }
 device_text() { cedev cat "$dev" "$1" 2>/dev/null; }

@@ -53,6 +53,18 @@ run_days() {
   check "$1: the device ran up to $2" test "$rc" = 0
   [[ $rc == 0 ]] || tail -n 15 "$work/$1.out"
 }
+# schedule_run NAME STEPS: a run whose UI script opens the schedule page
+# from the running sheet's menu, takes STEPS there and closes the sheet.
+schedule_run() {
+  ui_run "$1" "program \"Quilmo Backup.exe\"
+dialog 200
+advance 1100
+menu 32814
+dialog 254
+$2
+dialog 65361
+click 2"
+}
 put_text() {  # put_text DEVICE-PATH TEXT
   printf '%s' "$2" >"$work/put"
   cedev put "$dev" "$work/put" "$1"
@@ -272,12 +284,7 @@ phase "the schedule again, now with a scheduled password"
 # past, so the time picker shows now and is set again. The password window
 # shows the interactive backup's password as placeholders: the first change
 # of the password field empties both fields.
-cat >"$work/password.ui" <<'UI'
-program "Quilmo Backup.exe"
-dialog 200
-advance 1100
-menu 32814
-dialog 254
+cat >"$work/password.steps" <<'UI'
 click 2047
 dialog 380
 expect-text 1999 "\\Storage Card\\Backup_2026-01-11.pbf"
@@ -291,10 +298,8 @@ click 1
 dialog 254
 expect-text 2061 "Monday 1/12/2026 8:30:00 AM"
 click 1
-dialog 65361
-click 2
 UI
-ui_run password "$(cat "$work/password.ui")"
+schedule_run password "$(cat "$work/password.steps")"
 ui_checked password "the password run used the whole UI script"
 options=$(value "$settings\\Unattended" dwUnattendedOptions | awk '{ print $1 }') || true
 check "schedule: with the password given, option bit 2 stays ($options)" bits "$options" 4 4
@@ -330,28 +335,16 @@ last=$(TZ=$zone date -d "@$ended" '+%A %-m/%-d/%Y %-I:%M:%S %p')
 echo "last backup (stored as UTC $(date -u -d "@$ended" '+%F %T'), local): $last"
 check "the last backup's stored end is Tuesday's backup, in UTC" \
   grep -q -E '^2026-01-13 16:3[0-9]:' <<<"$(date -u -d "@$ended" '+%F %T')"
-cat >"$work/times.ui" <<UI
-program "Quilmo Backup.exe"
-dialog 200
-advance 1100
-menu 32814
-dialog 254
+cat >"$work/times.steps" <<UI
 expect-text 2064 "$last"
 expect-text 2061 "Wednesday 1/14/2026 8:30:00 AM"
 click 1
-dialog 65361
-click 2
 UI
-ui_run times "$(cat "$work/times.ui")"
+schedule_run times "$(cat "$work/times.steps")"
 ui_checked times "the schedule page shows the last backup of Tuesday morning and Wednesday's next"
 
 phase "scheduling switched off, then a schedule file in force"
-cat >"$work/off.ui" <<'UI'
-program "Quilmo Backup.exe"
-dialog 200
-advance 1100
-menu 32814
-dialog 254
+cat >"$work/off.steps" <<'UI'
 click 2047
 dialog 380
 check 2027 0
@@ -361,10 +354,8 @@ click 1
 dialog 254
 expect-text 2061 None
 click 1
-dialog 65361
-click 2
 UI
-ui_run off "$(cat "$work/off.ui")"
+schedule_run off "$(cat "$work/off.steps")"
 ui_checked off "the page turned scheduling off and shows no next backup"
 check "the scheduled backup's notification is gone" \
   bash -c "! '$bin/cedev' notify '$dev' list | grep -q ScheduledBackup"
@@ -373,12 +364,7 @@ check "\"dwEnable\" is 0" value_is "$settings\\Scheduling" dwEnable '0x00000000 
 # cannot change it.
 cedev reg "$dev" set "$settings\\Scheduling" dwSchedulePeriod dword 3 >/dev/null
 cedev reg "$dev" set "$settings\\Scheduling" dwEnable dword 1 >/dev/null
-cat >"$work/file.ui" <<'UI'
-program "Quilmo Backup.exe"
-dialog 200
-advance 1100
-menu 32814
-dialog 254
+cat >"$work/file.steps" <<'UI'
 click 2047
 dialog 380
 expect-enabled 1 0
@@ -388,9 +374,7 @@ expect-text 2054 ""
 click 2
 dialog 254
 click 1
-dialog 65361
-click 2
 UI
-ui_run file "$(cat "$work/file.ui")"
+schedule_run file "$(cat "$work/file.steps")"
 ui_checked file "with a schedule file in force, OK and the switch are off and no period is chosen"
 finish

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quilmo::test {
 
@@ -78,6 +79,34 @@ inline ::testing::AssertionResult AtDeviceTime(std::optional<int64_t> actual, in
     return ::testing::AssertionFailure() << "at " << DeviceTimeText(*actual) << ", expected at "
                                          << DeviceTimeText(expected) << " or up to " << kHostSlackMs / 1000
                                          << " s of host time later";
+  return ::testing::AssertionSuccess();
+}
+
+// Whether the timed lines of `actual` ("YYYY-MM-DD HH:MM:SS text", one per
+// line) are the expected ones: the same texts in the same order, each at its
+// expected device time or up to kHostSlackMs later.
+inline ::testing::AssertionResult TimedLinesAre(const std::string& actual, const std::string& expected) {
+  auto split = [](const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.push_back(text.substr(start, end - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+  };
+  const std::vector<std::string> got = split(actual);
+  const std::vector<std::string> want = split(expected);
+  if (got.size() != want.size())
+    return ::testing::AssertionFailure() << got.size() << " lines, expected " << want.size() << ":\n" << actual;
+  for (size_t i = 0; i < want.size(); ++i) {
+    const std::string wantText = want[i].size() > 19 ? want[i].substr(19) : std::string();
+    const std::string gotText = got[i].size() > 19 ? got[i].substr(19) : std::string();
+    if (gotText != wantText)
+      return ::testing::AssertionFailure() << "line " << i + 1 << " is \"" << got[i] << "\", expected \"" << want[i]
+                                           << "\"";
+    ::testing::AssertionResult at = AtDeviceTime(DeviceTimeMs(got[i]), DeviceTimeMsOf(want[i].c_str()));
+    if (!at) return ::testing::AssertionFailure() << "line " << i + 1 << " \"" << got[i] << "\": " << at.message();
+  }
   return ::testing::AssertionSuccess();
 }
 

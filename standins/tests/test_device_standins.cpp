@@ -16,6 +16,7 @@
 #include "cesim/boot.h"
 #include "cesim/msgbox.h"
 #include "cesim/power.h"
+#include "testkit/DeviceTimes.h"
 #include "testkit/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -161,22 +162,24 @@ class MerrowTest : public StandinTest {
 
 TEST_F(MerrowTest, AsksForOneBackupPerFallBelowTheThreshold) {
   SetDword(merrow_, u"bAutoBackup", 1);
-  ASSERT_TRUE(ce::SetDeviceBattery(31, false, 2));  // below 30 from 09:30
+  // Below 30 from 09:30; the checks at 09:50 (29.3 %) and 10:10 (28.7 %)
+  // read well inside a whole percent.
+  ASSERT_TRUE(ce::SetDeviceBattery(31, false, 2));
   ASSERT_TRUE(RunUntil("2006-03-07 09:00", u"\\Windows\\Merrow.exe", u" \"/StartUp\"")) << Lines();
   EXPECT_EQ(rep_.leftRunning, 1) << Lines();
   ASSERT_TRUE(RunUntil("2006-03-07 12:00", u"Poster.exe",
-                       u"sleep 3600000; post QuilmoMerrowForceCheck; sleep 600000; post QuilmoMerrowForceCheck"))
+                       u"sleep 3000000; post QuilmoMerrowForceCheck; sleep 1200000; post QuilmoMerrowForceCheck"))
       << Lines();
   ASSERT_TRUE(ce::SetDeviceBattery(45, false));  // charged: armed again
   ASSERT_TRUE(RunUntil("2006-03-07 13:00", u"Poster.exe", u"post QuilmoMerrowForceCheck")) << Lines();
   ASSERT_TRUE(ce::SetDeviceBattery(20, false));
   ASSERT_TRUE(RunUntil("2006-03-07 14:00", u"Poster.exe", u"post QuilmoMerrowForceCheck")) << Lines();
-  EXPECT_EQ(Log(),
+  EXPECT_TRUE(quilmo::test::TimedLinesAre(Log(),
             "2006-03-07 09:00:00 start \" \"/StartUp\"\"\n"
             "2006-03-07 09:00:00 settings: threshold 30%, auto backup on\n"
             "2006-03-07 09:00:00 check: battery 31%, threshold 30%: no backup\n"
-            "2006-03-07 10:00:00 message QuilmoMerrowForceCheck\n"
-            "2006-03-07 10:00:00 check: battery 29%, threshold 30%: below, started QuilmoStart.exe /runbackupapp "
+            "2006-03-07 09:50:00 message QuilmoMerrowForceCheck\n"
+            "2006-03-07 09:50:00 check: battery 29%, threshold 30%: below, started QuilmoStart.exe /runbackupapp "
             "/args MerrowAutoBackup\n"
             "2006-03-07 10:10:00 message QuilmoMerrowForceCheck\n"
             "2006-03-07 10:10:00 check: battery 28%, threshold 30%: below, backup asked for already\n"
@@ -184,10 +187,10 @@ TEST_F(MerrowTest, AsksForOneBackupPerFallBelowTheThreshold) {
             "2006-03-07 12:00:00 check: battery 45%, threshold 30%: no backup\n"
             "2006-03-07 13:00:00 message QuilmoMerrowForceCheck\n"
             "2006-03-07 13:00:00 check: battery 20%, threshold 30%: below, started QuilmoStart.exe /runbackupapp "
-            "/args MerrowAutoBackup\n");
-  EXPECT_EQ(Starts(),
-            "2006-03-07 10:00:00 \\Windows\\QuilmoStart.exe \"/runbackupapp /args MerrowAutoBackup\" power=on\n"
-            "2006-03-07 13:00:00 \\Windows\\QuilmoStart.exe \"/runbackupapp /args MerrowAutoBackup\" power=on\n");
+            "/args MerrowAutoBackup\n"));
+  EXPECT_TRUE(quilmo::test::TimedLinesAre(Starts(),
+            "2006-03-07 09:50:00 \\Windows\\QuilmoStart.exe \"/runbackupapp /args MerrowAutoBackup\" power=on\n"
+            "2006-03-07 13:00:00 \\Windows\\QuilmoStart.exe \"/runbackupapp /args MerrowAutoBackup\" power=on\n"));
 }
 
 TEST_F(MerrowTest, RereadsItsSettingsRunsOnceAndQuitsWhenTold) {
@@ -204,7 +207,7 @@ TEST_F(MerrowTest, RereadsItsSettingsRunsOnceAndQuitsWhenTold) {
   rep_ = {};
   ASSERT_TRUE(ce::RunOnDevice(u"Poster.exe", u"post QuilmoMerrowQuit", opt_, &rep_)) << Lines();
   EXPECT_NE(Lines().find("\\Windows\\Merrow.exe ended: exit 0"), std::string::npos) << Lines();
-  EXPECT_EQ(Log(),
+  EXPECT_TRUE(quilmo::test::TimedLinesAre(Log(),
             "2006-03-07 09:00:00 start \"\"\n"
             "2006-03-07 09:00:00 settings: threshold 30%, auto backup off\n"
             "2006-03-07 09:00:00 check: battery 45%, threshold 30%: no backup\n"
@@ -216,7 +219,7 @@ TEST_F(MerrowTest, RereadsItsSettingsRunsOnceAndQuitsWhenTold) {
             "2006-03-07 09:01:00 check: battery 45%, threshold 50%: below, auto backup off\n"
             "2006-03-07 09:01:00 start \"\"\n"
             "2006-03-07 09:01:00 already running: ending\n"
-            "2006-03-07 10:00:00 message QuilmoMerrowQuit: ending\n");
+            "2006-03-07 10:00:00 message QuilmoMerrowQuit: ending\n"));
   EXPECT_EQ(Starts(), "");
 }
 

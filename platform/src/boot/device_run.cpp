@@ -258,6 +258,8 @@ bool Runner::RunIsOver() {
     // A program records its reset request before it ends: one that did so
     // since the look above is carried out, not lost.
     if (ResetPending()) return false;
+    // A process that ended after this step's report is told before the end.
+    ReportProcesses();
     Line("run: the device is idle");
     return true;
   }

@@ -22,16 +22,6 @@ constexpr DWORD kDiffSystem = kDiffMinorVersion | kDiffMajorVersion | kDiffDevic
 constexpr DWORD kDiffNewerProgram = kDiffAppMidHigher | kDiffAppMajorHigher;             // 0x60
 constexpr DWORD kDiffProgramVersion = kDiffAppMajorHigher | kDiffAppMidLower;            // 0xC0
 
-// A box of a string id with the application name put in for "%1".
-int FormattedBox(DWORD id, UINT style) {
-  ce::MessageBoxRequest request;
-  request.text = Localizer::LoadResString(id).str();
-  request.caption = GetApplicationName().str();
-  request.style = style;
-  request.stringId = id;
-  return ce::ShowMessageBox(request);
-}
-
 bool AcceptAnotherSystem(OperationDescriptor& op, LPCWSTR logClass) {
   Log(0, u"Meta Data Different OS", logClass, __LINE__);
   if (op.upgradeMode) {
@@ -56,9 +46,9 @@ bool AcceptMetaDataDifference(DWORD difference, OperationDescriptor& op, LPCWSTR
   }
   Log(0, u"Meta Data Different", logClass, __LINE__);
   if (difference & kDiffSystem) return AcceptAnotherSystem(op, logClass);
-  if (difference & kDiffNewerProgram) return FormattedBox(kStrNewerProgramQuestion, kStopQuestion) == IDYES;
+  if (difference & kDiffNewerProgram) return Localizer::FormattedResMessageBox(kStrNewerProgramQuestion, kStopQuestion) == IDYES;
   if (difference & kDiffProgramVersion) {
-    FormattedBox(kStrNewerProgram, kStopBox);
+    Localizer::FormattedResMessageBox(kStrNewerProgram, kStopBox);
     return false;
   }
   return true;  // the build number alone

@@ -36,6 +36,16 @@ int ResMessageBox(DWORD id, UINT style) {
   return ce::ShowMessageBox(r);
 }
 
+int FormattedResMessageBox(DWORD id, UINT style) {
+  const CString text = LoadResString(id);
+  ce::MessageBoxRequest r;
+  r.text = text.view();
+  r.caption = GetApplicationName();
+  r.style = style;
+  r.stringId = id;
+  return ce::ShowMessageBox(r);
+}
+
 int TextMessageBox(LPCWSTR text, UINT style) {
   return MessageBoxW(nullptr, text, GetApplicationName(), style);
 }

@@ -26,6 +26,10 @@ CString FormatResString(DWORD id, LPCWSTR argument);
 int ResMessageBox(DWORD id, UINT style = MB_OK);
 // A box with the given text, captioned with the application name.
 int TextMessageBox(LPCWSTR text, UINT style = MB_OK);
+// A box of a string id's text with "%1" replaced by the ApplicationName
+// setting, captioned with the application name and carrying the string id
+// for whoever answers it; returns the button pressed.
+int FormattedResMessageBox(DWORD id, UINT style = MB_OK);
 
 // Puts the text of a string id ("%1" replaced by the ApplicationName
 // setting) into a control of a dialog, enables or disables it and shows or

@@ -38,17 +38,6 @@ constexpr DWORD kStrVendorWaitText = 65038;
 constexpr DWORD kStrVendorName = 65306;
 constexpr DWORD kStrResetFailed = 57660;
 
-// A box of a resource text with the application name put in, carrying
-// the string id for whoever answers it.
-int FormattedBox(DWORD id, UINT style) {
-  ce::MessageBoxRequest r;
-  r.text = Localizer::FormatResString(id, GetApplicationName()).view();
-  r.caption = GetApplicationName().view();
-  r.style = style;
-  r.stringId = id;
-  return ce::ShowMessageBox(r);
-}
-
 bool OptionOn(int option) { return GetGlobal().g_BackupOptions.IsOptionOn(option); }
 
 // The tree's images and check marks, made once per tree.
@@ -223,7 +212,7 @@ void CBackupPage::OnInitTree() {
   ShowControl(kTreeId, true);
   m_bInputPanelFrozen = true;
   if (m_Location.IsEmpty())
-    FormattedBox(kStrNoLocation, MB_OK);
+    Localizer::FormattedResMessageBox(kStrNoLocation, MB_OK);
   else
     EnableControl(kBackupId, true);
   EnableControl(kBrowseId, true);

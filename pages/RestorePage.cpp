@@ -68,18 +68,7 @@ void MoveItem(CWnd& page, int id, int x, int y, int width, int height) {
   if (CWnd* item = page.GetDlgItem(id)) item->MoveWindow(x, y, width, height);
 }
 
-// A box of a string formatted with the application name; the request
-// keeps the string's id.
-int FormattedBox(DWORD id, UINT style) {
-  ce::MessageBoxRequest request;
-  request.text = Localizer::FormatResString(id, GetApplicationName()).str();
-  request.caption = GetApplicationName().str();
-  request.style = style;
-  request.stringId = id;
-  return ce::ShowMessageBox(request);
-}
-
-void ShowNewerProgramBox() { FormattedBox(kStrNewerProgram, kStopBox); }
+void ShowNewerProgramBox() { Localizer::FormattedResMessageBox(kStrNewerProgram, kStopBox); }
 
 // The tree's images and check marks, made once per tree.
 void AttachTreeImages(CComponentTree& tree) {

@@ -82,20 +82,22 @@ inline ::testing::AssertionResult AtDeviceTime(std::optional<int64_t> actual, in
   return ::testing::AssertionSuccess();
 }
 
+// The lines of text, a last one without its newline too.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
 // Whether the timed lines of `actual` ("YYYY-MM-DD HH:MM:SS text", one per
 // line) are the expected ones: the same texts in the same order, each at its
 // expected device time or up to kHostSlackMs later.
 inline ::testing::AssertionResult TimedLinesAre(const std::string& actual, const std::string& expected) {
-  auto split = [](const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-      lines.push_back(text.substr(start, end - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-  };
-  const std::vector<std::string> got = split(actual);
-  const std::vector<std::string> want = split(expected);
+  const std::vector<std::string> got = SplitLines(actual);
+  const std::vector<std::string> want = SplitLines(expected);
   if (got.size() != want.size())
     return ::testing::AssertionFailure() << got.size() << " lines, expected " << want.size() << ":\n" << actual;
   for (size_t i = 0; i < want.size(); ++i) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ce/event.h"
 #include "ce/handle.h"
@@ -152,27 +153,20 @@ TEST_F(StandinTest, WakeUpServiceStampsTheLocalTimeAfterAWakeUp) {
 // expected line's taken as that line's: the charge drains from the moment
 // it is set, so a check a moment after a whole percent reads one less.
 std::string WithDrainedPercents(const std::string& actual, const std::string& expected) {
-  auto percentAt = [](const std::string& line, size_t& at) {
+  const auto percentAt = [](const std::string& line, size_t& at) {
     at = line.find("battery ");
     return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 8);
   };
+  std::vector<std::string> lines = quilmo::test::SplitLines(actual);
+  const std::vector<std::string> wanted = quilmo::test::SplitLines(expected);
   std::string out;
-  size_t a = 0, e = 0;
-  while (a < actual.size()) {
-    size_t aEnd = actual.find('\n', a);
-    if (aEnd == std::string::npos) aEnd = actual.size();
-    std::string line = actual.substr(a, aEnd - a);
-    size_t eEnd = expected.find('\n', e);
-    const std::string want = e < expected.size() ? expected.substr(e, eEnd == std::string::npos ? eEnd : eEnd - e) : "";
+  for (size_t i = 0; i < lines.size(); ++i) {
     size_t at = 0, wantAt = 0;
-    const int got = percentAt(line, at);
-    const int wanted = percentAt(want, wantAt);
-    if (got >= 0 && wanted >= 0 && got == wanted - 1)
-      line.replace(at + 8, std::to_string(got).size(), std::to_string(wanted));
-    out += line;
-    if (aEnd < actual.size()) out += '\n';
-    a = aEnd + 1;
-    e = eEnd == std::string::npos ? expected.size() : eEnd + 1;
+    const int got = percentAt(lines[i], at);
+    const int want = i < wanted.size() ? percentAt(wanted[i], wantAt) : -1;
+    if (got >= 0 && want >= 0 && got == want - 1)
+      lines[i].replace(at + 8, std::to_string(got).size(), std::to_string(want));
+    out += lines[i] + "\n";
   }
   return out;
 }

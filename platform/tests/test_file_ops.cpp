@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "ce/text.h"
 #include "cesim/device.h"
 #include "cesim/file.h"
+#include "files/spares.h"
 #include "testkit/TestDevice.h"
 
 using quilmo::test::TestDevice;
@@ -568,4 +572,89 @@ TEST(FileNames, ANameTheListingReturnsOpensUnderThatName) {
   CloseHandle(h);
   EXPECT_TRUE(PutF(u"\\DOCS\\FROM THE HOST.", "new"));
   EXPECT_TRUE(DeleteFileW(listed.c_str()));
+}
+
+namespace {
+
+size_t SparesIn(TestDevice& dev) {
+  std::error_code ec;
+  size_t n = 0;
+  for (std::filesystem::directory_iterator it(dev.device()->Dir() / "spares", ec), end; !ec && it != end;
+       it.increment(ec))
+    ++n;
+  return n;
+}
+
+ino_t InodeOf(TestDevice& dev, const char* name) {
+  struct stat st {};
+  return stat((dev.device()->FsRoot() / name).c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A restore's replace: a new file beside the old one, then in its place.
+bool ReplaceWith(std::u16string_view path, const std::string& bytes) {
+  std::u16string staging = std::u16string(path) + u"~new";
+  HANDLE h = OpenF(staging, GENERIC_WRITE, 0, CREATE_NEW);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  ok = CloseHandle(h) && ok;
+  return ok && DeleteAndRenameFile(std::u16string(path).c_str(), staging.c_str());
+}
+
+}  // namespace
+
+TEST(FileSpares, AReplacedFileBecomesTheNextNewFileEmptyAndWithItsOwnRow) {
+  TestDevice dev;
+  ASSERT_TRUE(PutF(u"\\a.txt", "the old a, longer than what replaces it"));
+  ASSERT_TRUE(PutF(u"\\b.txt", "old b"));
+  ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", FILE_ATTRIBUTE_HIDDEN));
+  const ino_t oldA = InodeOf(dev, "a.txt");
+
+  ASSERT_TRUE(ReplaceWith(u"\\a.txt", "new a")) << Err();
+  EXPECT_EQ(dev.ReadFile(u"\\a.txt"), "new a");
+  EXPECT_EQ(AttrsF(u"\\a.txt~new"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(SparesIn(dev), 1u);
+
+  // The next new file is the old a's inode, emptied: none of its bytes,
+  // attributes or times come along.
+  HANDLE h = OpenF(u"\\c.txt", kRW, 0, CREATE_NEW);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << Err();
+  EXPECT_EQ(GetFileSize(h, nullptr), 0u);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(InodeOf(dev, "c.txt"), oldA);
+  EXPECT_EQ(AttrsF(u"\\c.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(dev.ReadFile(u"\\c.txt"), "");
+  EXPECT_EQ(SparesIn(dev), 0u);
+
+  // A chain of replaces keeps one spare at a time and loses no bytes.
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(ReplaceWith(u"\\b.txt", "b " + std::to_string(i))) << Err();
+  EXPECT_EQ(dev.ReadFile(u"\\b.txt"), "b 9");
+  EXPECT_EQ(SparesIn(dev), 1u);
+}
+
+TEST(FileSpares, AFileWithAnotherNameIsNeverTakenAndABootEmptiesTheFolder) {
+  TestDevice dev;
+  ASSERT_TRUE(PutF(u"\\a.txt", "old a"));
+  ASSERT_TRUE(ReplaceWith(u"\\a.txt", "new a")) << Err();
+  ASSERT_EQ(SparesIn(dev), 1u);
+  // The spare gains a second name (as a replace cut short would leave it):
+  // the next new file must not empty it.
+  const auto spares = dev.device()->Dir() / "spares";
+  const auto spare = std::filesystem::directory_iterator(spares)->path();
+  const auto other = dev.device()->Dir() / "kept-elsewhere";
+  ASSERT_EQ(link(spare.c_str(), other.c_str()), 0);
+  {
+    std::ofstream(other) << "still wanted";
+  }
+  ASSERT_TRUE(PutF(u"\\c.txt", "c"));
+  std::ifstream in(other);
+  std::string kept((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(kept, "still wanted");
+  EXPECT_EQ(dev.ReadFile(u"\\c.txt"), "c");
+  EXPECT_EQ(SparesIn(dev), 0u);  // dropped, not taken
+
+  ASSERT_TRUE(ReplaceWith(u"\\c.txt", "new c")) << Err();
+  ASSERT_EQ(SparesIn(dev), 1u);
+  ce::filestate::ClearSpares(dev.device());
+  EXPECT_EQ(SparesIn(dev), 0u);
 }

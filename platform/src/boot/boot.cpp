@@ -16,6 +16,7 @@
 #include "boot/boot_state.h"
 #include "boot/runner.h"
 #include "database/db_boot.h"
+#include "files/spares.h"
 #include "kernel/event_table.h"
 #include "ce/errors.h"
 #include "ce/event.h"
@@ -445,6 +446,7 @@ Outcome Runner::Boot() {
   ++rep_->boots;
   EndAll(rep_->resets ? "reset " + std::to_string(rep_->resets) : "the boot");
   trap::EndStrike();  // what a strike stopped is gone now
+  filestate::ClearSpares(dev_);  // what the ended processes kept for new files
   SetDown(false);
   if (!event::ClearAll(dev_)) Line(BootTag() + "the named events of the last boot could not be cleared");
   // A boot leaves the device on, and is no wake-up: what happened to the

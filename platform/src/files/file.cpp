@@ -12,6 +12,7 @@
 #include "files/filestate.h"
 #include "files/holdmarks.h"
 #include "files/sharelock.h"
+#include "files/spares.h"
 #include "trap/call_trap.h"
 
 #ifndef ERROR_NEGATIVE_SEEK
@@ -234,8 +235,14 @@ bool LinkAt(int fd, const std::filesystem::path& host) {
 OpenTry CreateNew(Device* dev, const ResolvedPath& r, const OpenRequest& q, OpenedFile* out,
                   DWORD* error) {
   const std::filesystem::path folder = r.host.parent_path();
-  UniqueFd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  // A spare kept from a replace is as private as a nameless file: only
+  // this process knows its name in the spare folder.
+  Spare spare;
+  UniqueFd fd;
+  if (TakeSpare(dev, folder, &spare)) fd = std::move(spare.fd);
+  else fd = UniqueFd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
   const bool nameless = fd.valid();
+  const bool fromSpare = !spare.path.empty();
   if (!nameless && errno == ENOENT) return OpenTry::kRetry;  // the folder went
   std::unique_ptr<FileGuard> guard;
   if (nameless) {
@@ -258,9 +265,18 @@ OpenTry CreateNew(Device* dev, const ResolvedPath& r, const OpenRequest& q, Open
       *error = GetLastError();
       return false;
     }
-    if (nameless) {
+    bool byName = !nameless;
+    if (fromSpare) {
+      named = NameSpare(spare, r.host);
+      if (named) spare.path.clear();
+      // A folder on another file system than the spare folder (a mount
+      // inside the tree) gets the file by name.
+      byName = !named && errno == EXDEV;
+    } else if (nameless) {
       named = LinkAt(fd.get(), r.host);
-    } else {
+    }
+    if (byName) {
+      guard.reset();
       fd = UniqueFd(open(r.host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
       named = fd.valid();
       if (named) {
@@ -278,6 +294,7 @@ OpenTry CreateNew(Device* dev, const ResolvedPath& r, const OpenRequest& q, Open
     KillPoint("create");
     return true;
   });
+  DropSpare(&spare);  // not named: the spare goes
   if (!ok) {
     if (named) unlink(r.host.c_str());  // no new file without its row
     if (*error == ERROR_FILE_EXISTS && q.disposition != CREATE_NEW) {

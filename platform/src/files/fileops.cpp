@@ -10,6 +10,7 @@
 #include "ce/errors.h"
 #include "files/filestate.h"
 #include "files/sharelock.h"
+#include "files/spares.h"
 #include "trap/call_trap.h"
 
 using namespace ce;
@@ -104,15 +105,15 @@ struct HeldForChange {
   UniqueFd fd;
   std::unique_ptr<FileGuard> guard;
   struct stat st {};
+  bool writable = false;  // fd may change the file's bytes
 };
 
 // Opens r's host file, takes its guard and checks that no open of it is
 // live; false with the last error set otherwise.
 bool HoldForChange(const ResolvedPath& r, HeldForChange* held) {
-  bool writable = true;
-  held->fd = OpenToCheck(r.host, &writable);
+  held->fd = OpenToCheck(r.host, &held->writable);
   if (!held->fd.valid()) return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
-  held->guard = std::make_unique<FileGuard>(held->fd.get(), writable);
+  held->guard = std::make_unique<FileGuard>(held->fd.get(), held->writable);
   if (!held->guard->ok()) return Fail(ERROR_GEN_FAILURE);
   return FreeToChange(held->fd.get(), r, &held->st);
 }
@@ -292,6 +293,25 @@ static BOOL MoveEntry(LPCWSTR from, LPCWSTR to) {
   return err == ERROR_SUCCESS ? TRUE : Fail(err);
 }
 
+// Puts the file at src in dst's place. With a spare offered, the two
+// swap names and the old file goes to the spare's place (*spared), or is
+// removed when it cannot; otherwise src is renamed over dst. False with
+// errno set when dst still holds the old file.
+static bool PutInPlace(const std::filesystem::path& src, const std::filesystem::path& dst, const SpareOffer& spare,
+                       bool* spared) {
+  if (!spare.made() || renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_EXCHANGE) != 0)
+    return rename(src.c_str(), dst.c_str()) == 0;
+  *spared = PutSpare(spare, src);
+  if (*spared || unlink(src.c_str()) == 0) return true;
+  // The old file would stay under the source's name: swapped back, the
+  // call fails as a whole. (Should that fail too, the new file is in place
+  // and the old one stays under the source's name.)
+  const int error = errno;
+  if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_EXCHANGE) != 0) return true;
+  errno = error;
+  return false;
+}
+
 static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
   Device* dev = Dev();
   if (!dev) return FALSE;
@@ -314,6 +334,11 @@ static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
   HeldForChange first, second;
   if (!HoldForChange(srcFirst ? src : dst, &first) || !HoldForChange(srcFirst ? dst : src, &second)) return FALSE;
 
+  // The file replaced keeps its inode for this process's next new file.
+  const HeldForChange& replaced = srcFirst ? second : first;
+  SpareOffer spare = OfferSpare(dev, replaced.st);
+  bool spared = false;
+
   // As a move: the checks, the rename over dest and the rows are one
   // transaction.
   DWORD err = ERROR_SUCCESS;
@@ -326,7 +351,7 @@ static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
         return true;
       }
     }
-    if (rename(src.host.c_str(), dst.host.c_str()) != 0) {
+    if (!PutInPlace(src.host, dst.host, spare, &spared)) {
       err = ErrorFromErrno(errno);
       return true;
     }
@@ -338,8 +363,10 @@ static BOOL ReplaceFile(LPCWSTR dest, LPCWSTR source) {
     return true;
   });
   if (!ok && err == ERROR_SUCCESS) err = ERROR_GEN_FAILURE;
+  // A spare put in its place stays one even when the rows failed: the old
+  // file is off its name either way.
+  SettleSpare(dev, std::move(spare), spared, replaced.fd.get(), replaced.writable);
   // The replaced file's bytes are free; the source's stay in the volume.
-  const HeldForChange& replaced = srcFirst ? second : first;
   if (err == ERROR_SUCCESS) AddUsed(dev, VolumeOf(dev, dst), -static_cast<int64_t>(replaced.st.st_size));
   else InvalidateUsed();
   return err == ERROR_SUCCESS ? TRUE : Fail(err);

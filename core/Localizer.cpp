@@ -25,9 +25,10 @@ CString FormatResString(DWORD id, LPCWSTR argument) {
   return ReplaceInsert(text, argument);
 }
 
-int ResMessageBox(DWORD id, UINT style) {
-  CString text;
-  LoadResStringRaw(id, text);
+namespace {
+
+// A box under the application's name that carries the id its text came from.
+int BoxOfString(DWORD id, const CString& text, UINT style) {
   ce::MessageBoxRequest r;
   r.text = text.view();
   r.caption = GetApplicationName();
@@ -36,15 +37,15 @@ int ResMessageBox(DWORD id, UINT style) {
   return ce::ShowMessageBox(r);
 }
 
-int FormattedResMessageBox(DWORD id, UINT style) {
-  const CString text = LoadResString(id);
-  ce::MessageBoxRequest r;
-  r.text = text.view();
-  r.caption = GetApplicationName();
-  r.style = style;
-  r.stringId = id;
-  return ce::ShowMessageBox(r);
+}  // namespace
+
+int ResMessageBox(DWORD id, UINT style) {
+  CString text;
+  LoadResStringRaw(id, text);
+  return BoxOfString(id, text, style);
 }
+
+int FormattedResMessageBox(DWORD id, UINT style) { return BoxOfString(id, LoadResString(id), style); }
 
 int TextMessageBox(LPCWSTR text, UINT style) {
   return MessageBoxW(nullptr, text, GetApplicationName(), style);

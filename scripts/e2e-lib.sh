@@ -122,6 +122,9 @@ stop_left_running() {
 # phase TEXT: a heading, with the seconds since the script started.
 phase() { echo "== $* [${SECONDS} s]"; }
 
+# q TEXT: TEXT as a quoted word of a UI script (backslashes doubled).
+q() { printf '"%s"' "${1//\\/\\\\}"; }
+
 # ui_run NAME SCRIPT-TEXT [COMMAND-LINE]: a run of the main program on $dev
 # under the UI script (kept as $work/NAME.ui); its output in $work/NAME.out,
 # its exit code in $work/NAME.rc, its host seconds in $work/NAME.secs.

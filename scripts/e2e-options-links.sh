@@ -29,8 +29,6 @@ settings="$product\\Settings"
 connections='HKCU\Comm\Redir\Connections'
 redir='HKLM\Comm\Redir'
 
-# q TEXT: TEXT as a quoted word of a UI script (backslashes doubled).
-q() { printf '"%s"' "${1//\\/\\\\}"; }
 # reg_value KEY NAME: the value's data as `cedev reg query` shows it (a
 # DWORD as its decimal number); nothing when it is missing.
 reg_value() {

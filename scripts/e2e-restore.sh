@@ -19,8 +19,6 @@ dev="$work/device"
 image='\Storage Card\restore-me.pbf'
 password='demo-secret'
 
-# q TEXT: TEXT as a quoted word of a UI script (backslashes doubled).
-q() { printf '"%s"' "${1//\\/\\\\}"; }
 device_text() { cedev cat "$dev" "$1" 2>/dev/null; }
 
 phase "the device, two folders and an image with a password"

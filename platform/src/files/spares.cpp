@@ -100,7 +100,7 @@ SpareOffer OfferSpare(Device* dev, const struct stat& st) {
   Pool& p = PoolOf(dev);
   if (p.spares.size() >= kMaxSpares || !Ready(dev, p) || st.st_dev != p.fsDev) return {};
   SpareOffer offer;
-  offer.path = FolderOf(dev) / (std::to_string(getpid()) + "-" + std::to_string(p.seq++));
+  offer.path = FolderOf(dev) / (std::to_string(Device::ProcessId()) + "-" + std::to_string(p.seq++));
   return offer;
 }
 

@@ -225,9 +225,12 @@ TEST_F(MerrowTest, RereadsItsSettingsRunsOnceAndQuitsWhenTold) {
   ASSERT_TRUE(RunUntil("2006-03-07 09:00", u"\\Windows\\Merrow.exe")) << Lines();
   SetDword(merrow_, u"dwBatteryLifeThreshold", 50);
   SetDword(merrow_, u"bAutoBackup", 0);
+  // The second Merrow starts a device second after the posts: the clock
+  // moves on only once the first has taken its messages, so the log's order
+  // does not hang on which process the host runs first.
   ASSERT_TRUE(RunUntil("2006-03-07 10:00", u"Poster.exe",
                        u"sleep 60000; post QuilmoMerrowForceCheck; post QuilmoMerrowUpdateSettings;"
-                       u" post QuilmoMerrowForceCheck; start \\Windows\\Merrow.exe; sleep 60000"))
+                       u" post QuilmoMerrowForceCheck; sleep 1000; start \\Windows\\Merrow.exe; sleep 60000"))
       << Lines();
   EXPECT_EQ(rep_.leftRunning, 1) << Lines();  // the second Merrow ended at once
   opt_.untilMs.reset();
@@ -244,8 +247,8 @@ TEST_F(MerrowTest, RereadsItsSettingsRunsOnceAndQuitsWhenTold) {
             "2006-03-07 09:01:00 settings: threshold 50%, auto backup off\n"
             "2006-03-07 09:01:00 message QuilmoMerrowForceCheck\n"
             "2006-03-07 09:01:00 check: battery 45%, threshold 50%: below, auto backup off\n"
-            "2006-03-07 09:01:00 start \"\"\n"
-            "2006-03-07 09:01:00 already running: ending\n"
+            "2006-03-07 09:01:01 start \"\"\n"
+            "2006-03-07 09:01:01 already running: ending\n"
             "2006-03-07 10:00:00 message QuilmoMerrowQuit: ending\n");
   EXPECT_EQ(Starts(), "");
 }

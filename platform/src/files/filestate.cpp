@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -109,7 +110,7 @@ struct UsedCache {
   std::mutex lock;
   struct Entry {
     uint64_t bytes;
-    std::chrono::steady_clock::time_point at;
+    std::chrono::steady_clock::time_point until;  // walked again after this
   };
   std::map<std::string, Entry> entries;
 };
@@ -549,11 +550,11 @@ Volume VolumeOf(Device* dev, const ResolvedPath& r) {
 uint64_t UsedBytes(Device* dev, const Volume& v) {
   UsedCache& c = Used();
   std::string ck = CacheKey(dev, v);
-  auto now = std::chrono::steady_clock::now();
+  const auto start = std::chrono::steady_clock::now();
   {
     std::lock_guard<std::mutex> g(c.lock);
     auto it = c.entries.find(ck);
-    if (it != c.entries.end() && now - it->second.at < std::chrono::seconds(1)) return it->second.bytes;
+    if (it != c.entries.end() && start < it->second.until) return it->second.bytes;
   }
   uint64_t bytes = 0;
   if (v.key == u"\\") {
@@ -562,8 +563,13 @@ uint64_t UsedBytes(Device* dev, const Volume& v) {
     ResolvedPath r;
     if (dev->Resolve(v.root, &r) && r.isDirectory) bytes = WalkBytes(r.host, dev, false);
   }
+  // The figure holds a second, or ten times as long as its walk took, so
+  // that walking a large or slow volume never takes more than a tenth of
+  // the writer's time.
+  const auto end = std::chrono::steady_clock::now();
+  const auto hold = std::max<std::chrono::steady_clock::duration>(std::chrono::seconds(1), (end - start) * 10);
   std::lock_guard<std::mutex> g(c.lock);
-  c.entries[ck] = {bytes, now};
+  c.entries[ck] = {bytes, end + hold};
   return bytes;
 }
 
